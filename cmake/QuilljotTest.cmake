@@ -1,0 +1,15 @@
+# add_quilljot_test(NAME SOURCES... LIBS ...): one QtTest executable registered with CTest, run
+# headless with a fixed UTF-8 locale.
+function(add_quilljot_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LOCKS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE quilljot_common Qt6::Test ${T_LIBS})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LANG=C.UTF-8;QUILLJOT_BIN=${CMAKE_BINARY_DIR}/bin"
+    TIMEOUT 300)
+  if(T_LOCKS)
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${T_LOCKS}")
+  endif()
+endfunction()

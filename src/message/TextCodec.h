@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The one conversion between datagram or file bytes and text. Bytes that form valid UTF-8 are
+// read as UTF-8; anything else is read as Latin-1, which maps every byte to one character, so no
+// byte is lost or turned into a replacement character. Text always goes out as UTF-8.
+QString textFromBytes(const QByteArray& bytes);
+QByteArray bytesFromText(const QString& text);

@@ -1,0 +1,229 @@
+#include "message/XapMessage.h"
+
+#include <QStringView>
+
+#include "support/Failure.h"
+#include "support/Reporting.h"
+
+namespace {
+
+// Line and section numbers of the wire format are 16-bit signed counters.
+constexpr qsizetype kLastLineNumber = 32767;
+
+QStringView trimSpaces(QStringView s) {
+    qsizetype b = 0;
+    qsizetype e = s.size();
+    while (b < e && s[b] == u' ') {
+        ++b;
+    }
+    while (e > b && s[e - 1] == u' ') {
+        --e;
+    }
+    return s.sliced(b, e - b);
+}
+
+const QString kUnknownText = QStringLiteral("Unknown");
+const QString kLF = QStringLiteral("\n");
+
+}  // namespace
+
+XapMessage::XapMessage(Reporting& reporting)
+    : m_reporting(reporting),
+      m_class(kUnknownText),
+      m_target(kUnknownText),
+      m_source(kUnknownText),
+      m_uid(kUnknownText) {}
+
+// Steps, as numbered in the pending error: 1 empty text, 2 split, 3 header name test,
+// 4 start, 5 section line ("}" and the name after it), 6 item or header line, 7 advance.
+int XapMessage::FromXap(const QString& sRawMessage) {
+    int step = 1;
+    try {
+        if (sRawMessage.isEmpty()) {
+            return 0;
+        }
+        step = 2;
+        const QList<QStringView> lines = QStringView(sRawMessage).split(u'\n');
+        step = 3;
+        if (!lines[0].contains(u"xap-header", Qt::CaseInsensitive)) {
+            return 0;
+        }
+        step = 4;
+        int section = -1;
+        qsizetype i = 2;
+        const qsizetype last = lines.size() - 1;
+        while (i <= last) {
+            const QStringView line = lines[i];
+            if (line == u"}") {
+                step = 5;
+                ++section;
+                if (i >= kLastLineNumber) {
+                    throw Failure(ErrorNumber::Message, QStringLiteral("Overflow"));
+                }
+                ++i;
+                if (i > last) {
+                    throw Failure(ErrorNumber::Message, QStringLiteral("Subscript out of range"));
+                }
+                const QString name = lines[i].toString().toLower();
+                if (!m_sectionIndex.add(name, section)) {
+                    throw Failure(ErrorNumber::Message,
+                                  QStringLiteral("Duplicate section name: ") + name);
+                }
+                m_sectionItems.append(ItemLines(CaseRule::Insensitive));
+                m_hasSections = true;
+            } else {
+                step = 6;
+                const qsizetype eq = line.indexOf(u'=');
+                if (eq >= 0) {
+                    const QString key = trimSpaces(line.first(eq)).toString().toLower();
+                    if (section >= 0) {
+                        if (!m_sectionItems[section].add(key, line.toString())) {
+                            throw Failure(ErrorNumber::Message,
+                                          QStringLiteral("Duplicate item name: ") + key);
+                        }
+                    } else {
+                        const QString value = trimSpaces(line.sliced(eq + 1)).toString();
+                        if (key == u"uid") {
+                            m_uid = value;
+                        } else if (key == u"class") {
+                            m_class = value;
+                        } else if (key == u"source") {
+                            m_source = value;
+                        } else if (key == u"target") {
+                            m_target = value;
+                        }
+                    }
+                }
+            }
+            step = 7;
+            if (i >= kLastLineNumber) {
+                throw Failure(ErrorNumber::Message, QStringLiteral("Overflow"));
+            }
+            ++i;
+        }
+    } catch (const std::exception& e) {
+        m_reporting.setPendingError(e, step);
+        m_reporting.WriteErrorLog(QStringLiteral("From XAP"), QString());
+    }
+    return 0;
+}
+
+QString XapMessage::GetItem(const QString& sSection, const QString& sItem) {
+    try {
+        const int* number = m_sectionIndex.find(sSection.toLower());
+        if (number == nullptr) {
+            return kUnknownText;
+        }
+        const QString* line = m_sectionItems[*number].find(sItem.toLower());
+        if (line == nullptr) {
+            return kUnknownText;
+        }
+        return line->mid(line->indexOf(u'=') + 1);
+    } catch (const std::exception& e) {
+        m_reporting.setPendingError(e, 1);
+        m_reporting.WriteErrorLog(QStringLiteral("GetItem"), QString());
+        return QString();
+    }
+}
+
+QList<QString> XapMessage::msgSection() const {
+    if (m_sectionIndex.isEmpty()) {
+        return {QString()};
+    }
+    QList<QString> names = m_sectionIndex.keys();
+    names.removeLast();
+    return names;
+}
+
+const XapMessage::ItemLines* XapMessage::msgCollection(int index) const {
+    if (index < 0 || index >= m_sectionItems.size()) {
+        return nullptr;
+    }
+    return &m_sectionItems[index];
+}
+
+int XapMessage::AddHeader() {
+    m_builder.Add(m_headerPrefix);
+    m_builder.Add(QStringLiteral("class="));
+    m_builder.Add(m_class);
+    m_builder.Add(kLF);
+    m_builder.Add(QStringLiteral("source="));
+    m_builder.Add(m_source);
+    m_builder.Add(kLF);
+    if (!m_target.isEmpty()) {
+        m_builder.Add(QStringLiteral("target="));
+        m_builder.Add(m_target);
+        m_builder.Add(kLF);
+    }
+    m_builder.Add(QStringLiteral("}\n"));
+    m_sectionOpen = false;
+    return 0;
+}
+
+int XapMessage::AddSection(const QString& sSection) {
+    if (m_sectionOpen) {
+        m_builder.Add(QStringLiteral("}\n"));
+    }
+    m_builder.Add(sSection);
+    m_builder.Add(QStringLiteral("\n{\n"));
+    m_sectionOpen = true;
+    return 0;
+}
+
+int XapMessage::AddItem(const QString& /*sSection*/, const QString& sItem, const QString& sValue) {
+    m_builder.Add(sItem);
+    m_builder.Add(QStringLiteral("="));
+    m_builder.Add(sValue);
+    m_builder.Add(kLF);
+    return 0;
+}
+
+QString XapMessage::ToXap() const {
+    return m_builder.Value() + QStringLiteral("}\n");
+}
+
+int XapMessage::Init(const QString& /*sMessage*/) {
+    m_builder.Reset();
+    return 0;
+}
+
+bool XapMessage::CompareAddress(const QString& sItem1, const QString& sItem2) {
+    try {
+        if (sItem1.isEmpty() || sItem2.isEmpty()) {
+            return false;
+        }
+        const QString a1 = sItem1.toLower();
+        const QString a2 = sItem2.toLower();
+        const QList<QStringView> p1 = QStringView(a1).split(u'.');
+        const QList<QStringView> p2 = QStringView(a2).split(u'.');
+        const qsizetype l1 = p1.size() - 1;
+        const qsizetype l2 = p2.size() - 1;
+        const qsizetype limit = l2 < l1 ? l2 : l1;
+        const bool lengthVerdict = l2 == l1;
+        for (qsizetype i = 0; i <= limit; ++i) {
+            if (p1[i] == u">" || p2[i] == u">") {
+                return true;
+            }
+            if (p1[i] != u"*" && p2[i] != u"*" && p1[i] != p2[i]) {
+                return false;
+            }
+        }
+        return lengthVerdict;
+    } catch (const std::exception& e) {
+        m_reporting.setPendingError(e, 1);
+        m_reporting.WriteErrorLog(QStringLiteral("Message CompareAddress"), QString());
+        return false;
+    }
+}
+
+bool XapMessage::CompareClass(const QString& sClass) const {
+    return sClass.toLower() == m_class.toLower();
+}
+
+bool XapMessage::CompareSource(const QString& sSource) {
+    return CompareAddress(sSource, m_source);
+}
+
+bool XapMessage::CompareTarget(const QString& sTarget) {
+    return CompareAddress(sTarget, m_target);
+}

@@ -1,0 +1,45 @@
+#include "support/ShutdownSignals.h"
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <QSocketNotifier>
+#include <csignal>
+
+namespace {
+
+// The handler may only write to a descriptor; the pair lives as long as the process can signal.
+int g_signalPipe[2] = {-1, -1};
+
+void onSignal(int number) {
+    const char byte = static_cast<char>(number);
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[0], &byte, 1);
+}
+
+}  // namespace
+
+ShutdownSignals::ShutdownSignals(std::function<void(int)> handler, QObject* parent)
+    : QObject(parent), m_onSignal(std::move(handler)) {
+    if (g_signalPipe[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0) {
+        return;
+    }
+    ::fcntl(g_signalPipe[0], F_SETFL, O_NONBLOCK);
+    m_notifier = new QSocketNotifier(g_signalPipe[1], QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, [this] {
+        char byte = 0;
+        if (::read(g_signalPipe[1], &byte, 1) == 1 && m_onSignal) {
+            m_onSignal(byte);
+        }
+    });
+    struct sigaction sa = {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+}
+
+ShutdownSignals::~ShutdownSignals() {
+    signal(SIGINT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
+}

@@ -1,0 +1,108 @@
+#include <QNetworkDatagram>
+#include <QProcess>
+#include <QUdpSocket>
+#include <QtTest>
+
+namespace {
+
+QString tool(const char* name) {
+    return qEnvironmentVariable("QUILLJOT_BIN") + u'/' + QString::fromLatin1(name);
+}
+
+quint16 freeUdpPort() {
+    QUdpSocket probe;
+    probe.bind(QHostAddress(QHostAddress::LocalHost), 0);
+    return probe.localPort();
+}
+
+QByteArray heartbeat(const char* hbClass, quint16 port, int interval) {
+    return QByteArray("xap-hbeat\n{\nv=12\nhop=1\nuid=FF.1234:00\nclass=") + hbClass +
+           "\nsource=test.listener.host\ninterval=" + QByteArray::number(interval) +
+           "\nport=" + QByteArray::number(port) + "\n}\n";
+}
+
+}  // namespace
+
+class HubTest : public QObject {
+    Q_OBJECT
+
+    QProcess m_hub;
+    quint16 m_port = 0;
+    QByteArray m_out;
+
+    bool hubSaid(const QByteArray& text) {
+        m_out += m_hub.readAllStandardOutput();
+        return m_out.contains(text);
+    }
+
+private slots:
+    void init() {
+        m_port = freeUdpPort();
+        m_out.clear();
+        m_hub.start(tool("xap-hub"),
+                    {u"--bind"_qs, u"127.0.0.1"_qs, u"--port"_qs, QString::number(m_port)});
+        QVERIFY(m_hub.waitForStarted());
+        QTRY_VERIFY(hubSaid("listening on 127.0.0.1"));
+    }
+    void cleanup() {
+        m_hub.terminate();
+        QVERIFY(m_hub.waitForFinished(5000));
+        QCOMPARE(m_hub.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(m_hub.exitCode(), 0);
+    }
+
+    void forwardsToHeartbeatingClientsAndDropsSilentOnes() {
+        QUdpSocket client;
+        QVERIFY(client.bind(QHostAddress(QHostAddress::LocalHost), 0));
+        const QHostAddress hub(QHostAddress::LocalHost);
+        client.writeDatagram(heartbeat("xap-hbeat.alive", client.localPort(), 1), hub, m_port);
+        QTRY_VERIFY(
+            hubSaid("add test.listener.host port " + QByteArray::number(client.localPort())));
+        while (client.hasPendingDatagrams() || client.waitForReadyRead(200)) {
+            client.receiveDatagram();  // its own heartbeat, echoed back
+        }
+
+        QProcess send;
+        send.start(tool("xap-send"),
+                   {u"--port"_qs, QString::number(m_port), u"--class"_qs, u"Homeseer.Event"_qs,
+                    u"--section"_qs, u"Event.Log"_qs, u"Data=hello"_qs});
+        QVERIFY(send.waitForFinished(5000));
+        QCOMPARE(send.exitCode(), 0);
+        QVERIFY(client.waitForReadyRead(2000));
+        const QByteArray got = client.receiveDatagram().data();
+        QVERIFY(
+            got.startsWith("xap-header\n{\nv=13\nhop=1\nuid=FF.00AB:00\nclass=Homeseer.Event\n"));
+        QVERIFY(got.endsWith("Event.Log\n{\nData=hello\n}\n"));
+
+        // interval=1 s: dropped once two seconds pass without a heartbeat
+        QTRY_VERIFY_WITH_TIMEOUT(hubSaid("drop test.listener.host"), 6000);
+    }
+
+    void stopHeartbeatAndBadArguments() {
+        QUdpSocket client;
+        QVERIFY(client.bind(QHostAddress(QHostAddress::LocalHost), 0));
+        const QHostAddress hub(QHostAddress::LocalHost);
+        client.writeDatagram(heartbeat("xap-hbeat.alive", client.localPort(), 60), hub, m_port);
+        QTRY_VERIFY(hubSaid("add "));
+        client.writeDatagram(heartbeat("xap-hbeat.stop", client.localPort(), 60), hub, m_port);
+        QTRY_VERIFY(hubSaid("(stopped)"));
+
+        QProcess bad;
+        bad.start(tool("xap-hub"), {u"--port"_qs, u"0"_qs});
+        QVERIFY(bad.waitForFinished(5000));
+        QCOMPARE(bad.exitCode(), 2);
+        bad.start(tool("xap-send"),
+                  {u"--class"_qs, u"x"_qs, u"--section"_qs, u"s"_qs, u"noequals"_qs});
+        QVERIFY(bad.waitForFinished(5000));
+        QCOMPARE(bad.exitCode(), 2);
+        QVERIFY(bad.readAllStandardError().contains("NAME=VALUE"));
+        // the port is taken by the running hub
+        bad.start(tool("xap-hub"),
+                  {u"--bind"_qs, u"127.0.0.1"_qs, u"--port"_qs, QString::number(m_port)});
+        QVERIFY(bad.waitForFinished(5000));
+        QCOMPARE(bad.exitCode(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(HubTest)
+#include "tst_hub.moc"

@@ -1,0 +1,160 @@
+#include "XapHub.h"
+
+#include <sys/socket.h>
+#include <QNetworkInterface>
+
+namespace {
+
+constexpr int kDefaultInterval = 60;
+
+struct Heartbeat {
+    bool isHeartbeat = false;
+    QString hbClass;
+    QString source;
+    int port = -1;
+    int interval = -1;
+};
+
+// Reads the header block of a heartbeat; v=12 and v=13 headers look the same here.
+Heartbeat readHeartbeat(const QByteArray& datagram) {
+    Heartbeat hb;
+    const QList<QByteArray> lines = datagram.split('\n');
+    if (lines.isEmpty() || lines[0].trimmed().toLower() != "xap-hbeat") {
+        return hb;
+    }
+    hb.isHeartbeat = true;
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QByteArray line = lines[i].trimmed();
+        if (line == "}") {
+            break;
+        }
+        const qsizetype eq = line.indexOf('=');
+        if (eq < 0) {
+            continue;
+        }
+        const QByteArray key = line.left(eq).trimmed().toLower();
+        const QByteArray value = line.mid(eq + 1).trimmed();
+        if (key == "class") {
+            hb.hbClass = QString::fromLatin1(value).toLower();
+        } else if (key == "source") {
+            hb.source = QString::fromLatin1(value);
+        } else if (key == "port") {
+            bool ok = false;
+            const int p = value.toInt(&ok);
+            hb.port = ok && p > 0 && p < 65536 ? p : -1;
+        } else if (key == "interval") {
+            bool ok = false;
+            const int s = value.toInt(&ok);
+            hb.interval = ok && s > 0 ? s : -1;
+        }
+    }
+    return hb;
+}
+
+}  // namespace
+
+XapHub::XapHub(QHostAddress bindAddress, quint16 port, QObject* parent)
+    : QObject(parent), m_bindAddress(std::move(bindAddress)), m_port(port) {
+    for (const QHostAddress& a : QNetworkInterface::allAddresses()) {
+        if (a.protocol() == QAbstractSocket::IPv4Protocol) {
+            m_localAddresses.insert(a);
+        }
+    }
+    connect(&m_socket, &QUdpSocket::readyRead, this, &XapHub::readPending);
+    m_expiry.setInterval(1000);
+    connect(&m_expiry, &QTimer::timeout, this, [this] { expire(QDateTime::currentDateTimeUtc()); });
+}
+
+bool XapHub::start(QString* error) {
+    if (!m_socket.bind(m_bindAddress, m_port, QAbstractSocket::DontShareAddress)) {
+        *error = m_socket.errorString();
+        return false;
+    }
+    int wanted = 8 * 1024 * 1024;
+    const int fd = static_cast<int>(m_socket.socketDescriptor());
+    if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &wanted, sizeof(wanted)) != 0) {
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &wanted, sizeof(wanted));
+    }
+    // Forwarding happens only to 127.0.0.1, from a socket of its own.
+    if (!m_forward.bind(QHostAddress(QHostAddress::LocalHost), 0)) {
+        *error = m_forward.errorString();
+        return false;
+    }
+    m_expiry.start();
+    return true;
+}
+
+bool XapHub::isLocal(const QHostAddress& address) const {
+    const QHostAddress v4(address.toIPv4Address());
+    return v4.isLoopback() || m_localAddresses.contains(v4);
+}
+
+void XapHub::readPending() {
+    QByteArray buffer;
+    while (m_socket.hasPendingDatagrams()) {
+        const qint64 size = m_socket.pendingDatagramSize();
+        if (size < 0) {
+            break;
+        }
+        buffer.resize(size);
+        QHostAddress from;
+        const qint64 got = m_socket.readDatagram(buffer.data(), size, &from);
+        if (got < 0) {
+            continue;
+        }
+        buffer.resize(got);
+        handle(buffer, from);
+    }
+}
+
+void XapHub::handle(const QByteArray& datagram, const QHostAddress& from) {
+    const Heartbeat hb = readHeartbeat(datagram);
+    if (hb.isHeartbeat && hb.port > 0 && isLocal(from)) {
+        const quint16 port = quint16(hb.port);
+        if (hb.hbClass == u"xap-hbeat.stop" || hb.hbClass == u"xap-hbeat.stopped") {
+            drop(port, QStringLiteral("stopped"));
+        } else if (hb.hbClass == u"xap-hbeat.alive") {
+            auto it = m_clients.find(port);
+            if (it != m_clients.end() && it->source.compare(hb.source, Qt::CaseInsensitive) != 0) {
+                drop(port, QStringLiteral("port taken by ") + hb.source);
+                it = m_clients.end();
+            }
+            if (it == m_clients.end()) {
+                it = m_clients.insert(port, Client{hb.source, kDefaultInterval, {}});
+                if (say) {
+                    say(QStringLiteral("add ") + hb.source + QStringLiteral(" port ") +
+                        QString::number(port));
+                }
+            }
+            it->intervalSeconds = hb.interval > 0 ? hb.interval : kDefaultInterval;
+            it->lastSeen = QDateTime::currentDateTimeUtc();
+        }
+    }
+    for (auto it = m_clients.cbegin(); it != m_clients.cend(); ++it) {
+        m_forward.writeDatagram(datagram, QHostAddress(QHostAddress::LocalHost), it.key());
+    }
+}
+
+void XapHub::drop(quint16 port, const QString& why) {
+    auto it = m_clients.find(port);
+    if (it == m_clients.end()) {
+        return;
+    }
+    if (say) {
+        say(QStringLiteral("drop ") + it->source + QStringLiteral(" port ") +
+            QString::number(port) + QStringLiteral(" (") + why + u')');
+    }
+    m_clients.erase(it);
+}
+
+void XapHub::expire(const QDateTime& now) {
+    QList<quint16> stale;
+    for (auto it = m_clients.cbegin(); it != m_clients.cend(); ++it) {
+        if (it->lastSeen.secsTo(now) > 2 * qint64(it->intervalSeconds)) {
+            stale.append(it.key());
+        }
+    }
+    for (quint16 port : stale) {
+        drop(port, QStringLiteral("heartbeats stopped"));
+    }
+}
