@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+// The parts of a connection string in the "Name = value; Name = value" form the settings build:
+// which provider, which server or file, which catalog, and how to sign in.
+struct ConnectionString {
+    enum class Provider { FileDatabase, SqlServer, Unknown };
+
+    Provider provider = Provider::Unknown;
+    QString providerName;
+    QString dataSource;      // the file (file database) or the server, possibly "host,port"
+    QString initialCatalog;  // SQL Server database
+    QString userId;
+    QString password;
+    bool integratedSecurity = false;
+
+    static ConnectionString parse(const QString& text);
+
+    // The ODBC connection string for the FreeTDS driver. Always ends with ";", which Debian's
+    // Qt 6.4 ODBC driver needs to read the last value intact.
+    QString toOdbc(const QString& driver) const;
+};

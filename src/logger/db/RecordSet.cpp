@@ -1,0 +1,29 @@
+#include "logger/db/RecordSet.h"
+
+#include <QSqlRecord>
+
+#include "support/Failure.h"
+
+RecordSet::RecordSet(std::shared_ptr<QSqlQuery> query) : m_query(std::move(query)) {
+    m_eof = !(m_query && m_query->isSelect() && m_query->next());
+}
+
+QVariant RecordSet::Fields(const QString& name) const {
+    if (m_eof) {
+        throw Failure(ErrorNumber::Database,
+                      QStringLiteral("Either BOF or EOF is True, or the current record has been "
+                                     "deleted"));
+    }
+    const int index = m_query->record().indexOf(name);
+    if (index < 0) {
+        throw Failure(ErrorNumber::Database,
+                      QStringLiteral("Item cannot be found in the collection: ") + name);
+    }
+    return m_query->value(index);
+}
+
+void RecordSet::movenext() {
+    if (!m_eof) {
+        m_eof = !m_query->next();
+    }
+}
