@@ -67,8 +67,11 @@ void XapGlobal::InitGlobals(const StartupPlace& place) {
         step = 6;
         CreateFolders(PathRules::join(PathRules::join(AppPath, QStringLiteral("Config")),
                                       QStringLiteral("x")));
-        CreateFolders(
-            PathRules::join(PathRules::join(AppPath, QStringLiteral("Data")), QStringLiteral("x")));
+        // The text log's own folder too, so that a start-up that fails before the logging
+        // settings are read still leaves its line.
+        CreateFolders(PathRules::join(
+            PathRules::join(PathRules::join(AppPath, QStringLiteral("Data")), kProgramName),
+            QStringLiteral("x")));
         step = 7;
         ExePath = PathRules::uncToDriveForm(ExePath);
         step = 8;

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+
+#include "logger/Frontend.h"
+#include "ui/EchoWindow.h"
+#include "ui/SetupDialog.h"
+
+class TrayIcon;
+class xapQuilljot;
+
+// The desktop face of the program: the tray icon with its menu, the echo window and the setup
+// dialog, wired to the program's controller.
+class DesktopFrontend : public QObject, public Frontend {
+    Q_OBJECT
+
+public:
+    explicit DesktopFrontend(QObject* parent = nullptr);
+    ~DesktopFrontend() override;
+
+    void attach(xapQuilljot& controller);
+
+    void loadEchoWindow() override;
+    void unloadEchoWindow() override;
+    void trayUpdate(bool on, bool alternate) override;
+
+    void TrayIconCallback(int msg);
+    void MenuArray_Click(int index);
+
+    EchoWindow* echoWindow() const { return m_echo; }
+    SetupDialog* setupDialog() const { return m_setup; }
+    TrayIcon* tray() const { return m_tray; }
+
+signals:
+    // "Exit" was chosen: the program's shutdown should run.
+    void exitRequested();
+
+private:
+    xapQuilljot* m_controller = nullptr;
+    TrayIcon* m_tray;
+    QPointer<EchoWindow> m_echo;
+    QPointer<SetupDialog> m_setup;
+};

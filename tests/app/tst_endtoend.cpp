@@ -1,0 +1,186 @@
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QUdpSocket>
+#include <QtTest>
+#include <list>
+
+// The real programs as processes: a hub on a free loopback port, the logger headless in a fresh
+// application folder whose shared settings send to 127.0.0.1, and xap-send as the network.
+namespace {
+
+QString tool(const char* name) {
+    return qEnvironmentVariable("QUILLJOT_BIN") + u'/' + QString::fromLatin1(name);
+}
+
+quint16 freeUdpPort() {
+    QUdpSocket probe;
+    probe.bind(QHostAddress(QHostAddress::LocalHost), 0);
+    return probe.localPort();
+}
+
+}  // namespace
+
+class EndToEndTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QProcess m_hub;
+    QProcess m_logger;
+    quint16 m_port = 0;
+    QByteArray m_hubOut;
+
+    bool hubSaid(const QByteArray& text) {
+        m_hubOut += m_hub.readAllStandardOutput();
+        return m_hubOut.contains(text);
+    }
+
+    QString database() const { return m_dir.path() + u"/Data/xapzelQuilljot.mdb"_qs; }
+
+    QList<QStringList> rows() {
+        QList<QStringList> out;
+        {
+            auto db = QSqlDatabase::addDatabase(u"QSQLITE"_qs, u"peek"_qs);
+            db.setDatabaseName(database());
+            db.setConnectOptions(u"QSQLITE_OPEN_READONLY"_qs);
+            if (db.open()) {
+                QSqlQuery q(db);
+                q.exec(
+                    u"SELECT SampleDate, Source, Category, Data FROM tblQuilljot ORDER BY ID"_qs);
+                while (q.next()) {
+                    out.append({q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
+                                q.value(3).toString()});
+                }
+                db.close();
+            }
+        }
+        QSqlDatabase::removeDatabase(u"peek"_qs);
+        return out;
+    }
+
+    QByteArray send(const QStringList& args, int* exitCode = nullptr) {
+        QProcess p;
+        p.start(tool("xap-send"), QStringList{u"--port"_qs, QString::number(m_port)} + args);
+        p.waitForFinished(10000);
+        if (exitCode != nullptr) {
+            *exitCode = p.exitCode();
+        }
+        return p.readAllStandardOutput();
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(m_dir.isValid());
+        QDir().mkpath(m_dir.path() + u"/Config"_qs);
+        QFile shared(m_dir.path() + u"/Config/zelXap.ini"_qs);
+        QVERIFY(shared.open(QIODevice::WriteOnly));
+        shared.write("[Interface]\r\nBroadcastAddress=127.0.0.1\r\nInterfaceAddress=127.0.0.1\r\n");
+        shared.close();
+
+        m_port = freeUdpPort();
+        m_hub.start(tool("xap-hub"),
+                    {u"--bind"_qs, u"127.0.0.1"_qs, u"--port"_qs, QString::number(m_port)});
+        QVERIFY(m_hub.waitForStarted());
+        QTRY_VERIFY(hubSaid("listening"));
+        m_logger.start(tool("quilljot"), {u"--headless"_qs, u"--echo"_qs, u"--app-dir"_qs,
+                                          m_dir.path(), u"--xap-port"_qs, QString::number(m_port)});
+        QVERIFY(m_logger.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(hubSaid("add zel.Quilljot."), 10000);
+    }
+
+    void cleanupTestCase() {
+        if (m_logger.state() != QProcess::NotRunning) {
+            m_logger.kill();
+            m_logger.waitForFinished();
+        }
+        m_hub.terminate();
+        m_hub.waitForFinished();
+    }
+
+    void logsEventsAndItsOwnStartReport() {
+        int code = -1;
+        send({u"--class"_qs, u"Homeseer.Event"_qs, u"--section"_qs, u"Event.Log"_qs,
+              u"Time=2026-12-04 23:13:09"_qs, u"Type=O'Neil"_qs, u"Data=say \"hi\""_qs},
+             &code);
+        QCOMPARE(code, 0);
+        send({u"--class"_qs, u"homeseer.event"_qs, u"--section"_qs, u"event.log"_qs,
+              u"Time=12/4/2026 11:14:00 PM"_qs, u"Type=Log"_qs, u"Data=second"_qs});
+        QTRY_VERIFY_WITH_TIMEOUT(rows().size() >= 3, 10000);
+        const auto r = rows();
+        QCOMPARE(r[0][2], u"xapzelQuilljot"_qs);
+        QVERIFY2(r[0][3].startsWith(u"Using xAP port  3"_qs), qPrintable(r[0][3]));
+        QVERIFY(r[0][0].startsWith(u"20"_qs));
+        QCOMPARE(r[1][0], u"2026-12-04 23:13:09"_qs);
+        QVERIFY(r[1][1].startsWith(u"zel.xapsend."_qs));
+        QCOMPARE(r[1][2], u"O'Neil"_qs);
+        QCOMPARE(r[1][3], u"say 'hi'"_qs);
+        QCOMPARE(r[2][0], u"2026-12-04 23:14:00"_qs);
+        QCOMPARE(r[2][3], u"second"_qs);
+        QTRY_VERIFY(m_logger.peek(1 << 20).contains("Log  |  second"));
+    }
+
+    void answersEchoAndRoleQueries() {
+        int code = -1;
+        const QByteArray echo = send({u"--class"_qs, u"VOZ.Echo"_qs, u"--section"_qs,
+                                      u"Echo.Query"_qs, u"Query=PING"_qs, u"--wait"_qs, u"2"_qs},
+                                     &code);
+        QCOMPARE(code, 0);
+        QVERIFY2(echo.contains("class=VOZ.Echo\n"), echo.constData());
+        QVERIFY(echo.contains("Echo.Response\n{\nResponse=ping\n}\n"));
+
+        const QByteArray role =
+            send({u"--class"_qs, u"Homeseer.Role"_qs, u"--section"_qs, u"Role.Query"_qs,
+                  u"Role=ANY"_qs, u"--wait"_qs, u"2"_qs, u"--all"_qs});
+        QVERIFY2(role.contains("class=Homeseer.Role\nsource=zel.Quilljot."), role.constData());
+        QVERIFY(role.contains("Role.Notification\n{\nRole=Application\nPath="));
+        QVERIFY(role.contains("/quilljot\nForm=SetupForm\n}\n"));
+    }
+
+    void endsCleanlyOnSigterm() {
+        m_logger.terminate();
+        QVERIFY(m_logger.waitForFinished(10000));
+        QCOMPARE(m_logger.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(m_logger.exitCode(), 0);
+        const auto before = rows().size();
+        const QFileInfo log(m_dir.path() + u"/Data/xapzelQuilljot/xapzelQuilljot.txt"_qs);
+        send({u"--class"_qs, u"Homeseer.Event"_qs, u"--section"_qs, u"Event.Log"_qs,
+              u"Time=2026-12-04 23:15:00"_qs});
+        QTest::qWait(300);
+        QCOMPARE(rows().size(), before);
+        QCOMPARE(QFileInfo(log.filePath()).exists(), log.exists());
+    }
+
+    void refusesBadArgumentsAndAnUnstartableNode() {
+        QProcess p;
+        p.start(tool("quilljot"), {u"--xap-port"_qs, u"99999"_qs});
+        QVERIFY(p.waitForFinished(5000));
+        QCOMPARE(p.exitCode(), 2);
+        QVERIFY(p.readAllStandardError().contains("--xap-port"));
+        p.start(tool("quilljot"), {u"--help"_qs});
+        QVERIFY(p.waitForFinished(5000));
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(p.readAllStandardOutput().contains("--headless"));
+    }
+
+    void endsWithStatusOneWhenNoPortIsFree() {
+        std::list<QUdpSocket> held;
+        for (int port = 32768; port < 32968; ++port) {
+            held.emplace_back().bind(QHostAddress(QHostAddress::LocalHost), quint16(port),
+                                     QAbstractSocket::DontShareAddress);
+        }
+        QTemporaryDir dir;
+        QProcess p;
+        p.start(tool("quilljot"), {u"--headless"_qs, u"--app-dir"_qs, dir.path(), u"--xap-port"_qs,
+                                   QString::number(m_port)});
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 1);
+        QCOMPARE(p.readAllStandardError().count('\n'), 1);
+        QFile log(dir.path() + u"/Data/xapzelQuilljot/xapzelQuilljot.txt"_qs);
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QCOMPARE(log.readAll(), QByteArray("xapzelQuilljot xAP Init Error -1 occurred 0 \r\n"));
+        QVERIFY(!QFileInfo::exists(dir.path() + u"/Data/xapzelQuilljot.mdb"_qs));
+    }
+};
+
+QTEST_GUILESS_MAIN(EndToEndTest)
+#include "tst_endtoend.moc"
