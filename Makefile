@@ -18,6 +18,7 @@ test: build
 	@cd $(BUILD) && ctest --output-on-failure --no-tests=error -j $(JOBS)
 
 bench: build
+	@scripts/install-deps
 	@bench/run
 
 screenshots: build
