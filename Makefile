@@ -18,7 +18,6 @@ test: build
 	@cd $(BUILD) && ctest --output-on-failure --no-tests=error -j $(JOBS)
 
 bench: build
-	@scripts/install-deps
 	@bench/run
 
 screenshots: build

@@ -17,8 +17,8 @@ QString oneLine(QString text) {
 
 QString line(const QString& source, const QString& time, const QString& category,
              const QString& data, const QDateTime& now) {
-    const auto when = DateText::read(time);
-    return source.leftJustified(20, u' ') + u'\t' + DateText::isoText(when ? *when : now) +
+    const auto when = DateText::normalize(time);
+    return source.leftJustified(20, u' ') + u'\t' + (when ? *when : DateText::isoText(now)) +
            QStringLiteral(" |  ") + oneLine(category) + QStringLiteral("  |  ") + oneLine(data);
 }
 

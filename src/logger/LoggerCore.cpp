@@ -174,11 +174,11 @@ void LoggerCore::CreateMovementTable(const QString& sTable) {
 
 QString LoggerCore::StdTime(const QString& sTime) {
     try {
-        const auto read = DateText::read(sTime);
-        const QDateTime d = read ? *read : m_g.clock();
-        QString result = d.toString(QStringLiteral("yyyy-MM-dd"));
-        if (d.time() != QTime(0, 0)) {
-            result += d.toString(QStringLiteral(" HH:mm:ss"));
+        const auto read = DateText::normalize(sTime);
+        QString result = read ? *read : DateText::isoText(m_g.clock());
+        // A value at exactly midnight is written as the date alone.
+        if (result.endsWith(u" 00:00:00")) {
+            result.truncate(10);
         }
         return result;
     } catch (const std::exception& e) {

@@ -31,10 +31,14 @@ std::optional<QTime> timeOf(const QRegularExpressionMatch& m, int hourGroup) {
 }  // namespace
 
 Order systemOrder() {
-    const QString format = QLocale::system().dateFormat(QLocale::ShortFormat);
-    const qsizetype d = format.indexOf(u'd');
-    const qsizetype m = format.indexOf(u'M');
-    return (d >= 0 && (m < 0 || d < m)) ? Order::DayFirst : Order::MonthFirst;
+    // The locale does not change while the program runs; asking it is slow on a hot path.
+    static const Order order = [] {
+        const QString format = QLocale::system().dateFormat(QLocale::ShortFormat);
+        const qsizetype d = format.indexOf(u'd');
+        const qsizetype m = format.indexOf(u'M');
+        return (d >= 0 && (m < 0 || d < m)) ? Order::DayFirst : Order::MonthFirst;
+    }();
+    return order;
 }
 
 std::optional<QDateTime> read(const QString& text, Order order) {
@@ -78,8 +82,91 @@ std::optional<QDateTime> read(const QString& text) {
     return read(text, systemOrder());
 }
 
+namespace {
+
+void putDigits(QChar* out, int value, int width) {
+    for (int i = width - 1; i >= 0; --i) {
+        out[i] = QChar(u'0' + value % 10);
+        value /= 10;
+    }
+}
+
+// Reads `width` digits at `at`; -1 when any is not a digit.
+int digits(QStringView s, qsizetype at, int width) {
+    int value = 0;
+    for (int i = 0; i < width; ++i) {
+        const char16_t c = s[at + i].unicode();
+        if (c < u'0' || c > u'9') {
+            return -1;
+        }
+        value = value * 10 + (c - u'0');
+    }
+    return value;
+}
+
+// yyyy-MM-dd or yyyy-MM-dd HH:mm:ss exactly, with a valid date and time.
+bool isCanonical(QStringView s) {
+    if (s.size() != 10 && s.size() != 19) {
+        return false;
+    }
+    if (s[4] != u'-' || s[7] != u'-') {
+        return false;
+    }
+    const int y = digits(s, 0, 4);
+    const int mo = digits(s, 5, 2);
+    const int d = digits(s, 8, 2);
+    if (y < 0 || mo < 0 || d < 0 || !QDate::isValid(y, mo, d)) {
+        return false;
+    }
+    if (s.size() == 10) {
+        return true;
+    }
+    if (s[10] != u' ' || s[13] != u':' || s[16] != u':') {
+        return false;
+    }
+    const int h = digits(s, 11, 2);
+    const int mi = digits(s, 14, 2);
+    const int se = digits(s, 17, 2);
+    return h >= 0 && mi >= 0 && se >= 0 && QTime::isValid(h, mi, se);
+}
+
+}  // namespace
+
 QString isoText(const QDateTime& when) {
-    return when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    const QDate d = when.date();
+    const QTime t = when.time();
+    QString out(19, Qt::Uninitialized);
+    QChar* p = out.data();
+    putDigits(p, d.year(), 4);
+    p[4] = u'-';
+    putDigits(p + 5, d.month(), 2);
+    p[7] = u'-';
+    putDigits(p + 8, d.day(), 2);
+    p[10] = u' ';
+    putDigits(p + 11, t.hour(), 2);
+    p[13] = u':';
+    putDigits(p + 14, t.minute(), 2);
+    p[16] = u':';
+    putDigits(p + 17, t.second(), 2);
+    return out;
+}
+
+std::optional<QString> normalize(const QString& text, Order order) {
+    if (isCanonical(text)) {
+        return text.size() == 19 ? text : text + QStringLiteral(" 00:00:00");
+    }
+    const auto when = read(text, order);
+    if (!when) {
+        return std::nullopt;
+    }
+    return isoText(*when);
+}
+
+std::optional<QString> normalize(const QString& text) {
+    if (isCanonical(text)) {
+        return text.size() == 19 ? text : text + QStringLiteral(" 00:00:00");
+    }
+    return normalize(text, systemOrder());
 }
 
 }  // namespace DateText

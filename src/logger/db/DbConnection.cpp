@@ -1,7 +1,5 @@
 #include "logger/db/DbConnection.h"
 
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QStringList>
 
 #include "logger/db/DbProvider.h"
@@ -30,27 +28,7 @@ RecordSet DbConnection::execute(const QString& sql) {
         throw Failure(ErrorNumber::Database,
                       QStringLiteral("Operation is not allowed when the object is closed"));
     }
-    const QString native = m_provider->toNative(sql);
-    auto query = std::make_shared<QSqlQuery>(m_provider->database());
-    query->setForwardOnly(true);
-    const bool batch = m_provider->inBatch();
-    if (batch) {
-        query->exec(QStringLiteral("SAVEPOINT quilljot_statement"));
-    }
-    if (!query->exec(native)) {
-        const QString error = query->lastError().text();
-        if (batch) {
-            QSqlQuery undo(m_provider->database());
-            undo.exec(QStringLiteral("ROLLBACK TO quilljot_statement"));
-            undo.exec(QStringLiteral("RELEASE quilljot_statement"));
-        }
-        throw Failure(ErrorNumber::Database, error + QStringLiteral(" in: ") + sql);
-    }
-    if (batch && !query->isSelect()) {
-        QSqlQuery release(m_provider->database());
-        release.exec(QStringLiteral("RELEASE quilljot_statement"));
-    }
-    return RecordSet(std::move(query));
+    return m_provider->execute(sql);
 }
 
 void DbConnection::beginBatch() {

@@ -1,5 +1,7 @@
 #include "logger/db/DbProvider.h"
 
+#include <QSqlError>
+#include <QSqlQuery>
 #include <atomic>
 
 #include "logger/db/SqlServerProvider.h"
@@ -22,6 +24,16 @@ QSqlDatabase DbProvider::addDatabase(const QString& driver) {
                           QStringLiteral(" is not installed (see the README's dependencies)"));
     }
     return m_db;
+}
+
+RecordSet DbProvider::execute(const QString& statement) {
+    auto query = std::make_shared<QSqlQuery>(m_db);
+    query->setForwardOnly(true);
+    if (!query->exec(toNative(statement))) {
+        throw Failure(ErrorNumber::Database,
+                      query->lastError().text() + QStringLiteral(" in: ") + statement);
+    }
+    return RecordSet(std::move(query));
 }
 
 void DbProvider::close() {

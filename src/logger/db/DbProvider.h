@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "logger/db/ConnectionString.h"
+#include "logger/db/RecordSet.h"
 
 // One database engine behind a connection: how to open it, how the statements the logger writes
 // become the engine's SQL, and the catalog operations the logger needs. Chosen by the connection
@@ -17,6 +18,8 @@ public:
     // Opens the connection; throws Failure with the driver's message.
     virtual void open() = 0;
     virtual QString toNative(const QString& statement) const = 0;
+    // Runs one statement; a SELECT yields its rows. Throws Failure with the driver's message.
+    virtual RecordSet execute(const QString& statement);
     virtual QStringList tableNames() = 0;
     // Makes a new, empty database (file providers; others throw).
     virtual void createDatabase() = 0;
