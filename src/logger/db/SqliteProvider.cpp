@@ -2,8 +2,10 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <sqlite3.h>
 
 #include "logger/db/FileDialect.h"
 #include "support/Failure.h"
@@ -42,14 +44,16 @@ void SqliteProvider::openFile() {
     }
     run(QStringLiteral("PRAGMA journal_mode=WAL"));
     run(QStringLiteral("PRAGMA synchronous=NORMAL"));
-    auto statement = [this](const char* sql) {
-        auto q = std::make_unique<QSqlQuery>(m_db);
-        q->prepare(QString::fromLatin1(sql));
-        return q;
-    };
-    m_savepoint = statement("SAVEPOINT quilljot_statement");
-    m_release = statement("RELEASE quilljot_statement");
-    m_rollback = statement("ROLLBACK TO quilljot_statement");
+    const QVariant handle = m_db.driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0) {
+        throw Failure(ErrorNumber::Database,
+                      QStringLiteral("The SQLite driver gives no handle for ") + m_cs.dataSource);
+    }
+    m_handle = *static_cast<sqlite3* const*>(handle.constData());
+    m_savepoint = prepared(QStringLiteral("SAVEPOINT quilljot_statement"));
+    m_release = prepared(QStringLiteral("RELEASE quilljot_statement"));
+    m_rollback = prepared(QStringLiteral("ROLLBACK TO quilljot_statement"));
+    m_plans.clear();  // the three are kept apart from the plans of statements
 }
 
 void SqliteProvider::open() {
@@ -73,72 +77,95 @@ void SqliteProvider::createDatabase() {
     close();
 }
 
-SqliteProvider::~SqliteProvider() {
-    releaseStatements();
-}
+SqliteProvider::~SqliteProvider() { releaseStatements(); }
 
 void SqliteProvider::releaseStatements() {
+    for (sqlite3_stmt* plan : std::as_const(m_plans)) {
+        sqlite3_finalize(plan);
+    }
     m_plans.clear();
-    m_savepoint.reset();
-    m_release.reset();
-    m_rollback.reset();
+    for (sqlite3_stmt** plan : {&m_savepoint, &m_release, &m_rollback}) {
+        sqlite3_finalize(*plan);
+        *plan = nullptr;
+    }
 }
 
-QSqlQuery& SqliteProvider::prepared(const QString& shape) {
-    auto it = m_plans.find(shape);
-    if (it != m_plans.end()) {
-        return **it;
+QString SqliteProvider::lastError() const {
+    return QString::fromUtf16(static_cast<const char16_t*>(sqlite3_errmsg16(m_handle)));
+}
+
+sqlite3_stmt* SqliteProvider::prepared(const QString& shape) {
+    if (sqlite3_stmt* plan = m_plans.value(shape, nullptr)) {
+        return plan;
     }
     if (m_plans.size() >= kMaxPlans) {
+        for (sqlite3_stmt* plan : std::as_const(m_plans)) {
+            sqlite3_finalize(plan);
+        }
         m_plans.clear();
     }
-    auto query = std::make_shared<QSqlQuery>(m_db);
-    query->setForwardOnly(true);
-    if (!query->prepare(shape)) {
-        throw Failure(ErrorNumber::Database, query->lastError().text());
+    sqlite3_stmt* plan = nullptr;
+    if (sqlite3_prepare16_v3(m_handle, shape.utf16(), int(shape.size() * sizeof(char16_t)),
+                             SQLITE_PREPARE_PERSISTENT, &plan, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(plan);
+        throw Failure(ErrorNumber::Database, lastError());
     }
-    return **m_plans.insert(shape, std::move(query));
+    m_plans.insert(shape, plan);
+    return plan;
+}
+
+bool SqliteProvider::step(sqlite3_stmt* plan) {
+    int rc = sqlite3_step(plan);
+    while (rc == SQLITE_ROW) {
+        rc = sqlite3_step(plan);
+    }
+    sqlite3_reset(plan);
+    return rc == SQLITE_DONE;
 }
 
 RecordSet SqliteProvider::execute(const QString& statement) {
     const FileDialect::Parameterized p = FileDialect::parameterize(statement);
-    const bool rows = QStringView(p.shape).trimmed().startsWith(u"SELECT", Qt::CaseInsensitive);
-    std::shared_ptr<QSqlQuery> fresh;
-    QSqlQuery* query = nullptr;
-    try {
-        if (rows) {
-            fresh = std::make_shared<QSqlQuery>(m_db);
-            fresh->setForwardOnly(true);
-            if (!fresh->prepare(p.shape)) {
-                throw Failure(ErrorNumber::Database, fresh->lastError().text());
-            }
-            query = fresh.get();
-        } else {
-            query = &prepared(p.shape);
+    if (QStringView(p.shape).trimmed().startsWith(u"SELECT", Qt::CaseInsensitive)) {
+        auto query = std::make_shared<QSqlQuery>(m_db);
+        query->setForwardOnly(true);
+        bool ok = query->prepare(p.shape);
+        for (qsizetype i = 0; ok && i < p.values.size(); ++i) {
+            query->bindValue(int(i), p.values[i]);
         }
+        if (!ok || !query->exec()) {
+            throw Failure(ErrorNumber::Database,
+                          query->lastError().text() + QStringLiteral(" in: ") + statement);
+        }
+        return RecordSet(std::move(query));
+    }
+    sqlite3_stmt* plan = nullptr;
+    try {
+        plan = prepared(p.shape);
     } catch (const Failure& f) {
         throw Failure(ErrorNumber::Database, f.description() + QStringLiteral(" in: ") + statement);
     }
     for (qsizetype i = 0; i < p.values.size(); ++i) {
-        query->bindValue(int(i), p.values[i]);
+        const QString& v = p.values[i];
+        sqlite3_bind_text16(plan, int(i + 1), v.utf16(), int(v.size() * sizeof(char16_t)),
+                            SQLITE_STATIC);
     }
     // Inside a batch each statement is its own unit: a refused one is undone alone.
-    const bool unit = m_batch && !rows;
-    if (unit) {
-        m_savepoint->exec();
+    if (m_batch) {
+        step(m_savepoint);
     }
-    if (!query->exec()) {
-        const QString error = query->lastError().text();
-        if (unit) {
-            m_rollback->exec();
-            m_release->exec();
+    const bool ok = step(plan);
+    const QString error = ok ? QString() : lastError();
+    sqlite3_clear_bindings(plan);
+    if (m_batch) {
+        if (!ok) {
+            step(m_rollback);
         }
+        step(m_release);
+    }
+    if (!ok) {
         throw Failure(ErrorNumber::Database, error + QStringLiteral(" in: ") + statement);
     }
-    if (unit) {
-        m_release->exec();
-    }
-    return rows ? RecordSet(std::move(fresh)) : RecordSet();
+    return RecordSet();
 }
 
 void SqliteProvider::run(const QString& sql) {
@@ -175,10 +202,6 @@ void SqliteProvider::beginBatch() {
 void SqliteProvider::endBatch() {
     if (m_batch) {
         m_batch = false;
-        // Finished plans hold no read lock that would keep the commit from checkpointing.
-        for (const auto& plan : std::as_const(m_plans)) {
-            plan->finish();
-        }
         run(QStringLiteral("COMMIT"));
     }
 }
