@@ -34,8 +34,8 @@ QString createDatabase(const QString& database) {
 QString insertEvent(bool useSql, const QString& table, const QString& dateDelimiter,
                     const QString& stdTime, const QString& source, const QString& type,
                     const QString& data) {
-    const QString apostrophe = QStringLiteral("'");
-    const QString quote = QStringLiteral("\"");
+    const QChar apostrophe = u'\'';
+    const QChar quote = u'"';
     FastString s;
     s.Add(QStringLiteral("INSERT INTO "));
     s.Add(table);
@@ -58,17 +58,17 @@ QString insertEvent(bool useSql, const QString& table, const QString& dateDelimi
         s.Add(stdTime);
         s.Add(dateDelimiter);
         s.Add(QStringLiteral(" AS Q1,"));
-        s.Add(quote);
+        s.Add(QString(quote));
         s.Add(QString(source).replace(quote, apostrophe));
-        s.Add(quote);
+        s.Add(QString(quote));
         s.Add(QStringLiteral(" AS Q2,"));
-        s.Add(quote);
+        s.Add(QString(quote));
         s.Add(QString(type).replace(quote, apostrophe));
-        s.Add(quote);
+        s.Add(QString(quote));
         s.Add(QStringLiteral(" AS Q3,"));
-        s.Add(quote);
+        s.Add(QString(quote));
         s.Add(QString(data).replace(quote, apostrophe));
-        s.Add(quote);
+        s.Add(QString(quote));
         s.Add(QStringLiteral(" AS Q4"));
     }
     return s.Value();

@@ -96,11 +96,12 @@ void xapQuilljot::onMessage() {
             m_logger->Readmessage(s);
             // Datagrams keep arriving during a long pass; taking them off the socket here keeps
             // the kernel from dropping them, and committing in steps bounds a crash's loss.
+            // The queue in memory is bounded: past kMaxQueued the kernel's buffer holds the rest.
             if (++handled % kRowsPerCommit == 0) {
                 end();
-                m_node->drainSockets();
                 begin();
-            } else if (handled % 256 == 0) {
+            }
+            if (handled % 256 == 0 && m_node->queuedCount() < kMaxQueued) {
                 m_node->drainSockets();
             }
         }

@@ -3,11 +3,14 @@
 #include <QHash>
 #include <QList>
 #include <QString>
-#include <optional>
+#include <vector>
+
+#include "message/AsciiCase.h"
 
 // A map from text to values that remembers insertion order and refuses to add a key it already
 // holds. With CaseRule::Insensitive, keys are compared without regard to letter case (and
-// reported as first added).
+// reported as first added). Small maps (the sections and items of one xAP message) are searched
+// in place; a hash index is built only once a map grows past a handful of entries.
 enum class CaseRule { Sensitive, Insensitive };
 
 template <typename V>
@@ -17,25 +20,30 @@ public:
 
     // Adds key -> value; false (and no change) when the key is already present.
     bool add(const QString& key, V value) {
-        const QString k = fold(key);
-        if (m_index.contains(k)) {
+        QString folded = fold(key);
+        if (position(folded) >= 0) {
             return false;
         }
-        m_index.insert(k, m_entries.size());
-        m_entries.append(Entry{key, std::move(value), true});
+        if (m_indexed) {
+            m_index.insert(folded, qsizetype(m_entries.size()));
+        }
+        m_entries.push_back(Entry{key, std::move(folded), std::move(value), true});
         ++m_count;
+        if (!m_indexed && m_count > kLinearLimit) {
+            rebuildIndex();
+        }
         return true;
     }
 
-    bool contains(const QString& key) const { return m_index.contains(fold(key)); }
+    bool contains(const QString& key) const { return position(fold(key)) >= 0; }
 
     const V* find(const QString& key) const {
-        auto it = m_index.constFind(fold(key));
-        return it == m_index.constEnd() ? nullptr : &m_entries[*it].value;
+        const qsizetype at = position(fold(key));
+        return at < 0 ? nullptr : &m_entries[std::size_t(at)].value;
     }
     V* find(const QString& key) {
-        auto it = m_index.constFind(fold(key));
-        return it == m_index.constEnd() ? nullptr : &m_entries[*it].value;
+        const qsizetype at = position(fold(key));
+        return at < 0 ? nullptr : &m_entries[std::size_t(at)].value;
     }
 
     // Sets the value of an existing key or adds it at the end.
@@ -48,14 +56,17 @@ public:
     }
 
     bool remove(const QString& key) {
-        auto it = m_index.find(fold(key));
-        if (it == m_index.end()) {
+        const qsizetype at = position(fold(key));
+        if (at < 0) {
             return false;
         }
-        m_entries[*it].live = false;
-        m_index.erase(it);
+        Entry& e = m_entries[std::size_t(at)];
+        e.live = false;
+        if (m_indexed) {
+            m_index.remove(e.folded);
+        }
         --m_count;
-        if (m_entries.size() > 32 && m_count * 2 < m_entries.size()) {
+        if (m_entries.size() > 32 && std::size_t(m_count) * 2 < m_entries.size()) {
             compact();
         }
         return true;
@@ -64,6 +75,7 @@ public:
     void clear() {
         m_entries.clear();
         m_index.clear();
+        m_indexed = false;
         m_count = 0;
     }
 
@@ -92,31 +104,58 @@ public:
     }
 
 private:
+    static constexpr qsizetype kLinearLimit = 12;
+
     struct Entry {
         QString key;
+        QString folded;
         V value;
         bool live;
     };
 
     QString fold(const QString& key) const {
-        return m_rule == CaseRule::Insensitive ? key.toLower() : key;
+        return m_rule == CaseRule::Insensitive ? lowered(key) : key;
+    }
+
+    qsizetype position(const QString& folded) const {
+        if (m_indexed) {
+            return m_index.value(folded, -1);
+        }
+        for (std::size_t i = 0; i < m_entries.size(); ++i) {
+            if (m_entries[i].live && m_entries[i].folded == folded) {
+                return qsizetype(i);
+            }
+        }
+        return -1;
+    }
+
+    void rebuildIndex() {
+        m_index.clear();
+        for (std::size_t i = 0; i < m_entries.size(); ++i) {
+            if (m_entries[i].live) {
+                m_index.insert(m_entries[i].folded, qsizetype(i));
+            }
+        }
+        m_indexed = true;
     }
 
     void compact() {
-        QList<Entry> kept;
-        kept.reserve(m_count);
-        m_index.clear();
+        std::vector<Entry> kept;
+        kept.reserve(std::size_t(m_count));
         for (Entry& e : m_entries) {
             if (e.live) {
-                m_index.insert(fold(e.key), kept.size());
-                kept.append(std::move(e));
+                kept.push_back(std::move(e));
             }
         }
         m_entries = std::move(kept);
+        if (m_indexed) {
+            rebuildIndex();
+        }
     }
 
     CaseRule m_rule;
-    QList<Entry> m_entries;
+    std::vector<Entry> m_entries;
     QHash<QString, qsizetype> m_index;
+    bool m_indexed = false;
     qsizetype m_count = 0;
 };

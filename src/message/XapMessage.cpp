@@ -2,6 +2,8 @@
 
 #include <QStringView>
 
+#include "message/AsciiCase.h"
+
 #include "support/Failure.h"
 #include "support/Reporting.h"
 
@@ -64,7 +66,7 @@ int XapMessage::FromXap(const QString& sRawMessage) {
                 if (i > last) {
                     throw Failure(ErrorNumber::Message, QStringLiteral("Subscript out of range"));
                 }
-                const QString name = lines[i].toString().toLower();
+                const QString name = lowered(lines[i].toString());
                 if (!m_sectionIndex.add(name, section)) {
                     throw Failure(ErrorNumber::Message,
                                   QStringLiteral("Duplicate section name: ") + name);
@@ -75,7 +77,7 @@ int XapMessage::FromXap(const QString& sRawMessage) {
                 step = 6;
                 const qsizetype eq = line.indexOf(u'=');
                 if (eq >= 0) {
-                    const QString key = trimSpaces(line.first(eq)).toString().toLower();
+                    const QString key = lowered(trimSpaces(line.first(eq)).toString());
                     if (section >= 0) {
                         if (!m_sectionItems[section].add(key, line.toString())) {
                             throw Failure(ErrorNumber::Message,
@@ -110,11 +112,11 @@ int XapMessage::FromXap(const QString& sRawMessage) {
 
 QString XapMessage::GetItem(const QString& sSection, const QString& sItem) {
     try {
-        const int* number = m_sectionIndex.find(sSection.toLower());
+        const int* number = m_sectionIndex.find(lowered(sSection));
         if (number == nullptr) {
             return kUnknownText;
         }
-        const QString* line = m_sectionItems[*number].find(sItem.toLower());
+        const QString* line = m_sectionItems[*number].find(sItem);
         if (line == nullptr) {
             return kUnknownText;
         }
@@ -142,48 +144,55 @@ const XapMessage::ItemLines* XapMessage::msgCollection(int index) const {
     return &m_sectionItems[index];
 }
 
-int XapMessage::AddHeader() {
-    m_builder.Add(m_headerPrefix);
-    m_builder.Add(QStringLiteral("class="));
-    m_builder.Add(m_class);
-    m_builder.Add(kLF);
-    m_builder.Add(QStringLiteral("source="));
-    m_builder.Add(m_source);
-    m_builder.Add(kLF);
-    if (!m_target.isEmpty()) {
-        m_builder.Add(QStringLiteral("target="));
-        m_builder.Add(m_target);
-        m_builder.Add(kLF);
+FastString& XapMessage::builder() {
+    if (!m_builder) {
+        m_builder = std::make_unique<FastString>();
     }
-    m_builder.Add(QStringLiteral("}\n"));
+    return *m_builder;
+}
+
+int XapMessage::AddHeader() {
+    builder().Add(m_headerPrefix);
+    builder().Add(QStringLiteral("class="));
+    builder().Add(m_class);
+    builder().Add(kLF);
+    builder().Add(QStringLiteral("source="));
+    builder().Add(m_source);
+    builder().Add(kLF);
+    if (!m_target.isEmpty()) {
+        builder().Add(QStringLiteral("target="));
+        builder().Add(m_target);
+        builder().Add(kLF);
+    }
+    builder().Add(QStringLiteral("}\n"));
     m_sectionOpen = false;
     return 0;
 }
 
 int XapMessage::AddSection(const QString& sSection) {
     if (m_sectionOpen) {
-        m_builder.Add(QStringLiteral("}\n"));
+        builder().Add(QStringLiteral("}\n"));
     }
-    m_builder.Add(sSection);
-    m_builder.Add(QStringLiteral("\n{\n"));
+    builder().Add(sSection);
+    builder().Add(QStringLiteral("\n{\n"));
     m_sectionOpen = true;
     return 0;
 }
 
 int XapMessage::AddItem(const QString& /*sSection*/, const QString& sItem, const QString& sValue) {
-    m_builder.Add(sItem);
-    m_builder.Add(QStringLiteral("="));
-    m_builder.Add(sValue);
-    m_builder.Add(kLF);
+    builder().Add(sItem);
+    builder().Add(QStringLiteral("="));
+    builder().Add(sValue);
+    builder().Add(kLF);
     return 0;
 }
 
 QString XapMessage::ToXap() const {
-    return m_builder.Value() + QStringLiteral("}\n");
+    return (m_builder ? m_builder->Value() : QString()) + QStringLiteral("}\n");
 }
 
 int XapMessage::Init(const QString& /*sMessage*/) {
-    m_builder.Reset();
+    builder().Reset();
     return 0;
 }
 
@@ -217,7 +226,7 @@ bool XapMessage::CompareAddress(const QString& sItem1, const QString& sItem2) {
 }
 
 bool XapMessage::CompareClass(const QString& sClass) const {
-    return sClass.toLower() == m_class.toLower();
+    return lowered(sClass) == lowered(m_class);
 }
 
 bool XapMessage::CompareSource(const QString& sSource) {

@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <memory>
 
 #include "message/FastString.h"
 #include "message/OrderedMap.h"
@@ -60,7 +61,9 @@ private:
     QString m_source;
     QString m_uid;
     QString m_headerPrefix;
-    FastString m_builder;
+    FastString& builder();
+
+    std::unique_ptr<FastString> m_builder;  // made on first use: parsing needs none
     QList<ItemLines> m_sectionItems;
     OrderedMap<int> m_sectionIndex{CaseRule::Sensitive};
     bool m_sectionOpen = false;

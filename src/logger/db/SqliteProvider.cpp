@@ -1,11 +1,11 @@
 #include "logger/db/SqliteProvider.h"
 
+#include <sqlite3.h>
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <sqlite3.h>
 
 #include "logger/db/FileDialect.h"
 #include "support/Failure.h"
@@ -77,7 +77,9 @@ void SqliteProvider::createDatabase() {
     close();
 }
 
-SqliteProvider::~SqliteProvider() { releaseStatements(); }
+SqliteProvider::~SqliteProvider() {
+    releaseStatements();
+}
 
 void SqliteProvider::releaseStatements() {
     for (sqlite3_stmt* plan : std::as_const(m_plans)) {

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+
+// Lower-casing of names on the hot path. xAP names are nearly always ASCII and often already in
+// lower case: such text is returned as it is (no copy), plain ASCII is lowered by hand, and only
+// other text takes the general Unicode conversion.
+inline QString lowered(const QString& text) {
+    const char16_t* p = reinterpret_cast<const char16_t*>(text.constData());
+    const qsizetype n = text.size();
+    qsizetype first = -1;
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = p[i];
+        if (c >= 0x80) {
+            return text.toLower();
+        }
+        if (first < 0 && c >= u'A' && c <= u'Z') {
+            first = i;
+        }
+    }
+    if (first < 0) {
+        return text;
+    }
+    QString out = text;
+    char16_t* q = reinterpret_cast<char16_t*>(out.data());
+    for (qsizetype i = first; i < n; ++i) {
+        if (q[i] >= u'A' && q[i] <= u'Z') {
+            q[i] = char16_t(q[i] + (u'a' - u'A'));
+        }
+    }
+    return out;
+}
