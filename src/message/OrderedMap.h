@@ -35,14 +35,14 @@ public:
         return true;
     }
 
-    bool contains(const QString& key) const { return position(fold(key)) >= 0; }
+    bool contains(const QString& key) const { return lookup(key) >= 0; }
 
     const V* find(const QString& key) const {
-        const qsizetype at = position(fold(key));
+        const qsizetype at = lookup(key);
         return at < 0 ? nullptr : &m_entries[std::size_t(at)].value;
     }
     V* find(const QString& key) {
-        const qsizetype at = position(fold(key));
+        const qsizetype at = lookup(key);
         return at < 0 ? nullptr : &m_entries[std::size_t(at)].value;
     }
 
@@ -56,7 +56,7 @@ public:
     }
 
     bool remove(const QString& key) {
-        const qsizetype at = position(fold(key));
+        const qsizetype at = lookup(key);
         if (at < 0) {
             return false;
         }
@@ -123,6 +123,20 @@ private:
         }
         for (std::size_t i = 0; i < m_entries.size(); ++i) {
             if (m_entries[i].live && m_entries[i].folded == folded) {
+                return qsizetype(i);
+            }
+        }
+        return -1;
+    }
+
+    // Finds a key as given, without folding it first (small maps compare without regard to case).
+    qsizetype lookup(const QString& key) const {
+        if (m_indexed || m_rule == CaseRule::Sensitive) {
+            return position(fold(key));
+        }
+        for (std::size_t i = 0; i < m_entries.size(); ++i) {
+            if (m_entries[i].live &&
+                QString::compare(m_entries[i].folded, key, Qt::CaseInsensitive) == 0) {
                 return qsizetype(i);
             }
         }

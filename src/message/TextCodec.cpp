@@ -1,17 +1,24 @@
 #include "message/TextCodec.h"
 
 #include <QStringDecoder>
+#include <cstring>
 
 QString textFromBytes(const QByteArray& bytes) {
-    // Pure ASCII is by far the common case on an xAP network and needs no validation.
-    bool ascii = true;
-    for (char c : bytes) {
-        if (static_cast<unsigned char>(c) >= 0x80) {
-            ascii = false;
-            break;
-        }
+    // Pure ASCII is by far the common case on an xAP network and needs no validation; the test
+    // looks at eight bytes at a time.
+    const char* p = bytes.constData();
+    const qsizetype n = bytes.size();
+    quint64 high = 0;
+    qsizetype i = 0;
+    for (; i + 8 <= n; i += 8) {
+        quint64 word;
+        std::memcpy(&word, p + i, 8);
+        high |= word;
     }
-    if (ascii) {
+    for (; i < n; ++i) {
+        high |= quint64(static_cast<unsigned char>(p[i]));
+    }
+    if ((high & 0x8080808080808080ULL) == 0) {
         return QString::fromLatin1(bytes);
     }
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);

@@ -77,22 +77,24 @@ int XapMessage::FromXap(const QString& sRawMessage) {
                 step = 6;
                 const qsizetype eq = line.indexOf(u'=');
                 if (eq >= 0) {
-                    const QString key = lowered(trimSpaces(line.first(eq)).toString());
+                    const QStringView keyView = trimSpaces(line.first(eq));
                     if (section >= 0) {
+                        const QString key = lowered(keyView.toString());
                         if (!m_sectionItems[section].add(key, line.toString())) {
                             throw Failure(ErrorNumber::Message,
                                           QStringLiteral("Duplicate item name: ") + key);
                         }
                     } else {
-                        const QString value = trimSpaces(line.sliced(eq + 1)).toString();
-                        if (key == u"uid") {
-                            m_uid = value;
-                        } else if (key == u"class") {
-                            m_class = value;
-                        } else if (key == u"source") {
-                            m_source = value;
-                        } else if (key == u"target") {
-                            m_target = value;
+                        auto is = [keyView](QStringView name) {
+                            return keyView.compare(name, Qt::CaseInsensitive) == 0;
+                        };
+                        QString* field = is(u"uid")      ? &m_uid
+                                         : is(u"class")  ? &m_class
+                                         : is(u"source") ? &m_source
+                                         : is(u"target") ? &m_target
+                                                         : nullptr;
+                        if (field != nullptr) {
+                            *field = trimSpaces(line.sliced(eq + 1)).toString();
                         }
                     }
                 }
@@ -112,7 +114,7 @@ int XapMessage::FromXap(const QString& sRawMessage) {
 
 QString XapMessage::GetItem(const QString& sSection, const QString& sItem) {
     try {
-        const int* number = m_sectionIndex.find(lowered(sSection));
+        const int* number = m_sectionIndex.find(sSection);
         if (number == nullptr) {
             return kUnknownText;
         }
@@ -226,7 +228,7 @@ bool XapMessage::CompareAddress(const QString& sItem1, const QString& sItem2) {
 }
 
 bool XapMessage::CompareClass(const QString& sClass) const {
-    return lowered(sClass) == lowered(m_class);
+    return QString::compare(sClass, m_class, Qt::CaseInsensitive) == 0;
 }
 
 bool XapMessage::CompareSource(const QString& sSource) {

@@ -65,7 +65,8 @@ private:
 
     std::unique_ptr<FastString> m_builder;  // made on first use: parsing needs none
     QList<ItemLines> m_sectionItems;
-    OrderedMap<int> m_sectionIndex{CaseRule::Sensitive};
+    // Names are stored lower-cased; a lookup matches them without regard to case.
+    OrderedMap<int> m_sectionIndex{CaseRule::Insensitive};
     bool m_sectionOpen = false;
     bool m_hasSections = false;
 };

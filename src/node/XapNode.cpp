@@ -318,18 +318,16 @@ QString XapNode::SendXap(const QString& sTarget, const QString& sClass, const QS
 }
 
 void XapNode::readPending(QUdpSocket* socket) {
+    // A datagram never exceeds 64 KiB; reading into a buffer of that size takes it whole
+    // without asking the system for its size first.
+    constexpr qint64 kMaxDatagram = 65536;
+    m_datagram.resize(kMaxDatagram);
     while (socket->hasPendingDatagrams()) {
-        const qint64 size = socket->pendingDatagramSize();
-        if (size < 0) {
-            break;
-        }
-        m_datagram.resize(size);
-        const qint64 got = socket->readDatagram(m_datagram.data(), size);
+        const qint64 got = socket->readDatagram(m_datagram.data(), kMaxDatagram);
         if (got < 0) {
             continue;  // a failed read loses the datagram without a trace
         }
-        m_datagram.resize(got);
-        ProcessReceivedMessage(textFromBytes(m_datagram));
+        ProcessReceivedMessage(textFromBytes(QByteArray::fromRawData(m_datagram.constData(), got)));
     }
 }
 
