@@ -36,6 +36,7 @@ QString insertEvent(bool useSql, const QString& table, const QString& dateDelimi
                     const QString& data) {
     const QChar apostrophe = u'\'';
     const QChar quote = u'"';
+    static const QString quoteText = QStringLiteral("\"");
     FastString s;
     s.Add(QStringLiteral("INSERT INTO "));
     s.Add(table);
@@ -58,17 +59,17 @@ QString insertEvent(bool useSql, const QString& table, const QString& dateDelimi
         s.Add(stdTime);
         s.Add(dateDelimiter);
         s.Add(QStringLiteral(" AS Q1,"));
-        s.Add(QString(quote));
+        s.Add(quoteText);
         s.Add(QString(source).replace(quote, apostrophe));
-        s.Add(QString(quote));
+        s.Add(quoteText);
         s.Add(QStringLiteral(" AS Q2,"));
-        s.Add(QString(quote));
+        s.Add(quoteText);
         s.Add(QString(type).replace(quote, apostrophe));
-        s.Add(QString(quote));
+        s.Add(quoteText);
         s.Add(QStringLiteral(" AS Q3,"));
-        s.Add(QString(quote));
+        s.Add(quoteText);
         s.Add(QString(data).replace(quote, apostrophe));
-        s.Add(QString(quote));
+        s.Add(quoteText);
         s.Add(QStringLiteral(" AS Q4"));
     }
     return s.Value();

@@ -30,3 +30,32 @@ inline QString lowered(const QString& text) {
     }
     return out;
 }
+
+// Equality without regard to case; plain ASCII is compared by hand.
+inline bool equalsIgnoringCase(QStringView a, QStringView b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    const char16_t* p = a.utf16();
+    const char16_t* q = b.utf16();
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        char16_t x = p[i];
+        char16_t y = q[i];
+        if (x == y) {
+            continue;
+        }
+        if (x >= 0x80 || y >= 0x80) {
+            return a.compare(b, Qt::CaseInsensitive) == 0;
+        }
+        if (x >= u'A' && x <= u'Z') {
+            x = char16_t(x + (u'a' - u'A'));
+        }
+        if (y >= u'A' && y <= u'Z') {
+            y = char16_t(y + (u'a' - u'A'));
+        }
+        if (x != y) {
+            return false;
+        }
+    }
+    return true;
+}

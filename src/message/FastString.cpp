@@ -1,12 +1,15 @@
 #include "message/FastString.h"
 
-FastString::FastString() : m_pieces(kInitialSlots) {}
+FastString::FastString() {
+    m_pieces.reserve(kInitialSlots - 1);
+}
 
 void FastString::Add(const QString& strValue) {
-    if (m_nextSlot >= m_pieces.size()) {
-        m_pieces.resize(m_pieces.size() + kGrowBy);
+    if (m_pieces.size() + 1 >= m_slots) {
+        m_slots += kGrowBy;
+        m_pieces.reserve(m_slots - 1);
     }
-    m_pieces[m_nextSlot++] = strValue;
+    m_pieces.push_back(strValue);
 }
 
 void FastString::Add(qint64 number) {
@@ -15,18 +18,20 @@ void FastString::Add(qint64 number) {
 
 QString FastString::Value() const {
     qsizetype total = 0;
-    for (std::size_t i = 1; i < m_nextSlot; ++i) {
-        total += m_pieces[i].size();
+    for (const QString& piece : m_pieces) {
+        total += piece.size();
     }
     QString joined;
     joined.reserve(total);
-    for (std::size_t i = 1; i < m_nextSlot; ++i) {
-        joined.append(m_pieces[i]);
+    for (const QString& piece : m_pieces) {
+        joined.append(piece);
     }
     return joined;
 }
 
 void FastString::Reset() {
-    m_pieces.assign(kInitialSlots, QString());
-    m_nextSlot = 1;
+    m_pieces.clear();
+    m_pieces.shrink_to_fit();
+    m_slots = kInitialSlots;
+    m_pieces.reserve(kInitialSlots - 1);
 }

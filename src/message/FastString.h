@@ -15,13 +15,14 @@ public:
     QString Value() const;
     void Reset();
 
-    // Number of slots currently allocated (slot 0 included).
-    std::size_t slotCount() const { return m_pieces.size(); }
+    // Number of slots the builder holds room for (slot 0 included).
+    std::size_t slotCount() const { return m_slots; }
 
 private:
     static constexpr std::size_t kInitialSlots = 101;
     static constexpr std::size_t kGrowBy = 100;
 
+    // Pieces in slots 1 and up; slot 0 is never written, so it is not stored.
     std::vector<QString> m_pieces;
-    std::size_t m_nextSlot = 1;
+    std::size_t m_slots = kInitialSlots;
 };

@@ -135,8 +135,7 @@ private:
             return position(fold(key));
         }
         for (std::size_t i = 0; i < m_entries.size(); ++i) {
-            if (m_entries[i].live &&
-                QString::compare(m_entries[i].folded, key, Qt::CaseInsensitive) == 0) {
+            if (m_entries[i].live && equalsIgnoringCase(m_entries[i].folded, key)) {
                 return qsizetype(i);
             }
         }

@@ -1,6 +1,7 @@
 #include "message/XapMessage.h"
 
 #include <QStringView>
+#include <QVarLengthArray>
 
 #include "message/AsciiCase.h"
 
@@ -45,7 +46,16 @@ int XapMessage::FromXap(const QString& sRawMessage) {
             return 0;
         }
         step = 2;
-        const QList<QStringView> lines = QStringView(sRawMessage).split(u'\n');
+        QVarLengthArray<QStringView, 64> lines;
+        for (qsizetype from = 0;;) {
+            const qsizetype lf = sRawMessage.indexOf(u'\n', from);
+            if (lf < 0) {
+                lines.append(QStringView(sRawMessage).sliced(from));
+                break;
+            }
+            lines.append(QStringView(sRawMessage).sliced(from, lf - from));
+            from = lf + 1;
+        }
         step = 3;
         if (!lines[0].contains(u"xap-header", Qt::CaseInsensitive)) {
             return 0;
@@ -86,7 +96,7 @@ int XapMessage::FromXap(const QString& sRawMessage) {
                         }
                     } else {
                         auto is = [keyView](QStringView name) {
-                            return keyView.compare(name, Qt::CaseInsensitive) == 0;
+                            return equalsIgnoringCase(keyView, name);
                         };
                         QString* field = is(u"uid")      ? &m_uid
                                          : is(u"class")  ? &m_class
@@ -228,7 +238,7 @@ bool XapMessage::CompareAddress(const QString& sItem1, const QString& sItem2) {
 }
 
 bool XapMessage::CompareClass(const QString& sClass) const {
-    return QString::compare(sClass, m_class, Qt::CaseInsensitive) == 0;
+    return equalsIgnoringCase(sClass, m_class);
 }
 
 bool XapMessage::CompareSource(const QString& sSource) {

@@ -6,6 +6,7 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QVarLengthArray>
 
 #include "logger/db/FileDialect.h"
 #include "support/Failure.h"
@@ -146,10 +147,12 @@ RecordSet SqliteProvider::execute(const QString& statement) {
     } catch (const Failure& f) {
         throw Failure(ErrorNumber::Database, f.description() + QStringLiteral(" in: ") + statement);
     }
+    // The database keeps its text as UTF-8: converting here is cheaper than inside SQLite.
+    QVarLengthArray<QByteArray, 8> utf8;
     for (qsizetype i = 0; i < p.values.size(); ++i) {
-        const QString& v = p.values[i];
-        sqlite3_bind_text16(plan, int(i + 1), v.utf16(), int(v.size() * sizeof(char16_t)),
-                            SQLITE_STATIC);
+        utf8.append(p.values[i].toUtf8());
+        sqlite3_bind_text(plan, int(i + 1), utf8.back().constData(), int(utf8.back().size()),
+                          SQLITE_STATIC);
     }
     // Inside a batch each statement is its own unit: a refused one is undone alone.
     if (m_batch) {
