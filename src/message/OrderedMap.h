@@ -27,6 +27,9 @@ public:
         if (m_indexed) {
             m_index.insert(folded, qsizetype(m_entries.size()));
         }
+        if (m_entries.empty()) {
+            m_entries.reserve(8);
+        }
         m_entries.push_back(Entry{key, std::move(folded), std::move(value), true});
         ++m_count;
         if (!m_indexed && m_count > kLinearLimit) {

@@ -6,6 +6,7 @@
 
 #include "RecordingSender.h"
 #include "logger/LoggerCore.h"
+#include "logger/db/DbConnection.h"
 #include "support/Hs.h"
 #include "support/XapGlobal.h"
 
@@ -279,6 +280,29 @@ private slots:
             QCOMPARE(m_node.sent.size(), 1);
             QCOMPARE(m_node.sent[0], reply);
         }
+    }
+
+    void aRefusedStatementInAPassLeavesItsNeighbours() {
+        m_logger->InitXap();
+        DbConnection* db = m_logger->dbConnection();
+        db->execute(u"CREATE TABLE u (a TEXT UNIQUE)"_qs);
+        auto insert = [db](const char* v) {
+            db->execute(u"INSERT INTO u (a) SELECT \""_qs + QString::fromLatin1(v) +
+                        u"\" AS Q1"_qs);
+        };
+        auto count = [this] {
+            Peek peek(defaultDb());
+            QSqlQuery q(QSqlDatabase::database(peek.name));
+            q.exec(u"SELECT group_concat(a, ',') FROM u"_qs);
+            return q.next() ? q.value(0).toString() : u"?"_qs;
+        };
+        db->beginBatch();
+        insert("x");
+        QVERIFY_THROWS_EXCEPTION(std::exception, insert("x"));
+        insert("y");
+        QCOMPARE(count(), QString());  // nothing visible before the pass ends
+        db->endBatch();
+        QCOMPARE(count(), u"x,y"_qs);
     }
 
     void stdTimeForms() {

@@ -13,28 +13,34 @@ namespace {
 }
 
 // Reads a literal opened by `quote` at `i`; a doubled quote stands for one. Returns the content
-// and leaves `i` after the closing quote.
-QString readQuoted(const QString& s, qsizetype& i, QChar quote) {
-    QString content;
-    qsizetype from = ++i;
+// (a view into the statement when it holds no doubled quote) and leaves `i` after the literal.
+Parameterized::Value readQuoted(const QString& s, qsizetype& i, QChar quote) {
+    Parameterized::Value v;
+    const qsizetype start = ++i;
+    qsizetype from = start;
     while (true) {
         const qsizetype close = s.indexOf(quote, from);
         if (close < 0) {
             unterminated(s);
         }
-        content += QStringView(s).sliced(i, close - i);
         if (close + 1 < s.size() && s[close + 1] == quote) {
-            content += quote;
-            i = from = close + 2;
+            v.isOwned = true;
+            v.owned += QStringView(s).sliced(from, close + 1 - from);
+            from = close + 2;
             continue;
         }
+        if (!v.isOwned) {
+            v.view = QStringView(s).sliced(start, close - start);
+        } else {
+            v.owned += QStringView(s).sliced(from, close - from);
+        }
         i = close + 1;
-        return content;
+        return v;
     }
 }
 
-QString sqliteText(const QString& text) {
-    QString escaped = text;
+QString sqliteText(QStringView text) {
+    QString escaped = text.toString();
     escaped.replace(u'\'', QStringLiteral("''"));
     return u'\'' + escaped + u'\'';
 }
@@ -62,8 +68,16 @@ QString scan(const QString& statement, OnLiteral literal) {
                 unterminated(statement);
             }
             flush(i);
-            const QString text = statement.mid(i + 1, close - i - 1);
-            literal(out, DateText::normalize(text).value_or(text));
+            Parameterized::Value date;
+            date.view = QStringView(statement).sliced(i + 1, close - i - 1);
+            const QString text = date.view.toString();
+            // Dates already in the stored form stay views; others are rewritten.
+            const auto normal = DateText::normalize(text);
+            if (normal && *normal != text) {
+                date.owned = *normal;
+                date.isOwned = true;
+            }
+            literal(out, std::move(date));
             i = copied = close + 1;
         } else if (c == u'[') {
             const qsizetype close = statement.indexOf(u']', i + 1);
@@ -82,12 +96,14 @@ QString scan(const QString& statement, OnLiteral literal) {
 }  // namespace
 
 QString toSqlite(const QString& statement) {
-    return scan(statement, [](QString& out, const QString& value) { out += sqliteText(value); });
+    return scan(statement, [](QString& out, const Parameterized::Value& value) {
+        out += sqliteText(value.text());
+    });
 }
 
 Parameterized parameterize(const QString& statement) {
     Parameterized p;
-    p.shape = scan(statement, [&p](QString& out, QString value) {
+    p.shape = scan(statement, [&p](QString& out, Parameterized::Value value) {
         out += u'?';
         p.values.append(std::move(value));
     });

@@ -16,9 +16,17 @@ QString toSqlite(const QString& statement);
 
 // The statement with every literal replaced by a "?" parameter, and the literals' values in
 // order: statements that differ only in their values share one shape, and so one prepared plan.
+// A value is a view into the statement unless its text had to be changed (a doubled quote, a
+// date brought into the stored form); the statement must outlive the result.
 struct Parameterized {
+    struct Value {
+        QStringView view;
+        QString owned;
+        bool isOwned = false;
+        QStringView text() const { return isOwned ? QStringView(owned) : view; }
+    };
     QString shape;
-    QList<QString> values;
+    QList<Value> values;
 };
 Parameterized parameterize(const QString& statement);
 

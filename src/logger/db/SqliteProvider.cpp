@@ -51,10 +51,6 @@ void SqliteProvider::openFile() {
                       QStringLiteral("The SQLite driver gives no handle for ") + m_cs.dataSource);
     }
     m_handle = *static_cast<sqlite3* const*>(handle.constData());
-    m_savepoint = prepared(QStringLiteral("SAVEPOINT quilljot_statement"));
-    m_release = prepared(QStringLiteral("RELEASE quilljot_statement"));
-    m_rollback = prepared(QStringLiteral("ROLLBACK TO quilljot_statement"));
-    m_plans.clear();  // the three are kept apart from the plans of statements
 }
 
 void SqliteProvider::open() {
@@ -87,10 +83,6 @@ void SqliteProvider::releaseStatements() {
         sqlite3_finalize(plan);
     }
     m_plans.clear();
-    for (sqlite3_stmt** plan : {&m_savepoint, &m_release, &m_rollback}) {
-        sqlite3_finalize(*plan);
-        *plan = nullptr;
-    }
 }
 
 QString SqliteProvider::lastError() const {
@@ -133,7 +125,7 @@ RecordSet SqliteProvider::execute(const QString& statement) {
         query->setForwardOnly(true);
         bool ok = query->prepare(p.shape);
         for (qsizetype i = 0; ok && i < p.values.size(); ++i) {
-            query->bindValue(int(i), p.values[i]);
+            query->bindValue(int(i), p.values[i].text().toString());
         }
         if (!ok || !query->exec()) {
             throw Failure(ErrorNumber::Database,
@@ -150,24 +142,22 @@ RecordSet SqliteProvider::execute(const QString& statement) {
     // The database keeps its text as UTF-8: converting here is cheaper than inside SQLite.
     QVarLengthArray<QByteArray, 8> utf8;
     for (qsizetype i = 0; i < p.values.size(); ++i) {
-        utf8.append(p.values[i].toUtf8());
+        utf8.append(p.values[i].text().toUtf8());
         sqlite3_bind_text(plan, int(i + 1), utf8.back().constData(), int(utf8.back().size()),
                           SQLITE_STATIC);
     }
-    // Inside a batch each statement is its own unit: a refused one is undone alone.
-    if (m_batch) {
-        step(m_savepoint);
-    }
+    // Inside a batch each statement is its own unit: SQLite undoes a refused statement alone and
+    // keeps the transaction, so its neighbours stay (a savepoint per statement would add two
+    // statements per event and protect nothing more). Only a failure that makes SQLite abandon
+    // the whole transaction (a full disk, an I/O error) ends the batch; a new one is begun.
     const bool ok = step(plan);
     const QString error = ok ? QString() : lastError();
     sqlite3_clear_bindings(plan);
-    if (m_batch) {
-        if (!ok) {
-            step(m_rollback);
-        }
-        step(m_release);
-    }
     if (!ok) {
+        if (m_batch && sqlite3_get_autocommit(m_handle) != 0) {
+            m_batch = false;
+            beginBatch();
+        }
         throw Failure(ErrorNumber::Database, error + QStringLiteral(" in: ") + statement);
     }
     return RecordSet();

@@ -43,7 +43,4 @@ private:
     bool m_batch = false;
     sqlite3* m_handle = nullptr;
     QHash<QString, sqlite3_stmt*> m_plans;
-    sqlite3_stmt* m_savepoint = nullptr;
-    sqlite3_stmt* m_release = nullptr;
-    sqlite3_stmt* m_rollback = nullptr;
 };
