@@ -5,6 +5,20 @@
 // Lower-casing of names on the hot path. xAP names are nearly always ASCII and often already in
 // lower case: such text is returned as it is (no copy), plain ASCII is lowered by hand, and only
 // other text takes the general Unicode conversion.
+inline QString lowered(QStringView text) {
+    QString out(text.size(), Qt::Uninitialized);
+    char16_t* q = reinterpret_cast<char16_t*>(out.data());
+    const char16_t* p = text.utf16();
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = p[i];
+        if (c >= 0x80) {
+            return text.toString().toLower();
+        }
+        q[i] = (c >= u'A' && c <= u'Z') ? char16_t(c + (u'a' - u'A')) : c;
+    }
+    return out;
+}
+
 inline QString lowered(const QString& text) {
     const char16_t* p = reinterpret_cast<const char16_t*>(text.constData());
     const qsizetype n = text.size();

@@ -7,7 +7,6 @@ FastString::FastString() {
 void FastString::Add(const QString& strValue) {
     if (m_pieces.size() + 1 >= m_slots) {
         m_slots += kGrowBy;
-        m_pieces.reserve(m_slots - 1);
     }
     m_pieces.push_back(strValue);
 }
@@ -31,7 +30,5 @@ QString FastString::Value() const {
 
 void FastString::Reset() {
     m_pieces.clear();
-    m_pieces.shrink_to_fit();
     m_slots = kInitialSlots;
-    m_pieces.reserve(kInitialSlots - 1);
 }

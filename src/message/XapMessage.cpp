@@ -76,7 +76,7 @@ int XapMessage::FromXap(const QString& sRawMessage) {
                 if (i > last) {
                     throw Failure(ErrorNumber::Message, QStringLiteral("Subscript out of range"));
                 }
-                const QString name = lowered(lines[i].toString());
+                const QString name = lowered(lines[i]);
                 if (!m_sectionIndex.add(name, section)) {
                     throw Failure(ErrorNumber::Message,
                                   QStringLiteral("Duplicate section name: ") + name);
@@ -89,7 +89,7 @@ int XapMessage::FromXap(const QString& sRawMessage) {
                 if (eq >= 0) {
                     const QStringView keyView = trimSpaces(line.first(eq));
                     if (section >= 0) {
-                        const QString key = lowered(keyView.toString());
+                        const QString key = lowered(keyView);
                         if (!m_sectionItems[section].add(key, line.toString())) {
                             throw Failure(ErrorNumber::Message,
                                           QStringLiteral("Duplicate item name: ") + key);

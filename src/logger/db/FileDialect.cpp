@@ -103,6 +103,7 @@ QString toSqlite(const QString& statement) {
 
 Parameterized parameterize(const QString& statement) {
     Parameterized p;
+    p.values.reserve(8);
     p.shape = scan(statement, [&p](QString& out, Parameterized::Value value) {
         out += u'?';
         p.values.append(std::move(value));
