@@ -92,16 +92,24 @@ void xapQuilljot::onMessage() {
         };
         begin();
         int handled = 0;
-        for (QString s = m_node->GetMessage(); !s.isEmpty(); s = m_node->GetMessage()) {
+        for (;;) {
+            QString s = m_node->GetMessage();
+            if (s.isEmpty()) {
+                // Whatever arrived during the pass is taken by the same pass.
+                m_node->drainSockets();
+                s = m_node->GetMessage();
+                if (s.isEmpty()) {
+                    break;
+                }
+            }
             m_logger->Readmessage(s);
             // Datagrams keep arriving during a long pass; taking them off the socket here keeps
-            // the kernel from dropping them, and committing in steps bounds a crash's loss.
-            // The queue in memory is bounded: past kMaxQueued the kernel's buffer holds the rest.
+            // the system from dropping them, and committing in steps bounds a crash's loss.
             if (++handled % kRowsPerCommit == 0) {
                 end();
                 begin();
             }
-            if (handled % 256 == 0 && m_node->queuedCount() < kMaxQueued) {
+            if (handled % 256 == 0) {
                 m_node->drainSockets();
             }
         }

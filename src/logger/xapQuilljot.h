@@ -27,8 +27,6 @@ public:
     static constexpr int kHeartbeatInterval = 60;
     // Rows of one receive pass committed together at most; bounds what a crash can cost.
     static constexpr int kRowsPerCommit = 2000;
-    // Received texts held in memory at most while a pass drains the sockets.
-    static constexpr std::size_t kMaxQueued = 16384;
 
     xapQuilljot(Frontend& frontend, Options options, QObject* parent = nullptr);
     ~xapQuilljot() override;

@@ -322,7 +322,7 @@ void XapNode::readPending(QUdpSocket* socket) {
     // without asking the system for its size first.
     constexpr qint64 kMaxDatagram = 65536;
     m_datagram.resize(kMaxDatagram);
-    while (socket->hasPendingDatagrams()) {
+    while (m_received.size() < kQueueLimit && socket->hasPendingDatagrams()) {
         const qint64 got = socket->readDatagram(m_datagram.data(), kMaxDatagram);
         if (got < 0) {
             continue;  // a failed read loses the datagram without a trace

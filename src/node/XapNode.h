@@ -24,7 +24,10 @@ public:
     static constexpr quint16 kXapPort = 3639;
     static constexpr int kFirstPort = 32768;
     static constexpr int kPortAttempts = 200;
-    static constexpr int kReceiveBufferBytes = 8 * 1024 * 1024;
+    static constexpr int kReceiveBufferBytes = 32 * 1024 * 1024;
+    // Texts held in the receive queue at most (about 10 MB); past that, datagrams wait in the
+    // system's receive buffer until the receiver has taken some, instead of filling memory.
+    static constexpr std::size_t kQueueLimit = 16384;
 
     explicit XapNode(Reporting& reporting,
                      std::unique_ptr<HostNetwork> network = std::make_unique<SystemHostNetwork>(),
@@ -73,8 +76,9 @@ public:
     bool FilterHeartbeats() const { return m_filterHeartbeats; }
     void setFilterHeartbeats(bool b) { m_filterHeartbeats = b; }
     std::size_t queuedCount() const { return m_received.size(); }
-    // Reads every datagram already waiting on the sockets into the queue, without waiting for the
-    // event loop; a long pass over the queue calls it so that the kernel's buffer never overflows.
+    // Reads the datagrams already waiting on the sockets into the queue (up to kQueueLimit),
+    // without waiting for the event loop; a long pass over the queue calls it so that the
+    // system's buffer does not overflow while the pass runs.
     void drainSockets();
 
 private:
