@@ -1,4 +1,5 @@
 # The two commands of the README, and their parts.
+MAKEFLAGS += --no-print-directory
 BUILD ?= build
 JOBS ?= $(shell nproc)
 

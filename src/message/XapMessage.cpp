@@ -4,6 +4,7 @@
 #include <QVarLengthArray>
 
 #include "message/AsciiCase.h"
+#include "message/SpaceTrim.h"
 
 #include "support/Failure.h"
 #include "support/Reporting.h"
@@ -12,18 +13,6 @@ namespace {
 
 // Line and section numbers of the wire format are 16-bit signed counters.
 constexpr qsizetype kLastLineNumber = 32767;
-
-QStringView trimSpaces(QStringView s) {
-    qsizetype b = 0;
-    qsizetype e = s.size();
-    while (b < e && s[b] == u' ') {
-        ++b;
-    }
-    while (e > b && s[e - 1] == u' ') {
-        --e;
-    }
-    return s.sliced(b, e - b);
-}
 
 const QString kUnknownText = QStringLiteral("Unknown");
 const QString kLF = QStringLiteral("\n");

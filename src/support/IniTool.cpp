@@ -6,6 +6,7 @@
 #include <QSaveFile>
 #include <algorithm>
 
+#include "message/SpaceTrim.h"
 #include "message/TextCodec.h"
 #include "support/Failure.h"
 #include "support/XapGlobal.h"
@@ -14,18 +15,6 @@ namespace {
 
 constexpr qsizetype kMaxHeaderLength = 100;
 constexpr qsizetype kMaxKeyLength = 65;
-
-QString trimSpaces(const QString& s) {
-    qsizetype b = 0;
-    qsizetype e = s.size();
-    while (b < e && s[b] == u' ') {
-        ++b;
-    }
-    while (e > b && s[e - 1] == u' ') {
-        --e;
-    }
-    return s.mid(b, e - b);
-}
 
 QString valueKey(const QString& header, const QString& key) {
     return header.toUpper() + u'~' + key.toUpper();
@@ -56,7 +45,7 @@ void IniTool::Load(const QString& fPath) {
         if (line.endsWith(u'\r')) {
             line.chop(1);
         }
-        line = trimSpaces(line);
+        line = trimSpaces(line).toString();
         if (line.isEmpty() || line.startsWith(u';')) {
             continue;
         }

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include "message/SpaceTrim.h"
 #include "message/TextCodec.h"
 #include "support/DateText.h"
 #include "support/Failure.h"
@@ -72,18 +73,6 @@ void replaceToLineEnd(QString& text, const QRegularExpression& re, F replacement
     for (auto e = edits.crbegin(); e != edits.crend(); ++e) {
         text.replace(e->from, e->to - e->from, e->with);
     }
-}
-
-QString trimSpaces(const QString& s) {
-    qsizetype b = 0;
-    qsizetype e = s.size();
-    while (b < e && s[b] == u' ') {
-        ++b;
-    }
-    while (e > b && s[e - 1] == u' ') {
-        --e;
-    }
-    return s.mid(b, e - b);
 }
 
 }  // namespace
@@ -171,9 +160,9 @@ void IniTool::InstallArray(const QString& filename, const QString& HeaderName,
     QStringList names;
     QStringList values;
     for (const QString& key : keys) {
-        QString value = trimSpaces(Read(HeaderName, key, QString()));
+        QString value = trimSpaces(Read(HeaderName, key, QString())).toString();
         if (const qsizetype quote = value.indexOf(u'\''); quote >= 0) {
-            value = trimSpaces(value.left(quote));
+            value = trimSpaces(value.left(quote)).toString();
         }
         names.append(u'"' + key + u'"');
         values.append(value);

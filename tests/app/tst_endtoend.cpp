@@ -3,23 +3,12 @@
 #include <QSqlQuery>
 #include <QUdpSocket>
 #include <QtTest>
+
 #include <list>
+#include "TestProcesses.h"
 
 // The real programs as processes: a hub on a free loopback port, the logger headless in a fresh
 // application folder whose shared settings send to 127.0.0.1, and xap-send as the network.
-namespace {
-
-QString tool(const char* name) {
-    return qEnvironmentVariable("QUILLJOT_BIN") + u'/' + QString::fromLatin1(name);
-}
-
-quint16 freeUdpPort() {
-    QUdpSocket probe;
-    probe.bind(QHostAddress(QHostAddress::LocalHost), 0);
-    return probe.localPort();
-}
-
-}  // namespace
 
 class EndToEndTest : public QObject {
     Q_OBJECT

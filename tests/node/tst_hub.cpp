@@ -3,17 +3,9 @@
 #include <QUdpSocket>
 #include <QtTest>
 
+#include "TestProcesses.h"
+
 namespace {
-
-QString tool(const char* name) {
-    return qEnvironmentVariable("QUILLJOT_BIN") + u'/' + QString::fromLatin1(name);
-}
-
-quint16 freeUdpPort() {
-    QUdpSocket probe;
-    probe.bind(QHostAddress(QHostAddress::LocalHost), 0);
-    return probe.localPort();
-}
 
 QByteArray heartbeat(const char* hbClass, quint16 port, int interval) {
     return QByteArray("xap-hbeat\n{\nv=12\nhop=1\nuid=FF.1234:00\nclass=") + hbClass +

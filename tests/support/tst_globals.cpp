@@ -1,27 +1,12 @@
 #include <QtTest>
 
 #include "RecordingSender.h"
+#include "TestFiles.h"
 #include "support/DateText.h"
 #include "support/Hs.h"
 #include "support/ItemList.h"
 #include "support/PathRules.h"
 #include "support/XapGlobal.h"
-
-namespace {
-
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
-
-}  // namespace
 
 class GlobalsTest : public QObject {
     Q_OBJECT
@@ -158,8 +143,8 @@ private slots:
         QCOMPARE(g.sInterfaceAddress, u"Default"_qs);
         QCOMPARE(g.sBroadcastAddress, u"Default"_qs);
 
-        writeFile(dir.path() + u"/home/Config/zelXap.ini"_qs,
-                  "[Interface]\r\nBroadcastAddress=127.0.0.1\r\n");
+        QVERIFY(writeFile(dir.path() + u"/home/Config/zelXap.ini"_qs,
+                          "[Interface]\r\nBroadcastAddress=127.0.0.1\r\n"));
         XapGlobal g2;
         place.appDir.clear();
         place.homeEnv = dir.path() + u"/home"_qs;
@@ -175,7 +160,7 @@ private slots:
         RecordingSender node;
         g.setSender(&node);
         g.bXapReady = true;
-        writeFile(dir.path() + u"/blocker"_qs, "a file where a folder should be");
+        QVERIFY(writeFile(dir.path() + u"/blocker"_qs, "a file where a folder should be"));
         g.CreateFolders(dir.path() + u"/blocker/deeper/x"_qs);
         QCOMPARE(node.sent.size(), 1);
         QVERIFY(node.sent[0][3].contains(u" CreateFolders "_qs + dir.path() + u"/blocker Line"_qs));

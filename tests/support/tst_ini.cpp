@@ -1,25 +1,10 @@
 #include <QtTest>
 
 #include "RecordingSender.h"
+#include "TestFiles.h"
 #include "support/Hs.h"
 #include "support/IniTool.h"
 #include "support/XapGlobal.h"
-
-namespace {
-
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
-
-}  // namespace
 
 class IniTest : public QObject {
     Q_OBJECT
@@ -68,22 +53,22 @@ private slots:
     }
 
     void roundTripKeepsTheFormat() {
-        writeFile(cfg(u"s.ini"_qs),
-                  "top=first\r\n"
-                  "; comment\r\n"
-                  "  [Quilljot]  \r\n"
-                  "UseSQL=-1\r\n"
-                  "useSQL=ignored\r\n"
-                  "Eq=a=b\n"
-                  " spaced = v \r\n"
-                  "Empty=\r\n"
-                  "[ Spaced Header ]\r\n"
-                  "k=1\r\n"
-                  "[QUILLJOT]\r\n"
-                  "Zed=z\r\n"
-                  "[Alpha]\r\n"
-                  "b=2\r\n"
-                  "a=1");
+        QVERIFY(writeFile(cfg(u"s.ini"_qs),
+                          "top=first\r\n"
+                          "; comment\r\n"
+                          "  [Quilljot]  \r\n"
+                          "UseSQL=-1\r\n"
+                          "useSQL=ignored\r\n"
+                          "Eq=a=b\n"
+                          " spaced = v \r\n"
+                          "Empty=\r\n"
+                          "[ Spaced Header ]\r\n"
+                          "k=1\r\n"
+                          "[QUILLJOT]\r\n"
+                          "Zed=z\r\n"
+                          "[Alpha]\r\n"
+                          "b=2\r\n"
+                          "a=1"));
         Hs& hs = m_g->hs();
         QCOMPARE(hs.GetINISetting(u"QUILLJOT"_qs, u"usesql"_qs, u"0"_qs, u"s.ini"_qs), u"-1"_qs);
         QCOMPARE(hs.GetINISetting(u"quilljot"_qs, u"EQ"_qs, QString(), u"s.ini"_qs), u"a=b"_qs);
@@ -135,7 +120,7 @@ private slots:
         bytes += QByteArray(1024 * 1024, 'x') + "\r\n";
         bytes += "\x89PNG\r\n\x1a\n";
         bytes += "last=2";  // no line end
-        writeFile(cfg(u"bad.ini"_qs), bytes);
+        QVERIFY(writeFile(cfg(u"bad.ini"_qs), bytes));
         IniTool ini(*m_g);
         ini.Load(cfg(u"bad.ini"_qs));
         QCOMPARE(ini.Read(u"g"_qs, u"good"_qs, QString()), u"1"_qs);
@@ -151,9 +136,9 @@ private slots:
     }
 
     void failedSaveLeavesBothFilesAndReports() {
-        writeFile(cfg(u"ro.ini"_qs), "[A]\r\nk=1\r\n");
+        QVERIFY(writeFile(cfg(u"ro.ini"_qs), "[A]\r\nk=1\r\n"));
         QDir().mkpath(cfg(u"ro.ini_bck"_qs));  // a folder where the backup file should be
-        writeFile(cfg(u"ro.ini_bck/keep"_qs), "x");
+        QVERIFY(writeFile(cfg(u"ro.ini_bck/keep"_qs), "x"));
         m_g->hs().SaveIniSetting(u"A"_qs, u"k"_qs, u"2"_qs, u"ro.ini"_qs);
         QCOMPARE(readFile(cfg(u"ro.ini"_qs)), QByteArray("[A]\r\nk=1\r\n"));
         QVERIFY(QFileInfo::exists(cfg(u"ro.ini_bck/keep"_qs)));
@@ -162,19 +147,19 @@ private slots:
     }
 
     void installerRewritesDeclarations() {
-        writeFile(cfg(u"inst.ini"_qs),
-                  "[Consts]\r\nMaxRows=500\r\nGreeting=\"hi\"\r\n"
-                  "[Names]\r\nTitle= = \"Quilljot\"\r\n"
-                  "[Arr]\r\nA=1 ' one\r\nB=2\r\n"
-                  "[Nothing]\r\n");
+        QVERIFY(writeFile(cfg(u"inst.ini"_qs),
+                          "[Consts]\r\nMaxRows=500\r\nGreeting=\"hi\"\r\n"
+                          "[Names]\r\nTitle= = \"Quilljot\"\r\n"
+                          "[Arr]\r\nA=1 ' one\r\nB=2\r\n"
+                          "[Nothing]\r\n"));
         const QString src = m_dir.path() + u"/module.bas"_qs;
-        writeFile(src,
-                  "Option Explicit\r\n"
-                  "Private Const MAXROWS = 10 ' old comment\r\n"
-                  "  greeting = \"old\"\r\n"
-                  "Title = \"x\"\r\n"
-                  "Names = Array(\"q\")\r\n"
-                  "Values = Array(9)\r\n");
+        QVERIFY(writeFile(src,
+                          "Option Explicit\r\n"
+                          "Private Const MAXROWS = 10 ' old comment\r\n"
+                          "  greeting = \"old\"\r\n"
+                          "Title = \"x\"\r\n"
+                          "Names = Array(\"q\")\r\n"
+                          "Values = Array(9)\r\n"));
         IniTool ini(*m_g);
         ini.Load(cfg(u"inst.ini"_qs));
         const QString dated =
@@ -215,9 +200,9 @@ private slots:
     }
 
     void installerRefusesALineWithoutLineEnd() {
-        writeFile(cfg(u"c.ini"_qs), "[C]\r\nX=1\r\n");
+        QVERIFY(writeFile(cfg(u"c.ini"_qs), "[C]\r\nX=1\r\n"));
         const QString src = m_dir.path() + u"/m.bas"_qs;
-        writeFile(src, "Const X = 0");
+        QVERIFY(writeFile(src, "Const X = 0"));
         IniTool ini(*m_g);
         ini.Load(cfg(u"c.ini"_qs));
         QVERIFY_THROWS_EXCEPTION(std::exception, ini.InstallConstant(src, u"X"_qs, u"5"_qs));
