@@ -1,6 +1,7 @@
 #include "logger/db/RecordSet.h"
 
 #include <QSqlRecord>
+#include <QStringList>
 
 #include "support/Failure.h"
 
@@ -14,7 +15,16 @@ QVariant RecordSet::Fields(const QString& name) const {
                       QStringLiteral("Either BOF or EOF is True, or the current record has been "
                                      "deleted"));
     }
-    const int index = m_query->record().indexOf(name);
+    const QSqlRecord record = m_query->record();
+    int index = record.indexOf(name);
+    if (index < 0 && record.isEmpty()) {
+        // Debian's Qt 6.4 ODBC driver describes no columns; a "SELECT *" of the log table
+        // still returns them in the table's order.
+        static const QStringList kLogColumns = {QStringLiteral("ID"), QStringLiteral("SampleDate"),
+                                                QStringLiteral("Source"),
+                                                QStringLiteral("Category"), QStringLiteral("Data")};
+        index = int(kLogColumns.indexOf(name, 0, Qt::CaseInsensitive));
+    }
     if (index < 0) {
         throw Failure(ErrorNumber::Database,
                       QStringLiteral("Item cannot be found in the collection: ") + name);
