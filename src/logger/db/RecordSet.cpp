@@ -23,7 +23,11 @@ QVariant RecordSet::Fields(const QString& name) const {
         static const QStringList kLogColumns = {QStringLiteral("ID"), QStringLiteral("SampleDate"),
                                                 QStringLiteral("Source"),
                                                 QStringLiteral("Category"), QStringLiteral("Data")};
-        index = int(kLogColumns.indexOf(name, 0, Qt::CaseInsensitive));
+        for (int i = 0; i < kLogColumns.size(); ++i) {
+            if (kLogColumns[i].compare(name, Qt::CaseInsensitive) == 0) {
+                index = i;
+            }
+        }
     }
     if (index < 0) {
         throw Failure(ErrorNumber::Database,
