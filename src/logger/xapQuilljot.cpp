@@ -57,6 +57,7 @@ bool xapQuilljot::Form_Load() {
             m_g.WriteErrorLog(kProgramName, QStringLiteral("xAP Init Error ") +
                                                 signedNumber(m_initResult) +
                                                 QStringLiteral(" occurred"));
+            m_unloaded = true;  // the program ends here: no shutdown step runs
             return false;
         }
         step = 8;
