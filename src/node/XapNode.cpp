@@ -195,6 +195,9 @@ int XapNode::Init() {
 
 void XapNode::enlargeReceiveBuffer(QUdpSocket* socket) {
     const int fd = static_cast<int>(socket->socketDescriptor());
+    // Sending to 255.255.255.255 needs the broadcast permission on the socket.
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof(on));
     int wanted = kReceiveBufferBytes;
     // SO_RCVBUFFORCE passes the system's cap where the process may; otherwise ask within it.
     if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &wanted, sizeof(wanted)) != 0) {

@@ -89,6 +89,7 @@ private:
     void ReceiveTimer_Timer();
     void rebuildHeartbeatHead();
     void sendDatagram(const QString& text);
+    // Broadcast permission and a receive buffer large enough for bursts.
     void enlargeReceiveBuffer(QUdpSocket* socket);
 
     Reporting& m_reporting;
