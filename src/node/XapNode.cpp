@@ -181,19 +181,19 @@ int XapNode::Init() {
                                   QAbstractSocket::DontShareAddress)) {
                 return -bindErrorNumber(m_winsock2->error());
             }
-            enlargeReceiveBuffer(m_winsock2);
+            prepareSocket(m_winsock2);
             result = m_port;
         }
     }
     if (found) {
-        enlargeReceiveBuffer(m_winsock1);
+        prepareSocket(m_winsock1);
     }
     m_heartbeatTail =
         QStringLiteral("0\nport=") + QString::number(m_port) + QStringLiteral("\n}\n");
     return result;
 }
 
-void XapNode::enlargeReceiveBuffer(QUdpSocket* socket) {
+void XapNode::prepareSocket(QUdpSocket* socket) {
     const int fd = static_cast<int>(socket->socketDescriptor());
     // Sending to 255.255.255.255 needs the broadcast permission on the socket.
     const int on = 1;

@@ -90,7 +90,7 @@ private:
     void rebuildHeartbeatHead();
     void sendDatagram(const QString& text);
     // Broadcast permission and a receive buffer large enough for bursts.
-    void enlargeReceiveBuffer(QUdpSocket* socket);
+    void prepareSocket(QUdpSocket* socket);
 
     Reporting& m_reporting;
     std::unique_ptr<HostNetwork> m_network;
