@@ -34,6 +34,11 @@ void SqlServerProvider::open() {
     if (!q.exec(QStringLiteral("SET DATEFORMAT ymd"))) {
         throw Failure(ErrorNumber::Database, q.lastError().text());
     }
+    // Text values above about 64 KB read back empty through this driver stack; the server cuts
+    // what it returns of a text column at this size instead, so long Data shows, shortened.
+    if (!q.exec(QStringLiteral("SET TEXTSIZE 60000"))) {
+        throw Failure(ErrorNumber::Database, q.lastError().text());
+    }
 }
 
 QStringList SqlServerProvider::tableNames() {
