@@ -52,8 +52,6 @@ public:
     bool CompareSource(const QString& sSource);
     bool CompareTarget(const QString& sTarget);
 
-    static constexpr const char16_t* kUnknown = u"Unknown";
-
 private:
     Reporting& m_reporting;
     QString m_class;
