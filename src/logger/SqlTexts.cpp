@@ -37,40 +37,35 @@ QString insertEvent(bool useSql, const QString& table, const QString& dateDelimi
     const QChar apostrophe = u'\'';
     const QChar quote = u'"';
     static const QString quoteText = QStringLiteral("\"");
+    static const QString separators[] = {QStringLiteral(",'"), QStringLiteral("','"),
+                                         QStringLiteral("','")};
+    static const QString names[] = {QStringLiteral(" AS Q2,"), QStringLiteral(" AS Q3,"),
+                                    QStringLiteral(" AS Q4")};
+    const QString* texts[] = {&source, &type, &data};
     FastString s;
     s.Add(QStringLiteral("INSERT INTO "));
     s.Add(table);
     s.Add(QStringLiteral(" (SampleDate,Source,Category,Data) "));
+    s.Add(useSql ? QStringLiteral("VALUES (") : QStringLiteral("SELECT "));
+    s.Add(dateDelimiter);
+    s.Add(stdTime);
+    s.Add(dateDelimiter);
     if (useSql) {
-        s.Add(QStringLiteral("VALUES ("));
-        s.Add(dateDelimiter);
-        s.Add(stdTime);
-        s.Add(dateDelimiter);
-        s.Add(QStringLiteral(",'"));
-        s.Add(QString(source).replace(apostrophe, quote));
-        s.Add(QStringLiteral("','"));
-        s.Add(QString(type).replace(apostrophe, quote));
-        s.Add(QStringLiteral("','"));
-        s.Add(QString(data).replace(apostrophe, quote));
+        // Apostrophes delimit the texts: each one inside a text becomes a double quote.
+        for (int i = 0; i < 3; ++i) {
+            s.Add(separators[i]);
+            s.Add(QString(*texts[i]).replace(apostrophe, quote));
+        }
         s.Add(QStringLiteral("')"));
     } else {
-        s.Add(QStringLiteral("SELECT "));
-        s.Add(dateDelimiter);
-        s.Add(stdTime);
-        s.Add(dateDelimiter);
+        // Double quotes delimit the texts: each one inside a text becomes an apostrophe.
         s.Add(QStringLiteral(" AS Q1,"));
-        s.Add(quoteText);
-        s.Add(QString(source).replace(quote, apostrophe));
-        s.Add(quoteText);
-        s.Add(QStringLiteral(" AS Q2,"));
-        s.Add(quoteText);
-        s.Add(QString(type).replace(quote, apostrophe));
-        s.Add(quoteText);
-        s.Add(QStringLiteral(" AS Q3,"));
-        s.Add(quoteText);
-        s.Add(QString(data).replace(quote, apostrophe));
-        s.Add(quoteText);
-        s.Add(QStringLiteral(" AS Q4"));
+        for (int i = 0; i < 3; ++i) {
+            s.Add(quoteText);
+            s.Add(QString(*texts[i]).replace(quote, apostrophe));
+            s.Add(quoteText);
+            s.Add(names[i]);
+        }
     }
     return s.Value();
 }
