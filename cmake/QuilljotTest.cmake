@@ -7,9 +7,7 @@ function(add_quilljot_test name)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/common)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   add_test(NAME ${name} COMMAND ${name})
-  set_tests_properties(${name} PROPERTIES
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LANG=C.UTF-8;QUILLJOT_BIN=${CMAKE_BINARY_DIR}/bin"
-    TIMEOUT 300)
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT "${QUILLJOT_TEST_ENV}" TIMEOUT 300)
   if(T_LOCKS)
     set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${T_LOCKS}")
   endif()

@@ -20,6 +20,8 @@ public:
     explicit IniTool(XapGlobal& global) : m_global(global) {}
 
     void Load(const QString& fPath);
+    // The table from the text of a settings file; Load reads the file and hands its text here.
+    void LoadText(const QString& text);
     QString Read(const QString& Header, const QString& Key, const QString& defaultvalue) const;
     void WriteKey(const QString& Header, const QString& Key, const QString& newValue);
     void Remove(const QString& Header, const QString& Key);
