@@ -1,8 +1,32 @@
 #include "logger/SqlTexts.h"
 
+#include <algorithm>
+
 #include "message/FastString.h"
+#include "support/Failure.h"
 
 namespace SqlTexts {
+
+bool isPlainName(const QString& name) {
+    if (name.isEmpty() || name.size() > 128) {
+        return false;
+    }
+    auto letter = [](QChar c) {
+        return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u'_';
+    };
+    if (!letter(name.front())) {
+        return false;
+    }
+    return std::all_of(name.begin(), name.end(),
+                       [&](QChar c) { return letter(c) || (c >= u'0' && c <= u'9'); });
+}
+
+void checkFilter(const QString& filter) {
+    if (filter.contains(u'\'')) {
+        throw Failure(ErrorNumber::Database,
+                      QStringLiteral("A filter may not contain an apostrophe: ") + filter);
+    }
+}
 
 QString createTable(const QString& table) {
     FastString s;

@@ -162,6 +162,9 @@ void EchoWindow::FillWindowFromDatabase() {
         m_logger.sDatabaseTable, m_sourceFilter->text(), m_categoryFilter->text(),
         m_dataFilter->text(), m_logger.sWildcard, m_logger.sDateDelimiter, since);
     try {
+        SqlTexts::checkFilter(m_sourceFilter->text());
+        SqlTexts::checkFilter(m_categoryFilter->text());
+        SqlTexts::checkFilter(m_dataFilter->text());
         if (m_logger.dbConnection() == nullptr) {
             throw std::runtime_error("The database is not open");
         }

@@ -57,3 +57,10 @@ QString ConnectionString::toOdbc(const QString& driver) const {
     out += QStringLiteral("TDS_Version=7.4;ClientCharset=UTF-8;");
     return out;
 }
+
+QString ConnectionString::redact(const QString& text) const {
+    if (password.isEmpty()) {
+        return text;
+    }
+    return QString(text).replace(password, QStringLiteral("********"));
+}

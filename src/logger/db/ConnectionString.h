@@ -17,6 +17,10 @@ struct ConnectionString {
 
     static ConnectionString parse(const QString& text);
 
+    // The text with every occurrence of the password masked: driver messages can quote what
+    // they were given, and no message that leaves a connection may show the password.
+    QString redact(const QString& text) const;
+
     // The ODBC connection string for the FreeTDS driver. Always ends with ";", which Debian's
     // Qt 6.4 ODBC driver needs to read the last value intact.
     QString toOdbc(const QString& driver) const;

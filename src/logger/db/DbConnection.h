@@ -29,6 +29,7 @@ public:
 
 private:
     std::unique_ptr<DbProvider> m_provider;
+    QString m_connectionString;
 };
 
 // The catalog operations on the database a connection string names.
