@@ -4,13 +4,14 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QSystemTrayIcon>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
 #include "logger/EchoFormat.h"
 #include "logger/Frontend.h"
 #include "logger/xapQuilljot.h"
-#include "support/ShutdownSignals.h"
+#include "support/ProcessSignals.h"
 #include "ui/DesktopFrontend.h"
 #include "ui/TrayIcon.h"
 
@@ -52,12 +53,25 @@ bool hasDisplay() {
            !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
 }
 
+// One line at exit that accounts for every message taken in: received = written + refused +
+// other + dropped.
+void printRunTally(const xapQuilljot::RunTally& t) {
+    std::fprintf(
+        stderr,
+        "quilljot: stopped: %llu messages received, %llu rows written, %llu rows "
+        "refused, %llu other messages, %llu still queued and dropped\n",
+        static_cast<unsigned long long>(t.received), static_cast<unsigned long long>(t.rowsWritten),
+        static_cast<unsigned long long>(t.rowsRefused), static_cast<unsigned long long>(t.other),
+        static_cast<unsigned long long>(t.dropped));
+}
+
 int run(QCoreApplication& app, Frontend& frontend, DesktopFrontend* desktop, const Arguments& a) {
     xapQuilljot::Options options;
     options.place.appDir = a.appDir;
     options.place.homeEnv = qEnvironmentVariable("QUILLJOT_HOME");
     options.place.programFile = QCoreApplication::applicationFilePath();
     options.xapPort = a.xapPort;
+    options.stopRequested = &ProcessSignals::stopRequested;
     xapQuilljot controller(frontend, std::move(options));
     if (desktop != nullptr) {
         desktop->attach(controller);
@@ -86,7 +100,16 @@ int run(QCoreApplication& app, Frontend& frontend, DesktopFrontend* desktop, con
         controller.Form_unload();
         QCoreApplication::quit();
     };
-    ShutdownSignals signalWatch([&shutdown](int) { shutdown(); });
+    ProcessSignals signalWatch({SIGINT, SIGTERM, SIGHUP}, [&](int number) {
+        if (number == SIGHUP) {
+            std::fprintf(stderr,
+                         "quilljot: SIGHUP: reading the settings and reopening the "
+                         "database\n");
+            controller.reloadSettings();
+        } else {
+            shutdown();
+        }
+    });
     if (desktop != nullptr) {
         QObject::connect(desktop, &DesktopFrontend::exitRequested, &app, shutdown);
         if (a.show == u"setup") {
@@ -100,6 +123,7 @@ int run(QCoreApplication& app, Frontend& frontend, DesktopFrontend* desktop, con
     }
     const int status = app.exec();
     controller.Form_unload();
+    printRunTally(controller.runTally());
     return status;
 }
 

@@ -1,6 +1,7 @@
 #include "logger/LoggerCore.h"
 
 #include <QFileInfo>
+#include <QSet>
 
 #include "logger/SqlTexts.h"
 #include "message/XapMessage.h"
@@ -50,10 +51,17 @@ bool LoggerCore::readBoolean(const QString& text) {
 
 // Steps as numbered below; a failing step is reported and the next one runs.
 void LoggerCore::InitXap() {
-    auto attempt = [this](int step, auto&& work) {
+    // A settings file that cannot be read fails every read of it the same way: said once a run.
+    QSet<QString> reported;
+    auto attempt = [this, &reported](int step, auto&& work) {
         try {
             work();
         } catch (const std::exception& e) {
+            const QString what = QString::fromUtf8(e.what());
+            if (reported.contains(what)) {
+                return;
+            }
+            reported.insert(what);
             m_g.setPendingError(e, step);
             m_g.SendEventLog(kProgramName, QStringLiteral("InitXap "));
         }
@@ -68,13 +76,29 @@ void LoggerCore::InitXap() {
             m_g.hs().GetINISetting(kGroup, QStringLiteral("SQLSource"), QString(), kIniFile);
     });
     attempt(3, [&] {
-        sDatabase = m_g.hs().GetINISetting(
+        const QString database = m_g.hs().GetINISetting(
             kGroup, QStringLiteral("Database"),
             PathRules::join(dataFolder, kProgramName + QStringLiteral(".mdb")), kIniFile);
+        // A catalog name goes into CREATE DATABASE and the connection string as it is.
+        if (bUseSQL && !SqlTexts::isPlainName(database)) {
+            throw Failure(ErrorNumber::Settings,
+                          QStringLiteral("Database must be a plain SQL Server catalog name "
+                                         "(letters, digits, _), not '") +
+                              database + u'\'');
+        }
+        sDatabase = database;
     });
     attempt(4, [&] {
-        sDatabaseTable = m_g.hs().GetINISetting(kGroup, QStringLiteral("DatabaseTable"),
-                                                QStringLiteral("tblQuilljot"), kIniFile);
+        const QString table = m_g.hs().GetINISetting(kGroup, QStringLiteral("DatabaseTable"),
+                                                     QStringLiteral("tblQuilljot"), kIniFile);
+        // The table name stands in every statement as it is.
+        if (!SqlTexts::isPlainName(table)) {
+            throw Failure(ErrorNumber::Settings,
+                          QStringLiteral("DatabaseTable must be a plain name (letters, digits, "
+                                         "_), not '") +
+                              table + u'\'');
+        }
+        sDatabaseTable = table;
     });
     m_g.bEchoHistory = false;
     attempt(6, [&] {
@@ -193,6 +217,7 @@ QString LoggerCore::StdTime(const QString& sTime) {
 void LoggerCore::Readmessage(const QString& sRaw) {
     int step = 1;
     QString source;
+    ++m_tally.messages;
     try {
         XapMessage m(m_g);
         m.FromXap(sRaw);
@@ -214,6 +239,7 @@ void LoggerCore::Readmessage(const QString& sRaw) {
                               QStringLiteral("Operation is not allowed when the object is closed"));
             }
             m_connection->execute(sql);
+            ++m_tally.rowsWritten;
             step = 5;
             emit echo(source, t, ty, d);
             return;
@@ -250,6 +276,9 @@ void LoggerCore::Readmessage(const QString& sRaw) {
                 }));
         }
     } catch (const std::exception& e) {
+        if (step == 3 || step == 4) {
+            ++m_tally.rowsRefused;
+        }
         // Our own reports come back through the hub; reporting their failed write again would
         // feed the failure to itself for as long as the database stays unreachable.
         if (!m_ownSource.isEmpty() && source.compare(m_ownSource, Qt::CaseInsensitive) == 0) {

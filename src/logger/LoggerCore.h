@@ -41,6 +41,15 @@ public:
     void setOwnSource(const QString& source) { m_ownSource = source; }
     const QString& ownSource() const { return m_ownSource; }
 
+    // What Readmessage has done since the core was made: messages read, event rows written,
+    // and events whose row the database (or a closed connection) refused.
+    struct Tally {
+        quint64 messages = 0;
+        quint64 rowsWritten = 0;
+        quint64 rowsRefused = 0;
+    };
+    const Tally& tally() const { return m_tally; }
+
     static QString fileDatabasePrefix();
     static QString sqlServerPrefix(const QString& sqlSource);
     // "0" and "False" are false; "True" and any other number true; anything else throws.
@@ -54,4 +63,5 @@ private:
     XapGlobal& m_g;
     std::unique_ptr<DbConnection> m_connection;
     QString m_ownSource;
+    Tally m_tally;
 };

@@ -74,7 +74,8 @@ bool xapQuilljot::Form_Load() {
 }
 
 void xapQuilljot::onMessage() {
-    if (m_bBusy || !m_node) {
+    const auto& stop = m_options.stopRequested;
+    if (m_bBusy || !m_node || (stop && stop())) {
         return;
     }
     m_bBusy = true;
@@ -93,7 +94,7 @@ void xapQuilljot::onMessage() {
         };
         begin();
         int handled = 0;
-        for (;;) {
+        while (!stop || !stop()) {
             QString s = m_node->GetMessage();
             if (s.isEmpty()) {
                 // Whatever arrived during the pass is taken by the same pass.
@@ -135,6 +136,12 @@ void xapQuilljot::SwapIcons() {
     m_frontend.trayUpdate(true, true);
 }
 
+void xapQuilljot::reloadSettings() {
+    if (m_logger && !m_unloaded) {
+        m_logger->InitXap();
+    }
+}
+
 void xapQuilljot::Form_unload() {
     if (m_unloaded) {
         return;
@@ -144,6 +151,16 @@ void xapQuilljot::Form_unload() {
     m_g.bAppClosing = true;
     m_frontend.unloadEchoWindow();
     m_g.setSender(nullptr);
+    if (m_node) {
+        m_runTally.received = m_node->messagesReceived();
+        m_runTally.dropped = m_node->queuedCount();
+    }
+    if (m_logger) {
+        const LoggerCore::Tally& t = m_logger->tally();
+        m_runTally.rowsWritten = t.rowsWritten;
+        m_runTally.rowsRefused = t.rowsRefused;
+        m_runTally.other = t.messages - t.rowsWritten - t.rowsRefused;
+    }
     m_node.reset();
     m_logger.reset();
     m_g.releaseHs();

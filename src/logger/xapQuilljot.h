@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QTimer>
+#include <functional>
 #include <memory>
 
 #include "logger/LoggerCore.h"
@@ -22,6 +23,18 @@ public:
         StartupPlace place;
         quint16 xapPort = XapNode::kXapPort;
         std::unique_ptr<HostNetwork> network;  // the system's when empty
+        // Asked between two messages of a pass: true ends the pass early, so that a shutdown
+        // asked for during a long burst is not kept waiting until the queue is empty.
+        std::function<bool()> stopRequested;
+    };
+
+    // What the program did in its run, taken when the node is released at shutdown.
+    struct RunTally {
+        quint64 received = 0;     // message texts the node queued
+        quint64 rowsWritten = 0;  // event rows the database took
+        quint64 rowsRefused = 0;  // events whose row was refused
+        quint64 other = 0;        // messages that were no event to write
+        quint64 dropped = 0;      // still queued at shutdown, dropped unread
     };
 
     static constexpr int kHeartbeatInterval = 60;
@@ -37,6 +50,10 @@ public:
     void Timer1_timer();
     void Form_unload();
     void SwapIcons();
+    // Reads the logging settings again and reopens the database, as closing the setup dialog
+    // does; a headless program runs it on SIGHUP.
+    void reloadSettings();
+    const RunTally& runTally() const { return m_runTally; }
 
     XapGlobal& global() { return m_g; }
     LoggerCore& logger() { return *m_logger; }
@@ -58,4 +75,5 @@ private:
     bool m_alternateIcon = false;
     bool m_unloaded = false;
     int m_initResult = 0;
+    RunTally m_runTally;
 };

@@ -346,6 +346,7 @@ void XapNode::ProcessReceivedMessage(QString text) {
         if (!m_filterHeartbeats ||
             text.first(std::min<qsizetype>(8, text.size())).toLower() == u"xap-head") {
             m_received.push_back(std::move(text));
+            ++m_messagesReceived;
             // An armed timer is left running: re-arming on every datagram would postpone the
             // notification for as long as a steady stream keeps coming.
             if (!m_receiveTimer.isActive()) {

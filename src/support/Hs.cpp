@@ -13,7 +13,8 @@ QString Hs::configPath(const QString& file) const {
 QString Hs::GetINISetting(const QString& Group, const QString& Key, const QString& Default,
                           const QString& File) {
     const QString path = configPath(File.isEmpty() ? QStringLiteral("settings.ini") : File);
-    if (!QFileInfo::exists(path)) {
+    // A link to nowhere is not a missing file: Load says what is wrong with it.
+    if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink()) {
         return Default;
     }
     IniTool ini(m_global);

@@ -25,7 +25,20 @@ QString valueKey(const QString& header, const QString& key) {
 void IniTool::Load(const QString& fPath) {
     m_table.clear();
     m_loadedPath = fPath;
-    if (!QFileInfo::exists(fPath)) {
+    const QFileInfo info(fPath);
+    if (!info.exists() && info.isSymLink()) {
+        throw Failure(ErrorNumber::FileSystem,
+                      QStringLiteral("Cannot read settings file ") + fPath +
+                          QStringLiteral(": a link that leads to no file"));
+    }
+    // A pipe would block the program on open, and a folder or device is no settings file.
+    if (info.exists() && !info.isFile()) {
+        throw Failure(ErrorNumber::FileSystem,
+                      QStringLiteral("Cannot read settings file ") + fPath +
+                          QStringLiteral(": not a regular file (a folder, pipe, socket or device "
+                                         "is in its place)"));
+    }
+    if (!info.exists()) {
         m_global.CreateFolders(fPath);
         QFile created(fPath);
         if (!created.open(QIODevice::WriteOnly)) {
@@ -39,7 +52,11 @@ void IniTool::Load(const QString& fPath) {
         throw Failure(ErrorNumber::FileSystem, QStringLiteral("Cannot read settings file ") +
                                                    fPath + u": " + file.errorString());
     }
-    const QString text = textFromBytes(file.readAll());
+    LoadText(textFromBytes(file.readAll()));
+}
+
+void IniTool::LoadText(const QString& text) {
+    m_table.clear();
     QString header;
     for (QString line : text.split(u'\n')) {
         if (line.endsWith(u'\r')) {

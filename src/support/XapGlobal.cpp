@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSysInfo>
+#include <cstdio>
 
 #include "message/TextCodec.h"
 #include "support/DateText.h"
@@ -18,7 +19,10 @@ namespace {
 const QString kProgramName = QStringLiteral("xapzelQuilljot");
 }
 
-XapGlobal::XapGlobal() : clock([] { return QDateTime::currentDateTime(); }) {}
+XapGlobal::XapGlobal()
+    : clock([] { return QDateTime::currentDateTime(); }), notice([](const QString& text) {
+          std::fprintf(stderr, "quilljot: %s\n", text.toUtf8().constData());
+      }) {}
 
 XapGlobal::~XapGlobal() = default;
 
@@ -102,12 +106,22 @@ QString XapGlobal::LocalComputerName() {
 void XapGlobal::CreateFolders(const QString& sPath) {
     for (const QString& folder : PathRules::foldersFor(sPath)) {
         if (QFileInfo(folder).isDir()) {
+            m_unmakeableFolders.remove(folder);
             continue;
         }
         if (!QDir().mkdir(folder)) {
+            // Start-up and every settings reload ask for the same folders: one report each
+            // until the folder can be made.
+            if (m_unmakeableFolders.contains(folder)) {
+                return;
+            }
+            m_unmakeableFolders.insert(folder);
+            const QString why = QFileInfo(folder).exists()
+                                    ? QStringLiteral(" (a file of that name is in the way)")
+                                    : QString();
             setPendingError(
                 ErrorNumber::FileSystem,
-                QStringLiteral("Path/File access error: cannot create folder ") + folder, 4);
+                QStringLiteral("Path/File access error: cannot create folder ") + folder + why, 4);
             SendEventLog(kProgramName, QStringLiteral(" CreateFolders ") + folder);
             return;
         }
@@ -166,9 +180,21 @@ void XapGlobal::WriteErrorLog(const QString& sSource, const QString& sText) {
     const QString line = sSource + u' ' + sText + u' ' + QString::number(error.line) + u' ' +
                          error.description + QStringLiteral("\r\n");
     // Append mode creates a missing file but never a missing folder; any failure drops the line.
+    // The operator hears of it once, until a line gets through again.
     QFile file(textLogPath());
-    if (file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        file.write(bytesFromText(line));
+    const QByteArray bytes = bytesFromText(line);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Append) && file.write(bytes) == bytes.size()) {
+        m_textLogProblem.clear();
+        return;
+    }
+    const QString problem = file.errorString();
+    if (problem != m_textLogProblem) {
+        m_textLogProblem = problem;
+        if (notice) {
+            notice(QStringLiteral("cannot write the text log ") + file.fileName() +
+                   QStringLiteral(": ") + problem +
+                   QStringLiteral("; its lines are lost until it can be written"));
+        }
     }
 }
 

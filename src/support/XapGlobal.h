@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -65,6 +66,9 @@ public:
 
     // The text form of "now" used in event reports.
     std::function<QDateTime()> clock;
+    // Where the program says what it cannot report any other way (a text log it cannot write);
+    // standard error unless replaced.
+    std::function<void(const QString&)> notice;
 
 private:
     void sendOne(const QString& sTarget, const QString& sClass, const QString& sSection,
@@ -74,4 +78,6 @@ private:
     std::function<QString()> m_hostName;
     std::unique_ptr<Hs> m_hs;
     XapSender* m_sender = nullptr;
+    QString m_textLogProblem;
+    QSet<QString> m_unmakeableFolders;
 };

@@ -2,10 +2,11 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QHostAddress>
+#include <csignal>
 #include <cstdio>
 
 #include "XapHub.h"
-#include "support/ShutdownSignals.h"
+#include "support/ProcessSignals.h"
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -58,6 +59,6 @@ int main(int argc, char** argv) {
     }
     std::printf("listening on %s:%u\n", qPrintable(address.toString()), port);
     std::fflush(stdout);
-    ShutdownSignals shutdown([](int) { QCoreApplication::quit(); });
+    ProcessSignals shutdown({SIGINT, SIGTERM}, [](int) { QCoreApplication::quit(); });
     return app.exec();
 }

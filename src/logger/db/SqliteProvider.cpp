@@ -1,6 +1,7 @@
 #include "logger/db/SqliteProvider.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlDriver>
@@ -11,46 +12,81 @@
 #include "logger/db/FileDialect.h"
 #include "support/Failure.h"
 
-namespace {
-constexpr char kSqliteMagic[] = "SQLite format 3";  // followed by a NUL: 16 bytes
-}
-
-void SqliteProvider::refuseForeignFile() const {
-    const QString& path = m_cs.dataSource;
-    QFile file(path);
-    if (!file.exists() || file.size() == 0) {
-        return;
-    }
-    if (!file.open(QIODevice::ReadOnly)) {
-        throw Failure(ErrorNumber::Database, QStringLiteral("Cannot read database file ") + path +
-                                                 u": " + file.errorString());
-    }
-    const QByteArray head = file.read(16);
-    if (head != QByteArray(kSqliteMagic, 16)) {
-        throw Failure(ErrorNumber::Database,
-                      QStringLiteral("The file ") + path +
-                          QStringLiteral(" is not a SQLite database; Quilljot leaves it untouched. "
-                                         "Name another file in the Database setting."));
-    }
-}
-
 void SqliteProvider::openFile() {
-    refuseForeignFile();
     addDatabase(QStringLiteral("QSQLITE"));
     m_db.setDatabaseName(m_cs.dataSource);
-    m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+    m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=") +
+                           QString::number(kBusyTimeoutMs));
     if (!m_db.open()) {
         throw Failure(ErrorNumber::Database, QStringLiteral("Cannot open database ") +
                                                  m_cs.dataSource + u": " + m_db.lastError().text());
     }
-    run(QStringLiteral("PRAGMA journal_mode=WAL"));
-    run(QStringLiteral("PRAGMA synchronous=NORMAL"));
     const QVariant handle = m_db.driver()->handle();
     if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0) {
         throw Failure(ErrorNumber::Database,
                       QStringLiteral("The SQLite driver gives no handle for ") + m_cs.dataSource);
     }
     m_handle = *static_cast<sqlite3* const*>(handle.constData());
+    // SQLite reads the header before anything is written: a file that is no database is refused
+    // here untouched. (Reading the header through a descriptor of our own instead would drop the
+    // locks this process holds on the file when it is closed, and another program closing its
+    // connection would then take the write-ahead log away from under ours.)
+    if (sqlite3_exec(m_handle, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) !=
+        SQLITE_OK) {
+        const QString why = lastError();
+        if (sqlite3_errcode(m_handle) == SQLITE_NOTADB) {
+            throw Failure(ErrorNumber::Database,
+                          QStringLiteral("The file ") + m_cs.dataSource +
+                              QStringLiteral(" is not a SQLite database; Quilljot leaves it "
+                                             "untouched. Name another file in the Database "
+                                             "setting."));
+        }
+        throw Failure(ErrorNumber::Database,
+                      QStringLiteral("Cannot read database ") + m_cs.dataSource + u": " + why);
+    }
+    run(QStringLiteral("PRAGMA journal_mode=WAL"));
+    run(QStringLiteral("PRAGMA synchronous=NORMAL"));
+    m_nativePath = QFile::encodeName(m_cs.dataSource);
+    struct stat st = {};
+    if (::stat(m_nativePath.constData(), &st) != 0) {
+        throw Failure(
+            ErrorNumber::Database,
+            QStringLiteral("The database file vanished while opening: ") + m_cs.dataSource);
+    }
+    m_device = st.st_dev;
+    m_inode = st.st_ino;
+}
+
+void SqliteProvider::checkSameFile() {
+    struct stat st = {};
+    if (::stat(m_nativePath.constData(), &st) == 0 && st.st_dev == m_device &&
+        st.st_ino == m_inode && S_ISREG(st.st_mode)) {
+        return;
+    }
+    // Closing checkpoints what is left into the unlinked file and removes the -wal and -shm
+    // files beside the path, so a new database made there later does not meet a stale log.
+    const int lost = m_batch ? m_batchRows : 0;
+    m_batch = false;
+    releaseStatements();
+    close();
+    m_handle = nullptr;
+    QString text = QStringLiteral("The database file ") + m_cs.dataSource +
+                   QStringLiteral(
+                       " was removed or replaced while open; the connection is closed. "
+                       "Put the database back (or remove what is in its place) and "
+                       "reopen it: close the setup dialog, or send SIGHUP");
+    if (lost > 0) {
+        text += QStringLiteral(". The last ") + QString::number(lost) +
+                QStringLiteral(" rows went to the removed file");
+    }
+    throw Failure(ErrorNumber::Database, text);
+}
+
+void SqliteProvider::setContended(bool contended) {
+    if (contended != m_contended) {
+        m_contended = contended;
+        sqlite3_busy_timeout(m_handle, contended ? 0 : kBusyTimeoutMs);
+    }
 }
 
 void SqliteProvider::open() {
@@ -75,6 +111,13 @@ void SqliteProvider::createDatabase() {
 }
 
 SqliteProvider::~SqliteProvider() {
+    // Closing with a transaction open would undo it: what was written so far is kept.
+    if (m_batch) {
+        try {
+            endBatch();
+        } catch (const std::exception&) {
+        }
+    }
     releaseStatements();
 }
 
@@ -133,6 +176,7 @@ RecordSet SqliteProvider::execute(const QString& statement) {
         }
         return RecordSet(std::move(query));
     }
+    checkSameFile();
     sqlite3_stmt* plan = nullptr;
     try {
         plan = prepared(p.shape);
@@ -152,7 +196,12 @@ RecordSet SqliteProvider::execute(const QString& statement) {
     // the whole transaction (a full disk, an I/O error) ends the batch; a new one is begun.
     const bool ok = step(plan);
     const QString error = ok ? QString() : lastError();
+    const int code = ok ? SQLITE_OK : sqlite3_errcode(m_handle);
     sqlite3_clear_bindings(plan);
+    setContended(code == SQLITE_BUSY || code == SQLITE_LOCKED);
+    if (ok && m_batch) {
+        ++m_batchRows;
+    }
     if (!ok) {
         if (m_batch && sqlite3_get_autocommit(m_handle) != 0) {
             m_batch = false;
@@ -191,12 +240,22 @@ void SqliteProvider::beginBatch() {
     if (!m_batch && m_db.isOpen()) {
         run(QStringLiteral("BEGIN"));
         m_batch = true;
+        m_batchRows = 0;
     }
 }
 
 void SqliteProvider::endBatch() {
     if (m_batch) {
+        checkSameFile();
         m_batch = false;
-        run(QStringLiteral("COMMIT"));
+        try {
+            run(QStringLiteral("COMMIT"));
+        } catch (const Failure&) {
+            // A transaction left open would refuse every later BEGIN.
+            if (sqlite3_get_autocommit(m_handle) == 0) {
+                run(QStringLiteral("ROLLBACK"));
+            }
+            throw;
+        }
     }
 }

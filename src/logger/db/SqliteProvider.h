@@ -10,6 +10,11 @@
 // written to. Statements that write are run as prepared plans of their shape (literals become
 // parameters), so a stream of inserts that differ only in their values is parsed once; the plans
 // run on the connection's own SQLite handle, without a Qt query object per statement.
+//
+// Two faults are met without stalling or writing into the void: a database file that is
+// removed or replaced while open (the connection would go on writing to the unlinked file) ends
+// the connection with a failure, and a database locked by another process fails each write at
+// once after the first one waited its busy timeout in vain, until a write gets through again.
 struct sqlite3;
 struct sqlite3_stmt;
 
@@ -29,7 +34,6 @@ public:
     bool inBatch() const override { return m_batch; }
 
 private:
-    void refuseForeignFile() const;
     void openFile();
     void run(const QString& sql);
     sqlite3_stmt* prepared(const QString& shape);
@@ -37,10 +41,21 @@ private:
     bool step(sqlite3_stmt* plan);
     QString lastError() const;
     void releaseStatements();
+    // Throws, and closes the connection, when the path no longer names the file that was opened.
+    void checkSameFile();
+    // The busy timeout: the full wait normally, none while another process holds the lock.
+    void setContended(bool contended);
 
     static constexpr int kMaxPlans = 32;
 
+    static constexpr int kBusyTimeoutMs = 5000;
+
     bool m_batch = false;
+    bool m_contended = false;
+    int m_batchRows = 0;
+    QByteArray m_nativePath;
+    unsigned long long m_device = 0;
+    unsigned long long m_inode = 0;
     sqlite3* m_handle = nullptr;
     QHash<QString, sqlite3_stmt*> m_plans;
 };

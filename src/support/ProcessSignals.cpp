@@ -1,25 +1,32 @@
-#include "support/ShutdownSignals.h"
+#include "support/ProcessSignals.h"
 
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <QList>
 #include <QSocketNotifier>
 #include <csignal>
 
 namespace {
 
-// The handler may only write to a descriptor; the pair lives as long as the process can signal.
+// The handler may only write to a descriptor and set a flag; both live as long as the process
+// can be signalled.
 int g_signalPipe[2] = {-1, -1};
+volatile std::sig_atomic_t g_stopRequested = 0;
 
 void onSignal(int number) {
+    if (number == SIGINT || number == SIGTERM) {
+        g_stopRequested = 1;
+    }
     const char byte = static_cast<char>(number);
     [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[0], &byte, 1);
 }
 
 }  // namespace
 
-ShutdownSignals::ShutdownSignals(std::function<void(int)> handler, QObject* parent)
-    : QObject(parent), m_onSignal(std::move(handler)) {
+ProcessSignals::ProcessSignals(std::initializer_list<int> watched, std::function<void(int)> handler,
+                               QObject* parent)
+    : QObject(parent), m_onSignal(std::move(handler)), m_signals(watched) {
     if (g_signalPipe[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0) {
         return;
     }
@@ -35,11 +42,17 @@ ShutdownSignals::ShutdownSignals(std::function<void(int)> handler, QObject* pare
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    for (int s : m_signals) {
+        sigaction(s, &sa, nullptr);
+    }
 }
 
-ShutdownSignals::~ShutdownSignals() {
-    signal(SIGINT, SIG_DFL);
-    signal(SIGTERM, SIG_DFL);
+ProcessSignals::~ProcessSignals() {
+    for (int s : m_signals) {
+        signal(s, SIG_DFL);
+    }
+}
+
+bool ProcessSignals::stopRequested() {
+    return g_stopRequested != 0;
 }
