@@ -3,7 +3,10 @@ MAKEFLAGS += --no-print-directory
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: deps build run test bench screenshots clean format
+ASAN_BUILD ?= build-asan
+FUZZ_SECONDS ?= 20
+
+.PHONY: deps build run test test-sanitize fuzz fuzz-short bench screenshots clean format
 
 deps:
 	@scripts/install-deps
@@ -18,6 +21,22 @@ run: build
 test: build
 	@cd $(BUILD) && ctest --output-on-failure --no-tests=error -j $(JOBS)
 
+# The whole suite again, built with AddressSanitizer and UBSan; any report fails, also one from a
+# program a test started. Built with clang, whose UBSan writes its reports where ASan does.
+test-sanitize: deps
+	@CC=clang CXX=clang++ cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLJOT_SANITIZE=ON >/dev/null
+	@cmake --build $(ASAN_BUILD) -j $(JOBS)
+	@rm -rf $(ASAN_BUILD)/sanitizer-reports && mkdir -p $(ASAN_BUILD)/sanitizer-reports
+	@cd $(ASAN_BUILD) && ctest --output-on-failure --no-tests=error -j $(JOBS)
+	@scripts/sanitizer-reports $(ASAN_BUILD)/sanitizer-reports
+
+# Each fuzz target for FUZZ_SECONDS (CI: a short run so that regressions show up).
+fuzz-short:
+	@scripts/fuzz $(FUZZ_SECONDS)
+
+fuzz:
+	@scripts/fuzz 600
+
 bench: build
 	@bench/run
 
@@ -28,4 +47,4 @@ format:
 	@find src tests tools bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i
 
 clean:
-	@rm -rf $(BUILD)
+	@rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz

@@ -153,6 +153,51 @@ private slots:
         QCOMPARE(echo[1][1].toString(), u"12/4/2026 11:14:00 PM"_qs);
     }
 
+    void hostileEventsAreStoredAsText() {
+        m_logger->InitXap();
+        const QStringList hostile = {
+            u"x\"; DROP TABLE tblQuilljot; --"_qs,
+            u"\" AS Q3, \"y\" AS Q4 --"_qs,
+            u"'); DELETE FROM tblQuilljot; --"_qs,
+            u"#2026-01-01# \" || (SELECT 1) || \""_qs,
+        };
+        for (const QString& h : hostile) {
+            m_logger->Readmessage(
+                eventText(u"Time=2026-12-04 23:13:09'; DROP TABLE t; --\nType="_qs + h +
+                              u"\nData="_qs + h + u'\n',
+                          u"Homeseer.Event"_qs, u"a.b."_qs + h));
+        }
+        QVERIFY2(reports().isEmpty(), qPrintable(reports().join(u'|')));
+        Peek peek(defaultDb());
+        const auto rows = peek.rows(u"tblQuilljot"_qs);
+        QCOMPARE(rows.size(), hostile.size());
+        for (int i = 0; i < hostile.size(); ++i) {
+            const QString stored = QString(hostile[i]).replace(u'"', u'\'');
+            QCOMPARE(rows[i][1], u"2026-12-05 08:30:00"_qs);  // not a date: the arrival time
+            QCOMPARE(rows[i][2], u"a.b."_qs + stored);
+            QCOMPARE(rows[i][3], stored);
+            QCOMPARE(rows[i][4], stored);
+        }
+    }
+
+    void hostileNamesInSettingsAreRefused() {
+        setting(u"DatabaseTable"_qs, u"tblQuilljot (ID) SELECT 1; DROP TABLE x"_qs);
+        m_logger->InitXap();
+        QVERIFY(m_logger->sDatabaseTable.isEmpty());
+        QVERIFY2(reports().value(0).contains(u"DatabaseTable must be a plain name"_qs),
+                 qPrintable(reports().join(u'|')));
+        m_logger->Readmessage(eventText(u"Time=2026-12-04 23:13:09\n"_qs));
+        Peek peek(defaultDb());
+        QVERIFY(peek.schema(u"tblQuilljot"_qs).isEmpty());
+
+        m_node.sent.clear();
+        setting(u"UseSQL"_qs, u"True"_qs);
+        setting(u"Database"_qs, u"Home; DROP DATABASE master"_qs);
+        m_logger->InitXap();
+        QVERIFY(
+            reports().value(0).contains(u"Database must be a plain SQL Server catalog name"_qs));
+    }
+
     void existingTableInOtherCaseIsUsed() {
         QDir().mkpath(m_dir->path() + u"/Data"_qs);
         {

@@ -14,6 +14,32 @@
 // when QUILLJOT_TEST_MSSQL holds a connection string such as
 //   Provider = sqloledb; Data Source =localhost,1433; User ID=sa; Password=...; Initial
 //   Catalog=QuilljotTest
+namespace {
+
+// A logger core whose settings name a SQL Server, after its first InitXap; reports are recorded.
+struct SqlServerLogger {
+    QTemporaryDir dir;
+    XapGlobal g;
+    RecordingSender node;
+    LoggerCore logger{g};
+
+    SqlServerLogger(const QString& source, const QString& catalog,
+                    const QString& table = u"tblQuilljot"_qs) {
+        g.useAppPath(dir.path());
+        g.setSender(&node);
+        g.bXapReady = true;
+        const QStringList settings = {u"UseSQL"_qs,   u"True"_qs, u"SQLSource"_qs,     source,
+                                      u"Database"_qs, catalog,    u"DatabaseTable"_qs, table};
+        for (qsizetype i = 0; i < settings.size(); i += 2) {
+            g.hs().SaveIniSetting(u"Quilljot"_qs, settings[i], settings[i + 1],
+                                  u"zelXapQuilljot.ini"_qs);
+        }
+        logger.InitXap();
+    }
+};
+
+}  // namespace
+
 class SqlServerTest : public QObject {
     Q_OBJECT
 
@@ -31,14 +57,28 @@ private slots:
         try {
             c.Open(
                 u"Provider = sqloledb; Integrated Security=SSPI; Data Source =127.0.0.1,1; "
-                "Initial Catalog=none"_qs);
+                "User ID=sa; Password=S3cret-Pw; Initial Catalog=none"_qs);
             QFAIL("opening a closed port succeeded");
         } catch (const std::exception& e) {
             const QString message = QString::fromUtf8(e.what());
             QVERIFY2(message.contains(u"Unable to connect"_qs), qPrintable(message));
             QVERIFY(message.startsWith(u"Cannot connect to SQL Server 127.0.0.1,1"_qs));
+            QVERIFY(!message.contains(u"S3cret"_qs));
         }
         QVERIFY(!c.isOpen());
+    }
+
+    void passwordNeverReachesAReport() {
+        SqlServerLogger run(u"127.0.0.1,1; User ID=sa; Password=S3cret-Pw"_qs, u"HomeLog"_qs);
+        LoggerCore& logger = run.logger;
+        RecordingSender& node = run.node;
+        logger.Readmessage(
+            u"xap-header\n{\nclass=Homeseer.Event\nsource=a.b.c\n}\nEvent.Log\n{\n"
+            "Time=2026-12-04 23:13:09\n}\n"_qs);
+        QVERIFY(node.sent.size() >= 2);  // the refused connection and the unwritten event
+        for (const auto& sent : node.sent) {
+            QVERIFY2(!sent.join(u' ').contains(u"S3cret"_qs), qPrintable(sent.join(u' ')));
+        }
     }
 
     void wholePathOnARealServer() {
@@ -47,25 +87,13 @@ private slots:
             QSKIP("QUILLJOT_TEST_MSSQL is not set: no SQL Server to test against");
         }
         const ConnectionString cs = ConnectionString::parse(ado);
-        QTemporaryDir dir;
-        XapGlobal g;
-        g.useAppPath(dir.path());
-        RecordingSender node;
-        g.setSender(&node);
-        g.bXapReady = true;
         QString source = cs.dataSource;
         if (!cs.userId.isEmpty()) {
             source += u"; User ID="_qs + cs.userId + u"; Password="_qs + cs.password;
         }
-        auto save = [&](const QString& k, const QString& v) {
-            g.hs().SaveIniSetting(u"Quilljot"_qs, k, v, u"zelXapQuilljot.ini"_qs);
-        };
-        save(u"UseSQL"_qs, u"True"_qs);
-        save(u"SQLSource"_qs, source);
-        save(u"Database"_qs, cs.initialCatalog);
-        save(u"DatabaseTable"_qs, u"tblQuilljotTest"_qs);
-        LoggerCore logger(g);
-        logger.InitXap();
+        SqlServerLogger run(source, cs.initialCatalog, u"tblQuilljotTest"_qs);
+        LoggerCore& logger = run.logger;
+        RecordingSender& node = run.node;
         QVERIFY(logger.dbConnection()->isOpen());
         logger.Readmessage(
             u"xap-header\n{\nclass=Homeseer.Event\nsource=a.b.c\n}\nEvent.Log\n{\n"

@@ -30,6 +30,37 @@ private slots:
                  "\"a'b\" AS Q2,\"O'Neil\" AS Q3,\"say 'x'\" AS Q4"_qs);
     }
 
+    void hostileValuesStayInsideTheirLiterals() {
+        const QString hostile = u"'); DROP TABLE T; -- \" AS Q2, \"x"_qs;
+        const QString sql = SqlTexts::insertEvent(true, u"T"_qs, u"'"_qs, u"2026-12-04"_qs, hostile,
+                                                  hostile, hostile);
+        QCOMPARE(sql.count(u'\''), 8);  // the delimiters of the four values, nothing more
+        // The file dialect's own tokenizer finds exactly the four values, unchanged but quotes.
+        const QString file = SqlTexts::insertEvent(false, u"T"_qs, u"#"_qs, u"2026-12-04"_qs,
+                                                   hostile, hostile, hostile);
+        const auto p = FileDialect::parameterize(file);
+        QCOMPARE(p.values.size(), 4);
+        QCOMPARE(p.values[3].text(), QString(hostile).replace(u'"', u'\''));
+
+        QVERIFY(SqlTexts::isPlainName(u"tblQuilljot"_qs));
+        QVERIFY(SqlTexts::isPlainName(u"_log_2026"_qs));
+        for (const QString& bad : {u""_qs, u"1st"_qs, u"t; DROP TABLE x"_qs, u"[t]"_qs, u"t x"_qs,
+                                   u"t\"x"_qs, QString(129, u'a')}) {
+            QVERIFY2(!SqlTexts::isPlainName(bad), qPrintable(bad));
+        }
+        SqlTexts::checkFilter(u"door %_\"x"_qs);
+        QVERIFY_THROWS_EXCEPTION(std::exception, SqlTexts::checkFilter(u"x' OR '1'='1"_qs));
+    }
+
+    void passwordIsMaskedInMessages() {
+        const auto cs = ConnectionString::parse(
+            u"Provider = sqloledb; Data Source =h,1433; User ID=sa; Password=S3cret-Pw; "
+            "Initial Catalog=L"_qs);
+        QCOMPARE(cs.redact(u"login S3cret-Pw refused: PWD=S3cret-Pw;"_qs),
+                 u"login ******** refused: PWD=********;"_qs);
+        QCOMPARE(ConnectionString().redact(u"as is"_qs), u"as is"_qs);
+    }
+
     void historyTexts() {
         QCOMPARE(SqlTexts::historyQuery(u"T"_qs, {}, {}, {}, u"%"_qs, u"#"_qs, u"D"_qs),
                  u"SELECT * FROM T WHERE SampleDate >#D# ORDER BY SampleDate"_qs);

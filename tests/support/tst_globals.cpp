@@ -25,14 +25,25 @@ private slots:
                  QByteArray("xapzelQuilljot Main Load 0 \r\nMessage AddHeader  30 D\r\n"));
     }
 
-    void textLogNeverCreatesItsFolder() {
+    void textLogNeverCreatesItsFolderAndSaysSoOnce() {
         QTemporaryDir dir;
         XapGlobal g;
+        QStringList notices;
+        g.notice = [&](const QString& text) { notices.append(text); };
         g.useAppPath(dir.path());
         g.setPendingError(1, u"x"_qs, 2);
         g.WriteErrorLog(u"a"_qs, u"b"_qs);
+        g.WriteErrorLog(u"a"_qs, u"c"_qs);
         QVERIFY(!QFileInfo::exists(dir.path() + u"/Data"_qs));
         QVERIFY(!g.pendingError().isSet());
+        QCOMPARE(notices.size(), 1);
+        QVERIFY(notices[0].startsWith(u"cannot write the text log "_qs + g.textLogPath()));
+
+        QDir().mkpath(dir.path() + u"/Data/xapzelQuilljot"_qs);
+        g.WriteErrorLog(u"a"_qs, u"d"_qs);  // gets through: a later failure is said again
+        QVERIFY(QDir(dir.path() + u"/Data/xapzelQuilljot"_qs).removeRecursively());
+        g.WriteErrorLog(u"a"_qs, u"e"_qs);
+        QCOMPARE(notices.size(), 2);
     }
 
     void eventReportsQueueUntilReadyThenFlushInOrder() {
@@ -162,6 +173,7 @@ private slots:
         g.bXapReady = true;
         QVERIFY(writeFile(dir.path() + u"/blocker"_qs, "a file where a folder should be"));
         g.CreateFolders(dir.path() + u"/blocker/deeper/x"_qs);
+        g.CreateFolders(dir.path() + u"/blocker/deeper/x"_qs);  // asked again: not said again
         QCOMPARE(node.sent.size(), 1);
         QVERIFY(node.sent[0][3].contains(u" CreateFolders "_qs + dir.path() + u"/blocker Line"_qs));
         QVERIFY(!QFileInfo::exists(dir.path() + u"/blocker/deeper"_qs));

@@ -111,6 +111,13 @@ private slots:
             "Time=2026-12-04 23:13:09\nType=Log\nData=hello\n}\n"_qs);
         QVERIFY(echo()->echoText().endsWith(
             u"zel.hs.pc           \t2026-12-04 23:13:09 |  Log  |  hello"_qs));
+        // Received text is shown as it came, never read as markup.
+        const QString markup = u"<b>bold</b> <a href='file:///etc'>x</a> &amp;"_qs;
+        m_app->logger().Readmessage(
+            u"xap-header\n{\nclass=Homeseer.Event\nsource=zel.hs.pc\n}\nEvent.Log\n{\n"
+            "Time=2026-12-04 23:13:10\nType=Log\nData="_qs +
+            markup + u"\n}\n"_qs);
+        QTRY_VERIFY(child<QPlainTextEdit>(echo(), "CommData")->toPlainText().endsWith(markup));
     }
 
     void historyShowsTheLastSevenDaysAndComesBack() {
