@@ -17,6 +17,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (*fast != DateText::isoText(*full)) {
             FuzzInput::fail("normalize writes what read found", text + u" -> " + *fast);
         }
+        if (fast->size() != 19 ||
+            !QDate::fromString(fast->left(10), QStringLiteral("yyyy-MM-dd")).isValid() ||
+            !QTime::fromString(fast->mid(11), QStringLiteral("HH:mm:ss")).isValid()) {
+            FuzzInput::fail("only real dates and times are written", text + u" -> " + *fast);
+        }
         if (DateText::normalize(*fast, order) != fast) {
             FuzzInput::fail("a written date reads back as itself", *fast);
         }

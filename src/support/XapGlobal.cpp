@@ -183,11 +183,15 @@ void XapGlobal::WriteErrorLog(const QString& sSource, const QString& sText) {
     // The operator hears of it once, until a line gets through again.
     QFile file(textLogPath());
     const QByteArray bytes = bytesFromText(line);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Append) && file.write(bytes) == bytes.size()) {
+    // A pipe in its place would block the program on open.
+    const QFileInfo info(file.fileName());
+    const bool usable = !info.exists() || info.isFile();
+    if (usable && file.open(QIODevice::WriteOnly | QIODevice::Append) &&
+        file.write(bytes) == bytes.size() && file.flush()) {
         m_textLogProblem.clear();
         return;
     }
-    const QString problem = file.errorString();
+    const QString problem = usable ? file.errorString() : QStringLiteral("not a regular file");
     if (problem != m_textLogProblem) {
         m_textLogProblem = problem;
         if (notice) {
