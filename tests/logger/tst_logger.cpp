@@ -198,6 +198,27 @@ private slots:
             reports().value(0).contains(u"Database must be a plain SQL Server catalog name"_qs));
     }
 
+    void databaseReplacedMidPassKeepsItsRowsAndReportsEachEventOnce() {
+        m_logger->InitXap();
+        m_logger->dbConnection()->beginBatch();
+        m_logger->Readmessage(eventText(u"Time=2026-12-04 23:13:09\nData=1\n"_qs));
+        m_logger->Readmessage(eventText(u"Time=2026-12-04 23:13:10\nData=2\n"_qs));
+        const QString moved = m_dir->path() + u"/moved.mdb"_qs;
+        QVERIFY(QFile::rename(defaultDb(), moved));
+        QVERIFY(QDir().mkdir(defaultDb()));  // a folder where the file was
+        m_logger->Readmessage(eventText(u"Time=2026-12-04 23:13:11\nData=3\n"_qs));
+        m_logger->Readmessage(eventText(u"Time=2026-12-04 23:13:12\nData=4\n"_qs));
+        m_logger->dbConnection()->endBatch();
+        QCOMPARE(reports().size(), 2);
+        QVERIFY2(reports()[0].contains(u"was removed or replaced while open"_qs) &&
+                     reports()[0].contains(u"The last 2 rows went to the file that was opened"_qs),
+                 qPrintable(reports()[0]));
+        QVERIFY(reports()[1].contains(u"the object is closed"_qs));
+        QCOMPARE(QFileInfo(defaultDb() + u"-wal"_qs).size(), 0);  // nothing left to replay
+        Peek peek(moved);
+        QCOMPARE(peek.rows(u"tblQuilljot"_qs).size(), 2);
+    }
+
     void existingTableInOtherCaseIsUsed() {
         QDir().mkpath(m_dir->path() + u"/Data"_qs);
         {

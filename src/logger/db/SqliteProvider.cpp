@@ -63,9 +63,15 @@ void SqliteProvider::checkSameFile() {
         st.st_ino == m_inode && S_ISREG(st.st_mode)) {
         return;
     }
-    // Closing checkpoints what is left into the unlinked file and removes the -wal and -shm
-    // files beside the path, so a new database made there later does not meet a stale log.
+    // The rows of the open batch are committed, and the log checkpointed, into the file that was
+    // opened: a file that was moved away keeps them. SQLite does not checkpoint a moved file when
+    // it closes, and the log would stay beside the path, where a new database made later would
+    // take it for its own.
     const int lost = m_batch ? m_batchRows : 0;
+    if (m_batch) {
+        sqlite3_exec(m_handle, "COMMIT", nullptr, nullptr, nullptr);
+    }
+    sqlite3_exec(m_handle, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
     m_batch = false;
     releaseStatements();
     close();
@@ -77,7 +83,7 @@ void SqliteProvider::checkSameFile() {
                        "reopen it: close the setup dialog, or send SIGHUP");
     if (lost > 0) {
         text += QStringLiteral(". The last ") + QString::number(lost) +
-                QStringLiteral(" rows went to the removed file");
+                QStringLiteral(" rows went to the file that was opened, wherever it is now");
     }
     throw Failure(ErrorNumber::Database, text);
 }
