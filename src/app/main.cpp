@@ -58,7 +58,7 @@ bool hasDisplay() {
 void printRunTally(const xapQuilljot::RunTally& t) {
     std::fprintf(
         stderr,
-        "quilljot: stopped: %llu messages received, %llu rows written, %llu rows "
+        "quilljot: stopped: %llu datagrams received, %llu rows written, %llu rows "
         "refused, %llu other messages, %llu still queued and dropped\n",
         static_cast<unsigned long long>(t.received), static_cast<unsigned long long>(t.rowsWritten),
         static_cast<unsigned long long>(t.rowsRefused), static_cast<unsigned long long>(t.other),

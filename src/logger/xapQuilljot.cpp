@@ -152,14 +152,15 @@ void xapQuilljot::Form_unload() {
     m_frontend.unloadEchoWindow();
     m_g.setSender(nullptr);
     if (m_node) {
-        m_runTally.received = m_node->messagesReceived();
+        m_runTally.received = m_node->datagramsReceived();
         m_runTally.dropped = m_node->queuedCount();
+        m_runTally.other = m_node->datagramsIgnored();
     }
     if (m_logger) {
         const LoggerCore::Tally& t = m_logger->tally();
         m_runTally.rowsWritten = t.rowsWritten;
         m_runTally.rowsRefused = t.rowsRefused;
-        m_runTally.other = t.messages - t.rowsWritten - t.rowsRefused;
+        m_runTally.other += t.messages - t.rowsWritten - t.rowsRefused;
     }
     m_node.reset();
     m_logger.reset();

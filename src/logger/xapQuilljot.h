@@ -30,10 +30,10 @@ public:
 
     // What the program did in its run, taken when the node is released at shutdown.
     struct RunTally {
-        quint64 received = 0;     // message texts the node queued
+        quint64 received = 0;     // datagrams the node took off its sockets
         quint64 rowsWritten = 0;  // event rows the database took
         quint64 rowsRefused = 0;  // events whose row was refused
-        quint64 other = 0;        // messages that were no event to write
+        quint64 other = 0;        // datagrams that were no event to write (heartbeats, queries)
         quint64 dropped = 0;      // still queued at shutdown, dropped unread
     };
 

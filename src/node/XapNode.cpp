@@ -330,7 +330,12 @@ void XapNode::readPending(QUdpSocket* socket) {
         if (got < 0) {
             continue;  // a failed read loses the datagram without a trace
         }
+        ++m_datagramsReceived;
+        const std::size_t queued = m_received.size();
         ProcessReceivedMessage(textFromBytes(QByteArray::fromRawData(m_datagram.constData(), got)));
+        if (m_received.size() == queued) {
+            ++m_datagramsIgnored;
+        }
     }
 }
 
@@ -346,7 +351,6 @@ void XapNode::ProcessReceivedMessage(QString text) {
         if (!m_filterHeartbeats ||
             text.first(std::min<qsizetype>(8, text.size())).toLower() == u"xap-head") {
             m_received.push_back(std::move(text));
-            ++m_messagesReceived;
             // An armed timer is left running: re-arming on every datagram would postpone the
             // notification for as long as a steady stream keeps coming.
             if (!m_receiveTimer.isActive()) {

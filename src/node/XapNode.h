@@ -76,8 +76,10 @@ public:
     bool FilterHeartbeats() const { return m_filterHeartbeats; }
     void setFilterHeartbeats(bool b) { m_filterHeartbeats = b; }
     std::size_t queuedCount() const { return m_received.size(); }
-    // Message texts put into the queue since the node was made.
-    quint64 messagesReceived() const { return m_messagesReceived; }
+    // Datagrams taken off the sockets since the node was made, and those of them left out of
+    // the queue (heartbeats, while they are filtered).
+    quint64 datagramsReceived() const { return m_datagramsReceived; }
+    quint64 datagramsIgnored() const { return m_datagramsIgnored; }
     // Reads the datagrams already waiting on the sockets into the queue (up to kQueueLimit),
     // without waiting for the event loop; a long pass over the queue calls it so that the
     // system's buffer does not overflow while the pass runs.
@@ -120,7 +122,8 @@ private:
     int m_receiveBuffer = 0;
 
     std::deque<QString> m_received;
-    quint64 m_messagesReceived = 0;
+    quint64 m_datagramsReceived = 0;
+    quint64 m_datagramsIgnored = 0;
     MessageReceiver* m_receiver = nullptr;
     bool m_filterHeartbeats = true;
     QByteArray m_datagram;

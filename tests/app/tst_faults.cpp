@@ -180,7 +180,7 @@ private slots:
 
         const QString err = QString::fromUtf8(logger.stderrText());
         const auto m = QRegularExpression(
-                           u"stopped: (\\d+) messages received, (\\d+) rows written, (\\d+) rows "
+                           u"stopped: (\\d+) datagrams received, (\\d+) rows written, (\\d+) rows "
                            "refused, (\\d+) other messages, (\\d+) still queued and dropped\\n"_qs)
                            .match(err);
         QVERIFY2(m.hasMatch(), qPrintable(err));
