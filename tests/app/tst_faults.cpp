@@ -214,30 +214,35 @@ private slots:
     }
 
     void unusableDatabaseCostsOneReportPerEventAndRecovers_data() {
-        QTest::addColumn<bool>("locked");
-        QTest::newRow("file replaced by a folder") << false;
-        QTest::newRow("locked by another process") << true;
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("file replaced by a folder") << u"folder"_qs;
+        QTest::newRow("locked by another process") << u"lock"_qs;
+        QTest::newRow("its folder deleted") << u"deleted"_qs;
     }
     void unusableDatabaseCostsOneReportPerEventAndRecovers() {
-        QFETCH(bool, locked);
+        QFETCH(QString, fault);
         AppFolder app;
         Hub hub;
         QVERIFY(hub.start());
         LoggerProcess logger;
         QVERIFY(logger.start(app, hub.port));
+        // Reading the database from here while the logger writes is part of the test: another
+        // program's connection must not take the logger's write-ahead log away.
         QVERIFY(sendEvents(hub.port, 5, 1));
         QTRY_COMPARE_WITH_TIMEOUT(loggedSequence(app.database()), QList<int>({1, 2, 3, 4, 5}),
                                   10000);
 
         const QString db = app.database();
         QProcess holder;
-        if (locked) {
+        if (fault == u"lock") {
             holder.start(QCoreApplication::applicationDirPath() + u"/hold_lock"_qs, {db});
             QVERIFY(holder.waitForReadyRead(5000));
             QCOMPARE(holder.readAllStandardOutput(), QByteArray("locked\n"));
-        } else {
+        } else if (fault == u"folder") {
             QVERIFY(QFile::rename(db, db + u".moved"_qs));
             QVERIFY(QDir().mkdir(db));
+        } else {
+            QVERIFY(QDir(app.path(u"Data"_qs)).removeRecursively());
         }
         QVERIFY(sendEvents(hub.port, 10, 100, 50));
         QTRY_VERIFY_WITH_TIMEOUT(hub.reports("Data=Readmessage") >= 10, 20000);
@@ -245,17 +250,21 @@ private slots:
         QCOMPARE(hub.reports("Data=Readmessage"), 10);
         QCOMPARE(logger.process.state(), QProcess::Running);
 
-        if (locked) {
+        QList<int> expected = {1, 2, 3, 4, 5, 200, 201, 202, 203, 204};
+        if (fault == u"lock") {
             holder.closeWriteChannel();  // the lock is released: logging goes on by itself
             QVERIFY(holder.waitForFinished(5000));
         } else {
-            QVERIFY(QDir().rmdir(db));
-            QVERIFY(QFile::rename(db + u".moved"_qs, db));
+            if (fault == u"folder") {
+                QVERIFY(QDir().rmdir(db));
+                QVERIFY(QFile::rename(db + u".moved"_qs, db));
+            } else {
+                expected = expected.mid(5);  // a new database in a new folder
+            }
             logger.signal(SIGHUP);  // the operator's reopen
             QTRY_VERIFY(logger.stderrText().contains("SIGHUP"));
         }
         QVERIFY(sendEvents(hub.port, 5, 200));
-        QList<int> expected = {1, 2, 3, 4, 5, 200, 201, 202, 203, 204};
         QTRY_COMPARE_WITH_TIMEOUT(loggedSequence(db), expected, 10000);
     }
 
