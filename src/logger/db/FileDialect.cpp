@@ -105,7 +105,9 @@ Parameterized parameterize(const QString& statement) {
     Parameterized p;
     p.values.reserve(8);
     p.shape = scan(statement, [&p](QString& out, Parameterized::Value value) {
-        out += u'?';
+        // A blank after the "?": digits right after a literal would otherwise make it "?NNN",
+        // SQLite's numbered parameter, and the values would bind to the wrong places.
+        out += QStringLiteral("? ");
         p.values.append(std::move(value));
     });
     return p;
