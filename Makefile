@@ -27,8 +27,8 @@ test-sanitize: deps
 	@CC=clang CXX=clang++ cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLJOT_SANITIZE=ON >/dev/null
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 	@rm -rf $(ASAN_BUILD)/sanitizer-reports && mkdir -p $(ASAN_BUILD)/sanitizer-reports
-	@cd $(ASAN_BUILD) && ctest --output-on-failure --no-tests=error -j $(JOBS)
-	@scripts/sanitizer-reports $(ASAN_BUILD)/sanitizer-reports
+	@status=0; (cd $(ASAN_BUILD) && ctest --output-on-failure --no-tests=error -j $(JOBS)) || status=1; \
+	  scripts/sanitizer-reports $(ASAN_BUILD)/sanitizer-reports || status=1; exit $$status
 
 # Each fuzz target for FUZZ_SECONDS (CI: a short run so that regressions show up).
 fuzz-short:
@@ -44,7 +44,7 @@ screenshots: build
 	@scripts/screenshots
 
 format:
-	@find src tests tools bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i
+	@find src tests tools bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format -i
 
 clean:
 	@rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz
