@@ -13,25 +13,15 @@
 class EndToEndTest : public QObject {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
-    QProcess m_hub;
-    QProcess m_logger;
-    quint16 m_port = 0;
-    QByteArray m_hubOut;
-
-    bool hubSaid(const QByteArray& text) {
-        m_hubOut += m_hub.readAllStandardOutput();
-        return m_hubOut.contains(text);
-    }
-
-    QString database() const { return m_dir.path() + u"/Data/xapzelQuilljot.mdb"_qs; }
+    AppFolder m_app;
+    HubProcess m_hub;
+    LoggerProcess m_logger;
 
     QList<QStringList> rows() {
         QList<QStringList> out;
         {
             auto db = QSqlDatabase::addDatabase(u"QSQLITE"_qs, u"peek"_qs);
-            db.setDatabaseName(database());
-            db.setConnectOptions(u"QSQLITE_OPEN_READONLY"_qs);
+            db.setDatabaseName(m_app.database());
             if (db.open()) {
                 QSqlQuery q(db);
                 q.exec(
@@ -49,7 +39,7 @@ class EndToEndTest : public QObject {
 
     QByteArray send(const QStringList& args, int* exitCode = nullptr) {
         QProcess p;
-        p.start(tool("xap-send"), QStringList{u"--port"_qs, QString::number(m_port)} + args);
+        p.start(tool("xap-send"), QStringList{u"--port"_qs, QString::number(m_hub.port)} + args);
         p.waitForFinished(10000);
         if (exitCode != nullptr) {
             *exitCode = p.exitCode();
@@ -59,31 +49,9 @@ class EndToEndTest : public QObject {
 
 private slots:
     void initTestCase() {
-        QVERIFY(m_dir.isValid());
-        QDir().mkpath(m_dir.path() + u"/Config"_qs);
-        QFile shared(m_dir.path() + u"/Config/zelXap.ini"_qs);
-        QVERIFY(shared.open(QIODevice::WriteOnly));
-        shared.write("[Interface]\r\nBroadcastAddress=127.0.0.1\r\nInterfaceAddress=127.0.0.1\r\n");
-        shared.close();
-
-        m_port = freeUdpPort();
-        m_hub.start(tool("xap-hub"),
-                    {u"--bind"_qs, u"127.0.0.1"_qs, u"--port"_qs, QString::number(m_port)});
-        QVERIFY(m_hub.waitForStarted());
-        QTRY_VERIFY(hubSaid("listening"));
-        m_logger.start(tool("quilljot"), {u"--headless"_qs, u"--echo"_qs, u"--app-dir"_qs,
-                                          m_dir.path(), u"--xap-port"_qs, QString::number(m_port)});
-        QVERIFY(m_logger.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(hubSaid("add zel.Quilljot."), 10000);
-    }
-
-    void cleanupTestCase() {
-        if (m_logger.state() != QProcess::NotRunning) {
-            m_logger.kill();
-            m_logger.waitForFinished();
-        }
-        m_hub.terminate();
-        m_hub.waitForFinished();
+        QVERIFY(m_hub.start());
+        QVERIFY(m_logger.start(m_app, m_hub.port, {u"--echo"_qs}));
+        QTRY_VERIFY_WITH_TIMEOUT(m_hub.said("add zel.Quilljot."), 10000);
     }
 
     void logsEventsAndItsOwnStartReport() {
@@ -105,7 +73,7 @@ private slots:
         QCOMPARE(r[1][3], u"say 'hi'"_qs);
         QCOMPARE(r[2][0], u"2026-12-04 23:14:00"_qs);
         QCOMPARE(r[2][3], u"second"_qs);
-        QTRY_VERIFY(m_logger.peek(1 << 20).contains("Log  |  second"));
+        QTRY_VERIFY(m_logger.process.peek(1 << 20).contains("Log  |  second"));
     }
 
     void answersEchoAndRoleQueries() {
@@ -123,20 +91,6 @@ private slots:
         QVERIFY2(role.contains("class=Homeseer.Role\nsource=zel.Quilljot."), role.constData());
         QVERIFY(role.contains("Role.Notification\n{\nRole=Application\nPath="));
         QVERIFY(role.contains("/quilljot\nForm=SetupForm\n}\n"));
-    }
-
-    void endsCleanlyOnSigterm() {
-        m_logger.terminate();
-        QVERIFY(m_logger.waitForFinished(10000));
-        QCOMPARE(m_logger.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(m_logger.exitCode(), 0);
-        const auto before = rows().size();
-        const QFileInfo log(m_dir.path() + u"/Data/xapzelQuilljot/xapzelQuilljot.txt"_qs);
-        send({u"--class"_qs, u"Homeseer.Event"_qs, u"--section"_qs, u"Event.Log"_qs,
-              u"Time=2026-12-04 23:15:00"_qs});
-        QTest::qWait(300);
-        QCOMPARE(rows().size(), before);
-        QCOMPARE(QFileInfo(log.filePath()).exists(), log.exists());
     }
 
     void refusesBadArgumentsAndAnUnstartableNode() {
@@ -160,7 +114,7 @@ private slots:
         QTemporaryDir dir;
         QProcess p;
         p.start(tool("quilljot"), {u"--headless"_qs, u"--app-dir"_qs, dir.path(), u"--xap-port"_qs,
-                                   QString::number(m_port)});
+                                   QString::number(m_hub.port)});
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(p.exitCode(), 1);
         QCOMPARE(p.readAllStandardError().count('\n'), 1);

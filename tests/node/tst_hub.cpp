@@ -18,29 +18,24 @@ QByteArray heartbeat(const char* hbClass, quint16 port, int interval) {
 class HubTest : public QObject {
     Q_OBJECT
 
-    QProcess m_hub;
+    std::unique_ptr<HubProcess> m_hub;
     quint16 m_port = 0;
-    QByteArray m_out;
 
-    bool hubSaid(const QByteArray& text) {
-        m_out += m_hub.readAllStandardOutput();
-        return m_out.contains(text);
-    }
+    bool hubSaid(const QByteArray& text) { return m_hub->said(text); }
 
 private slots:
     void init() {
-        m_port = freeUdpPort();
-        m_out.clear();
-        m_hub.start(tool("xap-hub"),
-                    {u"--bind"_qs, u"127.0.0.1"_qs, u"--port"_qs, QString::number(m_port)});
-        QVERIFY(m_hub.waitForStarted());
-        QTRY_VERIFY(hubSaid("listening on 127.0.0.1"));
+        m_hub = std::make_unique<HubProcess>();
+        m_port = m_hub->port;
+        QVERIFY(m_hub->start());
+        QVERIFY(hubSaid("listening on 127.0.0.1"));
     }
     void cleanup() {
-        m_hub.terminate();
-        QVERIFY(m_hub.waitForFinished(5000));
-        QCOMPARE(m_hub.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(m_hub.exitCode(), 0);
+        m_hub->process.terminate();
+        QVERIFY(m_hub->process.waitForFinished(5000));
+        QCOMPARE(m_hub->process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(m_hub->process.exitCode(), 0);
+        m_hub.reset();
     }
 
     void forwardsToHeartbeatingClientsAndDropsSilentOnes() {

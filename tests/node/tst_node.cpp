@@ -177,14 +177,6 @@ private slots:
         QVERIFY(r.entries.isEmpty());
     }
 
-    void sendXapReportsItsFailingStep() {
-        MemoryReporting r;
-        auto node = loopbackNode(r, 9);
-        const QString result = node->SendXap(QString(), u"c"_qs, u"s"_qs, QString());
-        QVERIFY(result.startsWith(u"5 "_qs));
-        QVERIFY(r.entries.isEmpty());
-    }
-
     void receiveFilterQueueAndOneNotification() {
         MemoryReporting r;
         auto node = loopbackNode(r, 9);
@@ -285,25 +277,6 @@ private slots:
         QVERIFY(XapNode::IPMatchesInterface(u"10.0.0.255x"_qs, u"10.0.0.1"_qs));
     }
 
-    void socketLibraryReports() {
-        MemoryReporting r;
-        auto net = std::make_unique<FixedHostNetwork>(u"h"_qs, QStringList{});
-        net->startupResult.result = 10091;
-        { XapNode node(r, std::move(net)); }
-        QCOMPARE(r.entries.size(), 1);
-        QCOMPARE(r.entries[0].second, u"SocketsInitialize "_qs);
-
-        MemoryReporting r2;
-        auto old = std::make_unique<FixedHostNetwork>(u"h"_qs, QStringList{});
-        old->startupResult.version = 0x0001;  // 1.0
-        old->cleanupResult = 7;
-        { XapNode node(r2, std::move(old)); }
-        QCOMPARE(r2.entries.size(), 2);
-        QCOMPARE(
-            r2.entries[0].second,
-            u"SocketsInitialize Windows Sockets version 1.0 is not supported by winsock.dll "_qs);
-        QCOMPARE(r2.entries[1].second, u"SocketsCleanup 7"_qs);
-    }
 };
 
 QTEST_GUILESS_MAIN(NodeTest)
