@@ -1,19 +1,25 @@
 // quilljot: the xAP event logger. A tray application on a desktop, or headless on a server.
-#include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QSystemTrayIcon>
 #include <csignal>
 #include <cstdio>
 #include <memory>
 
 #include "logger/EchoFormat.h"
 #include "logger/Frontend.h"
-#include "logger/xapQuilljot.h"
+#include "logger/Logger.h"
 #include "support/ProcessSignals.h"
+#ifdef QUILLJOT_GUI
+#include <QApplication>
+#include <QSystemTrayIcon>
+
 #include "ui/DesktopFrontend.h"
 #include "ui/TrayIcon.h"
+#else
+// A build without windows: every start is headless.
+class DesktopFrontend;
+#endif
 
 namespace {
 
@@ -55,7 +61,7 @@ bool hasDisplay() {
 
 // One line at exit that accounts for every message taken in: received = written + refused +
 // other + dropped.
-void printRunTally(const xapQuilljot::RunTally& t) {
+void printRunTally(const Logger::RunTally& t) {
     std::fprintf(
         stderr,
         "quilljot: stopped: %llu datagrams received, %llu rows written, %llu rows "
@@ -66,38 +72,36 @@ void printRunTally(const xapQuilljot::RunTally& t) {
 }
 
 int run(QCoreApplication& app, Frontend& frontend, DesktopFrontend* desktop, const Arguments& a) {
-    xapQuilljot::Options options;
+    Logger::Options options;
     options.place.appDir = a.appDir;
     options.place.homeEnv = qEnvironmentVariable("QUILLJOT_HOME");
     options.place.programFile = QCoreApplication::applicationFilePath();
     options.xapPort = a.xapPort;
     options.stopRequested = &ProcessSignals::stopRequested;
-    xapQuilljot controller(frontend, std::move(options));
+    Logger logger(frontend, std::move(options));
+#ifdef QUILLJOT_GUI
     if (desktop != nullptr) {
-        desktop->attach(controller);
+        desktop->attach(logger);
     }
+#endif
     if (a.echo) {
-        QObject::connect(&controller.logger(), &LoggerCore::echo, &app,
-                         [&controller](const QString& s0, const QString& s1, const QString& s2,
-                                       const QString& s3) {
-                             const QString line =
-                                 EchoFormat::line(s0, s1, s2, s3, controller.global().clock());
-                             std::printf("%s\n", line.toUtf8().constData());
-                             std::fflush(stdout);
-                         });
+        QObject::connect(&logger, &Logger::eventLogged, &app, [](const LogEvent& event) {
+            std::printf("%s\n", EchoFormat::line(event).toUtf8().constData());
+            std::fflush(stdout);
+        });
     }
-    if (!controller.Form_Load()) {
+    if (!logger.start()) {
         std::fprintf(stderr,
                      "quilljot: the xAP node could not start (result %d): no free loopback port "
                      "from 32768, or the host address could not be bound. See %s\n",
-                     controller.initResult(), qPrintable(controller.global().textLogPath()));
+                     logger.bindResult(), qPrintable(logger.folders().textLogPath()));
         return 1;
     }
     std::fprintf(stderr, "quilljot: listening on 127.0.0.1:%d, sending to %s:%u, data in %s\n",
-                 controller.node()->lPort(), qPrintable(controller.node()->sRemoteHost()),
-                 controller.node()->remotePort(), qPrintable(controller.global().AppPath));
-    auto shutdown = [&controller] {
-        controller.Form_unload();
+                 logger.node()->port(), qPrintable(logger.node()->destination()),
+                 logger.node()->remotePort(), qPrintable(logger.folders().appPath()));
+    auto shutdown = [&logger] {
+        logger.stop();
         QCoreApplication::quit();
     };
     ProcessSignals signalWatch({SIGINT, SIGTERM, SIGHUP}, [&](int number) {
@@ -105,25 +109,29 @@ int run(QCoreApplication& app, Frontend& frontend, DesktopFrontend* desktop, con
             std::fprintf(stderr,
                          "quilljot: SIGHUP: reading the settings and reopening the "
                          "database\n");
-            controller.reloadSettings();
+            logger.reloadSettings();
         } else {
             shutdown();
         }
     });
+#ifdef QUILLJOT_GUI
     if (desktop != nullptr) {
         QObject::connect(desktop, &DesktopFrontend::exitRequested, &app, shutdown);
         if (a.show == u"setup") {
-            desktop->MenuArray_Click(TrayIcon::Setup);
+            desktop->showSetupDialog();
         } else if (a.show == u"echo" || a.show == u"history") {
-            desktop->MenuArray_Click(TrayIcon::Window);
+            desktop->showEchoWindow();
             if (a.show == u"history") {
-                desktop->echoWindow()->aHistory_Click();
+                desktop->echoWindow()->toggleHistory();
             }
         }
     }
+#else
+    (void)desktop;
+#endif
     const int status = app.exec();
-    controller.Form_unload();
-    printRunTally(controller.runTally());
+    logger.stop();
+    printRunTally(logger.runTally());
     return status;
 }
 
@@ -187,11 +195,15 @@ int main(int argc, char** argv) {
         a.headless = true;
     }
 
+#ifndef QUILLJOT_GUI
+    a.headless = true;
+#endif
     if (a.headless) {
         QCoreApplication app(argc, argv);
         Frontend none;
         return run(app, none, nullptr, a);
     }
+#ifdef QUILLJOT_GUI
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
@@ -201,4 +213,5 @@ int main(int argc, char** argv) {
     }
     DesktopFrontend desktop;
     return run(app, desktop, &desktop, a);
+#endif
 }

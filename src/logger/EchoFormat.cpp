@@ -1,7 +1,5 @@
 #include "logger/EchoFormat.h"
 
-#include "support/DateText.h"
-
 namespace EchoFormat {
 
 namespace {
@@ -15,17 +13,14 @@ QString oneLine(QString text) {
 
 }  // namespace
 
-QString line(const QString& source, const QString& time, const QString& category,
-             const QString& data, const QDateTime& now) {
-    const auto when = DateText::normalize(time);
-    return source.leftJustified(20, u' ') + u'\t' + (when ? *when : DateText::isoText(now)) +
-           QStringLiteral(" |  ") + oneLine(category) + QStringLiteral("  |  ") + oneLine(data);
+QString line(const LogEvent& event) {
+    return event.source.leftJustified(20, u' ') + u'\t' + event.time + QStringLiteral(" |  ") +
+           oneLine(event.type) + QStringLiteral("  |  ") + oneLine(event.data);
 }
 
-bool matches(const QString& categoryFilter, const QString& dataFilter, const QString& category,
-             const QString& data) {
-    return (categoryFilter.isEmpty() || category.contains(categoryFilter, Qt::CaseInsensitive)) &&
-           (dataFilter.isEmpty() || data.contains(dataFilter, Qt::CaseInsensitive));
+bool matches(const QString& typeFilter, const QString& dataFilter, const LogEvent& event) {
+    return (typeFilter.isEmpty() || event.type.contains(typeFilter, Qt::CaseInsensitive)) &&
+           (dataFilter.isEmpty() || event.data.contains(dataFilter, Qt::CaseInsensitive));
 }
 
 QString append(const QString& text, const QString& line) {

@@ -1,6 +1,6 @@
 #pragma once
 
-// What the program's start-up and shutdown need of the user interface. A desktop provides the
+// What the logger's start-up and shutdown need of the user interface. A desktop provides the
 // tray icon and the echo window; a headless logger has neither.
 class Frontend {
 public:
@@ -9,7 +9,7 @@ public:
     virtual void loadEchoWindow() {}
     // Closes the echo window for good (it saves its size and filters).
     virtual void unloadEchoWindow() {}
-    // Shows (or changes) the tray icon with the normal or the alternate picture, or removes it.
+    // Shows the tray icon with the normal or the alternate picture, or removes it.
     virtual void trayUpdate(bool on, bool alternate) {
         (void)on;
         (void)alternate;

@@ -2,69 +2,74 @@
 
 #include <QList>
 #include <QString>
-#include <memory>
+#include <QStringView>
+#include <QVarLengthArray>
+#include <optional>
 
-#include "message/FastString.h"
-#include "message/OrderedMap.h"
+// What went wrong while reading a message text: the step of the reader that failed (numbered as
+// the reports have always numbered them) and what was found.
+struct ReadFault {
+    int step = 0;
+    QString description;
+};
 
-class Reporting;
-
-// One xAP message, used either as a parser (FromXap once, then reads and address matching) or
-// as a builder (set the header fields, AddHeader, AddSection, AddItem, ToXap). The parsed form
-// and the built text are kept apart: ToXap returns only what was built.
+// One received xAP message, read once. The header fields and the item lines of every block are
+// kept as views into the text, which the message owns, so reading allocates almost nothing.
+//
+// Reading follows the xAP text rules: the first line must name "xap-header"; the line after each
+// "}" names the next block; an item is a line with "=" (name trimmed of blanks, value everything
+// after the first "="). A malformed text keeps what was read before the fault, and fault() says
+// what stopped the reader. Names compare without regard to letter case. A missing header field,
+// block or item reads as "Unknown", as xAP applications expect.
 class XapMessage {
 public:
-    using ItemLines = OrderedMap<QString>;
+    static XapMessage read(QString text);
 
-    explicit XapMessage(Reporting& reporting);
+    XapMessage(XapMessage&&) noexcept = default;
+    XapMessage& operator=(XapMessage&&) noexcept = default;
+    XapMessage(const XapMessage&) = delete;
+    XapMessage& operator=(const XapMessage&) = delete;
 
-    // --- parsing ---
-    int FromXap(const QString& sRawMessage);
-    QString GetItem(const QString& sSection, const QString& sItem);
-    QList<QString> msgSection() const;
-    // Raw item lines of section number `index` (0 = first), or nullptr when out of range.
-    const ItemLines* msgCollection(int index) const;
+    const std::optional<ReadFault>& fault() const { return m_fault; }
+    const QString& text() const { return m_text; }
 
-    // --- header fields ---
-    const QString& msgClass() const { return m_class; }
-    void setMsgClass(const QString& s) { m_class = s; }
-    const QString& msgSource() const { return m_source; }
-    void setMsgSource(const QString& s) { m_source = s; }
-    const QString& msgTarget() const { return m_target; }
-    void setMsgTarget(const QString& s) { m_target = s; }
-    const QString& msgUID() const { return m_uid; }
-    void setMsgUID(const QString& s) { m_uid = s; }
+    QStringView className() const { return m_class; }
+    QStringView source() const { return m_source; }
+    QStringView target() const { return m_target; }
+    QStringView uid() const { return m_uid; }
 
-    // --- building ---
-    // The node's header prefix (name, "{", version, hop and uid lines); empty until the node
-    // has a UID, in which case AddHeader starts directly with the class line.
-    void setHeaderPrefix(const QString& prefix) { m_headerPrefix = prefix; }
-    int AddHeader();
-    int AddSection(const QString& sSection);
-    int AddItem(const QString& sSection, const QString& sItem, const QString& sValue);
-    QString ToXap() const;
-    int Init(const QString& sMessage);
-    void Reset() {}
+    bool isClass(QStringView name) const;
+    bool sourceMatches(QStringView address) const;
+    bool targetMatches(QStringView address) const;
 
-    // --- matching ---
-    bool CompareAddress(const QString& sItem1, const QString& sItem2);
-    bool CompareClass(const QString& sClass) const;
-    bool CompareSource(const QString& sSource);
-    bool CompareTarget(const QString& sTarget);
+    // The value of an item of a block, or "Unknown".
+    QStringView item(QStringView block, QStringView name) const;
+
+    // The names of the blocks in order, lower-cased (the unnamed one the final "}" opens is left
+    // out), and the item lines of block `index`.
+    QList<QString> blockNames() const;
+    QList<QStringView> itemLines(qsizetype index) const;
 
 private:
-    Reporting& m_reporting;
-    QString m_class;
-    QString m_target;
-    QString m_source;
-    QString m_uid;
-    QString m_headerPrefix;
-    FastString& builder();
+    explicit XapMessage(QString text);
+    void parse();
 
-    std::unique_ptr<FastString> m_builder;  // made on first use: parsing needs none
-    QList<ItemLines> m_sectionItems;
-    // Names are stored lower-cased; a lookup matches them without regard to case.
-    OrderedMap<int> m_sectionIndex{CaseRule::Insensitive};
-    bool m_sectionOpen = false;
-    bool m_hasSections = false;
+    struct Block {
+        QStringView name;
+    };
+    struct Item {
+        qsizetype block;
+        QStringView name;
+        QStringView line;
+        qsizetype valueAt;
+    };
+
+    QString m_text;
+    QStringView m_class;
+    QStringView m_source;
+    QStringView m_target;
+    QStringView m_uid;
+    QVarLengthArray<Block, 4> m_blocks;
+    QVarLengthArray<Item, 12> m_items;
+    std::optional<ReadFault> m_fault;
 };

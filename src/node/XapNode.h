@@ -1,23 +1,24 @@
 #pragma once
 
 #include <QObject>
+#include <QSocketNotifier>
 #include <QString>
 #include <QTimer>
 #include <deque>
 #include <memory>
 
 #include "node/HostNetwork.h"
-#include "support/XapSender.h"
+#include "node/UdpSocket.h"
+#include "support/LoggerSettings.h"
+#include "support/OutgoingQueue.h"
 
-class QUdpSocket;
-class Reporting;
-class MessageReceiver;
+class Reporter;
 
-// Quilljot's connection to the xAP network. Binds a loopback port (from 32768 up) on which the
-// hub on this host forwards the network's traffic, and the host's own address at the same port
-// for sending; queues received message texts and tells one receiver about them after 50 ms;
-// announces itself with heartbeats; sends messages built from an item list.
-class XapNode : public QObject, public XapSender {
+// The program's connection to the xAP network. Binds a loopback port (from 32768 up) on which the
+// hub of this host forwards the network's traffic, and the host's own address at the same port
+// for sending; queues received message texts and says messagesWaiting() 50 ms after the first
+// arrives; announces itself with heartbeats; sends messages of one block.
+class XapNode : public QObject, public MessageSender {
     Q_OBJECT
 
 public:
@@ -26,55 +27,45 @@ public:
     static constexpr int kPortAttempts = 200;
     static constexpr int kReceiveBufferBytes = 32 * 1024 * 1024;
     // Texts held in the receive queue at most (about 10 MB); past that, datagrams wait in the
-    // system's receive buffer until the receiver has taken some, instead of filling memory.
+    // system's receive buffer until some have been taken, instead of filling memory.
     static constexpr std::size_t kQueueLimit = 16384;
 
-    explicit XapNode(Reporting& reporting,
+    explicit XapNode(Reporter& reporter,
                      std::unique_ptr<HostNetwork> network = std::make_unique<SystemHostNetwork>(),
                      quint16 remotePort = kXapPort, QObject* parent = nullptr);
     ~XapNode() override;
 
-    // --- start-up ---
-    int Init();
-    QString GetIP();
-    static bool IPMatchesInterface(const QString& pattern, const QString& address);
+    void setIdentity(const QString& source, const QString& uid);
+    void setNetworkSettings(const NetworkSettings& settings) { m_settings = settings; }
 
-    // --- identity and addresses ---
-    const QString& XapSource() const { return m_source; }
-    void setXapSource(const QString& s);
-    const QString& XapUID() const { return m_uid; }
-    void setXapUID(const QString& s);
-    const QString& XapTarget() const { return m_target; }
-    void setXapTarget(const QString& s);
-    const QString& XapClass() const { return m_class; }
-    void setXapClass(const QString& s) { m_class = s; }
-    const QString& BroadcastAddress() const { return m_broadcastAddress; }
-    void setBroadcastAddress(const QString& s) { m_broadcastAddress = s; }
-    const QString& InterfaceAddress() const { return m_interfaceAddress; }
-    void setInterfaceAddress(const QString& s) { m_interfaceAddress = s; }
+    // Binds the sockets. The port bound, or minus an error number (10048: the host address's port
+    // is taken, and so on) when the node cannot work; -1 when no loopback port was free.
+    int bind();
+    // The host address to send from: the first the host's name resolves to that the
+    // InterfaceAddress pattern admits, else the first one.
+    QString localAddress();
+    // Each part of the address may only have bits set that are set in the pattern's part.
+    static bool addressMatchesPattern(const QString& pattern, const QString& address);
 
-    const QString& sHeaderPrefix() const { return m_headerPrefix; }
-    const QString& sHeartbeatHead() const { return m_heartbeatHead; }
-    const QString& sHeartbeatTail() const { return m_heartbeatTail; }
-    const QString& sLocalIP() const { return m_localIP; }
-    const QString& sRemoteHost() const { return m_remoteHost; }
-    int lPort() const { return m_port; }
+    const QString& source() const { return m_source; }
+    int port() const { return m_port; }
+    const QString& destination() const { return m_destination; }
     quint16 remotePort() const { return m_remotePort; }
+    const QString& localIp() const { return m_localIp; }
     int receiveBufferBytes() const { return m_receiveBuffer; }
 
-    // --- heartbeat and sending ---
-    void SendHeartbeat(int LongInterval);
-    void HBeatTimer_Timer();
-    QString SendXap(const QString& sTarget, const QString& sClass, const QString& sSection,
-                    const QString& sData) override;
+    // Sends a heartbeat announcing `seconds` (5 to 60; 0 stops the timer) and sets the timer:
+    // every tenth expiry sends the next.
+    void sendHeartbeat(int seconds);
     int heartbeatPeriodMs() const { return m_heartbeatTimer.interval(); }
     bool heartbeatActive() const { return m_heartbeatTimer.isActive(); }
+    QString heartbeatText(int seconds) const;
 
-    // --- receiving ---
-    void RegisterNewMessageCallback(MessageReceiver* oForm) { m_receiver = oForm; }
-    QString GetMessage();
-    bool FilterHeartbeats() const { return m_filterHeartbeats; }
-    void setFilterHeartbeats(bool b) { m_filterHeartbeats = b; }
+    Status send(const OutgoingMessage& message) override;
+
+    // The next received message text, oldest first; empty when none waits.
+    QString takeMessage();
+    void setFilterHeartbeats(bool filter) { m_filterHeartbeats = filter; }
     std::size_t queuedCount() const { return m_received.size(); }
     // Datagrams taken off the sockets since the node was made, and those of them left out of
     // the queue (heartbeats, while they are filtered).
@@ -85,46 +76,40 @@ public:
     // system's buffer does not overflow while the pass runs.
     void drainSockets();
 
-private:
-    void SocketsInitialize();
-    void SocketsCleanup();
-    void readPending(QUdpSocket* socket);
-    void ProcessReceivedMessage(QString text);
-    void ReceiveTimer_Timer();
-    void rebuildHeartbeatHead();
-    void sendDatagram(const QString& text);
-    // Broadcast permission and a receive buffer large enough for bursts.
-    void prepareSocket(QUdpSocket* socket);
+signals:
+    void messagesWaiting();
 
-    Reporting& m_reporting;
+private:
+    void onHeartbeatTick();
+    void readWaiting(UdpSocket& socket);
+    void setListening(bool on);
+    void take(const char* bytes, std::size_t size);
+    void listen(UdpSocket& socket, std::unique_ptr<QSocketNotifier>& notifier);
+    Status sendText(const QString& text);
+
+    Reporter& m_reporter;
     std::unique_ptr<HostNetwork> m_network;
     quint16 m_remotePort;
+    NetworkSettings m_settings;
 
-    QUdpSocket* m_winsock1;
-    QUdpSocket* m_winsock2;
-    QUdpSocket* m_sendSocket = nullptr;
+    UdpSocket m_loopbackSocket;
+    UdpSocket m_hostSocket;
+    UdpSocket* m_sendSocket = nullptr;
+    std::unique_ptr<QSocketNotifier> m_loopbackNotifier;
+    std::unique_ptr<QSocketNotifier> m_hostNotifier;
     QTimer m_heartbeatTimer;
-    QTimer m_receiveTimer;
+    QTimer m_waitingTimer;
     int m_heartbeatTicks = 0;
 
     QString m_source;
     QString m_uid;
-    QString m_target;
-    QString m_class;
-    QString m_broadcastAddress;
-    QString m_interfaceAddress;
-    QString m_headerPrefix;
-    QString m_heartbeatHead;
-    QString m_heartbeatTail;
-    QString m_localIP;
-    QString m_remoteHost;
+    QString m_localIp;
+    QString m_destination;
     int m_port = 0;
     int m_receiveBuffer = 0;
 
     std::deque<QString> m_received;
     quint64 m_datagramsReceived = 0;
     quint64 m_datagramsIgnored = 0;
-    MessageReceiver* m_receiver = nullptr;
     bool m_filterHeartbeats = true;
-    QByteArray m_datagram;
 };

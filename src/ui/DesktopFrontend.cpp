@@ -1,23 +1,12 @@
 #include "ui/DesktopFrontend.h"
 
-#include <QCursor>
-#include <QMenu>
-
-#include "logger/xapQuilljot.h"
-#include "ui/EchoWindow.h"
-#include "ui/SetupDialog.h"
+#include "logger/Logger.h"
 #include "ui/TrayIcon.h"
-
-namespace {
-constexpr int kLeftButtonUp = 514;
-constexpr int kRightButtonUp = 517;
-}  // namespace
 
 DesktopFrontend::DesktopFrontend(QObject* parent)
     : QObject(parent), m_tray(new TrayIcon(QStringLiteral("Quilljot"), this)) {
-    connect(m_tray, &TrayIcon::leftButtonReleased, this,
-            [this] { TrayIconCallback(kLeftButtonUp); });
-    connect(m_tray, &TrayIcon::menuChosen, this, &DesktopFrontend::MenuArray_Click);
+    connect(m_tray, &TrayIcon::leftButtonReleased, this, &DesktopFrontend::showEchoWindow);
+    connect(m_tray, &TrayIcon::menuChosen, this, &DesktopFrontend::onMenuChosen);
 }
 
 DesktopFrontend::~DesktopFrontend() {
@@ -25,17 +14,17 @@ DesktopFrontend::~DesktopFrontend() {
     delete m_echo;
 }
 
-void DesktopFrontend::attach(xapQuilljot& controller) {
-    m_controller = &controller;
+void DesktopFrontend::attach(Logger& logger) {
+    m_logger = &logger;
 }
 
 void DesktopFrontend::loadEchoWindow() {
-    if (m_controller == nullptr || m_echo) {
+    if (m_logger == nullptr || m_echo) {
         return;
     }
-    m_echo = new EchoWindow(m_controller->global(), m_controller->logger());
-    connect(&m_controller->logger(), &LoggerCore::echo, m_echo.data(), &EchoWindow::Echo);
-    m_echo->Form_Load();
+    m_echo = new EchoWindow(*m_logger);
+    connect(m_logger, &Logger::eventLogged, m_echo.data(), &EchoWindow::addEvent);
+    m_echo->restore();
     m_echo->hide();
 }
 
@@ -44,39 +33,40 @@ void DesktopFrontend::unloadEchoWindow() {
         m_setup->hide();
     }
     if (m_echo) {
-        m_echo->close();
+        m_echo->closeForGood();
         delete m_echo;
     }
 }
 
 void DesktopFrontend::trayUpdate(bool on, bool alternate) {
-    m_tray->Update(on, alternate ? TrayIcon::alternatePicture() : TrayIcon::normalPicture());
+    m_tray->update(on, alternate ? TrayIcon::alternatePicture() : TrayIcon::normalPicture());
 }
 
-void DesktopFrontend::TrayIconCallback(int msg) {
-    if (msg == kLeftButtonUp && m_echo) {
+void DesktopFrontend::showEchoWindow() {
+    if (m_echo) {
         m_echo->show();
         m_echo->raise();
-    } else if (msg == kRightButtonUp) {
-        m_tray->menu()->popup(QCursor::pos());
     }
 }
 
-void DesktopFrontend::MenuArray_Click(int index) {
-    switch (index) {
+void DesktopFrontend::showSetupDialog() {
+    if (!m_setup && m_logger != nullptr) {
+        m_setup = new SetupDialog(*m_logger);
+    }
+    if (m_setup) {
+        m_setup->showSettingsInEffect();
+        m_setup->show();
+        m_setup->raise();
+    }
+}
+
+void DesktopFrontend::onMenuChosen(int entry) {
+    switch (entry) {
         case TrayIcon::Setup:
-            if (!m_setup && m_controller != nullptr) {
-                xapQuilljot* c = m_controller;
-                m_setup = new SetupDialog(c->global(), [c] { c->logger().InitXap(); });
-            }
-            if (m_setup) {
-                m_setup->Form_Load();
-                m_setup->show();
-                m_setup->raise();
-            }
+            showSetupDialog();
             break;
         case TrayIcon::Window:
-            TrayIconCallback(kLeftButtonUp);
+            showEchoWindow();
             break;
         case TrayIcon::Exit:
             emit exitRequested();

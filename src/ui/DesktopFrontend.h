@@ -7,11 +7,11 @@
 #include "ui/EchoWindow.h"
 #include "ui/SetupDialog.h"
 
+class Logger;
 class TrayIcon;
-class xapQuilljot;
 
 // The desktop face of the program: the tray icon with its menu, the echo window and the setup
-// dialog, wired to the program's controller.
+// dialog, wired to the running logger.
 class DesktopFrontend : public QObject, public Frontend {
     Q_OBJECT
 
@@ -19,14 +19,15 @@ public:
     explicit DesktopFrontend(QObject* parent = nullptr);
     ~DesktopFrontend() override;
 
-    void attach(xapQuilljot& controller);
+    void attach(Logger& logger);
 
     void loadEchoWindow() override;
     void unloadEchoWindow() override;
     void trayUpdate(bool on, bool alternate) override;
 
-    void TrayIconCallback(int msg);
-    void MenuArray_Click(int index);
+    void showEchoWindow();
+    void showSetupDialog();
+    void onMenuChosen(int entry);
 
     EchoWindow* echoWindow() const { return m_echo; }
     SetupDialog* setupDialog() const { return m_setup; }
@@ -37,7 +38,7 @@ signals:
     void exitRequested();
 
 private:
-    xapQuilljot* m_controller = nullptr;
+    Logger* m_logger = nullptr;
     TrayIcon* m_tray;
     QPointer<EchoWindow> m_echo;
     QPointer<SetupDialog> m_setup;

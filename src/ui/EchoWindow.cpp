@@ -12,47 +12,42 @@
 #include <QVBoxLayout>
 
 #include "logger/EchoFormat.h"
-#include "logger/LoggerCore.h"
-#include "logger/SqlTexts.h"
+#include "logger/Logger.h"
 #include "support/DateText.h"
-#include "support/Hs.h"
-#include "support/XapGlobal.h"
+#include "support/ProgramNames.h"
 
 namespace {
-const QString kProgramName = QStringLiteral("xapzelQuilljot");
-const QString kIniFile = QStringLiteral("zelXapQuilljot.ini");
 constexpr double kTwipsPerInch = 1440.0;
 }  // namespace
 
-EchoWindow::EchoWindow(XapGlobal& global, LoggerCore& logger, QWidget* parent)
-    : QWidget(parent, Qt::Window), m_g(global), m_logger(logger) {
-    setObjectName(QStringLiteral("EchoWindow"));
+EchoWindow::EchoWindow(Logger& logger, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_logger(logger) {
+    setObjectName(QStringLiteral("echoWindow"));
     setWindowTitle(QStringLiteral("Quilljot Snapshot"));
-    setWindowIcon(QIcon());
 
     m_history = new QPushButton(QStringLiteral("History"), this);
-    m_history->setObjectName(QStringLiteral("aHistory"));
+    m_history->setObjectName(QStringLiteral("historyButton"));
     m_sourceFilter = new QLineEdit(this);
-    m_sourceFilter->setObjectName(QStringLiteral("aSourceFilter"));
-    m_categoryFilter = new QLineEdit(this);
-    m_categoryFilter->setObjectName(QStringLiteral("aCategoryFilter"));
+    m_sourceFilter->setObjectName(QStringLiteral("sourceFilter"));
+    m_typeFilter = new QLineEdit(this);
+    m_typeFilter->setObjectName(QStringLiteral("typeFilter"));
     m_dataFilter = new QLineEdit(this);
-    m_dataFilter->setObjectName(QStringLiteral("aDataFilter"));
-    m_freeze = new QCheckBox(QStringLiteral("Freeze"), this);
-    m_freeze->setObjectName(QStringLiteral("Freeze"));
-    m_commData = new QPlainTextEdit(this);
-    m_commData->setObjectName(QStringLiteral("CommData"));
-    m_commData->setReadOnly(true);
-    m_commData->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_dataFilter->setObjectName(QStringLiteral("dataFilter"));
+    m_freeze = new QCheckBox(QStringLiteral("freezeBox"), this);
+    m_freeze->setObjectName(QStringLiteral("freezeBox"));
+    m_lines = new QPlainTextEdit(this);
+    m_lines->setObjectName(QStringLiteral("echoLines"));
+    m_lines->setReadOnly(true);
+    m_lines->setLineWrapMode(QPlainTextEdit::NoWrap);
     const QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    m_commData->setFont(mono);
+    m_lines->setFont(mono);
     // Sources are padded to 20 characters; a tab stop just past them lines the times up.
-    m_commData->setTabStopDistance(QFontMetricsF(mono).horizontalAdvance(u' ') * 22);
+    m_lines->setTabStopDistance(QFontMetricsF(mono).horizontalAdvance(u' ') * 22);
 
     auto* row = new QHBoxLayout;
     row->addWidget(m_history);
     const std::pair<const char16_t*, QLineEdit*> filters[] = {
-        {u"Source", m_sourceFilter}, {u"Type", m_categoryFilter}, {u"Data", m_dataFilter}};
+        {u"Source", m_sourceFilter}, {u"Type", m_typeFilter}, {u"Data", m_dataFilter}};
     for (const auto& [caption, box] : filters) {
         auto* label = new QLabel(QString::fromUtf16(caption), this);
         label->setBuddy(box);
@@ -62,9 +57,9 @@ EchoWindow::EchoWindow(XapGlobal& global, LoggerCore& logger, QWidget* parent)
     row->addWidget(m_freeze);
     auto* column = new QVBoxLayout(this);
     column->addLayout(row);
-    column->addWidget(m_commData, 1);
+    column->addWidget(m_lines, 1);
 
-    connect(m_history, &QPushButton::clicked, this, &EchoWindow::aHistory_Click);
+    connect(m_history, &QPushButton::clicked, this, &EchoWindow::toggleHistory);
     m_refresh.setSingleShot(true);
     m_refresh.setInterval(100);
     connect(&m_refresh, &QTimer::timeout, this, &EchoWindow::refresh);
@@ -77,50 +72,28 @@ double EchoWindow::twipsPerPixelY() const {
     return kTwipsPerInch / logicalDpiY();
 }
 
-QString EchoWindow::setting(const QString& key, const QString& fallback) {
-    return m_g.hs().GetINISetting(QStringLiteral("Quilljot"), key, fallback, kIniFile);
+void EchoWindow::restore() {
+    const EchoWindowSettings& s = m_logger.settings().echoWindow;
+    const int h = qRound(s.heightTwips / twipsPerPixelY());
+    const int w = qRound(s.widthTwips / twipsPerPixelX());
+    resize(std::max(w, minimumSizeHint().width()), std::max(h, minimumSizeHint().height()));
+    m_typeFilter->setText(s.typeFilter);
+    m_sourceFilter->setText(s.sourceFilter);
+    m_dataFilter->setText(s.dataFilter);
+    scrollToEnd();
 }
 
-void EchoWindow::save(const QString& key, const QString& value) {
-    m_g.hs().SaveIniSetting(QStringLiteral("Quilljot"), key, value, kIniFile);
-}
-
-void EchoWindow::Form_Load() {
-    try {
-        // Text that is not a number counts as 0; the layout's minimum size then applies.
-        const int h =
-            qRound(setting(QStringLiteral("WindowHeight"), QStringLiteral("5000")).toDouble() /
-                   twipsPerPixelY());
-        const int w =
-            qRound(setting(QStringLiteral("WindowWidth"), QStringLiteral("11000")).toDouble() /
-                   twipsPerPixelX());
-        resize(std::max(w, minimumSizeHint().width()), std::max(h, minimumSizeHint().height()));
-        m_categoryFilter->setText(setting(QStringLiteral("CategoryFilter"), QString()));
-        m_sourceFilter->setText(setting(QStringLiteral("SourceFilter"), QString()));
-        m_dataFilter->setText(setting(QStringLiteral("DataFilter"), QString()));
-        ScrollEchoWindows();
-    } catch (const std::exception& e) {
-        m_g.setPendingError(e, 1);
-        m_g.SendEventLog(kProgramName, QStringLiteral("Echo Form Load"));
+void EchoWindow::addEvent(const LogEvent& event) {
+    if (m_freeze->isChecked()) {
+        return;
     }
-}
-
-void EchoWindow::Echo(const QString& s0, const QString& s1, const QString& s2, const QString& s3) {
-    try {
-        if (m_freeze->isChecked()) {
-            return;
-        }
-        if (!EchoFormat::matches(m_categoryFilter->text(), m_dataFilter->text(), s2, s3)) {
-            return;
-        }
-        m_text = EchoFormat::append(m_text, EchoFormat::line(s0, s1, s2, s3, m_g.clock()));
-        // A burst of events redraws the text box once, not once per event.
-        if (!m_refresh.isActive()) {
-            m_refresh.start();
-        }
-    } catch (const std::exception& e) {
-        m_g.setPendingError(e, 1);
-        m_g.SendEventLog(kProgramName, QStringLiteral("Echo"));
+    if (!EchoFormat::matches(m_typeFilter->text(), m_dataFilter->text(), event)) {
+        return;
+    }
+    m_text = EchoFormat::append(m_text, EchoFormat::line(event));
+    // A burst of events redraws the text box once, not once per event.
+    if (!m_refresh.isActive()) {
+        m_refresh.start();
     }
 }
 
@@ -131,68 +104,55 @@ void EchoWindow::setEchoText(const QString& text) {
 
 void EchoWindow::refresh() {
     m_refresh.stop();
-    m_commData->setPlainText(m_text);
-    ScrollEchoWindows();
+    m_lines->setPlainText(m_text);
+    scrollToEnd();
 }
 
-void EchoWindow::ScrollEchoWindows() {
+void EchoWindow::scrollToEnd() {
     if (m_freeze->isChecked()) {
         return;
     }
-    QScrollBar* bar = m_commData->verticalScrollBar();
+    QScrollBar* bar = m_lines->verticalScrollBar();
     bar->setValue(bar->maximum());
 }
 
-void EchoWindow::aHistory_Click() {
-    if (m_g.bEchoHistory) {
+void EchoWindow::toggleHistory() {
+    if (m_showingHistory) {
         m_history->setText(QStringLiteral("History"));
-        RestoreEchoText();
+        setEchoText(m_liveText);
     } else {
         m_history->setText(QStringLiteral("Current"));
-        m_savedEcho = m_text;
-        FillWindowFromDatabase();
+        m_liveText = m_text;
+        fillFromDatabase();
         refresh();
     }
-    m_g.bEchoHistory = !m_g.bEchoHistory;
+    m_showingHistory = !m_showingHistory;
 }
 
-void EchoWindow::FillWindowFromDatabase() {
-    const QString since = DateText::isoText(m_g.clock().addDays(-7));
-    const QString query = SqlTexts::historyQuery(
-        m_logger.sDatabaseTable, m_sourceFilter->text(), m_categoryFilter->text(),
-        m_dataFilter->text(), m_logger.sWildcard, m_logger.sDateDelimiter, since);
-    try {
-        SqlTexts::checkFilter(m_sourceFilter->text());
-        SqlTexts::checkFilter(m_categoryFilter->text());
-        SqlTexts::checkFilter(m_dataFilter->text());
-        if (m_logger.dbConnection() == nullptr) {
-            throw std::runtime_error("The database is not open");
-        }
-        for (RecordSet rs = m_logger.dbConnection()->execute(query); !rs.EOF_(); rs.movenext()) {
-            Echo(rs.Fields(QStringLiteral("Source")).toString(),
-                 rs.Fields(QStringLiteral("SampleDate")).toString(),
-                 rs.Fields(QStringLiteral("Category")).toString(),
-                 rs.Fields(QStringLiteral("Data")).toString());
-        }
-    } catch (const std::exception& e) {
-        m_g.setPendingError(e, 3);
-        m_g.SendEventLog(kProgramName, QStringLiteral("FillWindowFromDatabase ") + query);
+// A failed query is reported as step 3 of "FillWindowFromDatabase".
+void EchoWindow::fillFromDatabase() {
+    const HistoryFilter filter{DateText::isoText(m_logger.now().addDays(-7)),
+                               m_sourceFilter->text(), m_typeFilter->text(), m_dataFilter->text()};
+    const Status read =
+        m_logger.readHistory(filter, [this](const StoredEvent& row) { addEvent(row.event); });
+    if (!read) {
+        m_logger.reporter().toNetwork(ProgramNames::kProgram,
+                                      QStringLiteral("FillWindowFromDatabase "),
+                                      read.problem().atStep(3));
     }
+}
+
+void EchoWindow::closeForGood() {
+    m_closingForGood = true;
+    close();
 }
 
 void EchoWindow::closeEvent(QCloseEvent* event) {
-    try {
-        save(QStringLiteral("WindowHeight"), QString::number(qRound(height() * twipsPerPixelY())));
-        save(QStringLiteral("WindowWidth"), QString::number(qRound(width() * twipsPerPixelX())));
-        save(QStringLiteral("SourceFilter"), m_sourceFilter->text());
-        save(QStringLiteral("CategoryFilter"), m_categoryFilter->text());
-        save(QStringLiteral("DataFilter"), m_dataFilter->text());
-    } catch (const std::exception& e) {
-        m_g.setPendingError(e, 1);
-        m_g.SendEventLog(kProgramName, QStringLiteral("Echo Form Unload"));
-    }
+    (void)m_logger.saveEchoWindowSettings(
+        EchoWindowSettings{qRound(height() * twipsPerPixelY()), qRound(width() * twipsPerPixelX()),
+                           m_sourceFilter->text(), m_typeFilter->text(), m_dataFilter->text()});
     hide();
-    if (m_g.bAppClosing) {
+    if (m_closingForGood) {
         event->accept();
     } else {
         event->ignore();
@@ -201,5 +161,5 @@ void EchoWindow::closeEvent(QCloseEvent* event) {
 
 void EchoWindow::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    ScrollEchoWindows();
+    scrollToEnd();
 }

@@ -3,12 +3,13 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "store/LogEvent.h"
+
 class QCheckBox;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
-class LoggerCore;
-class XapGlobal;
+class Logger;
 
 // "Quilljot Snapshot": one line per logged event as it happens, or on request the rows of the
 // last seven days read back from the database, narrowed by three filters. Closing only hides it
@@ -17,16 +18,19 @@ class EchoWindow : public QWidget {
     Q_OBJECT
 
 public:
-    EchoWindow(XapGlobal& global, LoggerCore& logger, QWidget* parent = nullptr);
+    explicit EchoWindow(Logger& logger, QWidget* parent = nullptr);
 
-    void Form_Load();
-    void Echo(const QString& s0, const QString& s1, const QString& s2, const QString& s3);
-    void ScrollEchoWindows();
-    void aHistory_Click();
+    // Takes size and filters from the settings.
+    void restore();
+    void addEvent(const LogEvent& event);
+    // Switches between the live lines and the history read from the database.
+    void toggleHistory();
+    bool showingHistory() const { return m_showingHistory; }
+    // From now on closing the window ends it instead of hiding it.
+    void closeForGood();
 
     // The echo text as the window holds it; the text box shows it at most 100 ms later.
     const QString& echoText() const { return m_text; }
-    void setEchoText(const QString& text);
     // Shows the held text in the text box now.
     void refresh();
 
@@ -38,20 +42,20 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    void FillWindowFromDatabase();
-    void RestoreEchoText() { setEchoText(m_savedEcho); }
-    void save(const QString& key, const QString& value);
-    QString setting(const QString& key, const QString& fallback);
+    void fillFromDatabase();
+    void scrollToEnd();
+    void setEchoText(const QString& text);
 
-    XapGlobal& m_g;
-    LoggerCore& m_logger;
+    Logger& m_logger;
     QPushButton* m_history;
     QLineEdit* m_sourceFilter;
-    QLineEdit* m_categoryFilter;
+    QLineEdit* m_typeFilter;
     QLineEdit* m_dataFilter;
     QCheckBox* m_freeze;
-    QPlainTextEdit* m_commData;
+    QPlainTextEdit* m_lines;
     QString m_text;
-    QString m_savedEcho;
+    QString m_liveText;
     QTimer m_refresh;
+    bool m_showingHistory = false;
+    bool m_closingForGood = false;
 };

@@ -46,19 +46,22 @@ QIcon TrayIcon::alternatePicture() {
 TrayIcon::TrayIcon(const QString& tip, QObject* parent)
     : QObject(parent), m_tray(new QSystemTrayIcon(this)), m_menu(new QMenu()) {
     m_tray->setToolTip(tip);
-    m_menu->setObjectName(QStringLiteral("Menu"));
+    m_menu->setObjectName(QStringLiteral("trayMenu"));
     m_menu->setTitle(QStringLiteral("Quilljot"));
-    const QString captions[] = {QStringLiteral("Setup"), QStringLiteral("System Config"),
-                                QStringLiteral("System Status"), QStringLiteral("Window"),
-                                QStringLiteral("Help")};
+    const std::pair<QString, QString> entries[] = {
+        {QStringLiteral("Setup"), QStringLiteral("menuSetup")},
+        {QStringLiteral("System Config"), QStringLiteral("menuSystemConfig")},
+        {QStringLiteral("System Status"), QStringLiteral("menuSystemStatus")},
+        {QStringLiteral("Window"), QStringLiteral("menuWindow")},
+        {QStringLiteral("Help"), QStringLiteral("menuHelp")}};
     for (int i = 0; i < 5; ++i) {
-        QAction* a = m_menu->addAction(captions[i]);
-        a->setObjectName(QStringLiteral("MenuArray%1").arg(i));
+        QAction* a = m_menu->addAction(entries[i].first);
+        a->setObjectName(entries[i].second);
         connect(a, &QAction::triggered, this, [this, i] { emit menuChosen(i); });
     }
     m_menu->addSeparator();
     QAction* exit = m_menu->addAction(QStringLiteral("Exit"));
-    exit->setObjectName(QStringLiteral("MenuArray6"));
+    exit->setObjectName(QStringLiteral("menuExit"));
     connect(exit, &QAction::triggered, this, [this] { emit menuChosen(Exit); });
     m_tray->setContextMenu(m_menu);
     connect(m_tray, &QSystemTrayIcon::activated, this,
@@ -70,13 +73,13 @@ TrayIcon::TrayIcon(const QString& tip, QObject* parent)
 }
 
 TrayIcon::~TrayIcon() {
-    Update(false, QIcon());
+    update(false, QIcon());
     delete m_menu;
 }
 
-void TrayIcon::Update(bool IconOn, const QIcon& img) {
-    if (IconOn) {
-        m_tray->setIcon(img);
+void TrayIcon::update(bool shown, const QIcon& picture) {
+    if (shown) {
+        m_tray->setIcon(picture);
         m_tray->show();
         m_shown = true;
     } else {

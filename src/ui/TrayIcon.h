@@ -18,7 +18,7 @@ public:
     explicit TrayIcon(const QString& tip, QObject* parent = nullptr);
     ~TrayIcon() override;
 
-    void Update(bool IconOn, const QIcon& img);
+    void update(bool shown, const QIcon& picture);
     bool iconShown() const { return m_shown; }
     QMenu* menu() const { return m_menu; }
 

@@ -3,53 +3,12 @@
 #include <sys/socket.h>
 #include <QNetworkInterface>
 
+#include "message/Heartbeat.h"
+#include "message/TextCodec.h"
+
 namespace {
 
 constexpr int kDefaultInterval = 60;
-
-struct Heartbeat {
-    bool isHeartbeat = false;
-    QString hbClass;
-    QString source;
-    int port = -1;
-    int interval = -1;
-};
-
-// Reads the header block of a heartbeat; v=12 and v=13 headers look the same here.
-Heartbeat readHeartbeat(const QByteArray& datagram) {
-    Heartbeat hb;
-    const QList<QByteArray> lines = datagram.split('\n');
-    if (lines.isEmpty() || lines[0].trimmed().toLower() != "xap-hbeat") {
-        return hb;
-    }
-    hb.isHeartbeat = true;
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QByteArray line = lines[i].trimmed();
-        if (line == "}") {
-            break;
-        }
-        const qsizetype eq = line.indexOf('=');
-        if (eq < 0) {
-            continue;
-        }
-        const QByteArray key = line.left(eq).trimmed().toLower();
-        const QByteArray value = line.mid(eq + 1).trimmed();
-        if (key == "class") {
-            hb.hbClass = QString::fromLatin1(value).toLower();
-        } else if (key == "source") {
-            hb.source = QString::fromLatin1(value);
-        } else if (key == "port") {
-            bool ok = false;
-            const int p = value.toInt(&ok);
-            hb.port = ok && p > 0 && p < 65536 ? p : -1;
-        } else if (key == "interval") {
-            bool ok = false;
-            const int s = value.toInt(&ok);
-            hb.interval = ok && s > 0 ? s : -1;
-        }
-    }
-    return hb;
-}
 
 }  // namespace
 
@@ -108,25 +67,25 @@ void XapHub::readPending() {
 }
 
 void XapHub::handle(const QByteArray& datagram, const QHostAddress& from) {
-    const Heartbeat hb = readHeartbeat(datagram);
-    if (hb.isHeartbeat && hb.port > 0 && isLocal(from)) {
-        const quint16 port = quint16(hb.port);
-        if (hb.hbClass == u"xap-hbeat.stop" || hb.hbClass == u"xap-hbeat.stopped") {
+    const std::optional<Heartbeat> hb = Heartbeat::read(textFromBytes(datagram));
+    if (hb && hb->port > 0 && isLocal(from)) {
+        const quint16 port = quint16(hb->port);
+        if (hb->isStopped()) {
             drop(port, QStringLiteral("stopped"));
-        } else if (hb.hbClass == u"xap-hbeat.alive") {
+        } else if (hb->isAlive()) {
             auto it = m_clients.find(port);
-            if (it != m_clients.end() && it->source.compare(hb.source, Qt::CaseInsensitive) != 0) {
-                drop(port, QStringLiteral("port taken by ") + hb.source);
+            if (it != m_clients.end() && it->source.compare(hb->source, Qt::CaseInsensitive) != 0) {
+                drop(port, QStringLiteral("port taken by ") + hb->source);
                 it = m_clients.end();
             }
             if (it == m_clients.end()) {
-                it = m_clients.insert(port, Client{hb.source, kDefaultInterval, {}});
+                it = m_clients.insert(port, Client{hb->source, kDefaultInterval, {}});
                 if (say) {
-                    say(QStringLiteral("add ") + hb.source + QStringLiteral(" port ") +
+                    say(QStringLiteral("add ") + hb->source + QStringLiteral(" port ") +
                         QString::number(port));
                 }
             }
-            it->intervalSeconds = hb.interval > 0 ? hb.interval : kDefaultInterval;
+            it->intervalSeconds = hb->intervalSeconds > 0 ? hb->intervalSeconds : kDefaultInterval;
             it->lastSeen = QDateTime::currentDateTimeUtc();
         }
     }

@@ -8,21 +8,16 @@
 #include <QUdpSocket>
 #include <cstdio>
 
+#include "message/Heartbeat.h"
 #include "message/TextCodec.h"
 #include "message/XapMessage.h"
-#include "support/Reporting.h"
+#include "message/XapText.h"
 
 namespace {
 
 int fail(int code, const QString& text) {
     std::fprintf(stderr, "xap-send: %s\n", qPrintable(text));
     return code;
-}
-
-QString heartbeat(const QString& hbClass, const QString& source, const QString& uid, int port) {
-    return QStringLiteral("xap-hbeat\n{\nv=13\nhop=1\nuid=") + uid + QStringLiteral("\nclass=") +
-           hbClass + QStringLiteral("\nsource=") + source + QStringLiteral("\ninterval=60\nport=") +
-           QString::number(port) + QStringLiteral("\n}\n");
 }
 
 }  // namespace
@@ -102,24 +97,18 @@ int main(int argc, char** argv) {
         if (!parser.isSet(QStringLiteral("class")) || !parser.isSet(QStringLiteral("section"))) {
             return fail(2, QStringLiteral("--class and --section are needed (or --raw)"));
         }
-        MemoryReporting reporting;
-        XapMessage m(reporting);
-        m.setHeaderPrefix(QStringLiteral("xap-header\n{\nv=13\nhop=1\nuid=") + uid + u'\n');
-        m.setMsgClass(parser.value(QStringLiteral("class")));
-        m.setMsgSource(source);
-        m.setMsgTarget(parser.value(QStringLiteral("target")));
-        m.AddHeader();
-        const QString section = parser.value(QStringLiteral("section"));
-        m.AddSection(section);
+        QList<XapItem> items;
         for (const QString& item : parser.positionalArguments()) {
             const qsizetype eq = item.indexOf(u'=');
             if (eq <= 0) {
                 return fail(
                     2, QStringLiteral("item '") + item + QStringLiteral("' is not NAME=VALUE"));
             }
-            m.AddItem(section, item.left(eq), item.mid(eq + 1));
+            items.append(XapItem{item.left(eq), item.mid(eq + 1)});
         }
-        text = m.ToXap();
+        text = XapText::message(XapHeader{uid, parser.value(QStringLiteral("class")), source,
+                                          parser.value(QStringLiteral("target"))},
+                                parser.value(QStringLiteral("section")), items);
     }
 
     QUdpSocket socket;
@@ -131,8 +120,10 @@ int main(int argc, char** argv) {
         const QByteArray bytes = bytesFromText(t);
         return socket.writeDatagram(bytes, destination, quint16(port)) == bytes.size();
     };
-    if (waitSeconds > 0 &&
-        !send(heartbeat(QStringLiteral("xap-hbeat.alive"), source, uid, myPort))) {
+    auto heartbeat = [&](QStringView hbClass) {
+        return Heartbeat{hbClass.toString(), source, uid, 60, myPort}.text();
+    };
+    if (waitSeconds > 0 && !send(heartbeat(Heartbeat::kAlive))) {
         return fail(1, QStringLiteral("heartbeat not sent: ") + socket.errorString());
     }
     if (!send(text)) {
@@ -147,7 +138,6 @@ int main(int argc, char** argv) {
     clock.start();
     const qint64 limit = qint64(waitSeconds * 1000);
     const bool all = parser.isSet(QStringLiteral("all"));
-    MemoryReporting reporting;
     while (clock.elapsed() < limit) {
         if (!socket.waitForReadyRead(int(limit - clock.elapsed()))) {
             continue;
@@ -158,15 +148,14 @@ int main(int argc, char** argv) {
                 continue;
             }
             const QString reply = textFromBytes(bytes);
-            XapMessage m(reporting);
-            m.FromXap(reply);
-            if (all || (m.msgTarget() != u"Unknown" && m.CompareTarget(source))) {
+            const XapMessage m = XapMessage::read(reply);
+            if (all || (m.target() != u"Unknown" && m.targetMatches(source))) {
                 std::printf("%s\n", qPrintable(reply));
                 std::fflush(stdout);
                 ++replies;
             }
         }
     }
-    send(heartbeat(QStringLiteral("xap-hbeat.stopped"), source, uid, myPort));
+    send(heartbeat(Heartbeat::kStopped));
     return replies > 0 ? 0 : 3;
 }

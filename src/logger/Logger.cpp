@@ -1,0 +1,196 @@
+#include "logger/Logger.h"
+
+#include "logger/Frontend.h"
+#include "logger/MessageHandler.h"
+#include "support/PathRules.h"
+#include "support/ProgramNames.h"
+
+namespace {
+
+// The signed number text: a blank before a positive number, a minus before a negative one.
+QString signedNumber(int n) {
+    return n < 0 ? QString::number(n) : u' ' + QString::number(n);
+}
+
+}  // namespace
+
+Logger::Logger(Frontend& frontend, Options options, QObject* parent)
+    : QObject(parent),
+      m_frontend(frontend),
+      m_options(std::move(options)),
+      m_clock(m_options.clock ? m_options.clock : [] { return QDateTime::currentDateTime(); }),
+      m_textLog(QString(), m_options.notice),
+      m_reporter(m_textLog, m_clock),
+      m_outgoing(m_reporter),
+      m_folderMaker(m_reporter) {
+    m_reporter.setOutgoing(&m_outgoing);
+    m_handler = std::make_unique<MessageHandler>(m_store, m_outgoing, m_reporter, m_clock);
+    connect(m_handler.get(), &MessageHandler::eventLogged, this, &Logger::eventLogged);
+}
+
+Logger::~Logger() {
+    stop();
+}
+
+void Logger::reportInit(const Problem& problem) {
+    m_reporter.toNetwork(ProgramNames::kProgram, QStringLiteral("InitXap "), problem);
+}
+
+bool Logger::start() {
+    m_computerName = localComputerName(m_options.place.hostName);
+    m_folders = AppFolders::locate(m_options.place, m_computerName);
+    m_textLog.setPath(m_folders.textLogPath());
+    m_folderMaker.makeFoldersFor(m_folders.configFile(QStringLiteral("x")));
+    // The text log's own folder too, so that a start-up that fails before the logging settings
+    // are read still leaves its line.
+    m_folderMaker.makeFoldersFor(m_folders.textLogPath());
+    m_settingsStore = std::make_unique<SettingsStore>(m_folders, m_reporter);
+    const SettingsStore::LoadedNetwork network = m_settingsStore->loadNetwork();
+    for (const Problem& p : network.problems) {
+        m_reporter.toTextLog(ProgramNames::kProgram, QStringLiteral("InitXap"), p);
+    }
+
+    auto host =
+        m_options.network ? std::move(m_options.network) : std::make_unique<SystemHostNetwork>();
+    m_node = std::make_unique<XapNode>(m_reporter, std::move(host), m_options.xapPort);
+    connect(m_node.get(), &XapNode::messagesWaiting, this, &Logger::onMessagesWaiting);
+    m_outgoing.setSender(m_node.get());
+    m_node->setIdentity(ProgramNames::xapSource(m_computerName), ProgramNames::kUid);
+    m_node->setNetworkSettings(network.settings);
+    m_handler->setOwnSource(m_node->source());
+    m_handler->setProgramFile(m_folders.programFile());
+
+    m_bindResult = m_node->bind();
+    if (m_bindResult <= 0) {
+        m_reporter.toTextLog(ProgramNames::kProgram, QStringLiteral("xAP Init Error ") +
+                                                         signedNumber(m_bindResult) +
+                                                         QStringLiteral(" occurred"));
+        m_stopped = true;  // the program ends here: no shutdown step runs
+        return false;
+    }
+    m_node->sendHeartbeat(kHeartbeatInterval);
+    m_outgoing.setReady(true);
+    m_reporter.toNetwork(ProgramNames::kProgram,
+                         QStringLiteral("Using xAP port ") + signedNumber(m_bindResult));
+
+    loadSettingsAndOpen();
+    m_frontend.loadEchoWindow();
+    m_frontend.trayUpdate(true, false);
+    return true;
+}
+
+// Reports as "InitXap": steps 1 to 4 the settings, 10 opening the database.
+void Logger::loadSettingsAndOpen() {
+    if (!m_settingsStore) {
+        return;
+    }
+    const SettingsStore::Loaded loaded = m_settingsStore->load(m_settings);
+    for (const Problem& p : loaded.problems) {
+        reportInit(p);
+    }
+    m_settings = loaded.settings;
+    if (m_settings.database.kind == DatabaseKind::File &&
+        m_settings.database.database.contains(u'.')) {
+        m_folderMaker.makeFoldersFor(m_settings.database.database);
+    }
+    m_folderMaker.makeFoldersFor(m_folders.textLogPath());
+    const Store::OpenProblems opened = m_store.open(m_settings.database);
+    if (opened.create) {
+        m_reporter.toNetwork(ProgramNames::kProgram, QStringLiteral("CreateDatabase "),
+                             *opened.create);
+    }
+    if (opened.open) {
+        reportInit(opened.open->atStep(10));
+    }
+    emit settingsReloaded(m_settings);
+}
+
+void Logger::reloadSettings() {
+    if (!m_stopped) {
+        loadSettingsAndOpen();
+    }
+}
+
+Status Logger::applyDatabaseSettings(const DatabaseSettings& database) {
+    if (!m_settingsStore) {
+        return Problem{ErrorNumber::Settings, QStringLiteral("The logger has not started")};
+    }
+    if (const Status saved = m_settingsStore->saveDatabase(database); !saved) {
+        return saved;
+    }
+    reloadSettings();
+    return {};
+}
+
+Status Logger::saveEchoWindowSettings(const EchoWindowSettings& window) {
+    if (!m_settingsStore) {
+        return Problem{ErrorNumber::Settings, QStringLiteral("The logger has not started")};
+    }
+    m_settings.echoWindow = window;
+    return m_settingsStore->saveEchoWindow(window);
+}
+
+Status Logger::readHistory(const HistoryFilter& filter, const StoreProvider::RowVisitor& visit) {
+    return m_store.readHistory(filter, visit);
+}
+
+// A failed batch boundary goes to the text log as step 3 of "Main OnMessage"; the pass goes on.
+void Logger::onMessagesWaiting() {
+    const auto& stop = m_options.stopRequested;
+    if (m_busy || !m_node || (stop && stop())) {
+        return;
+    }
+    m_busy = true;
+    auto boundary = [this](const Status& s) {
+        if (!s) {
+            m_reporter.toTextLog(ProgramNames::kProgram, QStringLiteral("Main OnMessage"),
+                                 s.problem().atStep(3));
+        }
+    };
+    boundary(m_store.beginBatch());
+    int handled = 0;
+    while (!stop || !stop()) {
+        QString text = m_node->takeMessage();
+        if (text.isEmpty()) {
+            // Whatever arrived during the pass is taken by the same pass.
+            m_node->drainSockets();
+            text = m_node->takeMessage();
+            if (text.isEmpty()) {
+                break;
+            }
+        }
+        m_handler->handle(std::move(text));
+        // Datagrams keep arriving during a long pass; taking them off the socket here keeps the
+        // system from dropping them, and committing in steps bounds a crash's loss.
+        if (++handled % kRowsPerCommit == 0) {
+            boundary(m_store.endBatch());
+            boundary(m_store.beginBatch());
+        }
+        if (handled % 256 == 0) {
+            m_node->drainSockets();
+        }
+    }
+    boundary(m_store.endBatch());
+    m_busy = false;
+}
+
+void Logger::stop() {
+    if (m_stopped) {
+        return;
+    }
+    m_stopped = true;
+    m_frontend.trayUpdate(false, false);
+    m_frontend.unloadEchoWindow();
+    m_outgoing.setSender(nullptr);
+    if (m_node) {
+        m_runTally.received = m_node->datagramsReceived();
+        m_runTally.dropped = m_node->queuedCount();
+        m_runTally.other = m_node->datagramsIgnored();
+    }
+    const MessageHandler::Tally& t = m_handler->tally();
+    m_runTally.rowsWritten = t.rowsWritten;
+    m_runTally.rowsRefused = t.rowsRefused;
+    m_runTally.other += t.messages - t.rowsWritten - t.rowsRefused;
+    m_node.reset();
+    m_store.close();
+}

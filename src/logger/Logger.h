@@ -1,0 +1,106 @@
+#pragma once
+
+#include <QDateTime>
+#include <QObject>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+#include "node/XapNode.h"
+#include "store/Store.h"
+#include "support/AppFolders.h"
+#include "support/ApplicationReporter.h"
+#include "support/LoggerSettings.h"
+#include "support/OutgoingQueue.h"
+#include "support/SettingsStore.h"
+#include "support/TextLog.h"
+
+class Frontend;
+class MessageHandler;
+
+// The running logger: finds its folders, joins the xAP network, opens the database its settings
+// name, and writes what arrives; reloads on request; shuts down in order. Windows hear of what
+// happens through its signals and change settings through its methods.
+class Logger : public QObject {
+    Q_OBJECT
+
+public:
+    struct Options {
+        StartupPlace place;
+        quint16 xapPort = XapNode::kXapPort;
+        std::unique_ptr<HostNetwork> network;  // the system's when empty
+        // Asked between two messages of a pass: true ends the pass early, so that a shutdown
+        // asked for during a long burst is not kept waiting until the queue is empty.
+        std::function<bool()> stopRequested;
+        std::function<QDateTime()> clock;  // the system's when empty
+        TextLog::Notice notice = TextLog::standardError();
+    };
+
+    // What the program did in its run, taken when it stops.
+    struct RunTally {
+        quint64 received = 0;     // datagrams the node took off its sockets
+        quint64 rowsWritten = 0;  // event rows the database took
+        quint64 rowsRefused = 0;  // events whose row was refused
+        quint64 other = 0;        // datagrams that were no event to write (heartbeats, queries)
+        quint64 dropped = 0;      // still queued at shutdown, dropped unread
+    };
+
+    static constexpr int kHeartbeatInterval = 60;
+    // Rows of one receive pass committed together at most; bounds what a crash can cost.
+    static constexpr int kRowsPerCommit = 2000;
+
+    Logger(Frontend& frontend, Options options, QObject* parent = nullptr);
+    ~Logger() override;
+
+    // False when the node could not start: the program must end (status 1).
+    bool start();
+    // Reads the logging settings again and reopens the database (closing the setup dialog, or
+    // SIGHUP on a headless logger).
+    void reloadSettings();
+    void stop();
+
+    const LoggerSettings& settings() const { return m_settings; }
+    // Saves a new database choice and has it take effect at once (what is wrong with it is
+    // reported as the settings are read again).
+    Status applyDatabaseSettings(const DatabaseSettings& database);
+    Status saveEchoWindowSettings(const EchoWindowSettings& window);
+
+    Status readHistory(const HistoryFilter& filter, const StoreProvider::RowVisitor& visit);
+    QDateTime now() const { return m_clock(); }
+
+    const AppFolders& folders() const { return m_folders; }
+    const XapNode* node() const { return m_node.get(); }
+    int bindResult() const { return m_bindResult; }
+    bool databaseOpen() const { return m_store.isOpen(); }
+    const RunTally& runTally() const { return m_runTally; }
+    bool stopped() const { return m_stopped; }
+    Reporter& reporter() { return m_reporter; }
+
+signals:
+    void eventLogged(const LogEvent& event);
+    void settingsReloaded(const LoggerSettings& settings);
+
+private:
+    void loadSettingsAndOpen();
+    void onMessagesWaiting();
+    void reportInit(const Problem& problem);
+
+    Frontend& m_frontend;
+    Options m_options;
+    std::function<QDateTime()> m_clock;
+    QString m_computerName;
+    AppFolders m_folders;
+    TextLog m_textLog;
+    ApplicationReporter m_reporter;
+    OutgoingQueue m_outgoing;
+    FolderMaker m_folderMaker;
+    std::unique_ptr<SettingsStore> m_settingsStore;
+    LoggerSettings m_settings;
+    Store m_store;
+    std::unique_ptr<XapNode> m_node;
+    std::unique_ptr<MessageHandler> m_handler;
+    bool m_busy = false;
+    bool m_stopped = false;
+    int m_bindResult = 0;
+    RunTally m_runTally;
+};

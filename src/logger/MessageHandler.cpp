@@ -1,0 +1,95 @@
+#include "logger/MessageHandler.h"
+
+#include "message/XapMessage.h"
+#include "report/Reporter.h"
+#include "store/Store.h"
+#include "support/DateText.h"
+#include "support/OutgoingQueue.h"
+#include "support/ProgramNames.h"
+
+namespace {
+constexpr QStringView kUnknown = u"Unknown";
+}
+
+MessageHandler::MessageHandler(Store& store, OutgoingQueue& outgoing, Reporter& reporter,
+                               Clock clock, QObject* parent)
+    : QObject(parent),
+      m_store(store),
+      m_outgoing(outgoing),
+      m_reporter(reporter),
+      m_clock(std::move(clock)) {}
+
+QString MessageHandler::storedTime(QStringView text, const QDateTime& now) {
+    const QString t = text.toString();
+    return DateText::normalize(t).value_or(DateText::isoText(now));
+}
+
+void MessageHandler::handle(QString text) {
+    ++m_tally.messages;
+    const XapMessage m = XapMessage::read(std::move(text));
+    if (const auto& fault = m.fault()) {
+        m_reporter.toTextLog(QStringLiteral("From XAP"), QString(),
+                             Problem{ErrorNumber::Message, fault->description, fault->step});
+    }
+    if (m.isClass(ProgramNames::kEventClass)) {
+        logEvent(m);
+        return;
+    }
+    // Queries count as addressed to the logger when their target matches it or they have none.
+    if (!m.targetMatches(m_ownSource) && !m.targetMatches(kUnknown)) {
+        return;
+    }
+    if (m.isClass(u"VOZ.Echo")) {
+        answerEcho(m);
+    } else if (m.isClass(u"Homeseer.Role")) {
+        answerRole(m);
+    }
+}
+
+void MessageHandler::logEvent(const XapMessage& m) {
+    const QStringView time = m.item(ProgramNames::kEventBlock, u"Time");
+    if (time == kUnknown) {
+        return;
+    }
+    LogEvent event{storedTime(time, m_clock()), m.source().toString(),
+                   m.item(ProgramNames::kEventBlock, u"Type").toString(),
+                   m.item(ProgramNames::kEventBlock, u"Data").toString()};
+    if (const Status written = m_store.insert(event); !written) {
+        ++m_tally.rowsRefused;
+        // Our own reports come back through the hub; reporting their failed write again would
+        // feed the failure to itself for as long as the database stays unreachable.
+        if (m_ownSource.isEmpty() || event.source.compare(m_ownSource, Qt::CaseInsensitive) != 0) {
+            m_reporter.toNetwork(ProgramNames::kProgram, QStringLiteral("Readmessage"),
+                                 written.problem().atStep(4));
+        }
+        return;
+    }
+    ++m_tally.rowsWritten;
+    emit eventLogged(event);
+}
+
+void MessageHandler::answerEcho(const XapMessage& m) {
+    const QStringView query = m.item(u"Echo.Query", u"Query");
+    if (query == kUnknown) {
+        return;
+    }
+    m_outgoing.send(
+        OutgoingMessage{m.source().toString(),
+                        QStringLiteral("VOZ.Echo"),
+                        QStringLiteral("Echo.Response"),
+                        {XapItem{QStringLiteral("Response"), query.toString().toLower()}}});
+}
+
+void MessageHandler::answerRole(const XapMessage& m) {
+    const QString role = m.item(u"Role.Query", u"Role").toString().toLower();
+    if (role != u"application" && role != u"any") {
+        return;
+    }
+    m_outgoing.send(
+        OutgoingMessage{QString(),
+                        QStringLiteral("Homeseer.Role"),
+                        QStringLiteral("Role.Notification"),
+                        {XapItem{QStringLiteral("Role"), QStringLiteral("Application")},
+                         XapItem{QStringLiteral("Path"), m_programFile},
+                         XapItem{QStringLiteral("Form"), QStringLiteral("SetupForm")}}});
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <optional>
+
+#include "report/Problem.h"
+
+// Where the program says what went wrong: a line in the text log, or an event report on the xAP
+// network (which is how the logger's users hear of it). Every layer that reports takes this
+// interface; the application's implementation writes the file and sends the events.
+//
+//   text log line:  "<where> <what> <step> <description>"
+//   event report:   type <type>, data "<what>" or "<what> Line <step> <description>"
+class Reporter {
+public:
+    virtual ~Reporter() = default;
+
+    void toTextLog(const QString& where, const QString& what, const Problem& problem = {}) {
+        writeTextLog(where, what, problem);
+    }
+    void toNetwork(const QString& type, const QString& what,
+                   const std::optional<Problem>& problem = std::nullopt) {
+        sendReport(type, what, problem);
+    }
+
+    // The texts both channels write, so that every implementation writes the same.
+    static QString textLogLine(const QString& where, const QString& what, const Problem& problem);
+    static QString reportData(const QString& what, const std::optional<Problem>& problem);
+
+protected:
+    virtual void writeTextLog(const QString& where, const QString& what,
+                              const Problem& problem) = 0;
+    virtual void sendReport(const QString& type, const QString& what,
+                            const std::optional<Problem>& problem) = 0;
+};
+
+// A reporter that keeps everything in memory; for tools and tests.
+class MemoryReporter : public Reporter {
+public:
+    struct Entry {
+        bool textLog;    // true: toTextLog, false: toNetwork
+        QString first;   // where, or type
+        QString second;  // what
+        Problem problem;
+        QString text;  // the line or the report data as written
+    };
+
+    QList<Entry> entries;
+
+protected:
+    void writeTextLog(const QString& where, const QString& what, const Problem& problem) override;
+    void sendReport(const QString& type, const QString& what,
+                    const std::optional<Problem>& problem) override;
+};

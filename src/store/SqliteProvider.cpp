@@ -1,0 +1,260 @@
+#include "store/SqliteProvider.h"
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+
+namespace {
+
+// The file database stores a double quote inside a text as an apostrophe.
+QByteArray storedText(const QString& text) {
+    if (!text.contains(u'"')) {
+        return text.toUtf8();
+    }
+    return QString(text).replace(u'"', u'\'').toUtf8();
+}
+
+QString quotedName(const QString& name) {
+    return u'"' + QString(name).replace(u'"', QStringLiteral("\"\"")) + u'"';
+}
+
+}  // namespace
+
+SqliteProvider::~SqliteProvider() {
+    // Closing with a transaction open would undo it: what was written so far is kept.
+    if (m_batch) {
+        (void)endBatch();
+    }
+    closeHandle();
+}
+
+void SqliteProvider::closeHandle() {
+    if (m_insert != nullptr) {
+        sqlite3_finalize(m_insert);
+        m_insert = nullptr;
+    }
+    m_handle = nullptr;
+    removeConnection();
+}
+
+Problem SqliteProvider::engineFailure(const QString& what) const {
+    const QString why =
+        m_handle == nullptr
+            ? QString()
+            : QString::fromUtf16(static_cast<const char16_t*>(sqlite3_errmsg16(m_handle)));
+    return Problem{ErrorNumber::Database, what.isEmpty() ? why : what + QStringLiteral(": ") + why};
+}
+
+Status SqliteProvider::run(const char* sql) {
+    if (sqlite3_exec(m_handle, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
+        return engineFailure(QString::fromLatin1(sql));
+    }
+    return {};
+}
+
+Status SqliteProvider::openFile() {
+    if (const Status added = addConnection(QStringLiteral("QSQLITE")); !added) {
+        return added;
+    }
+    m_db.setDatabaseName(path());
+    m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=") +
+                           QString::number(kBusyTimeoutMs));
+    if (!m_db.open()) {
+        return Problem{ErrorNumber::Database, QStringLiteral("Cannot open database ") + path() +
+                                                  u": " + m_db.lastError().text()};
+    }
+    const QVariant handle = m_db.driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0) {
+        return Problem{ErrorNumber::Database,
+                       QStringLiteral("The SQLite driver gives no handle for ") + path()};
+    }
+    m_handle = *static_cast<sqlite3* const*>(handle.constData());
+    // SQLite reads the header before anything is written: a file that is no database is refused
+    // here untouched. (Reading the header through a descriptor of our own instead would drop the
+    // locks this process holds on the file when it is closed, and another program closing its
+    // connection would then take the write-ahead log away from under ours.)
+    if (sqlite3_exec(m_handle, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) !=
+        SQLITE_OK) {
+        const bool foreign = sqlite3_errcode(m_handle) == SQLITE_NOTADB;
+        const Problem p = foreign ? Problem{ErrorNumber::Database,
+                                            QStringLiteral("The file ") + path() +
+                                                QStringLiteral(" is not a SQLite database; "
+                                                               "Quilljot leaves it untouched. "
+                                                               "Name another file in the "
+                                                               "Database setting.")}
+                                  : engineFailure(QStringLiteral("Cannot read database ") + path());
+        closeHandle();
+        return p;
+    }
+    for (const char* pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL"}) {
+        if (const Status s = run(pragma); !s) {
+            closeHandle();
+            return s;
+        }
+    }
+    m_nativePath = QFile::encodeName(path());
+    struct stat st = {};
+    if (::stat(m_nativePath.constData(), &st) != 0) {
+        closeHandle();
+        return Problem{ErrorNumber::Database,
+                       QStringLiteral("The database file vanished while opening: ") + path()};
+    }
+    m_device = st.st_dev;
+    m_inode = st.st_ino;
+    return {};
+}
+
+// Steps: 4 making the file.
+Status SqliteProvider::createDatabaseIfMissing() {
+    if (QFileInfo::exists(path())) {
+        return {};
+    }
+    // WAL mode writes the header, so the new file is a database at once.
+    const Status made = openFile();
+    closeHandle();
+    return made ? made : Status(made.problem().atStep(4));
+}
+
+Status SqliteProvider::open() {
+    if (path().isEmpty()) {
+        return Problem{ErrorNumber::Database, QStringLiteral("No database file named")};
+    }
+    if (!QFileInfo(path()).isFile()) {
+        return Problem{ErrorNumber::Database,
+                       QStringLiteral("Could not find file '") + path() + u'\''};
+    }
+    return openFile();
+}
+
+void SqliteProvider::ensureTable() {
+    for (const QString& name : m_db.tables(QSql::Tables)) {
+        if (name.compare(m_settings.table, Qt::CaseInsensitive) == 0) {
+            return;
+        }
+    }
+    const QByteArray sql =
+        (QStringLiteral("CREATE TABLE ") + quotedName(m_settings.table) +
+         QStringLiteral(" (ID INTEGER CONSTRAINT PrimaryKey PRIMARY KEY AUTOINCREMENT, "
+                        "SampleDate DATETIME, Source VARCHAR(255), Category VARCHAR(255), "
+                        "Data TEXT)"))
+            .toUtf8();
+    (void)run(sql.constData());
+}
+
+Status SqliteProvider::checkSameFile() {
+    struct stat st = {};
+    if (::stat(m_nativePath.constData(), &st) == 0 && st.st_dev == m_device &&
+        st.st_ino == m_inode && S_ISREG(st.st_mode)) {
+        return {};
+    }
+    // The rows of the open batch are committed, and the log checkpointed, into the file that was
+    // opened: a file that was moved away keeps them. SQLite does not checkpoint a moved file when
+    // it closes, and the log would stay beside the path, where a new database made later would
+    // take it for its own.
+    const int kept = m_batch ? m_batchRows : 0;
+    if (m_batch) {
+        sqlite3_exec(m_handle, "COMMIT", nullptr, nullptr, nullptr);
+    }
+    sqlite3_exec(m_handle, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+    m_batch = false;
+    closeHandle();
+    QString text = QStringLiteral("The database file ") + path() +
+                   QStringLiteral(
+                       " was removed or replaced while open; the connection is closed. "
+                       "Put the database back (or remove what is in its place) and "
+                       "reopen it: close the setup dialog, or send SIGHUP");
+    if (kept > 0) {
+        text += QStringLiteral(". The last ") + QString::number(kept) +
+                QStringLiteral(" rows went to the file that was opened, wherever it is now");
+    }
+    return Problem{ErrorNumber::Database, text};
+}
+
+void SqliteProvider::setContended(bool contended) {
+    if (contended != m_contended) {
+        m_contended = contended;
+        sqlite3_busy_timeout(m_handle, contended ? 0 : kBusyTimeoutMs);
+    }
+}
+
+Status SqliteProvider::insert(const LogEvent& event) {
+    if (const Status same = checkSameFile(); !same) {
+        return same;
+    }
+    if (m_insert == nullptr) {
+        const QByteArray sql = (QStringLiteral("INSERT INTO ") + quotedName(m_settings.table) +
+                                QStringLiteral(" (SampleDate,Source,Category,Data) "
+                                               "VALUES (?,?,?,?)"))
+                                   .toUtf8();
+        if (sqlite3_prepare_v3(m_handle, sql.constData(), int(sql.size()),
+                               SQLITE_PREPARE_PERSISTENT, &m_insert, nullptr) != SQLITE_OK) {
+            const Problem p = engineFailure(QString());
+            sqlite3_finalize(m_insert);
+            m_insert = nullptr;
+            return p;
+        }
+    }
+    const QByteArray values[] = {event.time.toUtf8(), storedText(event.source),
+                                 storedText(event.type), storedText(event.data)};
+    for (int i = 0; i < 4; ++i) {
+        sqlite3_bind_text(m_insert, i + 1, values[i].constData(), int(values[i].size()),
+                          SQLITE_STATIC);
+    }
+    // Inside a batch each insert is its own unit: SQLite undoes a refused statement alone and
+    // keeps the transaction, so its neighbours stay. Only a failure that makes SQLite abandon
+    // the whole transaction (a full disk, an I/O error) ends the batch; a new one is begun.
+    const int rc = sqlite3_step(m_insert);
+    const bool ok = rc == SQLITE_DONE;
+    const Problem problem = ok ? Problem{} : engineFailure(QString());
+    const int code = ok ? SQLITE_OK : sqlite3_errcode(m_handle);
+    sqlite3_reset(m_insert);
+    sqlite3_clear_bindings(m_insert);
+    setContended(code == SQLITE_BUSY || code == SQLITE_LOCKED);
+    if (ok) {
+        if (m_batch) {
+            ++m_batchRows;
+        }
+        return {};
+    }
+    if (m_batch && sqlite3_get_autocommit(m_handle) != 0) {
+        m_batch = false;
+        (void)beginBatch();
+    }
+    return problem;
+}
+
+Status SqliteProvider::beginBatch() {
+    if (m_batch || m_handle == nullptr) {
+        return {};
+    }
+    if (const Status s = run("BEGIN"); !s) {
+        return s;
+    }
+    m_batch = true;
+    m_batchRows = 0;
+    return {};
+}
+
+Status SqliteProvider::endBatch() {
+    if (!m_batch) {
+        return {};
+    }
+    if (const Status same = checkSameFile(); !same) {
+        return same;
+    }
+    m_batch = false;
+    const Status committed = run("COMMIT");
+    // A transaction left open would refuse every later BEGIN.
+    if (!committed && sqlite3_get_autocommit(m_handle) == 0) {
+        sqlite3_exec(m_handle, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    return committed;
+}
+
+Status SqliteProvider::readHistory(const HistoryFilter& filter, const RowVisitor& visit) {
+    return queryHistory(quotedName(m_settings.table), filter, visit);
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QByteArray>
+
+#include "store/StoreProvider.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+// The file database: a SQLite file, opened in WAL mode with synchronous=NORMAL. A file that
+// exists and is not a SQLite database is refused and never written to. Events are written by one
+// prepared insert on the connection's own SQLite handle, bound as UTF-8.
+//
+// Two faults are met without stalling or writing into the void: a database file that is removed
+// or replaced while open (the connection would go on writing to the unlinked file) ends the
+// connection with a failure, and a database locked by another process fails each write at once
+// after the first one waited its busy timeout in vain, until a write gets through again.
+class SqliteProvider : public StoreProvider {
+public:
+    explicit SqliteProvider(DatabaseSettings settings) : StoreProvider(std::move(settings)) {}
+    ~SqliteProvider() override;
+
+    Status createDatabaseIfMissing() override;
+    Status open() override;
+    bool isOpen() const override { return m_handle != nullptr; }
+    void ensureTable() override;
+    Status insert(const LogEvent& event) override;
+    Status beginBatch() override;
+    Status endBatch() override;
+    Status readHistory(const HistoryFilter& filter, const RowVisitor& visit) override;
+
+private:
+    Status openFile();
+    Status run(const char* sql);
+    // What SQLite says of the last call, after `what`.
+    Problem engineFailure(const QString& what) const;
+    // Fails, and closes the connection, when the path no longer names the file that was opened.
+    Status checkSameFile();
+    // The busy timeout: the full wait normally, none while another process holds the lock.
+    void setContended(bool contended);
+    void closeHandle();
+
+    static constexpr int kBusyTimeoutMs = 5000;
+
+    const QString& path() const { return m_settings.database; }
+
+    sqlite3* m_handle = nullptr;
+    sqlite3_stmt* m_insert = nullptr;
+    bool m_batch = false;
+    bool m_contended = false;
+    int m_batchRows = 0;
+    QByteArray m_nativePath;
+    unsigned long long m_device = 0;
+    unsigned long long m_inode = 0;
+};

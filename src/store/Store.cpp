@@ -1,0 +1,62 @@
+#include "store/Store.h"
+
+namespace {
+
+Problem closed() {
+    return Problem{ErrorNumber::Database,
+                   QStringLiteral("Operation is not allowed when the object is closed")};
+}
+
+}  // namespace
+
+Store::Store() = default;
+Store::~Store() = default;
+
+Store::OpenProblems Store::open(const DatabaseSettings& settings) {
+    close();
+    m_settings = settings;
+    OpenProblems problems;
+    auto provider = StoreProvider::forSettings(settings);
+    if (!settings.database.isEmpty() && !settings.table.isEmpty()) {
+        if (const Status made = provider->createDatabaseIfMissing(); !made) {
+            problems.create = made.problem();
+        }
+    }
+    if (const Status opened = provider->open(); !opened) {
+        problems.open = opened.problem();
+        return problems;
+    }
+    provider->ensureTable();
+    m_provider = std::move(provider);
+    return problems;
+}
+
+void Store::close() {
+    m_provider.reset();
+}
+
+bool Store::isOpen() const {
+    return m_provider && m_provider->isOpen();
+}
+
+Status Store::insert(const LogEvent& event) {
+    if (!isOpen()) {
+        return closed();
+    }
+    return m_provider->insert(event);
+}
+
+Status Store::beginBatch() {
+    return isOpen() ? m_provider->beginBatch() : Status();
+}
+
+Status Store::endBatch() {
+    return isOpen() ? m_provider->endBatch() : Status();
+}
+
+Status Store::readHistory(const HistoryFilter& filter, const StoreProvider::RowVisitor& visit) {
+    if (!isOpen()) {
+        return Problem{ErrorNumber::Database, QStringLiteral("The database is not open")};
+    }
+    return m_provider->readHistory(filter, visit);
+}

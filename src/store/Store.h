@@ -1,0 +1,36 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+
+#include "store/StoreProvider.h"
+
+// The logger's database: owns the connection to the database the settings name, makes the
+// database and the event table when they are missing, writes events and reads the history.
+class Store {
+public:
+    Store();
+    ~Store();
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    // What went wrong while opening: making the database (steps 2 to 4), or opening it.
+    struct OpenProblems {
+        std::optional<Problem> create;
+        std::optional<Problem> open;
+    };
+    // Closes the current database and opens the one `settings` name, making it when missing.
+    OpenProblems open(const DatabaseSettings& settings);
+    void close();
+    bool isOpen() const;
+    const std::optional<DatabaseSettings>& settings() const { return m_settings; }
+
+    Status insert(const LogEvent& event);
+    Status beginBatch();
+    Status endBatch();
+    Status readHistory(const HistoryFilter& filter, const StoreProvider::RowVisitor& visit);
+
+private:
+    std::unique_ptr<StoreProvider> m_provider;
+    std::optional<DatabaseSettings> m_settings;
+};

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QString>
+#include <functional>
+#include <memory>
+
+#include "report/Result.h"
+#include "store/HistoryFilter.h"
+#include "store/LogEvent.h"
+#include "support/LoggerSettings.h"
+
+// One database engine: how to make the database and the event table, how to write an event and
+// read the history. Every difference between engines lives in one class of this kind; nothing
+// above the store asks which engine it talks to. Values always travel as bound parameters.
+//
+// The event table has the columns ID (key), SampleDate, Source, Category (the event's type),
+// Data. Each engine keeps its quote rule on the texts: the file database stores a double quote
+// as an apostrophe, SQL Server an apostrophe as a double quote.
+class StoreProvider {
+public:
+    using RowVisitor = std::function<void(const StoredEvent&)>;
+
+    virtual ~StoreProvider();
+
+    // Makes the database when it does not exist yet; the problem's step says which part failed.
+    virtual Status createDatabaseIfMissing() = 0;
+    virtual Status open() = 0;
+    virtual bool isOpen() const = 0;
+    // Creates the event table when the database has none of that name, in any letter case. A
+    // table that cannot be made shows in the first write.
+    virtual void ensureTable() = 0;
+    virtual Status insert(const LogEvent& event) = 0;
+    // Groups the writes of one receive pass; each write stays its own unit of failure.
+    virtual Status beginBatch() { return {}; }
+    virtual Status endBatch() { return {}; }
+    virtual Status readHistory(const HistoryFilter& filter, const RowVisitor& visit) = 0;
+
+    static std::unique_ptr<StoreProvider> forSettings(const DatabaseSettings& settings);
+
+protected:
+    explicit StoreProvider(DatabaseSettings settings) : m_settings(std::move(settings)) {}
+
+    // A Qt connection of its own name, so that several can be open at once; removed again with
+    // the provider.
+    Status addConnection(const QString& driver);
+    void removeConnection();
+
+    // The history query on the table (as it stands in SQL), run on the connection.
+    Status queryHistory(const QString& table, const HistoryFilter& filter, const RowVisitor& visit);
+    // The stored form of a SampleDate value as the driver returns it.
+    virtual QString timeText(const QVariant& stored) const;
+    // A problem from a driver message (engines whose messages can quote secrets mask them).
+    virtual Problem failure(const QString& text) const;
+
+    DatabaseSettings m_settings;
+    QSqlDatabase m_db;
+    QString m_connectionName;
+};

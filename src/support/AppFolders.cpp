@@ -1,0 +1,84 @@
+#include "support/AppFolders.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSysInfo>
+
+#include "report/Reporter.h"
+#include "support/PathRules.h"
+#include "support/ProgramNames.h"
+
+AppFolders::AppFolders(QString appPath, QString programFile)
+    : m_appPath(std::move(appPath)), m_programFile(std::move(programFile)) {}
+
+AppFolders AppFolders::locate(const StartupPlace& place, const QString& computerName) {
+    bool chosen = true;
+    QString app = place.appDir;
+    if (app.isEmpty()) {
+        app = place.homeEnv;
+    }
+    if (app.isEmpty()) {
+        chosen = false;
+        app = QFileInfo(place.programFile).absolutePath();
+    }
+    QString appPath = QDir::cleanPath(QDir(app).absolutePath());
+    // A folder the user named explicitly is taken as it is.
+    if (!chosen && PathRules::isDevelopmentLocation(appPath + u'/')) {
+        appPath = PathRules::developmentReplacement(appPath, computerName);
+    }
+    return AppFolders(appPath, PathRules::uncToDriveForm(place.programFile));
+}
+
+QString AppFolders::configFile(const QString& name) const {
+    return PathRules::join(PathRules::join(m_appPath, QStringLiteral("Config")), name);
+}
+
+QString AppFolders::dataFolder() const {
+    return PathRules::join(m_appPath, QStringLiteral("Data"));
+}
+
+QString AppFolders::textLogPath() const {
+    return PathRules::join(PathRules::join(dataFolder(), ProgramNames::kProgram),
+                           ProgramNames::kProgram + QStringLiteral(".txt"));
+}
+
+QString AppFolders::defaultDatabasePath() const {
+    return PathRules::join(dataFolder(), ProgramNames::kProgram + QStringLiteral(".mdb"));
+}
+
+QString AppFolders::resolve(const QString& path) const {
+    if (path.isEmpty() || QDir::isAbsolutePath(path) || m_appPath.isEmpty()) {
+        return path;
+    }
+    return QDir::cleanPath(PathRules::join(m_appPath, path));
+}
+
+bool FolderMaker::makeFoldersFor(const QString& filePath) {
+    for (const QString& folder : PathRules::foldersFor(filePath)) {
+        if (QFileInfo(folder).isDir()) {
+            m_unmakeable.remove(folder);
+            continue;
+        }
+        if (QDir().mkdir(folder)) {
+            continue;
+        }
+        if (!m_unmakeable.contains(folder)) {
+            m_unmakeable.insert(folder);
+            const QString why = QFileInfo(folder).exists()
+                                    ? QStringLiteral(" (a file of that name is in the way)")
+                                    : QString();
+            m_reporter.toNetwork(
+                ProgramNames::kProgram, QStringLiteral(" CreateFolders ") + folder,
+                Problem{
+                    ErrorNumber::FileSystem,
+                    QStringLiteral("Path/File access error: cannot create folder ") + folder + why,
+                    4});
+        }
+        return false;
+    }
+    return true;
+}
+
+QString localComputerName(const std::function<QString()>& hostName) {
+    return hostName ? hostName() : QSysInfo::machineHostName();
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QSet>
+#include <QString>
+#include <functional>
+
+class Reporter;
+
+// Where the program lives and what it is called, as the start-up code learns it.
+struct StartupPlace {
+    QString appDir;                     // --app-dir; empty when not given
+    QString homeEnv;                    // QUILLJOT_HOME; empty when not set
+    QString programFile;                // full path of the running program
+    std::function<QString()> hostName;  // the computer's name; the system's when empty
+};
+
+// The application folder and the paths below it: Config (settings), Data (database, text log).
+class AppFolders {
+public:
+    AppFolders() = default;
+    explicit AppFolders(QString appPath, QString programFile = QString());
+
+    // --app-dir, else QUILLJOT_HOME, else the program's folder (a program in a development
+    // checkout, a folder named "vb", uses the installed location instead).
+    static AppFolders locate(const StartupPlace& place, const QString& computerName);
+
+    const QString& appPath() const { return m_appPath; }
+    const QString& programFile() const { return m_programFile; }
+    QString configFile(const QString& name) const;
+    QString dataFolder() const;
+    QString textLogPath() const;
+    QString defaultDatabasePath() const;
+    // A path from the settings: relative ones are taken relative to the application folder.
+    QString resolve(const QString& path) const;
+
+private:
+    QString m_appPath;
+    QString m_programFile;
+};
+
+// Makes the folders a file needs. A folder that cannot be made is reported once, as an event,
+// until it can be made: start-up and every reload ask for the same folders.
+class FolderMaker {
+public:
+    explicit FolderMaker(Reporter& reporter) : m_reporter(reporter) {}
+
+    // True when every folder above `filePath` exists afterwards.
+    bool makeFoldersFor(const QString& filePath);
+
+private:
+    Reporter& m_reporter;
+    QSet<QString> m_unmakeable;
+};
+
+// The computer's name, as xAP addresses carry it.
+QString localComputerName(const std::function<QString()>& hostName);

@@ -1,0 +1,27 @@
+#include "support/ApplicationReporter.h"
+
+#include "support/DateText.h"
+#include "support/OutgoingQueue.h"
+#include "support/ProgramNames.h"
+#include "support/TextLog.h"
+
+ApplicationReporter::ApplicationReporter(TextLog& textLog, Clock clock)
+    : m_textLog(textLog), m_clock(std::move(clock)) {}
+
+void ApplicationReporter::writeTextLog(const QString& where, const QString& what,
+                                       const Problem& problem) {
+    m_textLog.append(textLogLine(where, what, problem));
+}
+
+void ApplicationReporter::sendReport(const QString& type, const QString& what,
+                                     const std::optional<Problem>& problem) {
+    if (m_outgoing == nullptr) {
+        return;
+    }
+    m_outgoing->send(OutgoingMessage{QString(),
+                                     ProgramNames::kEventClass,
+                                     ProgramNames::kEventBlock,
+                                     {XapItem{QStringLiteral("Time"), DateText::isoText(m_clock())},
+                                      XapItem{QStringLiteral("Type"), type},
+                                      XapItem{QStringLiteral("Data"), reportData(what, problem)}}});
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+// Which database the logger writes to. For the file database `database` is the file's path; for
+// SQL Server it is the catalog on the server that `sqlSource` names ("host,port", optionally
+// followed by "; User ID=name; Password=secret").
+enum class DatabaseKind { File, SqlServer };
+
+struct DatabaseSettings {
+    DatabaseKind kind = DatabaseKind::File;
+    QString sqlSource;
+    QString database;
+    QString table;
+
+    bool operator==(const DatabaseSettings&) const = default;
+};
+
+// What the echo window keeps between runs: its size in twips (1/1440 inch) and its filters.
+struct EchoWindowSettings {
+    int heightTwips = 5000;
+    int widthTwips = 11000;
+    QString sourceFilter;
+    QString typeFilter;
+    QString dataFilter;
+
+    bool operator==(const EchoWindowSettings&) const = default;
+};
+
+// The logger's settings, section "Quilljot" of Config/zelXapQuilljot.ini.
+struct LoggerSettings {
+    DatabaseSettings database;
+    EchoWindowSettings echoWindow;
+
+    bool operator==(const LoggerSettings&) const = default;
+};
+
+// The settings shared by the xAP applications of the host, section "Interface" of
+// Config/zelXap.ini: which of the host's addresses to send from ("Default": the first), and where
+// to send ("Default": 255.255.255.255).
+struct NetworkSettings {
+    QString interfaceAddress = QStringLiteral("Default");
+    QString broadcastAddress = QStringLiteral("Default");
+};
+
+namespace SettingRules {
+
+// A name that can stand in a statement as it is: a letter or "_", then letters, digits and "_",
+// at most 128 characters. Table names and SQL Server catalog names must be plain.
+bool isPlainName(const QString& name);
+
+// "0" and "False" are false; "True" and any other number true; anything else is no boolean.
+std::optional<bool> readBoolean(const QString& text);
+
+}  // namespace SettingRules

@@ -1,0 +1,48 @@
+#include "support/OutgoingQueue.h"
+
+#include "report/Reporter.h"
+#include "support/ProgramNames.h"
+
+namespace {
+// A report about a message quotes its items, cut to a length a text log line can carry.
+constexpr qsizetype kMaxQuotedItems = 2000;
+}  // namespace
+
+Status OutgoingQueue::sendNow(const OutgoingMessage& message) {
+    if (m_sender == nullptr) {
+        return Problem{ErrorNumber::Socket, QStringLiteral("No xAP node to send through")};
+    }
+    return m_sender->send(message);
+}
+
+// Steps: 1 sending what waits, 2 the new message.
+void OutgoingQueue::send(OutgoingMessage message) {
+    if (!m_ready) {
+        m_waiting.append(std::move(message));
+        return;
+    }
+    std::optional<Problem> failure;
+    while (!m_waiting.isEmpty()) {
+        const Status sent = sendNow(m_waiting.front());
+        if (!sent) {
+            failure = sent.problem().atStep(1);
+            break;
+        }
+        m_waiting.removeFirst();
+    }
+    if (!failure) {
+        const Status sent = sendNow(message);
+        if (!sent) {
+            failure = sent.problem().atStep(2);
+        }
+    }
+    if (failure) {
+        QString items = XapText::itemsLine(message.items);
+        if (items.size() > kMaxQuotedItems) {
+            const qsizetype cut = items.size() - kMaxQuotedItems;
+            items = items.left(kMaxQuotedItems) + QStringLiteral("... (") + QString::number(cut) +
+                    QStringLiteral(" characters cut)");
+        }
+        m_failures.toTextLog(ProgramNames::kProgram, QStringLiteral("SendXap  ") + items, *failure);
+    }
+}

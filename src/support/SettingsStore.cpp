@@ -1,0 +1,205 @@
+#include "support/SettingsStore.h"
+
+#include <QFileInfo>
+#include <algorithm>
+
+#include "report/Reporter.h"
+#include "support/IniFile.h"
+#include "support/ProgramNames.h"
+
+namespace {
+
+// The keys of section "Quilljot", as the settings file names them.
+const QString kUseSql = QStringLiteral("UseSQL");
+const QString kSqlSource = QStringLiteral("SQLSource");
+const QString kDatabase = QStringLiteral("Database");
+const QString kTable = QStringLiteral("DatabaseTable");
+const QString kWindowHeight = QStringLiteral("WindowHeight");
+const QString kWindowWidth = QStringLiteral("WindowWidth");
+const QString kSourceFilter = QStringLiteral("SourceFilter");
+const QString kTypeFilter = QStringLiteral("CategoryFilter");
+const QString kDataFilter = QStringLiteral("DataFilter");
+const QString kDefaultTable = QStringLiteral("tblQuilljot");
+
+// Section "Interface" of the shared file.
+const QString kInterfaceAddress = QStringLiteral("InterfaceAddress");
+const QString kBroadcastAddress = QStringLiteral("BroadcastAddress");
+
+Problem settingsProblem(const QString& text, int step) {
+    return Problem{ErrorNumber::Settings, text, step};
+}
+
+Status checkTable(const QString& table) {
+    if (!SettingRules::isPlainName(table)) {
+        return settingsProblem(
+            QStringLiteral("DatabaseTable must be a plain name (letters, digits, _), not '") +
+                table + u'\'',
+            4);
+    }
+    return {};
+}
+
+Status checkCatalog(const DatabaseSettings& d) {
+    // A catalog name goes into CREATE DATABASE and the connection as it is.
+    if (d.kind == DatabaseKind::SqlServer && !SettingRules::isPlainName(d.database)) {
+        return settingsProblem(QStringLiteral("Database must be a plain SQL Server catalog name "
+                                              "(letters, digits, _), not '") +
+                                   d.database + u'\'',
+                               3);
+    }
+    return {};
+}
+
+}  // namespace
+
+namespace SettingRules {
+
+bool isPlainName(const QString& name) {
+    if (name.isEmpty() || name.size() > 128) {
+        return false;
+    }
+    auto letter = [](QChar c) {
+        return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u'_';
+    };
+    if (!letter(name.front())) {
+        return false;
+    }
+    return std::all_of(name.begin(), name.end(),
+                       [&](QChar c) { return letter(c) || (c >= u'0' && c <= u'9'); });
+}
+
+std::optional<bool> readBoolean(const QString& text) {
+    const QString t = text.trimmed();
+    if (t.compare(u"true", Qt::CaseInsensitive) == 0) {
+        return true;
+    }
+    if (t.compare(u"false", Qt::CaseInsensitive) == 0) {
+        return false;
+    }
+    bool ok = false;
+    const double n = t.toDouble(&ok);
+    if (!ok) {
+        return std::nullopt;
+    }
+    return n != 0;
+}
+
+}  // namespace SettingRules
+
+SettingsStore::SettingsStore(AppFolders folders, Reporter& reporter)
+    : m_folders(std::move(folders)), m_reporter(reporter) {}
+
+Result<IniFile> SettingsStore::read(const QString& file) const {
+    Result<IniFile> ini = IniFile::load(m_folders.configFile(file));
+    if (ini) {
+        for (const QString& line : ini.value().malformedLines()) {
+            m_reporter.toNetwork(QStringLiteral("IniTool"),
+                                 QStringLiteral(" Equal sign not found on line ") + line);
+        }
+    }
+    return ini;
+}
+
+LoggerSettings SettingsStore::defaults() const {
+    LoggerSettings s;
+    s.database.database = m_folders.defaultDatabasePath();
+    s.database.table = kDefaultTable;
+    return s;
+}
+
+SettingsStore::Loaded SettingsStore::load(const LoggerSettings& previous) const {
+    Loaded out{previous, {}};
+    const Result<IniFile> file = read(ProgramNames::kLoggerSettingsFile);
+    if (!file) {
+        out.problems.append(file.problem().atStep(1));
+        return out;
+    }
+    const IniFile& ini = file.value();
+    const QString& section = ProgramNames::kLoggerSection;
+    DatabaseSettings& d = out.settings.database;
+
+    const QString useSql = ini.read(section, kUseSql, QStringLiteral("0"));
+    if (const auto b = SettingRules::readBoolean(useSql)) {
+        d.kind = *b ? DatabaseKind::SqlServer : DatabaseKind::File;
+    } else {
+        out.problems.append(settingsProblem(QStringLiteral("Type mismatch: '") + useSql +
+                                                QStringLiteral("' is not True, False or a number"),
+                                            1));
+    }
+    d.sqlSource = ini.read(section, kSqlSource, QString());
+    DatabaseSettings candidate = d;
+    candidate.database = ini.read(section, kDatabase, m_folders.defaultDatabasePath());
+    if (const Status s = checkCatalog(candidate); !s) {
+        out.problems.append(s.problem());
+    } else {
+        d.database = candidate.kind == DatabaseKind::File ? m_folders.resolve(candidate.database)
+                                                          : candidate.database;
+    }
+    const QString table = ini.read(section, kTable, kDefaultTable);
+    if (const Status s = checkTable(table); !s) {
+        out.problems.append(s.problem());
+    } else {
+        d.table = table;
+    }
+
+    EchoWindowSettings& w = out.settings.echoWindow;
+    // Text that is not a number counts as 0; the window's minimum size then applies.
+    w.heightTwips = qRound(ini.read(section, kWindowHeight, QStringLiteral("5000")).toDouble());
+    w.widthTwips = qRound(ini.read(section, kWindowWidth, QStringLiteral("11000")).toDouble());
+    w.sourceFilter = ini.read(section, kSourceFilter, QString());
+    w.typeFilter = ini.read(section, kTypeFilter, QString());
+    w.dataFilter = ini.read(section, kDataFilter, QString());
+    return out;
+}
+
+Status SettingsStore::save(const QList<std::pair<QString, QString>>& values) const {
+    Result<IniFile> file = read(ProgramNames::kLoggerSettingsFile);
+    if (!file) {
+        return file.problem();
+    }
+    IniFile& ini = file.value();
+    for (const auto& [key, value] : values) {
+        ini.write(ProgramNames::kLoggerSection, key, value);
+    }
+    const Status saved = ini.save();
+    if (!saved) {
+        m_reporter.toNetwork(ProgramNames::kProgram, QStringLiteral("IniTool Save ") + ini.path(),
+                             saved.problem());
+    }
+    return saved;
+}
+
+Status SettingsStore::saveDatabase(const DatabaseSettings& d) const {
+    return save({
+        {kUseSql,
+         d.kind == DatabaseKind::SqlServer ? QStringLiteral("True") : QStringLiteral("False")},
+        {kSqlSource, d.sqlSource},
+        {kDatabase, d.database},
+        {kTable, d.table},
+    });
+}
+
+Status SettingsStore::saveEchoWindow(const EchoWindowSettings& w) const {
+    return save({
+        {kWindowHeight, QString::number(w.heightTwips)},
+        {kWindowWidth, QString::number(w.widthTwips)},
+        {kSourceFilter, w.sourceFilter},
+        {kTypeFilter, w.typeFilter},
+        {kDataFilter, w.dataFilter},
+    });
+}
+
+SettingsStore::LoadedNetwork SettingsStore::loadNetwork() const {
+    LoadedNetwork out;
+    const Result<IniFile> file = read(ProgramNames::kSharedSettingsFile);
+    if (!file) {
+        out.problems.append(file.problem().atStep(9));
+        return out;
+    }
+    const QString& section = ProgramNames::kSharedSection;
+    out.settings.interfaceAddress =
+        file.value().read(section, kInterfaceAddress, QStringLiteral("Default"));
+    out.settings.broadcastAddress =
+        file.value().read(section, kBroadcastAddress, QStringLiteral("Default"));
+    return out;
+}

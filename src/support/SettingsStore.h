@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QList>
+
+#include "report/Result.h"
+#include "support/AppFolders.h"
+#include "support/LoggerSettings.h"
+
+class IniFile;
+class Reporter;
+
+// Reads and writes the settings values in the application's Config folder. Every key and its
+// default is written here once. Lines of a settings file that are no setting are reported as they
+// are read; everything else that goes wrong is handed back to the caller.
+class SettingsStore {
+public:
+    SettingsStore(AppFolders folders, Reporter& reporter);
+
+    struct Loaded {
+        LoggerSettings settings;
+        // Steps: 1 the file itself or UseSQL, 2 SQLSource, 3 Database, 4 DatabaseTable.
+        QList<Problem> problems;
+    };
+    // The logger's settings. A key that cannot be read or is not valid keeps its value in
+    // `previous`; a file that cannot be read keeps them all.
+    Loaded load(const LoggerSettings& previous) const;
+    LoggerSettings defaults() const;
+
+    Status saveDatabase(const DatabaseSettings& database) const;
+    Status saveEchoWindow(const EchoWindowSettings& window) const;
+
+    struct LoadedNetwork {
+        NetworkSettings settings;
+        QList<Problem> problems;  // Steps: 9 InterfaceAddress, 10 BroadcastAddress.
+    };
+    LoadedNetwork loadNetwork() const;
+
+    const AppFolders& folders() const { return m_folders; }
+
+private:
+    Result<IniFile> read(const QString& file) const;
+    Status save(const QList<std::pair<QString, QString>>& values) const;
+
+    AppFolders m_folders;
+    Reporter& m_reporter;
+};
