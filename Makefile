@@ -6,7 +6,9 @@ JOBS ?= $(shell nproc)
 ASAN_BUILD ?= build-asan
 FUZZ_SECONDS ?= 20
 
-.PHONY: deps build run test test-sanitize fuzz fuzz-short bench screenshots clean format
+HEADLESS_BUILD ?= build-headless
+
+.PHONY: deps build build-headless run test test-sanitize fuzz fuzz-short bench instructions screenshots clean format
 
 deps:
 	@scripts/install-deps
@@ -14,6 +16,14 @@ deps:
 build: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
+
+# The logger without QtWidgets (QUILLJOT_GUI=OFF), for servers; fails if it links a GUI library.
+build-headless: deps
+	@cmake -S . -B $(HEADLESS_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLJOT_GUI=OFF >/dev/null
+	@cmake --build $(HEADLESS_BUILD) -j $(JOBS) --target quilljot xap-hub xap-send
+	@! ldd $(HEADLESS_BUILD)/bin/quilljot | grep -E 'libQt6(Widgets|Gui)' || \
+	  (echo "the headless quilljot links a GUI library" >&2; exit 1)
+	@$(HEADLESS_BUILD)/bin/quilljot --version
 
 run: build
 	@scripts/run-local
@@ -40,6 +50,10 @@ fuzz:
 bench: build
 	@bench/run
 
+# Instructions per logged event, counted by callgrind (repeatable where seconds are not).
+instructions: build
+	@bench/instructions
+
 screenshots: build
 	@scripts/screenshots
 
@@ -47,4 +61,4 @@ format:
 	@find src tests tools bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format -i
 
 clean:
-	@rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz
+	@rm -rf $(BUILD) $(ASAN_BUILD) $(HEADLESS_BUILD) build-fuzz

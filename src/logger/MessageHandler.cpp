@@ -19,9 +19,11 @@ MessageHandler::MessageHandler(Store& store, OutgoingQueue& outgoing, Reporter& 
       m_reporter(reporter),
       m_clock(std::move(clock)) {}
 
-QString MessageHandler::storedTime(QStringView text, const QDateTime& now) {
-    const QString t = text.toString();
-    return DateText::normalize(t).value_or(DateText::isoText(now));
+QString MessageHandler::storedTime(QStringView text, const Clock& now) {
+    if (auto stored = DateText::normalize(text)) {
+        return *std::move(stored);
+    }
+    return DateText::isoText(now());
 }
 
 void MessageHandler::handle(QString text) {
@@ -51,7 +53,7 @@ void MessageHandler::logEvent(const XapMessage& m) {
     if (time == kUnknown) {
         return;
     }
-    LogEvent event{storedTime(time, m_clock()), m.source().toString(),
+    LogEvent event{storedTime(time, m_clock), m.source().toString(),
                    m.item(ProgramNames::kEventBlock, u"Type").toString(),
                    m.item(ProgramNames::kEventBlock, u"Data").toString()};
     if (const Status written = m_store.insert(event); !written) {

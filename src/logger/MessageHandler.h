@@ -43,7 +43,7 @@ public:
     const Tally& tally() const { return m_tally; }
 
     // The event time in the stored form: the controller's text when it names a date, else now.
-    static QString storedTime(QStringView text, const QDateTime& now);
+    static QString storedTime(QStringView text, const Clock& now);
 
 signals:
     void eventLogged(const LogEvent& event);

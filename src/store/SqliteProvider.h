@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 
 #include "store/StoreProvider.h"
 
@@ -13,7 +14,7 @@ struct sqlite3_stmt;
 //
 // Two faults are met without stalling or writing into the void: a database file that is removed
 // or replaced while open (the connection would go on writing to the unlinked file) ends the
-// connection with a failure, and a database locked by another process fails each write at once
+// connection with a failure at the first write of a batch, or within 100 ms, or at its end, and a database locked by another process fails each write at once
 // after the first one waited its busy timeout in vain, until a write gets through again.
 class SqliteProvider : public StoreProvider {
 public:
@@ -41,6 +42,7 @@ private:
     void closeHandle();
 
     static constexpr int kBusyTimeoutMs = 5000;
+    static constexpr int kCheckEveryMs = 100;
 
     const QString& path() const { return m_settings.database; }
 
@@ -52,4 +54,5 @@ private:
     QByteArray m_nativePath;
     unsigned long long m_device = 0;
     unsigned long long m_inode = 0;
+    QElapsedTimer m_lastCheck;
 };

@@ -151,21 +151,18 @@ QString isoText(const QDateTime& when) {
     return out;
 }
 
-std::optional<QString> normalize(const QString& text, Order order) {
+std::optional<QString> normalize(QStringView text, Order order) {
     if (isCanonical(text)) {
-        return text.size() == 19 ? text : text + QStringLiteral(" 00:00:00");
+        return text.size() == 19 ? text.toString() : text + QStringLiteral(" 00:00:00");
     }
-    const auto when = read(text, order);
+    const auto when = read(text.toString(), order);
     if (!when) {
         return std::nullopt;
     }
     return isoText(*when);
 }
 
-std::optional<QString> normalize(const QString& text) {
-    if (isCanonical(text)) {
-        return text.size() == 19 ? text : text + QStringLiteral(" 00:00:00");
-    }
+std::optional<QString> normalize(QStringView text) {
     return normalize(text, systemOrder());
 }
 

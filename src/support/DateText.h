@@ -27,7 +27,7 @@ QString isoText(const QDateTime& when);
 
 // The text in the form yyyy-MM-dd HH:mm:ss when it names a date, without building a QDateTime
 // when it is already in that form (the common case, and a hot path of the logger).
-std::optional<QString> normalize(const QString& text, Order order);
-std::optional<QString> normalize(const QString& text);
+std::optional<QString> normalize(QStringView text, Order order);
+std::optional<QString> normalize(QStringView text);
 
 }  // namespace DateText

@@ -33,7 +33,7 @@ EchoWindow::EchoWindow(Logger& logger, QWidget* parent)
     m_typeFilter->setObjectName(QStringLiteral("typeFilter"));
     m_dataFilter = new QLineEdit(this);
     m_dataFilter->setObjectName(QStringLiteral("dataFilter"));
-    m_freeze = new QCheckBox(QStringLiteral("freezeBox"), this);
+    m_freeze = new QCheckBox(QStringLiteral("Freeze"), this);
     m_freeze->setObjectName(QStringLiteral("freezeBox"));
     m_lines = new QPlainTextEdit(this);
     m_lines->setObjectName(QStringLiteral("echoLines"));
