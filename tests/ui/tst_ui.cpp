@@ -1,3 +1,4 @@
+#include <QAction>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QMenu>
@@ -5,241 +6,306 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
-#include <QSqlQuery>
 #include <QSystemTrayIcon>
 #include <QUdpSocket>
 #include <QtTest>
 
+#include "TestFiles.h"
 #include "logger/EchoFormat.h"
-#include "logger/xapQuilljot.h"
-#include "support/Hs.h"
+#include "logger/Logger.h"
+#include "support/IniFile.h"
 #include "ui/DesktopFrontend.h"
 #include "ui/EchoWindow.h"
 #include "ui/SetupDialog.h"
 #include "ui/TrayIcon.h"
 
 namespace {
+
 const QDateTime kNow(QDate(2026, 12, 5), QTime(8, 30, 0));
+
+QString eventMessage(const LogEvent& e) {
+    return u"xap-header\n{\nv=12\nhop=1\nuid=FF123400\nclass=Homeseer.Event\nsource="_qs +
+           e.source + u"\n}\nEvent.Log\n{\nTime="_qs + e.time + u"\nType="_qs + e.type +
+           u"\nData="_qs + e.data + u"\n}\n"_qs;
 }
 
+}  // namespace
+
+// The desktop front end on a running logger: its node listens on 127.0.0.1 and sends its
+// heartbeats and reports to a socket of the test, also on 127.0.0.1; the database is the default
+// file database in a temporary application folder.
 class UiTest : public QObject {
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<QUdpSocket> m_hub;
     std::unique_ptr<DesktopFrontend> m_desktop;
-    std::unique_ptr<xapQuilljot> m_app;
+    std::unique_ptr<Logger> m_logger;
+    std::unique_ptr<QSignalSpy> m_logged;
 
     EchoWindow* echo() { return m_desktop->echoWindow(); }
     template <typename T>
-    T* child(QWidget* w, const char* name) {
-        return w->findChild<T*>(QString::fromLatin1(name));
+    static T* child(QObject* w, const char* name) {
+        T* found = w->findChild<T*>(QString::fromLatin1(name));
+        if (found == nullptr) {
+            qFatal("no child named %s", name);
+        }
+        return found;
     }
-    QString ini(const QString& key) {
-        return m_app->global().hs().GetINISetting(u"Quilljot"_qs, key, u"-"_qs,
-                                                  u"zelXapQuilljot.ini"_qs);
+    QString settingsPath() const { return m_dir->path() + u"/Config/zelXapQuilljot.ini"_qs; }
+    QString setting(const QString& key) const {
+        return IniFile::load(settingsPath()).value().read(u"Quilljot"_qs, key, u"-"_qs);
+    }
+    void writeSetting(const QString& key, const QString& value) {
+        IniFile ini = IniFile::load(settingsPath()).value();
+        ini.write(u"Quilljot"_qs, key, value);
+        QVERIFY(ini.save());
+    }
+    QString defaultDatabase() const { return m_dir->path() + u"/Data/xapzelQuilljot.mdb"_qs; }
+
+    // Sends the events to the logger's node as a controller would, and waits until the logger
+    // has written them all.
+    void send(const QList<LogEvent>& events) {
+        const qsizetype before = m_logged->size();
+        QUdpSocket controller;
+        for (const LogEvent& e : events) {
+            QCOMPARE(controller.writeDatagram(eventMessage(e).toUtf8(),
+                                              QHostAddress(QHostAddress::LocalHost),
+                                              quint16(m_logger->node()->port())),
+                     qint64(eventMessage(e).toUtf8().size()));
+        }
+        QTRY_COMPARE(m_logged->size(), before + events.size());
     }
 
 private slots:
     void init() {
         m_dir = std::make_unique<QTemporaryDir>();
-        QDir().mkpath(m_dir->path() + u"/Config"_qs);
-        QFile shared(m_dir->path() + u"/Config/zelXap.ini"_qs);
-        QVERIFY(shared.open(QIODevice::WriteOnly));
-        shared.write("[Interface]\r\nBroadcastAddress=127.0.0.1\r\n");
-        shared.close();
+        QVERIFY(writeFile(m_dir->path() + u"/Config/zelXap.ini"_qs,
+                          "[Interface]\r\nBroadcastAddress=127.0.0.1\r\n"));
         m_hub = std::make_unique<QUdpSocket>();
         QVERIFY(m_hub->bind(QHostAddress(QHostAddress::LocalHost), 0));
 
         m_desktop = std::make_unique<DesktopFrontend>();
-        xapQuilljot::Options options;
+        Logger::Options options;
         options.place.appDir = m_dir->path();
         options.place.programFile = u"/opt/quilljot/bin/quilljot"_qs;
         options.place.hostName = [] { return u"HOST1"_qs; };
         options.network =
             std::make_unique<FixedHostNetwork>(u"HOST1"_qs, QStringList{u"127.0.0.1"_qs});
         options.xapPort = m_hub->localPort();
-        m_app = std::make_unique<xapQuilljot>(*m_desktop, std::move(options));
-        m_app->global().clock = [] { return kNow; };
-        m_desktop->attach(*m_app);
-        QVERIFY(m_app->Form_Load());
+        options.clock = [] { return kNow; };
+        m_logger = std::make_unique<Logger>(*m_desktop, std::move(options));
+        m_desktop->attach(*m_logger);
+        m_logged = std::make_unique<QSignalSpy>(m_logger.get(), &Logger::eventLogged);
+        QVERIFY(m_logger->start());
+        QCOMPARE(m_logger->node()->destination(), u"127.0.0.1"_qs);
         QVERIFY(echo() != nullptr);
         QVERIFY(!echo()->isVisible());
     }
     void cleanup() {
-        m_app->Form_unload();
-        m_app.reset();
+        m_logger->stop();
+        m_logged.reset();
+        m_logger.reset();
         m_desktop.reset();
     }
 
     void echoLineFormat() {
-        const QString line =
-            EchoFormat::line(u"zel.hs.pc.abcdefgh"_qs.left(15), u"2026-03-05 14:03:09"_qs,
-                             u"Log"_qs, u"a\r\nb\rc\nd"_qs, kNow);
-        QCOMPARE(line, u"zel.hs.pc.abcde     \t2026-03-05 14:03:09 |  Log  |  a|b|c|d"_qs);
-        QCOMPARE(EchoFormat::line(u"s"_qs, u"soon"_qs, {}, {}, kNow).mid(21, 19),
-                 u"2026-12-05 08:30:00"_qs);
+        const LogEvent event{u"2026-03-05 14:03:09"_qs, u"zel.hs.pc.abcde"_qs, u"L\r\nog"_qs,
+                             u"a\r\nb\rc\nd"_qs};
+        QCOMPARE(EchoFormat::line(event),
+                 u"zel.hs.pc.abcde     \t2026-03-05 14:03:09 |  L|og  |  a|b|c|d"_qs);
+        QCOMPARE(EchoFormat::append(QString(), u"a"_qs), u"\r\na"_qs);
         QString text;
         for (int i = 0; i < 300; ++i) {
-            text = EchoFormat::append(text, QString(60, u'x'));
+            text = EchoFormat::append(text, QString(60, u'x') + QString::number(i));
         }
         QCOMPARE(text.size(), EchoFormat::kMaxEchoText);
-        QVERIFY(EchoFormat::append(QString(), u"a"_qs) == u"\r\na"_qs);
+        QVERIFY(text.endsWith(u"x299"_qs));
     }
 
     void liveFiltersAndFreeze() {
-        child<QLineEdit>(echo(), "aCategoryFilter")->setText(u"LOG"_qs);
-        child<QLineEdit>(echo(), "aSourceFilter")->setText(u"nomatch"_qs);
-        echo()->Echo(u"a"_qs, u"2026-12-04 10:00:00"_qs, u"EventLog"_qs, u"one"_qs);
-        echo()->Echo(u"a"_qs, u"2026-12-04 10:00:01"_qs, u"Status"_qs, u"two"_qs);
-        child<QLineEdit>(echo(), "aDataFilter")->setText(u"THREE"_qs);
-        echo()->Echo(u"a"_qs, u"2026-12-04 10:00:02"_qs, u"log"_qs, u"four"_qs);
-        echo()->Echo(u"a"_qs, u"2026-12-04 10:00:03"_qs, u"log"_qs, u"three"_qs);
-        child<QCheckBox>(echo(), "Freeze")->setChecked(true);
-        echo()->Echo(u"a"_qs, u"2026-12-04 10:00:04"_qs, u"log"_qs, u"three again"_qs);
+        auto* freeze = child<QCheckBox>(echo(), "freezeBox");
+        QCOMPARE(freeze->text(), u"Freeze"_qs);
+
+        // Live lines pass the type and data filters only; the source filter narrows the history.
+        child<QLineEdit>(echo(), "typeFilter")->setText(u"LOG"_qs);
+        child<QLineEdit>(echo(), "sourceFilter")->setText(u"nomatch"_qs);
+        echo()->addEvent({u"2026-12-04 10:00:00"_qs, u"a"_qs, u"EventLog"_qs, u"one"_qs});
+        echo()->addEvent({u"2026-12-04 10:00:01"_qs, u"a"_qs, u"Status"_qs, u"two"_qs});
+        child<QLineEdit>(echo(), "dataFilter")->setText(u"THREE"_qs);
+        echo()->addEvent({u"2026-12-04 10:00:02"_qs, u"a"_qs, u"log"_qs, u"four"_qs});
+        echo()->addEvent({u"2026-12-04 10:00:03"_qs, u"a"_qs, u"log"_qs, u"three"_qs});
+        freeze->setChecked(true);
+        echo()->addEvent({u"2026-12-04 10:00:04"_qs, u"a"_qs, u"log"_qs, u"three again"_qs});
         const QStringList lines = echo()->echoText().split(u"\r\n"_qs);
         QCOMPARE(lines.size(), 3);
         QVERIFY(lines[1].endsWith(u"EventLog  |  one"_qs));
         QVERIFY(lines[2].endsWith(u"log  |  three"_qs));
-        QTRY_COMPARE(child<QPlainTextEdit>(echo(), "CommData")->toPlainText(),
+        QTRY_COMPARE(child<QPlainTextEdit>(echo(), "echoLines")->toPlainText(),
                      QString(echo()->echoText()).replace(u"\r\n"_qs, u"\n"_qs));
     }
 
     void loggedEventsReachTheWindow() {
-        m_app->logger().Readmessage(
-            u"xap-header\n{\nclass=Homeseer.Event\nsource=zel.hs.pc\n}\nEvent.Log\n{\n"
-            "Time=2026-12-04 23:13:09\nType=Log\nData=hello\n}\n"_qs);
-        QVERIFY(echo()->echoText().endsWith(
-            u"zel.hs.pc           \t2026-12-04 23:13:09 |  Log  |  hello"_qs));
+        const LogEvent hello{u"2026-12-04 23:13:09"_qs, u"zel.hs.pc"_qs, u"Log"_qs, u"hello"_qs};
         // Received text is shown as it came, never read as markup.
-        const QString markup = u"<b>bold</b> <a href='file:///etc'>x</a> &amp;"_qs;
-        m_app->logger().Readmessage(
-            u"xap-header\n{\nclass=Homeseer.Event\nsource=zel.hs.pc\n}\nEvent.Log\n{\n"
-            "Time=2026-12-04 23:13:10\nType=Log\nData="_qs +
-            markup + u"\n}\n"_qs);
-        QTRY_VERIFY(child<QPlainTextEdit>(echo(), "CommData")->toPlainText().endsWith(markup));
+        const LogEvent markup{u"2026-12-04 23:13:10"_qs, u"zel.hs.pc"_qs, u"Log"_qs,
+                              u"<b>bold</b> <a href='file:///etc'>x</a> &amp;"_qs};
+        send({hello, markup});
+        QCOMPARE(echo()->echoText(),
+                 u"\r\n"_qs + EchoFormat::line(hello) + u"\r\n"_qs + EchoFormat::line(markup));
+        QTRY_VERIFY(
+            child<QPlainTextEdit>(echo(), "echoLines")->toPlainText().endsWith(markup.data));
     }
 
     void historyShowsTheLastSevenDaysAndComesBack() {
-        auto* db = m_app->logger().dbConnection();
-        QVERIFY(db->isOpen());
-        db->execute(
-            u"INSERT INTO tblQuilljot (SampleDate,Source,Category,Data) SELECT "
-            "#2026-11-20 10:00:00# AS Q1,\"old\" AS Q2,\"Log\" AS Q3,\"too old\" AS Q4"_qs);
-        db->execute(
-            u"INSERT INTO tblQuilljot (SampleDate,Source,Category,Data) SELECT "
-            "#2026-12-04 10:00:00# AS Q1,\"new\" AS Q2,\"Log\" AS Q3,\"abc recent\" AS Q4"_qs);
-        db->execute(
-            u"INSERT INTO tblQuilljot (SampleDate,Source,Category,Data) SELECT "
-            "#2026-12-03 10:00:00# AS Q1,\"new\" AS Q2,\"Log\" AS Q3,\"earlier\" AS Q4"_qs);
-        echo()->Echo(u"live"_qs, u"2026-12-05 08:00:00"_qs, u"Log"_qs, u"live line"_qs);
+        const LogEvent recent{u"2026-12-04 10:00:00"_qs, u"new"_qs, u"Log"_qs, u"abc recent"_qs};
+        const LogEvent old{u"2026-11-20 10:00:00"_qs, u"old"_qs, u"Log"_qs, u"too old"_qs};
+        const LogEvent earlier{u"2026-12-03 10:00:00"_qs, u"new"_qs, u"Log"_qs, u"earlier"_qs};
+        send({recent, old, earlier});
         const QString live = echo()->echoText();
 
-        auto* history = child<QPushButton>(echo(), "aHistory");
+        // The history follows the live lines, oldest row first.
+        auto* history = child<QPushButton>(echo(), "historyButton");
         history->click();
         QCOMPARE(history->text(), u"Current"_qs);
-        QVERIFY(m_app->global().bEchoHistory);
-        QStringList lines = echo()->echoText().split(u"\r\n"_qs);
-        QCOMPARE(lines.size(), 4);  // the live line, then the rows in date order
-        QVERIFY(lines[2].contains(u"2026-12-03 10:00:00 |  Log  |  earlier"_qs));
-        QVERIFY(lines[3].contains(u"abc recent"_qs));
-        QVERIFY(!echo()->echoText().contains(u"too old"_qs));
+        QVERIFY(echo()->showingHistory());
+        const QString shown =
+            live + u"\r\n"_qs + EchoFormat::line(earlier) + u"\r\n"_qs + EchoFormat::line(recent);
+        QCOMPARE(echo()->echoText(), shown);
 
-        echo()->Echo(u"live"_qs, u"2026-12-05 08:01:00"_qs, u"Log"_qs, u"lost"_qs);
+        // What arrives while the history is shown is not kept for the live lines.
+        send({{u"2026-12-05 08:01:00"_qs, u"live"_qs, u"Log"_qs, u"lost"_qs}});
         history->click();
         QCOMPARE(history->text(), u"History"_qs);
+        QVERIFY(!echo()->showingHistory());
         QCOMPARE(echo()->echoText(), live);
 
-        child<QLineEdit>(echo(), "aDataFilter")->setText(u"ABC"_qs);
+        // Reloading the settings leaves the window's state alone: the next click goes back.
         history->click();
-        lines = echo()->echoText().split(u"\r\n"_qs);
-        QCOMPARE(lines.size(), 3);
-        QVERIFY(lines[2].contains(u"abc recent"_qs));
+        m_logger->reloadSettings();
+        history->click();
+        QVERIFY(!echo()->showingHistory());
+        QCOMPARE(echo()->echoText(), live);
+
+        child<QLineEdit>(echo(), "sourceFilter")->setText(u"NEW"_qs);
+        child<QLineEdit>(echo(), "dataFilter")->setText(u"ABC"_qs);
+        history->click();
+        QCOMPARE(echo()->echoText(), live + u"\r\n"_qs + EchoFormat::line(recent));
     }
 
     void closingHidesAndSavesSizeAndFilters() {
         echo()->show();
         echo()->resize(640, 300);
-        child<QLineEdit>(echo(), "aSourceFilter")->setText(u"zel"_qs);
-        echo()->Echo(u"a"_qs, u"2026-12-04 10:00:00"_qs, u"Log"_qs, u"kept"_qs);
+        child<QLineEdit>(echo(), "sourceFilter")->setText(u"zel"_qs);
+        echo()->addEvent({u"2026-12-04 10:00:00"_qs, u"a"_qs, u"Log"_qs, u"kept"_qs});
         QVERIFY(!echo()->close());
         QVERIFY(!echo()->isVisible());
         QVERIFY(echo()->echoText().contains(u"kept"_qs));
-        QCOMPARE(ini(u"WindowWidth"_qs), QString::number(qRound(640 * echo()->twipsPerPixelX())));
-        QCOMPARE(ini(u"WindowHeight"_qs), QString::number(qRound(300 * echo()->twipsPerPixelY())));
-        QCOMPARE(ini(u"SourceFilter"_qs), u"zel"_qs);
+        QCOMPARE(setting(u"WindowWidth"_qs),
+                 QString::number(qRound(640 * echo()->twipsPerPixelX())));
+        QCOMPARE(setting(u"WindowHeight"_qs),
+                 QString::number(qRound(300 * echo()->twipsPerPixelY())));
+        QCOMPARE(setting(u"SourceFilter"_qs), u"zel"_qs);
 
-        EchoWindow again(m_app->global(), m_app->logger());
-        again.Form_Load();
-        QCOMPARE(again.width(), 640);
-        QCOMPARE(child<QLineEdit>(&again, "aSourceFilter")->text(), u"zel"_qs);
+        EchoWindow again(*m_logger);
+        again.restore();
+        QCOMPARE(again.size(), QSize(640, 300));
+        QCOMPARE(child<QLineEdit>(&again, "sourceFilter")->text(), u"zel"_qs);
 
-        m_app->global().hs().SaveIniSetting(u"Quilljot"_qs, u"WindowHeight"_qs, u"tall"_qs,
-                                            u"zelXapQuilljot.ini"_qs);
-        EchoWindow small(m_app->global(), m_app->logger());
-        small.Form_Load();
+        // A size that is no number gives the window its smallest size.
+        writeSetting(u"WindowHeight"_qs, u"tall"_qs);
+        m_logger->reloadSettings();
+        EchoWindow small(*m_logger);
+        small.restore();
         QCOMPARE(small.height(), small.minimumSizeHint().height());
     }
 
-    void setupDialogSavesAndSwitchesDatabase() {
-        m_desktop->MenuArray_Click(TrayIcon::Setup);
+    void setupDialogShowsSettingsInEffectAndSwitchesDatabase() {
+        // A settings file changed behind the logger's back is not what the logger uses.
+        writeSetting(u"Database"_qs, u"Data/elsewhere.mdb"_qs);
+        m_desktop->onMenuChosen(TrayIcon::Setup);
         SetupDialog* setup = m_desktop->setupDialog();
         QVERIFY(setup != nullptr && setup->isVisible());
         QCOMPARE(setup->windowTitle(), u"Quilljot Setup"_qs);
-        QVERIFY(child<QRadioButton>(setup, "aProviderOption0")->isChecked());
-        QCOMPARE(child<QLineEdit>(setup, "aDatabase")->text(),
-                 m_dir->path() + u"/Data/Xap/Quilljot.mdb"_qs);
-        setup->close();
-        QCOMPARE(ini(u"UseSQL"_qs), u"False"_qs);
-        QCOMPARE(ini(u"SQLSource"_qs), u"-"_qs);  // stored empty: reads as the default
-        QCOMPARE(ini(u"DatabaseTable"_qs), u"tblQuilljot"_qs);
-        QCOMPARE(m_app->logger().sDatabase, m_dir->path() + u"/Data/Xap/Quilljot.mdb"_qs);
-        QVERIFY(QFileInfo::exists(m_dir->path() + u"/Data/Xap/Quilljot.mdb"_qs));
-        QVERIFY(m_app->logger().dbConnection()->isOpen());
+        QVERIFY(child<QRadioButton>(setup, "fileDatabaseOption")->isChecked());
+        QVERIFY(!child<QRadioButton>(setup, "sqlServerOption")->isChecked());
+        QCOMPARE(child<QLineEdit>(setup, "sqlSourceField")->text(), QString());
+        QCOMPARE(child<QLineEdit>(setup, "databaseField")->text(), defaultDatabase());
+        QCOMPARE(child<QLineEdit>(setup, "tableField")->text(), u"tblQuilljot"_qs);
 
-        m_app->global().hs().SaveIniSetting(u"Quilljot"_qs, u"UseSQL"_qs, u"-1"_qs,
-                                            u"zelXapQuilljot.ini"_qs);
-        m_desktop->MenuArray_Click(TrayIcon::Setup);
-        QVERIFY(child<QRadioButton>(setup, "aProviderOption1")->isChecked());
+        const QString chosen = m_dir->path() + u"/Data/Xap/Quilljot.mdb"_qs;
+        child<QLineEdit>(setup, "databaseField")->setText(chosen);
+        setup->close();
+        QVERIFY(!setup->isVisible());
+        QCOMPARE(setting(u"UseSQL"_qs), u"False"_qs);
+        QCOMPARE(setting(u"SQLSource"_qs), u"-"_qs);  // stored empty: reads as the default
+        QCOMPARE(setting(u"Database"_qs), chosen);
+        QCOMPARE(setting(u"DatabaseTable"_qs), u"tblQuilljot"_qs);
+        QCOMPARE(m_logger->settings().database.database, chosen);
+        QVERIFY(m_logger->databaseOpen());
+        QVERIFY(QFileInfo::exists(chosen));
+        send({{u"2026-12-05 08:00:00"_qs, u"zel.hs.pc"_qs, u"Log"_qs, u"into the new file"_qs}});
+
+        // Opened again, it shows the choice now in effect.
+        child<QLineEdit>(setup, "databaseField")->setText(u"typed, never saved"_qs);
+        setup->hide();
+        m_desktop->showSetupDialog();
+        QVERIFY(setup->isVisible());
+        QCOMPARE(child<QLineEdit>(setup, "databaseField")->text(), chosen);
     }
 
     void menuActions() {
-        QSignalSpy exit(m_desktop.get(), &DesktopFrontend::exitRequested);
-        for (int idle : {TrayIcon::SystemConfig, TrayIcon::SystemStatus, TrayIcon::Help}) {
-            m_desktop->MenuArray_Click(idle);
-        }
-        QVERIFY(!echo()->isVisible());
-        QVERIFY(m_desktop->setupDialog() == nullptr);
-        QCOMPARE(exit.size(), 0);
-        m_desktop->MenuArray_Click(TrayIcon::Window);
-        QVERIFY(echo()->isVisible());
-        m_desktop->TrayIconCallback(514);
-        QVERIFY(echo()->isVisible());
-        m_desktop->MenuArray_Click(TrayIcon::Exit);
-        QCOMPARE(exit.size(), 1);
-
-        const auto actions = m_desktop->tray()->menu()->actions();
+        QMenu* menu = m_desktop->tray()->menu();
         QStringList captions;
-        for (QAction* a : actions) {
+        for (QAction* a : menu->actions()) {
             captions.append(a->isSeparator() ? u"-"_qs : a->text());
         }
         QCOMPARE(captions, QStringList({u"Setup"_qs, u"System Config"_qs, u"System Status"_qs,
                                         u"Window"_qs, u"Help"_qs, u"-"_qs, u"Exit"_qs}));
+
+        QSignalSpy exit(m_desktop.get(), &DesktopFrontend::exitRequested);
+        for (const char* idle : {"menuSystemConfig", "menuSystemStatus", "menuHelp"}) {
+            child<QAction>(menu, idle)->trigger();
+        }
+        QVERIFY(!echo()->isVisible());
+        QVERIFY(m_desktop->setupDialog() == nullptr);
+        QCOMPARE(exit.size(), 0);
+
+        // Only a left click on the icon opens the window; the right click opens the menu.
+        auto* icon = m_desktop->tray()->findChild<QSystemTrayIcon*>();
+        QVERIFY(icon != nullptr);
+        emit icon->activated(QSystemTrayIcon::Context);
+        QVERIFY(!echo()->isVisible());
+        emit icon->activated(QSystemTrayIcon::Trigger);
+        QVERIFY(echo()->isVisible());
+        echo()->hide();
+        child<QAction>(menu, "menuWindow")->trigger();
+        QVERIFY(echo()->isVisible());
+        child<QAction>(menu, "menuSetup")->trigger();
+        QVERIFY(m_desktop->setupDialog() != nullptr && m_desktop->setupDialog()->isVisible());
+        child<QAction>(menu, "menuExit")->trigger();
+        QCOMPARE(exit.size(), 1);
     }
 
     void shutdownClosesTheWindowForGood() {
+        QVERIFY(m_desktop->tray()->iconShown());
+        echo()->show();
+        m_desktop->showSetupDialog();
+        child<QLineEdit>(echo(), "dataFilter")->setText(u"door"_qs);
         QPointer<EchoWindow> window = echo();
-        m_app->Form_unload();
+        m_logger->stop();
         QVERIFY(window.isNull());
+        QVERIFY(!m_desktop->setupDialog()->isVisible());
         QVERIFY(!m_desktop->tray()->iconShown());
-        QVERIFY(m_app->global().bAppClosing);
+        QCOMPARE(setting(u"DataFilter"_qs), u"door"_qs);
+        QVERIFY(m_logger->stopped());
     }
 
-    void trayIconShown() {
+    void trayIconVisible() {
         if (!QSystemTrayIcon::isSystemTrayAvailable()) {
             QSKIP("no system tray on this platform");
         }
-        QVERIFY(m_desktop->tray()->iconShown());
+        QVERIFY(m_desktop->tray()->findChild<QSystemTrayIcon*>()->isVisible());
     }
 };
 
