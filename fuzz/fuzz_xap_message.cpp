@@ -1,58 +1,62 @@
-// The xAP text parser and item lookup: whatever arrives on the network is parsed without harm,
-// looking up what the parser stored (or anything else) never fails, and a message built from
-// the input's lines reads back item for item.
+// The xAP text reader and builders: whatever arrives on the network is read without harm, every
+// item the reader kept is found again by name, a message built from the input's lines reads back
+// item for item, and a heartbeat reads back as it was written.
 #include <QSet>
+#include <algorithm>
 
 #include "FuzzInput.h"
+#include "message/Heartbeat.h"
+#include "message/SpaceTrim.h"
 #include "message/XapMessage.h"
-#include "support/Reporting.h"
+#include "message/XapText.h"
 
 namespace {
 
+bool isAscii(QStringView s) {
+    return std::all_of(s.begin(), s.end(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
+// Letters, digits, ".", "-" and "_" of plain ASCII.
 bool plainName(QStringView s) {
-    if (s.isEmpty()) {
-        return false;
-    }
-    for (QChar c : s) {
-        if (!c.isLetterOrNumber() && c != u'.' && c != u'-' && c != u'_') {
-            return false;
-        }
-    }
-    return true;
+    return !s.isEmpty() && std::all_of(s.begin(), s.end(), [](QChar c) {
+        return c.unicode() < 0x80 && (c.isLetterOrNumber() || c == u'.' || c == u'-' || c == u'_');
+    });
 }
 
-void parseAnything(const QString& text) {
-    MemoryReporting reporting;
-    XapMessage m(reporting);
-    m.FromXap(text);
-    const qsizetype parsingReports = reporting.entries.size();
-    const QList<QString> sections = m.msgSection();
-    for (int i = 0; i < sections.size(); ++i) {
-        if (const XapMessage::ItemLines* lines = m.msgCollection(i)) {
-            lines->forEach([&](const QString& name, const QString&) {
-                m.GetItem(sections[i], name);
-                m.GetItem(sections[i].toUpper(), name.toUpper());
-            });
+void readAnything(const QString& text) {
+    const XapMessage m = XapMessage::read(text);
+    const QList<QString> blocks = m.blockNames();
+    for (qsizetype i = 0; i < blocks.size(); ++i) {
+        for (const QStringView line : m.itemLines(i)) {
+            const qsizetype eq = line.indexOf(u'=');
+            const QStringView name = trimSpaces(line.first(eq));
+            // Item names are unique in their block, so the item found is the item of this line.
+            // (Lower-casing keeps a block name apart from the others only in plain ASCII.)
+            if (isAscii(blocks[i]) && m.item(blocks[i], name) != line.sliced(eq + 1)) {
+                FuzzInput::fail("every item read is found by its block and name", text);
+            }
+            m.item(blocks[i].toUpper(), name.toString().toUpper());
         }
     }
-    m.GetItem(QStringLiteral("Event.Log"), QStringLiteral("Time"));
-    m.CompareClass(QStringLiteral("Homeseer.Event"));
-    m.CompareTarget(QStringLiteral("zel.Quilljot.host"));
-    m.CompareTarget(QStringLiteral("Unknown"));
-    m.CompareSource(QStringLiteral("zel.>"));
-    if (reporting.entries.size() != parsingReports) {
-        FuzzInput::fail("lookups and matching report no failure", reporting.entries.last().first);
+    m.itemLines(blocks.size());
+    m.item(u"Event.Log", u"Time");
+    m.isClass(u"Homeseer.Event");
+    m.targetMatches(u"zel.Quilljot.host");
+    m.sourceMatches(u"zel.>");
+    if (const auto hb = Heartbeat::read(text)) {
+        hb->isAlive();
+        hb->isStopped();
     }
 }
 
-// First line: a section name; each further line NAME=VALUE an item (other lines are skipped).
+// First line: a block name; each further line NAME=VALUE an item (other lines are skipped).
 void buildAndReadBack(const QString& text) {
     const QStringList lines = text.split(u'\n');
-    const QString section = lines.first();
-    if (!plainName(section)) {
+    const QString block = lines.first();
+    if (!plainName(block)) {
         return;
     }
-    QList<std::pair<QString, QString>> items;
+    QList<XapItem> items;
     QSet<QString> names;
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const qsizetype eq = lines[i].indexOf(u'=');
@@ -61,29 +65,33 @@ void buildAndReadBack(const QString& text) {
             continue;
         }
         names.insert(name.toLower());
-        items.append({name, lines[i].mid(eq + 1)});
+        items.append(XapItem{name, lines[i].mid(eq + 1)});
     }
-    MemoryReporting reporting;
-    XapMessage built(reporting);
-    built.setHeaderPrefix(QStringLiteral("xap-header\n{\nv=12\nhop=1\nuid=FF.000A:00\n"));
-    built.setMsgClass(QStringLiteral("Homeseer.Event"));
-    built.setMsgSource(QStringLiteral("zel.Quilljot.host"));
-    built.AddHeader();
-    built.AddSection(section);
-    for (const auto& [name, value] : items) {
-        built.AddItem(section, name, value);
+    const QString wire =
+        XapText::message(XapHeader{QStringLiteral("FF.000A:00"), QStringLiteral("Homeseer.Event"),
+                                   QStringLiteral("zel.Quilljot.host"), QString()},
+                         block, items);
+    const XapMessage read = XapMessage::read(wire);
+    if (read.fault()) {
+        FuzzInput::fail("a built message reads without fault", wire);
     }
-    const QString wire = built.ToXap();
-    XapMessage read(reporting);
-    read.FromXap(wire);
-    for (const auto& [name, value] : items) {
-        if (read.GetItem(section, name) != value) {
+    for (const XapItem& it : items) {
+        if (read.item(block, it.name) != it.value) {
             FuzzInput::fail("a built item reads back as it was written", wire);
         }
     }
-    if (!read.CompareClass(QStringLiteral("homeseer.event")) ||
-        read.msgSource() != u"zel.Quilljot.host") {
+    if (!read.isClass(u"homeseer.event") || read.source() != u"zel.Quilljot.host" ||
+        read.uid() != u"FF.000A:00" || read.target() != u"Unknown") {
         FuzzInput::fail("a built header reads back", wire);
+    }
+
+    // A heartbeat from the same names: the block name as source, the first item's value as UID.
+    const QString uid = items.isEmpty() ? QString() : items.first().value.trimmed();
+    const Heartbeat hb{Heartbeat::kAlive.toString(), block, uid, 600, 3639};
+    const auto back = Heartbeat::read(hb.text());
+    if (!back || back->source != block || back->uid != uid || back->intervalSeconds != 600 ||
+        back->port != 3639 || !back->isAlive()) {
+        FuzzInput::fail("a heartbeat reads back as it was written", hb.text());
     }
 }
 
@@ -91,7 +99,7 @@ void buildAndReadBack(const QString& text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QString text = FuzzInput::text(data, size);
-    parseAnything(text);
+    readAnything(text);
     buildAndReadBack(text);
     return 0;
 }

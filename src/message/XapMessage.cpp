@@ -1,5 +1,7 @@
 #include "message/XapMessage.h"
 
+#include <QSet>
+
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -77,6 +79,47 @@ qsizetype findLineEnd(const char16_t* text, qsizetype from, qsizetype size) {
     return at;
 }
 
+// The names seen so far in one block (or of the blocks themselves). A block has a handful of
+// items, compared in place; one with very many (a hostile datagram can hold thousands) gets a
+// hash of lower-cased names, so reading stays linear.
+class ItemNames {
+public:
+    // False when the block already has an item of that name.
+    bool add(qsizetype block, QStringView name) {
+        if (block != m_block) {
+            m_block = block;
+            m_names.clear();
+            m_hashed.clear();
+        }
+        if (m_names.size() < kInPlace) {
+            for (const QStringView known : m_names) {
+                if (equalsIgnoringCase(known, name)) {
+                    return false;
+                }
+            }
+            m_names.append(name);
+            return true;
+        }
+        if (m_hashed.isEmpty()) {
+            for (const QStringView known : m_names) {
+                m_hashed.insert(lowered(known));
+            }
+        }
+        const QString key = lowered(name);
+        if (m_hashed.contains(key)) {
+            return false;
+        }
+        m_hashed.insert(key);
+        return true;
+    }
+
+private:
+    static constexpr qsizetype kInPlace = 16;
+    qsizetype m_block = -1;
+    QVarLengthArray<QStringView, kInPlace> m_names;
+    QSet<QString> m_hashed;
+};
+
 }  // namespace
 
 // Steps, as the reports number them: 5 a block's "}" and the name after it, 6 an item or header
@@ -114,6 +157,8 @@ void XapMessage::parse() {
         m_fault = ReadFault{step, std::move(description)};
     };
     qsizetype block = -1;
+    ItemNames blockNames;
+    ItemNames blockNamesSeen;
     const qsizetype last = lines.size() - 1;
     for (qsizetype i = 2; i <= last; ++i) {
         const Line& l = lines[i];
@@ -128,19 +173,15 @@ void XapMessage::parse() {
                 return fail(5, QStringLiteral("Subscript out of range"));
             }
             const QStringView name = lines[i].view(text);
-            for (const Block& b : m_blocks) {
-                if (equalsIgnoringCase(b.name, name)) {
-                    return fail(5, QStringLiteral("Duplicate section name: ") + lowered(name));
-                }
+            if (!blockNamesSeen.add(0, name)) {
+                return fail(5, QStringLiteral("Duplicate section name: ") + lowered(name));
             }
             m_blocks.append(Block{name});
         } else if (l.eq >= 0) {
             const QStringView name = trimSpaces(line.first(l.eq));
             if (block >= 0) {
-                for (qsizetype k = m_items.size() - 1; k >= 0 && m_items[k].block == block; --k) {
-                    if (equalsIgnoringCase(m_items[k].name, name)) {
-                        return fail(6, QStringLiteral("Duplicate item name: ") + lowered(name));
-                    }
+                if (!blockNames.add(block, name)) {
+                    return fail(6, QStringLiteral("Duplicate item name: ") + lowered(name));
                 }
                 m_items.append(Item{block, name, line, l.eq + 1});
             } else {

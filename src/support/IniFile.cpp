@@ -13,9 +13,11 @@ namespace {
 
 constexpr qsizetype kMaxSectionLength = 100;
 constexpr qsizetype kMaxKeyLength = 65;
+// Joins section and key in the table: a line feed, which no name read from a line can hold.
+constexpr QChar kJoin = u'\n';
 
 QString valueKey(const QString& section, const QString& key) {
-    return section.toUpper() + u'~' + key.toUpper();
+    return section.toUpper() + kJoin + key.toUpper();
 }
 
 }  // namespace
@@ -98,7 +100,7 @@ void IniFile::remove(const QString& section, const QString& key) {
 QStringList IniFile::sections() const {
     QStringList names;
     m_table.forEach([&](const QString& key, const QString& value) {
-        if (!key.contains(u'~') && value.toUpper() == key) {
+        if (!key.contains(kJoin) && value.toUpper() == key) {
             names.append(value);
         }
     });
@@ -106,7 +108,7 @@ QStringList IniFile::sections() const {
 }
 
 QStringList IniFile::keys(const QString& section) const {
-    const QString prefix = section.toUpper() + u'~';
+    const QString prefix = section.toUpper() + kJoin;
     QStringList names;
     m_table.forEach([&](const QString& key, const QString&) {
         if (key.startsWith(prefix)) {
@@ -127,7 +129,7 @@ Status IniFile::save() const {
     };
     QList<Row> rows;
     m_table.forEach([&](const QString& mapKey, const QString& value) {
-        const qsizetype tilde = mapKey.indexOf(u'~');
+        const qsizetype tilde = mapKey.indexOf(kJoin);
         if (tilde >= 0) {
             rows.append(Row{mapKey.left(tilde), mapKey.mid(tilde + 1), value});
         }

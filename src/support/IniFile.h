@@ -36,7 +36,7 @@ public:
 
 private:
     // Section entries map the upper-cased section name to the name as first written; value
-    // entries map "SECTION~KEY" (both upper-cased) to the value.
+    // entries map SECTION and KEY (both upper-cased, joined by a line feed) to the value.
     OrderedMap<QString> m_table{CaseRule::Sensitive};
     QString m_path;
     QStringList m_malformed;

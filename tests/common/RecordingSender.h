@@ -1,22 +1,20 @@
 #pragma once
 
 #include <QList>
-#include <QStringList>
 
-#include "support/XapSender.h"
+#include "support/OutgoingQueue.h"
 
 // Stands in for the xAP node: records what would have been sent, and fails on request.
-class RecordingSender : public XapSender {
+class RecordingSender : public MessageSender {
 public:
-    QString SendXap(const QString& sTarget, const QString& sClass, const QString& sSection,
-                    const QString& sData) override {
+    Status send(const OutgoingMessage& message) override {
         if (failNext > 0) {
             --failNext;
-            return QStringLiteral("5 Send refused");
+            return Problem{ErrorNumber::Socket, QStringLiteral("Send refused")};
         }
-        sent.append(QStringList{sTarget, sClass, sSection, sData});
-        return QString();
+        sent.append(message);
+        return {};
     }
-    QList<QStringList> sent;
+    QList<OutgoingMessage> sent;
     int failNext = 0;
 };

@@ -1,0 +1,256 @@
+#include <QtTest>
+
+#include "TestFiles.h"
+#include "report/Reporter.h"
+#include "support/IniFile.h"
+#include "support/SettingsStore.h"
+
+class SettingsTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    MemoryReporter m_reports;
+
+    QString cfg(const QString& name) const { return m_dir.path() + u"/Config/"_qs + name; }
+    QString loggerFile() const { return cfg(u"zelXapQuilljot.ini"_qs); }
+    SettingsStore store() { return SettingsStore(AppFolders(m_dir.path()), m_reports); }
+    QStringList reports() const {
+        QStringList out;
+        for (const auto& e : m_reports.entries) {
+            out.append(e.text);
+        }
+        return out;
+    }
+
+private slots:
+    void init() {
+        QVERIFY(m_dir.isValid());
+        QDir(m_dir.path()).removeRecursively();
+        QDir().mkpath(m_dir.path());
+        m_reports.entries.clear();
+    }
+
+    void missingFilesReadAsDefaultsAndCreateNothing() {
+        const SettingsStore s = store();
+        const LoggerSettings defaults = s.defaults();
+        QCOMPARE(defaults.database.kind, DatabaseKind::File);
+        QCOMPARE(defaults.database.database, m_dir.path() + u"/Data/xapzelQuilljot.mdb"_qs);
+        QCOMPARE(defaults.database.table, u"tblQuilljot"_qs);
+        const SettingsStore::Loaded loaded = s.load(defaults);
+        QVERIFY(loaded.problems.isEmpty());
+        QCOMPARE(loaded.settings, defaults);
+        QVERIFY(s.loadNetwork().problems.isEmpty());
+        QVERIFY(!QFileInfo::exists(m_dir.path() + u"/Config"_qs));
+        QVERIFY(m_reports.entries.isEmpty());
+    }
+
+    void savedSettingsReadBackAndTheOldFileIsKept() {
+        const SettingsStore s = store();
+        const DatabaseSettings db{DatabaseKind::SqlServer, u"db.local,1433"_qs, u"Events"_qs,
+                                  u"tblX"_qs};
+        QVERIFY(s.saveDatabase(db));
+        QCOMPARE(readFile(loggerFile()), QByteArray("[QUILLJOT]\r\nDATABASE=Events\r\n"
+                                                    "DATABASETABLE=tblX\r\n"
+                                                    "SQLSOURCE=db.local,1433\r\nUSESQL=True\r\n"));
+        QVERIFY(!QFileInfo::exists(loggerFile() + u"_bck"_qs));
+
+        const EchoWindowSettings window{7200, 14400, u"zel.*"_qs, u"Log"_qs, u"a=b"_qs};
+        QVERIFY(s.saveEchoWindow(window));
+        QVERIFY(readFile(loggerFile() + u"_bck"_qs).endsWith("USESQL=True\r\n"));
+        const SettingsStore::Loaded loaded = s.load(s.defaults());
+        QVERIFY(loaded.problems.isEmpty());
+        QCOMPARE(loaded.settings, (LoggerSettings{db, window}));
+        QVERIFY(m_reports.entries.isEmpty());
+    }
+
+    void roundTripKeepsTheFormat() {
+        QVERIFY(writeFile(cfg(u"s.ini"_qs),
+                          "top=first\r\n"
+                          "; comment\r\n"
+                          "  [Quilljot]  \r\n"
+                          "UseSQL=-1\r\n"
+                          "useSQL=ignored\r\n"
+                          "Eq=a=b\n"
+                          " spaced = v \r\n"
+                          "Empty=\r\n"
+                          "[ Spaced Header ]\r\n"
+                          "k=1\r\n"
+                          "[QUILLJOT]\r\n"
+                          "Zed=z\r\n"
+                          "[Alpha]\r\n"
+                          "b=2\r\n"
+                          "a=1"));
+        Result<IniFile> loaded = IniFile::load(cfg(u"s.ini"_qs));
+        QVERIFY(loaded);
+        IniFile& ini = loaded.value();
+        QCOMPARE(ini.read(u"QUILLJOT"_qs, u"usesql"_qs, u"0"_qs), u"-1"_qs);
+        QCOMPARE(ini.read(u"quilljot"_qs, u"EQ"_qs, QString()), u"a=b"_qs);
+        QCOMPARE(ini.read(u"quilljot"_qs, u"spaced"_qs, u"no"_qs), u"no"_qs);
+        QCOMPARE(ini.read(u"quilljot"_qs, u"spaced "_qs, u"no"_qs), u" v"_qs);
+        QCOMPARE(ini.read(u"quilljot"_qs, u"Empty"_qs, u"dflt"_qs), u"dflt"_qs);
+        QCOMPARE(ini.read(u"Spaced Header"_qs, u"k"_qs, u"no"_qs), u"no"_qs);
+        QCOMPARE(ini.read(u" Spaced Header "_qs, u"k"_qs, u"no"_qs), u"1"_qs);
+        QCOMPARE(ini.read(QString(), u"TOP"_qs, u"no"_qs), u"first"_qs);
+        QCOMPARE(ini.read(u"Quilljot"_qs, u"zed"_qs, u"no"_qs), u"z"_qs);
+        QVERIFY(ini.malformedLines().isEmpty());
+
+        ini.write(u"Alpha"_qs, u"c"_qs, u"3"_qs);
+        QVERIFY(ini.save());
+        QCOMPARE(readFile(cfg(u"s.ini"_qs)), QByteArray("TOP=first\r\n"
+                                                        "[ SPACED HEADER ]\r\n"
+                                                        "K=1\r\n"
+                                                        "[ALPHA]\r\n"
+                                                        "A=1\r\n"
+                                                        "B=2\r\n"
+                                                        "C=3\r\n"
+                                                        "[QUILLJOT]\r\n"
+                                                        "EMPTY=\r\n"
+                                                        "EQ=a=b\r\n"
+                                                        "SPACED = v\r\n"
+                                                        "USESQL=-1\r\n"
+                                                        "ZED=z\r\n"));
+        QVERIFY(readFile(cfg(u"s.ini_bck"_qs)).startsWith("top=first\r\n; comment"));
+
+        // A file saved with a byte order mark (as Windows editors do) keeps its first section.
+        QVERIFY(writeFile(cfg(u"bom.ini"_qs), "\xEF\xBB\xBF[Quilljot]\r\nUseSQL=True\r\n"));
+        QCOMPARE(
+            IniFile::load(cfg(u"bom.ini"_qs)).value().read(u"Quilljot"_qs, u"UseSQL"_qs, QString()),
+            u"True"_qs);
+    }
+
+    void tableOperations() {
+        IniFile ini = IniFile::fromText(QString(), cfg(u"t.ini"_qs));
+        ini.write(u"Quilljot"_qs, u"b"_qs, u"1"_qs);
+        ini.write(u"QUILLJOT"_qs, u"a"_qs, u"2"_qs);
+        ini.write(u"Quilljot"_qs, u"B"_qs, u"3"_qs);  // replaces b
+        ini.write(u"Lonely"_qs, u"x"_qs, u"3"_qs);
+        ini.remove(u"lonely"_qs, u"X"_qs);
+        QCOMPARE(ini.keys(u"quilljot"_qs), QStringList({u"B"_qs, u"A"_qs}));
+        QVERIFY(ini.keys(u"Lonely"_qs).isEmpty());
+        QCOMPARE(ini.sections(), QStringList({u"Quilljot"_qs, u"Lonely"_qs}));
+        QVERIFY(ini.save());
+        QCOMPARE(readFile(cfg(u"t.ini"_qs)), QByteArray("[QUILLJOT]\r\nA=2\r\nB=3\r\n"));
+    }
+
+    void badInputLoadsWhatIsWellFormed() {
+        QByteArray bytes("[Quilljot]\r\n#not a comment\r\nDatabaseTable=tblGood\r\n");
+        bytes += QByteArray("\x00\x01\xff\xfe=nul\r\n", 10);
+        bytes += QByteArray(1024 * 1024, 'x') + "\r\n";
+        bytes += "\x89PNG\r\n\x1a\n";
+        bytes += "SourceFilter=last";  // no line end
+        QVERIFY(writeFile(loggerFile(), bytes));
+        Result<IniFile> ini = IniFile::load(loggerFile());
+        QVERIFY(ini);
+        QCOMPARE(
+            ini.value().read(u"quilljot"_qs, QString::fromLatin1("\0\1\xff\xfe", 4), QString()),
+            u"nul"_qs);
+
+        const SettingsStore::Loaded loaded = store().load(store().defaults());
+        QVERIFY(loaded.problems.isEmpty());
+        QCOMPARE(loaded.settings.database.table, u"tblGood"_qs);
+        QCOMPARE(loaded.settings.echoWindow.sourceFilter, u"last"_qs);
+        const QStringList r = reports();
+        QCOMPARE(r.size(), 4);
+        QCOMPARE(r[0], u" Equal sign not found on line #not a comment"_qs);
+        QCOMPARE(r[1].size(), 30 + IniFile::kMaxQuotedLine + 3);
+        QVERIFY(r[2].contains(u"PNG"_qs));
+        QCOMPARE(m_reports.entries[0].first, u"IniTool"_qs);
+        QVERIFY(!m_reports.entries[0].textLog);
+    }
+
+    void failedSaveLeavesBothFilesAndReports() {
+        QVERIFY(writeFile(loggerFile(), "[Quilljot]\r\nk=1\r\n"));
+        QDir().mkpath(loggerFile() + u"_bck"_qs);  // a folder where the backup file should be
+        QVERIFY(writeFile(loggerFile() + u"_bck/keep"_qs, "x"));
+        const Status saved = store().saveEchoWindow(EchoWindowSettings{});
+        QVERIFY(!saved);
+        QCOMPARE(saved.problem().step, 2);
+        QCOMPARE(readFile(loggerFile()), QByteArray("[Quilljot]\r\nk=1\r\n"));
+        QVERIFY(QFileInfo::exists(loggerFile() + u"_bck/keep"_qs));
+        QCOMPARE(reports().size(), 1);
+        QVERIFY(reports()[0].startsWith(u"IniTool Save "_qs + loggerFile() + u" Line 2 "_qs));
+
+        // Names too long for the file are refused before anything is touched.
+        IniFile ini = IniFile::fromText(QString(), cfg(u"long.ini"_qs));
+        ini.write(u"s"_qs, QString(66, u'k'), u"v"_qs);
+        QCOMPARE(ini.save().problem().step, 1);
+        QVERIFY(!QFileInfo::exists(cfg(u"long.ini"_qs)));
+    }
+
+    void unusableValuesKeepThePreviousOnes_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QList<int>>("steps");
+        QTest::addColumn<int>("kind");  // DatabaseKind, as int
+        QTest::addColumn<QString>("database");
+        QTest::addColumn<QString>("table");
+        QTest::addColumn<int>("height");
+        QTest::newRow("usable") << QByteArray("UseSQL=-1\r\nDatabase=Cat_1\r\nWindowHeight=80.6")
+                                << QList<int>{} << int(DatabaseKind::SqlServer) << u"Cat_1"_qs
+                                << u"tblQuilljot"_qs << 81;
+        QTest::newRow("relative file")
+            << QByteArray("UseSQL=false\r\nDatabase=db/q.mdb\r\nWindowHeight=tall") << QList<int>{}
+            << int(DatabaseKind::File) << u"@/db/q.mdb"_qs << u"tblQuilljot"_qs << 0;
+        QTest::newRow("UseSQL not a boolean")
+            << QByteArray("UseSQL=yes\r\nDatabase=/q.mdb") << QList<int>{1}
+            << int(DatabaseKind::File) << u"/q.mdb"_qs << u"tblQuilljot"_qs << 5000;
+        QTest::newRow("catalog not plain")
+            << QByteArray("UseSQL=True\r\nDatabase=x]; DROP TABLE t--\r\nDatabaseTable=tblY")
+            << QList<int>{3} << int(DatabaseKind::SqlServer) << u"prev"_qs << u"tblY"_qs << 5000;
+        QTest::newRow("table not plain")
+            << QByteArray("DatabaseTable=1tbl") << QList<int>{4} << int(DatabaseKind::File)
+            << u"@/Data/xapzelQuilljot.mdb"_qs << u"prevT"_qs << 5000;
+        QTest::newRow("table too long")
+            << (QByteArray("DatabaseTable=t") + QByteArray(128, 'x')) << QList<int>{4}
+            << int(DatabaseKind::File) << u"@/Data/xapzelQuilljot.mdb"_qs << u"prevT"_qs << 5000;
+    }
+    void unusableValuesKeepThePreviousOnes() {
+        QFETCH(QByteArray, text);
+        QFETCH(QList<int>, steps);
+        QFETCH(int, kind);
+        QFETCH(QString, database);
+        QFETCH(QString, table);
+        QFETCH(int, height);
+        QVERIFY(writeFile(loggerFile(), "[Quilljot]\r\n" + text + "\r\n"));
+        LoggerSettings previous;
+        previous.database =
+            DatabaseSettings{DatabaseKind::File, QString(), u"prev"_qs, u"prevT"_qs};
+        const SettingsStore::Loaded loaded = store().load(previous);
+        QList<int> got;
+        for (const Problem& p : loaded.problems) {
+            QCOMPARE(p.number, ErrorNumber::Settings);
+            got.append(p.step);
+        }
+        QCOMPARE(got, steps);
+        const DatabaseSettings& d = loaded.settings.database;
+        QCOMPARE(int(d.kind), kind);
+        QCOMPARE(d.database, QString(database).replace(u"@"_qs, m_dir.path()));
+        QCOMPARE(d.table, table);
+        QCOMPARE(loaded.settings.echoWindow.heightTwips, height);
+    }
+
+    void unreadableFilesAreProblemsNotDefaults() {
+        QDir().mkpath(loggerFile());
+        QDir().mkpath(cfg(u"zelXap.ini"_qs));
+        const SettingsStore s = store();
+        LoggerSettings previous;
+        previous.database.table = u"tblKept"_qs;
+        const SettingsStore::Loaded loaded = s.load(previous);
+        QCOMPARE(loaded.problems.size(), 1);
+        QCOMPARE(loaded.problems[0].step, 1);
+        QCOMPARE(loaded.problems[0].number, ErrorNumber::FileSystem);
+        QCOMPARE(loaded.settings, previous);
+        QVERIFY(!s.saveDatabase(previous.database));
+        QVERIFY(QFileInfo(loggerFile()).isDir());
+        const SettingsStore::LoadedNetwork net = s.loadNetwork();
+        QCOMPARE(net.problems.size(), 1);
+        QCOMPARE(net.problems[0].step, 9);
+        QCOMPARE(net.settings.interfaceAddress, u"Default"_qs);
+
+        // A link to no file is not taken for a missing file.
+        QVERIFY(QFile::link(cfg(u"nowhere"_qs), cfg(u"dangling.ini"_qs)));
+        QVERIFY(!IniFile::load(cfg(u"dangling.ini"_qs)));
+    }
+};
+
+QTEST_GUILESS_MAIN(SettingsTest)
+#include "tst_settings.moc"
