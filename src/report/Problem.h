@@ -21,4 +21,8 @@ constexpr int Database = 3;
 constexpr int Socket = 4;
 constexpr int Message = 5;
 constexpr int Settings = 6;
+// A database that cannot take a write now but may later (locked, busy, unreachable, connection
+// lost, file moved away, disk full): the write is kept and tried again. Database (3) is a refusal
+// that will not pass, of this one value.
+constexpr int DatabaseUnavailable = 7;
 }  // namespace ErrorNumber
