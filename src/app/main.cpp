@@ -59,16 +59,19 @@ bool hasDisplay() {
            !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
 }
 
-// One line at exit that accounts for every message taken in: received = written + refused +
-// other + dropped.
+// One line at exit that accounts for every datagram taken in: received = written + spooled +
+// rejected + other + dropped.
 void printRunTally(const Logger::RunTally& t) {
-    std::fprintf(
-        stderr,
-        "quilljot: stopped: %llu datagrams received, %llu rows written, %llu rows "
-        "refused, %llu other messages, %llu still queued and dropped\n",
-        static_cast<unsigned long long>(t.received), static_cast<unsigned long long>(t.rowsWritten),
-        static_cast<unsigned long long>(t.rowsRefused), static_cast<unsigned long long>(t.other),
-        static_cast<unsigned long long>(t.dropped));
+    auto n = [](quint64 v) { return static_cast<unsigned long long>(v); };
+    std::fprintf(stderr,
+                 "quilljot: stopped: %llu datagrams received, %llu rows written, %llu spooled, "
+                 "%llu rejected, %llu other messages, %llu dropped\n",
+                 n(t.received), n(t.written), n(t.spooled), n(t.rejected), n(t.other),
+                 n(t.dropped));
+    if (t.earlierWritten > 0) {
+        std::fprintf(stderr, "quilljot: %llu rows of an earlier run's spool written\n",
+                     n(t.earlierWritten));
+    }
 }
 
 int run(QCoreApplication& app, Frontend& frontend, DesktopFrontend* desktop, const Arguments& a) {

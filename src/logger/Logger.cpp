@@ -1,5 +1,6 @@
 #include "logger/Logger.h"
 
+#include "logger/EventWriter.h"
 #include "logger/Frontend.h"
 #include "logger/MessageHandler.h"
 #include "support/PathRules.h"
@@ -24,7 +25,8 @@ Logger::Logger(Frontend& frontend, Options options, QObject* parent)
       m_outgoing(m_reporter),
       m_folderMaker(m_reporter) {
     m_reporter.setOutgoing(&m_outgoing);
-    m_handler = std::make_unique<MessageHandler>(m_store, m_outgoing, m_reporter, m_clock);
+    m_writer = std::make_unique<EventWriter>(m_store, m_reporter, m_clock);
+    m_handler = std::make_unique<MessageHandler>(*m_writer, m_outgoing, m_reporter, m_clock);
     connect(m_handler.get(), &MessageHandler::eventLogged, this, &Logger::eventLogged);
 }
 
@@ -74,6 +76,10 @@ bool Logger::start() {
                          QStringLiteral("Using xAP port ") + signedNumber(m_bindResult));
 
     loadSettingsAndOpen();
+    const QString spoolFolder = PathRules::join(m_folders.dataFolder(), QStringLiteral("spool"));
+    m_writer->open(
+        EventWriter::Places{spoolFolder, qint64(m_settings.spoolLimitMiB) * 1024 * 1024,
+                            PathRules::join(spoolFolder, QStringLiteral("rejected.jsonl"))});
     m_frontend.loadEchoWindow();
     m_frontend.trayUpdate(true, false);
     return true;
@@ -102,6 +108,7 @@ void Logger::loadSettingsAndOpen() {
     if (opened.open) {
         reportInit(opened.open->atStep(10));
     }
+    m_writer->retryNow();
     emit settingsReloaded(m_settings);
 }
 
@@ -130,24 +137,21 @@ Status Logger::saveEchoWindowSettings(const EchoWindowSettings& window) {
     return m_settingsStore->saveEchoWindow(window);
 }
 
+qint64 Logger::spoolWaiting() const {
+    return m_writer->waiting();
+}
+
 Status Logger::readHistory(const HistoryFilter& filter, const StoreProvider::RowVisitor& visit) {
     return m_store.readHistory(filter, visit);
 }
 
-// A failed batch boundary goes to the text log as step 3 of "Main OnMessage"; the pass goes on.
 void Logger::onMessagesWaiting() {
     const auto& stop = m_options.stopRequested;
     if (m_busy || !m_node || (stop && stop())) {
         return;
     }
     m_busy = true;
-    auto boundary = [this](const Status& s) {
-        if (!s) {
-            m_reporter.toTextLog(ProgramNames::kProgram, QStringLiteral("Main OnMessage"),
-                                 s.problem().atStep(3));
-        }
-    };
-    boundary(m_store.beginBatch());
+    m_writer->beginPass();
     int handled = 0;
     while (!stop || !stop()) {
         QString text = m_node->takeMessage();
@@ -163,14 +167,14 @@ void Logger::onMessagesWaiting() {
         // Datagrams keep arriving during a long pass; taking them off the socket here keeps the
         // system from dropping them, and committing in steps bounds a crash's loss.
         if (++handled % kRowsPerCommit == 0) {
-            boundary(m_store.endBatch());
-            boundary(m_store.beginBatch());
+            m_writer->endPass();
+            m_writer->beginPass();
         }
         if (handled % 256 == 0) {
             m_node->drainSockets();
         }
     }
-    boundary(m_store.endBatch());
+    m_writer->endPass();
     m_busy = false;
 }
 
@@ -188,9 +192,14 @@ void Logger::stop() {
         m_runTally.other = m_node->datagramsIgnored();
     }
     const MessageHandler::Tally& t = m_handler->tally();
-    m_runTally.rowsWritten = t.rowsWritten;
-    m_runTally.rowsRefused = t.rowsRefused;
-    m_runTally.other += t.messages - t.rowsWritten - t.rowsRefused;
+    const EventWriter::Tally w = m_writer->tally();
+    m_runTally.written = w.written;
+    m_runTally.spooled = w.spooled;
+    m_runTally.rejected = w.rejected;
+    m_runTally.dropped += w.dropped;
+    m_runTally.earlierWritten = w.earlierWritten;
+    m_runTally.other += t.messages - t.events;
     m_node.reset();
+    m_writer->stop();
     m_store.close();
 }

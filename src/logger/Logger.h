@@ -15,6 +15,7 @@
 #include "support/SettingsStore.h"
 #include "support/TextLog.h"
 
+class EventWriter;
 class Frontend;
 class MessageHandler;
 
@@ -36,13 +37,16 @@ public:
         TextLog::Notice notice = TextLog::standardError();
     };
 
-    // What the program did in its run, taken when it stops.
+    // What the program did in its run, taken when it stops: every datagram received is written,
+    // spooled, rejected, other or dropped.
     struct RunTally {
-        quint64 received = 0;     // datagrams the node took off its sockets
-        quint64 rowsWritten = 0;  // event rows the database took
-        quint64 rowsRefused = 0;  // events whose row was refused
-        quint64 other = 0;        // datagrams that were no event to write (heartbeats, queries)
-        quint64 dropped = 0;      // still queued at shutdown, dropped unread
+        quint64 received = 0;        // datagrams the node took off its sockets
+        quint64 written = 0;         // events the database took
+        quint64 spooled = 0;         // events waiting in the spool for the next run
+        quint64 rejected = 0;        // events the database refused for good (the rejected file)
+        quint64 other = 0;           // datagrams that were no event to write (heartbeats, queries)
+        quint64 dropped = 0;         // still queued at shutdown, or found the spool full
+        quint64 earlierWritten = 0;  // events an earlier run left in the spool, written now
     };
 
     static constexpr int kHeartbeatInterval = 60;
@@ -72,6 +76,7 @@ public:
     const XapNode* node() const { return m_node.get(); }
     int bindResult() const { return m_bindResult; }
     bool databaseOpen() const { return m_store.isOpen(); }
+    qint64 spoolWaiting() const;
     const RunTally& runTally() const { return m_runTally; }
     bool stopped() const { return m_stopped; }
     Reporter& reporter() { return m_reporter; }
@@ -97,6 +102,7 @@ private:
     std::unique_ptr<SettingsStore> m_settingsStore;
     LoggerSettings m_settings;
     Store m_store;
+    std::unique_ptr<EventWriter> m_writer;
     std::unique_ptr<XapNode> m_node;
     std::unique_ptr<MessageHandler> m_handler;
     bool m_busy = false;

@@ -1,8 +1,8 @@
 #include "logger/MessageHandler.h"
 
+#include "logger/EventWriter.h"
 #include "message/XapMessage.h"
 #include "report/Reporter.h"
-#include "store/Store.h"
 #include "support/DateText.h"
 #include "support/OutgoingQueue.h"
 #include "support/ProgramNames.h"
@@ -11,10 +11,10 @@ namespace {
 constexpr QStringView kUnknown = u"Unknown";
 }
 
-MessageHandler::MessageHandler(Store& store, OutgoingQueue& outgoing, Reporter& reporter,
+MessageHandler::MessageHandler(EventWriter& writer, OutgoingQueue& outgoing, Reporter& reporter,
                                Clock clock, QObject* parent)
     : QObject(parent),
-      m_store(store),
+      m_writer(writer),
       m_outgoing(outgoing),
       m_reporter(reporter),
       m_clock(std::move(clock)) {}
@@ -56,18 +56,13 @@ void MessageHandler::logEvent(const XapMessage& m) {
     LogEvent event{storedTime(time, m_clock), m.source().toString(),
                    m.item(ProgramNames::kEventBlock, u"Type").toString(),
                    m.item(ProgramNames::kEventBlock, u"Data").toString()};
-    if (const Status written = m_store.insert(event); !written) {
-        ++m_tally.rowsRefused;
-        // Our own reports come back through the hub; reporting their failed write again would
-        // feed the failure to itself for as long as the database stays unreachable.
-        if (m_ownSource.isEmpty() || event.source.compare(m_ownSource, Qt::CaseInsensitive) != 0) {
-            m_reporter.toNetwork(ProgramNames::kProgram, QStringLiteral("Readmessage"),
-                                 written.problem().atStep(4));
-        }
-        return;
+    ++m_tally.events;
+    const bool own =
+        !m_ownSource.isEmpty() && event.source.compare(m_ownSource, Qt::CaseInsensitive) == 0;
+    const EventWriter::Outcome outcome = m_writer.write(event, own);
+    if (outcome == EventWriter::Outcome::Written || outcome == EventWriter::Outcome::Spooled) {
+        emit eventLogged(event);
     }
-    ++m_tally.rowsWritten;
-    emit eventLogged(event);
 }
 
 void MessageHandler::answerEcho(const XapMessage& m) {

@@ -7,12 +7,12 @@
 
 #include "store/LogEvent.h"
 
+class EventWriter;
 class OutgoingQueue;
 class Reporter;
-class Store;
 class XapMessage;
 
-// What the logger does with one received message: a controller event becomes a row in the store,
+// What the logger does with one received message: a controller event goes to the event writer,
 // an echo query addressed to the logger is answered with its text, a role query with the
 // logger's role. Everything else is left alone.
 class MessageHandler : public QObject {
@@ -21,7 +21,7 @@ class MessageHandler : public QObject {
 public:
     using Clock = std::function<QDateTime()>;
 
-    MessageHandler(Store& store, OutgoingQueue& outgoing, Reporter& reporter, Clock clock,
+    MessageHandler(EventWriter& writer, OutgoingQueue& outgoing, Reporter& reporter, Clock clock,
                    QObject* parent = nullptr);
 
     // The logger's own xAP address (queries to it are answered, and a failed write of its own
@@ -29,16 +29,13 @@ public:
     void setOwnSource(const QString& source) { m_ownSource = source; }
     void setProgramFile(const QString& path) { m_programFile = path; }
 
-    // A refused row is reported as step 4 of "Readmessage"; a malformed text goes to the text
-    // log, and what could be read of it is still handled.
+    // A malformed text goes to the text log, and what could be read of it is still handled.
     void handle(QString text);
 
-    // What handle() has done: messages read, event rows written, and events whose row the
-    // database (or a closed connection) refused.
+    // What handle() has done: messages read, and controller events handed to the writer.
     struct Tally {
         quint64 messages = 0;
-        quint64 rowsWritten = 0;
-        quint64 rowsRefused = 0;
+        quint64 events = 0;
     };
     const Tally& tally() const { return m_tally; }
 
@@ -53,7 +50,7 @@ private:
     void answerEcho(const XapMessage& m);
     void answerRole(const XapMessage& m);
 
-    Store& m_store;
+    EventWriter& m_writer;
     OutgoingQueue& m_outgoing;
     Reporter& m_reporter;
     Clock m_clock;

@@ -46,11 +46,30 @@ void SqliteProvider::closeHandle() {
 }
 
 Problem SqliteProvider::engineFailure(const QString& what) const {
+    if (m_handle == nullptr) {
+        return Problem{ErrorNumber::DatabaseUnavailable, what};
+    }
     const QString why =
-        m_handle == nullptr
-            ? QString()
-            : QString::fromUtf16(static_cast<const char16_t*>(sqlite3_errmsg16(m_handle)));
-    return Problem{ErrorNumber::Database, what.isEmpty() ? why : what + QStringLiteral(": ") + why};
+        QString::fromUtf16(static_cast<const char16_t*>(sqlite3_errmsg16(m_handle)));
+    // Failures of the file or of the moment pass; a value SQLite will not take does not.
+    int number = ErrorNumber::Database;
+    switch (sqlite3_errcode(m_handle)) {
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+        case SQLITE_FULL:
+        case SQLITE_IOERR:
+        case SQLITE_CANTOPEN:
+        case SQLITE_READONLY:
+        case SQLITE_NOMEM:
+        case SQLITE_PROTOCOL:
+        case SQLITE_NOTADB:
+        case SQLITE_CORRUPT:
+            number = ErrorNumber::DatabaseUnavailable;
+            break;
+        default:
+            break;
+    }
+    return Problem{number, what.isEmpty() ? why : what + QStringLiteral(": ") + why};
 }
 
 Status SqliteProvider::run(const char* sql) {
@@ -125,10 +144,10 @@ Status SqliteProvider::createDatabaseIfMissing() {
 
 Status SqliteProvider::open() {
     if (path().isEmpty()) {
-        return Problem{ErrorNumber::Database, QStringLiteral("No database file named")};
+        return Problem{ErrorNumber::DatabaseUnavailable, QStringLiteral("No database file named")};
     }
     if (!QFileInfo(path()).isFile()) {
-        return Problem{ErrorNumber::Database,
+        return Problem{ErrorNumber::DatabaseUnavailable,
                        QStringLiteral("Could not find file '") + path() + u'\''};
     }
     return openFile();
@@ -170,13 +189,13 @@ Status SqliteProvider::checkSameFile() {
     QString text = QStringLiteral("The database file ") + path() +
                    QStringLiteral(
                        " was removed or replaced while open; the connection is closed. "
-                       "Put the database back (or remove what is in its place) and "
-                       "reopen it: close the setup dialog, or send SIGHUP");
+                       "Put the database back (it is found again by itself), or remove what is "
+                       "in its place and reopen: close the setup dialog, or send SIGHUP");
     if (kept > 0) {
         text += QStringLiteral(". The last ") + QString::number(kept) +
                 QStringLiteral(" rows went to the file that was opened, wherever it is now");
     }
-    return Problem{ErrorNumber::Database, text};
+    return Problem{ErrorNumber::DatabaseUnavailable, text};
 }
 
 void SqliteProvider::setContended(bool contended) {

@@ -3,7 +3,7 @@
 namespace {
 
 Problem closed() {
-    return Problem{ErrorNumber::Database,
+    return Problem{ErrorNumber::DatabaseUnavailable,
                    QStringLiteral("Operation is not allowed when the object is closed")};
 }
 
@@ -29,6 +29,19 @@ Store::OpenProblems Store::open(const DatabaseSettings& settings) {
     provider->ensureTable();
     m_provider = std::move(provider);
     return problems;
+}
+
+Status Store::reopen() {
+    if (!m_settings) {
+        return closed();
+    }
+    auto provider = StoreProvider::forSettings(*m_settings);
+    if (const Status opened = provider->open(); !opened) {
+        return opened;
+    }
+    provider->ensureTable();
+    m_provider = std::move(provider);
+    return {};
 }
 
 void Store::close() {

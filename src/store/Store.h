@@ -21,6 +21,9 @@ public:
     };
     // Closes the current database and opens the one `settings` name, making it when missing.
     OpenProblems open(const DatabaseSettings& settings);
+    // Opens the database the settings named last again, making nothing: a database that went away
+    // stays away until the settings are applied again.
+    Status reopen();
     void close();
     bool isOpen() const;
     const std::optional<DatabaseSettings>& settings() const { return m_settings; }

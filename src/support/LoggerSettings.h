@@ -32,6 +32,8 @@ struct EchoWindowSettings {
 struct LoggerSettings {
     DatabaseSettings database;
     EchoWindowSettings echoWindow;
+    // The most the spool may hold, in MiB, while the database cannot take events.
+    int spoolLimitMiB = 256;
 
     bool operator==(const LoggerSettings&) const = default;
 };

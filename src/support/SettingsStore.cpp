@@ -19,6 +19,7 @@ const QString kWindowWidth = QStringLiteral("WindowWidth");
 const QString kSourceFilter = QStringLiteral("SourceFilter");
 const QString kTypeFilter = QStringLiteral("CategoryFilter");
 const QString kDataFilter = QStringLiteral("DataFilter");
+const QString kSpoolLimit = QStringLiteral("SpoolLimit");
 const QString kDefaultTable = QStringLiteral("tblQuilljot");
 
 // Section "Interface" of the shared file.
@@ -140,6 +141,17 @@ SettingsStore::Loaded SettingsStore::load(const LoggerSettings& previous) const 
         out.problems.append(s.problem());
     } else {
         d.table = table;
+    }
+
+    bool numeric = false;
+    const QString limit = ini.read(section, kSpoolLimit, QStringLiteral("256"));
+    const int mib = limit.toInt(&numeric);
+    if (numeric && mib > 0) {
+        out.settings.spoolLimitMiB = mib;
+    } else {
+        out.problems.append(settingsProblem(
+            QStringLiteral("SpoolLimit must be a number of MiB above 0, not '") + limit + u'\'',
+            5));
     }
 
     EchoWindowSettings& w = out.settings.echoWindow;

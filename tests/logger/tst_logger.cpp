@@ -4,6 +4,7 @@
 #include <QUdpSocket>
 #include <QtTest>
 
+#include "logger/EventWriter.h"
 #include "logger/Frontend.h"
 #include "logger/Logger.h"
 #include "logger/MessageHandler.h"
@@ -134,7 +135,8 @@ private slots:
         QVERIFY(!store.open(DatabaseSettings{DatabaseKind::File, {}, defaultDb(), u"t"_qs}).open);
         MemoryReporter reporter;
         OutgoingQueue outgoing(reporter);
-        MessageHandler handler(store, outgoing, reporter, [] { return kNow; });
+        EventWriter writer(store, reporter, [] { return kNow; });
+        MessageHandler handler(writer, outgoing, reporter, [] { return kNow; });
         QSignalSpy logged(&handler, &MessageHandler::eventLogged);
         handler.handle(eventText(u"Time=2026-12-04 23:13:09\nType=O'Neil\nData=say \"hi\"\n"_qs));
         handler.handle(eventText(u"Time=12/4/2026 11:14:00 PM\n"_qs, u"HOMESEER.EVENT"_qs));
@@ -160,7 +162,8 @@ private slots:
         QCOMPARE(logged[0][0].value<LogEvent>().data,
                  u"say \"hi\""_qs);  // the echo shows it as sent
         QCOMPARE(handler.tally().messages, 7u);
-        QCOMPARE(handler.tally().rowsWritten, 5u);
+        QCOMPARE(handler.tally().events, 5u);
+        QCOMPARE(writer.tally().written, 5u);
     }
 
     void queriesAreAnswered_data() {
@@ -201,7 +204,8 @@ private slots:
         RecordingSender sender;
         outgoing.setSender(&sender);
         outgoing.setReady(true);
-        MessageHandler handler(closed, outgoing, reporter, [] { return kNow; });
+        EventWriter writer(closed, reporter, [] { return kNow; });
+        MessageHandler handler(writer, outgoing, reporter, [] { return kNow; });
         handler.setOwnSource(kOwn);
         handler.setProgramFile(u"/opt/quilljot/bin/quilljot"_qs);
         handler.handle(text);
@@ -214,20 +218,63 @@ private slots:
         QCOMPARE((QStringList{m.target, m.className, m.block, XapText::itemsLine(m.items)}), reply);
     }
 
-    // A refused row is reported, unless the event is the logger's own report.
-    void refusedRowsAreReportedButNotTheLoggersOwn() {
-        Store closed;
+    // A value the database will not take is refused for good: reported (unless the event is the
+    // logger's own report) and kept in the rejected file. A database that cannot take anything
+    // now costs one report, and every event waits in the spool, in order, until it can.
+    void refusedEventsAreRejectedAndAnAbsentDatabaseSpools() {
+        QDir().mkpath(m_dir->path() + u"/Data"_qs);
+        {
+            auto db = QSqlDatabase::addDatabase(u"QSQLITE"_qs, u"prep"_qs);
+            db.setDatabaseName(defaultDb());
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(
+                q.exec(u"CREATE TABLE t (ID INTEGER PRIMARY KEY, SampleDate, Source, "
+                       "Category, Data CHECK (Data <> 'bad'))"_qs));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(u"prep"_qs);
+        Store store;
+        const DatabaseSettings settings{DatabaseKind::File, {}, defaultDb(), u"t"_qs};
+        store.open(settings);
         MemoryReporter reporter;
-        OutgoingQueue outgoing(reporter);
-        MessageHandler handler(closed, outgoing, reporter, [] { return kNow; });
-        handler.setOwnSource(kOwn);
-        handler.handle(eventText(u"Time=2026-12-04 23:13:09\n"_qs, u"Homeseer.Event"_qs, kOwn));
+        EventWriter writer(store, reporter, [] { return kNow; });
+        const QString spool = m_dir->path() + u"/Data/spool"_qs;
+        writer.open({spool, 1 << 20, spool + u"/rejected.jsonl"_qs});
+        auto event = [](const char* data) {
+            return LogEvent{u"2026-12-04 10:00:00"_qs, u"a.b.c"_qs, u"t"_qs,
+                            QString::fromLatin1(data)};
+        };
+        QCOMPARE(writer.write(event("bad"), true), EventWriter::Outcome::Rejected);
         QVERIFY(reporter.entries.isEmpty());
-        handler.handle(eventText(u"Time=2026-12-04 23:13:09\n"_qs));
+        QCOMPARE(writer.write(event("bad"), false), EventWriter::Outcome::Rejected);
         QCOMPARE(reporter.entries.size(), 1);
-        QCOMPARE(reporter.entries[0].text,
-                 u"Readmessage Line 4 Operation is not allowed when the object is closed"_qs);
-        QCOMPARE(handler.tally().rowsRefused, 2u);
+        QVERIFY2(reporter.entries[0].text.startsWith(u"Readmessage Line 4 CHECK constraint"_qs),
+                 qPrintable(reporter.entries[0].text));
+        QCOMPARE(QFile(spool + u"/rejected.jsonl"_qs).size() > 0, true);
+
+        store.close();  // the database goes away
+        for (const char* d : {"1", "2", "3"}) {
+            QCOMPARE(writer.write(event(d), false), EventWriter::Outcome::Spooled);
+        }
+        QCOMPARE(reporter.entries.size(), 2);  // one report for the cause
+        QVERIFY(reporter.entries[1].text.contains(u"the object is closed"_qs));
+        QCOMPARE(writer.waiting(), 3);
+
+        store.open(settings);  // and comes back: the retry writes the spool, in order
+        QTRY_COMPARE_WITH_TIMEOUT(writer.waiting(), 0, 5000);
+        QCOMPARE(writer.write(event("4"), false), EventWriter::Outcome::Written);
+        const auto r = rows(defaultDb(), u"t"_qs);
+        QStringList data;
+        for (const QStringList& row : r) {
+            data.append(row[3]);
+        }
+        QCOMPARE(data, QStringList({u"1"_qs, u"2"_qs, u"3"_qs, u"4"_qs}));
+        const EventWriter::Tally t = writer.tally();
+        QCOMPARE(t.written, 4u);
+        QCOMPARE(t.rejected, 2u);
+        QCOMPARE(t.spooled, 0u);
+        QVERIFY(!QFileInfo::exists(spool + u"/events.spool"_qs));
     }
 
     void settingsThatAreNotPlainNamesAreRefused() {

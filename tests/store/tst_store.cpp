@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include "store/ServerSource.h"
+#include "store/Spool.h"
 #include "store/SqlServerProvider.h"
 #include "store/Store.h"
 
@@ -295,6 +296,83 @@ private slots:
                      qPrintable(problem.description));
             QVERIFY(!problem.description.contains(u"S3cret"_qs));
         }
+    }
+
+    // What one run spooled, the next finds in order; what was written is not read again, even
+    // when the run ended without a word.
+    void spoolKeepsOrderAcrossRunsAndForgetsWhatWasWritten() {
+        const QString folder = m_dir.path() + u"/spool-runs"_qs;
+        {
+            Spool spool(folder, 1 << 20);
+            QVERIFY(spool.open());
+            for (int i = 0; i < 5; ++i) {
+                QVERIFY(spool.append(logEvent("2026-12-04 10:00:00", u"s"_qs, u"t"_qs,
+                                              u"d \"'\u65e5"_qs + QString::number(i))));
+            }
+            QVERIFY(spool.sync());
+            QCOMPARE(spool.peek(2).value().size(), 2);
+            QVERIFY(spool.consume(2));
+        }
+        Spool again(folder, 1 << 20);
+        QCOMPARE(again.open().value().events, 3);
+        const QList<LogEvent> left = again.peek(10).value();
+        QCOMPARE(left.size(), 3);
+        QCOMPARE(left[0].data, u"d \"'\u65e52"_qs);
+        QVERIFY(again.consume(3));
+        QVERIFY(again.isEmpty());
+        QVERIFY(!QFileInfo::exists(again.path()));
+    }
+
+    // A torn last record (a crash in the middle of a write) and a damaged one are cut, counted,
+    // and never read as events; the records around them are.
+    void spoolCutsTornAndDamagedRecords() {
+        const QString folder = m_dir.path() + u"/spool-damage"_qs;
+        {
+            Spool spool(folder, 1 << 20);
+            QVERIFY(spool.open());
+            for (int i = 0; i < 4; ++i) {
+                QVERIFY(spool.append(
+                    logEvent("2026-12-04 10:00:00", u"s"_qs, u"t"_qs, QString::number(i))));
+            }
+        }
+        QFile file(folder + u"/events.spool"_qs);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QByteArray bytes = file.readAll();
+        const qsizetype second = bytes.indexOf("qjs1", 1);
+        bytes[second + 20] = char(bytes[second + 20] ^ 0x40);  // one bit of the second record
+        bytes.chop(3);                                         // and the last one torn
+        file.resize(0);
+        file.write(bytes);
+        file.close();
+        Spool spool(folder, 1 << 20);
+        const Result<Spool::Recovered> found = spool.open();
+        QVERIFY(found);
+        QCOMPARE(found.value().events, 2);
+        QVERIFY(found.value().cutBytes > 0);
+        const QList<LogEvent> left = spool.peek(10).value();
+        QCOMPARE(left.size(), 2);
+        QCOMPARE(left[0].data, u"0"_qs);
+        QCOMPARE(left[1].data, u"2"_qs);
+        // Appends go on after the good records.
+        QVERIFY(spool.append(logEvent("2026-12-04 10:00:00", {}, {}, u"4"_qs)));
+        QCOMPARE(spool.peek(10).value().last().data, u"4"_qs);
+    }
+
+    void spoolRefusesWhatPassesItsLimit() {
+        Spool spool(m_dir.path() + u"/spool-full"_qs, 1000);
+        QVERIFY(spool.open());
+        int kept = 0;
+        int full = 0;
+        for (int i = 0; i < 40; ++i) {
+            const auto r =
+                spool.append(logEvent("2026-12-04 10:00:00", u"s"_qs, u"t"_qs, QString(50, u'x')));
+            QVERIFY(r);
+            (r.value() == Spool::Appended::Kept ? kept : full) += 1;
+        }
+        QCOMPARE(kept + full, 40);
+        QCOMPARE(spool.waiting(), kept);
+        QVERIFY(kept > 5 && full > 0);
+        QVERIFY(QFileInfo(spool.path()).size() <= 1000);
     }
 };
 

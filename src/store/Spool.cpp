@@ -1,0 +1,281 @@
+#include "store/Spool.h"
+
+#include <unistd.h>
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <array>
+#include <cstring>
+
+namespace {
+
+// A record: magic, payload length, CRC-32 of the payload, payload. The payload holds the four
+// texts of the event, each as its UTF-8 length and bytes. The magic lets reading find the next
+// record after a damaged one.
+constexpr char kMagic[4] = {'q', 'j', 's', '1'};
+constexpr qint64 kHeaderSize = 12;
+constexpr quint32 kMaxPayload = 4u * 1024 * 1024;
+// Appends since the last sync at most before the next one is forced.
+constexpr qint64 kSyncEvery = 256;
+
+const std::array<quint32, 256>& crcTable() {
+    static const std::array<quint32, 256> table = [] {
+        std::array<quint32, 256> t{};
+        for (quint32 i = 0; i < 256; ++i) {
+            quint32 c = i;
+            for (int k = 0; k < 8; ++k) {
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            }
+            t[i] = c;
+        }
+        return t;
+    }();
+    return table;
+}
+
+quint32 crc32(const char* data, qsizetype size) {
+    quint32 c = 0xFFFFFFFFu;
+    for (qsizetype i = 0; i < size; ++i) {
+        c = crcTable()[(c ^ quint8(data[i])) & 0xFF] ^ (c >> 8);
+    }
+    return c ^ 0xFFFFFFFFu;
+}
+
+void putU32(QByteArray& out, quint32 v) {
+    for (int i = 0; i < 4; ++i) {
+        out.append(char((v >> (8 * i)) & 0xFF));
+    }
+}
+
+quint32 getU32(const char* p) {
+    quint32 v = 0;
+    for (int i = 3; i >= 0; --i) {
+        v = (v << 8) | quint8(p[i]);
+    }
+    return v;
+}
+
+QByteArray record(const LogEvent& e) {
+    QByteArray payload;
+    for (const QString* text : {&e.time, &e.source, &e.type, &e.data}) {
+        const QByteArray utf8 = text->toUtf8();
+        putU32(payload, quint32(utf8.size()));
+        payload.append(utf8);
+    }
+    QByteArray out(kMagic, 4);
+    putU32(out, quint32(payload.size()));
+    putU32(out, crc32(payload.constData(), payload.size()));
+    return out + payload;
+}
+
+std::optional<LogEvent> event(const QByteArray& payload) {
+    QString texts[4];
+    qsizetype at = 0;
+    for (QString& text : texts) {
+        if (at + 4 > payload.size()) {
+            return std::nullopt;
+        }
+        const quint32 n = getU32(payload.constData() + at);
+        at += 4;
+        if (n > quint32(payload.size() - at)) {
+            return std::nullopt;
+        }
+        text = QString::fromUtf8(payload.constData() + at, qsizetype(n));
+        at += n;
+    }
+    return LogEvent{texts[0], texts[1], texts[2], texts[3]};
+}
+
+// The record at `offset` of `bytes`: its payload and size, or nothing when it is torn or
+// damaged.
+std::optional<std::pair<QByteArray, qint64>> recordAt(const QByteArray& bytes, qint64 offset) {
+    if (offset + kHeaderSize > bytes.size() ||
+        std::memcmp(bytes.constData() + offset, kMagic, 4) != 0) {
+        return std::nullopt;
+    }
+    const quint32 size = getU32(bytes.constData() + offset + 4);
+    if (size > kMaxPayload || offset + kHeaderSize + size > bytes.size()) {
+        return std::nullopt;
+    }
+    const char* payload = bytes.constData() + offset + kHeaderSize;
+    if (crc32(payload, size) != getU32(bytes.constData() + offset + 8)) {
+        return std::nullopt;
+    }
+    return std::pair{QByteArray(payload, size), kHeaderSize + size};
+}
+
+}  // namespace
+
+Spool::Spool(QString folder, qint64 limitBytes)
+    : m_folder(std::move(folder)),
+      m_path(m_folder + QStringLiteral("/events.spool")),
+      m_positionPath(m_folder + QStringLiteral("/events.position")),
+      m_limitBytes(limitBytes) {}
+
+Spool::~Spool() {
+    (void)sync();
+}
+
+Result<Spool::Recovered> Spool::open() {
+    Recovered found;
+    if (!QFileInfo::exists(m_path)) {
+        QFile::remove(m_positionPath);
+        return found;
+    }
+    QFile in(m_path);
+    if (!in.open(QIODevice::ReadOnly)) {
+        return Problem{ErrorNumber::FileSystem, QStringLiteral("Cannot read the spool ") + m_path +
+                                                    u": " + in.errorString()};
+    }
+    const QByteArray bytes = in.readAll();
+    in.close();
+    qint64 start = 0;
+    QFile position(m_positionPath);
+    if (position.open(QIODevice::ReadOnly)) {
+        start = std::clamp<qint64>(position.readAll().trimmed().toLongLong(), 0, bytes.size());
+    }
+    // The records still waiting, good ones only: a damaged record is skipped up to the next
+    // magic, a torn tail is left out.
+    QByteArray kept;
+    for (qint64 at = start; at < bytes.size();) {
+        if (const auto r = recordAt(bytes, at)) {
+            kept.append(bytes.constData() + at, r->second);
+            at += r->second;
+            ++found.events;
+            continue;
+        }
+        const qsizetype next = bytes.indexOf(QByteArray(kMagic, 4), at + 1);
+        const qint64 end = next < 0 ? bytes.size() : next;
+        found.cutBytes += end - at;
+        at = end;
+    }
+    if (found.events == 0) {
+        removeFiles();
+        return found;
+    }
+    if (start != 0 || found.cutBytes != 0) {
+        QSaveFile rewritten(m_path);
+        if (!rewritten.open(QIODevice::WriteOnly) || rewritten.write(kept) != kept.size() ||
+            !rewritten.commit()) {
+            return Problem{ErrorNumber::FileSystem, QStringLiteral("Cannot rewrite the spool ") +
+                                                        m_path + u": " + rewritten.errorString()};
+        }
+        QFile::remove(m_positionPath);
+    }
+    m_readOffset = 0;
+    m_waiting = found.events;
+    if (const Status opened = openForAppend(); !opened) {
+        return opened.problem();
+    }
+    return found;
+}
+
+Status Spool::openForAppend() {
+    if (m_file.isOpen()) {
+        return {};
+    }
+    QDir().mkpath(m_folder);
+    m_file.setFileName(m_path);
+    if (!m_file.open(QIODevice::ReadWrite | QIODevice::Append)) {
+        return Problem{ErrorNumber::FileSystem, QStringLiteral("Cannot write the spool ") + m_path +
+                                                    u": " + m_file.errorString()};
+    }
+    return {};
+}
+
+Result<Spool::Appended> Spool::append(const LogEvent& event) {
+    const QByteArray bytes = record(event);
+    if (m_file.isOpen() && m_file.size() - m_readOffset + bytes.size() > m_limitBytes) {
+        return Appended::Full;
+    }
+    if (const Status opened = openForAppend(); !opened) {
+        return opened.problem();
+    }
+    if (m_file.write(bytes) != bytes.size() || !m_file.flush()) {
+        return Problem{ErrorNumber::FileSystem, QStringLiteral("Cannot write the spool ") + m_path +
+                                                    u": " + m_file.errorString()};
+    }
+    ++m_waiting;
+    if (++m_unsynced >= kSyncEvery) {
+        if (const Status synced = sync(); !synced) {
+            return synced.problem();
+        }
+    }
+    return Appended::Kept;
+}
+
+Status Spool::sync() {
+    if (m_unsynced == 0 || !m_file.isOpen()) {
+        return {};
+    }
+    m_unsynced = 0;
+    if (::fdatasync(m_file.handle()) != 0) {
+        return Problem{ErrorNumber::FileSystem,
+                       QStringLiteral("Cannot write the spool to disk: ") + m_path};
+    }
+    return {};
+}
+
+Result<QList<LogEvent>> Spool::peek(int count) {
+    m_peekedEnds.clear();
+    QList<LogEvent> events;
+    if (m_waiting == 0 || !m_file.isOpen()) {
+        return events;
+    }
+    QFile in(m_path);
+    if (!in.open(QIODevice::ReadOnly) || !in.seek(m_readOffset)) {
+        return Problem{ErrorNumber::FileSystem, QStringLiteral("Cannot read the spool ") + m_path +
+                                                    u": " + in.errorString()};
+    }
+    qint64 at = m_readOffset;
+    while (events.size() < count && events.size() < m_waiting) {
+        const QByteArray header = in.read(kHeaderSize);
+        const quint32 size = header.size() == kHeaderSize ? getU32(header.constData() + 4) : 0;
+        const QByteArray rest = size <= kMaxPayload ? in.read(size) : QByteArray();
+        const auto r = recordAt(header + rest, 0);
+        const auto e = r ? event(r->first) : std::nullopt;
+        if (!e) {
+            return Problem{ErrorNumber::FileSystem,
+                           QStringLiteral("The spool ") + m_path +
+                               QStringLiteral(" was changed while in use at byte ") +
+                               QString::number(at)};
+        }
+        at += r->second;
+        events.append(*e);
+        m_peekedEnds.append(at);
+    }
+    return events;
+}
+
+Status Spool::consume(int count) {
+    if (count <= 0 || count > m_peekedEnds.size()) {
+        return {};
+    }
+    m_readOffset = m_peekedEnds[count - 1];
+    m_waiting -= count;
+    m_peekedEnds.clear();
+    if (m_waiting == 0) {
+        removeFiles();
+        return {};
+    }
+    return writePosition();
+}
+
+Status Spool::writePosition() {
+    QSaveFile out(m_positionPath);
+    if (!out.open(QIODevice::WriteOnly) || out.write(QByteArray::number(m_readOffset)) < 0 ||
+        !out.commit()) {
+        return Problem{ErrorNumber::FileSystem, QStringLiteral("Cannot write ") + m_positionPath +
+                                                    u": " + out.errorString()};
+    }
+    return {};
+}
+
+void Spool::removeFiles() {
+    m_file.close();
+    QFile::remove(m_path);
+    QFile::remove(m_positionPath);
+    m_readOffset = 0;
+    m_waiting = 0;
+    m_unsynced = 0;
+}
