@@ -47,8 +47,9 @@ fuzz-short:
 fuzz:
 	@scripts/fuzz 600
 
+# CAPTURE=FILE offers the datagrams of a capture of xap-snoop instead of the synthetic load.
 bench: build
-	@bench/run
+	@bench/run $(if $(CAPTURE),--capture $(CAPTURE))
 
 # Instructions per logged event, counted by callgrind (repeatable where seconds are not).
 instructions: build
