@@ -20,7 +20,7 @@ build: deps
 # The logger without QtWidgets (QUILLJOT_GUI=OFF), for servers; fails if it links a GUI library.
 build-headless: deps
 	@cmake -S . -B $(HEADLESS_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLJOT_GUI=OFF >/dev/null
-	@cmake --build $(HEADLESS_BUILD) -j $(JOBS) --target quilljot xap-hub xap-send
+	@cmake --build $(HEADLESS_BUILD) -j $(JOBS) --target quilljot xap-hub xap-send xap-snoop
 	@! ldd $(HEADLESS_BUILD)/bin/quilljot | grep -E 'libQt6(Widgets|Gui)' || \
 	  (echo "the headless quilljot links a GUI library" >&2; exit 1)
 	@$(HEADLESS_BUILD)/bin/quilljot --version
@@ -47,8 +47,9 @@ fuzz-short:
 fuzz:
 	@scripts/fuzz 600
 
+# CAPTURE=FILE offers the datagrams of a capture of xap-snoop instead of the synthetic load.
 bench: build
-	@bench/run
+	@bench/run $(if $(CAPTURE),--capture $(CAPTURE))
 
 # Instructions per logged event, counted by callgrind (repeatable where seconds are not).
 instructions: build

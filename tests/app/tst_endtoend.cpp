@@ -17,11 +17,13 @@ class EndToEndTest : public QObject {
     HubProcess m_hub;
     LoggerProcess m_logger;
 
-    QList<QStringList> rows() {
+    QList<QStringList> rows() { return rowsOf(m_app); }
+
+    static QList<QStringList> rowsOf(const AppFolder& app) {
         QList<QStringList> out;
         {
             auto db = QSqlDatabase::addDatabase(u"QSQLITE"_qs, u"peek"_qs);
-            db.setDatabaseName(m_app.database());
+            db.setDatabaseName(app.database());
             if (db.open()) {
                 QSqlQuery q(db);
                 q.exec(
@@ -91,6 +93,40 @@ private slots:
         QVERIFY2(role.contains("class=Homeseer.Role\nsource=zel.Quilljot."), role.constData());
         QVERIFY(role.contains("Role.Notification\n{\nRole=Application\nPath="));
         QVERIFY(role.contains("/quilljot\nForm=SetupForm\n}\n"));
+    }
+
+    void captureReplayedIntoAnotherLoggerGivesTheSameRows() {
+        QTemporaryDir dir;
+        const QString capture = dir.filePath(u"traffic.jsonl"_qs);
+        SnoopProcess snoop;
+        QVERIFY(snoop.start(m_hub.port, {u"--capture"_qs, capture}));
+        for (const QString& item :
+             {u"Data=plain"_qs, u"Data=\"quoted\" caf\u00e9 \u20ac"_qs, u"Data=last|of three"_qs}) {
+            send({u"--class"_qs, u"Homeseer.Event"_qs, u"--section"_qs, u"Event.Log"_qs,
+                  u"Time=12/4/2026 11:14:00 PM"_qs, u"Type=Replayed"_qs, item});
+        }
+        auto replayed = [](const QList<QStringList>& all) {
+            QList<QStringList> out;
+            std::copy_if(all.begin(), all.end(), std::back_inserter(out),
+                         [](const QStringList& r) { return r[2] == u"Replayed"; });
+            return out;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(replayed(rows()).size(), 3, 10000);
+        QCOMPARE(snoop.stop(), 0);
+
+        AppFolder app;
+        HubProcess hub;
+        LoggerProcess logger;
+        QVERIFY(hub.start());
+        QVERIFY(logger.start(app, hub.port));
+        QTRY_VERIFY_WITH_TIMEOUT(hub.said("add zel.Quilljot."), 10000);
+        QProcess replay;
+        replay.start(tool("xap-send"), {u"--port"_qs, QString::number(hub.port), u"--replay"_qs,
+                                        capture, u"--rate"_qs, u"200"_qs});
+        QVERIFY(replay.waitForFinished(10000));
+        QCOMPARE(replay.exitCode(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(replayed(rowsOf(app)).size(), 3, 10000);
+        QCOMPARE(replayed(rowsOf(app)), replayed(rows()));
     }
 
     void refusesBadArgumentsAndAnUnstartableNode() {

@@ -49,6 +49,37 @@ struct HubProcess {
     }
 };
 
+// xap-snoop on a hub's port; start() waits until the hub has echoed its first heartbeat, stop()
+// ends it as Ctrl-C does.
+struct SnoopProcess {
+    QProcess process;
+
+    bool start(quint16 hubPort, const QStringList& args) {
+        process.start(tool("xap-snoop"),
+                      QStringList{u"--hub-port"_qs, QString::number(hubPort)} + args);
+        QElapsedTimer t;
+        t.start();
+        bool registered = false;
+        process.setReadChannel(QProcess::StandardError);
+        while (!registered && t.elapsed() < 5000 && process.state() != QProcess::NotRunning) {
+            process.waitForReadyRead(100);
+            registered = process.peek(1 << 16).contains("receiving through the hub");
+        }
+        process.setReadChannel(QProcess::StandardOutput);
+        return registered;
+    }
+    int stop() {
+        ::kill(pid_t(process.processId()), SIGINT);
+        return process.waitForFinished(5000) ? process.exitCode() : -1;
+    }
+    ~SnoopProcess() {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished();
+        }
+    }
+};
+
 // A fresh application folder whose shared settings send to loopback only.
 struct AppFolder {
     QTemporaryDir dir;

@@ -26,7 +26,16 @@ int main(int argc, char** argv) {
                       QStringLiteral("address"), QStringLiteral("0.0.0.0")});
     parser.addOption({QStringLiteral("port"), QStringLiteral("UDP port (default: 3639)."),
                       QStringLiteral("port"), QStringLiteral("3639")});
-    parser.process(app);
+    if (!parser.parse(QCoreApplication::arguments())) {
+        std::fprintf(stderr, "xap-hub: %s (see --help)\n", qPrintable(parser.errorText()));
+        return 2;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        parser.showHelp(0);
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        parser.showVersion();
+    }
     if (!parser.positionalArguments().isEmpty()) {
         std::fprintf(stderr, "xap-hub: unexpected argument '%s' (see --help)\n",
                      qPrintable(parser.positionalArguments().first()));

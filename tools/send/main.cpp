@@ -1,4 +1,6 @@
-// xap-send: sends one xAP message and, on request, prints the replies addressed to its source.
+// xap-send: sends one xAP message and, on request, prints the replies addressed to its source; or
+// sends a capture of xap-snoop again.
+#include <unistd.h>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -8,6 +10,8 @@
 #include <QUdpSocket>
 #include <cstdio>
 
+#include "CaptureFile.h"
+#include "Replay.h"
 #include "message/Heartbeat.h"
 #include "message/TextCodec.h"
 #include "message/XapMessage.h"
@@ -18,6 +22,71 @@ namespace {
 int fail(int code, const QString& text) {
     std::fprintf(stderr, "xap-send: %s\n", qPrintable(text));
     return code;
+}
+
+// --replay FILE [--speed X | --rate N] [--heartbeats]: the records of the capture, heartbeats
+// left out unless asked for (a replayed heartbeat makes the local hub forward traffic to whatever
+// port it names), with a progress line when standard error is a terminal.
+int replayCapture(const QCommandLineParser& parser, const QHostAddress& destination, quint16 port) {
+    for (const char* other : {"raw", "class", "section", "wait", "target", "uid"}) {
+        if (parser.isSet(QString::fromLatin1(other))) {
+            return fail(
+                2, QStringLiteral("--replay does not go with --") + QString::fromLatin1(other));
+        }
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        return fail(2, QStringLiteral("--replay takes no NAME=VALUE items"));
+    }
+    ReplayPace pace;
+    bool ok = true;
+    if (parser.isSet(QStringLiteral("speed")) && parser.isSet(QStringLiteral("rate"))) {
+        return fail(2, QStringLiteral("--speed and --rate do not go together"));
+    }
+    if (parser.isSet(QStringLiteral("speed"))) {
+        pace.speed = parser.value(QStringLiteral("speed")).toDouble(&ok);
+        if (!ok || pace.speed <= 0) {
+            return fail(2, QStringLiteral("--speed needs a positive number"));
+        }
+    }
+    if (parser.isSet(QStringLiteral("rate"))) {
+        pace.rate = parser.value(QStringLiteral("rate")).toDouble(&ok);
+        if (!ok || pace.rate < 0) {
+            return fail(2, QStringLiteral("--rate needs a number of datagrams per second (0: no "
+                                          "pauses)"));
+        }
+    }
+    auto read = readCaptureFile(parser.value(QStringLiteral("replay")));
+    if (!read) {
+        return fail(2, read.problem().description);
+    }
+    QList<CaptureRecord> records;
+    qsizetype heartbeats = 0;
+    const bool withHeartbeats = parser.isSet(QStringLiteral("heartbeats"));
+    for (CaptureRecord& r : read.value()) {
+        if (!withHeartbeats && Heartbeat::read(textFromBytes(r.bytes))) {
+            ++heartbeats;
+        } else {
+            records.append(std::move(r));
+        }
+    }
+    std::function<void(qsizetype)> progress;
+    if (::isatty(STDERR_FILENO)) {
+        progress = [total = records.size(), heartbeats](qsizetype sent) {
+            std::fprintf(stderr, "\rxap-send: replayed %lld of %lld (%d%%)", qlonglong(sent),
+                         qlonglong(total), total > 0 ? int(100 * sent / total) : 100);
+            if (sent == total) {
+                std::fprintf(stderr, "%s\n",
+                             heartbeats > 0
+                                 ? qPrintable(QStringLiteral(", ") + QString::number(heartbeats) +
+                                              QStringLiteral(" heartbeats left out"))
+                                 : "");
+            }
+        };
+    }
+    if (Status s = replay(records, pace, destination, port, progress); !s) {
+        return fail(1, s.problem().description);
+    }
+    return 0;
 }
 
 }  // namespace
@@ -37,6 +106,10 @@ int main(int argc, char** argv) {
         "3 no reply within --wait."));
     parser.addHelpOption();
     parser.addVersionOption();
+    parser.setApplicationDescription(
+        parser.applicationDescription() +
+        QStringLiteral("\nOr: xap-send --replay FILE [--speed X | --rate N] sends a capture of "
+                       "xap-snoop again."));
     const QString host = QHostInfo::localHostName();
     parser.addOptions({
         {QStringLiteral("host"), QStringLiteral("Destination address (default 127.0.0.1)."),
@@ -60,9 +133,29 @@ int main(int argc, char** argv) {
                         "hub learns this program's port from a heartbeat it sends first."),
          QStringLiteral("seconds")},
         {QStringLiteral("all"), QStringLiteral("With --wait, print every message received.")},
+        {QStringLiteral("replay"),
+         QStringLiteral("Send the datagrams of a capture FILE of xap-snoop (\"-\" for standard "
+                        "input) again, spaced as they arrived."),
+         QStringLiteral("file")},
+        {QStringLiteral("speed"),
+         QStringLiteral("With --replay, divide the capture's spacing by X (2: twice as fast)."),
+         QStringLiteral("x")},
+        {QStringLiteral("rate"),
+         QStringLiteral("With --replay, send N datagrams per second instead (0: no pauses)."),
+         QStringLiteral("n")},
+        {QStringLiteral("heartbeats"),
+         QStringLiteral("With --replay, send the capture's heartbeats too.")},
     });
     parser.addPositionalArgument(QStringLiteral("items"), QStringLiteral("NAME=VALUE ..."));
-    parser.process(app);
+    if (!parser.parse(QCoreApplication::arguments())) {
+        return fail(2, parser.errorText() + QStringLiteral(" (see --help)"));
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        parser.showHelp(0);
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        parser.showVersion();
+    }
 
     bool ok = false;
     const uint port = parser.value(QStringLiteral("port")).toUInt(&ok);
@@ -72,6 +165,15 @@ int main(int argc, char** argv) {
     const QHostAddress destination(parser.value(QStringLiteral("host")));
     if (destination.isNull()) {
         return fail(2, QStringLiteral("--host needs an IPv4 address"));
+    }
+    if (parser.isSet(QStringLiteral("replay"))) {
+        return replayCapture(parser, destination, quint16(port));
+    }
+    for (const char* replayOnly : {"speed", "rate", "heartbeats"}) {
+        if (parser.isSet(QString::fromLatin1(replayOnly))) {
+            return fail(2, QStringLiteral("--") + QString::fromLatin1(replayOnly) +
+                               QStringLiteral(" goes only with --replay"));
+        }
     }
     double waitSeconds = 0;
     if (parser.isSet(QStringLiteral("wait"))) {
