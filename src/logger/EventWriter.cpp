@@ -49,9 +49,13 @@ EventWriter::Outcome EventWriter::write(const LogEvent& event, bool ownReport) {
     const Status written = m_store.insert(event);
     if (written) {
         ++m_written;
+        m_uncommitted.append(event);
         return Outcome::Written;
     }
     if (written.problem().number == ErrorNumber::DatabaseUnavailable && m_spool) {
+        // What this pass wrote so far goes first: committed now, or spooled ahead of this one.
+        commitPass();
+        (void)m_store.beginBatch();
         const quint64 before = m_spooledTotal;
         spool(event, written.problem());
         return m_spooledTotal > before ? Outcome::Spooled : Outcome::Dropped;
@@ -124,11 +128,23 @@ void EventWriter::reject(const LogEvent& event, const Problem& why, bool ownRepo
 }
 
 void EventWriter::beginPass() {
+    m_uncommitted.clear();
     (void)m_store.beginBatch();
 }
 
+void EventWriter::commitPass() {
+    const Status committed = m_store.endBatch();
+    if (!committed && m_spool) {
+        m_written -= quint64(m_uncommitted.size());
+        for (const LogEvent& e : std::as_const(m_uncommitted)) {
+            spool(e, committed.problem());
+        }
+    }
+    m_uncommitted.clear();
+}
+
 void EventWriter::endPass() {
-    (void)m_store.endBatch();
+    commitPass();
     if (m_spool) {
         if (const Status synced = m_spool->sync(); !synced) {
             reportCause(synced.problem());

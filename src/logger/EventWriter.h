@@ -71,6 +71,8 @@ public:
 
 private:
     void spool(const LogEvent& event, const Problem& cause);
+    // Commits what this pass wrote; when the commit fails, those events go to the spool first.
+    void commitPass();
     void reject(const LogEvent& event, const Problem& why, bool ownReport);
     void drainStep();
     void scheduleRetry();
@@ -81,6 +83,8 @@ private:
     std::function<QDateTime()> m_clock;
     std::unique_ptr<Spool> m_spool;
     std::unique_ptr<RejectedEvents> m_rejected;
+    // Events of this pass the database took but has not committed yet.
+    QList<LogEvent> m_uncommitted;
     QTimer m_retry;
     int m_retryMs = kFirstRetryMs;
     QString m_reportedCause;

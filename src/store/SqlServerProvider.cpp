@@ -4,8 +4,6 @@
 #include <QSqlError>
 #include <QVariant>
 
-#include "support/DateText.h"
-
 namespace {
 
 // SQL Server stores an apostrophe inside a text as a double quote.
@@ -51,13 +49,6 @@ QString SqlServerProvider::odbcText(const ServerSource& source, const QString& c
     }
     out += QStringLiteral("TDS_Version=7.4;ClientCharset=UTF-8;");
     return out;
-}
-
-QString SqlServerProvider::timeText(const QVariant& stored) const {
-    if (stored.typeId() == QMetaType::QDateTime) {
-        return DateText::isoText(stored.toDateTime());
-    }
-    return StoreProvider::timeText(stored);
 }
 
 Problem SqlServerProvider::failure(const QString& text) const {

@@ -31,7 +31,6 @@ public:
                             const QString& driver);
 
 protected:
-    QString timeText(const QVariant& stored) const override;
     Problem failure(const QString& text) const override;
 
 private:

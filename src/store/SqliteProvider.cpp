@@ -195,7 +195,8 @@ Status SqliteProvider::checkSameFile() {
         text += QStringLiteral(". The last ") + QString::number(kept) +
                 QStringLiteral(" rows went to the file that was opened, wherever it is now");
     }
-    return Problem{ErrorNumber::DatabaseUnavailable, text};
+    m_closedBecause = Problem{ErrorNumber::DatabaseUnavailable, text};
+    return *m_closedBecause;
 }
 
 void SqliteProvider::setContended(bool contended) {
@@ -206,6 +207,11 @@ void SqliteProvider::setContended(bool contended) {
 }
 
 Status SqliteProvider::insert(const LogEvent& event) {
+    if (m_handle == nullptr) {
+        return m_closedBecause.value_or(
+            Problem{ErrorNumber::DatabaseUnavailable,
+                    QStringLiteral("Operation is not allowed when the object is closed")});
+    }
     // Asking the file system costs more than the insert itself: once per batch and then every
     // 100 ms is enough, since rows written in between stay in the file that was opened.
     if (!m_batch || m_batchRows == 0 || !m_lastCheck.isValid() ||
@@ -272,8 +278,10 @@ Status SqliteProvider::endBatch() {
     if (!m_batch) {
         return {};
     }
-    if (const Status same = checkSameFile(); !same) {
-        return same;
+    // A file that went away has taken the batch's rows with it, committed: nothing is lost, and
+    // the next write says where they went.
+    if (!checkSameFile()) {
+        return {};
     }
     m_batch = false;
     const Status committed = run("COMMIT");

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <optional>
 
 #include "store/StoreProvider.h"
 
@@ -58,4 +59,6 @@ private:
     unsigned long long m_device = 0;
     unsigned long long m_inode = 0;
     QElapsedTimer m_lastCheck;
+    // Why the connection closed itself, said by the next write.
+    std::optional<Problem> m_closedBecause;
 };

@@ -53,7 +53,8 @@ bool Store::isOpen() const {
 }
 
 Status Store::insert(const LogEvent& event) {
-    if (!isOpen()) {
+    // A provider that closed itself says why.
+    if (!m_provider) {
         return closed();
     }
     return m_provider->insert(event);

@@ -7,6 +7,7 @@
 
 #include "support/DateText.h"
 
+#include "store/PostgresProvider.h"
 #include "store/SqlServerProvider.h"
 #include "store/SqliteProvider.h"
 
@@ -43,6 +44,8 @@ std::unique_ptr<StoreProvider> StoreProvider::forSettings(const DatabaseSettings
     switch (settings.kind) {
         case DatabaseKind::SqlServer:
             return std::make_unique<SqlServerProvider>(settings);
+        case DatabaseKind::PostgreSql:
+            return std::make_unique<PostgresProvider>(settings);
         case DatabaseKind::File:
             break;
     }
@@ -50,6 +53,10 @@ std::unique_ptr<StoreProvider> StoreProvider::forSettings(const DatabaseSettings
 }
 
 QString StoreProvider::timeText(const QVariant& stored) const {
+    // Servers return their date-time columns as such.
+    if (stored.typeId() == QMetaType::QDateTime) {
+        return DateText::isoText(stored.toDateTime());
+    }
     const QString text = stored.toString();
     return DateText::normalize(text).value_or(text);
 }
@@ -64,12 +71,11 @@ Status StoreProvider::queryHistory(const QString& table, const HistoryFilter& fi
                   QStringLiteral(" WHERE");
     QStringList values;
     const std::pair<const char16_t*, const QString*> filters[] = {
-        {u" Source LIKE ? AND", &filter.source},
-        {u" Category LIKE ? AND", &filter.type},
-        {u" Data LIKE ? AND", &filter.data}};
-    for (const auto& [condition, text] : filters) {
+        {u"Source", &filter.source}, {u"Category", &filter.type}, {u"Data", &filter.data}};
+    for (const auto& [column, text] : filters) {
         if (!text->isEmpty()) {
-            sql += QString::fromUtf16(condition);
+            sql += u' ' + QString::fromUtf16(column) + u' ' + likeOperator() +
+                   QStringLiteral(" ? AND");
             values.append(u'%' + *text + u'%');
         }
     }

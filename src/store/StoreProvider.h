@@ -16,7 +16,7 @@
 //
 // The event table has the columns ID (key), SampleDate, Source, Category (the event's type),
 // Data. Each engine keeps its quote rule on the texts: the file database stores a double quote
-// as an apostrophe, SQL Server an apostrophe as a double quote.
+// as an apostrophe, SQL Server an apostrophe as a double quote, PostgreSQL both as they are.
 class StoreProvider {
 public:
     using RowVisitor = std::function<void(const StoredEvent&)>;
@@ -50,6 +50,8 @@ protected:
     Status queryHistory(const QString& table, const HistoryFilter& filter, const RowVisitor& visit);
     // The stored form of a SampleDate value as the driver returns it.
     virtual QString timeText(const QVariant& stored) const;
+    // The operator of the history filters: one that ignores letter case.
+    virtual QString likeOperator() const { return QStringLiteral("LIKE"); }
     // A problem from a driver message (engines whose messages can quote secrets mask them).
     virtual Problem failure(const QString& text) const;
 

@@ -4,9 +4,9 @@
 #include <optional>
 
 // Which database the logger writes to. For the file database `database` is the file's path; for
-// SQL Server it is the catalog on the server that `sqlSource` names ("host,port", optionally
-// followed by "; User ID=name; Password=secret").
-enum class DatabaseKind { File, SqlServer };
+// a database server (SQL Server, PostgreSQL) it is the database on the server that `sqlSource`
+// names ("host,port", optionally followed by "; User ID=name; Password=secret").
+enum class DatabaseKind { File, SqlServer, PostgreSql };
 
 struct DatabaseSettings {
     DatabaseKind kind = DatabaseKind::File;
@@ -49,8 +49,13 @@ struct NetworkSettings {
 namespace SettingRules {
 
 // A name that can stand in a statement as it is: a letter or "_", then letters, digits and "_",
-// at most 128 characters. Table names and SQL Server catalog names must be plain.
+// at most 128 characters. Table names and the database names of servers must be plain.
 bool isPlainName(const QString& name);
+
+// The settings' name of an engine ("file", "sqlserver", "postgresql"), and the engine a name
+// stands for, in any letter case.
+QString engineName(DatabaseKind kind);
+std::optional<DatabaseKind> engineNamed(const QString& name);
 
 // "0" and "False" are false; "True" and any other number true; anything else is no boolean.
 std::optional<bool> readBoolean(const QString& text);

@@ -10,6 +10,7 @@
 namespace {
 
 // The keys of section "Quilljot", as the settings file names them.
+const QString kEngine = QStringLiteral("Engine");
 const QString kUseSql = QStringLiteral("UseSQL");
 const QString kSqlSource = QStringLiteral("SQLSource");
 const QString kDatabase = QStringLiteral("Database");
@@ -41,15 +42,21 @@ Status checkTable(const QString& table) {
 }
 
 Status checkCatalog(const DatabaseSettings& d) {
-    // A catalog name goes into CREATE DATABASE and the connection as it is.
-    if (d.kind == DatabaseKind::SqlServer && !SettingRules::isPlainName(d.database)) {
-        return settingsProblem(QStringLiteral("Database must be a plain SQL Server catalog name "
-                                              "(letters, digits, _), not '") +
+    // A server's database name goes into CREATE DATABASE and the connection as it is.
+    if (d.kind != DatabaseKind::File && !SettingRules::isPlainName(d.database)) {
+        return settingsProblem(QStringLiteral("Database must be a plain database name on the "
+                                              "server (letters, digits, _), not '") +
                                    d.database + u'\'',
                                3);
     }
     return {};
 }
+
+const std::pair<DatabaseKind, const char16_t*> kEngineNames[] = {
+    {DatabaseKind::File, u"file"},
+    {DatabaseKind::SqlServer, u"sqlserver"},
+    {DatabaseKind::PostgreSql, u"postgresql"},
+};
 
 }  // namespace
 
@@ -67,6 +74,24 @@ bool isPlainName(const QString& name) {
     }
     return std::all_of(name.begin(), name.end(),
                        [&](QChar c) { return letter(c) || (c >= u'0' && c <= u'9'); });
+}
+
+QString engineName(DatabaseKind kind) {
+    for (const auto& [k, name] : kEngineNames) {
+        if (k == kind) {
+            return QString::fromUtf16(name);
+        }
+    }
+    return {};
+}
+
+std::optional<DatabaseKind> engineNamed(const QString& name) {
+    for (const auto& [kind, n] : kEngineNames) {
+        if (name.trimmed().compare(QStringView(n), Qt::CaseInsensitive) == 0) {
+            return kind;
+        }
+    }
+    return std::nullopt;
 }
 
 std::optional<bool> readBoolean(const QString& text) {
@@ -119,8 +144,17 @@ SettingsStore::Loaded SettingsStore::load(const LoggerSettings& previous) const 
     const QString& section = ProgramNames::kLoggerSection;
     DatabaseSettings& d = out.settings.database;
 
+    // Engine names the engine; without it UseSQL chooses between the file and SQL Server.
+    const QString engine = ini.read(section, kEngine, QString());
     const QString useSql = ini.read(section, kUseSql, QStringLiteral("0"));
-    if (const auto b = SettingRules::readBoolean(useSql)) {
+    if (const auto kind = SettingRules::engineNamed(engine)) {
+        d.kind = *kind;
+    } else if (!engine.trimmed().isEmpty()) {
+        out.problems.append(settingsProblem(QStringLiteral("Engine must be file, sqlserver or "
+                                                           "postgresql, not '") +
+                                                engine + u'\'',
+                                            1));
+    } else if (const auto b = SettingRules::readBoolean(useSql)) {
         d.kind = *b ? DatabaseKind::SqlServer : DatabaseKind::File;
     } else {
         out.problems.append(settingsProblem(QStringLiteral("Type mismatch: '") + useSql +
@@ -182,9 +216,10 @@ Status SettingsStore::save(const QList<std::pair<QString, QString>>& values) con
 }
 
 Status SettingsStore::saveDatabase(const DatabaseSettings& d) const {
+    // UseSQL says "a database server" to programs that know no Engine.
     return save({
-        {kUseSql,
-         d.kind == DatabaseKind::SqlServer ? QStringLiteral("True") : QStringLiteral("False")},
+        {kEngine, SettingRules::engineName(d.kind)},
+        {kUseSql, d.kind == DatabaseKind::File ? QStringLiteral("False") : QStringLiteral("True")},
         {kSqlSource, d.sqlSource},
         {kDatabase, d.database},
         {kTable, d.table},

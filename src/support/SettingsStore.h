@@ -18,7 +18,7 @@ public:
 
     struct Loaded {
         LoggerSettings settings;
-        // Steps: 1 the file itself or UseSQL, 2 SQLSource, 3 Database, 4 DatabaseTable,
+        // Steps: 1 the file itself, Engine or UseSQL, 2 SQLSource, 3 Database, 4 DatabaseTable,
         // 5 SpoolLimit.
         QList<Problem> problems;
     };

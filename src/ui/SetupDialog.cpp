@@ -22,9 +22,12 @@ SetupDialog::SetupDialog(Logger& logger, QWidget* parent) : QDialog(parent), m_l
     m_fileDatabase->setObjectName(QStringLiteral("fileDatabaseOption"));
     m_sqlServer = new QRadioButton(QStringLiteral("SQL"), frame);
     m_sqlServer->setObjectName(QStringLiteral("sqlServerOption"));
+    m_postgreSql = new QRadioButton(QStringLiteral("PostgreSQL"), frame);
+    m_postgreSql->setObjectName(QStringLiteral("postgresqlOption"));
     auto* options = new QHBoxLayout(frame);
     options->addWidget(m_fileDatabase);
     options->addWidget(m_sqlServer);
+    options->addWidget(m_postgreSql);
     options->addStretch();
 
     m_sqlSource = new QLineEdit(this);
@@ -52,6 +55,7 @@ void SetupDialog::showSettingsInEffect() {
     const DatabaseSettings& d = m_logger.settings().database;
     m_sqlServer->setChecked(d.kind == DatabaseKind::SqlServer);
     m_fileDatabase->setChecked(d.kind == DatabaseKind::File);
+    m_postgreSql->setChecked(d.kind == DatabaseKind::PostgreSql);
     m_sqlSource->setText(d.sqlSource);
     m_database->setText(d.database);
     m_table->setText(d.table);
@@ -59,9 +63,11 @@ void SetupDialog::showSettingsInEffect() {
 
 void SetupDialog::done(int result) {
     if (isVisible()) {
-        (void)m_logger.applyDatabaseSettings(DatabaseSettings{
-            m_sqlServer->isChecked() ? DatabaseKind::SqlServer : DatabaseKind::File,
-            m_sqlSource->text(), m_database->text(), m_table->text()});
+        const DatabaseKind kind = m_sqlServer->isChecked()    ? DatabaseKind::SqlServer
+                                  : m_postgreSql->isChecked() ? DatabaseKind::PostgreSql
+                                                              : DatabaseKind::File;
+        (void)m_logger.applyDatabaseSettings(
+            DatabaseSettings{kind, m_sqlSource->text(), m_database->text(), m_table->text()});
     }
     QDialog::done(result);
 }

@@ -22,6 +22,7 @@ private:
     Logger& m_logger;
     QRadioButton* m_fileDatabase;
     QRadioButton* m_sqlServer;
+    QRadioButton* m_postgreSql;
     QLineEdit* m_sqlSource;
     QLineEdit* m_database;
     QLineEdit* m_table;

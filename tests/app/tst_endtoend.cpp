@@ -5,6 +5,7 @@
 #include <QtTest>
 
 #include <list>
+#include "PostgresServer.h"
 #include "TestProcesses.h"
 
 // The real programs as processes: a hub on a free loopback port, the logger headless in a fresh
@@ -127,6 +128,54 @@ private slots:
         QCOMPARE(replay.exitCode(), 0);
         QTRY_COMPARE_WITH_TIMEOUT(replayed(rowsOf(app)).size(), 3, 10000);
         QCOMPARE(replayed(rowsOf(app)), replayed(rows()));
+    }
+
+    // A second logger on the same network writes to a private PostgreSQL server, which makes
+    // the database and the table; texts are stored as they came.
+    void logsIntoPostgreSql() {
+        PostgresServer pg;
+        if (!pg.start()) {
+            if (PostgresServer::required()) {
+                QFAIL(qPrintable(pg.missing));
+            }
+            QSKIP(qPrintable(pg.missing));
+        }
+        AppFolder app;
+        const DatabaseSettings d = pg.settings(u"HomeLog"_qs, u"tblQuilljot"_qs);
+        QFile ini(app.path(u"Config/zelXapQuilljot.ini"_qs));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[QUILLJOT]\r\nENGINE=postgresql\r\nSQLSOURCE=" + d.sqlSource.toUtf8() +
+                  "\r\nDATABASE=HomeLog\r\nDATABASETABLE=tblQuilljot\r\n");
+        ini.close();
+        LoggerProcess logger;
+        QVERIFY(logger.start(app, m_hub.port));
+        send({u"--class"_qs, u"Homeseer.Event"_qs, u"--section"_qs, u"Event.Log"_qs,
+              u"Time=2026-12-04 23:13:09"_qs, u"Type=O'Neil"_qs, u"Data=say \"hi\""_qs});
+        auto db = QSqlDatabase::addDatabase(u"QPSQL"_qs, u"pgpeek"_qs);
+        db.setHostName(pg.socketFolder);
+        db.setPort(pg.port.toInt());
+        db.setDatabaseName(u"HomeLog"_qs);
+        auto rows = [&] {
+            QStringList out;
+            if (db.open()) {
+                QSqlQuery q(
+                    u"SELECT SampleDate, Category, Data FROM tblQuilljot "
+                    "WHERE Category = 'O''Neil'"_qs,
+                    db);
+                while (q.next()) {
+                    out << q.value(0).toDateTime().toString(u"yyyy-MM-dd HH:mm:ss"_qs)
+                        << q.value(1).toString() << q.value(2).toString();
+                }
+            }
+            return out;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(!rows().isEmpty(), 10000);
+        QCOMPARE(rows(), QStringList({u"2026-12-04 23:13:09"_qs, u"O'Neil"_qs, u"say \"hi\""_qs}));
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(u"pgpeek"_qs);
+        logger.signal(SIGTERM);
+        QVERIFY(logger.process.waitForFinished(10000));
     }
 
     void refusesBadArgumentsAndAnUnstartableNode() {

@@ -285,20 +285,29 @@ private slots:
         QVERIFY2(said.value(0).startsWith(u"InitXap  Line 4 DatabaseTable must be a plain name"_qs),
                  qPrintable(said.join(u'|')));
 
-        setting(u"UseSQL"_qs, u"True"_qs);
-        setting(u"Database"_qs, u"Home; DROP DATABASE master"_qs);
+        // Engine chooses over UseSQL.
+        setting(u"UseSQL"_qs, u"False"_qs);
+        setting(u"Engine"_qs, u"PostgreSQL"_qs);
+        setting(u"Database"_qs, u"Home; DROP DATABASE postgres"_qs);
         m_logger->reloadSettings();
+        QCOMPARE(m_logger->settings().database.kind, DatabaseKind::PostgreSql);
         QTRY_VERIFY(m_network->hasPendingDatagrams());
-        QVERIFY(
-            reports().value(0).contains(u"Database must be a plain SQL Server catalog name"_qs));
+        QVERIFY(reports().value(0).contains(u"Database must be a plain database name"_qs));
     }
 
-    void badUseSqlKeepsThePreviousValueAndReloadSwitchesDatabases() {
+    void badUseSqlOrEngineKeepsThePreviousValueAndReloadSwitchesDatabases() {
         setting(u"UseSQL"_qs, u"maybe"_qs);
         startLogger();
         QVERIFY(m_logger->databaseOpen());
         QCOMPARE(m_logger->settings().database.kind, DatabaseKind::File);
         QVERIFY(reportsAfterStart().value(0).startsWith(u"InitXap  Line 1 Type mismatch"_qs));
+
+        setting(u"Engine"_qs, u"oracle"_qs);
+        m_logger->reloadSettings();
+        QCOMPARE(m_logger->settings().database.kind, DatabaseKind::File);
+        QTRY_VERIFY(m_network->hasPendingDatagrams());
+        QVERIFY(reports().value(0).contains(u"Line 1 Engine must be file, sqlserver or"_qs));
+        setting(u"Engine"_qs, QString());
 
         QSignalSpy reloaded(m_logger.get(), &Logger::settingsReloaded);
         setting(u"UseSQL"_qs, u"0"_qs);

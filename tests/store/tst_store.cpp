@@ -2,13 +2,15 @@
 #include <QSqlQuery>
 #include <QtTest>
 
+#include "PostgresServer.h"
 #include "store/ServerSource.h"
 #include "store/Spool.h"
 #include "store/SqlServerProvider.h"
 #include "store/Store.h"
 
-// One table of cases for every engine that can run here: the file database always, SQL Server
-// when QUILLJOT_TEST_MSSQL holds a connection string such as
+// One table of cases for every engine that can run here: the file database always, PostgreSQL
+// on a private server when its programs are installed, SQL Server when QUILLJOT_TEST_MSSQL holds
+// a connection string such as
 //   Provider = sqloledb; Data Source =localhost,1433; User ID=sa; Password=...; Initial
 //   Catalog=QuilljotTest
 namespace {
@@ -19,12 +21,16 @@ struct Engine {
     QChar storedQuote[2];  // a quote of the texts and what the engine stores for it
 };
 
-QList<Engine> engines(const QString& folder, const QString& table) {
+QList<Engine> engines(const QString& folder, const QString& table, const PostgresServer& pg) {
     QList<Engine> out;
     out.append(Engine{
         u"file"_qs,
         DatabaseSettings{DatabaseKind::File, QString(), folder + u"/Data/events.mdb"_qs, table},
         {u'"', u'\''}});
+    if (pg.running()) {
+        out.append(
+            Engine{u"postgresql"_qs, pg.settings(u"quilljot_store"_qs, table), {u'"', u'"'}});
+    }
     const QString ado = qEnvironmentVariable("QUILLJOT_TEST_MSSQL");
     if (!ado.isEmpty()) {
         QString catalog;
@@ -70,20 +76,42 @@ class StoreTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_dir;
+    PostgresServer m_pg;
 
     void addEngineColumn() {
         QTest::addColumn<int>("engine");
-        const auto list = engines(m_dir.path(), QString());
+        const auto list = engines(m_dir.path(), QString(), m_pg);
         for (int i = 0; i < list.size(); ++i) {
             QTest::newRow(qPrintable(list[i].name)) << i;
         }
     }
     Engine engine(int i, const QString& table) {
         QDir().mkpath(m_dir.path() + u"/Data"_qs);  // the logger makes the folder, not the store
-        return engines(m_dir.path(), table)[i];
+        return engines(m_dir.path(), table, m_pg)[i];
+    }
+
+    // A superuser's connection to the store's PostgreSQL database, on the socket.
+    QSqlDatabase pgAdmin() {
+        auto db = QSqlDatabase::database(u"pgadmin"_qs, false);
+        if (!db.isValid()) {
+            db = QSqlDatabase::addDatabase(u"QPSQL"_qs, u"pgadmin"_qs);
+            db.setHostName(m_pg.socketFolder);
+            db.setPort(m_pg.port.toInt());
+            db.setDatabaseName(u"quilljot_store"_qs);
+        }
+        db.open();
+        return db;
     }
 
 private slots:
+    void initTestCase() {
+        if (!m_pg.start()) {
+            if (PostgresServer::required()) {
+                QFAIL(qPrintable(m_pg.missing));
+            }
+            qInfo("PostgreSQL cases skipped, %s", qPrintable(m_pg.missing));
+        }
+    }
     void createsDatabaseAndTableAndKeepsRowsAcrossOpens_data() { addEngineColumn(); }
     void createsDatabaseAndTableAndKeepsRowsAcrossOpens() {
         QFETCH(int, engine);
@@ -92,7 +120,7 @@ private slots:
             Store store;
             const Store::OpenProblems p = store.open(e.settings);
             QVERIFY2(!p.create && !p.open,
-                     qPrintable(p.open ? p.open->description : p.create->description));
+                     qPrintable(p.create ? p.create->description : p.open->description));
             QVERIFY(store.isOpen());
             QVERIFY(store.insert(logEvent("2026-12-04 23:13:09", u"a.b.c"_qs, u"t"_qs, u"d"_qs)));
         }
@@ -129,7 +157,7 @@ private slots:
             QCOMPARE(rows[i].event.type, stored.left(200));
             // A server reads a text this long back through FreeTDS only in part, if at all (the
             // test server returns it empty); what it stores is whole.
-            if (stored.size() < 60000 || e.settings.kind == DatabaseKind::File) {
+            if (stored.size() < 60000 || e.settings.kind != DatabaseKind::SqlServer) {
                 QCOMPARE(rows[i].event.data, stored);
             }
         }
@@ -239,17 +267,81 @@ private slots:
         QVERIFY(QFile::rename(path, moved));
         QVERIFY(QDir().mkdir(path));  // a folder where the file was
         QVERIFY(store.insert(logEvent("2026-12-04 10:00:02", {}, {}, u"3"_qs)));
-        const Status s = store.endBatch();
+        QVERIFY(store.endBatch());  // committed, into the file that moved
+        QVERIFY(!store.isOpen());
+        const Status s = store.insert(logEvent("2026-12-04 10:00:03", {}, {}, u"4"_qs));
         QVERIFY(!s);
+        QCOMPARE(s.problem().number, ErrorNumber::DatabaseUnavailable);
         QVERIFY2(s.problem().description.contains(u"was removed or replaced while open"_qs) &&
                      s.problem().description.contains(u"The last 3 rows went to the file"_qs),
                  qPrintable(s.problem().description));
-        QVERIFY(!store.isOpen());
-        QVERIFY(!store.insert(logEvent("2026-12-04 10:00:03", {}, {}, u"4"_qs)));
         QCOMPARE(QFileInfo(path + u"-wal"_qs).size(), 0);  // nothing left to replay
         Store reopened;
         reopened.open(DatabaseSettings{DatabaseKind::File, {}, moved, u"t"_qs});
         QCOMPARE(history(reopened).size(), 3);
+    }
+
+    // A refused row and a connection the server ends, both in the middle of a batch: the other
+    // rows of the batch are kept. An existing table in another letter case is used as it is, and
+    // gets the time index.
+    void postgresBatchSurvivesARefusedRowAndALostConnection() {
+        if (!m_pg.running()) {
+            QSKIP("no PostgreSQL server");
+        }
+        Store store;
+        QVERIFY(!store.open(m_pg.settings(u"quilljot_store"_qs, u"tblFirst"_qs)).open);
+        QSqlQuery admin(pgAdmin());
+        QVERIFY(
+            admin.exec(u"CREATE TABLE \"TBLCHECK\" (ID serial PRIMARY KEY, SampleDate timestamp, "
+                       "Source text, Category text, Data text CHECK (Data <> 'bad'));"
+                       "ALTER TABLE \"TBLCHECK\" OWNER TO quilljot"_qs));
+        QVERIFY(!store.open(m_pg.settings(u"quilljot_store"_qs, u"tblCheck"_qs)).open);
+        QVERIFY(store.beginBatch());
+        QVERIFY(store.insert(logEvent("2026-12-04 10:00:00", {}, {}, u"x"_qs)));
+        QVERIFY(!store.insert(logEvent("2026-12-04 10:00:01", {}, {}, u"bad"_qs)));
+        QVERIFY(store.insert(logEvent("2026-12-04 10:00:02", {}, {}, u"y"_qs)));
+        QVERIFY(
+            admin.exec(u"SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                       "WHERE application_name = 'quilljot'"_qs));
+        QVERIFY(store.insert(logEvent("2026-12-04 10:00:03", {}, {}, u"z"_qs)));
+        QVERIFY(store.endBatch());
+        QStringList data;
+        for (const StoredEvent& r : history(store)) {
+            data.append(r.event.data);
+        }
+        QCOMPARE(data, QStringList({u"x"_qs, u"y"_qs, u"z"_qs}));
+        QVERIFY(
+            admin.exec(u"SELECT count(*) FROM pg_indexes WHERE indexdef ILIKE "
+                       "'%(sampledate)' AND tablename IN ('TBLCHECK', 'tblfirst')"_qs));
+        QVERIFY(admin.next());
+        QCOMPARE(admin.value(0).toInt(), 2);
+    }
+
+    // The socket folder as host and this system user's own sign-in; a database named in mixed
+    // case is made as named. A refused password is never shown.
+    void postgresPeerSignInOnTheSocketAndMaskedRefusal() {
+        if (!m_pg.running()) {
+            QSKIP("no PostgreSQL server");
+        }
+        {
+            Store store;
+            const auto p = store.open(m_pg.settings(u"PeerLog"_qs, u"t"_qs, true));
+            QVERIFY2(!p.create && !p.open,
+                     qPrintable(p.create ? p.create->description : p.open->description));
+            QVERIFY(store.insert(logEvent("2026-12-04 10:00:00", {}, {}, u"peer"_qs)));
+            QCOMPARE(history(store).size(), 1);
+        }
+        DatabaseSettings wrong = m_pg.settings(u"PeerLog"_qs, u"t"_qs);
+        wrong.sqlSource.replace(m_pg.password, u"Wr0ng-S3cret"_qs);
+        Store store;
+        const auto p = store.open(wrong);
+        QVERIFY(p.create && p.open);
+        QCOMPARE(p.create->step, 3);
+        for (const Problem& problem : {*p.create, *p.open}) {
+            QVERIFY2(problem.description.startsWith(u"Cannot connect to PostgreSQL 127.0.0.1,"_qs),
+                     qPrintable(problem.description));
+            QVERIFY(!problem.description.contains(u"Wr0ng-S3cret"_qs));
+        }
     }
 
     void serverSourcesAndMaskedPasswords_data() {

@@ -49,9 +49,9 @@ private slots:
         const DatabaseSettings db{DatabaseKind::SqlServer, u"db.local,1433"_qs, u"Events"_qs,
                                   u"tblX"_qs};
         QVERIFY(s.saveDatabase(db));
-        QCOMPARE(readFile(loggerFile()), QByteArray("[QUILLJOT]\r\nDATABASE=Events\r\n"
-                                                    "DATABASETABLE=tblX\r\n"
-                                                    "SQLSOURCE=db.local,1433\r\nUSESQL=True\r\n"));
+        QCOMPARE(readFile(loggerFile()),
+                 QByteArray("[QUILLJOT]\r\nDATABASE=Events\r\nDATABASETABLE=tblX\r\n"
+                            "ENGINE=sqlserver\r\nSQLSOURCE=db.local,1433\r\nUSESQL=True\r\n"));
         QVERIFY(!QFileInfo::exists(loggerFile() + u"_bck"_qs));
 
         const EchoWindowSettings window{7200, 14400, u"zel.*"_qs, u"Log"_qs, u"a=b"_qs};

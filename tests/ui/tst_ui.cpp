@@ -229,6 +229,7 @@ private slots:
         QCOMPARE(setup->windowTitle(), u"Quilljot Setup"_qs);
         QVERIFY(child<QRadioButton>(setup, "fileDatabaseOption")->isChecked());
         QVERIFY(!child<QRadioButton>(setup, "sqlServerOption")->isChecked());
+        QVERIFY(!child<QRadioButton>(setup, "postgresqlOption")->isChecked());
         QCOMPARE(child<QLineEdit>(setup, "sqlSourceField")->text(), QString());
         QCOMPARE(child<QLineEdit>(setup, "databaseField")->text(), defaultDatabase());
         QCOMPARE(child<QLineEdit>(setup, "tableField")->text(), u"tblQuilljot"_qs);
@@ -238,6 +239,7 @@ private slots:
         setup->close();
         QVERIFY(!setup->isVisible());
         QCOMPARE(setting(u"UseSQL"_qs), u"False"_qs);
+        QCOMPARE(setting(u"Engine"_qs), u"file"_qs);
         QCOMPARE(setting(u"SQLSource"_qs), u"-"_qs);  // stored empty: reads as the default
         QCOMPARE(setting(u"Database"_qs), chosen);
         QCOMPARE(setting(u"DatabaseTable"_qs), u"tblQuilljot"_qs);

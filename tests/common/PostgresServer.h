@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QString>
+
+#include "support/LoggerSettings.h"
+
+// A private PostgreSQL server for one test program (scripts/pg-test-server): started on demand,
+// stopped when this object goes, and by the script's watchdog should the test program die first.
+// When the server's programs are missing, `missing` says why and the caller skips its cases; with
+// QUILLJOT_REQUIRE_POSTGRES set (CI) a missing server is a failure instead.
+struct PostgresServer {
+    QString socketFolder;
+    QString port;
+    QString user;
+    QString password;
+    QString missing;
+
+    bool start() {
+        QProcess p;
+        p.start(qEnvironmentVariable("QUILLJOT_SCRIPTS") + u"/pg-test-server"_qs,
+                {u"start"_qs, QString::number(QCoreApplication::applicationPid()), u"-c"_qs,
+                 u"fsync=off"_qs});
+        p.waitForFinished(120000);
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        for (const QString& line : out.split(u'\n')) {
+            const QString value = line.section(u'=', 1);
+            if (line.startsWith(u"socket="_qs)) {
+                socketFolder = value;
+            } else if (line.startsWith(u"port="_qs)) {
+                port = value;
+            } else if (line.startsWith(u"user="_qs)) {
+                user = value;
+            } else if (line.startsWith(u"password="_qs)) {
+                password = value;
+            }
+        }
+        if (p.exitCode() != 0 || socketFolder.isEmpty()) {
+            missing = u"no private PostgreSQL server: "_qs +
+                      QString::fromUtf8(p.readAllStandardError()).trimmed();
+            socketFolder.clear();
+            return false;
+        }
+        return true;
+    }
+    bool running() const { return !socketFolder.isEmpty(); }
+    static bool required() { return qEnvironmentVariableIsSet("QUILLJOT_REQUIRE_POSTGRES"); }
+
+    // The logger's settings for a database on this server: over TCP with the password, or on
+    // the socket with this system user's peer sign-in.
+    DatabaseSettings settings(const QString& database, const QString& table,
+                              bool overSocket = false) const {
+        const QString source = overSocket ? QString(socketFolder + u',' + port)
+                                          : QString(u"127.0.0.1,"_qs + port + u"; User ID="_qs +
+                                                    user + u"; Password="_qs + password);
+        return DatabaseSettings{DatabaseKind::PostgreSql, source, database, table};
+    }
+
+    ~PostgresServer() {
+        if (running()) {
+            QProcess::execute(qEnvironmentVariable("QUILLJOT_SCRIPTS") + u"/pg-test-server"_qs,
+                              {u"stop"_qs, socketFolder});
+        }
+    }
+};
