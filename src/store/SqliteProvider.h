@@ -14,8 +14,9 @@ struct sqlite3_stmt;
 //
 // Two faults are met without stalling or writing into the void: a database file that is removed
 // or replaced while open (the connection would go on writing to the unlinked file) ends the
-// connection with a failure at the first write of a batch, or within 100 ms, or at its end, and a database locked by another process fails each write at once
-// after the first one waited its busy timeout in vain, until a write gets through again.
+// connection with a failure at the first write of a batch, or within 100 ms, or at its end, and a
+// database locked by another process fails each write at once after the first one waited its busy
+// timeout in vain, until a write gets through again.
 class SqliteProvider : public StoreProvider {
 public:
     explicit SqliteProvider(DatabaseSettings settings) : StoreProvider(std::move(settings)) {}
@@ -24,7 +25,7 @@ public:
     Status createDatabaseIfMissing() override;
     Status open() override;
     bool isOpen() const override { return m_handle != nullptr; }
-    void ensureTable() override;
+    Status ensureTable() override;
     Status insert(const LogEvent& event) override;
     Status beginBatch() override;
     Status endBatch() override;
