@@ -7,6 +7,8 @@
 #include "support/OutgoingQueue.h"
 #include "support/ProgramNames.h"
 
+#include <utility>
+
 namespace {
 constexpr QStringView kUnknown = u"Unknown";
 }
@@ -58,6 +60,11 @@ void MessageHandler::logEvent(const XapMessage& m) {
                    m.item(ProgramNames::kEventBlock, u"Data").toString()};
     if (const Status written = m_store.insert(event); !written) {
         ++m_tally.rowsRefused;
+        // A database that is unavailable is said once, not once per event, until it is back.
+        const bool unavailable = written.problem().number == ErrorNumber::DatabaseUnavailable;
+        if (unavailable && std::exchange(m_unavailableReported, true)) {
+            return;
+        }
         // Our own reports come back through the hub; reporting their failed write again would
         // feed the failure to itself for as long as the database stays unreachable.
         if (m_ownSource.isEmpty() || event.source.compare(m_ownSource, Qt::CaseInsensitive) != 0) {
@@ -67,6 +74,7 @@ void MessageHandler::logEvent(const XapMessage& m) {
         return;
     }
     ++m_tally.rowsWritten;
+    m_unavailableReported = false;
     emit eventLogged(event);
 }
 

@@ -60,4 +60,5 @@ private:
     QString m_ownSource;
     QString m_programFile;
     Tally m_tally;
+    bool m_unavailableReported = false;
 };
