@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "logger/Logger.h"
+#include "store/ServerSource.h"
 
 SetupDialog::SetupDialog(Logger& logger, QWidget* parent) : QDialog(parent), m_logger(logger) {
     setObjectName(QStringLiteral("setupDialog"));
@@ -52,7 +53,8 @@ void SetupDialog::showSettingsInEffect() {
     const DatabaseSettings& d = m_logger.settings().database;
     m_sqlServer->setChecked(d.kind == DatabaseKind::SqlServer);
     m_fileDatabase->setChecked(d.kind == DatabaseKind::File);
-    m_sqlSource->setText(d.sqlSource);
+    m_clearSource = d.sqlSource;
+    m_sqlSource->setText(ServerSource::redactedSource(d.sqlSource));
     m_database->setText(d.database);
     m_table->setText(d.table);
 }
@@ -61,7 +63,10 @@ void SetupDialog::done(int result) {
     if (isVisible()) {
         (void)m_logger.applyDatabaseSettings(DatabaseSettings{
             m_sqlServer->isChecked() ? DatabaseKind::SqlServer : DatabaseKind::File,
-            m_sqlSource->text(), m_database->text(), m_table->text()});
+            m_sqlSource->text() == ServerSource::redactedSource(m_clearSource)
+                ? m_clearSource
+                : m_sqlSource->text(),
+            m_database->text(), m_table->text()});
     }
     QDialog::done(result);
 }
