@@ -7,6 +7,8 @@
 #include "support/OutgoingQueue.h"
 #include "support/ProgramNames.h"
 
+#include <utility>
+
 namespace {
 constexpr QStringView kUnknown = u"Unknown";
 }

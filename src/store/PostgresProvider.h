@@ -29,7 +29,7 @@ public:
     Status createDatabaseIfMissing() override;
     Status open() override;
     bool isOpen() const override { return m_opened; }
-    void ensureTable() override;
+    Status ensureTable() override;
     Status insert(const LogEvent& event) override;
     Status beginBatch() override;
     Status endBatch() override;

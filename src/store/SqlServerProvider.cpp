@@ -3,6 +3,8 @@
 #include <QFileInfo>
 #include <QSqlError>
 #include <QVariant>
+#include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -47,12 +49,100 @@ QString SqlServerProvider::odbcText(const ServerSource& source, const QString& c
     } else {
         out += QStringLiteral("Trusted_Connection=Yes;");
     }
-    out += QStringLiteral("TDS_Version=7.4;ClientCharset=UTF-8;");
+    // Timeout is FreeTDS's query timeout, in seconds.
+    out += QStringLiteral("TDS_Version=7.4;ClientCharset=UTF-8;Timeout=") +
+           QString::number(kQueryTimeoutSeconds) + u';';
     return out;
 }
 
 Problem SqlServerProvider::failure(const QString& text) const {
-    return Problem{ErrorNumber::Database, m_source.redact(text)};
+    return Problem{isUnavailable(text) ? ErrorNumber::DatabaseUnavailable : ErrorNumber::Database,
+                   m_source.redact(text)};
+}
+
+bool SqlServerProvider::isUnavailable(const QString& message) {
+    // What FreeTDS says when the server is down, unreachable, restarted under the connection, or
+    // silent past a timeout; the rest is the server refusing a statement or a value.
+    static const char16_t* const fragments[] = {
+        u"communication link failure",
+        u"timeout expired",
+        u"login timeout",
+        u"unable to connect",
+        u"is unavailable",
+        u"connection refused",
+        u"read from the server failed",
+        u"write to the server failed",
+        u"server closed the connection",
+        u"connection is dead",
+    };
+    for (const char16_t* fragment : fragments) {
+        if (message.contains(QStringView(fragment), Qt::CaseInsensitive)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+QString SqlServerProvider::fitted(const QString& text) {
+    if (text.size() <= kNameColumnSize) {
+        return text;
+    }
+    qsizetype keep = kNameColumnSize - 1;
+    if (text.at(keep - 1).isHighSurrogate()) {
+        --keep;  // never half a character
+    }
+    return text.left(keep) + kCutMark;
+}
+
+Problem SqlServerProvider::failed(const QSqlError& error) {
+    return failed(failure(error.text()));
+}
+
+Problem SqlServerProvider::failed(const OdbcStatement& statement) {
+    Problem p = failure(statement.message());
+    // Connection failures (08...) and timeouts (HYT00, HYT01).
+    if (statement.state().startsWith(u"08") || statement.state().startsWith(u"HYT")) {
+        p.number = ErrorNumber::DatabaseUnavailable;
+    }
+    return failed(p);
+}
+
+Problem SqlServerProvider::failed(const Problem& p) {
+    if (p.number == ErrorNumber::DatabaseUnavailable) {
+        // The connection is of no more use: FreeTDS keeps failing on it after the server is back.
+        m_insert.reset();
+        removeConnection();
+        m_unavailable = p;
+        m_sinceFailure.start();
+    }
+    return p;
+}
+
+Status SqlServerProvider::ready() {
+    if (!m_unavailable) {
+        return m_db.isOpen() ? Status() : Status(failure(QStringLiteral("Not connected")));
+    }
+    if (m_sinceFailure.elapsed() < m_retryMs) {
+        return *m_unavailable;
+    }
+    Status connected = connect(m_settings.database);
+    if (connected) {
+        connected = ensureTable();
+    }
+    if (!connected) {
+        removeConnection();
+        if (connected.problem().number != ErrorNumber::DatabaseUnavailable) {
+            // Reachable, but refusing: tried again after the longest delay only.
+            m_retryMs = kLastRetryMs;
+        } else {
+            m_retryMs = std::min(m_retryMs * 2, kLastRetryMs);
+        }
+        m_unavailable = Problem{ErrorNumber::DatabaseUnavailable, connected.problem().description};
+        m_sinceFailure.start();
+        return *m_unavailable;
+    }
+    m_unavailable.reset();
+    return {};
 }
 
 Status SqlServerProvider::connect(const QString& catalog) {
@@ -61,6 +151,9 @@ Status SqlServerProvider::connect(const QString& catalog) {
         return added;
     }
     m_db.setDatabaseName(odbcText(m_source, catalog, driverName()));
+    m_db.setConnectOptions(
+        QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1;SQL_ATTR_CONNECTION_TIMEOUT=%1")
+            .arg(kLoginTimeoutSeconds));
     if (!m_db.open()) {
         // The message names the server, never the password.
         return failure(QStringLiteral("Cannot connect to SQL Server ") + m_source.host +
@@ -70,20 +163,22 @@ Status SqlServerProvider::connect(const QString& catalog) {
     QSqlQuery q(m_db);
     q.setForwardOnly(true);
     // Times are written as "yyyy-mm-dd hh:mm:ss"; this keeps that meaning under every login
-    // language. Text values above about 64 KB read back empty through this driver stack; the
-    // server cuts what it returns of a text column at this size instead.
-    for (const QString& setting :
-         {QStringLiteral("SET DATEFORMAT ymd"), QStringLiteral("SET TEXTSIZE 60000")}) {
-        if (!q.exec(setting)) {
-            return failure(q.lastError().text());
-        }
+    // language.
+    if (!q.exec(QStringLiteral("SET DATEFORMAT ymd"))) {
+        return failure(q.lastError().text());
     }
     return {};
 }
 
 Status SqlServerProvider::createDatabaseIfMissing() {
-    if (connect(m_settings.database)) {
-        removeConnection();
+    const Status direct = connect(m_settings.database);
+    if (direct || direct.problem().number == ErrorNumber::DatabaseUnavailable) {
+        // Open already, or a server that does not answer: open() hands back the same failure
+        // rather than waiting for the server a second and third time and reporting it twice.
+        if (!direct) {
+            m_openFailure = direct.problem();
+            removeConnection();
+        }
         return {};
     }
     // A connection to the instance that does not name the missing catalog.
@@ -100,52 +195,115 @@ Status SqlServerProvider::createDatabaseIfMissing() {
 }
 
 Status SqlServerProvider::open() {
-    return connect(m_settings.database);
+    if (m_db.isOpen()) {
+        return {};
+    }
+    Status opened = m_openFailure ? Status(*std::exchange(m_openFailure, std::nullopt))
+                                  : connect(m_settings.database);
+    if (!opened && opened.problem().number == ErrorNumber::DatabaseUnavailable) {
+        // Writes connect again by themselves once the server answers.
+        m_unavailable = opened.problem();
+        m_sinceFailure.start();
+    }
+    return opened;
 }
 
-void SqlServerProvider::ensureTable() {
+Status SqlServerProvider::ensureTable() {
     QSqlQuery q(m_db);
     q.setForwardOnly(true);
-    if (q.exec(QStringLiteral("SELECT TABLE_NAME FROM INFORMATION_SCHEMA.TABLES "
-                              "WHERE TABLE_TYPE = 'BASE TABLE'"))) {
-        while (q.next()) {
-            if (q.value(0).toString().compare(m_settings.table, Qt::CaseInsensitive) == 0) {
-                return;
-            }
-        }
+    q.prepare(
+        QStringLiteral("SELECT COUNT(*) FROM INFORMATION_SCHEMA.TABLES "
+                       "WHERE TABLE_TYPE = 'BASE TABLE' AND TABLE_NAME = ?"));
+    q.bindValue(0, m_settings.table);
+    if (!q.exec() || !q.next()) {
+        return failed(q.lastError()).atStep(4);
     }
+    if (q.value(0).toInt() > 0) {
+        return {};  // as it is, whatever its column types: old tables keep working
+    }
+    q.finish();
     const QString& t = m_settings.table;
-    q.exec(QStringLiteral("CREATE TABLE ") + t +
-           QStringLiteral(" (ID int IDENTITY(1,1), SampleDate[datetime] NOT NULL, "
-                          "Source varchar(255)  NULL, Category varchar(255) NULL, "
-                          "Data text NULL) "));
-    q.exec(QStringLiteral("ALTER TABLE ") + t +
-           QStringLiteral(" WITH NOCHECK ADD CONSTRAINT [PK_") + t +
-           QStringLiteral("] PRIMARY KEY NONCLUSTERED (ID)"));
-}
-
-Status SqlServerProvider::insert(const LogEvent& event) {
-    if (!m_insert) {
-        m_insert.emplace(m_db);
-        m_insert->setForwardOnly(true);
-        if (!m_insert->prepare(QStringLiteral("INSERT INTO ") + m_settings.table +
-                               QStringLiteral(" (SampleDate,Source,Category,Data) "
-                                              "VALUES (?,?,?,?)"))) {
-            const Problem p = failure(m_insert->lastError().text());
-            m_insert.reset();
-            return p;
-        }
+    // nvarchar keeps every character; datetime2 every date from year 1. The key is part of the
+    // table's definition, so that there is no table without it.
+    if (!q.exec(QStringLiteral("CREATE TABLE ") + t +
+                QStringLiteral(" (ID int IDENTITY(1,1) CONSTRAINT [PK_") + t +
+                QStringLiteral("] PRIMARY KEY NONCLUSTERED, SampleDate datetime2(0) NOT NULL, "
+                               "Source nvarchar(255) NULL, Category nvarchar(255) NULL, "
+                               "Data nvarchar(max) NULL)"))) {
+        return failed(q.lastError()).atStep(4);
     }
-    m_insert->bindValue(0, event.time);
-    m_insert->bindValue(1, storedText(event.source));
-    m_insert->bindValue(2, storedText(event.type));
-    m_insert->bindValue(3, storedText(event.data));
-    if (!m_insert->exec()) {
-        return failure(m_insert->lastError().text());
+    if (!hasPrimaryKey()) {
+        return failure(QStringLiteral("The table ") + t +
+                       QStringLiteral(" was made without its primary key"))
+            .atStep(5);
     }
     return {};
 }
 
+bool SqlServerProvider::hasPrimaryKey() {
+    QSqlQuery q(m_db);
+    q.setForwardOnly(true);
+    q.prepare(
+        QStringLiteral("SELECT COUNT(*) FROM INFORMATION_SCHEMA.TABLE_CONSTRAINTS "
+                       "WHERE CONSTRAINT_TYPE = 'PRIMARY KEY' AND TABLE_NAME = ?"));
+    q.bindValue(0, m_settings.table);
+    return q.exec() && q.next() && q.value(0).toInt() > 0;
+}
+
+Status SqlServerProvider::insert(const LogEvent& event) {
+    if (const Status connected = ready(); !connected) {
+        return connected;
+    }
+    if (!m_insert) {
+        m_insert = std::make_unique<OdbcStatement>(m_db, kQueryTimeoutSeconds);
+        if (!m_insert->prepare(QStringLiteral("INSERT INTO ") + m_settings.table +
+                               QStringLiteral(" (SampleDate,Source,Category,Data) "
+                                              "VALUES (?,?,?,?)"))) {
+            const Problem p = failed(*m_insert);
+            m_insert.reset();
+            return p;
+        }
+    }
+    if (!m_insert->exec({event.time, fitted(storedText(event.source)),
+                         fitted(storedText(event.type)), storedText(event.data)})) {
+        return failed(*m_insert);
+    }
+    m_retryMs = kFirstRetryMs;
+    return {};
+}
+
 Status SqlServerProvider::readHistory(const HistoryFilter& filter, const RowVisitor& visit) {
-    return queryHistory(m_settings.table, filter, visit);
+    if (const Status connected = ready(); !connected) {
+        return connected;
+    }
+    // Style 120 is the stored form, yyyy-mm-dd hh:mm:ss, for datetime and datetime2 alike.
+    QString sql = QStringLiteral(
+                      "SELECT ID, CONVERT(varchar(19), SampleDate, 120), Source, "
+                      "Category, Data FROM ") +
+                  m_settings.table + QStringLiteral(" WHERE");
+    QStringList values;
+    const std::pair<const char16_t*, const QString*> filters[] = {
+        {u" Source LIKE ? AND", &filter.source},
+        {u" Category LIKE ? AND", &filter.type},
+        {u" Data LIKE ? AND", &filter.data}};
+    for (const auto& [condition, text] : filters) {
+        if (!text->isEmpty()) {
+            sql += QString::fromUtf16(condition);
+            values.append(u'%' + *text + u'%');
+        }
+    }
+    sql += QStringLiteral(" SampleDate > ? ORDER BY SampleDate");
+    values.append(filter.since);
+    OdbcStatement q(m_db, kQueryTimeoutSeconds);
+    if (!q.prepare(sql) || !q.exec(values)) {
+        return failed(q);
+    }
+    while (q.next()) {
+        visit(StoredEvent{q.text(0).toLongLong(),
+                          LogEvent{q.text(1), q.text(2), q.text(3), q.text(4)}});
+    }
+    if (!q.message().isEmpty()) {
+        return failed(q);
+    }
+    return {};
 }

@@ -1,25 +1,49 @@
 #pragma once
 
+#include <QElapsedTimer>
+#include <QSqlError>
 #include <QSqlQuery>
+#include <memory>
 #include <optional>
 
+#include "store/OdbcStatement.h"
 #include "store/ServerSource.h"
 #include "store/StoreProvider.h"
 
 // SQL Server through Qt's ODBC driver and FreeTDS. The catalog is created through the server's
 // "master" database when missing; every statement is forward-only (otherwise FreeTDS opens server
-// cursors) and takes its values as bound parameters. Tables are listed through
-// INFORMATION_SCHEMA: this driver stack's QSqlDatabase::tables() returns nothing. Text values
-// above about 64 KB read back empty through it, so the server cuts what it returns instead.
+// cursors) and takes its values as bound parameters; events and history filters go through
+// OdbcStatement, as Unicode. Tables are listed through INFORMATION_SCHEMA: this driver stack's
+// QSqlDatabase::tables() returns nothing.
+//
+// A server that is slow, gone or restarted never holds the logger longer than the login or the
+// query timeout: such a failure is DatabaseUnavailable, the connection is dropped, and the next
+// write after a backoff delay connects again first; until then writes fail at once.
 class SqlServerProvider : public StoreProvider {
 public:
     explicit SqlServerProvider(DatabaseSettings settings);
+
+    // Waits for a login answer; a frozen or unreachable server fails the connection after this.
+    static constexpr int kLoginTimeoutSeconds = 5;
+    // Waits for the answer to one statement; a write that takes longer has failed. FreeTDS then
+    // waits as long again for the server to confirm the cancel: a silent server holds a write
+    // for twice this time at most.
+    static constexpr int kQueryTimeoutSeconds = 5;
+    // Delay before the first reconnect after the server became unavailable; doubles with each
+    // failed attempt up to the last, and starts again after a write that got through.
+    static constexpr int kFirstRetryMs = 1000;
+    static constexpr int kLastRetryMs = 60000;
+    // Source and Category hold this many characters; longer texts are cut and end in kCutMark.
+    static constexpr int kNameColumnSize = 255;
+    static constexpr QChar kCutMark = QChar(0x2026);
 
     // Steps: 2 opening the catalog, 3 making it.
     Status createDatabaseIfMissing() override;
     Status open() override;
     bool isOpen() const override { return m_db.isOpen(); }
-    void ensureTable() override;
+    bool connectsAgain() const override { return m_unavailable.has_value(); }
+    // Steps: 4 making the table, 5 its key.
+    Status ensureTable() override;
     Status insert(const LogEvent& event) override;
     Status readHistory(const HistoryFilter& filter, const RowVisitor& visit) override;
 
@@ -29,13 +53,31 @@ public:
     // driver needs to read the last value intact.
     static QString odbcText(const ServerSource& source, const QString& catalog,
                             const QString& driver);
+    // Whether a driver message says the server could not be reached or did not answer in time,
+    // rather than refusing the statement.
+    static bool isUnavailable(const QString& message);
+    // The text as it fits a Source or Category column.
+    static QString fitted(const QString& text);
 
 protected:
     Problem failure(const QString& text) const override;
 
 private:
     Status connect(const QString& catalog);
+    // Connects again when the connection was lost and the backoff delay has passed.
+    Status ready();
+    // A failed statement: drops the connection when the server is unavailable.
+    Problem failed(const QSqlError& error);
+    Problem failed(const OdbcStatement& statement);
+    Problem failed(const Problem& p);
+    bool hasPrimaryKey();
 
     ServerSource m_source;
-    std::optional<QSqlQuery> m_insert;
+    std::unique_ptr<OdbcStatement> m_insert;
+    // The connection failure found while making the database, handed back by open().
+    std::optional<Problem> m_openFailure;
+    // Set while the server is unavailable: what failed, and since when the delay runs.
+    std::optional<Problem> m_unavailable;
+    QElapsedTimer m_sinceFailure;
+    int m_retryMs = kFirstRetryMs;
 };

@@ -153,10 +153,10 @@ Status SqliteProvider::open() {
     return openFile();
 }
 
-void SqliteProvider::ensureTable() {
+Status SqliteProvider::ensureTable() {
     for (const QString& name : m_db.tables(QSql::Tables)) {
         if (name.compare(m_settings.table, Qt::CaseInsensitive) == 0) {
-            return;
+            return {};
         }
     }
     const QByteArray sql =
@@ -165,7 +165,10 @@ void SqliteProvider::ensureTable() {
                         "SampleDate DATETIME, Source VARCHAR(255), Category VARCHAR(255), "
                         "Data TEXT)"))
             .toUtf8();
-    (void)run(sql.constData());
+    if (const Status made = run(sql.constData()); !made) {
+        return made.problem().atStep(4);
+    }
+    return {};
 }
 
 Status SqliteProvider::checkSameFile() {

@@ -26,7 +26,7 @@ public:
     Status createDatabaseIfMissing() override;
     Status open() override;
     bool isOpen() const override { return m_handle != nullptr; }
-    void ensureTable() override;
+    Status ensureTable() override;
     Status insert(const LogEvent& event) override;
     Status beginBatch() override;
     Status endBatch() override;

@@ -24,9 +24,15 @@ Store::OpenProblems Store::open(const DatabaseSettings& settings) {
     }
     if (const Status opened = provider->open(); !opened) {
         problems.open = opened.problem();
+        // A server that may come back is kept: its provider connects again by itself.
+        if (opened.problem().number == ErrorNumber::DatabaseUnavailable) {
+            m_provider = std::move(provider);
+        }
         return problems;
     }
-    provider->ensureTable();
+    if (const Status table = provider->ensureTable(); !table && !problems.create) {
+        problems.create = table.problem();
+    }
     m_provider = std::move(provider);
     return problems;
 }
@@ -39,7 +45,7 @@ Status Store::reopen() {
     if (const Status opened = provider->open(); !opened) {
         return opened;
     }
-    provider->ensureTable();
+    (void)provider->ensureTable();
     m_provider = std::move(provider);
     return {};
 }
@@ -50,6 +56,10 @@ void Store::close() {
 
 bool Store::isOpen() const {
     return m_provider && m_provider->isOpen();
+}
+
+bool Store::usable() const {
+    return m_provider && (m_provider->isOpen() || m_provider->connectsAgain());
 }
 
 Status Store::insert(const LogEvent& event) {
@@ -69,7 +79,7 @@ Status Store::endBatch() {
 }
 
 Status Store::readHistory(const HistoryFilter& filter, const StoreProvider::RowVisitor& visit) {
-    if (!isOpen()) {
+    if (!usable()) {
         return Problem{ErrorNumber::Database, QStringLiteral("The database is not open")};
     }
     return m_provider->readHistory(filter, visit);

@@ -14,7 +14,8 @@ public:
     Store(const Store&) = delete;
     Store& operator=(const Store&) = delete;
 
-    // What went wrong while opening: making the database (steps 2 to 4), or opening it.
+    // What went wrong while opening: making the database or its table (steps 2 to 5), or
+    // opening it. A database that was unavailable is kept, and writes connect again by themselves.
     struct OpenProblems {
         std::optional<Problem> create;
         std::optional<Problem> open;
@@ -34,6 +35,9 @@ public:
     Status readHistory(const HistoryFilter& filter, const StoreProvider::RowVisitor& visit);
 
 private:
+    // Open, or closed for now by a provider that connects again by itself.
+    bool usable() const;
+
     std::unique_ptr<StoreProvider> m_provider;
     std::optional<DatabaseSettings> m_settings;
 };

@@ -27,9 +27,11 @@ public:
     virtual Status createDatabaseIfMissing() = 0;
     virtual Status open() = 0;
     virtual bool isOpen() const = 0;
-    // Creates the event table when the database has none of that name, in any letter case. A
-    // table that cannot be made shows in the first write.
-    virtual void ensureTable() = 0;
+    // True when the provider, closed by a failure, connects again by itself at a later write.
+    virtual bool connectsAgain() const { return false; }
+    // Creates the event table when the database has none of that name, in any letter case; the
+    // problem's step says which part of making it failed.
+    virtual Status ensureTable() = 0;
     virtual Status insert(const LogEvent& event) = 0;
     // Groups the writes of one receive pass; each write stays its own unit of failure.
     virtual Status beginBatch() { return {}; }

@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "logger/Logger.h"
+#include "store/ServerSource.h"
 
 SetupDialog::SetupDialog(Logger& logger, QWidget* parent) : QDialog(parent), m_logger(logger) {
     setObjectName(QStringLiteral("setupDialog"));
@@ -56,7 +57,8 @@ void SetupDialog::showSettingsInEffect() {
     m_sqlServer->setChecked(d.kind == DatabaseKind::SqlServer);
     m_fileDatabase->setChecked(d.kind == DatabaseKind::File);
     m_postgreSql->setChecked(d.kind == DatabaseKind::PostgreSql);
-    m_sqlSource->setText(d.sqlSource);
+    m_clearSource = d.sqlSource;
+    m_sqlSource->setText(ServerSource::redactedSource(d.sqlSource));
     m_database->setText(d.database);
     m_table->setText(d.table);
 }
@@ -66,8 +68,12 @@ void SetupDialog::done(int result) {
         const DatabaseKind kind = m_sqlServer->isChecked()    ? DatabaseKind::SqlServer
                                   : m_postgreSql->isChecked() ? DatabaseKind::PostgreSql
                                                               : DatabaseKind::File;
+        // An unchanged field keeps the password it shows masked.
+        const QString source = m_sqlSource->text() == ServerSource::redactedSource(m_clearSource)
+                                   ? m_clearSource
+                                   : m_sqlSource->text();
         (void)m_logger.applyDatabaseSettings(
-            DatabaseSettings{kind, m_sqlSource->text(), m_database->text(), m_table->text()});
+            DatabaseSettings{kind, source, m_database->text(), m_table->text()});
     }
     QDialog::done(result);
 }

@@ -26,4 +26,7 @@ private:
     QLineEdit* m_sqlSource;
     QLineEdit* m_database;
     QLineEdit* m_table;
+    // The source as the settings hold it; the field shows it with the password masked, and an
+    // unchanged field saves this text.
+    QString m_clearSource;
 };

@@ -254,6 +254,15 @@ private slots:
         m_desktop->showSetupDialog();
         QVERIFY(setup->isVisible());
         QCOMPARE(child<QLineEdit>(setup, "databaseField")->text(), chosen);
+
+        // The password is masked in the field, and kept when the field is left as it is.
+        const QString source = u"127.0.0.1,1; User ID=sa; Password=S3cret"_qs;
+        child<QLineEdit>(setup, "sqlSourceField")->setText(source);
+        setup->close();
+        m_desktop->showSetupDialog();
+        QVERIFY(!child<QLineEdit>(setup, "sqlSourceField")->text().contains(u"S3cret"_qs));
+        setup->close();
+        QCOMPARE(setting(u"SQLSource"_qs), source);
     }
 
     void menuActions() {

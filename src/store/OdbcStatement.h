@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+// One prepared statement on the native ODBC connection under a QODBC connection. Qt's driver
+// takes FreeTDS for an 8-bit driver and sends every text as 8-bit characters, which the server
+// turns into its code page ("?" for the rest), and it sets no query timeout; this statement sends
+// its values as Unicode and gives up after the timeout. Results are read as Unicode text.
+class OdbcStatement {
+public:
+    OdbcStatement(const QSqlDatabase& db, int timeoutSeconds);
+    ~OdbcStatement();
+    OdbcStatement(const OdbcStatement&) = delete;
+    OdbcStatement& operator=(const OdbcStatement&) = delete;
+
+    bool prepare(const QString& sql);
+    // Runs the statement with these values for its "?" marks, in order.
+    bool exec(const QStringList& values);
+    bool next();
+    QString text(int column);
+
+    // The SQLSTATE and the driver's messages of the last failure.
+    const QString& state() const { return m_state; }
+    const QString& message() const { return m_message; }
+
+private:
+    bool check(short ret);
+
+    void* m_handle = nullptr;
+    QStringList m_values;  // kept alive while the driver reads them
+    std::vector<long> m_lengths;
+    QString m_state;
+    QString m_message;
+};
