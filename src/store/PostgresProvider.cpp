@@ -99,15 +99,18 @@ Status PostgresProvider::connect(const QString& database) {
     return {};
 }
 
-Status PostgresProvider::run(const char* sql) {
-    PGresult* r = PQexec(m_conn, sql);
-    const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
+Status PostgresProvider::outcome(PGresult* result) const {
+    const bool ok = PQresultStatus(result) == PGRES_COMMAND_OK;
     const QString why = ok ? QString() : QString::fromUtf8(PQerrorMessage(m_conn));
-    PQclear(r);
+    PQclear(result);
     if (!ok) {
         return engineFailure(why);
     }
     return {};
+}
+
+Status PostgresProvider::run(const char* sql) {
+    return outcome(PQexec(m_conn, sql));
 }
 
 Status PostgresProvider::createDatabaseIfMissing() {
@@ -188,14 +191,7 @@ Status PostgresProvider::write(const LogEvent& event) {
     for (int i = 0; i < 4; ++i) {
         params[i] = values[i].constData();
     }
-    PGresult* r = PQexecPrepared(m_conn, kInsertName, 4, params, nullptr, nullptr, 0);
-    const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
-    const QString why = ok ? QString() : QString::fromUtf8(PQerrorMessage(m_conn));
-    PQclear(r);
-    if (!ok) {
-        return engineFailure(why);
-    }
-    return {};
+    return outcome(PQexecPrepared(m_conn, kInsertName, 4, params, nullptr, nullptr, 0));
 }
 
 Status PostgresProvider::connection() {

@@ -8,6 +8,7 @@
 #include "store/StoreProvider.h"
 
 struct pg_conn;
+struct pg_result;
 
 // PostgreSQL through Qt's QPSQL driver. The database is created through the server's "postgres"
 // maintenance database when missing, the table with an identity key and an index on SampleDate
@@ -51,6 +52,8 @@ private:
     Status restartBatch();
     void rollBack();
     Status run(const char* sql);
+    // Success, or the failure libpq reports for a statement's result (which it frees).
+    Status outcome(pg_result* result) const;
     Status write(const LogEvent& event);
     Problem engineFailure(const QString& message) const;
     QString serverName() const;
