@@ -44,6 +44,7 @@ public:
     bool connectsAgain() const override { return m_unavailable.has_value(); }
     // Steps: 4 making the table, 5 its key.
     Status ensureTable() override;
+    Status ensureTimeIndex();
     Status insert(const LogEvent& event) override;
     Status readHistory(const HistoryFilter& filter, const RowVisitor& visit) override;
 

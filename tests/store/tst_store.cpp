@@ -273,6 +273,44 @@ private slots:
                  0);  // after, not at
     }
 
+    // The history query of the file database reads the time index, without a sort of its own;
+    // also on a table made before the index existed.
+    void fileHistoryUsesTheTimeIndex() {
+        const QString path = m_dir.path() + u"/Data/indexed.mdb"_qs;
+        QDir().mkpath(m_dir.path() + u"/Data"_qs);
+        {
+            auto db = QSqlDatabase::addDatabase(u"QSQLITE"_qs, u"prep"_qs);
+            db.setDatabaseName(path);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(
+                q.exec(u"CREATE TABLE tblOld (ID INTEGER PRIMARY KEY, SampleDate, Source, "
+                       "Category, Data)"_qs));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(u"prep"_qs);
+        Store store;
+        QVERIFY(!store.open(DatabaseSettings{DatabaseKind::File, {}, path, u"tblOld"_qs}).open);
+        QString plan;
+        {
+            auto db = QSqlDatabase::addDatabase(u"QSQLITE"_qs, u"plan"_qs);
+            db.setDatabaseName(path);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(
+                q.exec(u"EXPLAIN QUERY PLAN SELECT ID, SampleDate, Source, Category, Data "
+                       "FROM tblOld WHERE Source LIKE '%a%' AND SampleDate > "
+                       "'2026-12-01 00:00:00' ORDER BY SampleDate"_qs));
+            while (q.next()) {
+                plan += q.value(3).toString() + u'\n';
+            }
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(u"plan"_qs);
+        QVERIFY2(plan.contains(u"USING INDEX tblOld_SampleDate"_qs), qPrintable(plan));
+        QVERIFY2(!plan.contains(u"TEMP B-TREE"_qs), qPrintable(plan));
+    }
+
     void aClosedStoreRefusesWrites() {
         Store store;
         const Status s = store.insert(logEvent("2026-12-04 10:00:00", {}, {}, {}));
