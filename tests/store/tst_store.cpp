@@ -189,8 +189,9 @@ private slots:
         {
             Store store;
             const Store::OpenProblems p = store.open(e.settings);
-            QVERIFY2(!p.create && !p.open,
-                     qPrintable(p.create ? p.create->description : p.open->description));
+            QVERIFY2(!p.create && !p.open, qPrintable(p.create ? p.create->description
+                                                      : p.open ? p.open->description
+                                                               : QString()));
             QVERIFY(store.isOpen());
             const Status written =
                 store.insert(logEvent("2026-12-04 23:13:09", u"a.b.c"_qs, u"t"_qs, u"d"_qs));
@@ -436,8 +437,9 @@ private slots:
         {
             Store store;
             const auto p = store.open(m_pg.settings(u"PeerLog"_qs, u"t"_qs, true));
-            QVERIFY2(!p.create && !p.open,
-                     qPrintable(p.create ? p.create->description : p.open->description));
+            QVERIFY2(!p.create && !p.open, qPrintable(p.create ? p.create->description
+                                                      : p.open ? p.open->description
+                                                               : QString()));
             QVERIFY(store.insert(logEvent("2026-12-04 10:00:00", {}, {}, u"peer"_qs)));
             QCOMPARE(history(store).size(), 1);
         }
