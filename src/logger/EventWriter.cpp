@@ -168,13 +168,19 @@ void EventWriter::stop() {
 
 void EventWriter::scheduleRetry() {
     m_retry.start(m_retryMs);
-    m_retryMs = std::min(m_retryMs * 2, kLongestRetryMs);
+    // An attempt that failed at once (a locked file, a server whose provider waits out its own
+    // pause) costs nothing: the next one comes soon, so that the spool is written within half a
+    // second of the database taking writes again. One that held the event loop (a connection
+    // that timed out) is made ever more rarely.
+    const bool cheap = m_attempt.isValid() && m_attempt.elapsed() < kCheapAttemptMs;
+    m_retryMs = std::min(m_retryMs * 2, cheap ? kCheapRetryMs : kLongestRetryMs);
 }
 
 void EventWriter::drainStep() {
     if (!m_spool || m_spool->isEmpty()) {
         return;
     }
+    m_attempt.start();
     if (!m_store.isOpen()) {
         if (const Status opened = m_store.reopen(); !opened) {
             reportCause(opened.problem());

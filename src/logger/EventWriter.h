@@ -61,9 +61,12 @@ public:
     Tally tally() const;
     qint64 waiting() const { return m_spool ? m_spool->waiting() : 0; }
 
-    // The first pause after a failed attempt, and the longest.
-    static constexpr int kFirstRetryMs = 500;
+    // The first pause after a failed attempt, the longest after attempts that failed at once, and
+    // the longest after attempts that took time.
+    static constexpr int kFirstRetryMs = 250;
+    static constexpr int kCheapRetryMs = 500;
     static constexpr int kLongestRetryMs = 30000;
+    static constexpr int kCheapAttemptMs = 100;
     // Events written per step of the background drain; a step is short enough that received
     // datagrams never wait long for the event loop.
     static constexpr int kDrainStep = 2000;
@@ -87,6 +90,7 @@ private:
     QList<LogEvent> m_uncommitted;
     QTimer m_retry;
     int m_retryMs = kFirstRetryMs;
+    QElapsedTimer m_attempt;
     QString m_reportedCause;
     QElapsedTimer m_lastCauseReport;
     bool m_fullReported = false;
