@@ -187,6 +187,7 @@ void Logger::stop() {
     m_frontend.unloadEchoWindow();
     m_outgoing.setSender(nullptr);
     if (m_node) {
+        m_node->sayGoodbye();
         m_runTally.received = m_node->datagramsReceived();
         m_runTally.dropped = m_node->queuedCount();
         m_runTally.other = m_node->datagramsIgnored();

@@ -194,6 +194,16 @@ void XapNode::sendHeartbeat(int seconds) {
     }
 }
 
+void XapNode::sayGoodbye() {
+    m_heartbeatTimer.stop();
+    const Heartbeat stopped{Heartbeat::kStopped.toString(), m_source, m_uid,
+                            qRound(m_heartbeatTimer.interval() / 1000.0) * 10, m_port};
+    if (const Status sent = sendText(stopped.text()); !sent) {
+        m_reporter.toTextLog(ProgramNames::kProgram, QStringLiteral("SendHeartbeat"),
+                             sent.problem().atStep(4));
+    }
+}
+
 void XapNode::onHeartbeatTick() {
     m_heartbeatTicks = (m_heartbeatTicks + 1) % 10;
     if (m_heartbeatTicks == 0) {

@@ -60,6 +60,8 @@ public:
     int heartbeatPeriodMs() const { return m_heartbeatTimer.interval(); }
     bool heartbeatActive() const { return m_heartbeatTimer.isActive(); }
     QString heartbeatText(int seconds) const;
+    // Tells the hubs that this node stops, so that they stop forwarding to its port.
+    void sayGoodbye();
 
     Status send(const OutgoingMessage& message) override;
 

@@ -128,6 +128,12 @@ private slots:
         QCOMPARE(replay.exitCode(), 0);
         QTRY_COMPARE_WITH_TIMEOUT(replayed(rowsOf(app)).size(), 3, 10000);
         QCOMPARE(replayed(rowsOf(app)), replayed(rows()));
+
+        // A logger that stops says so: the hub stops forwarding to its port at once.
+        logger.signal(SIGTERM);
+        QVERIFY(logger.process.waitForFinished(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(hub.said("port " + QByteArray::number(logger.port) + " (stopped)"),
+                                 5000);
     }
 
     // A second logger on the same network writes to a private PostgreSQL server, which makes
