@@ -45,6 +45,11 @@ struct PostgresServer {
         return true;
     }
     bool running() const { return !socketFolder.isEmpty(); }
+
+    // The server stopped (its sessions ended as by an administrator) and started again with the
+    // same data, port and password; the destructor still cleans up either way.
+    bool stopServer() const { return script(u"down"_qs); }
+    bool startAgain() const { return script(u"up"_qs); }
     static bool required() { return qEnvironmentVariableIsSet("QUILLJOT_REQUIRE_POSTGRES"); }
 
     // The logger's settings for a database on this server: over TCP with the password, or on
@@ -57,10 +62,12 @@ struct PostgresServer {
         return DatabaseSettings{DatabaseKind::PostgreSql, source, database, table};
     }
 
-    ~PostgresServer() {
-        if (running()) {
-            QProcess::execute(qEnvironmentVariable("QUILLJOT_SCRIPTS") + u"/pg-test-server"_qs,
-                              {u"stop"_qs, socketFolder});
-        }
+    // A command of scripts/pg-test-server on this server's folder.
+    bool script(const QString& command) const {
+        return running() &&
+               QProcess::execute(qEnvironmentVariable("QUILLJOT_SCRIPTS") + u"/pg-test-server"_qs,
+                                 {command, socketFolder}) == 0;
     }
+
+    ~PostgresServer() { script(u"stop"_qs); }
 };

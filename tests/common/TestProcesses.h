@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QUdpSocket>
 
+#include <algorithm>
+
 // The project's programs (QUILLJOT_BIN is set for every test) and free loopback ports.
 inline QString tool(const char* name) {
     return qEnvironmentVariable("QUILLJOT_BIN") + u'/' + QString::fromLatin1(name);
@@ -131,3 +133,51 @@ struct LoggerProcess {
         }
     }
 };
+
+// A hub, and a client of it on loopback that keeps everything the hub forwards.
+struct ListeningHub : HubProcess {
+    QUdpSocket listener;
+    QList<QByteArray> heard;
+
+    bool start() {
+        if (!HubProcess::start()) {
+            return false;
+        }
+        listener.bind(QHostAddress(QHostAddress::LocalHost), 0);
+        listener.writeDatagram(
+            "xap-hbeat\n{\nv=12\nhop=1\nuid=FF.1234:00\nclass=xap-hbeat.alive\nsource=test."
+            "listener.host\ninterval=60\nport=" +
+                QByteArray::number(listener.localPort()) + "\n}\n",
+            QHostAddress(QHostAddress::LocalHost), port);
+        return true;
+    }
+    // Event reports of the logger whose data contains `text`.
+    int reports(const QByteArray& text) {
+        while (listener.hasPendingDatagrams()) {
+            QByteArray d(int(listener.pendingDatagramSize()), '\0');
+            listener.readDatagram(d.data(), d.size());
+            heard.append(d);
+        }
+        return int(std::count_if(heard.begin(), heard.end(), [&](const QByteArray& d) {
+            return d.contains("class=Homeseer.Event") && d.contains("source=zel.Quilljot.") &&
+                   d.contains("Type=xapzelQuilljot") && d.contains(text);
+        }));
+    }
+};
+
+// A logger in a fresh application folder, started behind a hub with a listener.
+struct LoggerBehindHub {
+    AppFolder app;
+    ListeningHub hub;
+    LoggerProcess logger;
+    bool start() { return hub.start() && logger.start(app, hub.port); }
+};
+
+// loadgen's events, numbered from `start` in their Data, to a port; `rate` per second, or at once.
+inline bool sendEvents(quint16 port, int count, int start, int rate = 0) {
+    QProcess gen;
+    gen.start(tool("loadgen"),
+              {u"--port"_qs, QString::number(port), u"--count"_qs, QString::number(count),
+               u"--start"_qs, QString::number(start), u"--rate"_qs, QString::number(rate)});
+    return gen.waitForFinished(60000) && gen.exitCode() == 0;
+}

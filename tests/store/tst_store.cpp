@@ -11,6 +11,7 @@
 #include <csignal>
 
 #include "PostgresServer.h"
+#include "ServerBackends.h"
 #include "store/ServerSource.h"
 #include "store/Spool.h"
 #include "store/SqlServerProvider.h"
@@ -76,39 +77,6 @@ QList<StoredEvent> history(Store& store, HistoryFilter filter = {}) {
 LogEvent logEvent(const char* time, const QString& source, const QString& type,
                   const QString& data) {
     return LogEvent{QString::fromLatin1(time), source, type, data};
-}
-
-// The server processes that serve this process's connections to the server's port, found by
-// their sockets: each session has a backend process of its own, so that one connection can be
-// frozen or ended without disturbing anyone else's.
-QList<qint64> ownBackends(const QString& port) {
-    QProcess ss;
-    ss.start(u"ss"_qs, {u"-Htnp"_qs});
-    ss.waitForFinished();
-    const QStringList lines = QString::fromLatin1(ss.readAllStandardOutput()).split(u'\n');
-    const QString self = u"pid="_qs + QString::number(QCoreApplication::applicationPid()) + u',';
-    auto portOf = [](const QString& address) { return address.section(u':', -1); };
-    QStringList ours;
-    for (const QString& line : lines) {
-        const QStringList f = line.simplified().split(u' ');
-        if (f.size() >= 6 && line.contains(self) && portOf(f[4]) == port) {
-            ours.append(portOf(f[3]));
-        }
-    }
-    QList<qint64> pids;
-    for (const QString& line : lines) {
-        const QStringList f = line.simplified().split(u' ');
-        if (f.size() >= 6 && portOf(f[3]) == port && ours.contains(portOf(f[4]))) {
-            pids.append(line.section(u"pid="_qs, 1).section(u',', 0, 0).toLongLong());
-        }
-    }
-    return pids;
-}
-
-void signalAll(const QList<qint64>& pids, int sig) {
-    for (const qint64 pid : pids) {
-        ::kill(pid_t(pid), sig);
-    }
 }
 
 }  // namespace

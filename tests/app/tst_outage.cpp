@@ -1,0 +1,180 @@
+#include <signal.h>
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QtTest>
+
+#include <functional>
+
+#include "PostgresServer.h"
+#include "ServerBackends.h"
+#include "TestProcesses.h"
+#include "store/ServerSource.h"
+#include "store/SqlServerProvider.h"
+
+// A database server that goes away under the running logger, with the real programs: the events
+// that come meanwhile wait in the spool and reach the server once it is back, each once and in
+// order, and the cause is reported once. Everything is sent on loopback only.
+
+namespace {
+
+bool writeSettings(const AppFolder& app, const QByteArray& lines) {
+    QFile ini(app.path(u"Config/zelXapQuilljot.ini"_qs));
+    return ini.open(QIODevice::WriteOnly) && ini.write("[QUILLJOT]\r\n" + lines) > 0;
+}
+
+// Sequence numbers of the load generator's events in a server's table, in row order, on a
+// connection of their own that `configure` points at the server; none while it cannot be read.
+QList<int> loggedSequence(const QString& driver,
+                          const std::function<void(QSqlDatabase&)>& configure,
+                          const QString& table) {
+    QList<int> seqs;
+    {
+        auto db = QSqlDatabase::addDatabase(driver, u"peek"_qs);
+        configure(db);
+        if (db.open()) {
+            QSqlQuery q(db);
+            q.setForwardOnly(true);
+            q.exec(u"SELECT Data FROM "_qs + table + u" WHERE Category = 'Bench' ORDER BY ID"_qs);
+            while (q.next()) {
+                seqs.append(q.value(0).toString().mid(4, 10).toInt());
+            }
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(u"peek"_qs);
+    return seqs;
+}
+
+QList<int> numbers(int first, int count) {
+    QList<int> out;
+    for (int i = 0; i < count; ++i) {
+        out.append(first + i);
+    }
+    return out;
+}
+
+// The logger's reports of write failures that came back through the hub, shown when there is
+// more than one.
+int failureReports(ListeningHub& hub) {
+    const int n = hub.reports("Data=Readmessage");
+    if (n > 1) {
+        for (const QByteArray& d : std::as_const(hub.heard)) {
+            if (d.contains("Data=Readmessage")) {
+                qWarning("%s", d.constData());
+            }
+        }
+    }
+    return n;
+}
+
+}  // namespace
+
+class OutageTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    // The server is shut down with the logger connected, and started again later with the same
+    // data: the logger connects again by itself and writes what waited.
+    void postgresStoppedAndStartedAgainLosesNothing() {
+        PostgresServer pg;
+        if (!pg.start()) {
+            if (PostgresServer::required()) {
+                QFAIL(qPrintable(pg.missing));
+            }
+            QSKIP(qPrintable(pg.missing));
+        }
+        LoggerBehindHub run;
+        auto& [app, hub, logger] = run;
+        const DatabaseSettings d = pg.settings(u"HomeLog"_qs, u"tblQuilljot"_qs);
+        QVERIFY(writeSettings(app, "ENGINE=postgresql\r\nSQLSOURCE=" + d.sqlSource.toUtf8() +
+                                       "\r\nDATABASE=HomeLog\r\nDATABASETABLE=tblQuilljot\r\n"));
+        QVERIFY(run.start());
+        const auto logged = [&] {
+            return loggedSequence(
+                u"QPSQL"_qs,
+                [&](QSqlDatabase& db) {
+                    db.setHostName(pg.socketFolder);
+                    db.setPort(pg.port.toInt());
+                    db.setDatabaseName(u"HomeLog"_qs);
+                },
+                u"tblQuilljot"_qs);
+        };
+        QVERIFY(sendEvents(hub.port, 5, 1));
+        QTRY_COMPARE_WITH_TIMEOUT(logged(), numbers(1, 5), 10000);
+
+        QVERIFY(pg.stopServer());
+        QVERIFY(sendEvents(hub.port, 20, 6, 50));
+        QTRY_VERIFY_WITH_TIMEOUT(hub.reports("Data=Readmessage") >= 1, 10000);
+        QTest::qWait(1500);  // the retries while the server is down add no report
+        QCOMPARE(failureReports(hub), 1);
+        QCOMPARE(hub.reports("kept in the spool"), 1);
+        QVERIFY(QFileInfo::exists(app.path(u"Data/spool/events.spool"_qs)));
+
+        QVERIFY(pg.startAgain());
+        QTRY_COMPARE_WITH_TIMEOUT(logged(), numbers(1, 25), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(hub.reports("Spool written"), 1, 5000);
+        QVERIFY(!QFileInfo::exists(app.path(u"Data/spool/events.spool"_qs)));
+        QCOMPARE(failureReports(hub), 1);
+        QCOMPARE(logger.process.state(), QProcess::Running);
+    }
+
+    // On a shared SQL Server only the logger's own session is ended, as a restart of the server
+    // or a dropped network would end it; the next write finds it gone.
+    void sqlServerConnectionLostLosesNothing() {
+        const QString ado = qEnvironmentVariable("QUILLJOT_TEST_MSSQL");
+        if (ado.isEmpty()) {
+            QSKIP("needs QUILLJOT_TEST_MSSQL");
+        }
+        QString catalog;
+        for (const QString& part : ado.split(u';')) {
+            if (part.trimmed().startsWith(u"Initial Catalog"_qs, Qt::CaseInsensitive)) {
+                catalog = part.section(u'=', 1).trimmed();
+            }
+        }
+        const QString table =
+            u"tblOutage"_qs + QString::number(QDateTime::currentMSecsSinceEpoch() % 100000000);
+        const ServerSource source = ServerSource::parse(ado);
+        const auto server = [&](QSqlDatabase& db) {
+            db.setDatabaseName(
+                SqlServerProvider::odbcText(source, catalog, SqlServerProvider::driverName()));
+        };
+        LoggerBehindHub run;
+        auto& [app, hub, logger] = run;
+        QVERIFY(writeSettings(app, "UseSQL=True\r\nSQLSOURCE=" + ado.toUtf8() +
+                                       "\r\nDATABASE=" + catalog.toUtf8() +
+                                       "\r\nDATABASETABLE=" + table.toUtf8() + "\r\n"));
+        QVERIFY(run.start());
+        QVERIFY(sendEvents(hub.port, 5, 1));
+        QTRY_COMPARE_WITH_TIMEOUT(loggedSequence(u"QODBC"_qs, server, table), numbers(1, 5), 15000);
+
+        const QList<qint64> backends = ownBackends(source.port, logger.process.processId());
+        QCOMPARE(backends.size(), 1);
+        signalAll(backends, SIGTERM);
+        QVERIFY(sendEvents(hub.port, 20, 6, 50));
+        QTRY_COMPARE_WITH_TIMEOUT(loggedSequence(u"QODBC"_qs, server, table), numbers(1, 25),
+                                  20000);
+        QTest::qWait(1500);  // any later report has come back through the hub
+        QCOMPARE(failureReports(hub), 1);
+        QCOMPARE(hub.reports("kept in the spool"), 1);
+        QCOMPARE(hub.reports("Spool written"), 1);
+        QVERIFY(!QFileInfo::exists(app.path(u"Data/spool/events.spool"_qs)));
+        QCOMPARE(logger.process.state(), QProcess::Running);
+
+        logger.signal(SIGTERM);
+        QVERIFY(logger.process.waitForFinished(10000));
+        {
+            auto db = QSqlDatabase::addDatabase(u"QODBC"_qs, u"drop"_qs);
+            server(db);
+            if (db.open()) {
+                QSqlQuery(u"DROP TABLE "_qs + table, db);
+            }
+        }
+        QSqlDatabase::removeDatabase(u"drop"_qs);
+    }
+};
+
+QTEST_GUILESS_MAIN(OutageTest)
+#include "tst_outage.moc"
