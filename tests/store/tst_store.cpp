@@ -6,6 +6,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QtTest>
 
 #include <csignal>
@@ -77,6 +78,27 @@ QList<StoredEvent> history(Store& store, HistoryFilter filter = {}) {
 LogEvent logEvent(const char* time, const QString& source, const QString& type,
                   const QString& data) {
     return LogEvent{QString::fromLatin1(time), source, type, data};
+}
+
+// Runs one statement on a SQLite file with a connection of the test's own; the first column of
+// each row it returns, or nothing when it fails.
+std::optional<QStringList> sqliteExec(const QString& path, const QString& sql) {
+    std::optional<QStringList> out;
+    {
+        auto db = QSqlDatabase::addDatabase(u"QSQLITE"_qs, u"side"_qs);
+        db.setDatabaseName(path);
+        QSqlQuery q(db);
+        if (db.open() && q.exec(sql)) {
+            out.emplace();
+            while (q.next()) {
+                out->append(q.value(q.record().count() - 1).toString());
+            }
+        }
+        q.finish();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(u"side"_qs);
+    return out;
 }
 
 }  // namespace
@@ -247,35 +269,18 @@ private slots:
     void fileHistoryUsesTheTimeIndex() {
         const QString path = m_dir.path() + u"/Data/indexed.mdb"_qs;
         QDir().mkpath(m_dir.path() + u"/Data"_qs);
-        {
-            auto db = QSqlDatabase::addDatabase(u"QSQLITE"_qs, u"prep"_qs);
-            db.setDatabaseName(path);
-            QVERIFY(db.open());
-            QSqlQuery q(db);
-            QVERIFY(
-                q.exec(u"CREATE TABLE tblOld (ID INTEGER PRIMARY KEY, SampleDate, Source, "
-                       "Category, Data)"_qs));
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(u"prep"_qs);
+        QVERIFY(sqliteExec(path,
+                           u"CREATE TABLE tblOld (ID INTEGER PRIMARY KEY, SampleDate, "
+                           "Source, Category, Data)"_qs));
         Store store;
         QVERIFY(!store.open(DatabaseSettings{DatabaseKind::File, {}, path, u"tblOld"_qs}).open);
-        QString plan;
-        {
-            auto db = QSqlDatabase::addDatabase(u"QSQLITE"_qs, u"plan"_qs);
-            db.setDatabaseName(path);
-            QVERIFY(db.open());
-            QSqlQuery q(db);
-            QVERIFY(
-                q.exec(u"EXPLAIN QUERY PLAN SELECT ID, SampleDate, Source, Category, Data "
+        const QString plan =
+            sqliteExec(path,
+                       u"EXPLAIN QUERY PLAN SELECT ID, SampleDate, Source, Category, Data "
                        "FROM tblOld WHERE Source LIKE '%a%' AND SampleDate > "
-                       "'2026-12-01 00:00:00' ORDER BY SampleDate"_qs));
-            while (q.next()) {
-                plan += q.value(3).toString() + u'\n';
-            }
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(u"plan"_qs);
+                       "'2026-12-01 00:00:00' ORDER BY SampleDate"_qs)
+                .value_or(QStringList())
+                .join(u'\n');
         QVERIFY2(plan.contains(u"USING INDEX tblOld_SampleDate"_qs), qPrintable(plan));
         QVERIFY2(!plan.contains(u"TEMP B-TREE"_qs), qPrintable(plan));
     }
@@ -292,18 +297,10 @@ private slots:
     void aRefusedRowInABatchLeavesItsNeighbours() {
         const QString path = m_dir.path() + u"/Data/check.mdb"_qs;
         QDir().mkpath(m_dir.path() + u"/Data"_qs);
-        {
-            auto db = QSqlDatabase::addDatabase(u"QSQLITE"_qs, u"prep"_qs);
-            db.setDatabaseName(path);
-            QVERIFY(db.open());
-            QSqlQuery q(db);
-            // An existing table in another letter case, with a rule of its own, is used as it is.
-            QVERIFY(
-                q.exec(u"CREATE TABLE TBLCHECK (ID INTEGER PRIMARY KEY, SampleDate, Source, "
-                       "Category, Data CHECK (Data <> 'bad'))"_qs));
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(u"prep"_qs);
+        // An existing table in another letter case, with a rule of its own, is used as it is.
+        QVERIFY(sqliteExec(path,
+                           u"CREATE TABLE TBLCHECK (ID INTEGER PRIMARY KEY, SampleDate, "
+                           "Source, Category, Data CHECK (Data <> 'bad'))"_qs));
         Store store;
         store.open(DatabaseSettings{DatabaseKind::File, {}, path, u"tblCheck"_qs});
         QVERIFY(store.beginBatch());
