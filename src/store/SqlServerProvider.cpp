@@ -61,6 +61,14 @@ Problem SqlServerProvider::failure(const QString& text) const {
 }
 
 bool SqlServerProvider::isUnavailable(const QString& message) {
+    // A catalog that is not there yet is no outage: it is made (FreeTDS says "unable to connect"
+    // for it as well).
+    const bool missingCatalog = message.contains(u"cannot open database", Qt::CaseInsensitive) ||
+                                (message.contains(u"database \"", Qt::CaseInsensitive) &&
+                                 message.contains(u"does not exist", Qt::CaseInsensitive));
+    if (missingCatalog) {
+        return false;
+    }
     // What FreeTDS says when the server is down, unreachable, restarted under the connection, or
     // silent past a timeout; the rest is the server refusing a statement or a value.
     static const char16_t* const fragments[] = {

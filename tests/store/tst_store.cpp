@@ -474,7 +474,7 @@ private slots:
                                  u"127.0.0.1,"_qs + port + u"; User ID=sa; Password=S3cret-Pw"_qs,
                                  u"none"_qs, u"t"_qs});
             QVERIFY(clock.elapsed() < (SqlServerProvider::kLoginTimeoutSeconds + 3) * 1000);
-            QVERIFY(!p.create && p.open);
+            QVERIFY2(!p.create && p.open, qPrintable(p.create ? p.create->description : port));
             QCOMPARE(p.open->number, ErrorNumber::DatabaseUnavailable);
             QVERIFY2(p.open->description.startsWith(u"Cannot connect to SQL Server 127.0.0.1,"_qs +
                                                     port),
