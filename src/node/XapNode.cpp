@@ -175,8 +175,7 @@ Status XapNode::sendText(const QString& text) {
 }
 
 QString XapNode::heartbeatText(int seconds) const {
-    // The interval announced is the time between two heartbeats: ten timer periods.
-    return Heartbeat{Heartbeat::kAlive.toString(), m_source, m_uid, seconds * 10, m_port}.text();
+    return Heartbeat{Heartbeat::kAlive.toString(), m_source, m_uid, seconds, m_port}.text();
 }
 
 // Steps: 4 sending.
@@ -197,18 +196,17 @@ void XapNode::sendHeartbeat(int seconds) {
 void XapNode::sayGoodbye() {
     m_heartbeatTimer.stop();
     const Heartbeat stopped{Heartbeat::kStopped.toString(), m_source, m_uid,
-                            qRound(m_heartbeatTimer.interval() / 1000.0) * 10, m_port};
+                            qRound(m_heartbeatTimer.interval() / 1000.0), m_port};
     if (const Status sent = sendText(stopped.text()); !sent) {
         m_reporter.toTextLog(ProgramNames::kProgram, QStringLiteral("SendHeartbeat"),
                              sent.problem().atStep(4));
     }
 }
 
+// Every period: a hub that was restarted, or started after the logger, learns the logger's port
+// from the next heartbeat, within a minute.
 void XapNode::onHeartbeatTick() {
-    m_heartbeatTicks = (m_heartbeatTicks + 1) % 10;
-    if (m_heartbeatTicks == 0) {
-        sendHeartbeat(qRound(m_heartbeatTimer.interval() / 1000.0));
-    }
+    sendHeartbeat(qRound(m_heartbeatTimer.interval() / 1000.0));
 }
 
 Status XapNode::send(const OutgoingMessage& message) {

@@ -54,8 +54,8 @@ public:
     const QString& localIp() const { return m_localIp; }
     int receiveBufferBytes() const { return m_receiveBuffer; }
 
-    // Sends a heartbeat announcing `seconds` (5 to 60; 0 stops the timer) and sets the timer:
-    // every tenth expiry sends the next.
+    // Sends a heartbeat announcing `seconds` (5 to 60; 0 stops the timer) and sets the timer to
+    // send the next one after as many seconds: the interval announced is the one kept.
     void sendHeartbeat(int seconds);
     int heartbeatPeriodMs() const { return m_heartbeatTimer.interval(); }
     bool heartbeatActive() const { return m_heartbeatTimer.isActive(); }
@@ -101,7 +101,6 @@ private:
     std::unique_ptr<QSocketNotifier> m_hostNotifier;
     QTimer m_heartbeatTimer;
     QTimer m_waitingTimer;
-    int m_heartbeatTicks = 0;
 
     QString m_source;
     QString m_uid;
