@@ -32,19 +32,6 @@ class SupportTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void textLogLineFormat() {
-        QTemporaryDir dir;
-        const AppFolders folders(dir.path());
-        QDir().mkpath(dir.path() + u"/Data/xapzelQuilljot"_qs);
-        TextLog log(folders.textLogPath());
-        ApplicationReporter reporter(log, fixedNow);
-        reporter.toTextLog(u"xapzelQuilljot"_qs, u"Main Load"_qs);
-        reporter.toTextLog(u"Message AddHeader"_qs, QString(), Problem{5, u"D"_qs, 30});
-        QCOMPARE(folders.textLogPath(), dir.path() + u"/Data/xapzelQuilljot/xapzelQuilljot.txt"_qs);
-        QCOMPARE(readFile(folders.textLogPath()),
-                 QByteArray("xapzelQuilljot Main Load 0 \r\nMessage AddHeader  30 D\r\n"));
-    }
-
     void textLogNeverCreatesItsFolderAndSaysSoOnce() {
         QTemporaryDir dir;
         const QString folder = dir.path() + u"/Data/xapzelQuilljot"_qs;
@@ -172,23 +159,6 @@ private slots:
         QFETCH(QString, path);
         QFETCH(QStringList, folders);
         QCOMPARE(PathRules::foldersFor(path), folders);
-    }
-
-    void developmentAndUncRules() {
-        QVERIFY(PathRules::isDevelopmentLocation(u"D:\\Work\\vb\\Logger"_qs));
-        QVERIFY(PathRules::isDevelopmentLocation(u"D:\\Work\\VB\\Logger"_qs));
-        QVERIFY(!PathRules::isDevelopmentLocation(u"D:\\Work\\vbx\\Logger"_qs));
-        QVERIFY(PathRules::isDevelopmentLocation(u"/home/me/Vb/logger"_qs));
-        QCOMPARE(PathRules::developmentReplacement(u"D:\\Work\\vb\\Logger"_qs, u"zel6"_qs),
-                 u"d:\\Program Files\\xapzelQuilljot"_qs);
-        QCOMPARE(PathRules::developmentReplacement(u"D:\\Work\\vb\\Logger"_qs, u"HOST1"_qs),
-                 u"c:\\Program Files\\xapzelQuilljot"_qs);
-        QCOMPARE(PathRules::uncToDriveForm(u"\\\\server\\c\\Apps\\prog.exe"_qs),
-                 u"c:\\Apps\\prog.exe"_qs);
-        QCOMPARE(PathRules::uncToDriveForm(u"\\\\server\\c"_qs), u"\\\\server\\c"_qs);
-        QCOMPARE(PathRules::uncToDriveForm(u"/usr/bin/quilljot"_qs), u"/usr/bin/quilljot"_qs);
-        QCOMPARE(PathRules::join(u"c:\\a"_qs, u"b"_qs), u"c:\\a\\b"_qs);
-        QCOMPARE(PathRules::join(u"/a/"_qs, u"b"_qs), u"/a/b"_qs);
     }
 
     void locatesTheApplicationFolderAndSharedSettings() {

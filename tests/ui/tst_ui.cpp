@@ -311,13 +311,6 @@ private slots:
         QCOMPARE(setting(u"DataFilter"_qs), u"door"_qs);
         QVERIFY(m_logger->stopped());
     }
-
-    void trayIconVisible() {
-        if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-            QSKIP("no system tray on this platform");
-        }
-        QVERIFY(m_desktop->tray()->findChild<QSystemTrayIcon*>()->isVisible());
-    }
 };
 
 QTEST_MAIN(UiTest)
