@@ -141,8 +141,8 @@ qint64 Logger::spoolWaiting() const {
     return m_writer->waiting();
 }
 
-Status Logger::readHistory(const HistoryFilter& filter, const StoreProvider::RowVisitor& visit) {
-    return m_store.readHistory(filter, visit);
+Status Logger::readEvents(const EventQuery& query, const StoreProvider::RowVisitor& visit) {
+    return m_store.readEvents(query, visit);
 }
 
 void Logger::onMessagesWaiting() {

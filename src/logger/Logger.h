@@ -69,7 +69,8 @@ public:
     Status applyDatabaseSettings(const DatabaseSettings& database);
     Status saveEchoWindowSettings(const EchoWindowSettings& window);
 
-    Status readHistory(const HistoryFilter& filter, const StoreProvider::RowVisitor& visit);
+    // Reads on the logger's own connection, between two receive passes.
+    Status readEvents(const EventQuery& query, const StoreProvider::RowVisitor& visit);
     QDateTime now() const { return m_clock(); }
 
     const AppFolders& folders() const { return m_folders; }

@@ -304,9 +304,8 @@ Status PostgresProvider::endBatch() {
                    why);
 }
 
-Status PostgresProvider::readHistory(const HistoryFilter& filter, const RowVisitor& visit) {
-    if (const Status live = connection(); !live) {
-        return live;
-    }
-    return queryHistory(m_table, filter, visit);
+EventSelectDialect PostgresProvider::selectDialect() const {
+    EventSelectDialect dialect{m_table};
+    dialect.likeOperator = QStringLiteral("ILIKE");
+    return dialect;
 }

@@ -34,10 +34,10 @@ public:
     Status insert(const LogEvent& event) override;
     Status beginBatch() override;
     Status endBatch() override;
-    Status readHistory(const HistoryFilter& filter, const RowVisitor& visit) override;
 
 protected:
-    QString likeOperator() const override { return QStringLiteral("ILIKE"); }
+    EventSelectDialect selectDialect() const override;
+    Status readyToRead() override { return connection(); }
     Problem failure(const QString& text) const override;
 
 private:

@@ -302,30 +302,34 @@ Status SqlServerProvider::insert(const LogEvent& event) {
     return {};
 }
 
-Status SqlServerProvider::readHistory(const HistoryFilter& filter, const RowVisitor& visit) {
+EventSelectDialect SqlServerProvider::selectDialect() const {
+    EventSelectDialect dialect{m_settings.table};
+    // Style 120 is the stored form, yyyy-mm-dd hh:mm:ss, for datetime and datetime2 alike.
+    dialect.timeColumn = QStringLiteral("CONVERT(varchar(19), SampleDate, 120)");
+    dialect.limitWithTop = true;
+    return dialect;
+}
+
+Status SqlServerProvider::readEvents(const EventQuery& query, const RowVisitor& visit) {
     if (const Status connected = ready(); !connected) {
         return connected;
     }
-    // Style 120 is the stored form, yyyy-mm-dd hh:mm:ss, for datetime and datetime2 alike.
-    QString sql = QStringLiteral(
-                      "SELECT ID, CONVERT(varchar(19), SampleDate, 120), Source, "
-                      "Category, Data FROM ") +
-                  m_settings.table + QStringLiteral(" WHERE");
-    QStringList values;
-    const std::pair<const char16_t*, const QString*> filters[] = {
-        {u" Source LIKE ? AND", &filter.source},
-        {u" Category LIKE ? AND", &filter.type},
-        {u" Data LIKE ? AND", &filter.data}};
-    for (const auto& [condition, text] : filters) {
-        if (!text->isEmpty()) {
-            sql += QString::fromUtf16(condition);
-            values.append(u'%' + *text + u'%');
+    const EventSelectDialect dialect = selectDialect();
+    QString cursorTime;
+    if (query.after) {
+        const EventSelect timeOfRow = EventSelects::timeOfRow(dialect, *query.after);
+        OdbcStatement cursor(m_db, kQueryTimeoutSeconds);
+        if (!cursor.prepare(timeOfRow.sql) || !cursor.exec(timeOfRow.values)) {
+            return failed(cursor);
         }
+        if (!cursor.next()) {
+            return cursor.message().isEmpty() ? Status() : Status(failed(cursor));
+        }
+        cursorTime = cursor.text(0);
     }
-    sql += QStringLiteral(" SampleDate > ? ORDER BY SampleDate");
-    values.append(filter.since);
+    const EventSelect select = EventSelects::rows(dialect, query, cursorTime);
     OdbcStatement q(m_db, kQueryTimeoutSeconds);
-    if (!q.prepare(sql) || !q.exec(values)) {
+    if (!q.prepare(select.sql) || !q.exec(select.values)) {
         return failed(q);
     }
     while (q.next()) {
@@ -336,4 +340,16 @@ Status SqlServerProvider::readHistory(const HistoryFilter& filter, const RowVisi
         return failed(q);
     }
     return {};
+}
+
+Result<qint64> SqlServerProvider::countEvents(const EventQuery& query) {
+    if (const Status connected = ready(); !connected) {
+        return connected.problem();
+    }
+    const EventSelect select = EventSelects::count(selectDialect(), query);
+    OdbcStatement q(m_db, kQueryTimeoutSeconds);
+    if (!q.prepare(select.sql) || !q.exec(select.values) || !q.next()) {
+        return failed(q);
+    }
+    return q.text(0).toLongLong();
 }

@@ -46,7 +46,8 @@ public:
     Status ensureTable() override;
     Status ensureTimeIndex();
     Status insert(const LogEvent& event) override;
-    Status readHistory(const HistoryFilter& filter, const RowVisitor& visit) override;
+    Status readEvents(const EventQuery& query, const RowVisitor& visit) override;
+    Result<qint64> countEvents(const EventQuery& query) override;
 
     // The FreeTDS driver: its library path where the package put it, else the registered name.
     static QString driverName();
@@ -61,6 +62,7 @@ public:
     static QString fitted(const QString& text);
 
 protected:
+    EventSelectDialect selectDialect() const override;
     Problem failure(const QString& text) const override;
 
 private:

@@ -307,6 +307,6 @@ Status SqliteProvider::endBatch() {
     return committed;
 }
 
-Status SqliteProvider::readHistory(const HistoryFilter& filter, const RowVisitor& visit) {
-    return queryHistory(quotedName(m_settings.table), filter, visit);
+EventSelectDialect SqliteProvider::selectDialect() const {
+    return EventSelectDialect{quotedName(m_settings.table)};
 }

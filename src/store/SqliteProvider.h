@@ -30,7 +30,9 @@ public:
     Status insert(const LogEvent& event) override;
     Status beginBatch() override;
     Status endBatch() override;
-    Status readHistory(const HistoryFilter& filter, const RowVisitor& visit) override;
+
+protected:
+    EventSelectDialect selectDialect() const override;
 
 private:
     Status openFile();

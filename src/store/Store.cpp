@@ -50,6 +50,17 @@ Status Store::reopen() {
     return {};
 }
 
+Status Store::openForReading(const DatabaseSettings& settings) {
+    close();
+    m_settings = settings;
+    auto provider = StoreProvider::forSettings(settings);
+    if (const Status opened = provider->open(); !opened) {
+        return opened;
+    }
+    m_provider = std::move(provider);
+    return {};
+}
+
 void Store::close() {
     m_provider.reset();
 }
@@ -78,9 +89,24 @@ Status Store::endBatch() {
     return isOpen() ? m_provider->endBatch() : Status();
 }
 
-Status Store::readHistory(const HistoryFilter& filter, const StoreProvider::RowVisitor& visit) {
+namespace {
+
+Problem notOpen() {
+    return Problem{ErrorNumber::Database, QStringLiteral("The database is not open")};
+}
+
+}  // namespace
+
+Status Store::readEvents(const EventQuery& query, const StoreProvider::RowVisitor& visit) {
     if (!usable()) {
-        return Problem{ErrorNumber::Database, QStringLiteral("The database is not open")};
+        return notOpen();
     }
-    return m_provider->readHistory(filter, visit);
+    return m_provider->readEvents(query, visit);
+}
+
+Result<qint64> Store::countEvents(const EventQuery& query) {
+    if (!usable()) {
+        return notOpen();
+    }
+    return m_provider->countEvents(query);
 }

@@ -25,6 +25,9 @@ public:
     // Opens the database the settings named last again, making nothing: a database that went away
     // stays away until the settings are applied again.
     Status reopen();
+    // Opens the database `settings` name to read it, making nothing: what windows, the web page
+    // and the export read through, on a connection of their own beside the logger's.
+    Status openForReading(const DatabaseSettings& settings);
     void close();
     bool isOpen() const;
     const std::optional<DatabaseSettings>& settings() const { return m_settings; }
@@ -32,7 +35,9 @@ public:
     Status insert(const LogEvent& event);
     Status beginBatch();
     Status endBatch();
-    Status readHistory(const HistoryFilter& filter, const StoreProvider::RowVisitor& visit);
+    // Reading: a page of rows, or how many rows a query takes (see EventQuery).
+    Status readEvents(const EventQuery& query, const StoreProvider::RowVisitor& visit);
+    Result<qint64> countEvents(const EventQuery& query);
 
 private:
     // Open, or closed for now by a provider that connects again by itself.

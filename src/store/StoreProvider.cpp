@@ -65,35 +65,66 @@ Problem StoreProvider::failure(const QString& text) const {
     return Problem{ErrorNumber::Database, text};
 }
 
-Status StoreProvider::queryHistory(const QString& table, const HistoryFilter& filter,
-                                   const RowVisitor& visit) {
-    QString sql = QStringLiteral("SELECT ID, SampleDate, Source, Category, Data FROM ") + table +
-                  QStringLiteral(" WHERE");
-    QStringList values;
-    const std::pair<const char16_t*, const QString*> filters[] = {
-        {u"Source", &filter.source}, {u"Category", &filter.type}, {u"Data", &filter.data}};
-    for (const auto& [column, text] : filters) {
-        if (!text->isEmpty()) {
-            sql += u' ' + QString::fromUtf16(column) + u' ' + likeOperator() +
-                   QStringLiteral(" ? AND");
-            values.append(u'%' + *text + u'%');
-        }
-    }
-    sql += QStringLiteral(" SampleDate > ? ORDER BY SampleDate");
-    values.append(filter.since);
-    QSqlQuery q(m_db);
+namespace {
+
+// Runs one select of an event query on a Qt connection, forward only.
+Result<QSqlQuery> runSelect(const QSqlDatabase& db, const EventSelect& select) {
+    QSqlQuery q(db);
     q.setForwardOnly(true);
-    bool ok = q.prepare(sql);
-    for (qsizetype i = 0; ok && i < values.size(); ++i) {
-        q.bindValue(int(i), values[i]);
+    bool ok = q.prepare(select.sql);
+    for (qsizetype i = 0; ok && i < select.values.size(); ++i) {
+        q.bindValue(int(i), select.values[i]);
     }
     if (!ok || !q.exec()) {
-        return failure(q.lastError().text());
+        return Problem{ErrorNumber::Database, q.lastError().text()};
     }
+    return q;
+}
+
+}  // namespace
+
+Status StoreProvider::readEvents(const EventQuery& query, const RowVisitor& visit) {
+    if (const Status ready = readyToRead(); !ready) {
+        return ready;
+    }
+    const EventSelectDialect dialect = selectDialect();
+    QString cursorTime;
+    if (query.after) {
+        Result<QSqlQuery> cursor = runSelect(m_db, EventSelects::timeOfRow(dialect, *query.after));
+        if (!cursor) {
+            return failure(cursor.problem().description);
+        }
+        if (!cursor.value().next()) {
+            return {};
+        }
+        cursorTime = timeText(cursor.value().value(0));
+    }
+    Result<QSqlQuery> rows = runSelect(m_db, EventSelects::rows(dialect, query, cursorTime));
+    if (!rows) {
+        return failure(rows.problem().description);
+    }
+    QSqlQuery& q = rows.value();
     while (q.next()) {
         visit(StoredEvent{q.value(0).toLongLong(),
                           LogEvent{timeText(q.value(1)), q.value(2).toString(),
                                    q.value(3).toString(), q.value(4).toString()}});
     }
+    if (q.lastError().isValid()) {
+        return failure(q.lastError().text());
+    }
     return {};
+}
+
+Result<qint64> StoreProvider::countEvents(const EventQuery& query) {
+    if (const Status ready = readyToRead(); !ready) {
+        return ready.problem();
+    }
+    Result<QSqlQuery> counted = runSelect(m_db, EventSelects::count(selectDialect(), query));
+    if (!counted) {
+        return failure(counted.problem().description);
+    }
+    if (!counted.value().next()) {
+        return failure(counted.value().lastError().text());
+    }
+    return counted.value().value(0).toLongLong();
 }

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "report/Result.h"
-#include "store/HistoryFilter.h"
+#include "store/EventQuery.h"
 #include "store/LogEvent.h"
 #include "support/LoggerSettings.h"
 
@@ -36,7 +36,10 @@ public:
     // Groups the writes of one receive pass; each write stays its own unit of failure.
     virtual Status beginBatch() { return {}; }
     virtual Status endBatch() { return {}; }
-    virtual Status readHistory(const HistoryFilter& filter, const RowVisitor& visit) = 0;
+    // The rows of a query, each handed to `visit` in the query's order.
+    virtual Status readEvents(const EventQuery& query, const RowVisitor& visit);
+    // How many rows the query's range and filters take.
+    virtual Result<qint64> countEvents(const EventQuery& query);
 
     static std::unique_ptr<StoreProvider> forSettings(const DatabaseSettings& settings);
 
@@ -48,12 +51,12 @@ protected:
     Status addConnection(const QString& driver);
     void removeConnection();
 
-    // The history query on the table (as it stands in SQL), run on the connection.
-    Status queryHistory(const QString& table, const HistoryFilter& filter, const RowVisitor& visit);
+    // How this engine writes the parts of an event query that differ (the table's name at least).
+    virtual EventSelectDialect selectDialect() const = 0;
+    // A connection to read on, made again when the engine's was lost.
+    virtual Status readyToRead() { return {}; }
     // The stored form of a SampleDate value as the driver returns it.
     virtual QString timeText(const QVariant& stored) const;
-    // The operator of the history filters: one that ignores letter case.
-    virtual QString likeOperator() const { return QStringLiteral("LIKE"); }
     // A problem from a driver message (engines whose messages can quote secrets mask them).
     virtual Problem failure(const QString& text) const;
 

@@ -131,10 +131,14 @@ void EchoWindow::toggleHistory() {
 
 // A failed query is reported as step 3 of "FillWindowFromDatabase".
 void EchoWindow::fillFromDatabase() {
-    const HistoryFilter filter{DateText::isoText(m_logger.now().addDays(-7)),
-                               m_sourceFilter->text(), m_typeFilter->text(), m_dataFilter->text()};
+    EventQuery query;
+    query.from = DateText::isoText(m_logger.now().addDays(-7));
+    query.source = m_sourceFilter->text();
+    query.type = m_typeFilter->text();
+    query.data = m_dataFilter->text();
+    query.order = EventQuery::Order::OldestFirst;
     const Status read =
-        m_logger.readHistory(filter, [this](const StoredEvent& row) { addEvent(row.event); });
+        m_logger.readEvents(query, [this](const StoredEvent& row) { addEvent(row.event); });
     if (!read) {
         m_logger.reporter().toNetwork(ProgramNames::kProgram,
                                       QStringLiteral("FillWindowFromDatabase "),
