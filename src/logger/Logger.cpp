@@ -79,6 +79,7 @@ bool Logger::start() {
     m_reporter.toNetwork(ProgramNames::kProgram,
                          QStringLiteral("Using xAP port ") + signedNumber(m_bindResult));
 
+    (void)m_settingsStore->createIfMissing();  // reported where it fails
     loadSettingsAndOpen();
     const QString spoolFolder = PathRules::join(m_folders.dataFolder(), QStringLiteral("spool"));
     m_writer->open(
