@@ -47,6 +47,8 @@ public:
     Status ensureTimeIndex();
     Status insert(const LogEvent& event) override;
     Status readHistory(const HistoryFilter& filter, const RowVisitor& visit) override;
+    QString where() const override;
+    Result<QString> probe() override;
 
     // The FreeTDS driver: its library path where the package put it, else the registered name.
     static QString driverName();

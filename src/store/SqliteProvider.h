@@ -31,6 +31,8 @@ public:
     Status beginBatch() override;
     Status endBatch() override;
     Status readHistory(const HistoryFilter& filter, const RowVisitor& visit) override;
+    QString where() const override;
+    Result<QString> probe() override;
 
 private:
     Status openFile();

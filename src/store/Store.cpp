@@ -50,6 +50,14 @@ Status Store::reopen() {
     return {};
 }
 
+QString Store::describe(const DatabaseSettings& settings) {
+    return StoreProvider::forSettings(settings)->where();
+}
+
+Result<QString> Store::probe(const DatabaseSettings& settings) {
+    return StoreProvider::forSettings(settings)->probe();
+}
+
 void Store::close() {
     m_provider.reset();
 }
