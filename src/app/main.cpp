@@ -44,6 +44,16 @@ void printRunTally(const Logger::RunTally& t) {
     }
 }
 
+// The start-up line's part on the database: which one, its table, whether it opened.
+QString databaseInUse(const Logger& logger) {
+    const DatabaseSettings& d = logger.settings().database;
+    if (d.database.isEmpty()) {
+        return QStringLiteral("no database (see above)");
+    }
+    return QStringLiteral("database ") + Store::describe(d) + QStringLiteral(", table ") + d.table +
+           (logger.databaseOpen() ? QString() : QStringLiteral(" (not open)"));
+}
+
 // Reads and checks the settings, changing nothing; status 0 when they can be used.
 int checkConfig(const CommandLine& a) {
     const ConfigCheck check = ConfigCheck::run(StartupPlace::ofThisProcess(a.appDir), a.xapPort);
@@ -76,13 +86,9 @@ int run(QCoreApplication& app, Frontend& frontend, DesktopFrontend* desktop, con
         std::fprintf(stderr, "quilljot: %s\n", started.problem().description.toUtf8().constData());
         return 1;
     }
-    const DatabaseSettings& database = logger.settings().database;
-    std::fprintf(stderr,
-                 "quilljot: listening on 127.0.0.1:%d, sending to %s:%u, database %s, table %s%s, "
-                 "data in %s\n",
+    std::fprintf(stderr, "quilljot: listening on 127.0.0.1:%d, sending to %s:%u, %s, data in %s\n",
                  logger.node()->port(), qPrintable(logger.node()->destination()),
-                 logger.node()->remotePort(), qPrintable(Store::describe(database)),
-                 qPrintable(database.table), logger.databaseOpen() ? "" : " (not open)",
+                 logger.node()->remotePort(), qPrintable(databaseInUse(logger)),
                  qPrintable(logger.folders().appPath()));
     auto shutdown = [&logger] {
         logger.stop();
