@@ -6,8 +6,8 @@
 namespace {
 
 const QString kUsage = QStringLiteral(
-    "Usage: quilljot [--app-dir DIR] [--headless] [--echo] [--xap-port N] [--show WINDOW]\n"
-    "       quilljot --check-config [--app-dir DIR] [--xap-port N]\n");
+    "Usage: quilljot [--app-dir DIR] [--headless] [--echo] [--xap-port PORT] [--show WINDOW]\n"
+    "       quilljot --check-config [--app-dir DIR] [--xap-port PORT]\n\n");
 
 QList<QCommandLineOption> optionTable() {
     QCommandLineOption helpAll(QStringLiteral("help-all"));

@@ -11,6 +11,7 @@
 #include "store/Store.h"
 #include "support/ApplicationReporter.h"
 #include "support/InstanceLock.h"
+#include "support/PathRules.h"
 #include "support/ProgramNames.h"
 #include "support/SettingsStore.h"
 
@@ -78,6 +79,16 @@ void ConfigCheck::checkFolder(const AppFolders& folders) {
             problem(QStringLiteral("the application folder ") + app +
                     QStringLiteral(" cannot be made: ") + parent +
                     QStringLiteral(" is not a writable folder"));
+        }
+    }
+    // The folders the logger makes below it: something else in their place stops it from
+    // writing its settings, text log or spool.
+    const QString data = folders.dataFolder();
+    for (const QString& folder : {PathRules::join(app, QStringLiteral("Config")), data,
+                                  QFileInfo(folders.textLogPath()).absolutePath(),
+                                  PathRules::join(data, QStringLiteral("spool"))}) {
+        if (QFileInfo::exists(folder) && !QFileInfo(folder).isDir()) {
+            problem(folder + QStringLiteral(" is a file where the logger needs a folder"));
         }
     }
     const qint64 holder = InstanceLock::holder(folders.lockPath());

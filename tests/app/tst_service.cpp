@@ -136,10 +136,11 @@ private slots:
             << false << 0
             << QStringList{u"/db/events.sqlite: does not exist yet"_qs,
                            u"table               tblOther"_qs};
-        QTest::newRow("a file that is no database")
+        QTest::newRow("a file that is no database, a file for the text log's folder")
             << QByteArray() << true << 1
             << QStringList{u"problem: The file "_qs, u"is not a SQLite database"_qs,
-                           u"1 problem found"_qs};
+                           u"/Data/xapzelQuilljot is a file where the logger needs a folder"_qs,
+                           u"2 problems found"_qs};
         QTest::newRow("engine, table and a line that is no setting")
             << QByteArray("[Quilljot]\nEngine=oracle\nDatabaseTable=a-b\nnonsense\n") << false << 1
             << QStringList{u"problem: Engine must be file, sqlserver or postgresql"_qs,
@@ -165,6 +166,7 @@ private slots:
         }
         if (notADatabase) {
             QVERIFY(writeFile(app.database(), "a spreadsheet, say"));
+            QVERIFY(writeFile(app.path(u"Data/xapzelQuilljot"_qs), "not a folder"));
         }
         const QStringList before = listing(app.dir.path());
         const Run r = quilljot({u"--check-config"_qs, u"--app-dir"_qs, app.dir.path()});
