@@ -122,6 +122,43 @@ private slots:
         }
     }
 
+    // Shared settings that cannot be read leave the defaults: a destination off this host. In a
+    // network namespace of the test's own, with loopback alone, nothing can leave; the logger
+    // says both, once each.
+    void unreadableNetworkSettingsAndLoopbackOnlyAreSaidOnce() {
+        AppFolder app;
+        QVERIFY(QFile::remove(app.path(u"Config/zelXap.ini"_qs)));
+        QVERIFY(QDir().mkpath(app.path(u"Config/zelXap.ini"_qs)));
+        QProcess logger;
+        logger.start(
+            u"unshare"_qs,
+            {u"-n"_qs, u"sh"_qs, u"-c"_qs, u"ip link set lo up 2>/dev/null; exec \"$0\" \"$@\""_qs,
+             tool("quilljot"), u"--headless"_qs, u"--app-dir"_qs, app.dir.path(), u"--xap-port"_qs,
+             QString::number(freeUdpPort())});
+        QByteArray err;
+        QElapsedTimer t;
+        t.start();
+        while (!err.contains("listening on") && logger.state() != QProcess::NotRunning &&
+               t.elapsed() < 10000) {
+            logger.waitForReadyRead(100);
+            err += logger.readAllStandardError();
+        }
+        if (!err.contains("listening on")) {
+            logger.kill();
+            logger.waitForFinished();
+            QSKIP(
+                qPrintable(u"no network namespace, or the host's name resolves to an address "
+                           "it lacks: "_qs +
+                           QString::fromUtf8(err)));
+        }
+        ::kill(pid_t(logger.processId()), SIGTERM);
+        QVERIFY(logger.waitForFinished(10000));
+        err += logger.readAllStandardError();
+        const QString said = QString::fromUtf8(err);
+        QCOMPARE(said.count(u"network settings not read, the defaults apply: Cannot read"_qs), 1);
+        QCOMPARE(said.count(u"nothing reaches other hosts"_qs), 1);
+    }
+
     void checkConfig_data() {
         QTest::addColumn<QByteArray>("settings");
         QTest::addColumn<bool>("notADatabase");
