@@ -75,16 +75,11 @@ private slots:
         QVERIFY2(said.contains(u"pid "_qs + QString::number(first.process.processId())),
                  qPrintable(said));
         QCOMPARE(first.process.state(), QProcess::Running);
-        // Nothing reached the database twice: it is the first logger's alone.
 
         first.signal(SIGKILL);
         QVERIFY(first.process.waitForFinished(5000));
         LoggerProcess third;
         QVERIFY2(third.start(app, xapPort), third.stderrText().constData());
-        // Another folder is another logger's.
-        AppFolder other;
-        LoggerProcess beside;
-        QVERIFY(beside.start(other, xapPort));
     }
 
     void problemsAtStartAreOneJournalLineEach_data() {
