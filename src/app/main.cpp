@@ -100,9 +100,11 @@ int run(QCoreApplication& app, Frontend& frontend, DesktopFrontend* desktop, con
                      logger.bindResult(), qPrintable(logger.folders().textLogPath()));
         return 1;
     }
-    std::fprintf(stderr, "quilljot: listening on 127.0.0.1:%d, sending to %s:%u, data in %s\n",
+    std::fprintf(stderr,
+                 "quilljot: listening on 127.0.0.1:%d, sending to %s:%u from %s, data in %s\n",
                  logger.node()->port(), qPrintable(logger.node()->destination()),
-                 logger.node()->remotePort(), qPrintable(logger.folders().appPath()));
+                 logger.node()->remotePort(), qPrintable(logger.node()->localIp()),
+                 qPrintable(logger.folders().appPath()));
     auto shutdown = [&logger] {
         logger.stop();
         QCoreApplication::quit();

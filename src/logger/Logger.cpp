@@ -13,6 +13,14 @@ QString signedNumber(int n) {
     return n < 0 ? QString::number(n) : u' ' + QString::number(n);
 }
 
+// The heartbeat interval; QUILLJOT_HEARTBEAT_SECONDS sets another (5 to 60), so that tests of a
+// hub restart need not wait a minute. It is read here only.
+int heartbeatSeconds() {
+    bool ok = false;
+    const int seconds = qEnvironmentVariableIntValue("QUILLJOT_HEARTBEAT_SECONDS", &ok);
+    return ok && seconds > 0 ? seconds : Logger::kHeartbeatInterval;
+}
+
 }  // namespace
 
 Logger::Logger(Frontend& frontend, Options options, QObject* parent)
@@ -70,10 +78,16 @@ bool Logger::start() {
         m_stopped = true;  // the program ends here: no shutdown step runs
         return false;
     }
-    m_node->sendHeartbeat(kHeartbeatInterval);
+    m_node->sendHeartbeat(heartbeatSeconds());
     m_outgoing.setReady(true);
     m_reporter.toNetwork(ProgramNames::kProgram,
                          QStringLiteral("Using xAP port ") + signedNumber(m_bindResult));
+    if (const QString& notice = m_node->addressNotice(); !notice.isEmpty()) {
+        if (m_options.notice) {
+            m_options.notice(notice);
+        }
+        m_reporter.toNetwork(ProgramNames::kProgram, notice);
+    }
 
     loadSettingsAndOpen();
     const QString spoolFolder = PathRules::join(m_folders.dataFolder(), QStringLiteral("spool"));

@@ -130,7 +130,8 @@ void XapMessage::parse() {
     if (size == 0) {
         return;
     }
-    // Lines as [start, end) with the position of their first "=" (or -1).
+    // Lines as [start, end) without the CR of a CR LF line end, with the position of their
+    // first "=" (or -1).
     struct Line {
         qsizetype start;
         qsizetype end;
@@ -140,17 +141,26 @@ void XapMessage::parse() {
     QVarLengthArray<Line, 64> lines;
     for (qsizetype start = 0;;) {
         const qsizetype end = findLineEnd(text, start, size);
+        const qsizetype stop = end > start && text[end - 1] == u'\r' ? end - 1 : end;
         qsizetype eq = start;
-        while (eq < end && text[eq] != u'=') {
+        while (eq < stop && text[eq] != u'=') {
             ++eq;
         }
-        lines.append(Line{start, end, eq < end ? eq - start : -1});
+        lines.append(Line{start, stop, eq < stop ? eq - start : -1});
         if (end == size) {
             break;
         }
         start = end + 1;
     }
-    if (!namesHeader(lines[0].view(text))) {
+    // Blank lines before the header, and blanks after a brace or a name, are what some senders
+    // write around the text proper; only lines without "=" are looked at this way.
+    auto bare = [&](const Line& l) { return trimSpaces(l.view(text)); };
+    const qsizetype last = lines.size() - 1;
+    qsizetype header = 0;
+    while (header < last && bare(lines[header]).isEmpty()) {
+        ++header;
+    }
+    if (!namesHeader(lines[header].view(text))) {
         return;
     }
     auto fail = [this](int step, QString description) {
@@ -159,25 +169,32 @@ void XapMessage::parse() {
     qsizetype block = -1;
     ItemNames blockNames;
     ItemNames blockNamesSeen;
-    const qsizetype last = lines.size() - 1;
-    for (qsizetype i = 2; i <= last; ++i) {
+    for (qsizetype i = header + 2; i <= last; ++i) {
         const Line& l = lines[i];
         const QStringView line = l.view(text);
-        if (line.size() == 1 && line[0] == u'}') {
+        if (l.eq < 0) {
+            if (bare(l) != u"}") {
+                continue;
+            }
             ++block;
             if (i >= kLastLineNumber) {
                 return fail(5, QStringLiteral("Overflow"));
             }
             ++i;
-            if (i > last) {
-                return fail(5, QStringLiteral("Subscript out of range"));
+            while (i <= last && bare(lines[i]).isEmpty()) {
+                ++i;
             }
-            const QStringView name = lines[i].view(text);
+            if (i > last) {
+                // The final "}": what follows it is the unnamed block that ends the text.
+                m_blocks.append(Block{QStringView()});
+                return;
+            }
+            const QStringView name = bare(lines[i]);
             if (!blockNamesSeen.add(0, name)) {
                 return fail(5, QStringLiteral("Duplicate section name: ") + lowered(name));
             }
             m_blocks.append(Block{name});
-        } else if (l.eq >= 0) {
+        } else {
             const QStringView name = trimSpaces(line.first(l.eq));
             if (block >= 0) {
                 if (!blockNames.add(block, name)) {
@@ -201,6 +218,7 @@ void XapMessage::parse() {
             return fail(7, QStringLiteral("Overflow"));
         }
     }
+    m_cutOff = true;
 }
 
 bool XapMessage::isClass(QStringView name) const {
