@@ -79,6 +79,25 @@ qsizetype findLineEnd(const char16_t* text, qsizetype from, qsizetype size) {
     return at;
 }
 
+// Whether a line is empty or blanks only.
+bool isBlank(QStringView line) {
+    for (const QChar c : line) {
+        if (c != u' ') {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether a line without "=" closes a block: "}", with blanks around it from some senders.
+bool closesBlock(QStringView line) {
+    if (line.size() == 1) {
+        return line[0] == u'}';
+    }
+    const QStringView bare = trimSpaces(line);
+    return bare.size() == 1 && bare[0] == u'}';
+}
+
 // The names seen so far in one block (or of the blocks themselves). A block has a handful of
 // items, compared in place; one with very many (a hostile datagram can hold thousands) gets a
 // hash of lower-cased names, so reading stays linear.
@@ -152,12 +171,11 @@ void XapMessage::parse() {
         }
         start = end + 1;
     }
-    // Blank lines before the header, and blanks after a brace or a name, are what some senders
-    // write around the text proper; only lines without "=" are looked at this way.
-    auto bare = [&](const Line& l) { return trimSpaces(l.view(text)); };
+    // Blank lines before the header and after a "}", and blanks around braces and names, are
+    // what some senders write around the text proper.
     const qsizetype last = lines.size() - 1;
     qsizetype header = 0;
-    while (header < last && bare(lines[header]).isEmpty()) {
+    while (header < last && isBlank(lines[header].view(text))) {
         ++header;
     }
     if (!namesHeader(lines[header].view(text))) {
@@ -173,7 +191,7 @@ void XapMessage::parse() {
         const Line& l = lines[i];
         const QStringView line = l.view(text);
         if (l.eq < 0) {
-            if (bare(l) != u"}") {
+            if (!closesBlock(line)) {
                 continue;
             }
             ++block;
@@ -181,7 +199,7 @@ void XapMessage::parse() {
                 return fail(5, QStringLiteral("Overflow"));
             }
             ++i;
-            while (i <= last && bare(lines[i]).isEmpty()) {
+            while (i <= last && isBlank(lines[i].view(text))) {
                 ++i;
             }
             if (i > last) {
@@ -189,7 +207,7 @@ void XapMessage::parse() {
                 m_blocks.append(Block{QStringView()});
                 return;
             }
-            const QStringView name = bare(lines[i]);
+            const QStringView name = trimSpaces(lines[i].view(text));
             if (!blockNamesSeen.add(0, name)) {
                 return fail(5, QStringLiteral("Duplicate section name: ") + lowered(name));
             }
