@@ -13,8 +13,11 @@ QStringList SystemHostNetwork::interfaceAddresses() {
     }
     QStringList out;
     for (const ifaddrs* a = list; a != nullptr; a = a->ifa_next) {
-        if (a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_INET ||
-            (a->ifa_flags & IFF_UP) == 0 || (a->ifa_flags & IFF_LOOPBACK) != 0) {
+        // Up and running: an interface without carrier (a bridge with nothing attached, an
+        // unplugged cable) would take the datagrams nowhere.
+        const unsigned flags = a->ifa_flags;
+        if (a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_INET || (flags & IFF_UP) == 0 ||
+            (flags & IFF_RUNNING) == 0 || (flags & IFF_LOOPBACK) != 0) {
             continue;
         }
         const in_addr address = reinterpret_cast<const sockaddr_in*>(a->ifa_addr)->sin_addr;

@@ -4,7 +4,7 @@
 #include <QStringList>
 
 // The host addresses the node may send from: the IPv4 addresses of the network interfaces that
-// are up, loopback left out, in the system's order. Tests give the node a fixed list instead.
+// are up and running, loopback left out, in the system's order. Tests give the node a fixed list instead.
 class HostNetwork {
 public:
     virtual ~HostNetwork() = default;
