@@ -102,9 +102,14 @@ private slots:
     }
 
     // With no interface up the logger sends from and to loopback, and says so once on standard
-    // error and once in its start-up reports.
+    // error and once in its start-up reports. An interface that is up without a link (here a veth
+    // end whose peer is down) counts as none.
     void withoutInterfacesSaysItUsesLoopback() {
         NEED_NAMESPACE();
+        QVERIFY(ip({u"link"_qs, u"add"_qs, u"qj0"_qs, u"type"_qs, u"veth"_qs, u"peer"_qs,
+                    u"name"_qs, u"qj1"_qs}));
+        QVERIFY(ip({u"addr"_qs, u"add"_qs, u"192.0.2.5/24"_qs, u"dev"_qs, u"qj0"_qs}));
+        QVERIFY(ip({u"link"_qs, u"set"_qs, u"qj0"_qs, u"up"_qs}));
         LoggerBehindHub run;
         writeShared(run.app, "Default", "Default");
         QVERIFY(run.start());
