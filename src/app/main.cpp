@@ -86,9 +86,11 @@ int run(QCoreApplication& app, Frontend& frontend, DesktopFrontend* desktop, con
         std::fprintf(stderr, "quilljot: %s\n", started.problem().description.toUtf8().constData());
         return 1;
     }
-    std::fprintf(stderr, "quilljot: listening on 127.0.0.1:%d, sending to %s:%u, %s, data in %s\n",
+    std::fprintf(stderr,
+                 "quilljot: listening on 127.0.0.1:%d, sending to %s:%u from %s, %s, data in %s\n",
                  logger.node()->port(), qPrintable(logger.node()->destination()),
-                 logger.node()->remotePort(), qPrintable(databaseInUse(logger)),
+                 logger.node()->remotePort(), qPrintable(logger.node()->localIp()),
+                 qPrintable(databaseInUse(logger)),
                  qPrintable(logger.folders().appPath()));
     auto shutdown = [&logger] {
         logger.stop();

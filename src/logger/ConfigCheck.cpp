@@ -110,10 +110,8 @@ void ConfigCheck::checkNetwork(const NetworkSettings& settings, quint16 xapPort)
                                "separated by dots, not '") +
                 settings.interfaceAddress + u'\'');
     }
-    MemoryReporter quiet;
-    XapNode node(quiet, std::make_unique<SystemHostNetwork>(), xapPort);
-    node.setNetworkSettings(settings);
-    const QString from = node.localAddress();
+    const QString from = XapNode::chooseAddress(SystemHostNetwork().interfaceAddresses(),
+                                                settings.interfaceAddress);
     const QString to = destination.compare(u"default", Qt::CaseInsensitive) == 0
                            ? QStringLiteral("255.255.255.255")
                            : destination;
@@ -121,7 +119,7 @@ void ConfigCheck::checkNetwork(const NetworkSettings& settings, quint16 xapPort)
         QStringLiteral("from ") + (from.isEmpty() ? QStringLiteral("loopback") : from) +
             QStringLiteral(" to ") + to + u':' + QString::number(xapPort));
     if ((from.isEmpty() || from.startsWith(u"127.")) && !to.startsWith(u"127.")) {
-        problem(QStringLiteral("the host's name resolves to loopback only (") +
+        problem(QStringLiteral("no network interface is up (sending from ") +
                 (from.isEmpty() ? QStringLiteral("no address") : from) +
                 QStringLiteral("): nothing would reach other hosts"));
     }

@@ -13,6 +13,14 @@ QString signedNumber(int n) {
     return n < 0 ? QString::number(n) : u' ' + QString::number(n);
 }
 
+// The heartbeat interval; QUILLJOT_HEARTBEAT_SECONDS sets another (5 to 60), so that tests of a
+// hub restart need not wait a minute. It is read here only.
+int heartbeatSeconds() {
+    bool ok = false;
+    const int seconds = qEnvironmentVariableIntValue("QUILLJOT_HEARTBEAT_SECONDS", &ok);
+    return ok && seconds > 0 ? seconds : Logger::kHeartbeatInterval;
+}
+
 }  // namespace
 
 Logger::Logger(Frontend& frontend, Options options, QObject* parent)
@@ -68,22 +76,6 @@ Status Logger::lockFolder() {
     return {};
 }
 
-// A host whose name resolves to loopback only sends nothing that other hosts can hear, whatever
-// the destination: worth a line at every start, unless loopback is the destination chosen.
-void Logger::sayWhereSendingGoes(const NetworkSettings& settings) {
-    const QString& from = m_node->localIp();
-    if (!m_options.notice || (!from.isEmpty() && !from.startsWith(u"127.")) ||
-        settings.broadcastAddress.trimmed().startsWith(u"127.")) {
-        return;
-    }
-    m_options.notice(
-        (from.isEmpty()
-             ? QStringLiteral("the host's name resolves to no address")
-             : QStringLiteral("sending from ") + from + QStringLiteral(", a loopback address")) +
-        QStringLiteral(": nothing reaches other hosts, only a hub on this one (the host's name "
-                       "must resolve to an address of the local network)"));
-}
-
 Status Logger::start() {
     m_startedAt = m_clock();
     m_computerName = localComputerName(m_options.place.hostName);
@@ -131,12 +123,17 @@ Status Logger::start() {
                                           "address could not be bound. See ") +
                            m_folders.textLogPath()};
     }
-    m_node->sendHeartbeat(kHeartbeatInterval);
+    m_node->sendHeartbeat(heartbeatSeconds());
     m_outgoing.setReady(true);
     // The start-up line on standard error names the port already.
     m_reporter.toNetworkOnly(ProgramNames::kProgram,
                              QStringLiteral("Using xAP port ") + signedNumber(m_bindResult));
-    sayWhereSendingGoes(network.settings);
+    if (const QString& notice = m_node->addressNotice(); !notice.isEmpty()) {
+        if (m_options.notice) {
+            m_options.notice(notice);
+        }
+        m_reporter.toNetworkOnly(ProgramNames::kProgram, notice);
+    }
 
     (void)m_settingsStore->createIfMissing();  // reported where it fails
     loadSettingsAndOpen();

@@ -96,7 +96,6 @@ private:
     void noteReport(const QString& line);
     void checkStatusChanged();
     Status lockFolder();
-    void sayWhereSendingGoes(const NetworkSettings& settings);
 
     Frontend& m_frontend;
     Options m_options;

@@ -93,7 +93,7 @@ class LoggerTest : public QObject {
         o.place.appDir = m_dir->path();
         o.place.programFile = u"/opt/quilljot/bin/quilljot"_qs;
         o.place.hostName = [] { return u"HOST1"_qs; };
-        o.network = std::make_unique<FixedHostNetwork>(u"HOST1"_qs, QStringList{u"127.0.0.1"_qs});
+        o.network = std::make_unique<FixedHostNetwork>(QStringList{u"127.0.0.1"_qs});
         o.xapPort = m_network->localPort();
         o.clock = [] { return kNow; };
         m_logger = std::make_unique<Logger>(m_noWindows, std::move(o));
@@ -148,9 +148,25 @@ private slots:
         handler.handle(eventText(u"Time=2026-12-04 10:00:00\nType=a\nType=b\n"_qs));
         QCOMPARE(reporter.entries.size(), 1);
         QCOMPARE(reporter.entries[0].text, u"From XAP  6 Duplicate item name: type"_qs);
+        // CR LF line ends are read as LF ones.
+        handler.handle(
+            eventText(u"Time=2026-12-04 11:00:00\nType=crlf\n"_qs).replace(u"\n"_qs, u"\r\n"_qs));
+        // A text cut off inside its block is no row, and is said once per source.
+        const QString whole = eventText(u"Time=2026-12-04 12:00:00\nType=t\nData=long\n"_qs);
+        const QString cut = whole.first(whole.indexOf(u"=long"_qs) + 3);
+        handler.handle(cut);
+        handler.handle(cut);
+        handler.handle(QString(cut).replace(u"zel.hs.pc"_qs, u"zel.hs.other"_qs));
+        QCOMPARE(reporter.entries.size(), 3);
+        QVERIFY(!reporter.entries[1].textLog);
+        QVERIFY2(reporter.entries[1].text.startsWith(
+                     u"Readmessage Line 5 A message from zel.hs.pc ends inside a block"_qs),
+                 qPrintable(reporter.entries[1].text));
+        QVERIFY(reporter.entries[2].text.contains(u"zel.hs.other"_qs));
 
         const auto r = rows(defaultDb(), u"t"_qs);
-        QCOMPARE(r.size(), 5);
+        QCOMPARE(r.size(), 6);
+        QCOMPARE(r[5][2], u"crlf"_qs);
         QCOMPARE(r[0], QStringList({u"2026-12-04 23:13:09"_qs, u"zel.hs.pc"_qs, u"O'Neil"_qs,
                                     u"say 'hi'"_qs}));
         QCOMPARE(r[1], QStringList({u"2026-12-04 23:14:00"_qs, u"zel.hs.pc"_qs, u"Unknown"_qs,
@@ -158,12 +174,12 @@ private slots:
         QCOMPARE(r[2][0], u"2026-12-05 08:30:00"_qs);  // the moment of arrival
         QCOMPARE(r[3][0], u"2026-12-04 00:00:00"_qs);
         QCOMPARE(r[4][2], u"a"_qs);
-        QCOMPARE(logged.size(), 5);
+        QCOMPARE(logged.size(), 6);
         QCOMPARE(logged[0][0].value<LogEvent>().data,
                  u"say \"hi\""_qs);  // the echo shows it as sent
-        QCOMPARE(handler.tally().messages, 7u);
-        QCOMPARE(handler.tally().events, 5u);
-        QCOMPARE(writer.tally().written, 5u);
+        QCOMPARE(handler.tally().messages, 11u);
+        QCOMPARE(handler.tally().events, 6u);
+        QCOMPARE(writer.tally().written, 6u);
     }
 
     // The status says what happened: where it listens, traffic seen, rows written, its reports.

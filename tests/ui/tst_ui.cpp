@@ -90,8 +90,7 @@ private slots:
         options.place.appDir = m_dir->path();
         options.place.programFile = u"/opt/quilljot/bin/quilljot"_qs;
         options.place.hostName = [] { return u"HOST1"_qs; };
-        options.network =
-            std::make_unique<FixedHostNetwork>(u"HOST1"_qs, QStringList{u"127.0.0.1"_qs});
+        options.network = std::make_unique<FixedHostNetwork>(QStringList{u"127.0.0.1"_qs});
         options.xapPort = m_hub->localPort();
         options.clock = [] { return kNow; };
         m_logger = std::make_unique<Logger>(*m_desktop, std::move(options));
