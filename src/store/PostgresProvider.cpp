@@ -4,6 +4,7 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -18,6 +19,37 @@ QByteArray storedText(const QString& text) {
     return utf8;
 }
 
+// One field of COPY's text format: a backslash starts an escape, a tab ends the field, a line end
+// the row. Everything else, other control characters too, is taken as it stands.
+void appendCopyField(QByteArray& out, const QString& text) {
+    const QByteArray utf8 = storedText(text);
+    const char* run = utf8.constData();
+    const char* const end = run + utf8.size();
+    for (const char* p = run; p != end; ++p) {
+        const char* escape = nullptr;
+        switch (*p) {
+            case '\\':
+                escape = "\\\\";
+                break;
+            case '\t':
+                escape = "\\t";
+                break;
+            case '\n':
+                escape = "\\n";
+                break;
+            case '\r':
+                escape = "\\r";
+                break;
+            default:
+                continue;
+        }
+        out.append(run, p - run);
+        out.append(escape, 2);
+        run = p + 1;
+    }
+    out.append(run, end - run);
+}
+
 QString quotedName(const QString& name) {
     return u'"' + QString(name).replace(u'"', QStringLiteral("\"\"")) + u'"';
 }
@@ -28,7 +60,7 @@ PostgresProvider::PostgresProvider(DatabaseSettings settings)
     : StoreProvider(std::move(settings)), m_source(ServerSource::parse(m_settings.sqlSource)) {}
 
 PostgresProvider::~PostgresProvider() {
-    // What the open batch wrote is kept, as with the other engines.
+    // The open batch's rows are sent, as the other engines commit theirs.
     if (m_batch) {
         (void)endBatch();
     }
@@ -172,18 +204,23 @@ Status PostgresProvider::ensureTable() {
     return {};
 }
 
+Status PostgresProvider::prepareInsert() {
+    if (m_prepared) {
+        return {};
+    }
+    const QByteArray sql =
+        (QStringLiteral("INSERT INTO ") + m_table +
+         QStringLiteral(" (SampleDate,Source,Category,Data) VALUES ($1,$2,$3,$4)"))
+            .toUtf8();
+    PGresult* r = PQprepare(m_conn, kInsertName, sql.constData(), 4, nullptr);
+    m_prepared = PQresultStatus(r) == PGRES_COMMAND_OK;
+    PQclear(r);
+    return m_prepared ? Status() : engineFailure(QString::fromUtf8(PQerrorMessage(m_conn)));
+}
+
 Status PostgresProvider::write(const LogEvent& event) {
-    if (!m_prepared) {
-        const QByteArray sql = (QStringLiteral("INSERT INTO ") + m_table +
-                                QStringLiteral(" (SampleDate,Source,Category,Data) "
-                                               "VALUES ($1,$2,$3,$4)"))
-                                   .toUtf8();
-        PGresult* r = PQprepare(m_conn, kInsertName, sql.constData(), 4, nullptr);
-        m_prepared = PQresultStatus(r) == PGRES_COMMAND_OK;
-        PQclear(r);
-        if (!m_prepared) {
-            return engineFailure(QString::fromUtf8(PQerrorMessage(m_conn)));
-        }
+    if (const Status prepared = prepareInsert(); !prepared) {
+        return prepared;
     }
     const QByteArray values[] = {event.time.toUtf8(), storedText(event.source),
                                  storedText(event.type), storedText(event.data)};
@@ -213,7 +250,7 @@ Status PostgresProvider::reconnect() {
         return *m_lost;
     }
     m_lost.reset();
-    return m_batch ? restartBatch() : Status();
+    return {};
 }
 
 void PostgresProvider::rollBack() {
@@ -222,26 +259,34 @@ void PostgresProvider::rollBack() {
     }
 }
 
-Status PostgresProvider::restartBatch() {
-    rollBack();
-    if (const Status begun = run("BEGIN"); !begun) {
-        return begun;
-    }
-    for (qsizetype i = 0; i < m_batchRows.size(); ++i) {
-        if (const Status again = write(m_batchRows[i]); !again) {
-            const qsizetype lost = m_batchRows.size() - i;
-            m_batchRows.resize(i);
-            return failure(QString::number(lost) +
-                           QStringLiteral(" rows written earlier in this pass are lost: ") +
-                           again.problem().description);
+std::optional<Problem> PostgresProvider::knownRefusal(const LogEvent& event) {
+    for (Refusal& r : m_refused) {
+        if (!r.met && r.event == event) {
+            r.met = true;
+            return r.why;
         }
     }
-    return {};
+    return std::nullopt;
 }
 
 Status PostgresProvider::insert(const LogEvent& event) {
     if (const Status live = connection(); !live) {
         return live;
+    }
+    if (m_batch) {
+        if (std::optional<Problem> refused = knownRefusal(event)) {
+            return *refused;
+        }
+        m_batchRows.append(event);
+        appendCopyField(m_copyText, event.time);
+        m_copyText.append('\t');
+        appendCopyField(m_copyText, event.source);
+        m_copyText.append('\t');
+        appendCopyField(m_copyText, event.type);
+        m_copyText.append('\t');
+        appendCopyField(m_copyText, event.data);
+        m_copyText.append('\n');
+        return {};
     }
     Status written = write(event);
     if (!written && !connected()) {
@@ -251,19 +296,82 @@ Status PostgresProvider::insert(const LogEvent& event) {
         }
         written = write(event);
     }
-    if (written) {
-        if (m_batch) {
-            m_batchRows.append(event);
-        }
-        return {};
-    }
-    if (m_batch) {
-        // The refused row ended the transaction; its neighbours get a new one.
-        if (const Status restarted = restartBatch(); !restarted) {
-            return restarted;
-        }
-    }
     return written;
+}
+
+Status PostgresProvider::copyRows() {
+    const QByteArray sql = (QStringLiteral("COPY ") + m_table +
+                            QStringLiteral(" (SampleDate,Source,Category,Data) FROM STDIN"))
+                               .toUtf8();
+    PGresult* started = PQexec(m_conn, sql.constData());
+    if (PQresultStatus(started) != PGRES_COPY_IN) {
+        return outcome(started);
+    }
+    PQclear(started);
+    const bool sent = PQputCopyData(m_conn, m_copyText.constData(), int(m_copyText.size())) == 1 &&
+                      PQputCopyEnd(m_conn, nullptr) == 1;
+    Status copied = outcome(PQgetResult(m_conn));
+    while (PGresult* more = PQgetResult(m_conn)) {
+        PQclear(more);
+    }
+    if (copied && !sent) {
+        copied = engineFailure(QString::fromUtf8(PQerrorMessage(m_conn)));
+    }
+    return copied;
+}
+
+Status PostgresProvider::copyPass() {
+    if (const Status live = connection(); !live) {
+        return live;
+    }
+    Status copied = copyRows();
+    if (!copied && !connected()) {
+        // The server went away (restarted, or ended this session): once more on a new one.
+        if (const Status again = reconnect(); !again) {
+            return again;
+        }
+        copied = copyRows();
+    }
+    if (copied || !connected()) {
+        return copied;
+    }
+    const qsizetype known = m_refused.size();
+    findRefusals();
+    const qsizetype found = m_refused.size() - known;
+    if (found == 0) {
+        // Nothing refused on its own (a conflict with another session, a timeout): the whole pass
+        // is tried again later.
+        return copied;
+    }
+    return failure(QString::number(found) + QStringLiteral(" of the ") +
+                   QString::number(m_batchRows.size()) +
+                   QStringLiteral(" rows of this pass were refused; the pass is written again "
+                                  "without them. The first: ") +
+                   m_refused[known].why.description);
+}
+
+void PostgresProvider::findRefusals() {
+    rollBack();
+    if (!run("BEGIN")) {
+        return;
+    }
+    for (const LogEvent& event : std::as_const(m_batchRows)) {
+        if (!run("SAVEPOINT quilljot_row")) {
+            break;
+        }
+        const Status written = write(event);
+        if (written) {
+            continue;
+        }
+        if (!connected()) {
+            break;
+        }
+        m_refused.append(Refusal{event, written.problem()});
+        if (!run("ROLLBACK TO SAVEPOINT quilljot_row")) {
+            break;
+        }
+    }
+    rollBack();
 }
 
 Status PostgresProvider::beginBatch() {
@@ -272,12 +380,9 @@ Status PostgresProvider::beginBatch() {
     }
     m_batch = true;
     m_batchRows.clear();
-    // Without a connection the first write of the batch makes one and begins the transaction.
-    if (connected()) {
-        const Status begun = run("BEGIN");
-        if (!begun && connected()) {
-            return begun;
-        }
+    m_copyText.clear();
+    for (Refusal& r : m_refused) {
+        r.met = false;
     }
     return {};
 }
@@ -286,22 +391,18 @@ Status PostgresProvider::endBatch() {
     if (!m_batch) {
         return {};
     }
-    Status committed = connected() ? run("COMMIT") : Status(Problem{});
-    if (!committed && !connected() && !m_batchRows.isEmpty() && reconnect()) {
-        committed = run("COMMIT");
-    }
     m_batch = false;
-    const qsizetype rows = m_batchRows.size();
-    m_batchRows.clear();
-    if (committed || rows == 0) {
-        return {};
+    const Status sent = m_batchRows.isEmpty() ? Status() : copyPass();
+    // Refusals met by a pass that got through were those of the pass written again (it follows
+    // the refused one at once, from the spool); none of them is needed any more.
+    const bool met =
+        std::any_of(m_refused.cbegin(), m_refused.cend(), [](const Refusal& r) { return r.met; });
+    if (sent && (met || !m_batchRows.isEmpty())) {
+        m_refused.clear();
     }
-    rollBack();
-    const QString why = committed.problem().description.isEmpty() && m_lost
-                            ? m_lost->description
-                            : committed.problem().description;
-    return failure(QString::number(rows) + QStringLiteral(" rows written in this pass are lost: ") +
-                   why);
+    m_batchRows.clear();
+    m_copyText.clear();
+    return sent;
 }
 
 Status PostgresProvider::readHistory(const HistoryFilter& filter, const RowVisitor& visit) {
