@@ -50,6 +50,17 @@ void appendCopyField(QByteArray& out, const QString& text) {
     out.append(run, end - run);
 }
 
+void appendCopyRow(QByteArray& out, const LogEvent& event) {
+    appendCopyField(out, event.time);
+    out.append('\t');
+    appendCopyField(out, event.source);
+    out.append('\t');
+    appendCopyField(out, event.type);
+    out.append('\t');
+    appendCopyField(out, event.data);
+    out.append('\n');
+}
+
 QString quotedName(const QString& name) {
     return u'"' + QString(name).replace(u'"', QStringLiteral("\"\"")) + u'"';
 }
@@ -91,6 +102,7 @@ bool PostgresProvider::connected() const {
 
 void PostgresProvider::disconnect() {
     m_conn = nullptr;
+    m_copying = false;
     m_prepared = false;
     removeConnection();
 }
@@ -278,14 +290,10 @@ Status PostgresProvider::insert(const LogEvent& event) {
             return *refused;
         }
         m_batchRows.append(event);
-        appendCopyField(m_copyText, event.time);
-        m_copyText.append('\t');
-        appendCopyField(m_copyText, event.source);
-        m_copyText.append('\t');
-        appendCopyField(m_copyText, event.type);
-        m_copyText.append('\t');
-        appendCopyField(m_copyText, event.data);
-        m_copyText.append('\n');
+        appendCopyRow(m_copyText, event);
+        if (m_copyText.size() >= kCopyChunk) {
+            streamText();
+        }
         return {};
     }
     Status written = write(event);
@@ -299,38 +307,74 @@ Status PostgresProvider::insert(const LogEvent& event) {
     return written;
 }
 
-Status PostgresProvider::copyRows() {
-    const QByteArray sql = (QStringLiteral("COPY ") + m_table +
-                            QStringLiteral(" (SampleDate,Source,Category,Data) FROM STDIN"))
-                               .toUtf8();
-    PGresult* started = PQexec(m_conn, sql.constData());
-    if (PQresultStatus(started) != PGRES_COPY_IN) {
-        return outcome(started);
+void PostgresProvider::streamText() {
+    if (!m_copying && !m_copyBroken) {
+        const QByteArray sql = (QStringLiteral("COPY ") + m_table +
+                                QStringLiteral(" (SampleDate,Source,Category,Data) FROM STDIN"))
+                                   .toUtf8();
+        PGresult* started = PQexec(m_conn, sql.constData());
+        if (PQresultStatus(started) == PGRES_COPY_IN) {
+            PQclear(started);
+            m_copying = true;
+        } else {
+            m_copyBroken = outcome(started).problem();
+        }
     }
-    PQclear(started);
-    const bool sent = PQputCopyData(m_conn, m_copyText.constData(), int(m_copyText.size())) == 1 &&
-                      PQputCopyEnd(m_conn, nullptr) == 1;
-    Status copied = outcome(PQgetResult(m_conn));
-    while (PGresult* more = PQgetResult(m_conn)) {
-        PQclear(more);
+    if (m_copying && !m_copyText.isEmpty() &&
+        PQputCopyData(m_conn, m_copyText.constData(), int(m_copyText.size())) != 1) {
+        m_copySendFailed = true;
     }
-    if (copied && !sent) {
-        copied = engineFailure(QString::fromUtf8(PQerrorMessage(m_conn)));
+    m_copyText.clear();
+}
+
+Status PostgresProvider::finishCopy() {
+    streamText();
+    if (!m_copying) {
+        return m_copyBroken.value_or(engineFailure(QStringLiteral("COPY did not start")));
     }
-    return copied;
+    m_copying = false;
+    // A row that did not reach the server must not leave the rest committed without it.
+    (void)PQputCopyEnd(m_conn, m_copySendFailed ? "rows of the pass were not sent" : nullptr);
+    std::optional<Status> copied;
+    while (PGresult* result = PQgetResult(m_conn)) {
+        if (PQresultStatus(result) == PGRES_COPY_IN) {
+            // The end could not be sent: the connection is of no further use.
+            copied = outcome(result);
+            disconnect();
+            break;
+        }
+        if (copied) {
+            PQclear(result);
+        } else {
+            copied = outcome(result);
+        }
+    }
+    return copied.value_or(engineFailure(QString::fromUtf8(PQerrorMessage(m_conn))));
+}
+
+Status PostgresProvider::copyAll() {
+    resetCopy();
+    for (const LogEvent& event : std::as_const(m_batchRows)) {
+        appendCopyRow(m_copyText, event);
+    }
+    return finishCopy();
+}
+
+void PostgresProvider::resetCopy() {
+    m_copyText.clear();
+    m_copying = false;
+    m_copySendFailed = false;
+    m_copyBroken.reset();
 }
 
 Status PostgresProvider::copyPass() {
-    if (const Status live = connection(); !live) {
-        return live;
-    }
-    Status copied = copyRows();
+    Status copied = finishCopy();
     if (!copied && !connected()) {
         // The server went away (restarted, or ended this session): once more on a new one.
-        if (const Status again = reconnect(); !again) {
-            return again;
+        if (const Status live = connection(); !live) {
+            return live;
         }
-        copied = copyRows();
+        copied = copyAll();
     }
     if (copied || !connected()) {
         return copied;
@@ -380,7 +424,7 @@ Status PostgresProvider::beginBatch() {
     }
     m_batch = true;
     m_batchRows.clear();
-    m_copyText.clear();
+    resetCopy();
     for (Refusal& r : m_refused) {
         r.met = false;
     }
@@ -401,7 +445,7 @@ Status PostgresProvider::endBatch() {
         m_refused.clear();
     }
     m_batchRows.clear();
-    m_copyText.clear();
+    resetCopy();
     return sent;
 }
 

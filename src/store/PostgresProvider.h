@@ -15,15 +15,16 @@ struct pg_result;
 // that the history query uses. Texts are stored as they are (a NUL character, which PostgreSQL's
 // text cannot hold, as U+FFFD); the history filters ignore letter case, as the other engines' do.
 //
-// A receive pass's events are gathered as they come and sent at its end in one COPY, which is
-// its own transaction: one round trip and one flush to disk per pass instead of one round trip per
-// event. Events outside a pass go one by one through a prepared insert, the values bound. A pass
-// the server refuses is written again row by row, each in a savepoint, to find the rows it
-// refuses; the pass is undone and fails, and the refusals are kept: when the same events are
-// written again (the pass's events go to the spool, which writes them in order), those rows are
-// refused at once, as their own write, and the rest is committed. A connection lost at the end of
-// a pass is made again and the pass sent once more. While the server cannot be reached, a new
-// connection is tried at most once a second and writes in between fail at once.
+// A receive pass's events go into one COPY, which is its own transaction and ends with the pass:
+// one flush to disk per pass instead of a round trip per event. Its rows are sent in pieces while
+// the pass goes on, so that the server stores them while the logger reads the next events, and
+// are kept until the pass ends. Events outside a pass go one by one through a prepared insert, the
+// values bound. A pass the server refuses is written again row by row, each in a savepoint, to find
+// the rows it refuses; the pass is undone and fails, and the refusals are kept: when the same
+// events are written again (the pass's events go to the spool, which writes them in order), those
+// rows are refused at once, as their own write, and the rest is committed. A connection lost
+// during a pass is made again at its end and the pass sent once more. While the server cannot be
+// reached, a new connection is tried at most once a second and writes in between fail at once.
 class PostgresProvider : public StoreProvider {
 public:
     explicit PostgresProvider(DatabaseSettings settings);
@@ -63,9 +64,15 @@ private:
     Status outcome(pg_result* result) const;
     Status prepareInsert();
     Status write(const LogEvent& event);
+    // Sends the rows gathered so far into the pass's COPY, started by the first of them.
+    void streamText();
+    // Ends the pass's COPY, which commits it.
+    Status finishCopy();
+    // The whole pass in a COPY of its own, after the streamed one broke off.
+    Status copyAll();
+    void resetCopy();
     // The pass's rows in one COPY; on a connection made again when the old one was lost.
     Status copyPass();
-    Status copyRows();
     // After a refused COPY: which rows the server refuses. Undoes everything.
     void findRefusals();
     std::optional<Problem> knownRefusal(const LogEvent& event);
@@ -73,6 +80,9 @@ private:
     QString serverName() const;
 
     static constexpr int kRetryMs = 1000;
+    // Rows go to the server in pieces of about this many bytes while the pass goes on, so that the
+    // server stores them while the logger reads the next ones.
+    static constexpr int kCopyChunk = 32 * 1024;
 
     ServerSource m_source;
     pg_conn* m_conn = nullptr;
@@ -81,7 +91,10 @@ private:
     bool m_prepared = false;
     bool m_batch = false;
     QList<LogEvent> m_batchRows;
-    QByteArray m_copyText;  // the same rows in COPY's text format
+    QByteArray m_copyText;   // rows in COPY's text format, not sent yet
+    bool m_copying = false;  // the pass's COPY is under way on the connection
+    bool m_copySendFailed = false;
+    std::optional<Problem> m_copyBroken;  // why the pass's COPY could not start
     QList<Refusal> m_refused;
     QElapsedTimer m_lastAttempt;
     std::optional<Problem> m_lost;

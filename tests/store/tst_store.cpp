@@ -358,7 +358,7 @@ private slots:
         QCOMPARE(history(reopened).size(), 3);
     }
 
-    // A pass with a row the server refuses, whose connection the server ends before the pass is
+    // A pass with a row the server refuses, whose connection the server ends while the pass is
     // sent: it is sent again on a new connection, refused for that row and undone. Written again
     // (as the spool does), that row alone is refused, as its own write, and the rest kept in
     // order. An existing table in another letter case is used as it is, and gets the time index.
@@ -375,7 +375,9 @@ private slots:
                        "ALTER TABLE \"TBLCHECK\" OWNER TO quilljot"_qs));
         QVERIFY(!store.open(m_pg.settings(u"quilljot_store"_qs, u"tblCheck"_qs)).open);
         QList<LogEvent> pass;
-        for (const QString& data : {u"x"_qs, u"bad"_qs, u"y"_qs, u"bad"_qs, u"z"_qs}) {
+        // The first row is long enough to reach the server before the connection ends.
+        const QString x = u"x"_qs + QString(40000, u'.');
+        for (const QString& data : {x, u"bad"_qs, u"y"_qs, u"bad"_qs, u"z"_qs}) {
             pass.append(logEvent("2026-12-04 10:00:00", {}, {}, data));
         }
         QVERIFY(store.beginBatch());
@@ -408,7 +410,7 @@ private slots:
         for (const StoredEvent& r : history(store)) {
             data.append(r.event.data);
         }
-        QCOMPARE(data, QStringList({u"x"_qs, u"y"_qs, u"z"_qs}));
+        QCOMPARE(data, QStringList({x, u"y"_qs, u"z"_qs}));
         QVERIFY(
             admin.exec(u"SELECT count(*) FROM pg_indexes WHERE indexdef ILIKE "
                        "'%(sampledate)' AND tablename IN ('TBLCHECK', 'tblfirst')"_qs));
