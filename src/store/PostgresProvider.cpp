@@ -101,8 +101,15 @@ bool PostgresProvider::connected() const {
 }
 
 void PostgresProvider::disconnect() {
+    if (m_copying || m_copyAsked) {
+        // What went into the COPY went with the connection: the pass is sent whole on the next.
+        m_copyLost = true;
+        m_copyBroken = failure(QStringLiteral("The connection to PostgreSQL ") + serverName() +
+                               QStringLiteral(" was lost during the pass"));
+    }
     m_conn = nullptr;
     m_copying = false;
+    m_copyAsked = false;
     m_prepared = false;
     removeConnection();
 }
@@ -291,6 +298,11 @@ Status PostgresProvider::insert(const LogEvent& event) {
         }
         m_batchRows.append(event);
         appendCopyRow(m_copyText, event);
+        // Asked for at the pass's first row and taken up with its first piece: the server's answer
+        // has arrived meanwhile, and the pass waits for no round trip before its end.
+        if (!m_copying && !m_copyAsked && !m_copyBroken) {
+            askCopy();
+        }
         if (m_copyText.size() >= kCopyChunk) {
             streamText();
         }
@@ -307,17 +319,36 @@ Status PostgresProvider::insert(const LogEvent& event) {
     return written;
 }
 
+void PostgresProvider::askCopy() {
+    const QByteArray sql = (QStringLiteral("COPY ") + m_table +
+                            QStringLiteral(" (SampleDate,Source,Category,Data) FROM STDIN"))
+                               .toUtf8();
+    if (PQsendQuery(m_conn, sql.constData()) == 1) {
+        m_copyAsked = true;
+    } else {
+        m_copyBroken = engineFailure(QString::fromUtf8(PQerrorMessage(m_conn)));
+    }
+}
+
 void PostgresProvider::streamText() {
     if (!m_copying && !m_copyBroken) {
-        const QByteArray sql = (QStringLiteral("COPY ") + m_table +
-                                QStringLiteral(" (SampleDate,Source,Category,Data) FROM STDIN"))
-                                   .toUtf8();
-        PGresult* started = PQexec(m_conn, sql.constData());
-        if (PQresultStatus(started) == PGRES_COPY_IN) {
-            PQclear(started);
-            m_copying = true;
-        } else {
-            m_copyBroken = outcome(started).problem();
+        if (!m_copyAsked) {
+            askCopy();
+        }
+        if (m_copyAsked) {
+            m_copyAsked = false;
+            PGresult* started = PQgetResult(m_conn);
+            if (PQresultStatus(started) == PGRES_COPY_IN) {
+                PQclear(started);
+                m_copying = true;
+            } else {
+                const Status refused = outcome(started);
+                m_copyBroken =
+                    refused ? failure(QStringLiteral("COPY did not start")) : refused.problem();
+                while (PGresult* more = PQgetResult(m_conn)) {
+                    PQclear(more);
+                }
+            }
         }
     }
     if (m_copying && !m_copyText.isEmpty() &&
@@ -330,7 +361,8 @@ void PostgresProvider::streamText() {
 Status PostgresProvider::finishCopy() {
     streamText();
     if (!m_copying) {
-        return m_copyBroken.value_or(engineFailure(QStringLiteral("COPY did not start")));
+        return m_copyBroken ? Status(*m_copyBroken)
+                            : Status(failure(QStringLiteral("COPY did not start")));
     }
     m_copying = false;
     // A row that did not reach the server must not leave the rest committed without it.
@@ -349,7 +381,10 @@ Status PostgresProvider::finishCopy() {
             copied = outcome(result);
         }
     }
-    return copied.value_or(engineFailure(QString::fromUtf8(PQerrorMessage(m_conn))));
+    if (!copied) {
+        return engineFailure(QString::fromUtf8(PQerrorMessage(m_conn)));
+    }
+    return *copied;
 }
 
 Status PostgresProvider::copyAll() {
@@ -363,13 +398,15 @@ Status PostgresProvider::copyAll() {
 void PostgresProvider::resetCopy() {
     m_copyText.clear();
     m_copying = false;
+    m_copyAsked = false;
+    m_copyLost = false;
     m_copySendFailed = false;
     m_copyBroken.reset();
 }
 
 Status PostgresProvider::copyPass() {
     Status copied = finishCopy();
-    if (!copied && !connected()) {
+    if (!copied && (m_copyLost || !connected())) {
         // The server went away (restarted, or ended this session): once more on a new one.
         if (const Status live = connection(); !live) {
             return live;

@@ -64,7 +64,8 @@ private:
     Status outcome(pg_result* result) const;
     Status prepareInsert();
     Status write(const LogEvent& event);
-    // Sends the rows gathered so far into the pass's COPY, started by the first of them.
+    void askCopy();
+    // Sends the rows gathered so far into the pass's COPY.
     void streamText();
     // Ends the pass's COPY, which commits it.
     Status finishCopy();
@@ -91,8 +92,10 @@ private:
     bool m_prepared = false;
     bool m_batch = false;
     QList<LogEvent> m_batchRows;
-    QByteArray m_copyText;   // rows in COPY's text format, not sent yet
-    bool m_copying = false;  // the pass's COPY is under way on the connection
+    QByteArray m_copyText;     // rows in COPY's text format, not sent yet
+    bool m_copyAsked = false;  // the pass's COPY is asked for, the answer not read yet
+    bool m_copying = false;    // the pass's COPY is under way on the connection
+    bool m_copyLost = false;   // with the connection it was under way on
     bool m_copySendFailed = false;
     std::optional<Problem> m_copyBroken;  // why the pass's COPY could not start
     QList<Refusal> m_refused;

@@ -375,9 +375,11 @@ private slots:
                        "ALTER TABLE \"TBLCHECK\" OWNER TO quilljot"_qs));
         QVERIFY(!store.open(m_pg.settings(u"quilljot_store"_qs, u"tblCheck"_qs)).open);
         QList<LogEvent> pass;
-        // The first row is long enough to reach the server before the connection ends.
+        // Rows long enough to be sent before the pass ends: the first on the connection that
+        // then ends, the last into it afterwards.
         const QString x = u"x"_qs + QString(40000, u'.');
-        for (const QString& data : {x, u"bad"_qs, u"y"_qs, u"bad"_qs, u"z"_qs}) {
+        const QString z = u"z"_qs + QString(40000, u'.');
+        for (const QString& data : {x, u"bad"_qs, u"y"_qs, u"bad"_qs, z}) {
             pass.append(logEvent("2026-12-04 10:00:00", {}, {}, data));
         }
         QVERIFY(store.beginBatch());
@@ -385,7 +387,7 @@ private slots:
             QVERIFY(store.insert(e));
         }
         QVERIFY(
-            admin.exec(u"SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+            admin.exec(u"SELECT pg_terminate_backend(pid, 5000) FROM pg_stat_activity "
                        "WHERE application_name = 'quilljot'"_qs));
         QVERIFY(store.insert(pass[4]));
         const Status sent = store.endBatch();
@@ -410,7 +412,7 @@ private slots:
         for (const StoredEvent& r : history(store)) {
             data.append(r.event.data);
         }
-        QCOMPARE(data, QStringList({x, u"y"_qs, u"z"_qs}));
+        QCOMPARE(data, QStringList({x, u"y"_qs, z}));
         QVERIFY(
             admin.exec(u"SELECT count(*) FROM pg_indexes WHERE indexdef ILIKE "
                        "'%(sampledate)' AND tablename IN ('TBLCHECK', 'tblfirst')"_qs));
