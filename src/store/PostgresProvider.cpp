@@ -355,7 +355,16 @@ void PostgresProvider::streamText() {
         PQputCopyData(m_conn, m_copyText.constData(), int(m_copyText.size())) != 1) {
         m_copySendFailed = true;
     }
-    m_copyText.clear();
+    emptyCopyText();
+}
+
+void PostgresProvider::emptyCopyText() {
+    // The room of a piece is kept for the next; that of a whole pass written at once is not.
+    if (m_copyText.capacity() > 4 * kCopyChunk) {
+        m_copyText.clear();
+    } else {
+        m_copyText.resize(0);
+    }
 }
 
 Status PostgresProvider::finishCopy() {
@@ -396,7 +405,7 @@ Status PostgresProvider::copyAll() {
 }
 
 void PostgresProvider::resetCopy() {
-    m_copyText.clear();
+    emptyCopyText();
     m_copying = false;
     m_copyAsked = false;
     m_copyLost = false;

@@ -67,6 +67,7 @@ private:
     void askCopy();
     // Sends the rows gathered so far into the pass's COPY.
     void streamText();
+    void emptyCopyText();
     // Ends the pass's COPY, which commits it.
     Status finishCopy();
     // The whole pass in a COPY of its own, after the streamed one broke off.
