@@ -4,6 +4,7 @@
 #include <QUdpSocket>
 #include <QtTest>
 
+#include "PostgresServer.h"
 #include "logger/EventWriter.h"
 #include "logger/Frontend.h"
 #include "logger/Logger.h"
@@ -312,6 +313,60 @@ private slots:
         QCOMPARE(t.rejected, 2u);
         QCOMPARE(t.spooled, 0u);
         QVERIFY(!QFileInfo::exists(spool + u"/events.spool"_qs));
+    }
+
+    // PostgreSQL learns of a refused value only when the pass is sent: the pass is undone and
+    // waits in the spool, and written from there the refused event alone is rejected; the
+    // counts, the rejected file and the order come out as if it had been refused at once.
+    void aPostgresPassWithARefusedEventIsWrittenAgainWithoutIt() {
+        PostgresServer pg;
+        if (!pg.start()) {
+            if (PostgresServer::required()) {
+                QFAIL(qPrintable(pg.missing));
+            }
+            QSKIP(qPrintable(pg.missing));
+        }
+        const DatabaseSettings settings = pg.settings(u"quilljot_writer"_qs, u"t"_qs);
+        Store store;
+        QVERIFY(!store.open(settings).open);
+        {
+            auto db = QSqlDatabase::addDatabase(u"QPSQL"_qs, u"prep"_qs);
+            db.setHostName(pg.socketFolder);
+            db.setPort(pg.port.toInt());
+            db.setDatabaseName(u"quilljot_writer"_qs);
+            QVERIFY(db.open());
+            QVERIFY(QSqlQuery(db).exec(u"ALTER TABLE t ADD CHECK (Data <> 'bad')"_qs));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(u"prep"_qs);
+        MemoryReporter reporter;
+        EventWriter writer(store, reporter, [] { return kNow; });
+        const QString spool = m_dir->path() + u"/Data/spool"_qs;
+        writer.open({spool, 1 << 20, spool + u"/rejected.jsonl"_qs});
+        // Long enough that the rows reach the server while the pass goes on.
+        const QString padding(40000, u'.');
+        const QStringList sent = {u"1"_qs + padding, u"bad"_qs, u"2"_qs + padding,
+                                  u"3"_qs + padding};
+        writer.beginPass();
+        for (const QString& d : sent) {
+            QCOMPARE(
+                writer.write(LogEvent{u"2026-12-04 10:00:00"_qs, u"a.b.c"_qs, u"t"_qs, d}, false),
+                EventWriter::Outcome::Written);
+        }
+        writer.endPass();
+        QTRY_COMPARE_WITH_TIMEOUT(writer.waiting(), 0, 5000);
+        const EventWriter::Tally t = writer.tally();
+        QCOMPARE(t.written, 3u);
+        QCOMPARE(t.rejected, 1u);
+        QFile rejected(spool + u"/rejected.jsonl"_qs);
+        QVERIFY(rejected.open(QIODevice::ReadOnly));
+        const QByteArray kept = rejected.readAll();
+        QCOMPARE(kept.count('\n'), 1);
+        QVERIFY(kept.contains("\"bad\""));
+        QStringList data;
+        QVERIFY(store.readHistory({u"2000-01-01 00:00:00"_qs, {}, {}, {}},
+                                  [&](const StoredEvent& r) { data.append(r.event.data); }));
+        QCOMPARE(data, QStringList({sent[0], sent[2], sent[3]}));
     }
 
     void settingsThatAreNotPlainNamesAreRefused() {
