@@ -1,5 +1,6 @@
 #include <QAction>
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -236,7 +237,7 @@ private slots:
 
         const QString chosen = m_dir->path() + u"/Data/Xap/Quilljot.mdb"_qs;
         child<QLineEdit>(setup, "databaseField")->setText(chosen);
-        setup->close();
+        child<QPushButton>(setup, "saveButton")->click();
         QVERIFY(!setup->isVisible());
         QCOMPARE(setting(u"UseSQL"_qs), u"False"_qs);
         QCOMPARE(setting(u"Engine"_qs), u"file"_qs);
@@ -246,11 +247,11 @@ private slots:
         QCOMPARE(m_logger->settings().database.database, chosen);
         QVERIFY(m_logger->databaseOpen());
         QVERIFY(QFileInfo::exists(chosen));
-        send({{u"2026-12-05 08:00:00"_qs, u"zel.hs.pc"_qs, u"Log"_qs, u"into the new file"_qs}});
 
-        // Opened again, it shows the choice now in effect.
+        // Opened again, it shows the choice now in effect, not what was typed and cancelled.
+        m_desktop->showSetupDialog();
         child<QLineEdit>(setup, "databaseField")->setText(u"typed, never saved"_qs);
-        setup->hide();
+        child<QPushButton>(setup, "cancelButton")->click();
         m_desktop->showSetupDialog();
         QVERIFY(setup->isVisible());
         QCOMPARE(child<QLineEdit>(setup, "databaseField")->text(), chosen);
@@ -258,11 +259,69 @@ private slots:
         // The password is masked in the field, and kept when the field is left as it is.
         const QString source = u"127.0.0.1,1; User ID=sa; Password=S3cret"_qs;
         child<QLineEdit>(setup, "sqlSourceField")->setText(source);
-        setup->close();
+        child<QPushButton>(setup, "saveButton")->click();
         m_desktop->showSetupDialog();
         QVERIFY(!child<QLineEdit>(setup, "sqlSourceField")->text().contains(u"S3cret"_qs));
-        setup->close();
+        child<QPushButton>(setup, "saveButton")->click();
         QCOMPARE(setting(u"SQLSource"_qs), source);
+    }
+
+    void setupEscapeAndCancelSaveNothing() {
+        send({{u"2026-12-05 08:00:00"_qs, u"zel.hs.pc"_qs, u"Log"_qs, u"kept"_qs}});
+        const QByteArray before = readFile(settingsPath());
+        m_desktop->showSetupDialog();
+        SetupDialog* setup = m_desktop->setupDialog();
+        child<QRadioButton>(setup, "sqlServerOption")->click();
+        QTest::keyClick(setup, Qt::Key_Escape);
+        QVERIFY(!setup->isVisible());
+        m_desktop->showSetupDialog();
+        child<QLineEdit>(setup, "databaseField")->setText(m_dir->path() + u"/other.mdb"_qs);
+        child<QPushButton>(setup, "cancelButton")->click();
+        setup->show();
+        setup->close();
+        QCOMPARE(readFile(settingsPath()), before);
+        QCOMPARE(m_logger->settings().database.kind, DatabaseKind::File);
+        QCOMPARE(m_logger->settings().database.database, defaultDatabase());
+        QVERIFY(!QFileInfo::exists(m_dir->path() + u"/other.mdb"_qs));
+    }
+
+    void setupFieldsFollowTheKindAndTestWithoutSaving() {
+        send({{u"2026-12-05 08:00:00"_qs, u"zel.hs.pc"_qs, u"Log"_qs, u"one"_qs},
+              {u"2026-12-05 08:00:01"_qs, u"zel.hs.pc"_qs, u"Log"_qs, u"two"_qs}});
+        const QByteArray before = readFile(settingsPath());
+        m_desktop->showSetupDialog();
+        SetupDialog* setup = m_desktop->setupDialog();
+        auto* database = child<QLineEdit>(setup, "databaseField");
+        auto* source = child<QLineEdit>(setup, "sqlSourceField");
+        auto* message = child<QLabel>(setup, "setupMessage");
+        QVERIFY(!source->isEnabled());
+        QVERIFY(child<QPushButton>(setup, "browseButton")->isVisibleTo(setup));
+
+        child<QPushButton>(setup, "testConnectionButton")->click();
+        QVERIFY2(message->text().contains(u"2 rows"_qs), qPrintable(message->text()));
+
+        // A server's database is a name, never the file path shown for the file database.
+        child<QRadioButton>(setup, "sqlServerOption")->click();
+        QVERIFY(source->isEnabled());
+        QVERIFY(!child<QPushButton>(setup, "browseButton")->isVisibleTo(setup));
+        QCOMPARE(database->text(), QString());
+        source->setText(u"127.0.0.1,1"_qs);
+        database->setText(u"/srv/HomeLog.mdb"_qs);
+        child<QPushButton>(setup, "saveButton")->click();
+        QVERIFY(setup->isVisible());
+        QVERIFY2(message->text().contains(u"plain name"_qs), qPrintable(message->text()));
+        child<QRadioButton>(setup, "postgresqlOption")->click();
+        QCOMPARE(database->text(), u"/srv/HomeLog.mdb"_qs);
+        child<QRadioButton>(setup, "fileDatabaseOption")->click();
+        QCOMPARE(database->text(), defaultDatabase());
+
+        // A file database that cannot be opened says so in the dialog.
+        QVERIFY(QDir().mkpath(m_dir->path() + u"/folder.mdb"_qs));
+        database->setText(m_dir->path() + u"/folder.mdb"_qs);
+        child<QPushButton>(setup, "testConnectionButton")->click();
+        QVERIFY2(message->text().contains(u"folder"_qs), qPrintable(message->text()));
+        child<QPushButton>(setup, "cancelButton")->click();
+        QCOMPARE(readFile(settingsPath()), before);
     }
 
     void menuActions() {
