@@ -1,13 +1,15 @@
 #include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QDateEdit>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
+#include <QTableView>
 #include <QUdpSocket>
 #include <QtTest>
 
@@ -17,6 +19,9 @@
 #include "support/IniFile.h"
 #include "ui/DesktopFrontend.h"
 #include "ui/EchoWindow.h"
+#include "ui/HistoryModel.h"
+#include "ui/HistoryView.h"
+#include "ui/LiveEventModel.h"
 #include "ui/SetupDialog.h"
 #include "ui/TrayIcon.h"
 
@@ -115,35 +120,67 @@ private slots:
                              u"a\r\nb\rc\nd"_qs};
         QCOMPARE(EchoFormat::line(event),
                  u"zel.hs.pc.abcde     \t2026-03-05 14:03:09 |  L|og  |  a|b|c|d"_qs);
-        QCOMPARE(EchoFormat::append(QString(), u"a"_qs), u"\r\na"_qs);
-        QString text;
-        for (int i = 0; i < 300; ++i) {
-            text = EchoFormat::append(text, QString(60, u'x') + QString::number(i));
-        }
-        QCOMPARE(text.size(), EchoFormat::kMaxEchoText);
-        QVERIFY(text.endsWith(u"x299"_qs));
     }
 
-    void liveFiltersAndFreeze() {
+    void liveViewFiltersFreezesAndClears() {
         auto* freeze = child<QCheckBox>(echo(), "freezeBox");
-        QCOMPARE(freeze->text(), u"Freeze"_qs);
+        auto* tally = child<QLabel>(echo(), "liveTally");
+        LiveEventModel* live = echo()->liveModel();
+        send({{u"2026-12-04 10:00:00"_qs, u"hs.den"_qs, u"EventLog"_qs, u"one"_qs},
+              {u"2026-12-04 10:00:01"_qs, u"zel.hall"_qs, u"Status"_qs, u"two"_qs},
+              {u"2026-12-04 10:00:02"_qs, u"hs.den"_qs, u"log"_qs, u"three"_qs}});
+        QCOMPARE(echo()->liveLines().size(), 3);
 
-        // Live lines pass the type and data filters only; the source filter narrows the history.
-        child<QLineEdit>(echo(), "typeFilter")->setText(u"LOG"_qs);
-        child<QLineEdit>(echo(), "sourceFilter")->setText(u"nomatch"_qs);
-        echo()->addEvent({u"2026-12-04 10:00:00"_qs, u"a"_qs, u"EventLog"_qs, u"one"_qs});
-        echo()->addEvent({u"2026-12-04 10:00:01"_qs, u"a"_qs, u"Status"_qs, u"two"_qs});
-        child<QLineEdit>(echo(), "dataFilter")->setText(u"THREE"_qs);
-        echo()->addEvent({u"2026-12-04 10:00:02"_qs, u"a"_qs, u"log"_qs, u"four"_qs});
-        echo()->addEvent({u"2026-12-04 10:00:03"_qs, u"a"_qs, u"log"_qs, u"three"_qs});
+        // Every filter narrows the lines already shown, the source's too.
+        child<QLineEdit>(echo(), "sourceFilter")->setText(u"DEN"_qs);
+        QCOMPARE(echo()->liveLines().size(), 2);
+        child<QLineEdit>(echo(), "typeFilter")->setText(u"log"_qs);
+        child<QLineEdit>(echo(), "dataFilter")->setText(u"THR"_qs);
+        QCOMPARE(echo()->liveLines(),
+                 QStringList{EchoFormat::line(
+                     {u"2026-12-04 10:00:02"_qs, u"hs.den"_qs, u"log"_qs, u"three"_qs})});
+        echo()->addEvent({u"2026-12-04 10:00:03"_qs, u"zel.hall"_qs, u"log"_qs, u"three"_qs});
+        QCOMPARE(echo()->liveLines().size(), 1);
+        for (const char* f : {"sourceFilter", "typeFilter", "dataFilter"}) {
+            child<QLineEdit>(echo(), f)->clear();
+        }
+        QCOMPARE(echo()->liveLines().size(), 4);
+        // The whole text of a line is in its tooltip, line breaks kept.
+        echo()->addEvent({u"2026-12-04 10:00:04"_qs, u"zel.hall"_qs, u"log"_qs, u"a\nb"_qs});
+        QVERIFY(live->data(live->index(4), Qt::ToolTipRole).toString().contains(u"a\nb"_qs));
+
+        // Frozen, arriving events are held and counted, then shown in order.
         freeze->setChecked(true);
-        echo()->addEvent({u"2026-12-04 10:00:04"_qs, u"a"_qs, u"log"_qs, u"three again"_qs});
-        const QStringList lines = echo()->echoText().split(u"\r\n"_qs);
-        QCOMPARE(lines.size(), 3);
-        QVERIFY(lines[1].endsWith(u"EventLog  |  one"_qs));
-        QVERIFY(lines[2].endsWith(u"log  |  three"_qs));
-        QTRY_COMPARE(child<QPlainTextEdit>(echo(), "echoLines")->toPlainText(),
-                     QString(echo()->echoText()).replace(u"\r\n"_qs, u"\n"_qs));
+        send({{u"2026-12-05 08:00:00"_qs, u"hs.den"_qs, u"Log"_qs, u"held 1"_qs},
+              {u"2026-12-05 08:00:01"_qs, u"hs.den"_qs, u"Log"_qs, u"held 2"_qs}});
+        QCOMPARE(echo()->liveLines().size(), 5);
+        QVERIFY2(tally->text().contains(u"2 new events held"_qs), qPrintable(tally->text()));
+        // The history is its own view, frozen or not.
+        echo()->showHistory();
+        QCOMPARE(echo()->history()->model()->rowCount(), 5);
+        echo()->showLive();
+        freeze->setChecked(false);
+        QCOMPARE(echo()->liveLines().size(), 7);
+        QVERIFY(echo()->liveLines().last().endsWith(u"held 2"_qs));
+        QVERIFY(!tally->text().contains(u"held"_qs));
+
+        child<QPushButton>(echo(), "clearButton")->click();
+        QVERIFY(echo()->liveLines().isEmpty());
+
+        // Bounded: the oldest lines leave the view, and the window says so.
+        for (std::size_t i = 0; i < LiveEventModel::kKeptEvents + 10; ++i) {
+            echo()->addEvent({u"2026-12-05 08:00:00"_qs, u"s"_qs, u"t"_qs, QString::number(i)});
+        }
+        QCOMPARE(echo()->liveLines().size(), qsizetype(LiveEventModel::kKeptEvents));
+        QVERIFY(echo()->liveLines().first().endsWith(u"  10"_qs));
+        QVERIFY2(tally->text().contains(u"10 older lines left the view"_qs),
+                 qPrintable(tally->text()));
+        freeze->setChecked(true);
+        for (std::size_t i = 0; i < LiveEventModel::kHeldEvents + 5; ++i) {
+            echo()->addEvent({u"2026-12-05 08:00:00"_qs, u"s"_qs, u"t"_qs, u"h"_qs});
+        }
+        QCOMPARE(live->held(), LiveEventModel::kHeldEvents);
+        QCOMPARE(live->droppedFromView(), quint64(15));
     }
 
     void loggedEventsReachTheWindow() {
@@ -152,56 +189,105 @@ private slots:
         const LogEvent markup{u"2026-12-04 23:13:10"_qs, u"zel.hs.pc"_qs, u"Log"_qs,
                               u"<b>bold</b> <a href='file:///etc'>x</a> &amp;"_qs};
         send({hello, markup});
-        QCOMPARE(echo()->echoText(),
-                 u"\r\n"_qs + EchoFormat::line(hello) + u"\r\n"_qs + EchoFormat::line(markup));
-        QTRY_VERIFY(
-            child<QPlainTextEdit>(echo(), "echoLines")->toPlainText().endsWith(markup.data));
+        QCOMPARE(echo()->liveLines(),
+                 QStringList({EchoFormat::line(hello), EchoFormat::line(markup)}));
+        LiveEventModel* live = echo()->liveModel();
+        QVERIFY(live->data(live->index(1), Qt::ToolTipRole)
+                    .toString()
+                    .contains(markup.data.toHtmlEscaped()));
     }
 
-    void historyShowsTheLastSevenDaysAndComesBack() {
-        const LogEvent recent{u"2026-12-04 10:00:00"_qs, u"new"_qs, u"Log"_qs, u"abc recent"_qs};
-        const LogEvent old{u"2026-11-20 10:00:00"_qs, u"old"_qs, u"Log"_qs, u"too old"_qs};
-        const LogEvent earlier{u"2026-12-03 10:00:00"_qs, u"new"_qs, u"Log"_qs, u"earlier"_qs};
-        send({recent, old, earlier});
-        const QString live = echo()->echoText();
+    void historyIsATableOfEveryRowInTheRange() {
+        // More rows than a page, with more text than the old echo text held.
+        QList<LogEvent> events;
+        for (int i = 0; i < 1200; ++i) {
+            events.append({QDateTime(QDate(2026, 12, 1), QTime(0, 0))
+                               .addSecs(i * 60)
+                               .toString(u"yyyy-MM-dd HH:mm:ss"_qs),
+                           i % 2 ? u"hs.den"_qs : u"zel.hall"_qs, u"Log"_qs,
+                           u"event %1 "_qs.arg(i) + QString(40, u'x')});
+        }
+        events.append({u"2026-11-20 10:00:00"_qs, u"old"_qs, u"Log"_qs, u"too old"_qs});
+        events.append({u"2026-12-06 10:00:00"_qs, u"later"_qs, u"Log"_qs, u"after today"_qs});
+        send(events);
+        const QStringList live = echo()->liveLines();
 
-        // The history follows the live lines, oldest row first.
-        auto* history = child<QPushButton>(echo(), "historyButton");
-        history->click();
-        QCOMPARE(history->text(), u"Current"_qs);
-        QVERIFY(echo()->showingHistory());
-        const QString shown =
-            live + u"\r\n"_qs + EchoFormat::line(earlier) + u"\r\n"_qs + EchoFormat::line(recent);
-        QCOMPARE(echo()->echoText(), shown);
+        echo()->showHistory();
+        HistoryModel* model = echo()->history()->model();
+        auto* table = child<QTableView>(echo(), "historyTable");
+        QCOMPARE(model->total(), qint64(1200));
+        QCOMPARE(model->columnCount(), 4);
+        QCOMPARE(model->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), u"Time"_qs);
+        while (model->canFetchMore({})) {
+            model->fetchMore({});
+        }
+        QCOMPARE(model->rowCount(), 1200);
+        for (int r = 0; r < 1200; ++r) {
+            QCOMPARE(model->row(r).event, events[1199 - r]);  // newest first, none missing
+        }
+        QVERIFY(child<QLabel>(echo(), "historyTally")->text().contains(u"rows"_qs));
 
-        // What arrives while the history is shown is not kept for the live lines.
-        send({{u"2026-12-05 08:01:00"_qs, u"live"_qs, u"Log"_qs, u"lost"_qs}});
-        history->click();
-        QCOMPARE(history->text(), u"History"_qs);
-        QVERIFY(!echo()->showingHistory());
-        QCOMPARE(echo()->echoText(), live);
+        // A live event never enters the history; the live view keeps it.
+        const LogEvent arriving{u"2026-12-05 08:01:00"_qs, u"live"_qs, u"Log"_qs, u"arrives"_qs};
+        send({arriving});
+        QCOMPARE(model->rowCount(), 1200);
+        echo()->showLive();
+        QCOMPARE(echo()->liveLines(), live + QStringList{EchoFormat::line(arriving)});
 
-        // Reloading the settings leaves the window's state alone: the next click goes back.
-        history->click();
-        m_logger->reloadSettings();
-        history->click();
-        QVERIFY(!echo()->showingHistory());
-        QCOMPARE(echo()->echoText(), live);
+        // The range and the filters narrow it; oldest first on request.
+        echo()->showHistory();
+        child<QDateEdit>(echo(), "fromDate")->setDate(QDate(2026, 11, 20));
+        child<QDateEdit>(echo(), "toDate")->setDate(QDate(2026, 11, 20));
+        QCOMPARE(model->total(), qint64(1));
+        child<QDateEdit>(echo(), "toDate")->setDate(QDate(2026, 12, 6));
+        QCOMPARE(model->total(), qint64(1203));
+        child<QLineEdit>(echo(), "sourceFilter")->setText(u"DEN"_qs);
+        child<QLineEdit>(echo(), "dataFilter")->setText(u"event 1_9 "_qs);
+        QTRY_COMPARE(model->total(), qint64(10));  // 109, 119, ... 199: odd, so from the den
+        table->sortByColumn(HistoryModel::Time, Qt::AscendingOrder);
+        QCOMPARE(model->row(0).event, events[109]);
 
-        child<QLineEdit>(echo(), "sourceFilter")->setText(u"NEW"_qs);
-        child<QLineEdit>(echo(), "dataFilter")->setText(u"ABC"_qs);
-        history->click();
-        QCOMPARE(echo()->echoText(), live + u"\r\n"_qs + EchoFormat::line(recent));
+        // Copy: the selected rows as text, one line each.
+        table->selectRow(0);
+        table->selectionModel()->select(model->index(1, 0),
+                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        child<QPushButton>(echo(), "copyButton")->click();
+        QCOMPARE(QGuiApplication::clipboard()->text(),
+                 u"2026-12-01 01:49:00\ths.den\tLog\tevent 109 "_qs + QString(40, u'x') +
+                     u"\n2026-12-01 01:59:00\ths.den\tLog\tevent 119 "_qs + QString(40, u'x') +
+                     u"\n"_qs);
+    }
+
+    void historyProblemsAreSaidInTheWindow() {
+        send({{u"2026-12-05 08:00:00"_qs, u"hs.den"_qs, u"Log"_qs, u"it's open"_qs}});
+        echo()->showHistory();
+        child<QLineEdit>(echo(), "dataFilter")->setText(u"it's"_qs);
+        QTRY_COMPARE(echo()->history()->model()->total(), qint64(1));
+        auto* problem = child<QLabel>(echo(), "historyProblem");
+        QVERIFY(!problem->isVisibleTo(echo()));
+
+        // A database that cannot be read is said on the page, not only reported on the network.
+        m_desktop->showSetupDialog();
+        SetupDialog* setup = m_desktop->setupDialog();
+        child<QRadioButton>(setup, "postgresqlOption")->click();
+        child<QLineEdit>(setup, "sqlSourceField")->setText(u"127.0.0.1,1; User ID=x"_qs);
+        child<QLineEdit>(setup, "databaseField")->setText(u"HomeLog"_qs);
+        child<QPushButton>(setup, "saveButton")->click();
+        child<QPushButton>(echo(), "refreshHistory")->click();
+        QVERIFY(problem->isVisibleTo(echo()));
+        QVERIFY2(problem->text().startsWith(u"The history could not be read"_qs),
+                 qPrintable(problem->text()));
+        QCOMPARE(echo()->history()->model()->rowCount(), 0);
     }
 
     void closingHidesAndSavesSizeAndFilters() {
         echo()->show();
         echo()->resize(640, 300);
         child<QLineEdit>(echo(), "sourceFilter")->setText(u"zel"_qs);
-        echo()->addEvent({u"2026-12-04 10:00:00"_qs, u"a"_qs, u"Log"_qs, u"kept"_qs});
+        echo()->addEvent({u"2026-12-04 10:00:00"_qs, u"zel.a"_qs, u"Log"_qs, u"kept"_qs});
         QVERIFY(!echo()->close());
         QVERIFY(!echo()->isVisible());
-        QVERIFY(echo()->echoText().contains(u"kept"_qs));
+        QVERIFY(echo()->liveLines().last().endsWith(u"kept"_qs));
         QCOMPARE(setting(u"WindowWidth"_qs),
                  QString::number(qRound(640 * echo()->twipsPerPixelX())));
         QCOMPARE(setting(u"WindowHeight"_qs),
