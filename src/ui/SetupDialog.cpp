@@ -1,6 +1,7 @@
 #include "ui/SetupDialog.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -11,6 +12,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include "logger/Logger.h"
@@ -89,13 +91,23 @@ SetupDialog::SetupDialog(Logger& logger, QWidget* parent) : QDialog(parent), m_l
                              this);
     where->setObjectName(QStringLiteral("settingsFileLabel"));
     where->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    where->setEnabled(false);
+    auto* openFolder = new QPushButton(QStringLiteral("Open settings folder"), this);
+    openFolder->setObjectName(QStringLiteral("openSettingsFolderButton"));
+    openFolder->setToolTip(QStringLiteral("The folder holds both settings files (plain INI)"));
+    connect(openFolder, &QPushButton::clicked, this, [this] {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(
+            QFileInfo(m_logger.folders().configFile(ProgramNames::kLoggerSettingsFile))
+                .absolutePath()));
+    });
+    auto* whereRow = new QHBoxLayout;
+    whereRow->addWidget(where, 1);
+    whereRow->addWidget(openFolder);
 
     auto* column = new QVBoxLayout(this);
     column->addWidget(frame);
     column->addLayout(fields);
     column->addWidget(m_message);
-    column->addWidget(where);
+    column->addLayout(whereRow);
     column->addWidget(buttons);
 }
 

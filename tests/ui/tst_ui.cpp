@@ -19,10 +19,12 @@
 #include "support/IniFile.h"
 #include "ui/DesktopFrontend.h"
 #include "ui/EchoWindow.h"
+#include "ui/HelpBox.h"
 #include "ui/HistoryModel.h"
 #include "ui/HistoryView.h"
 #include "ui/LiveEventModel.h"
 #include "ui/SetupDialog.h"
+#include "ui/StatusWindow.h"
 #include "ui/TrayIcon.h"
 
 namespace {
@@ -420,11 +422,30 @@ private slots:
                                         u"Window"_qs, u"Help"_qs, u"-"_qs, u"Exit"_qs}));
 
         QSignalSpy exit(m_desktop.get(), &DesktopFrontend::exitRequested);
-        for (const char* idle : {"menuSystemConfig", "menuSystemStatus", "menuHelp"}) {
-            child<QAction>(menu, idle)->trigger();
-        }
+        child<QAction>(menu, "menuSystemConfig")->trigger();
+        QVERIFY(m_desktop->setupDialog() != nullptr && m_desktop->setupDialog()->isVisible());
+        QVERIFY(child<QLabel>(m_desktop->setupDialog(), "settingsFileLabel")
+                    ->text()
+                    .endsWith(settingsPath()));
+        m_desktop->setupDialog()->reject();
+
+        send({{u"2026-12-05 08:00:00"_qs, u"zel.hs.pc"_qs, u"Log"_qs, u"one"_qs}});
+        child<QAction>(menu, "menuSystemStatus")->trigger();
+        StatusWindow* status = m_desktop->statusWindow();
+        QVERIFY(status != nullptr && status->isVisible());
+        QVERIFY2(status->lineText(u"node"_qs)
+                     .contains(u"127.0.0.1:"_qs + QString::number(m_logger->node()->port())),
+                 qPrintable(status->lineText(u"node"_qs)));
+        QVERIFY(status->lineText(u"database"_qs)
+                    .contains(defaultDatabase() + u", table tblQuilljot (open)"_qs));
+
+        child<QAction>(menu, "menuHelp")->trigger();
+        QVERIFY(m_desktop->helpBox() != nullptr && m_desktop->helpBox()->isVisible());
+        const QString help = child<QLabel>(m_desktop->helpBox(), "helpText")->text();
+        QVERIFY(help.contains(u"Quilljot "_qs + QStringLiteral(QUILLJOT_VERSION)));
+        QVERIFY(help.contains(u"Settings: "_qs + settingsPath()));
+        QVERIFY(help.contains(m_dir->path() + u"/Data/xapzelQuilljot/xapzelQuilljot.txt"_qs));
         QVERIFY(!echo()->isVisible());
-        QVERIFY(m_desktop->setupDialog() == nullptr);
         QCOMPARE(exit.size(), 0);
 
         // Only a left click on the icon opens the window; the right click opens the menu.
@@ -438,7 +459,7 @@ private slots:
         child<QAction>(menu, "menuWindow")->trigger();
         QVERIFY(echo()->isVisible());
         child<QAction>(menu, "menuSetup")->trigger();
-        QVERIFY(m_desktop->setupDialog() != nullptr && m_desktop->setupDialog()->isVisible());
+        QVERIFY(m_desktop->setupDialog()->isVisible());
         child<QAction>(menu, "menuExit")->trigger();
         QCOMPARE(exit.size(), 1);
     }
