@@ -3,15 +3,22 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QCoreApplication>
 #include <QDateEdit>
+#include <QDir>
+#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QProgressDialog>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include "store/EventExport.h"
+#include "store/Store.h"
 #include "ui/HistoryModel.h"
 
 namespace {
@@ -52,6 +59,10 @@ HistoryView::HistoryView(const QDate& today, QWidget* parent)
     m_problem->setStyleSheet(QStringLiteral("color: #b00020;"));
     m_problem->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_problem->hide();
+    m_note = new QLabel(this);
+    m_note->setObjectName(QStringLiteral("historyNote"));
+    m_note->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_note->hide();
 
     m_table = new QTableView(this);
     m_table->setObjectName(QStringLiteral("historyTable"));
@@ -93,6 +104,7 @@ HistoryView::HistoryView(const QDate& today, QWidget* parent)
     connect(copyAction, &QAction::triggered, this, &HistoryView::copySelection);
     connect(copy, &QPushButton::clicked, this, &HistoryView::copySelection);
     connect(refresh, &QPushButton::clicked, this, &HistoryView::run);
+    connect(m_export, &QPushButton::clicked, this, &HistoryView::chooseAndExport);
     connect(m_from, &QDateEdit::dateChanged, this, &HistoryView::run);
     connect(m_to, &QDateEdit::dateChanged, this, &HistoryView::run);
     connect(m_model, &HistoryModel::rowsInserted, this, &HistoryView::showTally);
@@ -113,6 +125,7 @@ HistoryView::HistoryView(const QDate& today, QWidget* parent)
     column->setContentsMargins(0, 0, 0, 0);
     column->addLayout(row);
     column->addWidget(m_problem);
+    column->addWidget(m_note);
     column->addWidget(m_table, 1);
 }
 
@@ -147,6 +160,7 @@ void HistoryView::run() {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const Status read = m_model->run(m_database, query());
     QApplication::restoreOverrideCursor();
+    m_note->hide();
     if (read) {
         m_problem->hide();
         m_problem->clear();
@@ -180,5 +194,69 @@ void HistoryView::copySelection() {
     std::sort(rows.begin(), rows.end());
     if (!rows.isEmpty()) {
         QApplication::clipboard()->setText(m_model->rowsAsText(rows));
+    }
+}
+
+Result<qint64> HistoryView::exportTo(const QString& path,
+                                     const std::function<bool(qint64)>& progress) const {
+    // The file appears whole or not at all; a reader of its own leaves the table's paging alone.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        return Problem{ErrorNumber::FileSystem, path + QStringLiteral(": ") + file.errorString()};
+    }
+    Store store;
+    if (const Status opened = store.openForReading(m_database); !opened) {
+        file.cancelWriting();
+        return opened.problem();
+    }
+    bool stopped = false;
+    const Result<qint64> written =
+        EventExport::write(store, query(), ExportFormat::Csv, file, [&](qint64 rows) {
+            stopped = progress && !progress(rows);
+            return !stopped;
+        });
+    if (!written || stopped) {
+        file.cancelWriting();
+        return written ? Result<qint64>(Problem{ErrorNumber::Generic,
+                                                QStringLiteral("stopped; no file written")})
+                       : written;
+    }
+    if (!file.commit()) {
+        return Problem{ErrorNumber::FileSystem, path + QStringLiteral(": ") + file.errorString()};
+    }
+    return written;
+}
+
+void HistoryView::chooseAndExport() {
+    const EventQuery q = query();
+    const QString name =
+        QStringLiteral("quilljot-%1-to-%2.csv")
+            .arg(m_from->date().toString(Qt::ISODate), m_to->date().toString(Qt::ISODate));
+    const QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Export to CSV"), QDir::home().filePath(name),
+        QStringLiteral("CSV files (*.csv);;All files (*)"));
+    if (path.isEmpty()) {
+        return;
+    }
+    const qint64 total = m_model->total();
+    QProgressDialog progress(QStringLiteral("Exporting %L1 rows…").arg(total),
+                             QStringLiteral("Stop"), 0, int(std::min<qint64>(total, INT_MAX)),
+                             this);
+    progress.setWindowTitle(QStringLiteral("Export"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(300);
+    const Result<qint64> written = exportTo(path, [&progress](qint64 rows) {
+        progress.setValue(int(std::min<qint64>(rows, progress.maximum())));
+        QCoreApplication::processEvents();
+        return !progress.wasCanceled();
+    });
+    progress.reset();
+    if (written) {
+        m_note->setText(QStringLiteral("%L1 rows exported to %2").arg(written.value()).arg(path));
+        m_note->show();
+    } else {
+        m_problem->setText(
+            QStringLiteral("The export to %1 failed: %2").arg(path, written.problem().description));
+        m_problem->show();
     }
 }

@@ -2,6 +2,9 @@
 
 #include <QWidget>
 
+#include <functional>
+
+#include "report/Result.h"
 #include "store/EventQuery.h"
 #include "support/LoggerSettings.h"
 
@@ -14,7 +17,7 @@ class HistoryModel;
 // The echo window's history page: the stored events of a date range (From and To, both days
 // taken; the last seven days at first) with the window's filters, newest first, as a table
 // that reads more rows as it scrolls; the number of rows the range holds; Copy of the selected
-// rows and Export of the whole filtered range. What goes wrong reading is said on the page.
+// rows and Export of the whole filtered range to CSV. What goes wrong is said on the page.
 class HistoryView : public QWidget {
     Q_OBJECT
 
@@ -31,6 +34,12 @@ public:
     // Copies the selected rows to the clipboard as tab-separated lines.
     void copySelection();
     void setToday(const QDate& today);
+    // Writes every row of the range and filters to `path` as CSV, page by page; `progress`
+    // (rows written so far) returning false stops it and leaves no file. The rows written.
+    Result<qint64> exportTo(const QString& path,
+                            const std::function<bool(qint64)>& progress = {}) const;
+    // Asks for a file and exports to it, showing the progress.
+    void chooseAndExport();
 
     HistoryModel* model() const { return m_model; }
 
@@ -48,5 +57,6 @@ private:
     QDateEdit* m_to;
     QLabel* m_tally;
     QLabel* m_problem;
+    QLabel* m_note;
     QPushButton* m_export;
 };

@@ -42,8 +42,6 @@ StatusWindow::StatusWindow(Logger& logger, QWidget* parent)
     column->addWidget(new QLabel(QStringLiteral("Last reports, newest first"), this));
     column->addWidget(m_reports, 1);
     resize(640, 420);
-    m_tick.setInterval(1000);
-    connect(&m_tick, &QTimer::timeout, this, &StatusWindow::refresh);
 }
 
 QLabel* StatusWindow::addLine(QFormLayout* form, const QString& caption, const QString& name) {
@@ -62,37 +60,52 @@ QString StatusWindow::lineText(const QString& name) const {
 }
 
 void StatusWindow::refresh() {
-    const XapNode* node = m_logger.node();
-    if (node != nullptr) {
-        m_node->setText(QStringLiteral("%1, listening on 127.0.0.1:%2, sending from %3 to %4:%5")
-                            .arg(node->source())
-                            .arg(node->port())
-                            .arg(node->localIp(), node->destination())
-                            .arg(node->remotePort()));
-        m_hub->setText(
-            node->datagramsReceived() > 0
-                ? QStringLiteral("seen: %L1 messages received").arg(node->datagramsReceived())
-                : QStringLiteral("not seen yet: nothing has reached the logger's "
-                                 "port (is a hub running on this host?)"));
-    }
-    const DatabaseSettings& d = m_logger.settings().database;
+    const LoggerStatus s = m_logger.status();
+    const QString time = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+    m_node->setText(
+        QStringLiteral("%1 (Quilljot %2, started %3)\nlistening on 127.0.0.1:%4, sending from %5 "
+                       "to %6:%7")
+            .arg(s.xapSource, s.version, s.startedAt.toString(time))
+            .arg(s.listenPort)
+            .arg(s.sendFrom, s.destination)
+            .arg(s.destinationPort));
+    // Our own heartbeats come back through the hub, so a working hub is heard within a minute.
+    m_hub->setText(
+        s.lastReceived.isNull()
+            ? QStringLiteral("not heard yet: nothing has reached the logger's port (is "
+                             "a hub running on this host?)")
+            : QStringLiteral("heard: last message %1").arg(s.lastReceived.toString(time)));
+    const DatabaseSettings& d = s.database;
     QString where = engineText(d.kind) + QStringLiteral(": ") + d.database;
     if (d.kind != DatabaseKind::File) {
         where += QStringLiteral(" on ") + ServerSource::redactedSource(d.sqlSource);
     }
     where += QStringLiteral(", table ") + d.table +
-             (m_logger.databaseOpen() ? QStringLiteral(" (open)") : QStringLiteral(" (NOT open)"));
+             (s.databaseOpen ? QStringLiteral(" (open)") : QStringLiteral(" (NOT open)"));
+    if (s.spoolWaiting > 0) {
+        where += QStringLiteral("\n%L1 events wait in the spool").arg(s.spoolWaiting);
+    }
     m_database->setText(where);
-    m_events->setText(QStringLiteral("%L1 waiting in the spool").arg(m_logger.spoolWaiting()));
+    const LoggerStatus::Counts& c = s.counts;
+    m_events->setText(QStringLiteral("%L1 messages received, %L2 events written, %L3 refused, "
+                                     "%L4 spooled, %L5 dropped, %L6 other messages")
+                          .arg(c.received)
+                          .arg(c.written)
+                          .arg(c.rejected)
+                          .arg(c.spooled)
+                          .arg(c.dropped)
+                          .arg(c.other));
+    const QStringList reports = s.lastReports.mid(0, kShownReports);
+    m_reports->setPlainText(reports.isEmpty() ? QStringLiteral("(none yet)") : reports.join(u'\n'));
 }
 
 void StatusWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     refresh();
-    m_tick.start();
+    m_watch = connect(&m_logger, &Logger::statusChanged, this, &StatusWindow::refresh);
 }
 
 void StatusWindow::hideEvent(QHideEvent* event) {
-    m_tick.stop();
+    disconnect(m_watch);
     QWidget::hideEvent(event);
 }

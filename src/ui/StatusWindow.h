@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QTimer>
 #include <QWidget>
 
 class QFormLayout;
@@ -10,11 +9,14 @@ class Logger;
 
 // "Quilljot Status": what the running logger is doing: its node's port and addresses, whether a
 // hub has been heard from, the database in use and whether it is open, how many events came,
-// were written, refused or wait in the spool, and its last reports. Kept current while shown.
+// were written, refused or wait in the spool, and its last ten reports. Kept current while
+// shown.
 class StatusWindow : public QWidget {
     Q_OBJECT
 
 public:
+    static constexpr int kShownReports = 10;
+
     explicit StatusWindow(Logger& logger, QWidget* parent = nullptr);
 
     void refresh();
@@ -34,5 +36,5 @@ private:
     QLabel* m_database;
     QLabel* m_events;
     QPlainTextEdit* m_reports;
-    QTimer m_tick;
+    QMetaObject::Connection m_watch;
 };

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -249,6 +250,19 @@ private slots:
         table->sortByColumn(HistoryModel::Time, Qt::AscendingOrder);
         QCOMPARE(model->row(0).event, events[109]);
 
+        // Export: every row of the range and filters, as CSV; stopped, it leaves no file.
+        const QString csv = m_dir->path() + u"/out.csv"_qs;
+        const Result<qint64> exported = echo()->history()->exportTo(csv);
+        QVERIFY(exported);
+        QCOMPARE(exported.value(), qint64(10));
+        const QList<QByteArray> lines = readFile(csv).split('\n');
+        QCOMPARE(lines.size(), 12);
+        QCOMPARE(lines[0], QByteArray("ID,Time,Source,Type,Data\r"));
+        QVERIFY(lines[1].contains("2026-12-01 01:49:00,hs.den,Log,event 109"));
+        const QString stopped = m_dir->path() + u"/stopped.csv"_qs;
+        QVERIFY(!echo()->history()->exportTo(stopped, [](qint64) { return false; }));
+        QVERIFY(!QFileInfo::exists(stopped));
+
         // Copy: the selected rows as text, one line each.
         table->selectRow(0);
         table->selectionModel()->select(model->index(1, 0),
@@ -436,6 +450,12 @@ private slots:
         QVERIFY2(status->lineText(u"node"_qs)
                      .contains(u"127.0.0.1:"_qs + QString::number(m_logger->node()->port())),
                  qPrintable(status->lineText(u"node"_qs)));
+        QTRY_VERIFY2(status->lineText(u"events"_qs).contains(u"1 events written"_qs),
+                     qPrintable(status->lineText(u"events"_qs)));
+        QVERIFY(status->lineText(u"hub"_qs).startsWith(u"heard"_qs));
+        QVERIFY(child<QPlainTextEdit>(status, "statusReports")
+                    ->toPlainText()
+                    .contains(u"Using xAP port"_qs));
         QVERIFY(status->lineText(u"database"_qs)
                     .contains(defaultDatabase() + u", table tblQuilljot (open)"_qs));
 
