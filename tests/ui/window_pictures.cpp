@@ -17,6 +17,7 @@
 #include <QTableView>
 #include <QThread>
 #include <QTimer>
+#include <QUdpSocket>
 #include <cstdio>
 
 #include "logger/Logger.h"
@@ -64,7 +65,8 @@ int main(int argc, char** argv) {
     Logger::Options options;
     options.place.appDir = parser.value(QStringLiteral("app-dir"));
     options.place.programFile = QCoreApplication::applicationFilePath();
-    options.xapPort = quint16(parser.value(QStringLiteral("xap-port")).toUInt());
+    const quint16 hubPort = quint16(parser.value(QStringLiteral("xap-port")).toUInt());
+    options.xapPort = hubPort;
     Logger logger(desktop, std::move(options));
     desktop.attach(logger);
     int logged = 0;
@@ -90,7 +92,18 @@ int main(int argc, char** argv) {
     ok &= save(echo, out, QStringLiteral("echo-live"));
     echo->findChild<QCheckBox*>(QStringLiteral("freezeBox"))->setChecked(true);
     echo->findChild<QLineEdit*>(QStringLiteral("sourceFilter"))->setText(QStringLiteral("den"));
-    settle(600);
+    // Events that arrive while frozen are held, and the window counts them.
+    QUdpSocket controller;
+    for (const char* data : {"Back door opened", "Back door closed", "Porch light: On"}) {
+        const QString text = QStringLiteral(
+                                 "xap-header\n{\nv=12\nhop=1\nuid=FF123400\nclass=Homeseer.Event\n"
+                                 "source=hs.controller.den\n}\nEvent.Log\n{\nTime=%1\nType=Log\n"
+                                 "Data=%2\n}\n")
+                                 .arg(logger.now().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                                      QString::fromLatin1(data));
+        controller.writeDatagram(text.toUtf8(), QHostAddress(QHostAddress::LocalHost), hubPort);
+    }
+    settle(800);
     ok &= save(echo, out, QStringLiteral("echo-live-frozen"));
     echo->findChild<QCheckBox*>(QStringLiteral("freezeBox"))->setChecked(false);
     echo->findChild<QLineEdit*>(QStringLiteral("sourceFilter"))->clear();
