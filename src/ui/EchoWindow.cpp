@@ -113,6 +113,10 @@ EchoWindow::EchoWindow(Logger& logger, QWidget* parent)
         }
     });
     connect(m_views, &QTabWidget::currentChanged, this, [this] {
+        // A window open for days keeps showing the last seven of them.
+        if (showingHistory() && m_history->followToday(m_logger.now().date())) {
+            m_historyStale = true;
+        }
         if (showingHistory() && m_historyStale) {
             m_historyStale = false;
             m_history->run();

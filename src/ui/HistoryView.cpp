@@ -105,8 +105,12 @@ HistoryView::HistoryView(const QDate& today, QWidget* parent)
     connect(copy, &QPushButton::clicked, this, &HistoryView::copySelection);
     connect(refresh, &QPushButton::clicked, this, &HistoryView::run);
     connect(m_export, &QPushButton::clicked, this, &HistoryView::chooseAndExport);
-    connect(m_from, &QDateEdit::dateChanged, this, &HistoryView::run);
-    connect(m_to, &QDateEdit::dateChanged, this, &HistoryView::run);
+    for (QDateEdit* edit : {m_from, m_to}) {
+        connect(edit, &QDateEdit::dateChanged, this, [this] {
+            m_rangeChosen = true;
+            run();
+        });
+    }
     connect(m_model, &HistoryModel::rowsInserted, this, &HistoryView::showTally);
     connect(m_model, &HistoryModel::modelReset, this, &HistoryView::showTally);
     connect(m_model, &HistoryModel::pageFailed, this, &HistoryView::showProblem);
@@ -139,10 +143,14 @@ void HistoryView::setFilters(const QString& source, const QString& type, const Q
     m_data = data;
 }
 
-void HistoryView::setToday(const QDate& today) {
+bool HistoryView::followToday(const QDate& today) {
+    if (m_rangeChosen || m_to->date() == today) {
+        return false;
+    }
     const QSignalBlocker a(m_from), b(m_to);
     m_from->setDate(today.addDays(-7));
     m_to->setDate(today);
+    return true;
 }
 
 EventQuery HistoryView::query() const {

@@ -33,7 +33,9 @@ public:
     EventQuery query() const;
     // Copies the selected rows to the clipboard as tab-separated lines.
     void copySelection();
-    void setToday(const QDate& today);
+    // Moves the default range (the last seven days) to end on `today`, unless the user chose
+    // a range; true when it moved.
+    bool followToday(const QDate& today);
     // Writes every row of the range and filters to `path` as CSV, page by page; `progress`
     // (rows written so far) returning false stops it and leaves no file. The rows written.
     Result<qint64> exportTo(const QString& path,
@@ -59,4 +61,5 @@ private:
     QLabel* m_problem;
     QLabel* m_note;
     QPushButton* m_export;
+    bool m_rangeChosen = false;
 };
