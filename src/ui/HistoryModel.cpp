@@ -19,6 +19,7 @@ HistoryModel::HistoryModel(QObject* parent) : QAbstractTableModel(parent) {}
 Status HistoryModel::run(const DatabaseSettings& database, const EventQuery& query) {
     beginResetModel();
     m_rows.clear();
+    m_names.clear();
     m_total = 0;
     m_atEnd = true;
     m_pageProblem.clear();
@@ -50,6 +51,18 @@ Status HistoryModel::run(const DatabaseSettings& database, const EventQuery& que
     return status;
 }
 
+QString HistoryModel::shared(const QString& text) {
+    const auto found = m_names.constFind(text);
+    if (found != m_names.cend()) {
+        return *found;
+    }
+    // Texts that hardly repeat are not worth remembering beyond a few thousand.
+    if (m_names.size() < 4096) {
+        m_names.insert(text);
+    }
+    return text;
+}
+
 Status HistoryModel::readPage() {
     EventQuery page = m_query;
     if (!m_rows.empty()) {
@@ -57,8 +70,12 @@ Status HistoryModel::readPage() {
     }
     std::vector<StoredEvent> read;
     read.reserve(kPageRows);
-    const Status status =
-        m_store.readEvents(page, [&read](const StoredEvent& row) { read.push_back(row); });
+    const Status status = m_store.readEvents(page, [this, &read](const StoredEvent& row) {
+        read.push_back(row);
+        StoredEvent& kept = read.back();
+        kept.event.source = shared(kept.event.source);
+        kept.event.type = shared(kept.event.type);
+    });
     if (!status) {
         m_atEnd = true;
         m_pageProblem = status.problem().description;

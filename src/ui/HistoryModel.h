@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QSet>
 #include <vector>
 
 #include "report/Result.h"
@@ -49,10 +50,13 @@ signals:
 
 private:
     Status readPage();
+    // Sources and types repeat from row to row: each distinct text is held once.
+    QString shared(const QString& text);
 
     Store m_store;
     EventQuery m_query;
     std::vector<StoredEvent> m_rows;
+    QSet<QString> m_names;
     qint64 m_total = 0;
     bool m_atEnd = true;
     QString m_pageProblem;
