@@ -1,6 +1,7 @@
 #include "ui/HistoryModel.h"
 
 #include <QDateTime>
+#include <vector>
 
 #include "ui/EventTip.h"
 

@@ -2,7 +2,7 @@
 
 #include <QAbstractTableModel>
 #include <QSet>
-#include <vector>
+#include <deque>
 
 #include "report/Result.h"
 #include "store/EventQuery.h"
@@ -55,7 +55,8 @@ private:
 
     Store m_store;
     EventQuery m_query;
-    std::vector<StoredEvent> m_rows;
+    // A deque grows without moving what it holds: a million rows never get copied at once.
+    std::deque<StoredEvent> m_rows;
     QSet<QString> m_names;
     qint64 m_total = 0;
     bool m_atEnd = true;
