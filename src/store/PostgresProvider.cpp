@@ -309,3 +309,45 @@ EventSelectDialect PostgresProvider::selectDialect() const {
     dialect.likeOperator = QStringLiteral("ILIKE");
     return dialect;
 }
+
+QString PostgresProvider::where() const {
+    return QStringLiteral("PostgreSQL database ") + m_settings.database + u' ' +
+           (m_source.host.isEmpty() ? serverName() : QStringLiteral("on ") + serverName());
+}
+
+Result<QString> PostgresProvider::probe() {
+    if (const Status reached = connect(m_settings.database); !reached) {
+        // A database that is missing is made through the maintenance database.
+        const bool missing =
+            reached.problem().description.contains(u"does not exist", Qt::CaseInsensitive);
+        disconnect();
+        if (!missing) {
+            return reached.problem();
+        }
+        const Status server = connect(QStringLiteral("postgres"));
+        disconnect();
+        if (!server) {
+            return server.problem();
+        }
+        return QStringLiteral("does not exist yet; the server would make it, with the table");
+    }
+    bool read = false;
+    bool hasTable = false;
+    QString why;
+    {
+        QSqlQuery q(m_db);
+        q.prepare(
+            QStringLiteral("SELECT count(*) FROM information_schema.tables WHERE "
+                           "table_schema = current_schema() AND lower(table_name) = lower(?)"));
+        q.addBindValue(m_settings.table);
+        read = q.exec() && q.next();
+        hasTable = read && q.value(0).toInt() > 0;
+        why = read ? QString() : q.lastError().text();
+    }
+    disconnect();
+    if (!read) {
+        return failure(why);
+    }
+    return hasTable ? QStringLiteral("reached; the table is there")
+                    : QStringLiteral("reached; the table would be made");
+}

@@ -48,6 +48,8 @@ public:
     Status insert(const LogEvent& event) override;
     Status readEvents(const EventQuery& query, const RowVisitor& visit) override;
     Result<qint64> countEvents(const EventQuery& query) override;
+    QString where() const override;
+    Result<QString> probe() override;
 
     // The FreeTDS driver: its library path where the package put it, else the registered name.
     static QString driverName();
