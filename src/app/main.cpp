@@ -114,7 +114,7 @@ int run(QCoreApplication& app, Frontend& frontend, DesktopFrontend* desktop, con
         } else if (a.show == u"echo" || a.show == u"history") {
             desktop->showEchoWindow();
             if (a.show == u"history") {
-                desktop->echoWindow()->toggleHistory();
+                desktop->echoWindow()->showHistory();
             }
         }
     }
