@@ -364,8 +364,10 @@ private slots:
         QCOMPARE(kept.count('\n'), 1);
         QVERIFY(kept.contains("\"bad\""));
         QStringList data;
-        QVERIFY(store.readHistory({u"2000-01-01 00:00:00"_qs, {}, {}, {}},
-                                  [&](const StoredEvent& r) { data.append(r.event.data); }));
+        EventQuery oldestFirst;
+        oldestFirst.order = EventQuery::Order::OldestFirst;
+        QVERIFY(store.readEvents(oldestFirst,
+                                 [&](const StoredEvent& r) { data.append(r.event.data); }));
         QCOMPARE(data, QStringList({sent[0], sent[2], sent[3]}));
     }
 
