@@ -285,7 +285,7 @@ Status SqlServerProvider::insert(const LogEvent& event) {
         return connected;
     }
     if (!m_insert) {
-        m_insert = std::make_unique<OdbcStatement>(m_db, kQueryTimeoutSeconds);
+        m_insert = std::make_unique<OdbcStatement>(m_db, kWriteTimeoutSeconds);
         if (!m_insert->prepare(QStringLiteral("INSERT INTO ") + m_settings.table +
                                QStringLiteral(" (SampleDate,Source,Category,Data) "
                                               "VALUES (?,?,?,?)"))) {
