@@ -175,6 +175,11 @@ Status SqlServerProvider::connect(const QString& catalog) {
     if (!q.exec(QStringLiteral("SET DATEFORMAT ymd"))) {
         return failure(q.lastError().text());
     }
+    // FreeTDS asks the server for at most 64,512 bytes of a long text by default; a longer
+    // Data value would come back cut or empty.
+    if (!q.exec(QStringLiteral("SET TEXTSIZE 2147483647"))) {
+        return failure(q.lastError().text());
+    }
     return {};
 }
 
