@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/ExportCommand.h"
 #include "logger/EchoFormat.h"
 #include "logger/Frontend.h"
 #include "logger/Logger.h"
@@ -143,6 +144,10 @@ int run(QCoreApplication& app, Frontend& frontend, DesktopFrontend* desktop, con
 int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("quilljot"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUILLJOT_VERSION));
+    if (argc > 1 && qstrcmp(argv[1], "export") == 0) {
+        QCoreApplication app(argc, argv);
+        return ExportCommand::run(QCoreApplication::arguments().mid(2));
+    }
 
     QStringList argList;
     for (int i = 0; i < argc; ++i) {

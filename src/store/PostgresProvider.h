@@ -31,12 +31,14 @@ public:
     Status open() override;
     bool isOpen() const override { return m_opened; }
     Status ensureTable() override;
+    Status ensureMessagesTable() override;
     Status insert(const LogEvent& event) override;
     Status beginBatch() override;
     Status endBatch() override;
 
 protected:
     EventSelectDialect selectDialect() const override;
+    QString tableName(Table table) const override;
     Status readyToRead() override { return connection(); }
     Problem failure(const QString& text) const override;
 

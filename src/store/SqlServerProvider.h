@@ -45,9 +45,12 @@ public:
     // Steps: 4 making the table, 5 its key.
     Status ensureTable() override;
     Status ensureTimeIndex();
+    Status ensureMessagesTable() override;
+    Status insertMessage(const LoggedMessage& message) override;
     Status insert(const LogEvent& event) override;
     Status readEvents(const EventQuery& query, const RowVisitor& visit) override;
     Result<qint64> countEvents(const EventQuery& query) override;
+    Result<int> deleteRowsBefore(Table table, const QString& before, int limit) override;
 
     // The FreeTDS driver: its library path where the package put it, else the registered name.
     static QString driverName();
@@ -63,6 +66,7 @@ public:
 
 protected:
     EventSelectDialect selectDialect() const override;
+    QString deleteOldestSql(Table table, int limit) const override;
     Problem failure(const QString& text) const override;
 
 private:
