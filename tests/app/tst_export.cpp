@@ -76,6 +76,7 @@ private slots:
         QVERIFY(writeFile(m_dir.path() + u"/Config/zelXapQuilljot.ini"_qs,
                           "[QUILLJOT]\nENGINE=file\nDATABASE=" + database().toUtf8() +
                               "\nDATABASETABLE=tblQuilljot\n"));
+        QDir().mkpath(m_dir.path() + u"/Data"_qs);
         Store store;
         const DatabaseSettings settings{DatabaseKind::File, {}, database(), u"tblQuilljot"_qs};
         QVERIFY(!store.open(settings).open);
@@ -90,10 +91,9 @@ private slots:
         for (const LogEvent& e : events) {
             QVERIFY(store.insert(e).ok());
         }
-        QVERIFY(store
-                    .readEvents(EventQuery{.order = EventQuery::Order::OldestFirst},
-                                [&](const StoredEvent& r) { m_stored.append(r); })
-                    .ok());
+        EventQuery all;
+        all.order = EventQuery::Order::OldestFirst;
+        QVERIFY(store.readEvents(all, [&](const StoredEvent& r) { m_stored.append(r); }).ok());
         QCOMPARE(m_stored.size(), events.size());
     }
 
@@ -135,7 +135,7 @@ private slots:
 
         const QString rangePath = m_dir.path() + u"/range.jsonl"_qs;
         QCOMPARE(exportWith({u"--from"_qs, u"2026-12-02"_qs, u"--to"_qs, u"2026-12-04 11:00"_qs,
-                             u"--source"_qs, u"KÜCHE"_qs, u"--format"_qs, u"jsonl"_qs, u"-o"_qs,
+                             u"--source"_qs, u"KüCHE"_qs, u"--format"_qs, u"jsonl"_qs, u"-o"_qs,
                              rangePath}),
                  0);
         const QJsonObject only = QJsonDocument::fromJson(readFile(rangePath)).object();

@@ -265,8 +265,9 @@ private slots:
         handler.handle(bsc(u"xAPBSC.event"_qs, u"acme.lights.hall"_qs));
         handler.handle(bsc(u"xAPBSC.info"_qs, u"acme.lights.kitchen:ceiling"_qs));
         QList<StoredMessage> found;
-        QVERIFY(store.readMessages(MessageQuery{.source = u"KITCHEN"_qs},
-                                   [&](const StoredMessage& m) { found.append(m); }));
+        MessageQuery bySource;
+        bySource.source = u"KITCHEN"_qs;
+        QVERIFY(store.readMessages(bySource, [&](const StoredMessage& m) { found.append(m); }));
         QCOMPARE(found.size(), 1);
         QCOMPARE(found[0].message,
                  (LoggedMessage{u"2026-12-05 08:30:00"_qs, u"acme.lights.kitchen:ceiling"_qs,
