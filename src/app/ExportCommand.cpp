@@ -11,9 +11,11 @@
 
 #include "report/Reporter.h"
 #include "store/EventExport.h"
+#include "store/MessageExport.h"
 #include "store/Store.h"
 #include "support/AppFolders.h"
 #include "support/DateText.h"
+#include "support/RuleSettings.h"
 #include "support/SettingsStore.h"
 
 namespace {
@@ -42,7 +44,10 @@ void defineOptions(QCommandLineParser& parser) {
         {QStringLiteral("source"), QStringLiteral("Events whose source contains this."), value},
         {QStringLiteral("type"), QStringLiteral("Events whose type contains this."), value},
         {QStringLiteral("data"), QStringLiteral("Events whose data contains this."), value},
-        {QStringLiteral("table"), QStringLiteral("events (the default)."), QStringLiteral("table")},
+        {QStringLiteral("table"),
+         QStringLiteral("events (the default) or messages (the table the rules fill; --source "
+                        "filters it, --type takes its class)."),
+         QStringLiteral("table")},
         {QStringLiteral("format"), QStringLiteral("csv (the default) or jsonl."),
          QStringLiteral("format")},
         {{QStringLiteral("o"), QStringLiteral("output")},
@@ -93,6 +98,12 @@ public:
             return;
         }
         m_shown.restart();
+        if (m_total <= 0) {
+            std::fprintf(stderr, "\r%lld rows%s", static_cast<long long>(written),
+                         last ? "\n" : "");
+            std::fflush(stderr);
+            return;
+        }
         constexpr int kWidth = 40;
         const double part = m_total > 0 ? std::min(1.0, double(written) / double(m_total)) : 1.0;
         const int filled = int(part * kWidth);
@@ -134,8 +145,13 @@ int run(const QStringList& arguments) {
         return fail(kUsage, QStringLiteral("--format takes csv or jsonl, not '") + format + u'\'');
     }
     const QString table = parser.value(QStringLiteral("table"));
-    if (!table.isEmpty() && table != u"events") {
-        return fail(kUsage, QStringLiteral("--table takes events, not '") + table + u'\'');
+    const bool messages = table == u"messages";
+    if (!table.isEmpty() && table != u"events" && !messages) {
+        return fail(kUsage,
+                    QStringLiteral("--table takes events or messages, not '") + table + u'\'');
+    }
+    if (messages && parser.isSet(QStringLiteral("data"))) {
+        return fail(kUsage, QStringLiteral("--data filters events only"));
     }
     EventQuery query;
     query.order = EventQuery::Order::OldestFirst;
@@ -167,8 +183,10 @@ int run(const QStringList& arguments) {
     for (const Problem& p : loaded.problems) {
         std::fprintf(stderr, "quilljot export: settings: %s\n", qPrintable(p.description));
     }
+    DatabaseSettings database = loaded.settings.database;
+    database.messagesTable = RuleSettings::load(folders).rules.messagesTable;
     Store store;
-    if (const Status opened = store.openForReading(loaded.settings.database); !opened) {
+    if (const Status opened = store.openForReading(database); !opened) {
         return fail(kFailed,
                     QStringLiteral("cannot read the database: ") + opened.problem().description);
     }
@@ -180,18 +198,29 @@ int run(const QStringList& arguments) {
     }
     std::optional<ProgressBar> bar;
     if (::isatty(STDERR_FILENO) != 0) {
-        const Result<qint64> total = store.countEvents(query);
+        // The messages table is not counted ahead: the bar shows the rows written.
+        const Result<qint64> total = messages ? Result<qint64>(0) : store.countEvents(query);
         bar.emplace(total ? total.value() : 0);
     }
     const ExportFormat exportFormat =
         format == u"jsonl" ? ExportFormat::JsonLines : ExportFormat::Csv;
-    const Result<qint64> written =
-        EventExport::write(store, query, exportFormat, out.device(), [&](qint64 rows) {
-            if (bar) {
-                bar->show(rows);
-            }
-            return true;
-        });
+    const auto progress = [&](qint64 rows) {
+        if (bar) {
+            bar->show(rows);
+        }
+        return true;
+    };
+    Result<qint64> written = qint64(0);
+    if (messages) {
+        MessageQuery m;
+        m.from = query.from;
+        m.to = query.to;
+        m.source = query.source;
+        m.messageClass = query.type;
+        written = MessageExport::write(store, m, exportFormat, out.device(), progress);
+    } else {
+        written = EventExport::write(store, query, exportFormat, out.device(), progress);
+    }
     if (!written) {
         return fail(kFailed, written.problem().description);
     }

@@ -342,8 +342,9 @@ Result<bool> SqliteProvider::releaseSpace(int pages) {
     const bool more = sqlite3_step(left) == SQLITE_ROW && sqlite3_column_int(left, 0) > 0;
     sqlite3_finalize(left);
     if (!more) {
-        // The file shrinks when the log is copied back into it.
-        (void)run("PRAGMA wal_checkpoint(TRUNCATE)");
+        // The file shrinks when the log is copied back into it; a passive checkpoint waits for
+        // nobody and leaves the log file's length alone (resetting it takes long).
+        (void)run("PRAGMA wal_checkpoint(PASSIVE)");
     }
     return more;
 }

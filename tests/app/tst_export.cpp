@@ -142,6 +142,31 @@ private slots:
         QCOMPARE(only[u"id"_qs].toInteger(), m_stored[2].id);
     }
 
+    // The messages table comes out the same way, filtered by source.
+    void messagesTable() {
+        Store store;
+        QVERIFY(!store.open(DatabaseSettings{DatabaseKind::File, {}, database(), u"tblQuilljot"_qs})
+                     .open);
+        const LoggedMessage light{
+            u"2026-12-05 10:00:00"_qs,
+            u"acme.lights.kitchen"_qs,
+            QString(),
+            u"xAPBSC.event"_qs,
+            u"FF00AB01"_qs,
+            u"xap-header\n{\nclass=xAPBSC.event\n}\nx\n{\nstate=\"on\", 1\n}\n"_qs};
+        QVERIFY(store.insertMessage(light));
+        QVERIFY(store.insertMessage(LoggedMessage{
+            u"2026-12-05 10:00:01"_qs, u"acme.other"_qs, {}, u"xAPBSC.info"_qs, {}, u"x"_qs}));
+        const QString path = m_dir.path() + u"/messages.csv"_qs;
+        QCOMPARE(exportWith({u"--table"_qs, u"messages"_qs, u"--source"_qs, u"kitchen"_qs, u"-o"_qs,
+                             path}),
+                 0);
+        const QList<QStringList> records = readCsv(readFile(path));
+        QCOMPARE(records.size(), 2);
+        QCOMPARE(records[1].mid(1), (QStringList{light.time, light.source, light.target,
+                                                 light.messageClass, light.uid, light.text}));
+    }
+
     // Wrong usage is 2 and writes nothing; a database that cannot be read is 1.
     void exitStatus() {
         QByteArray err;
