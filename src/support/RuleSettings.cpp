@@ -122,8 +122,9 @@ Loaded read(const IniFile& ini) {
 Loaded load(const AppFolders& folders) {
     const Result<IniFile> ini =
         IniFile::load(folders.configFile(ProgramNames::kLoggerSettingsFile));
+    // A file that cannot be read is said where the other settings of that file are read.
     if (!ini) {
-        return Loaded{StorageRules{}, {ini.problem()}};
+        return Loaded{};
     }
     return read(ini.value());
 }

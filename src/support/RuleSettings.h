@@ -44,7 +44,8 @@ struct Loaded {
     QList<Problem> problems;
 };
 Loaded read(const IniFile& ini);
-// From the logger's settings file in the application folder.
+// From the logger's settings file in the application folder; the defaults when it cannot be read
+// (SettingsStore reports that).
 Loaded load(const AppFolders& folders);
 // Writes every key of `rules` into `ini` (rule lines beyond the new ones are removed).
 void write(IniFile& ini, const StorageRules& rules);
