@@ -34,17 +34,23 @@ void readDays(const IniFile& ini, const QString& key, int& days, QList<Problem>&
     }
 }
 
+// Include1, Include2, ... (not ExcludeOwnReports).
+bool isRuleKey(const QString& key, const QString& prefix) {
+    bool numbered = false;
+    (void)key.mid(prefix.size()).toInt(&numbered);
+    return numbered && key.startsWith(prefix, Qt::CaseInsensitive);
+}
+
 // Include1, Include2, ... in the order of their numbers, whatever the order of the file.
 QList<MessageRule> readRules(const IniFile& ini, const QString& prefix, QList<Problem>& problems) {
     QList<std::pair<int, MessageRule>> numbered;
     for (const QString& key : ini.keys(kRulesSection)) {
-        if (!key.startsWith(prefix, Qt::CaseInsensitive)) {
+        if (!isRuleKey(key, prefix)) {
             continue;
         }
-        bool ok = false;
-        const int n = key.mid(prefix.size()).toInt(&ok);
+        const int n = key.mid(prefix.size()).toInt();
         const QString line = ini.read(kRulesSection, key, QString());
-        if (!ok || line.trimmed().isEmpty()) {
+        if (line.trimmed().isEmpty()) {
             continue;
         }
         if (const auto rule = RuleSettings::parseRule(line)) {
@@ -137,8 +143,7 @@ void write(IniFile& ini, const StorageRules& r) {
     ini.write(kRulesSection, kExcludeOwnReports,
               r.excludeOwnReports ? QStringLiteral("True") : QStringLiteral("False"));
     for (const QString& key : ini.keys(kRulesSection)) {
-        if (key.startsWith(kInclude, Qt::CaseInsensitive) ||
-            key.startsWith(kExclude, Qt::CaseInsensitive)) {
+        if (isRuleKey(key, kInclude) || isRuleKey(key, kExclude)) {
             ini.remove(kRulesSection, key);
         }
     }
