@@ -425,6 +425,47 @@ private slots:
         QVERIFY(history(store).value(0).id > lastKey);
     }
 
+    // The messages table is made beside the event table, keeps whole texts, is read by source
+    // in the order of arrival, page by page, and purged like the event table.
+    void messagesTableIsWrittenReadAndPurged_data() { addEngineColumn(); }
+    void messagesTableIsWrittenReadAndPurged() {
+        QFETCH(int, engine);
+        Engine e = this->engine(engine, freshTable());
+        e.settings.messagesTable = e.settings.table + u"_msg"_qs;
+        Store store;
+        const Store::OpenProblems opened = store.open(e.settings);
+        QVERIFY2(!opened.create && !opened.open,
+                 qPrintable(opened.create ? opened.create->description : QString()));
+        const QString text =
+            u"xap-header\n{\nclass=xAPBSC.event\n}\nx\n{\nname=Küche \"1\"\n}\n"_qs;
+        QList<LoggedMessage> sent;
+        for (int i = 0; i < 5; ++i) {
+            sent.append(LoggedMessage{u"2026-12-0%1 10:00:00"_qs.arg(i + 1),
+                                      i % 2 ? u"acme.lights.hall"_qs : u"acme.lights.kitchen"_qs,
+                                      i == 0 ? QString() : u"zel.x.y"_qs, u"xAPBSC.event"_qs,
+                                      u"FF00AB01"_qs, text});
+            QVERIFY(store.insertMessage(sent.last()));
+        }
+        MessageQuery q;
+        q.source = u"KITCHEN"_qs;
+        q.limit = 2;
+        QList<StoredMessage> read;
+        QVERIFY(store.readMessages(q, [&](const StoredMessage& m) { read.append(m); }));
+        q.after = read.last().id;
+        QVERIFY(store.readMessages(q, [&](const StoredMessage& m) { read.append(m); }));
+        QCOMPARE(read.size(), 3);
+        QCOMPARE(read[0].message, sent[0]);
+        QCOMPARE(read[2].message, sent[4]);
+        QCOMPARE(
+            store.deleteRowsBefore(StoreProvider::Table::Messages, u"2026-12-03 00:00:00"_qs, 10)
+                .value(),
+            2);
+        read.clear();
+        QVERIFY(store.readMessages({}, [&](const StoredMessage& m) { read.append(m); }));
+        QCOMPARE(read.size(), 3);
+        QCOMPARE(read[0].message.time, u"2026-12-03 10:00:00"_qs);
+    }
+
     // A new file database gives the space of purged rows back to the file system.
     void aNewFileDatabaseGivesPurgedSpaceBack() {
         const QString path = m_dir.path() + u"/Data/shrinks.mdb"_qs;
