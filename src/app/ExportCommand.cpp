@@ -176,7 +176,7 @@ int run(const QStringList& arguments) {
         return fail(kUsage,
                     QStringLiteral("--app-dir ") + place.appDir + QStringLiteral(" is no folder"));
     }
-    const AppFolders folders = AppFolders::locate(place, localComputerName({}));
+    const AppFolders folders = AppFolders::locate(place);
     MemoryReporter reporter;
     const SettingsStore settingsStore(folders, reporter);
     const SettingsStore::Loaded loaded = settingsStore.load(settingsStore.defaults());

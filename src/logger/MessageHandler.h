@@ -37,7 +37,8 @@ public:
         m_messages = messages;
     }
 
-    // A malformed text goes to the text log, and what could be read of it is still handled.
+    // A malformed text goes to the text log, and what could be read of it is still handled. A
+    // text cut off inside a block is left alone: it is reported once per source.
     void handle(QString text);
 
     // What handle() has done: messages read, and controller events handed to the writer.
@@ -58,6 +59,7 @@ private:
     void logMessage(const XapMessage& m);
     // An event without a Time item is logged with its arrival time; said once per source.
     void reportMissingTime(const QString& source);
+    void reportCutOff(const XapMessage& m);
     void answerEcho(const XapMessage& m);
     void answerRole(const XapMessage& m);
 
@@ -73,4 +75,8 @@ private:
     QSet<QString> m_timelessSources;
     // Sources said to send events without a time, at most (a flood of made-up sources is not).
     static constexpr qsizetype kMaxTimelessSources = 1000;
+    // Sources whose cut-off messages were reported; a bounded number, as sources are whatever
+    // the network's texts say.
+    static constexpr qsizetype kCutOffSourcesKept = 1024;
+    QSet<QString> m_cutOffSources;
 };

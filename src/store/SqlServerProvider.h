@@ -51,6 +51,8 @@ public:
     Status readEvents(const EventQuery& query, const RowVisitor& visit) override;
     Result<qint64> countEvents(const EventQuery& query) override;
     Result<int> deleteRowsBefore(Table table, const QString& before, int limit) override;
+    QString where() const override;
+    Result<QString> probe() override;
 
     // The FreeTDS driver: its library path where the package put it, else the registered name.
     static QString driverName();

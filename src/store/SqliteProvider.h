@@ -32,6 +32,8 @@ public:
     Status beginBatch() override;
     Status endBatch() override;
     Result<bool> releaseSpace(int pages) override;
+    QString where() const override;
+    Result<QString> probe() override;
 
 protected:
     EventSelectDialect selectDialect() const override;
