@@ -50,8 +50,8 @@ int main(int argc, char** argv) {
         (void)store.beginBatch();
         for (int n = 0; n < 10000 && i < rows; ++n, ++i) {
             (void)store.insert(LogEvent{QStringLiteral("2025-01-01 00:00:00"),
-                                        QStringLiteral("vendor.device.host"),
-                                        QStringLiteral("Log"), data + QString::number(i)});
+                                        QStringLiteral("vendor.device.host"), QStringLiteral("Log"),
+                                        data + QString::number(i)});
         }
         (void)store.endBatch();
     }
@@ -90,12 +90,12 @@ int main(int argc, char** argv) {
                     idle.longest(), idle.percentile(0.999), idle.ms.size());
         std::printf("during the purge: longest gap %.1f ms, 99.9%% %.1f ms (%zu events)\n",
                     purging.longest(), purging.percentile(0.999), purging.ms.size());
-        std::printf("purge: %lld rows in %.1f s (%.0f rows/s), batches of %d, file %.1f MB -> "
-                    "%.1f MB, reports: %lld\n",
-                    static_cast<long long>(gone), seconds, double(gone) / seconds,
-                    Retention::kBatchRows, double(before) / 1e6,
-                    double(QFileInfo(path).size()) / 1e6,
-                    static_cast<long long>(reporter.entries.size()));
+        std::printf(
+            "purge: %lld rows in %.1f s (%.0f rows/s), batches of %d, file %.1f MB -> "
+            "%.1f MB, reports: %lld\n",
+            static_cast<long long>(gone), seconds, double(gone) / seconds, Retention::kBatchRows,
+            double(before) / 1e6, double(QFileInfo(path).size()) / 1e6,
+            static_cast<long long>(reporter.entries.size()));
         QCoreApplication::quit();
     });
     newEvents.start();
