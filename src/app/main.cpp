@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "app/CommandLine.h"
+#include "app/ExportCommand.h"
 #include "logger/ConfigCheck.h"
 #include "logger/EchoFormat.h"
 #include "logger/Frontend.h"
@@ -90,8 +91,7 @@ int run(QCoreApplication& app, Frontend& frontend, DesktopFrontend* desktop, con
                  "quilljot: listening on 127.0.0.1:%d, sending to %s:%u from %s, %s, data in %s\n",
                  logger.node()->port(), qPrintable(logger.node()->destination()),
                  logger.node()->remotePort(), qPrintable(logger.node()->localIp()),
-                 qPrintable(databaseInUse(logger)),
-                 qPrintable(logger.folders().appPath()));
+                 qPrintable(databaseInUse(logger)), qPrintable(logger.folders().appPath()));
     auto shutdown = [&logger] {
         logger.stop();
         QCoreApplication::quit();
@@ -132,6 +132,10 @@ int run(QCoreApplication& app, Frontend& frontend, DesktopFrontend* desktop, con
 int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("quilljot"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUILLJOT_VERSION));
+    if (argc > 1 && qstrcmp(argv[1], "export") == 0) {
+        QCoreApplication app(argc, argv);
+        return ExportCommand::run(QCoreApplication::arguments().mid(2));
+    }
 
     QStringList arguments;
     for (int i = 0; i < argc; ++i) {

@@ -110,8 +110,8 @@ void ConfigCheck::checkNetwork(const NetworkSettings& settings, quint16 xapPort)
                                "separated by dots, not '") +
                 settings.interfaceAddress + u'\'');
     }
-    const QString from = XapNode::chooseAddress(SystemHostNetwork().interfaceAddresses(),
-                                                settings.interfaceAddress);
+    const QString from =
+        XapNode::chooseAddress(SystemHostNetwork().interfaceAddresses(), settings.interfaceAddress);
     const QString to = destination.compare(u"default", Qt::CaseInsensitive) == 0
                            ? QStringLiteral("255.255.255.255")
                            : destination;

@@ -3,6 +3,8 @@
 #include "logger/EventWriter.h"
 #include "logger/Frontend.h"
 #include "logger/MessageHandler.h"
+#include "logger/MessageWriter.h"
+#include "logger/Retention.h"
 #include "support/PathRules.h"
 #include "support/ProgramNames.h"
 
@@ -39,6 +41,8 @@ Logger::Logger(Frontend& frontend, Options options, QObject* parent)
     m_reporter.setJournal(m_options.journal);
     m_writer = std::make_unique<EventWriter>(m_store, m_reporter, m_clock);
     m_handler = std::make_unique<MessageHandler>(*m_writer, m_outgoing, m_reporter, m_clock);
+    m_messageWriter = std::make_unique<MessageWriter>(m_store, m_reporter);
+    m_retention = std::make_unique<Retention>(m_store, m_reporter, m_clock);
     connect(m_handler.get(), &MessageHandler::eventLogged, this, &Logger::eventLogged);
 }
 
@@ -157,6 +161,13 @@ void Logger::loadSettingsAndOpen() {
         reportInit(p);
     }
     m_settings = loaded.settings;
+    const RuleSettings::Loaded rules = RuleSettings::load(m_folders);
+    for (const Problem& p : rules.problems) {
+        reportInit(p);
+    }
+    m_rules = rules.rules;
+    m_settings.database.messagesTable = m_rules.messagesTable;
+    m_handler->setRules(LogRules(m_rules), m_messageWriter.get());
     if (m_settings.database.kind == DatabaseKind::File &&
         m_settings.database.database.contains(u'.')) {
         m_folderMaker.makeFoldersFor(m_settings.database.database);
@@ -171,6 +182,7 @@ void Logger::loadSettingsAndOpen() {
         reportInit(opened.open->atStep(10));
     }
     m_writer->retryNow();
+    m_retention->start(Retention::Limits{m_rules.eventKeepDays, m_rules.messageKeepDays});
     emit settingsReloaded(m_settings);
 }
 
@@ -257,6 +269,7 @@ void Logger::stop() {
         m_node->sayGoodbye();
     }
     m_runTally = tallySoFar();
+    m_retention->stop();
     m_node.reset();
     m_writer->stop();
     m_store.close();

@@ -14,12 +14,15 @@
 #include "support/InstanceLock.h"
 #include "support/LoggerSettings.h"
 #include "support/OutgoingQueue.h"
+#include "support/RuleSettings.h"
 #include "support/SettingsStore.h"
 #include "support/TextLog.h"
 
 class EventWriter;
 class Frontend;
 class MessageHandler;
+class MessageWriter;
+class Retention;
 
 // The running logger: finds its folders, joins the xAP network, opens the database its settings
 // name, and writes what arrives; reloads on request; shuts down in order. Windows hear of what
@@ -63,6 +66,9 @@ public:
     void stop();
 
     const LoggerSettings& settings() const { return m_settings; }
+    // What is logged where and kept how long, read with the settings.
+    const StorageRules& storageRules() const { return m_rules; }
+    Retention& retention() { return *m_retention; }
     // Saves a new database choice and has it take effect at once (what is wrong with it is
     // reported as the settings are read again).
     Status applyDatabaseSettings(const DatabaseSettings& database);
@@ -113,6 +119,9 @@ private:
     std::unique_ptr<EventWriter> m_writer;
     std::unique_ptr<XapNode> m_node;
     std::unique_ptr<MessageHandler> m_handler;
+    std::unique_ptr<MessageWriter> m_messageWriter;
+    std::unique_ptr<Retention> m_retention;
+    StorageRules m_rules;
     bool m_busy = false;
     bool m_stopped = false;
     int m_bindResult = 0;

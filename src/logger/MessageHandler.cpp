@@ -1,6 +1,7 @@
 #include "logger/MessageHandler.h"
 
 #include "logger/EventWriter.h"
+#include "logger/MessageWriter.h"
 #include "message/XapMessage.h"
 #include "report/Reporter.h"
 #include "support/DateText.h"
@@ -43,6 +44,9 @@ void MessageHandler::handle(QString text) {
         logEvent(m);
         return;
     }
+    if (m_messages != nullptr && m_rules.logsMessages()) {
+        logMessage(m);
+    }
     // Queries count as addressed to the logger when their target matches it or they have none.
     if (!m.targetMatches(m_ownSource) && !m.targetMatches(kUnknown)) {
         return;
@@ -73,19 +77,50 @@ void MessageHandler::reportCutOff(const XapMessage& m) {
 
 void MessageHandler::logEvent(const XapMessage& m) {
     const QStringView time = m.item(ProgramNames::kEventBlock, u"Time");
-    if (time == kUnknown) {
+    // An event class without the event block is some other message.
+    const bool timeless = time == kUnknown;
+    if (timeless && !m.blockNames().contains(ProgramNames::kEventBlock.toLower())) {
+        if (m_messages != nullptr && m_rules.logsMessages()) {
+            logMessage(m);
+        }
+        return;
+    }
+    const bool own =
+        !m_ownSource.isEmpty() && m.source().compare(m_ownSource, Qt::CaseInsensitive) == 0;
+    if (m_rules.destination(m, true, own) != LogRules::Destination::Events) {
         return;
     }
     LogEvent event{storedTime(time, m_clock), m.source().toString(),
                    m.item(ProgramNames::kEventBlock, u"Type").toString(),
                    m.item(ProgramNames::kEventBlock, u"Data").toString()};
+    if (timeless) {
+        reportMissingTime(event.source);
+    }
     ++m_tally.events;
-    const bool own =
-        !m_ownSource.isEmpty() && event.source.compare(m_ownSource, Qt::CaseInsensitive) == 0;
     const EventWriter::Outcome outcome = m_writer.write(event, own);
     if (outcome == EventWriter::Outcome::Written || outcome == EventWriter::Outcome::Spooled) {
         emit eventLogged(event);
     }
+}
+
+void MessageHandler::logMessage(const XapMessage& m) {
+    if (m_rules.destination(m, false, false) != LogRules::Destination::Messages) {
+        return;
+    }
+    m_messages->write(LoggedMessage{DateText::isoText(m_clock()), m.source().toString(),
+                                    m.target() == kUnknown ? QString() : m.target().toString(),
+                                    m.className().toString(), m.uid().toString(), m.text()});
+}
+
+void MessageHandler::reportMissingTime(const QString& source) {
+    if (m_timelessSources.size() >= kMaxTimelessSources || m_timelessSources.contains(source)) {
+        return;
+    }
+    m_timelessSources.insert(source);
+    m_reporter.toNetwork(ProgramNames::kProgram,
+                         QStringLiteral("Event without Time from ") + source +
+                             QStringLiteral(": logged with the time it arrived (said once per "
+                                            "source)"));
 }
 
 void MessageHandler::answerEcho(const XapMessage& m) {

@@ -6,16 +6,18 @@
 #include <QString>
 #include <functional>
 
+#include "logger/LogRules.h"
 #include "store/LogEvent.h"
 
 class EventWriter;
+class MessageWriter;
 class OutgoingQueue;
 class Reporter;
 class XapMessage;
 
 // What the logger does with one received message: a controller event goes to the event writer,
-// an echo query addressed to the logger is answered with its text, a role query with the
-// logger's role. Everything else is left alone.
+// another message the rules log to the message writer (see LogRules), an echo query addressed to
+// the logger is answered with its text, a role query with the logger's role.
 class MessageHandler : public QObject {
     Q_OBJECT
 
@@ -29,6 +31,11 @@ public:
     // event reports is not reported again) and program file (named in the role reply).
     void setOwnSource(const QString& source) { m_ownSource = source; }
     void setProgramFile(const QString& path) { m_programFile = path; }
+    // What is logged where; `messages` writes the other messages (none: they are not logged).
+    void setRules(LogRules rules, MessageWriter* messages) {
+        m_rules = std::move(rules);
+        m_messages = messages;
+    }
 
     // A malformed text goes to the text log, and what could be read of it is still handled. A
     // text cut off inside a block is left alone: it is reported once per source.
@@ -49,6 +56,9 @@ signals:
 
 private:
     void logEvent(const XapMessage& m);
+    void logMessage(const XapMessage& m);
+    // An event without a Time item is logged with its arrival time; said once per source.
+    void reportMissingTime(const QString& source);
     void reportCutOff(const XapMessage& m);
     void answerEcho(const XapMessage& m);
     void answerRole(const XapMessage& m);
@@ -60,6 +70,11 @@ private:
     QString m_ownSource;
     QString m_programFile;
     Tally m_tally;
+    LogRules m_rules;
+    MessageWriter* m_messages = nullptr;
+    QSet<QString> m_timelessSources;
+    // Sources said to send events without a time, at most (a flood of made-up sources is not).
+    static constexpr qsizetype kMaxTimelessSources = 1000;
     // Sources whose cut-off messages were reported; a bounded number, as sources are whatever
     // the network's texts say.
     static constexpr qsizetype kCutOffSourcesKept = 1024;

@@ -24,6 +24,10 @@ bool looksLikeFormula(const QString& text) {
     }
 }
 
+}  // namespace
+
+namespace EventExport {
+
 void appendCsvField(QByteArray& line, const QString& text) {
     const QByteArray utf8 = (looksLikeFormula(text) ? u'\'' + text : text).toUtf8();
     const bool quoted =
@@ -72,10 +76,6 @@ void appendJsonString(QByteArray& out, const QString& text) {
     }
     out += '"';
 }
-
-}  // namespace
-
-namespace EventExport {
 
 QByteArray csvHeader() {
     return QByteArrayLiteral("ID,Time,Source,Type,Data\r\n");

@@ -103,6 +103,11 @@ bool OdbcStatement::next() {
     return SQL_SUCCEEDED(ret) || (check(ret) && false);
 }
 
+qint64 OdbcStatement::rowsAffected() {
+    SQLLEN rows = 0;
+    return m_handle != nullptr && SQL_SUCCEEDED(SQLRowCount(m_handle, &rows)) ? rows : 0;
+}
+
 QString OdbcStatement::text(int column) {
     QString out;
     char16_t buffer[4096];

@@ -21,6 +21,8 @@ public:
     bool exec(const QStringList& values);
     bool next();
     QString text(int column);
+    // Rows the last INSERT, UPDATE or DELETE changed.
+    qint64 rowsAffected();
 
     // The SQLSTATE and the driver's messages of the last failure.
     const QString& state() const { return m_state; }

@@ -35,6 +35,7 @@ public:
     Status open() override;
     bool isOpen() const override { return m_opened; }
     Status ensureTable() override;
+    Status ensureMessagesTable() override;
     Status insert(const LogEvent& event) override;
     Status beginBatch() override;
     Status endBatch() override;
@@ -43,6 +44,7 @@ public:
 
 protected:
     EventSelectDialect selectDialect() const override;
+    QString tableName(Table table) const override;
     Status readyToRead() override { return connection(); }
     Problem failure(const QString& text) const override;
 

@@ -359,6 +359,62 @@ Result<qint64> SqlServerProvider::countEvents(const EventQuery& query) {
     return q.text(0).toLongLong();
 }
 
+QString SqlServerProvider::deleteOldestSql(Table table, int limit) const {
+    // The oldest first would need a sort of every old row: any old rows will do, as many times
+    // as it takes.
+    return QStringLiteral("DELETE TOP (") + QString::number(limit) + QStringLiteral(") FROM ") +
+           tableName(table) + QStringLiteral(" WHERE ") + timeColumn(table) +
+           QStringLiteral(" < ?");
+}
+
+Result<int> SqlServerProvider::deleteRowsBefore(Table table, const QString& before, int limit) {
+    if (const Status connected = ready(); !connected) {
+        return connected.problem();
+    }
+    OdbcStatement q(m_db, kQueryTimeoutSeconds);
+    if (!q.prepare(deleteOldestSql(table, limit)) || !q.exec({before})) {
+        return failed(q);
+    }
+    return int(q.rowsAffected());
+}
+
+Status SqlServerProvider::ensureMessagesTable() {
+    const QString& t = m_settings.messagesTable;
+    QSqlQuery q(m_db);
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("IF OBJECT_ID('") + t +
+                QStringLiteral("', 'U') IS NULL CREATE TABLE ") + t +
+                QStringLiteral(" (ID int IDENTITY(1,1) CONSTRAINT [PK_") + t +
+                QStringLiteral("] PRIMARY KEY NONCLUSTERED, ReceivedDate datetime2(0) NOT NULL, "
+                               "Source nvarchar(255) NULL, Target nvarchar(255) NULL, "
+                               "Class nvarchar(255) NULL, UID nvarchar(64) NULL, "
+                               "Message nvarchar(max) NULL)")) ||
+        !q.exec(QStringLiteral("IF NOT EXISTS (SELECT 1 FROM sys.indexes WHERE object_id = "
+                               "OBJECT_ID('") +
+                t + QStringLiteral("') AND name = 'IX_") + t +
+                QStringLiteral("_ReceivedDate') CREATE INDEX [IX_") + t +
+                QStringLiteral("_ReceivedDate] ON ") + t + QStringLiteral(" (ReceivedDate)"))) {
+        return failed(q.lastError());
+    }
+    return {};
+}
+
+Status SqlServerProvider::insertMessage(const LoggedMessage& m) {
+    if (const Status connected = ready(); !connected) {
+        return connected;
+    }
+    // As Unicode, like the events.
+    OdbcStatement q(m_db, kQueryTimeoutSeconds);
+    if (!q.prepare(QStringLiteral("INSERT INTO ") + m_settings.messagesTable +
+                   QStringLiteral(" (ReceivedDate,Source,Target,Class,UID,Message) "
+                                  "VALUES (?,?,?,?,?,?)")) ||
+        !q.exec(
+            {m.time, fitted(m.source), fitted(m.target), fitted(m.messageClass), m.uid, m.text})) {
+        return failed(q);
+    }
+    return {};
+}
+
 QString SqlServerProvider::where() const {
     return QStringLiteral("SQL Server database ") + m_settings.database + QStringLiteral(" on ") +
            m_source.host + (m_source.port.isEmpty() ? QString() : u',' + m_source.port);

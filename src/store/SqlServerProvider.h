@@ -47,9 +47,12 @@ public:
     // Steps: 4 making the table, 5 its key.
     Status ensureTable() override;
     Status ensureTimeIndex();
+    Status ensureMessagesTable() override;
+    Status insertMessage(const LoggedMessage& message) override;
     Status insert(const LogEvent& event) override;
     Status readEvents(const EventQuery& query, const RowVisitor& visit) override;
     Result<qint64> countEvents(const EventQuery& query) override;
+    Result<int> deleteRowsBefore(Table table, const QString& before, int limit) override;
     QString where() const override;
     Result<QString> probe() override;
 
@@ -67,6 +70,7 @@ public:
 
 protected:
     EventSelectDialect selectDialect() const override;
+    QString deleteOldestSql(Table table, int limit) const override;
     Problem failure(const QString& text) const override;
 
 private:

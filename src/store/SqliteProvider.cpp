@@ -82,7 +82,7 @@ Status SqliteProvider::run(const char* sql) {
     return {};
 }
 
-Status SqliteProvider::openFile() {
+Status SqliteProvider::openFile(bool fresh) {
     if (const Status added = addConnection(QStringLiteral("QSQLITE")); !added) {
         return added;
     }
@@ -116,6 +116,11 @@ Status SqliteProvider::openFile() {
         closeHandle();
         return p;
     }
+    // A new database gives the space of deleted rows back to the file system when asked
+    // (releaseSpace); SQLite takes this only before WAL mode writes the header.
+    if (fresh) {
+        (void)run("PRAGMA auto_vacuum=INCREMENTAL");
+    }
     for (const char* pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL"}) {
         if (const Status s = run(pragma); !s) {
             closeHandle();
@@ -140,7 +145,7 @@ Status SqliteProvider::createDatabaseIfMissing() {
         return {};
     }
     // WAL mode writes the header, so the new file is a database at once.
-    const Status made = openFile();
+    const Status made = openFile(true);
     closeHandle();
     return made ? made : Status(made.problem().atStep(4));
 }
@@ -312,6 +317,58 @@ Status SqliteProvider::endBatch() {
 
 EventSelectDialect SqliteProvider::selectDialect() const {
     return EventSelectDialect{quotedName(m_settings.table)};
+}
+
+QString SqliteProvider::tableName(Table table) const {
+    return quotedName(table == Table::Events ? m_settings.table : m_settings.messagesTable);
+}
+
+Result<bool> SqliteProvider::releaseSpace(int pages) {
+    if (m_handle == nullptr) {
+        return false;
+    }
+    // A database made before incremental vacuum was set keeps its free pages for new rows; it
+    // takes the setting only with a VACUUM, which rewrites the whole file (see the README).
+    sqlite3_stmt* mode = nullptr;
+    sqlite3_prepare_v2(m_handle, "PRAGMA auto_vacuum", -1, &mode, nullptr);
+    const bool incremental = sqlite3_step(mode) == SQLITE_ROW && sqlite3_column_int(mode, 0) == 2;
+    sqlite3_finalize(mode);
+    if (!incremental) {
+        return false;
+    }
+    const QByteArray step = "PRAGMA incremental_vacuum(" + QByteArray::number(pages) + ')';
+    if (const Status done = run(step.constData()); !done) {
+        return done.problem();
+    }
+    sqlite3_stmt* left = nullptr;
+    sqlite3_prepare_v2(m_handle, "PRAGMA freelist_count", -1, &left, nullptr);
+    const bool more = sqlite3_step(left) == SQLITE_ROW && sqlite3_column_int(left, 0) > 0;
+    sqlite3_finalize(left);
+    if (!more) {
+        // The file shrinks when the log is copied back into it; a passive checkpoint waits for
+        // nobody and leaves the log file's length alone (resetting it takes long).
+        (void)run("PRAGMA wal_checkpoint(PASSIVE)");
+    }
+    return more;
+}
+
+Status SqliteProvider::ensureMessagesTable() {
+    const QString table = tableName(Table::Messages);
+    const QByteArray sql =
+        (QStringLiteral("CREATE TABLE IF NOT EXISTS ") + table +
+         QStringLiteral(" (ID INTEGER PRIMARY KEY AUTOINCREMENT, ReceivedDate DATETIME, "
+                        "Source VARCHAR(255), Target VARCHAR(255), Class VARCHAR(255), "
+                        "UID VARCHAR(32), Message TEXT)"))
+            .toUtf8();
+    const QByteArray index =
+        (QStringLiteral("CREATE INDEX IF NOT EXISTS ") +
+         quotedName(m_settings.messagesTable + QStringLiteral("_ReceivedDate")) +
+         QStringLiteral(" ON ") + table + QStringLiteral(" (ReceivedDate)"))
+            .toUtf8();
+    if (const Status made = run(sql.constData()); !made) {
+        return made;
+    }
+    return run(index.constData());
 }
 
 QString SqliteProvider::where() const {

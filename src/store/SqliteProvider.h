@@ -27,17 +27,21 @@ public:
     Status open() override;
     bool isOpen() const override { return m_handle != nullptr; }
     Status ensureTable() override;
+    Status ensureMessagesTable() override;
     Status insert(const LogEvent& event) override;
     Status beginBatch() override;
     Status endBatch() override;
+    Result<bool> releaseSpace(int pages) override;
     QString where() const override;
     Result<QString> probe() override;
 
 protected:
     EventSelectDialect selectDialect() const override;
+    QString tableName(Table table) const override;
 
 private:
-    Status openFile();
+    // `fresh`: the file is being made.
+    Status openFile(bool fresh = false);
     Status run(const char* sql);
     // What SQLite says of the last call, after `what`.
     Problem engineFailure(const QString& what) const;

@@ -32,6 +32,9 @@ Store::OpenProblems Store::open(const DatabaseSettings& settings) {
     }
     if (const Status table = provider->ensureTable(); !table && !problems.create) {
         problems.create = table.problem();
+    } else if (const Status messages = provider->ensureMessagesTable();
+               !messages && !problems.create) {
+        problems.create = messages.problem().atStep(6);
     }
     m_provider = std::move(provider);
     return problems;
@@ -46,6 +49,7 @@ Status Store::reopen() {
         return opened;
     }
     (void)provider->ensureTable();
+    (void)provider->ensureMessagesTable();
     m_provider = std::move(provider);
     return {};
 }
@@ -117,4 +121,32 @@ Result<qint64> Store::countEvents(const EventQuery& query) {
         return notOpen();
     }
     return m_provider->countEvents(query);
+}
+
+Result<int> Store::deleteRowsBefore(StoreProvider::Table table, const QString& before, int limit) {
+    if (!usable()) {
+        return notOpen();
+    }
+    return m_provider->deleteRowsBefore(table, before, limit);
+}
+
+Result<bool> Store::releaseSpace(int pages) {
+    if (!isOpen()) {
+        return notOpen();
+    }
+    return m_provider->releaseSpace(pages);
+}
+
+Status Store::insertMessage(const LoggedMessage& message) {
+    if (!m_provider) {
+        return closed();
+    }
+    return m_provider->insertMessage(message);
+}
+
+Status Store::readMessages(const MessageQuery& query, const StoreProvider::MessageVisitor& visit) {
+    if (!usable()) {
+        return notOpen();
+    }
+    return m_provider->readMessages(query, visit);
 }

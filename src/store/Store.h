@@ -44,6 +44,13 @@ public:
     // Reading: a page of rows, or how many rows a query takes (see EventQuery).
     Status readEvents(const EventQuery& query, const StoreProvider::RowVisitor& visit);
     Result<qint64> countEvents(const EventQuery& query);
+    // The table of other messages (see StoreProvider).
+    Status insertMessage(const LoggedMessage& message);
+    Status readMessages(const MessageQuery& query, const StoreProvider::MessageVisitor& visit);
+    // Retention: one batch of old rows deleted, and one step of giving their space back (see
+    // StoreProvider).
+    Result<int> deleteRowsBefore(StoreProvider::Table table, const QString& before, int limit);
+    Result<bool> releaseSpace(int pages);
 
 private:
     // Open, or closed for now by a provider that connects again by itself.

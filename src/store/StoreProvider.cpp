@@ -128,3 +128,115 @@ Result<qint64> StoreProvider::countEvents(const EventQuery& query) {
     }
     return counted.value().value(0).toLongLong();
 }
+
+QString StoreProvider::tableName(Table table) const {
+    return table == Table::Events ? selectDialect().table : m_settings.messagesTable;
+}
+
+QString StoreProvider::timeColumn(Table table) {
+    return table == Table::Events ? QStringLiteral("SampleDate") : QStringLiteral("ReceivedDate");
+}
+
+QString StoreProvider::deleteOldestSql(Table table, int limit) const {
+    const QString name = tableName(table);
+    const QString time = timeColumn(table);
+    return QStringLiteral("DELETE FROM ") + name + QStringLiteral(" WHERE ID IN (SELECT ID FROM ") +
+           name + QStringLiteral(" WHERE ") + time + QStringLiteral(" < ? ORDER BY ") + time +
+           QStringLiteral(" LIMIT ") + QString::number(limit) + u')';
+}
+
+Result<int> StoreProvider::deleteRowsBefore(Table table, const QString& before, int limit) {
+    if (const Status ready = readyToRead(); !ready) {
+        return ready.problem();
+    }
+    QSqlQuery q(m_db);
+    q.setForwardOnly(true);
+    if (!q.prepare(deleteOldestSql(table, limit))) {
+        return failure(q.lastError().text());
+    }
+    q.bindValue(0, before);
+    if (!q.exec()) {
+        return failure(q.lastError().text());
+    }
+    return q.numRowsAffected();
+}
+
+Status StoreProvider::insertMessage(const LoggedMessage& m) {
+    if (const Status ready = readyToRead(); !ready) {
+        return ready;
+    }
+    QSqlQuery q(m_db);
+    q.setForwardOnly(true);
+    if (!q.prepare(QStringLiteral("INSERT INTO ") + tableName(Table::Messages) +
+                   QStringLiteral(" (ReceivedDate,Source,Target,Class,UID,Message) "
+                                  "VALUES (?,?,?,?,?,?)"))) {
+        return failure(q.lastError().text());
+    }
+    int i = 0;
+    for (const QString* value : {&m.time, &m.source, &m.target, &m.messageClass, &m.uid, &m.text}) {
+        q.bindValue(i++, *value);
+    }
+    if (!q.exec()) {
+        return failure(q.lastError().text());
+    }
+    return {};
+}
+
+Status StoreProvider::readMessages(const MessageQuery& query, const MessageVisitor& visit) {
+    if (const Status ready = readyToRead(); !ready) {
+        return ready;
+    }
+    const EventSelectDialect dialect = selectDialect();
+    const QString time = timeColumn(Table::Messages);
+    EventSelect select;
+    QStringList terms;
+    if (!query.from.isEmpty()) {
+        terms.append(time + QStringLiteral(" >= ?"));
+        select.values.append(query.from);
+    }
+    if (!query.to.isEmpty()) {
+        terms.append(time + QStringLiteral(" < ?"));
+        select.values.append(query.to);
+    }
+    for (const auto& [column, text] :
+         {std::pair{"Source", &query.source}, std::pair{"Class", &query.messageClass}}) {
+        if (!text->isEmpty()) {
+            terms.append(QLatin1String(column) + u' ' + dialect.likeOperator +
+                         QStringLiteral(" ?"));
+            select.values.append(u'%' + *text + u'%');
+        }
+    }
+    if (query.after) {
+        terms.append(QStringLiteral("ID > ?"));
+        select.values.append(QString::number(*query.after));
+    }
+    const bool top = dialect.limitWithTop && query.limit > 0;
+    select.sql =
+        QStringLiteral("SELECT ") +
+        (top ? QStringLiteral("TOP (") + QString::number(query.limit) + QStringLiteral(") ")
+             : QString()) +
+        QStringLiteral("ID, ") +
+        QString(dialect.timeColumn).replace(QStringLiteral("SampleDate"), time) +
+        QStringLiteral(", Source, Target, Class, UID, Message FROM ") + tableName(Table::Messages) +
+        (terms.isEmpty() ? QString()
+                         : QStringLiteral(" WHERE ") + terms.join(QStringLiteral(" AND "))) +
+        QStringLiteral(" ORDER BY ID");
+    if (!dialect.limitWithTop && query.limit > 0) {
+        select.sql += QStringLiteral(" LIMIT ") + QString::number(query.limit);
+    }
+    Result<QSqlQuery> rows = runSelect(m_db, select);
+    if (!rows) {
+        return failure(rows.problem().description);
+    }
+    QSqlQuery& q = rows.value();
+    while (q.next()) {
+        visit(StoredMessage{
+            q.value(0).toLongLong(),
+            LoggedMessage{timeText(q.value(1)), q.value(2).toString(), q.value(3).toString(),
+                          q.value(4).toString(), q.value(5).toString(), q.value(6).toString()}});
+    }
+    if (q.lastError().isValid()) {
+        return failure(q.lastError().text());
+    }
+    return {};
+}

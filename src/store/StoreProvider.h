@@ -8,6 +8,7 @@
 #include "report/Result.h"
 #include "store/EventQuery.h"
 #include "store/LogEvent.h"
+#include "store/LoggedMessage.h"
 #include "support/LoggerSettings.h"
 
 // One database engine: how to make the database and the event table, how to write an event and
@@ -19,7 +20,11 @@
 // as an apostrophe, SQL Server an apostrophe as a double quote, PostgreSQL both as they are.
 class StoreProvider {
 public:
+    // The tables the logger keeps rows in: controller events, and the other messages rules log.
+    enum class Table { Events, Messages };
+
     using RowVisitor = std::function<void(const StoredEvent&)>;
+    using MessageVisitor = std::function<void(const StoredMessage&)>;
 
     virtual ~StoreProvider();
 
@@ -41,6 +46,21 @@ public:
     // How many rows the query's range and filters take.
     virtual Result<qint64> countEvents(const EventQuery& query);
 
+    // The table of other messages: made when missing (with an index on its time), written and
+    // read like the event table.
+    virtual Status ensureMessagesTable() = 0;
+    virtual Status insertMessage(const LoggedMessage& message);
+    virtual Status readMessages(const MessageQuery& query, const MessageVisitor& visit);
+
+    // Deletes at most `limit` of the oldest rows of `table` dated before `before` (stored form);
+    // how many went. Keys are never handed out again: each engine's key keeps counting.
+    virtual Result<int> deleteRowsBefore(Table table, const QString& before, int limit);
+    // Gives the space of deleted rows back to the file system, at most `pages` pages at a time;
+    // true while more is left. Servers manage their space themselves.
+    virtual Result<bool> releaseSpace(int pages) {
+        (void)pages;
+        return false;
+    }
     // The database as people name it: its file, or its name and server (never a password).
     virtual QString where() const = 0;
     // Whether the database could be opened, or made where it is missing, without making or
@@ -60,6 +80,11 @@ protected:
 
     // How this engine writes the parts of an event query that differ (the table's name at least).
     virtual EventSelectDialect selectDialect() const = 0;
+    // A table's name as it stands in SQL, and the column that dates its rows.
+    virtual QString tableName(Table table) const;
+    static QString timeColumn(Table table);
+    // The DELETE of at most `limit` of the oldest rows of `table` dated before "?".
+    virtual QString deleteOldestSql(Table table, int limit) const;
     // A connection to read on, made again when the engine's was lost.
     virtual Status readyToRead() { return {}; }
     // The stored form of a SampleDate value as the driver returns it.

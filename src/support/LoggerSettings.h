@@ -13,6 +13,8 @@ struct DatabaseSettings {
     QString sqlSource;
     QString database;
     QString table;
+    // The table of the other xAP messages that rules choose to log.
+    QString messagesTable = QStringLiteral("tblQuilljotMessages");
 
     bool operator==(const DatabaseSettings&) const = default;
 };

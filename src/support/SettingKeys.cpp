@@ -3,6 +3,7 @@
 namespace {
 
 constexpr QStringView kLogger = u"Quilljot";
+constexpr QStringView kRules = u"Rules";
 
 // clang-format off
 constexpr SettingKey kKeys[] = {
@@ -17,6 +18,12 @@ constexpr SettingKey kKeys[] = {
     {kLogger, u"SourceFilter", u"", u"The echo window's history filter on the source (empty: any)."},
     {kLogger, u"CategoryFilter", u"", u"The echo window's history filter on the event type (empty: any)."},
     {kLogger, u"DataFilter", u"", u"The echo window's history filter on the event's text (empty: any)."},
+    {kLogger, u"KeepDays", u"0", u"Days of events kept in DatabaseTable; older ones are deleted at start and hourly (0: keep all)."},
+    {kLogger, u"MessagesTable", u"tblQuilljotMessages", u"The table the messages the rules log go into (letters, digits, _); made when missing."},
+    {kLogger, u"MessagesKeepDays", u"0", u"Days of messages kept in MessagesTable (0: keep all)."},
+    {kRules, u"Include1", u"", u"Other xAP messages to log into MessagesTable: class [source [target]], xAP wildcards * and >, e.g. xAPBSC.> acme.lights.>; Include2, ... for more."},
+    {kRules, u"Exclude1", u"", u"Messages never logged, controller events too, in the same form; an exclude wins over an include. Exclude2, ... for more."},
+    {kRules, u"ExcludeOwnReports", u"False", u"True keeps the logger's own reports out of DatabaseTable."},
 };
 // clang-format on
 

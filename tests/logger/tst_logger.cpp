@@ -9,6 +9,9 @@
 #include "logger/Frontend.h"
 #include "logger/Logger.h"
 #include "logger/MessageHandler.h"
+#include "logger/MessageWriter.h"
+#include "logger/Retention.h"
+#include "message/XapMessage.h"
 #include "report/Reporter.h"
 #include "support/IniFile.h"
 #include "support/OutgoingQueue.h"
@@ -32,6 +35,13 @@ QString query(const QString& cls, const QString& block, const QString& item,
         t += u"target="_qs + target + u'\n';
     }
     return t + u"}\n"_qs + block + u"\n{\n"_qs + item + u"}\n"_qs;
+}
+
+// A device status message: a light's state.
+QString bsc(const QString& cls, const QString& source, const QString& target = QString()) {
+    return u"xap-header\n{\nv=12\nhop=1\nuid=FF123401\nclass="_qs + cls + u"\nsource="_qs + source +
+           (target.isEmpty() ? QString() : u"\ntarget="_qs + target) +
+           u"\n}\noutput.state.1\n{\nstate=on\nlevel=80%\n}\n"_qs;
 }
 
 struct RecordingSender : MessageSender {
@@ -147,8 +157,11 @@ private slots:
         handler.handle(eventText(u"Time=2026-12-04\nType=midnight\n"_qs));
         // A malformed text is said in the text log; what was read before the fault still counts.
         handler.handle(eventText(u"Time=2026-12-04 10:00:00\nType=a\nType=b\n"_qs));
-        QCOMPARE(reporter.entries.size(), 1);
-        QCOMPARE(reporter.entries[0].text, u"From XAP  6 Duplicate item name: type"_qs);
+        // An event without a time is logged with its arrival, and said once per source.
+        handler.handle(eventText(u"Type=no time again\n"_qs));
+        QCOMPARE(reporter.entries.size(), 2);
+        QVERIFY(reporter.entries[0].second.startsWith(u"Event without Time from zel.hs.pc"_qs));
+        QCOMPARE(reporter.entries[1].text, u"From XAP  6 Duplicate item name: type"_qs);
         // CR LF line ends are read as LF ones.
         handler.handle(
             eventText(u"Time=2026-12-04 11:00:00\nType=crlf\n"_qs).replace(u"\n"_qs, u"\r\n"_qs));
@@ -158,29 +171,160 @@ private slots:
         handler.handle(cut);
         handler.handle(cut);
         handler.handle(QString(cut).replace(u"zel.hs.pc"_qs, u"zel.hs.other"_qs));
-        QCOMPARE(reporter.entries.size(), 3);
-        QVERIFY(!reporter.entries[1].textLog);
-        QVERIFY2(reporter.entries[1].text.startsWith(
+        QCOMPARE(reporter.entries.size(), 4);
+        QVERIFY(!reporter.entries[2].textLog);
+        QVERIFY2(reporter.entries[2].text.startsWith(
                      u"Readmessage Line 5 A message from zel.hs.pc ends inside a block"_qs),
-                 qPrintable(reporter.entries[1].text));
-        QVERIFY(reporter.entries[2].text.contains(u"zel.hs.other"_qs));
+                 qPrintable(reporter.entries[2].text));
+        QVERIFY(reporter.entries[3].text.contains(u"zel.hs.other"_qs));
 
         const auto r = rows(defaultDb(), u"t"_qs);
-        QCOMPARE(r.size(), 6);
-        QCOMPARE(r[5][2], u"crlf"_qs);
+        QCOMPARE(r.size(), 8);
+        QCOMPARE(r[7][2], u"crlf"_qs);
         QCOMPARE(r[0], QStringList({u"2026-12-04 23:13:09"_qs, u"zel.hs.pc"_qs, u"O'Neil"_qs,
                                     u"say 'hi'"_qs}));
         QCOMPARE(r[1], QStringList({u"2026-12-04 23:14:00"_qs, u"zel.hs.pc"_qs, u"Unknown"_qs,
                                     u"Unknown"_qs}));
         QCOMPARE(r[2][0], u"2026-12-05 08:30:00"_qs);  // the moment of arrival
-        QCOMPARE(r[3][0], u"2026-12-04 00:00:00"_qs);
-        QCOMPARE(r[4][2], u"a"_qs);
-        QCOMPARE(logged.size(), 6);
+        QCOMPARE(r[3], QStringList({u"2026-12-05 08:30:00"_qs, u"zel.hs.pc"_qs, u"no time"_qs,
+                                    u"Unknown"_qs}));
+        QCOMPARE(r[4][0], u"2026-12-04 00:00:00"_qs);
+        QCOMPARE(r[5][2], u"a"_qs);
+        QCOMPARE(logged.size(), 8);
         QCOMPARE(logged[0][0].value<LogEvent>().data,
                  u"say \"hi\""_qs);  // the echo shows it as sent
-        QCOMPARE(handler.tally().messages, 11u);
-        QCOMPARE(handler.tally().events, 6u);
-        QCOMPARE(writer.tally().written, 6u);
+        QCOMPARE(handler.tally().messages, 12u);
+        QCOMPARE(handler.tally().events, 8u);
+        QCOMPARE(writer.tally().written, 8u);
+    }
+
+    // Messages × rules → table. Rule lines are "class [source [target]]" with xAP wildcards.
+    void rulesChooseTheTable_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("include");
+        QTest::addColumn<QStringList>("exclude");
+        QTest::addColumn<bool>("excludeOwn");
+        QTest::addColumn<int>("table");  // LogRules::Destination
+        const int events = int(LogRules::Destination::Events);
+        const int messages = int(LogRules::Destination::Messages);
+        const int none = int(LogRules::Destination::None);
+        const QString event = eventText(u"Time=2026-12-04 10:00:00\n"_qs);
+        const QString own = eventText(u"Time=2026-12-04 10:00:00\n"_qs, u"Homeseer.Event"_qs, kOwn);
+        const QString light = bsc(u"xAPBSC.event"_qs, u"acme.lights.kitchen:ceiling"_qs);
+        const QString info = bsc(u"xAPBSC.info"_qs, u"acme.lights.hall"_qs, u"zel.hs.pc"_qs);
+        const QString beat =
+            u"xap-hbeat\n{\nv=12\nhop=1\nuid=FF1\nclass=xap-hbeat.alive\n"
+            "source=acme.lights.kitchen\ninterval=60\n}\n"_qs;
+        const QStringList no;
+        QTest::newRow("no rules: events only") << event << no << no << false << events;
+        QTest::newRow("no rules: status not logged") << light << no << no << false << none;
+        QTest::newRow("own report kept by default") << own << no << no << false << events;
+        QTest::newRow("own report excluded") << own << no << no << true << none;
+        QTest::newRow("class include")
+            << light << QStringList{u"xAPBSC.event"_qs} << no << false << messages;
+        QTest::newRow("class wildcard")
+            << info << QStringList{u"xapbsc.*"_qs} << no << false << messages;
+        QTest::newRow("other class") << beat << QStringList{u"xAPBSC.>"_qs} << no << false << none;
+        QTest::newRow("everything") << beat << QStringList{u">"_qs} << no << false << messages;
+        QTest::newRow("source wildcard")
+            << light << QStringList{u"> acme.lights.*"_qs} << no << false << messages;
+        QTest::newRow("source differs")
+            << light << QStringList{u"> acme.heating.>"_qs} << no << false << none;
+        QTest::newRow("target given")
+            << info << QStringList{u"> > zel.>"_qs} << no << false << messages;
+        QTest::newRow("no target to match")
+            << light << QStringList{u"> > zel.>"_qs} << no << false << none;
+        QTest::newRow("exclude wins")
+            << light << QStringList{u"xAPBSC.>"_qs} << QStringList{u"> acme.*.kitchen:ceiling"_qs}
+            << false << none;
+        QTest::newRow("exclude elsewhere")
+            << info << QStringList{u"xAPBSC.>"_qs} << QStringList{u"> acme.*.kitchen:ceiling"_qs}
+            << false << messages;
+        QTest::newRow("exclude an event source")
+            << event << no << QStringList{u"Homeseer.Event zel.hs.*"_qs} << false << none;
+    }
+    void rulesChooseTheTable() {
+        QFETCH(QString, text);
+        QFETCH(QStringList, include);
+        QFETCH(QStringList, exclude);
+        QFETCH(bool, excludeOwn);
+        QFETCH(int, table);
+        StorageRules rules;
+        rules.excludeOwnReports = excludeOwn;
+        for (const QString& line : include) {
+            rules.include.append(*RuleSettings::parseRule(line));
+        }
+        for (const QString& line : exclude) {
+            rules.exclude.append(*RuleSettings::parseRule(line));
+        }
+        const XapMessage m = XapMessage::read(text);
+        const bool event = m.isClass(u"Homeseer.Event");
+        const bool own = m.source().compare(kOwn, Qt::CaseInsensitive) == 0;
+        QCOMPARE(int(LogRules(rules).destination(m, event, own)), table);
+    }
+
+    // A light switched on, with xAPBSC.event included, is a row of the messages table, found by
+    // its source; the event table does not see it, and an included message is still answered.
+    void aSwitchedLightIsLoggedAsAMessage() {
+        QDir().mkpath(m_dir->path() + u"/Data"_qs);
+        Store store;
+        QVERIFY(!store.open(DatabaseSettings{DatabaseKind::File, {}, defaultDb(), u"t"_qs}).create);
+        MemoryReporter reporter;
+        OutgoingQueue outgoing(reporter);
+        EventWriter writer(store, reporter, [] { return kNow; });
+        MessageWriter messages(store, reporter);
+        MessageHandler handler(writer, outgoing, reporter, [] { return kNow; });
+        StorageRules rules;
+        rules.include = {*RuleSettings::parseRule(u"xAPBSC.event"_qs)};
+        handler.setRules(LogRules(rules), &messages);
+        const QString on = bsc(u"xAPBSC.event"_qs, u"acme.lights.kitchen:ceiling"_qs);
+        handler.handle(on);
+        handler.handle(bsc(u"xAPBSC.event"_qs, u"acme.lights.hall"_qs));
+        handler.handle(bsc(u"xAPBSC.info"_qs, u"acme.lights.kitchen:ceiling"_qs));
+        QList<StoredMessage> found;
+        MessageQuery bySource;
+        bySource.source = u"KITCHEN"_qs;
+        QVERIFY(store.readMessages(bySource, [&](const StoredMessage& m) { found.append(m); }));
+        QCOMPARE(found.size(), 1);
+        QCOMPARE(found[0].message,
+                 (LoggedMessage{u"2026-12-05 08:30:00"_qs, u"acme.lights.kitchen:ceiling"_qs,
+                                QString(), u"xAPBSC.event"_qs, u"FF123401"_qs, on}));
+        QVERIFY(rows(defaultDb(), u"t"_qs).isEmpty());
+        QCOMPARE(messages.written(), 2u);
+    }
+
+    // Each table keeps its own number of days; more old rows than one batch go in several.
+    void retentionKeepsEachTableToItsDays() {
+        QDir().mkpath(m_dir->path() + u"/Data"_qs);
+        Store store;
+        QVERIFY(!store.open(DatabaseSettings{DatabaseKind::File, {}, defaultDb(), u"t"_qs}).create);
+        QVERIFY(store.beginBatch());
+        for (int i = 0; i < Retention::kBatchRows * 2 + 10; ++i) {
+            QVERIFY(store.insert(LogEvent{u"2026-11-04 08:29:59"_qs, u"old"_qs, {}, {}}));
+        }
+        for (const QString& time : {u"2026-11-05 08:30:00"_qs, u"2026-12-05 08:00:00"_qs}) {
+            QVERIFY(store.insert(LogEvent{time, u"kept"_qs, {}, {}}));
+            QVERIFY(store.insertMessage(LoggedMessage{time, u"a.b.c"_qs, {}, u"c.d"_qs, {}, {}}));
+        }
+        QVERIFY(store.insertMessage(LoggedMessage{u"2026-11-28 08:29:59"_qs, {}, {}, {}, {}, {}}));
+        QVERIFY(store.endBatch());
+
+        MemoryReporter reporter;
+        Retention retention(store, reporter, [] { return kNow; });
+        QSignalSpy purged(&retention, &Retention::purged);
+        retention.start(Retention::Limits{30, 7});
+        QVERIFY(purged.wait(10000));
+        QCOMPARE(purged[0][0].toLongLong(), Retention::kBatchRows * 2 + 10 + 2);
+        QVERIFY(reporter.entries.isEmpty());
+        QStringList sources;
+        for (const QStringList& row : rows(defaultDb(), u"t"_qs)) {
+            sources.append(row[1]);
+        }
+        QCOMPARE(sources, (QStringList{u"kept"_qs, u"kept"_qs}));
+        QList<StoredMessage> left;
+        QVERIFY(store.readMessages({}, [&](const StoredMessage& m) { left.append(m); }));
+        QCOMPARE(left.size(), 1);
+        QCOMPARE(left[0].message.time, u"2026-12-05 08:00:00"_qs);
     }
 
     // The status says what happened: where it listens, traffic seen, rows written, its reports.

@@ -388,6 +388,111 @@ private slots:
         }
     }
 
+    // Retention: the oldest rows before the limit go in batches of the size asked for, newer
+    // ones stay, and a key is never handed out again, not even after every row went.
+    void oldRowsGoInBatchesAndKeysAreNeverReused_data() { addEngineColumn(); }
+    void oldRowsGoInBatchesAndKeysAreNeverReused() {
+        QFETCH(int, engine);
+        const Engine e = this->engine(engine, freshTable());
+        Store store;
+        QVERIFY(!store.open(e.settings).open);
+        for (int day = 1; day <= 10; ++day) {
+            const QString time = u"2026-11-%1 12:00:00"_qs.arg(day, 2, 10, QChar(u'0'));
+            QVERIFY(store.insert(LogEvent{time, u"old"_qs, u"t"_qs, QString::number(day)}));
+        }
+        for (const char* time : {"2026-11-30 23:59:59", "2026-12-01 00:00:00", "2026-12-05"}) {
+            QVERIFY(store.insert(logEvent(time, u"new"_qs, u"t"_qs, u"d"_qs)));
+        }
+        const qint64 lastKey = history(store).last().id;
+        const QString limit = u"2026-12-01 00:00:00"_qs;
+        using Table = StoreProvider::Table;
+        QList<int> batches;
+        for (int gone = -1; gone != 0;) {
+            const Result<int> r = store.deleteRowsBefore(Table::Events, limit, 4);
+            QVERIFY2(r, qPrintable(r ? QString() : r.problem().description));
+            batches.append(gone = r.value());
+        }
+        QCOMPARE(batches, (QList<int>{4, 4, 3, 0}));
+        const auto rows = history(store);
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows[0].event.time, limit);
+
+        QCOMPARE(store.deleteRowsBefore(Table::Events, u"2027-01-01 00:00:00"_qs, 100).value(), 2);
+        QVERIFY(store.insert(logEvent("2026-12-06 08:00:00", u"after"_qs, u"t"_qs, u"d"_qs)));
+        QVERIFY(history(store).value(0).id > lastKey);
+    }
+
+    // The messages table is made beside the event table, keeps whole texts, is read by source
+    // in the order of arrival, page by page, and purged like the event table.
+    void messagesTableIsWrittenReadAndPurged_data() { addEngineColumn(); }
+    void messagesTableIsWrittenReadAndPurged() {
+        QFETCH(int, engine);
+        Engine e = this->engine(engine, freshTable());
+        e.settings.messagesTable = e.settings.table + u"_msg"_qs;
+        Store store;
+        const Store::OpenProblems opened = store.open(e.settings);
+        QVERIFY2(!opened.create && !opened.open,
+                 qPrintable(opened.create ? opened.create->description : QString()));
+        const QString text =
+            u"xap-header\n{\nclass=xAPBSC.event\n}\nx\n{\nname=Küche \"1\"\n}\n"_qs;
+        QList<LoggedMessage> sent;
+        for (int i = 0; i < 5; ++i) {
+            sent.append(LoggedMessage{u"2026-12-0%1 10:00:00"_qs.arg(i + 1),
+                                      i % 2 ? u"acme.lights.hall"_qs : u"acme.lights.kitchen"_qs,
+                                      i == 0 ? QString() : u"zel.x.y"_qs, u"xAPBSC.event"_qs,
+                                      u"FF00AB01"_qs, text});
+            QVERIFY(store.insertMessage(sent.last()));
+        }
+        MessageQuery q;
+        q.source = u"KITCHEN"_qs;
+        q.limit = 2;
+        QList<StoredMessage> read;
+        QVERIFY(store.readMessages(q, [&](const StoredMessage& m) { read.append(m); }));
+        q.after = read.last().id;
+        QVERIFY(store.readMessages(q, [&](const StoredMessage& m) { read.append(m); }));
+        QCOMPARE(read.size(), 3);
+        QCOMPARE(read[0].message, sent[0]);
+        QCOMPARE(read[2].message, sent[4]);
+        QCOMPARE(
+            store.deleteRowsBefore(StoreProvider::Table::Messages, u"2026-12-03 00:00:00"_qs, 10)
+                .value(),
+            2);
+        read.clear();
+        QVERIFY(store.readMessages({}, [&](const StoredMessage& m) { read.append(m); }));
+        QCOMPARE(read.size(), 3);
+        QCOMPARE(read[0].message.time, u"2026-12-03 10:00:00"_qs);
+    }
+
+    // A new file database gives the space of purged rows back to the file system.
+    void aNewFileDatabaseGivesPurgedSpaceBack() {
+        const QString path = m_dir.path() + u"/Data/shrinks.mdb"_qs;
+        QDir().mkpath(m_dir.path() + u"/Data"_qs);
+        const DatabaseSettings settings{DatabaseKind::File, {}, path, u"tblQuilljot"_qs};
+        Store store;
+        const Store::OpenProblems opened = store.open(settings);
+        QVERIFY(!opened.open && !opened.create);
+        QVERIFY(store.beginBatch());
+        const QString data(2000, u'x');
+        for (int i = 0; i < 5000; ++i) {
+            QVERIFY(store.insert(LogEvent{u"2026-11-01 00:00:00"_qs, u"s"_qs, u"t"_qs, data}));
+        }
+        QVERIFY(store.endBatch());
+        QVERIFY(store.releaseSpace(100).ok());  // checkpoints nothing yet: nothing is free
+        const qint64 full = QFileInfo(path).size();
+        while (
+            store.deleteRowsBefore(StoreProvider::Table::Events, u"2026-12-01"_qs, 1000).value() >
+            0) {
+        }
+        int steps = 0;
+        for (Result<bool> more = true; more && more.value(); ++steps) {
+            more = store.releaseSpace(500);
+            QVERIFY(more);
+        }
+        QVERIFY(steps > 1);
+        QVERIFY2(QFileInfo(path).size() < full / 10,
+                 qPrintable(u"%1 of %2"_qs.arg(QFileInfo(path).size()).arg(full)));
+    }
+
     void aClosedStoreRefusesWrites() {
         Store store;
         const Status s = store.insert(logEvent("2026-12-04 10:00:00", {}, {}, {}));

@@ -3,6 +3,7 @@
 #include "TestFiles.h"
 #include "report/Reporter.h"
 #include "support/IniFile.h"
+#include "support/RuleSettings.h"
 #include "support/SettingsStore.h"
 
 class SettingsTest : public QObject {
@@ -271,6 +272,38 @@ private slots:
         // A link to no file is not taken for a missing file.
         QVERIFY(QFile::link(cfg(u"nowhere"_qs), cfg(u"dangling.ini"_qs)));
         QVERIFY(!IniFile::load(cfg(u"dangling.ini"_qs)));
+    }
+
+    // Rule lines in the order of their numbers, "class [source [target]]" with a lone ">" for
+    // any; values that cannot be read keep their defaults and are named, and a save reads back
+    // the same.
+    void storageRulesReadAndWrite() {
+        IniFile ini = IniFile::fromText(
+            u"[Quilljot]\nKeepDays=30\nMessagesKeepDays=-1\n"
+            "MessagesTable=bad name\n[Rules]\nInclude10=a.b\n"
+            "Include2=xAPBSC.>   acme.*.x  >\nInclude3=\n"
+            "Exclude1=> > zel.>\nExclude2=a b c d\n"
+            "ExcludeOwnReports=yes\n"_qs,
+            cfg(u"rules.ini"_qs));
+        const RuleSettings::Loaded loaded = RuleSettings::read(ini);
+        const StorageRules& r = loaded.rules;
+        QCOMPARE(r.eventKeepDays, 30);
+        QCOMPARE(r.messageKeepDays, 0);
+        QCOMPARE(r.messagesTable, u"tblQuilljotMessages"_qs);
+        QCOMPARE(r.include,
+                 (QList<MessageRule>{{u"xAPBSC.>"_qs, u"acme.*.x"_qs, {}}, {u"a.b"_qs, {}, {}}}));
+        QCOMPARE(r.exclude, (QList<MessageRule>{{{}, {}, u"zel.>"_qs}}));
+        QVERIFY(!r.excludeOwnReports);
+        QCOMPARE(loaded.problems.size(), 4);  // MessagesKeepDays, MessagesTable, Exclude2, own
+
+        StorageRules changed = r;
+        changed.include.removeLast();
+        changed.excludeOwnReports = true;
+        RuleSettings::write(ini, changed);
+        QVERIFY(ini.save());
+        const RuleSettings::Loaded again = RuleSettings::read(IniFile::load(ini.path()).value());
+        QCOMPARE(again.rules, changed);
+        QVERIFY(again.problems.isEmpty());
     }
 };
 
