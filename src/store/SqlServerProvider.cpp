@@ -258,18 +258,20 @@ Status SqlServerProvider::ensureTable() {
 // The history asks for the rows after a time, in time order: the index serves both. Step 6 of
 // "CreateDatabase".
 Status SqlServerProvider::ensureTimeIndex() {
-    const QString& t = m_settings.table;
-    const QString index = QStringLiteral("IX_") + t + QStringLiteral("_SampleDate");
+    return ensureIndexOn(m_settings.table, QStringLiteral("SampleDate"));
+}
+
+Status SqlServerProvider::ensureIndexOn(const QString& table, const QString& column) {
+    const QString index = QStringLiteral("IX_") + table + u'_' + column;
     QSqlQuery q(m_db);
     q.setForwardOnly(true);
     // Found by what it indexes, not by name: some servers keep an index's name changed.
     if (!q.exec(QStringLiteral("IF NOT EXISTS (SELECT 1 FROM sys.index_columns ic JOIN "
                                "sys.columns c ON c.object_id = ic.object_id AND c.column_id = "
                                "ic.column_id WHERE ic.object_id = OBJECT_ID('") +
-                t +
-                QStringLiteral("') AND ic.key_ordinal = 1 AND c.name = 'SampleDate') "
-                               "CREATE INDEX [") +
-                index + QStringLiteral("] ON ") + t + QStringLiteral(" (SampleDate)"))) {
+                table + QStringLiteral("') AND ic.key_ordinal = 1 AND c.name = '") + column +
+                QStringLiteral("') CREATE INDEX [") + index + QStringLiteral("] ON ") + table +
+                QStringLiteral(" (") + column + u')')) {
         return failed(q.lastError()).atStep(6);
     }
     return {};
@@ -388,15 +390,10 @@ Status SqlServerProvider::ensureMessagesTable() {
                 QStringLiteral("] PRIMARY KEY NONCLUSTERED, ReceivedDate datetime2(0) NOT NULL, "
                                "Source nvarchar(255) NULL, Target nvarchar(255) NULL, "
                                "Class nvarchar(255) NULL, UID nvarchar(64) NULL, "
-                               "Message nvarchar(max) NULL)")) ||
-        !q.exec(QStringLiteral("IF NOT EXISTS (SELECT 1 FROM sys.indexes WHERE object_id = "
-                               "OBJECT_ID('") +
-                t + QStringLiteral("') AND name = 'IX_") + t +
-                QStringLiteral("_ReceivedDate') CREATE INDEX [IX_") + t +
-                QStringLiteral("_ReceivedDate] ON ") + t + QStringLiteral(" (ReceivedDate)"))) {
+                               "Message nvarchar(max) NULL)"))) {
         return failed(q.lastError());
     }
-    return {};
+    return ensureIndexOn(t, QStringLiteral("ReceivedDate"));
 }
 
 Status SqlServerProvider::insertMessage(const LoggedMessage& m) {

@@ -47,6 +47,8 @@ public:
     // Steps: 4 making the table, 5 its key.
     Status ensureTable() override;
     Status ensureTimeIndex();
+    // An index on the column unless one starts with it already.
+    Status ensureIndexOn(const QString& table, const QString& column);
     Status ensureMessagesTable() override;
     Status insertMessage(const LoggedMessage& message) override;
     Status insert(const LogEvent& event) override;

@@ -838,7 +838,9 @@ private slots:
             settings.table = table;
             Store store;
             const auto p = store.open(settings);
-            QVERIFY(!p.create && !p.open);
+            QVERIFY2(!p.create && !p.open,
+                     qPrintable(p.create ? p.create->description
+                                         : (p.open ? p.open->description : QString())));
             QVERIFY(store.insert(logEvent("2026-12-04 10:00:00", longName, longName, u"d"_qs)));
             const auto rows = history(store);
             QCOMPARE(rows.size(), 1);
