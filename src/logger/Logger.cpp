@@ -225,10 +225,6 @@ void Logger::onMessagesWaiting() {
         return;
     }
     m_busy = true;
-    if (m_node->datagramsReceived() != m_receivedSeen) {
-        m_receivedSeen = m_node->datagramsReceived();
-        m_lastReceived = m_clock();
-    }
     m_writer->beginPass();
     int handled = 0;
     while (!stop || !stop()) {
@@ -305,7 +301,9 @@ LoggerStatus Logger::status() const {
         s.destinationPort = m_node->remotePort();
     }
     s.startedAt = m_startedAt;
-    s.lastReceived = m_lastReceived;
+    // Noted once a second (the clock costs more than taking a datagram); what came since is now.
+    s.lastReceived =
+        m_node && m_node->datagramsReceived() != m_receivedSeen ? m_clock() : m_lastReceived;
     s.database = m_settings.database;
     s.databaseOpen = m_store.isOpen();
     s.spoolWaiting = m_writer->waiting();
@@ -322,6 +320,10 @@ void Logger::noteReport(const QString& line) {
 }
 
 void Logger::checkStatusChanged() {
+    if (m_node && m_node->datagramsReceived() != m_receivedSeen) {
+        m_receivedSeen = m_node->datagramsReceived();
+        m_lastReceived = m_clock();
+    }
     const LoggerStatus now = status();
     const RunTally& c = now.counts;
     const QList<quint64> seen = {
