@@ -6,10 +6,12 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/WebCommands.h"
 #include "logger/EchoFormat.h"
 #include "logger/Frontend.h"
 #include "logger/Logger.h"
 #include "support/ProcessSignals.h"
+#include "web/WebServer.h"
 #ifdef QUILLJOT_GUI
 #include <QApplication>
 #include <QSystemTrayIcon>
@@ -29,6 +31,7 @@ struct Arguments {
     bool echo = false;
     quint16 xapPort = XapNode::kXapPort;
     QString show;
+    std::optional<quint16> webPort;
 };
 
 void defineOptions(QCommandLineParser& parser) {
@@ -50,6 +53,11 @@ void defineOptions(QCommandLineParser& parser) {
         {QStringLiteral("xap-port"),
          QStringLiteral("Send to this UDP port instead of the xAP port 3639."),
          QStringLiteral("port")},
+        {QStringLiteral("web"),
+         QStringLiteral("Serve the web page on this TCP port (see WebPort)."),
+         QStringLiteral("port")},
+        {QStringLiteral("set-web-password"),
+         QStringLiteral("Set the web page's password (read from standard input) and exit.")},
     });
 }
 
@@ -103,6 +111,7 @@ int run(QCoreApplication& app, Frontend& frontend, DesktopFrontend* desktop, con
     std::fprintf(stderr, "quilljot: listening on 127.0.0.1:%d, sending to %s:%u, data in %s\n",
                  logger.node()->port(), qPrintable(logger.node()->destination()),
                  logger.node()->remotePort(), qPrintable(logger.folders().appPath()));
+    const std::unique_ptr<WebServer> web = WebCommands::start(logger, a.webPort);
     auto shutdown = [&logger] {
         logger.stop();
         QCoreApplication::quit();
@@ -174,6 +183,20 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quilljot: --app-dir %s is a file, not a folder\n",
                      qPrintable(a.appDir));
         return 2;
+    }
+    if (parser.isSet(QStringLiteral("set-web-password"))) {
+        QCoreApplication app(argc, argv);
+        return WebCommands::setPassword({a.appDir,
+                                         qEnvironmentVariable("QUILLJOT_HOME"),
+                                         QCoreApplication::applicationFilePath(),
+                                         {}});
+    }
+    if (parser.isSet(QStringLiteral("web"))) {
+        a.webPort = WebCommands::parsePort(parser.value(QStringLiteral("web")));
+        if (!a.webPort) {
+            std::fprintf(stderr, "quilljot: --web needs a TCP port from 1 to 65535\n");
+            return 2;
+        }
     }
     a.headless = parser.isSet(QStringLiteral("headless"));
     a.show = parser.value(QStringLiteral("show"));

@@ -1,0 +1,97 @@
+#include "web/LiveFeed.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "logger/Logger.h"
+#include "web/HttpReply.h"
+
+namespace {
+
+// A comment line now and then lets a page see the stream is alive and the server see a page
+// that went away.
+constexpr int kKeepAliveTicks = 15000 / LiveFeed::kBatchMillis;
+
+}  // namespace
+
+LiveFeed::LiveFeed(Logger& logger, QObject* parent) : QObject(parent), m_logger(logger) {
+    m_timer.setInterval(kBatchMillis);
+    connect(&m_timer, &QTimer::timeout, this, &LiveFeed::flush);
+}
+
+LiveFeed::~LiveFeed() {
+    for (Client& c : m_clients) {
+        if (c.socket) {
+            c.socket->disconnectFromHost();
+        }
+    }
+}
+
+void LiveFeed::addClient(QHttpServerResponder&& responder) {
+    Client c;
+    c.socket = responder.socket();
+    c.responder = std::make_unique<QHttpServerResponder>(std::move(responder));
+    HttpReply::beginStream(*c.responder, "text/event-stream", {{"X-Accel-Buffering", "no"}});
+    c.responder->writeBody(": live\n\n");
+    m_clients.push_back(std::move(c));
+    if (!m_listening) {
+        m_listening = connect(&m_logger, &Logger::eventLogged, this, &LiveFeed::onEvent);
+        m_timer.start();
+    }
+}
+
+void LiveFeed::onEvent(const LogEvent& event) {
+    m_pending.push_back(event);
+    if (m_pending.size() > size_t(kMaxBatch)) {
+        m_pending.pop_front();
+        ++m_skipped;
+    }
+}
+
+void LiveFeed::dropGoneClients() {
+    std::erase_if(m_clients, [](const Client& c) {
+        return !c.socket || c.socket->state() != QAbstractSocket::ConnectedState;
+    });
+    if (m_clients.empty() && m_listening) {
+        disconnect(m_listening);
+        m_listening = {};
+        m_timer.stop();
+        m_pending.clear();
+        m_skipped = 0;
+    }
+}
+
+void LiveFeed::flush() {
+    dropGoneClients();
+    if (m_pending.empty()) {
+        if (++m_quietTicks >= kKeepAliveTicks) {
+            m_quietTicks = 0;
+            for (Client& c : m_clients) {
+                c.responder->writeBody(": alive\n\n");
+            }
+        }
+        return;
+    }
+    m_quietTicks = 0;
+    QJsonArray events;
+    for (const LogEvent& e : m_pending) {
+        events.append(QJsonObject{{u"time"_qs, e.time},
+                                  {u"source"_qs, e.source},
+                                  {u"type"_qs, e.type},
+                                  {u"data"_qs, e.data}});
+    }
+    const qint64 batchSize = qint64(m_pending.size());
+    m_pending.clear();
+    for (Client& c : m_clients) {
+        if (c.socket->bytesToWrite() > kMaxUnsentBytes) {
+            c.skipped += batchSize + m_skipped;
+            continue;
+        }
+        const QJsonObject batch{{u"events"_qs, events}, {u"skipped"_qs, m_skipped + c.skipped}};
+        c.skipped = 0;
+        c.responder->writeBody("data: " + QJsonDocument(batch).toJson(QJsonDocument::Compact) +
+                               "\n\n");
+    }
+    m_skipped = 0;
+}
