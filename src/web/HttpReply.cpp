@@ -11,7 +11,7 @@ const HttpReply::Headers kAlways = {
      "connect-src 'self'; form-action 'self'; frame-ancestors 'none'; base-uri 'none'"},
     {"X-Content-Type-Options", "nosniff"},
     {"X-Frame-Options", "DENY"},
-    {"Referrer-Policy", "no-referrer"},
+    {"Referrer-Policy", "same-origin"},
     {"Cache-Control", "no-store"},
 };
 

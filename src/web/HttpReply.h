@@ -9,7 +9,8 @@ class QHttpServerRequest;
 
 // Answers of the web server, each with the headers every answer carries: a content security
 // policy that allows only the server's own scripts and styles, no framing, no sniffing, no
-// caching, no referrer.
+// caching, no referrer to other sites (with none at all, a browser's form posts would come
+// from origin "null" and be refused as from another site).
 namespace HttpReply {
 
 using Status = QHttpServerResponder::StatusCode;
