@@ -1,5 +1,6 @@
-// The settings reader: any file text loads; every section and key it lists can be read back;
-// a value written reads back as written, under any letter case, and is gone once removed.
+// The settings reader: any file text loads; every section and key it lists can be read back, and
+// reads the same from the text a save would write; a value written reads back as written, under
+// any letter case, and is gone once removed.
 #include <algorithm>
 
 #include "FuzzInput.h"
@@ -17,9 +18,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QString text = FuzzInput::text(data, size);
     IniFile ini = IniFile::fromText(text);
     const QString absent = QStringLiteral("\x01absent");
+    const IniFile saved = IniFile::fromText(ini.text());
     for (const QString& section : ini.sections()) {
         for (const QString& key : ini.keys(section)) {
-            ini.read(section, key, absent);
+            if (ini.read(section, key, absent) != saved.read(section, key, absent)) {
+                FuzzInput::fail("a saved value reads back", section + u'\n' + key);
+            }
         }
     }
     ini.read(QStringLiteral("Quilljot"), QStringLiteral("UseSQL"), QStringLiteral("0"));

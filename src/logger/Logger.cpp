@@ -25,6 +25,9 @@ Logger::Logger(Frontend& frontend, Options options, QObject* parent)
       m_outgoing(m_reporter),
       m_folderMaker(m_reporter) {
     m_reporter.setOutgoing(&m_outgoing);
+    m_reporter.setWatcher([this](const QString& line) { noteReport(line); });
+    m_statusTimer.setInterval(1000);
+    connect(&m_statusTimer, &QTimer::timeout, this, &Logger::checkStatusChanged);
     m_writer = std::make_unique<EventWriter>(m_store, m_reporter, m_clock);
     m_handler = std::make_unique<MessageHandler>(*m_writer, m_outgoing, m_reporter, m_clock);
     connect(m_handler.get(), &MessageHandler::eventLogged, this, &Logger::eventLogged);
@@ -39,6 +42,7 @@ void Logger::reportInit(const Problem& problem) {
 }
 
 bool Logger::start() {
+    m_startedAt = m_clock();
     m_computerName = localComputerName(m_options.place.hostName);
     m_folders = AppFolders::locate(m_options.place, m_computerName);
     m_textLog.setPath(m_folders.textLogPath());
@@ -75,6 +79,7 @@ bool Logger::start() {
     m_reporter.toNetwork(ProgramNames::kProgram,
                          QStringLiteral("Using xAP port ") + signedNumber(m_bindResult));
 
+    (void)m_settingsStore->createIfMissing();  // reported where it fails
     loadSettingsAndOpen();
     const QString spoolFolder = PathRules::join(m_folders.dataFolder(), QStringLiteral("spool"));
     m_writer->open(
@@ -82,6 +87,7 @@ bool Logger::start() {
                             PathRules::join(spoolFolder, QStringLiteral("rejected.jsonl"))});
     m_frontend.loadEchoWindow();
     m_frontend.trayUpdate(true, false);
+    m_statusTimer.start();
     return true;
 }
 
@@ -151,6 +157,10 @@ void Logger::onMessagesWaiting() {
         return;
     }
     m_busy = true;
+    if (m_node->datagramsReceived() != m_receivedSeen) {
+        m_receivedSeen = m_node->datagramsReceived();
+        m_lastReceived = m_clock();
+    }
     m_writer->beginPass();
     int handled = 0;
     while (!stop || !stop()) {
@@ -186,21 +196,77 @@ void Logger::stop() {
     m_frontend.trayUpdate(false, false);
     m_frontend.unloadEchoWindow();
     m_outgoing.setSender(nullptr);
+    m_statusTimer.stop();
     if (m_node) {
         m_node->sayGoodbye();
-        m_runTally.received = m_node->datagramsReceived();
-        m_runTally.dropped = m_node->queuedCount();
-        m_runTally.other = m_node->datagramsIgnored();
     }
-    const MessageHandler::Tally& t = m_handler->tally();
-    const EventWriter::Tally w = m_writer->tally();
-    m_runTally.written = w.written;
-    m_runTally.spooled = w.spooled;
-    m_runTally.rejected = w.rejected;
-    m_runTally.dropped += w.dropped;
-    m_runTally.earlierWritten = w.earlierWritten;
-    m_runTally.other += t.messages - t.events;
+    m_runTally = tallySoFar();
     m_node.reset();
     m_writer->stop();
     m_store.close();
+}
+
+Logger::RunTally Logger::tallySoFar() const {
+    RunTally tally = m_runTally;
+    if (m_node) {
+        tally.received = m_node->datagramsReceived();
+        tally.dropped = m_node->queuedCount();
+        tally.other = m_node->datagramsIgnored();
+    }
+    const MessageHandler::Tally& t = m_handler->tally();
+    const EventWriter::Tally w = m_writer->tally();
+    tally.written = w.written;
+    tally.spooled = w.spooled;
+    tally.rejected = w.rejected;
+    tally.dropped += w.dropped;
+    tally.earlierWritten = w.earlierWritten;
+    tally.other += t.messages - t.events;
+    return tally;
+}
+
+LoggerStatus Logger::status() const {
+    LoggerStatus s;
+    s.version = QStringLiteral(QUILLJOT_VERSION);
+    if (m_node) {
+        s.xapSource = m_node->source();
+        s.listenPort = m_node->port();
+        s.sendFrom = m_node->localIp();
+        s.destination = m_node->destination();
+        s.destinationPort = m_node->remotePort();
+    }
+    s.startedAt = m_startedAt;
+    s.lastReceived = m_lastReceived;
+    s.database = m_settings.database;
+    s.databaseOpen = m_store.isOpen();
+    s.spoolWaiting = m_writer->waiting();
+    s.counts = m_stopped ? m_runTally : tallySoFar();
+    s.lastReports = m_lastReports;
+    return s;
+}
+
+void Logger::noteReport(const QString& line) {
+    m_lastReports.prepend(m_clock().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss ")) + line);
+    if (m_lastReports.size() > LoggerStatus::kRecentReports) {
+        m_lastReports.removeLast();
+    }
+}
+
+void Logger::checkStatusChanged() {
+    const LoggerStatus now = status();
+    const RunTally& c = now.counts;
+    const QList<quint64> seen = {
+        c.received,
+        c.written,
+        c.spooled,
+        c.rejected,
+        c.other,
+        c.dropped,
+        quint64(now.spoolWaiting),
+        quint64(now.databaseOpen),
+        quint64(now.lastReceived.toMSecsSinceEpoch()),
+        quint64(m_lastReports.isEmpty() ? 0 : qHash(m_lastReports.first()))};
+    if (seen != m_statusSeen) {
+        m_statusSeen = seen;
+        emit statusChanged();
+    }
 }

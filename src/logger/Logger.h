@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 
+#include "logger/LoggerStatus.h"
 #include "node/XapNode.h"
 #include "store/Store.h"
 #include "support/AppFolders.h"
@@ -39,15 +40,7 @@ public:
 
     // What the program did in its run, taken when it stops: every datagram received is written,
     // spooled, rejected, other or dropped.
-    struct RunTally {
-        quint64 received = 0;        // datagrams the node took off its sockets
-        quint64 written = 0;         // events the database took
-        quint64 spooled = 0;         // events waiting in the spool for the next run
-        quint64 rejected = 0;        // events the database refused for good (the rejected file)
-        quint64 other = 0;           // datagrams that were no event to write (heartbeats, queries)
-        quint64 dropped = 0;         // still queued at shutdown, or found the spool full
-        quint64 earlierWritten = 0;  // events an earlier run left in the spool, written now
-    };
+    using RunTally = LoggerStatus::Counts;
 
     static constexpr int kHeartbeatInterval = 60;
     // Rows of one receive pass committed together at most; bounds what a crash can cost.
@@ -79,17 +72,23 @@ public:
     bool databaseOpen() const { return m_store.isOpen(); }
     qint64 spoolWaiting() const;
     const RunTally& runTally() const { return m_runTally; }
+    LoggerStatus status() const;
     bool stopped() const { return m_stopped; }
     Reporter& reporter() { return m_reporter; }
 
 signals:
     void eventLogged(const LogEvent& event);
     void settingsReloaded(const LoggerSettings& settings);
+    // Something in status() changed; said at most once a second.
+    void statusChanged();
 
 private:
     void loadSettingsAndOpen();
     void onMessagesWaiting();
     void reportInit(const Problem& problem);
+    RunTally tallySoFar() const;
+    void noteReport(const QString& line);
+    void checkStatusChanged();
 
     Frontend& m_frontend;
     Options m_options;
@@ -110,4 +109,11 @@ private:
     bool m_stopped = false;
     int m_bindResult = 0;
     RunTally m_runTally;
+    QDateTime m_startedAt;
+    QDateTime m_lastReceived;
+    quint64 m_receivedSeen = 0;
+    QStringList m_lastReports;
+    QTimer m_statusTimer;
+    // What status() said when statusChanged was last emitted, in short.
+    QList<quint64> m_statusSeen;
 };

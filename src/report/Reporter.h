@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <functional>
 #include <optional>
 
 #include "report/Problem.h"
@@ -18,11 +19,21 @@ public:
 
     void toTextLog(const QString& where, const QString& what, const Problem& problem = {}) {
         writeTextLog(where, what, problem);
+        if (m_watcher) {
+            m_watcher(textLogLine(where, what, problem));
+        }
     }
     void toNetwork(const QString& type, const QString& what,
                    const std::optional<Problem>& problem = std::nullopt) {
         sendReport(type, what, problem);
+        if (m_watcher) {
+            m_watcher(type + QStringLiteral(": ") + reportData(what, problem));
+        }
     }
+
+    // Hears every report as one line, after it went its way: what status views list.
+    using Watcher = std::function<void(const QString& line)>;
+    void setWatcher(Watcher watcher) { m_watcher = std::move(watcher); }
 
     // The texts both channels write, so that every implementation writes the same.
     static QString textLogLine(const QString& where, const QString& what, const Problem& problem);
@@ -33,6 +44,9 @@ protected:
                               const Problem& problem) = 0;
     virtual void sendReport(const QString& type, const QString& what,
                             const std::optional<Problem>& problem) = 0;
+
+private:
+    Watcher m_watcher;
 };
 
 // A reporter that keeps everything in memory; for tools and tests.

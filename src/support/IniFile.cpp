@@ -3,10 +3,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSaveFile>
-#include <algorithm>
+#include <QSet>
 
-#include "message/SpaceTrim.h"
 #include "message/TextCodec.h"
 
 namespace {
@@ -19,6 +19,25 @@ constexpr QChar kJoin = u'\n';
 QString valueKey(const QString& section, const QString& key) {
     return section.toUpper() + kJoin + key.toUpper();
 }
+
+bool isBlank(QChar c) {
+    return c == u' ' || c == u'\t';
+}
+
+// Blanks and tabs around names and values are layout, as editors and people leave them.
+QString trimmed(QStringView s) {
+    qsizetype b = 0;
+    qsizetype e = s.size();
+    while (b < e && isBlank(s[b])) {
+        ++b;
+    }
+    while (e > b && isBlank(s[e - 1])) {
+        --e;
+    }
+    return s.sliced(b, e - b).toString();
+}
+
+const QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 
 }  // namespace
 
@@ -50,104 +69,183 @@ Result<IniFile> IniFile::load(const QString& path) {
 IniFile IniFile::fromText(const QString& text, const QString& path) {
     IniFile ini;
     ini.m_path = path;
-    QString header;
-    for (QString line : text.split(u'\n')) {
-        if (line.endsWith(u'\r')) {
-            line.chop(1);
+    // A file written with bare line feeds keeps them; new files get CR LF, as the other xAP
+    // applications of a host expect.
+    if (text.contains(u'\n') && !text.contains(QStringLiteral("\r\n"))) {
+        ini.m_lineEnd = QStringLiteral("\n");
+    }
+    QStringList lines = text.split(u'\n');
+    if (lines.last().isEmpty()) {
+        lines.removeLast();  // what follows the last line end is no line
+    }
+    QString folded;  // the section of the lines read, upper-cased
+    for (QString& raw : lines) {
+        if (raw.endsWith(u'\r')) {
+            raw.chop(1);
         }
-        line = trimSpaces(line).toString();
-        if (line.isEmpty() || line.startsWith(u';')) {
+        Line line{raw, folded, QString(), 0, false};
+        const QString content = trimmed(raw);
+        if (content.isEmpty() || content.startsWith(u';') || content.startsWith(u'#')) {
+            ini.m_lines.append(line);
             continue;
         }
-        if (line.startsWith(u'[') && line.endsWith(u']') && line.size() >= 2) {
-            header = line.mid(1, line.size() - 2);
-            ini.m_table.add(header.toUpper(), header);
+        if (content.startsWith(u'[') && content.endsWith(u']') && content.size() >= 2) {
+            const QString name = trimmed(QStringView(content).sliced(1, content.size() - 2));
+            folded = name.toUpper();
+            ini.m_sections.add(folded, name);
+            line.section = folded;
+            line.header = true;
+            ini.m_lines.append(line);
             continue;
         }
-        const qsizetype eq = line.indexOf(u'=');
+        const qsizetype eq = raw.indexOf(u'=');
         if (eq < 0) {
-            QString quoted = line;
+            QString quoted = content;
             if (quoted.size() > kMaxQuotedLine) {
                 quoted = quoted.left(kMaxQuotedLine) + QStringLiteral("...");
             }
             ini.m_malformed.append(quoted);
+            ini.m_lines.append(line);
             continue;
         }
-        ini.m_table.add(valueKey(header, line.left(eq)), line.mid(eq + 1));
+        const QString key = trimmed(QStringView(raw).left(eq));
+        const QString mapKey = folded + kJoin + key.toUpper();
+        qsizetype valueAt = eq + 1;
+        while (valueAt < raw.size() && isBlank(raw[valueAt])) {
+            ++valueAt;
+        }
+        const QString* sectionName = ini.m_sections.find(folded);
+        if (ini.m_values.add(mapKey, Value{sectionName ? *sectionName : QString(), key,
+                                           trimmed(QStringView(raw).sliced(eq + 1))})) {
+            line.entry = mapKey;
+            line.valueAt = valueAt;
+        }
+        ini.m_lines.append(line);
     }
     return ini;
 }
 
 QString IniFile::read(const QString& section, const QString& key, const QString& fallback) const {
-    const QString* v = m_table.find(valueKey(section, key));
-    if (v == nullptr || v->isEmpty()) {
+    const Value* v = m_values.find(valueKey(section, key));
+    if (v == nullptr || v->value.isEmpty()) {
         return fallback;
     }
-    return *v;
+    return v->value;
 }
 
 void IniFile::write(const QString& section, const QString& key, const QString& value) {
-    if (!m_table.contains(section.toUpper())) {
-        m_table.add(section.toUpper(), section);
+    m_sections.add(section.toUpper(), section);
+    if (Value* v = m_values.find(valueKey(section, key))) {
+        v->value = value;
+    } else {
+        m_values.add(valueKey(section, key),
+                     Value{*m_sections.find(section.toUpper()), key, value});
     }
-    m_table.set(valueKey(section, key), value);
 }
 
 void IniFile::remove(const QString& section, const QString& key) {
-    m_table.remove(valueKey(section, key));
+    m_values.remove(valueKey(section, key));
 }
 
 QStringList IniFile::sections() const {
     QStringList names;
-    m_table.forEach([&](const QString& key, const QString& value) {
-        if (!key.contains(kJoin) && value.toUpper() == key) {
-            names.append(value);
-        }
-    });
+    m_sections.forEach([&](const QString&, const QString& name) { names.append(name); });
     return names;
 }
 
 QStringList IniFile::keys(const QString& section) const {
     const QString prefix = section.toUpper() + kJoin;
     QStringList names;
-    m_table.forEach([&](const QString& key, const QString&) {
-        if (key.startsWith(prefix)) {
-            const QString name = key.mid(prefix.size());
-            if (!trimSpaces(name).isEmpty()) {
-                names.append(name);
-            }
+    m_values.forEach([&](const QString& mapKey, const Value& v) {
+        if (mapKey.startsWith(prefix) && !v.key.isEmpty()) {
+            names.append(v.key);
         }
     });
     return names;
 }
 
-Status IniFile::save() const {
-    struct Row {
-        QString section;
-        QString key;
-        QString value;
-    };
-    QList<Row> rows;
-    m_table.forEach([&](const QString& mapKey, const QString& value) {
-        const qsizetype tilde = mapKey.indexOf(kJoin);
-        if (tilde >= 0) {
-            rows.append(Row{mapKey.left(tilde), mapKey.mid(tilde + 1), value});
+QString IniFile::text() const {
+    // Where each section's keys that have no line yet go: after its last header or entry line.
+    QHash<QString, qsizetype> lastLine;
+    QSet<QString> onLines;
+    for (qsizetype i = 0; i < m_lines.size(); ++i) {
+        const Line& line = m_lines[i];
+        if (line.header || !line.entry.isEmpty()) {
+            lastLine.insert(line.section, i);
         }
-    });
-    for (const Row& r : rows) {
-        if (r.section.size() > kMaxSectionLength || r.key.size() > kMaxKeyLength) {
-            return Problem{
-                ErrorNumber::Settings,
-                QStringLiteral("Name too long for the settings file: ") + r.section + u'~' + r.key,
-                1};
+        if (!line.entry.isEmpty()) {
+            onLines.insert(line.entry);
         }
     }
-    std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
-        const int h = QString::compare(a.section, b.section, Qt::CaseSensitive);
-        return h != 0 ? h < 0 : QString::compare(a.key, b.key, Qt::CaseSensitive) < 0;
+    QStringList out;
+    auto addNewKeys = [&](const QString& folded) {
+        const QString prefix = folded + kJoin;
+        m_values.forEach([&](const QString& mapKey, const Value& v) {
+            if (mapKey.startsWith(prefix) && !onLines.contains(mapKey)) {
+                out.append(v.key + u'=' + v.value);
+            }
+        });
+    };
+    if (!lastLine.contains(QString())) {
+        addNewKeys(QString());
+    }
+    for (qsizetype i = 0; i < m_lines.size(); ++i) {
+        const Line& line = m_lines[i];
+        if (line.entry.isEmpty()) {
+            out.append(line.text);
+        } else if (const Value* v = m_values.find(line.entry)) {
+            const bool same = v->value == trimmed(QStringView(line.text).sliced(line.valueAt));
+            out.append(same ? line.text : line.text.left(line.valueAt) + v->value);
+        }
+        if (lastLine.value(line.section, -1) == i) {
+            addNewKeys(line.section);
+        }
+    }
+    m_sections.forEach([&](const QString& folded, const QString& name) {
+        if (lastLine.contains(folded)) {
+            return;
+        }
+        const qsizetype before = out.size();
+        addNewKeys(folded);
+        if (out.size() == before) {
+            return;  // a section without keys is not written
+        }
+        QStringList header;
+        if (before > 0 && !out[before - 1].isEmpty()) {
+            header.append(QString());
+        }
+        header.append(u'[' + name + u']');
+        for (qsizetype k = 0; k < header.size(); ++k) {
+            out.insert(before + k, header[k]);
+        }
     });
+    return out.isEmpty() ? QString() : out.join(m_lineEnd) + m_lineEnd;
+}
+
+Status IniFile::save(Access access) const {
+    Status names;
+    m_values.forEach([&](const QString&, const Value& v) {
+        if (names && (v.section.size() > kMaxSectionLength || v.key.size() > kMaxKeyLength)) {
+            names = Problem{
+                ErrorNumber::Settings,
+                QStringLiteral("Name too long for the settings file: ") + v.section + u'~' + v.key,
+                1};
+        }
+    });
+    if (!names) {
+        return names;
+    }
+    const QByteArray bytes = bytesFromText(text());
 
     if (QFileInfo::exists(m_path)) {
+        QFile current(m_path);
+        if (current.open(QIODevice::ReadOnly) && current.readAll() == bytes) {
+            // The backup keeps the file as it was before the last change.
+            if (access == Access::OwnerOnly) {
+                QFile::setPermissions(m_path, kOwnerOnly);
+            }
+            return {};
+        }
         const QString backup = m_path + QStringLiteral("_bck");
         if (QFileInfo::exists(backup) && !QFile::remove(backup)) {
             return Problem{ErrorNumber::FileSystem,
@@ -158,24 +256,22 @@ Status IniFile::save() const {
                 ErrorNumber::FileSystem,
                 QStringLiteral("Cannot copy ") + m_path + QStringLiteral(" to ") + backup, 2};
         }
+        if (access == Access::OwnerOnly) {
+            QFile::setPermissions(backup, kOwnerOnly);
+        }
     }
 
-    QString text;
-    QString current;
-    for (const Row& r : rows) {
-        if (r.section != current) {
-            current = r.section;
-            text += u'[' + r.section + QStringLiteral("]\r\n");
-        }
-        text += r.key + u'=' + r.value + QStringLiteral("\r\n");
-    }
     QDir().mkpath(QFileInfo(m_path).absolutePath());
     // Written beside the old file and renamed over it, so a crash never leaves half a file.
     QSaveFile out(m_path);
     if (!out.open(QIODevice::WriteOnly)) {
         return Problem{ErrorNumber::FileSystem, out.errorString(), 3};
     }
-    out.write(bytesFromText(text));
+    // Before anything is written, so the text is never readable by others.
+    if (access == Access::OwnerOnly && !out.setPermissions(kOwnerOnly)) {
+        return Problem{ErrorNumber::FileSystem, out.errorString(), 3};
+    }
+    out.write(bytes);
     if (!out.commit()) {
         return Problem{ErrorNumber::FileSystem, out.errorString(), 4};
     }

@@ -6,11 +6,18 @@
 #include "report/Result.h"
 #include "support/OrderedMap.h"
 
-// One INI settings file in memory: sections of NAME=VALUE lines. Reads answer with a default
-// when the key is missing or empty. Saving writes the file sorted, with names upper-cased, after
-// copying the previous file to "<path>_bck"; the new file replaces the old one atomically.
+// One INI settings file in memory: sections of NAME=VALUE lines, as people write them (blanks
+// around names, values and "=" do not count; lines starting with ";" or "#" are comments). Reads
+// answer with a default when the key is missing or empty. Saving keeps the file as it was read,
+// comments, order, unknown and malformed lines included: only changed values are rewritten,
+// removed keys are left out, and new keys go at the end of their section. The previous file is
+// copied to "<path>_bck" first, and the new one replaces it atomically; a save that would change
+// nothing leaves both alone.
 class IniFile {
 public:
+    // Who may read the saved file and its backup: OwnerOnly for files that can hold a password.
+    enum class Access { Default, OwnerOnly };
+
     // A file that does not exist loads as empty. A link to nowhere, a folder, pipe or device in
     // the file's place, or a file that cannot be read, is a Problem.
     static Result<IniFile> load(const QString& path);
@@ -22,11 +29,14 @@ public:
     void write(const QString& section, const QString& key, const QString& value);
     void remove(const QString& section, const QString& key);
     QStringList sections() const;
+    // The keys of a section, named as first read or written.
     QStringList keys(const QString& section) const;
 
     // Steps: 1 collecting the lines, 2 the backup copy, 3 writing the new file, 4 replacing the
     // old one.
-    Status save() const;
+    Status save(Access access = Access::Default) const;
+    // The file's text as save() would write it.
+    QString text() const;
 
     const QString& path() const { return m_path; }
     const QStringList& malformedLines() const { return m_malformed; }
@@ -35,9 +45,28 @@ public:
     static constexpr qsizetype kMaxQuotedLine = 1000;
 
 private:
-    // Section entries map the upper-cased section name to the name as first written; value
-    // entries map SECTION and KEY (both upper-cased, joined by a line feed) to the value.
-    OrderedMap<QString> m_table{CaseRule::Sensitive};
+    struct Value {
+        QString section;  // as first written
+        QString key;      // as first written
+        QString value;
+    };
+    // A line as read. `entry` holds the table key of a NAME=VALUE line that was the first of its
+    // name (later ones are read by nobody and kept as they are); `valueAt` is where its value
+    // starts. Headers have `header` set; their `section` is the folded name.
+    struct Line {
+        QString text;
+        QString section;
+        QString entry;
+        qsizetype valueAt = 0;
+        bool header = false;
+    };
+
+    // Section entries map the upper-cased section name to the name as first written; values are
+    // found by SECTION and KEY, both upper-cased, joined by a line feed.
+    OrderedMap<QString> m_sections{CaseRule::Sensitive};
+    OrderedMap<Value> m_values{CaseRule::Sensitive};
+    QList<Line> m_lines;
+    QString m_lineEnd = QStringLiteral("\r\n");
     QString m_path;
     QStringList m_malformed;
 };

@@ -6,6 +6,7 @@
 #include "report/Reporter.h"
 #include "support/IniFile.h"
 #include "support/ProgramNames.h"
+#include "support/SettingKeys.h"
 
 namespace {
 
@@ -21,7 +22,6 @@ const QString kSourceFilter = QStringLiteral("SourceFilter");
 const QString kTypeFilter = QStringLiteral("CategoryFilter");
 const QString kDataFilter = QStringLiteral("DataFilter");
 const QString kSpoolLimit = QStringLiteral("SpoolLimit");
-const QString kDefaultTable = QStringLiteral("tblQuilljot");
 
 // Section "Interface" of the shared file.
 const QString kInterfaceAddress = QStringLiteral("InterfaceAddress");
@@ -115,9 +115,19 @@ std::optional<bool> readBoolean(const QString& text) {
 SettingsStore::SettingsStore(AppFolders folders, Reporter& reporter)
     : m_folders(std::move(folders)), m_reporter(reporter) {}
 
-Result<IniFile> SettingsStore::read(const QString& file) const {
+namespace {
+
+// The value of a key of the logger's file, or the default the key table gives it.
+QString loggerValue(const IniFile& ini, const QString& key) {
+    const QString& section = ProgramNames::kLoggerSection;
+    return ini.read(section, key, SettingKeys::initial(section, key));
+}
+
+}  // namespace
+
+Result<IniFile> SettingsStore::read(const QString& file, bool reportLines) const {
     Result<IniFile> ini = IniFile::load(m_folders.configFile(file));
-    if (ini) {
+    if (ini && reportLines) {
         for (const QString& line : ini.value().malformedLines()) {
             m_reporter.toNetwork(QStringLiteral("IniTool"),
                                  QStringLiteral(" Equal sign not found on line ") + line);
@@ -129,7 +139,7 @@ Result<IniFile> SettingsStore::read(const QString& file) const {
 LoggerSettings SettingsStore::defaults() const {
     LoggerSettings s;
     s.database.database = m_folders.defaultDatabasePath();
-    s.database.table = kDefaultTable;
+    s.database.table = SettingKeys::initial(ProgramNames::kLoggerSection, kTable);
     return s;
 }
 
@@ -145,8 +155,8 @@ SettingsStore::Loaded SettingsStore::load(const LoggerSettings& previous) const 
     DatabaseSettings& d = out.settings.database;
 
     // Engine names the engine; without it UseSQL chooses between the file and SQL Server.
-    const QString engine = ini.read(section, kEngine, QString());
-    const QString useSql = ini.read(section, kUseSql, QStringLiteral("0"));
+    const QString engine = loggerValue(ini, kEngine);
+    const QString useSql = loggerValue(ini, kUseSql);
     if (const auto kind = SettingRules::engineNamed(engine)) {
         d.kind = *kind;
     } else if (!engine.trimmed().isEmpty()) {
@@ -161,7 +171,7 @@ SettingsStore::Loaded SettingsStore::load(const LoggerSettings& previous) const 
                                                 QStringLiteral("' is not True, False or a number"),
                                             1));
     }
-    d.sqlSource = ini.read(section, kSqlSource, QString());
+    d.sqlSource = loggerValue(ini, kSqlSource);
     DatabaseSettings candidate = d;
     candidate.database = ini.read(section, kDatabase, m_folders.defaultDatabasePath());
     if (const Status s = checkCatalog(candidate); !s) {
@@ -170,7 +180,7 @@ SettingsStore::Loaded SettingsStore::load(const LoggerSettings& previous) const 
         d.database = candidate.kind == DatabaseKind::File ? m_folders.resolve(candidate.database)
                                                           : candidate.database;
     }
-    const QString table = ini.read(section, kTable, kDefaultTable);
+    const QString table = loggerValue(ini, kTable);
     if (const Status s = checkTable(table); !s) {
         out.problems.append(s.problem());
     } else {
@@ -178,7 +188,7 @@ SettingsStore::Loaded SettingsStore::load(const LoggerSettings& previous) const 
     }
 
     bool numeric = false;
-    const QString limit = ini.read(section, kSpoolLimit, QStringLiteral("256"));
+    const QString limit = loggerValue(ini, kSpoolLimit);
     const int mib = limit.toInt(&numeric);
     if (numeric && mib > 0) {
         out.settings.spoolLimitMiB = mib;
@@ -190,16 +200,27 @@ SettingsStore::Loaded SettingsStore::load(const LoggerSettings& previous) const 
 
     EchoWindowSettings& w = out.settings.echoWindow;
     // Text that is not a number counts as 0; the window's minimum size then applies.
-    w.heightTwips = qRound(ini.read(section, kWindowHeight, QStringLiteral("5000")).toDouble());
-    w.widthTwips = qRound(ini.read(section, kWindowWidth, QStringLiteral("11000")).toDouble());
-    w.sourceFilter = ini.read(section, kSourceFilter, QString());
-    w.typeFilter = ini.read(section, kTypeFilter, QString());
-    w.dataFilter = ini.read(section, kDataFilter, QString());
+    w.heightTwips = qRound(loggerValue(ini, kWindowHeight).toDouble());
+    w.widthTwips = qRound(loggerValue(ini, kWindowWidth).toDouble());
+    w.sourceFilter = loggerValue(ini, kSourceFilter);
+    w.typeFilter = loggerValue(ini, kTypeFilter);
+    w.dataFilter = loggerValue(ini, kDataFilter);
     return out;
 }
 
+Status SettingsStore::write(const IniFile& ini) const {
+    // SQLSource can hold a password.
+    const Status saved = ini.save(IniFile::Access::OwnerOnly);
+    if (!saved) {
+        m_reporter.toNetwork(ProgramNames::kProgram, QStringLiteral("IniTool Save ") + ini.path(),
+                             saved.problem());
+    }
+    return saved;
+}
+
 Status SettingsStore::save(const QList<std::pair<QString, QString>>& values) const {
-    Result<IniFile> file = read(ProgramNames::kLoggerSettingsFile);
+    // Its odd lines were reported when the settings were read.
+    Result<IniFile> file = read(ProgramNames::kLoggerSettingsFile, false);
     if (!file) {
         return file.problem();
     }
@@ -207,12 +228,16 @@ Status SettingsStore::save(const QList<std::pair<QString, QString>>& values) con
     for (const auto& [key, value] : values) {
         ini.write(ProgramNames::kLoggerSection, key, value);
     }
-    const Status saved = ini.save();
-    if (!saved) {
-        m_reporter.toNetwork(ProgramNames::kProgram, QStringLiteral("IniTool Save ") + ini.path(),
-                             saved.problem());
+    return write(ini);
+}
+
+Status SettingsStore::createIfMissing() const {
+    const QString path = m_folders.configFile(ProgramNames::kLoggerSettingsFile);
+    const QFileInfo info(path);
+    if (info.exists() || info.isSymLink()) {
+        return {};
     }
-    return saved;
+    return write(IniFile::fromText(SettingKeys::firstFileText(), path));
 }
 
 Status SettingsStore::saveDatabase(const DatabaseSettings& d) const {

@@ -10,7 +10,7 @@ class IniFile;
 class Reporter;
 
 // Reads and writes the settings values in the application's Config folder. Every key and its
-// default is written here once. Lines of a settings file that are no setting are reported as they
+// default is in SettingKeys. Lines of a settings file that are no setting are reported as they
 // are read; everything else that goes wrong is handed back to the caller.
 class SettingsStore {
 public:
@@ -26,6 +26,9 @@ public:
     // `previous`; a file that cannot be read keeps them all.
     Loaded load(const LoggerSettings& previous) const;
     LoggerSettings defaults() const;
+    // A first start (nothing in the place of the logger's settings file) writes the file with
+    // every key at its default and a comment on each, for people to edit. Failures are reported.
+    Status createIfMissing() const;
 
     Status saveDatabase(const DatabaseSettings& database) const;
     Status saveEchoWindow(const EchoWindowSettings& window) const;
@@ -39,8 +42,9 @@ public:
     const AppFolders& folders() const { return m_folders; }
 
 private:
-    Result<IniFile> read(const QString& file) const;
+    Result<IniFile> read(const QString& file, bool reportLines = true) const;
     Status save(const QList<std::pair<QString, QString>>& values) const;
+    Status write(const IniFile& ini) const;
 
     AppFolders m_folders;
     Reporter& m_reporter;

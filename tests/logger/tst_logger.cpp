@@ -166,6 +166,25 @@ private slots:
         QCOMPARE(writer.tally().written, 5u);
     }
 
+    // The status says what happened: where it listens, traffic seen, rows written, its reports.
+    void statusFollowsTheRun() {
+        startLogger();
+        const LoggerStatus before = m_logger->status();
+        QVERIFY(before.lastReceived.isNull());
+        QCOMPARE(before.listenPort, m_logger->node()->port());
+        QVERIFY(before.databaseOpen);
+        QVERIFY2(before.lastReports.value(0).endsWith(u"Using xAP port  "_qs +
+                                                      QString::number(m_logger->node()->port())),
+                 qPrintable(before.lastReports.join(u'|')));
+        QSignalSpy changed(m_logger.get(), &Logger::statusChanged);
+        QUdpSocket sender;
+        sender.writeDatagram(eventText(u"Time=2026-12-04 23:13:09\nType=t\nData=d\n"_qs).toUtf8(),
+                             QHostAddress::LocalHost, quint16(m_logger->node()->port()));
+        QTRY_COMPARE_WITH_TIMEOUT(m_logger->status().counts.written, 1u, 5000);
+        QCOMPARE(m_logger->status().lastReceived, kNow);
+        QTRY_VERIFY_WITH_TIMEOUT(!changed.isEmpty(), 3000);
+    }
+
     void queriesAreAnswered_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QStringList>("reply");  // target, class, block, items as name=value

@@ -79,7 +79,7 @@ private slots:
         QVERIFY(bad.waitForFinished(5000));
         QCOMPARE(bad.exitCode(), 2);
         bad.start(tool("xap-send"),
-                  {u"--class"_qs, u"x"_qs, u"--section"_qs, u"s"_qs, u"noequals"_qs});
+                  {u"--class"_qs, u"a.b"_qs, u"--section"_qs, u"s"_qs, u"noequals"_qs});
         QVERIFY(bad.waitForFinished(5000));
         QCOMPARE(bad.exitCode(), 2);
         QVERIFY(bad.readAllStandardError().contains("NAME=VALUE"));

@@ -13,6 +13,7 @@
 
 #include "PostgresServer.h"
 #include "ServerBackends.h"
+#include "store/EventExport.h"
 #include "store/ServerSource.h"
 #include "store/Spool.h"
 #include "store/SqlServerProvider.h"
@@ -310,6 +311,51 @@ private slots:
         EventQuery q;
         q.data = u"1"_qs;
         QCOMPARE(store.countEvents(q).value(), 12);  // 1, 10..19, 21
+    }
+
+    // Hostile texts go out whole: CSV that a CSV reader takes back as stored, JSON lines that
+    // read back as stored; pages of the export join without a gap or a repeat.
+    void exportsKeepEveryCharacterAcrossPages() {
+        QDir().mkpath(m_dir.path() + u"/Data"_qs);
+        Store store;
+        QVERIFY(!store
+                     .open(DatabaseSettings{
+                         DatabaseKind::File, {}, m_dir.path() + u"/Data/export.mdb"_qs, u"t"_qs})
+                     .open);
+        const QString hostile = u"a,\"b\"\r\nc 日本 😀 \\ \u0001"_qs;
+        QVERIFY(store.beginBatch());
+        QVERIFY(store.insert(LogEvent{u"2026-12-01 00:00:00"_qs, u"=cmd"_qs, u"-5 C"_qs, hostile}));
+        for (int i = 1; i < 5003; ++i) {
+            QVERIFY(store.insert(
+                LogEvent{u"2026-12-02 00:00:00"_qs, u"s"_qs, u"t"_qs, QString::number(i)}));
+        }
+        QVERIFY(store.endBatch());
+        EventQuery q;
+        q.order = EventQuery::Order::OldestFirst;
+        QBuffer csv;
+        csv.open(QIODevice::WriteOnly);
+        QList<qint64> pages;
+        const Result<qint64> rows = EventExport::write(
+            store, q, ExportFormat::Csv, csv, [&](qint64 n) { return pages.append(n), true; });
+        QCOMPARE(rows.value(), 5003);
+        QCOMPARE(pages, QList<qint64>({5000, 5003}));
+        const QByteArray text = csv.data();
+        QVERIFY(text.startsWith("ID,Time,Source,Type,Data\r\n1,2026-12-01 00:00:00,'=cmd,-5 C,\""));
+        // The file database keeps a double quote as an apostrophe: the stored text is the measure.
+        const QString stored = history(store).first().event.data;
+        QVERIFY(text.contains(QByteArray('"' + stored.toUtf8() + '"')));
+        QVERIFY(text.endsWith("\r\n5003,2026-12-02 00:00:00,s,t,5002\r\n"));
+
+        QBuffer json;
+        json.open(QIODevice::WriteOnly);
+        q.limit = 2;
+        QCOMPARE(EventExport::write(store, q, ExportFormat::JsonLines, json).value(), 2);
+        const QList<QByteArray> lines = json.data().split('\n');
+        QCOMPARE(lines.size(), 3);
+        const QJsonObject first = QJsonDocument::fromJson(lines[0]).object();
+        QCOMPARE(first.value(u"data"_qs).toString(), stored);
+        QCOMPARE(first.value(u"source"_qs).toString(), u"=cmd"_qs);
+        QCOMPARE(first.value(u"id"_qs).toInteger(), 1);
     }
 
     // The history query of the file database reads the time index, without a sort of its own;

@@ -14,6 +14,11 @@ class SettingsTest : public QObject {
     QString cfg(const QString& name) const { return m_dir.path() + u"/Config/"_qs + name; }
     QString loggerFile() const { return cfg(u"zelXapQuilljot.ini"_qs); }
     SettingsStore store() { return SettingsStore(AppFolders(m_dir.path()), m_reports); }
+    // Who may do what with a file, apart from the running user.
+    static QFile::Permissions access(const QString& path) {
+        return QFileInfo(path).permissions() &
+               ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser);
+    }
     QStringList reports() const {
         QStringList out;
         for (const auto& e : m_reports.entries) {
@@ -44,78 +49,90 @@ private slots:
         QVERIFY(m_reports.entries.isEmpty());
     }
 
-    void savedSettingsReadBackAndTheOldFileIsKept() {
+    void firstStartWritesEveryDefaultWithACommentOwnerOnly() {
         const SettingsStore s = store();
-        const DatabaseSettings db{DatabaseKind::SqlServer, u"db.local,1433"_qs, u"Events"_qs,
-                                  u"tblX"_qs};
+        QVERIFY(s.createIfMissing());
+        const QByteArray first = readFile(loggerFile());
+        QCOMPARE(access(loggerFile()), QFile::ReadOwner | QFile::WriteOwner);
+        const SettingsStore::Loaded loaded = s.load(LoggerSettings{});
+        QVERIFY(loaded.problems.isEmpty());
+        QCOMPARE(loaded.settings, s.defaults());
+        QVERIFY(m_reports.entries.isEmpty());
+        // Each key stands on its own line below a comment on it.
+        const QList<QByteArray> lines = first.split('\n');
+        for (const char* key : {"Engine=", "UseSQL=", "SQLSource=", "Database=Data/",
+                                "DatabaseTable=", "SpoolLimit=256", "WindowHeight="}) {
+            const auto at = std::find_if(lines.begin(), lines.end(),
+                                         [&](const QByteArray& l) { return l.startsWith(key); });
+            QVERIFY2(at != lines.end() && at != lines.begin() && (at - 1)->startsWith("; "), key);
+        }
+
+        // A file that is there, even one that cannot be read, is never replaced.
+        QVERIFY(writeFile(loggerFile(), "[Quilljot]\r\nDatabaseTable=tblMine\r\n"));
+        QVERIFY(s.createIfMissing());
+        QCOMPARE(readFile(loggerFile()), QByteArray("[Quilljot]\r\nDatabaseTable=tblMine\r\n"));
+        QVERIFY(QFile::remove(loggerFile()));
+        QVERIFY(QFile::link(cfg(u"nowhere"_qs), loggerFile()));
+        QVERIFY(s.createIfMissing());
+        QVERIFY(!QFileInfo::exists(cfg(u"nowhere"_qs)));
+    }
+
+    void savesChangeOnlyWhatChangedAndBackUpThePreviousFile() {
+        const SettingsStore s = store();
+        const QByteArray mine =
+            "; my notes\n"
+            "[Quilljot]\n"
+            "# which table\n"
+            "  DatabaseTable = tblMine\n"
+            "\tsqlsource\t=\told\n"
+            "Colour = blue\n"
+            "no equal sign here\n"
+            "DatabaseTable=second, read by nobody\n"
+            "\n"
+            "[Other]\n"
+            "x=1\n";
+        QVERIFY(writeFile(loggerFile(), mine));
+        QVERIFY(QFile::setPermissions(loggerFile(), QFile::ReadOwner | QFile::WriteOwner |
+                                                        QFile::ReadOther | QFile::ReadGroup));
+        const SettingsStore::Loaded loaded = s.load(s.defaults());
+        QVERIFY(loaded.problems.isEmpty());
+        QCOMPARE(loaded.settings.database.table, u"tblMine"_qs);
+        QCOMPARE(loaded.settings.database.sqlSource, u"old"_qs);
+        QCOMPARE(reports(), QStringList{u" Equal sign not found on line no equal sign here"_qs});
+
+        const DatabaseSettings db{DatabaseKind::SqlServer, u"db.local,1433; Password=x"_qs,
+                                  u"Events"_qs, u"tblMine"_qs};
         QVERIFY(s.saveDatabase(db));
-        QCOMPARE(readFile(loggerFile()),
-                 QByteArray("[QUILLJOT]\r\nDATABASE=Events\r\nDATABASETABLE=tblX\r\n"
-                            "ENGINE=sqlserver\r\nSQLSOURCE=db.local,1433\r\nUSESQL=True\r\n"));
-        QVERIFY(!QFileInfo::exists(loggerFile() + u"_bck"_qs));
+        QCOMPARE(readFile(loggerFile()), QByteArray("; my notes\n"
+                                                    "[Quilljot]\n"
+                                                    "# which table\n"
+                                                    "  DatabaseTable = tblMine\n"
+                                                    "\tsqlsource\t=\tdb.local,1433; Password=x\n"
+                                                    "Colour = blue\n"
+                                                    "Engine=sqlserver\n"
+                                                    "UseSQL=True\n"
+                                                    "Database=Events\n"
+                                                    "no equal sign here\n"
+                                                    "DatabaseTable=second, read by nobody\n"
+                                                    "\n"
+                                                    "[Other]\n"
+                                                    "x=1\n"));
+        QCOMPARE(readFile(loggerFile() + u"_bck"_qs), mine);
+        for (const QString& f : QStringList{loggerFile(), loggerFile() + u"_bck"_qs}) {
+            QCOMPARE(access(f), QFile::ReadOwner | QFile::WriteOwner);
+        }
+        QCOMPARE(reports().size(), 1);  // odd lines are said when read, not again on saving
+
+        // A save that changes nothing keeps the backup of the last change.
+        const QByteArray saved = readFile(loggerFile());
+        QVERIFY(s.saveDatabase(db));
+        QCOMPARE(readFile(loggerFile()), saved);
+        QCOMPARE(readFile(loggerFile() + u"_bck"_qs), mine);
 
         const EchoWindowSettings window{7200, 14400, u"zel.*"_qs, u"Log"_qs, u"a=b"_qs};
         QVERIFY(s.saveEchoWindow(window));
-        QVERIFY(readFile(loggerFile() + u"_bck"_qs).endsWith("USESQL=True\r\n"));
-        const SettingsStore::Loaded loaded = s.load(s.defaults());
-        QVERIFY(loaded.problems.isEmpty());
-        QCOMPARE(loaded.settings, (LoggerSettings{db, window}));
-        QVERIFY(m_reports.entries.isEmpty());
-    }
-
-    void roundTripKeepsTheFormat() {
-        QVERIFY(writeFile(cfg(u"s.ini"_qs),
-                          "top=first\r\n"
-                          "; comment\r\n"
-                          "  [Quilljot]  \r\n"
-                          "UseSQL=-1\r\n"
-                          "useSQL=ignored\r\n"
-                          "Eq=a=b\n"
-                          " spaced = v \r\n"
-                          "Empty=\r\n"
-                          "[ Spaced Header ]\r\n"
-                          "k=1\r\n"
-                          "[QUILLJOT]\r\n"
-                          "Zed=z\r\n"
-                          "[Alpha]\r\n"
-                          "b=2\r\n"
-                          "a=1"));
-        Result<IniFile> loaded = IniFile::load(cfg(u"s.ini"_qs));
-        QVERIFY(loaded);
-        IniFile& ini = loaded.value();
-        QCOMPARE(ini.read(u"QUILLJOT"_qs, u"usesql"_qs, u"0"_qs), u"-1"_qs);
-        QCOMPARE(ini.read(u"quilljot"_qs, u"EQ"_qs, QString()), u"a=b"_qs);
-        QCOMPARE(ini.read(u"quilljot"_qs, u"spaced"_qs, u"no"_qs), u"no"_qs);
-        QCOMPARE(ini.read(u"quilljot"_qs, u"spaced "_qs, u"no"_qs), u" v"_qs);
-        QCOMPARE(ini.read(u"quilljot"_qs, u"Empty"_qs, u"dflt"_qs), u"dflt"_qs);
-        QCOMPARE(ini.read(u"Spaced Header"_qs, u"k"_qs, u"no"_qs), u"no"_qs);
-        QCOMPARE(ini.read(u" Spaced Header "_qs, u"k"_qs, u"no"_qs), u"1"_qs);
-        QCOMPARE(ini.read(QString(), u"TOP"_qs, u"no"_qs), u"first"_qs);
-        QCOMPARE(ini.read(u"Quilljot"_qs, u"zed"_qs, u"no"_qs), u"z"_qs);
-        QVERIFY(ini.malformedLines().isEmpty());
-
-        ini.write(u"Alpha"_qs, u"c"_qs, u"3"_qs);
-        QVERIFY(ini.save());
-        QCOMPARE(readFile(cfg(u"s.ini"_qs)), QByteArray("TOP=first\r\n"
-                                                        "[ SPACED HEADER ]\r\n"
-                                                        "K=1\r\n"
-                                                        "[ALPHA]\r\n"
-                                                        "A=1\r\n"
-                                                        "B=2\r\n"
-                                                        "C=3\r\n"
-                                                        "[QUILLJOT]\r\n"
-                                                        "EMPTY=\r\n"
-                                                        "EQ=a=b\r\n"
-                                                        "SPACED = v\r\n"
-                                                        "USESQL=-1\r\n"
-                                                        "ZED=z\r\n"));
-        QVERIFY(readFile(cfg(u"s.ini_bck"_qs)).startsWith("top=first\r\n; comment"));
-
-        // A file saved with a byte order mark (as Windows editors do) keeps its first section.
-        QVERIFY(writeFile(cfg(u"bom.ini"_qs), "\xEF\xBB\xBF[Quilljot]\r\nUseSQL=True\r\n"));
-        QCOMPARE(
-            IniFile::load(cfg(u"bom.ini"_qs)).value().read(u"Quilljot"_qs, u"UseSQL"_qs, QString()),
-            u"True"_qs);
+        QCOMPARE(readFile(loggerFile() + u"_bck"_qs), saved);
+        QCOMPARE(s.load(s.defaults()).settings, (LoggerSettings{db, window}));
     }
 
     void tableOperations() {
@@ -125,15 +142,21 @@ private slots:
         ini.write(u"Quilljot"_qs, u"B"_qs, u"3"_qs);  // replaces b
         ini.write(u"Lonely"_qs, u"x"_qs, u"3"_qs);
         ini.remove(u"lonely"_qs, u"X"_qs);
-        QCOMPARE(ini.keys(u"quilljot"_qs), QStringList({u"B"_qs, u"A"_qs}));
+        QCOMPARE(ini.keys(u"quilljot"_qs), QStringList({u"b"_qs, u"a"_qs}));
         QVERIFY(ini.keys(u"Lonely"_qs).isEmpty());
         QCOMPARE(ini.sections(), QStringList({u"Quilljot"_qs, u"Lonely"_qs}));
         QVERIFY(ini.save());
-        QCOMPARE(readFile(cfg(u"t.ini"_qs)), QByteArray("[QUILLJOT]\r\nA=2\r\nB=3\r\n"));
+        QCOMPARE(readFile(cfg(u"t.ini"_qs)), QByteArray("[Quilljot]\r\nb=3\r\na=2\r\n"));
+
+        // A file saved with a byte order mark (as Windows editors do) keeps its first section.
+        QVERIFY(writeFile(cfg(u"bom.ini"_qs), "\xEF\xBB\xBF[Quilljot]\r\nUseSQL=True\r\n"));
+        QCOMPARE(
+            IniFile::load(cfg(u"bom.ini"_qs)).value().read(u"Quilljot"_qs, u"UseSQL"_qs, QString()),
+            u"True"_qs);
     }
 
     void badInputLoadsWhatIsWellFormed() {
-        QByteArray bytes("[Quilljot]\r\n#not a comment\r\nDatabaseTable=tblGood\r\n");
+        QByteArray bytes("[Quilljot]\r\nDatabaseTable=tblGood\r\n");
         bytes += QByteArray("\x00\x01\xff\xfe=nul\r\n", 10);
         bytes += QByteArray(1024 * 1024, 'x') + "\r\n";
         bytes += "\x89PNG\r\n\x1a\n";
@@ -150,10 +173,9 @@ private slots:
         QCOMPARE(loaded.settings.database.table, u"tblGood"_qs);
         QCOMPARE(loaded.settings.echoWindow.sourceFilter, u"last"_qs);
         const QStringList r = reports();
-        QCOMPARE(r.size(), 4);
-        QCOMPARE(r[0], u" Equal sign not found on line #not a comment"_qs);
-        QCOMPARE(r[1].size(), 30 + IniFile::kMaxQuotedLine + 3);
-        QVERIFY(r[2].contains(u"PNG"_qs));
+        QCOMPARE(r.size(), 3);
+        QCOMPARE(r[0].size(), 30 + IniFile::kMaxQuotedLine + 3);
+        QVERIFY(r[1].contains(u"PNG"_qs));
         QCOMPARE(m_reports.entries[0].first, u"IniTool"_qs);
         QVERIFY(!m_reports.entries[0].textLog);
     }

@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "CaptureFile.h"
+#include "HeaderRules.h"
 #include "Replay.h"
 #include "message/Heartbeat.h"
 #include "message/TextCodec.h"
@@ -22,6 +23,48 @@ namespace {
 int fail(int code, const QString& text) {
     std::fprintf(stderr, "xap-send: %s\n", qPrintable(text));
     return code;
+}
+
+// An IPv4 address as given, or the first IPv4 address of a host name; null when there is none
+// (`why` then says so).
+QHostAddress destinationNamed(const QString& host, QString& why) {
+    const QHostAddress given(host);
+    if (!given.isNull()) {
+        if (given.protocol() != QAbstractSocket::IPv4Protocol) {
+            why = QStringLiteral("--host needs an IPv4 address or a host name, not ") + host;
+            return {};
+        }
+        return given;
+    }
+    const QHostInfo found = QHostInfo::fromName(host);
+    for (const QHostAddress& a : found.addresses()) {
+        if (a.protocol() == QAbstractSocket::IPv4Protocol) {
+            return a;
+        }
+    }
+    why = QStringLiteral("--host ") + host + QStringLiteral(": no IPv4 address found") +
+          (found.error() != QHostInfo::NoError ? u" (" + found.errorString() + u')' : QString());
+    return {};
+}
+
+// The header fields given on the command line that are no valid xAP, said with the reason.
+std::optional<QString> headerProblem(const QCommandLineParser& parser) {
+    const std::pair<const char*, std::optional<QString> (*)(const QString&)> rules[] = {
+        {"class", HeaderRules::classProblem},
+        {"source", HeaderRules::sourceProblem},
+        {"uid", HeaderRules::uidProblem},
+    };
+    for (const auto& [option, problem] : rules) {
+        const QString name = QString::fromLatin1(option);
+        if (!parser.isSet(name)) {
+            continue;  // the defaults are valid
+        }
+        if (auto why = problem(parser.value(name))) {
+            return u"--" + name + u" '" + parser.value(name) +
+                   QStringLiteral("' is not valid xAP: ") + *why;
+        }
+    }
+    return std::nullopt;
 }
 
 // --replay FILE [--speed X | --rate N] [--heartbeats]: the records of the capture, heartbeats
@@ -112,7 +155,8 @@ int main(int argc, char** argv) {
                        "xap-snoop again."));
     const QString host = QHostInfo::localHostName();
     parser.addOptions({
-        {QStringLiteral("host"), QStringLiteral("Destination address (default 127.0.0.1)."),
+        {QStringLiteral("host"),
+         QStringLiteral("Destination IPv4 address or host name (default 127.0.0.1)."),
          QStringLiteral("address"), QStringLiteral("127.0.0.1")},
         {QStringLiteral("port"), QStringLiteral("Destination port (default 3639)."),
          QStringLiteral("port"), QStringLiteral("3639")},
@@ -162,9 +206,11 @@ int main(int argc, char** argv) {
     if (!ok || port == 0 || port > 65535) {
         return fail(2, QStringLiteral("--port needs a number from 1 to 65535"));
     }
-    const QHostAddress destination(parser.value(QStringLiteral("host")));
+    QString unusableHost;
+    const QHostAddress destination =
+        destinationNamed(parser.value(QStringLiteral("host")), unusableHost);
     if (destination.isNull()) {
-        return fail(2, QStringLiteral("--host needs an IPv4 address"));
+        return fail(2, unusableHost);
     }
     if (parser.isSet(QStringLiteral("replay"))) {
         return replayCapture(parser, destination, quint16(port));
@@ -181,6 +227,11 @@ int main(int argc, char** argv) {
         if (!ok || waitSeconds <= 0) {
             return fail(2, QStringLiteral("--wait needs a positive number of seconds"));
         }
+    } else if (parser.isSet(QStringLiteral("all"))) {
+        return fail(2, QStringLiteral("--all goes only with --wait"));
+    }
+    if (const auto problem = headerProblem(parser)) {
+        return fail(2, *problem);
     }
     const QString source = parser.value(QStringLiteral("source"));
     const QString uid = parser.value(QStringLiteral("uid"));
@@ -195,6 +246,10 @@ int main(int argc, char** argv) {
             return fail(2, QStringLiteral("cannot read ") + name + u": " + file.errorString());
         }
         text = textFromBytes(file.readAll());
+        if (text.trimmed().isEmpty()) {
+            return fail(2,
+                        QStringLiteral("nothing to send: ") + name + QStringLiteral(" is empty"));
+        }
     } else {
         if (!parser.isSet(QStringLiteral("class")) || !parser.isSet(QStringLiteral("section"))) {
             return fail(2, QStringLiteral("--class and --section are needed (or --raw)"));
@@ -214,7 +269,10 @@ int main(int argc, char** argv) {
     }
 
     QUdpSocket socket;
-    if (!socket.bind(QHostAddress(QHostAddress::LocalHost), 0)) {
+    // A hub of this host answers on loopback; another host needs the socket on its interfaces.
+    const QHostAddress local(destination.isLoopback() ? QHostAddress::LocalHost
+                                                      : QHostAddress::AnyIPv4);
+    if (!socket.bind(local, 0)) {
         return fail(1, QStringLiteral("cannot open a socket: ") + socket.errorString());
     }
     const int myPort = socket.localPort();

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QDateTime>
+#include <QStringList>
+
+#include "support/LoggerSettings.h"
+
+// What the logger is doing now, taken at one moment: where it listens and sends, whether
+// traffic arrives, the database in use, what became of the events so far, and its last
+// reports. What status windows, the web page and monitoring show.
+struct LoggerStatus {
+    // What became of the datagrams taken in so far: received = written + spooled + rejected +
+    // other + dropped once the logger has stopped; while it runs, some are still on their way.
+    struct Counts {
+        quint64 received = 0;        // datagrams the node took off its sockets
+        quint64 written = 0;         // events the database took
+        quint64 spooled = 0;         // events waiting in the spool
+        quint64 rejected = 0;        // events the database refused for good (the rejected file)
+        quint64 other = 0;           // datagrams that were no event to write (heartbeats, queries)
+        quint64 dropped = 0;         // still queued at shutdown, or found the spool full
+        quint64 earlierWritten = 0;  // events an earlier run left in the spool, written now
+    };
+
+    QString version;
+    QString xapSource;  // the logger's xAP address
+    quint16 listenPort = 0;
+    QString sendFrom;  // the host address the logger sends from
+    QString destination;
+    quint16 destinationPort = 0;
+    QDateTime startedAt;
+    // When the last datagram arrived; null while nothing has (no hub forwards to the logger).
+    QDateTime lastReceived;
+    DatabaseSettings database;
+    bool databaseOpen = false;
+    qint64 spoolWaiting = 0;
+    Counts counts;
+    // Newest first, at most kRecentReports, each "yyyy-MM-dd hh:mm:ss <report>".
+    QStringList lastReports;
+
+    static constexpr int kRecentReports = 20;
+};

@@ -1,0 +1,146 @@
+#include "store/EventExport.h"
+
+#include "store/Store.h"
+
+namespace {
+
+constexpr int kPageRows = 5000;
+
+bool looksLikeFormula(const QString& text) {
+    if (text.isEmpty()) {
+        return false;
+    }
+    switch (text[0].unicode()) {
+        case u'=':
+        case u'+':
+        case u'@':
+        case u'\t':
+        case u'\r':
+            return true;
+        case u'-':
+            return text.size() == 1 || !(text[1].isDigit() || text[1] == u'.');
+        default:
+            return false;
+    }
+}
+
+void appendCsvField(QByteArray& line, const QString& text) {
+    const QByteArray utf8 = (looksLikeFormula(text) ? u'\'' + text : text).toUtf8();
+    const bool quoted =
+        utf8.contains(',') || utf8.contains('"') || utf8.contains('\n') || utf8.contains('\r');
+    if (!quoted) {
+        line += utf8;
+        return;
+    }
+    line += '"';
+    for (const char c : utf8) {
+        line += c;
+        if (c == '"') {
+            line += '"';
+        }
+    }
+    line += '"';
+}
+
+void appendJsonString(QByteArray& out, const QString& text) {
+    static const char hex[] = "0123456789abcdef";
+    out += '"';
+    for (const char c : text.toUtf8()) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20 || c == 0x7f) {
+            switch (c) {
+                case '\n':
+                    out += "\\n";
+                    break;
+                case '\r':
+                    out += "\\r";
+                    break;
+                case '\t':
+                    out += "\\t";
+                    break;
+                default:
+                    out += "\\u00";
+                    out += hex[byte >> 4];
+                    out += hex[byte & 15];
+            }
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+}
+
+}  // namespace
+
+namespace EventExport {
+
+QByteArray csvHeader() {
+    return QByteArrayLiteral("ID,Time,Source,Type,Data\r\n");
+}
+
+QByteArray csvLine(const StoredEvent& row) {
+    QByteArray line = QByteArray::number(row.id);
+    for (const QString* text :
+         {&row.event.time, &row.event.source, &row.event.type, &row.event.data}) {
+        line += ',';
+        appendCsvField(line, *text);
+    }
+    line += "\r\n";
+    return line;
+}
+
+QByteArray jsonLine(const StoredEvent& row) {
+    QByteArray line = QByteArrayLiteral("{\"id\":") + QByteArray::number(row.id);
+    const std::pair<const char*, const QString*> fields[] = {{",\"time\":", &row.event.time},
+                                                             {",\"source\":", &row.event.source},
+                                                             {",\"type\":", &row.event.type},
+                                                             {",\"data\":", &row.event.data}};
+    for (const auto& [name, text] : fields) {
+        line += name;
+        appendJsonString(line, *text);
+    }
+    line += "}\n";
+    return line;
+}
+
+Result<qint64> write(Store& store, EventQuery query, ExportFormat format, QIODevice& out,
+                     const std::function<bool(qint64)>& progress) {
+    auto failedWrite = [&out] {
+        return Problem{ErrorNumber::Database,
+                       QStringLiteral("Cannot write the export: ") + out.errorString()};
+    };
+    if (format == ExportFormat::Csv && out.write(csvHeader()) < 0) {
+        return failedWrite();
+    }
+    const int wanted = query.limit;
+    qint64 written = 0;
+    while (wanted == 0 || written < wanted) {
+        query.limit = wanted == 0 ? kPageRows : int(qMin<qint64>(kPageRows, wanted - written));
+        QByteArray page;
+        qint64 rows = 0;
+        const Status read = store.readEvents(query, [&](const StoredEvent& row) {
+            page += format == ExportFormat::Csv ? csvLine(row) : jsonLine(row);
+            query.after = row.id;
+            ++rows;
+        });
+        if (!read) {
+            return read.problem();
+        }
+        if (rows > 0 && out.write(page) != page.size()) {
+            return failedWrite();
+        }
+        written += rows;
+        if (progress && !progress(written)) {
+            break;
+        }
+        if (rows < query.limit) {
+            break;
+        }
+    }
+    return written;
+}
+
+}  // namespace EventExport

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QByteArray>
+#include <QIODevice>
+#include <functional>
+
+#include "report/Result.h"
+#include "store/EventQuery.h"
+#include "store/LogEvent.h"
+
+class Store;
+
+enum class ExportFormat { Csv, JsonLines };
+
+// Stored events written out for other programs: CSV (RFC 4180, UTF-8, CRLF, a header line) or
+// JSON lines (one object per row: id, time, source, type, data). Both keep every character of
+// the texts; the one exception is the spreadsheet rule below.
+namespace EventExport {
+
+QByteArray csvHeader();
+// A text from the network that begins like a formula ("=", "+", "@", or "-" not followed by a
+// digit, a tab, a carriage return) gets an apostrophe in front, so that a spreadsheet opening
+// the file shows it rather than computing it. Temperatures such as "-5 C" stay as they are.
+QByteArray csvLine(const StoredEvent& row);
+QByteArray jsonLine(const StoredEvent& row);
+
+// Writes every row of `query`, read page by page by key so that memory stays the same for any
+// number of rows, to `out` (CSV with its header). `progress(rowsWritten)` is called after each
+// page; returning false stops the export. The rows written, or why it failed.
+Result<qint64> write(Store& store, EventQuery query, ExportFormat format, QIODevice& out,
+                     const std::function<bool(qint64)>& progress = {});
+
+}  // namespace EventExport

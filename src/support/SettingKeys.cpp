@@ -1,0 +1,58 @@
+#include "support/SettingKeys.h"
+
+namespace {
+
+constexpr QStringView kLogger = u"Quilljot";
+
+// clang-format off
+constexpr SettingKey kKeys[] = {
+    {kLogger, u"Engine", u"", u"The database: file (a SQLite file), sqlserver or postgresql; empty: UseSQL chooses."},
+    {kLogger, u"UseSQL", u"False", u"Read only when Engine is empty: True writes to SQL Server, False to the file."},
+    {kLogger, u"SQLSource", u"", u"The server of sqlserver and postgresql: host,port[; User ID=name; Password=secret], or the socket folder of a local PostgreSQL."},
+    {kLogger, u"Database", u"Data/xapzelQuilljot.mdb", u"The database file (relative to the application folder), or the database's name on the server."},
+    {kLogger, u"DatabaseTable", u"tblQuilljot", u"The table the events go into (letters, digits, _); made when missing."},
+    {kLogger, u"SpoolLimit", u"256", u"The most MiB of events kept on disk while the database cannot take them."},
+    {kLogger, u"WindowHeight", u"5000", u"The echo window's height in twips (1440 to the inch)."},
+    {kLogger, u"WindowWidth", u"11000", u"The echo window's width in twips."},
+    {kLogger, u"SourceFilter", u"", u"The echo window's history filter on the source (empty: any)."},
+    {kLogger, u"CategoryFilter", u"", u"The echo window's history filter on the event type (empty: any)."},
+    {kLogger, u"DataFilter", u"", u"The echo window's history filter on the event's text (empty: any)."},
+};
+// clang-format on
+
+}  // namespace
+
+namespace SettingKeys {
+
+std::span<const SettingKey> all() {
+    return kKeys;
+}
+
+QString initial(QStringView section, QStringView name) {
+    for (const SettingKey& k : kKeys) {
+        if (k.section.compare(section, Qt::CaseInsensitive) == 0 &&
+            k.name.compare(name, Qt::CaseInsensitive) == 0) {
+            return k.initial.toString();
+        }
+    }
+    return {};
+}
+
+QString firstFileText() {
+    QString text = QStringLiteral(
+        "; Settings of the Quilljot xAP event logger, read at start and on reload (SIGHUP).\r\n"
+        "; Lines starting with ; or # are comments; blanks around = do not count. The program\r\n"
+        "; keeps comments, the order and keys it does not know when it saves this file.\r\n");
+    QStringView section;
+    for (const SettingKey& k : kKeys) {
+        if (k.section != section) {
+            section = k.section;
+            text += QStringLiteral("\r\n[") + section + QStringLiteral("]\r\n");
+        }
+        text += QStringLiteral("; ") + k.comment + QStringLiteral("\r\n") + k.name + u'=' +
+                k.initial + QStringLiteral("\r\n");
+    }
+    return text;
+}
+
+}  // namespace SettingKeys
