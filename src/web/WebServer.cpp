@@ -10,9 +10,11 @@
 
 #include "logger/Logger.h"
 #include "web/EventRequest.h"
+#include "web/ExportStream.h"
 #include "web/HttpReply.h"
 #include "web/LiveFeed.h"
 #include "web/SettingsJson.h"
+#include "web/StatusJson.h"
 
 namespace {
 
@@ -299,12 +301,27 @@ void WebServer::count(const QHttpServerRequest& request, QHttpServerResponder& r
 }
 
 void WebServer::exportEvents(const QHttpServerRequest& request, QHttpServerResponder&& responder) {
-    (void)request;
-    HttpReply::error(responder, Code::NotImplemented, u"Not yet"_qs);
+    const QString format = request.query().queryItemValue(u"format"_qs);
+    if (format != u"csv" && format != u"jsonl") {
+        HttpReply::error(responder, Code::BadRequest, u"'format' must be csv or jsonl"_qs);
+        return;
+    }
+    const Result<EventQuery> query = EventRequest::parse(request.query(), {u"format"_qs});
+    if (!query) {
+        HttpReply::error(responder, Code::BadRequest, query.problem().description);
+        return;
+    }
+    if (const Status open = reader(); !open) {
+        HttpReply::error(responder, Code::ServiceUnavailable, open.problem().description);
+        return;
+    }
+    ExportStream::start(m_reader, query.value(),
+                        format == u"csv" ? ExportFormat::Csv : ExportFormat::JsonLines,
+                        std::move(responder));
 }
 
 void WebServer::status(QHttpServerResponder& responder) {
-    HttpReply::json(responder, {{u"version"_qs, QStringLiteral(QUILLJOT_VERSION)}});
+    HttpReply::json(responder, StatusJson::toJson(m_logger.status()));
 }
 
 void WebServer::getSettings(QHttpServerResponder& responder) {

@@ -208,7 +208,7 @@ try {
   await check('export of the filtered range matches the database', async () => {
     const href = await page.getAttribute('#export-csv', 'href');
     const csv = await (await page.request.get(new URL(href, url).href)).text();
-    const rows = sqlite("SELECT ID FROM tblQuilljot WHERE Category = 'Paged' AND Data LIKE '%it''s%' ORDER BY SampleDate DESC, ID DESC");
+    const rows = sqlite("SELECT ID FROM tblQuilljot WHERE Category = 'Paged' AND Data LIKE '%it''s%' ORDER BY SampleDate, ID");
     const lines = csv.trim().split('\r\n');
     assert.equal(lines[0], 'ID,Time,Source,Type,Data');
     assert.deepEqual(lines.slice(1).map((l) => Number(l.split(',')[0])), rows.map((r) => r[0]));
@@ -220,7 +220,8 @@ try {
     await page.goto(url + '#status');
     await page.waitForSelector('#status-rows th:text("Version")');
     const text = await page.locator('#status-rows').textContent();
-    assert.ok(text.includes('xapzelQuilljot.mdb'), text);
+    assert.ok(text.includes('xapzelQuilljot.mdb') && text.includes('Database openyes'), text);
+    assert.ok(text.includes('written: '), text);
     await shot(page, 'web-status');
   });
 
