@@ -38,14 +38,23 @@ void LiveFeed::addClient(QHttpServerResponder&& responder) {
     if (!m_listening) {
         m_listening = connect(&m_logger, &Logger::eventLogged, this, &LiveFeed::onEvent);
         m_timer.start();
+        m_sinceFlush.start();
     }
 }
 
 void LiveFeed::onEvent(const LogEvent& event) {
-    m_pending.push_back(event);
-    if (m_pending.size() > size_t(kMaxBatch)) {
-        m_pending.pop_front();
+    if (m_pending.size() < size_t(kMaxBatch)) {
+        m_pending.resize(kMaxBatch);
+    }
+    if (m_count < m_pending.size()) {
+        m_pending[(m_first + m_count++) % m_pending.size()] = event;
+    } else {
+        m_pending[m_first] = event;
+        m_first = (m_first + 1) % m_pending.size();
         ++m_skipped;
+    }
+    if ((++m_sinceCheck & 63) == 0 && m_sinceFlush.hasExpired(kBatchMillis)) {
+        flush();
     }
 }
 
@@ -57,14 +66,16 @@ void LiveFeed::dropGoneClients() {
         disconnect(m_listening);
         m_listening = {};
         m_timer.stop();
-        m_pending.clear();
+        m_pending = {};
+        m_first = m_count = 0;
         m_skipped = 0;
     }
 }
 
 void LiveFeed::flush() {
+    m_sinceFlush.restart();
     dropGoneClients();
-    if (m_pending.empty()) {
+    if (m_count == 0) {
         if (++m_quietTicks >= kKeepAliveTicks) {
             m_quietTicks = 0;
             for (Client& c : m_clients) {
@@ -75,14 +86,15 @@ void LiveFeed::flush() {
     }
     m_quietTicks = 0;
     QJsonArray events;
-    for (const LogEvent& e : m_pending) {
+    for (size_t i = 0; i < m_count; ++i) {
+        const LogEvent& e = m_pending[(m_first + i) % m_pending.size()];
         events.append(QJsonObject{{u"time"_qs, e.time},
                                   {u"source"_qs, e.source},
                                   {u"type"_qs, e.type},
                                   {u"data"_qs, e.data}});
     }
-    const qint64 batchSize = qint64(m_pending.size());
-    m_pending.clear();
+    const qint64 batchSize = qint64(m_count);
+    m_first = m_count = 0;
     for (Client& c : m_clients) {
         if (c.socket->bytesToWrite() > kMaxUnsentBytes) {
             c.skipped += batchSize + m_skipped;
@@ -92,6 +104,8 @@ void LiveFeed::flush() {
         c.skipped = 0;
         c.responder->writeBody("data: " + QJsonDocument(batch).toJson(QJsonDocument::Compact) +
                                "\n\n");
+        // Sent now: during a long receive pass the event loop would not send it.
+        c.socket->flush();
     }
     m_skipped = 0;
 }
