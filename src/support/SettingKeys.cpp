@@ -17,6 +17,9 @@ constexpr SettingKey kKeys[] = {
     {kLogger, u"SourceFilter", u"", u"The echo window's history filter on the source (empty: any)."},
     {kLogger, u"CategoryFilter", u"", u"The echo window's history filter on the event type (empty: any)."},
     {kLogger, u"DataFilter", u"", u"The echo window's history filter on the event's text (empty: any)."},
+    {kLogger, u"WebPort", u"0", u"The web page's TCP port (quilljot --web PORT for one run); 0: no web page."},
+    {kLogger, u"WebBind", u"127.0.0.1", u"The address the web page listens on; any but loopback needs a password (quilljot --set-web-password)."},
+    {kLogger, u"WebPasswordHash", u"", u"Written by quilljot --set-web-password: a salted hash of the web page's password, never the password."},
 };
 // clang-format on
 

@@ -45,7 +45,7 @@ Status savePasswordHash(const AppFolders& folders, const QString& hash) {
         return ini.problem();
     }
     ini.value().write(ProgramNames::kLoggerSection, kPasswordHash, hash);
-    return ini.value().save();
+    return ini.value().save(IniFile::Access::OwnerOnly);
 }
 
 }  // namespace WebSettingsFile
