@@ -1,9 +1,5 @@
 #include "web/LiveFeed.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-
 #include "logger/Logger.h"
 #include "web/HttpReply.h"
 
@@ -12,6 +8,32 @@ namespace {
 // A comment line now and then lets a page see the stream is alive and the server see a page
 // that went away.
 constexpr int kKeepAliveTicks = 15000 / LiveFeed::kBatchMillis;
+
+// A JSON string, written directly: building a document for each batch would cost more than
+// logging the events.
+void appendJsonString(QByteArray& out, const QString& text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    const QByteArray utf8 = text.toUtf8();
+    out += '"';
+    qsizetype plain = 0;  // start of the bytes not yet copied
+    for (qsizetype i = 0; i < utf8.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(utf8[i]);
+        if (byte >= 0x20 && byte != '"' && byte != '\\') {
+            continue;
+        }
+        out.append(utf8.constData() + plain, i - plain);
+        plain = i + 1;
+        if (byte < 0x20) {
+            const char escaped[] = {'\\', 'u', '0', '0', kHex[byte >> 4], kHex[byte & 15]};
+            out.append(escaped, sizeof escaped);
+        } else {
+            const char escaped[] = {'\\', char(byte)};
+            out.append(escaped, sizeof escaped);
+        }
+    }
+    out.append(utf8.constData() + plain, utf8.size() - plain);
+    out += '"';
+}
 
 }  // namespace
 
@@ -85,14 +107,22 @@ void LiveFeed::flush() {
         return;
     }
     m_quietTicks = 0;
-    QJsonArray events;
+    QByteArray events;
+    events.reserve(qsizetype(m_count) * 160);
+    events += '[';
     for (size_t i = 0; i < m_count; ++i) {
         const LogEvent& e = m_pending[(m_first + i) % m_pending.size()];
-        events.append(QJsonObject{{u"time"_qs, e.time},
-                                  {u"source"_qs, e.source},
-                                  {u"type"_qs, e.type},
-                                  {u"data"_qs, e.data}});
+        events += i == 0 ? "{\"time\":" : ",{\"time\":";
+        appendJsonString(events, e.time);
+        events += ",\"source\":";
+        appendJsonString(events, e.source);
+        events += ",\"type\":";
+        appendJsonString(events, e.type);
+        events += ",\"data\":";
+        appendJsonString(events, e.data);
+        events += '}';
     }
+    events += ']';
     const qint64 batchSize = qint64(m_count);
     m_first = m_count = 0;
     for (Client& c : m_clients) {
@@ -100,10 +130,9 @@ void LiveFeed::flush() {
             c.skipped += batchSize + m_skipped;
             continue;
         }
-        const QJsonObject batch{{u"events"_qs, events}, {u"skipped"_qs, m_skipped + c.skipped}};
+        c.responder->writeBody("data: {\"skipped\":" + QByteArray::number(m_skipped + c.skipped) +
+                               ",\"events\":" + events + "}\n\n");
         c.skipped = 0;
-        c.responder->writeBody("data: " + QJsonDocument(batch).toJson(QJsonDocument::Compact) +
-                               "\n\n");
         // Sent now: during a long receive pass the event loop would not send it.
         c.socket->flush();
     }

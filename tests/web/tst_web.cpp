@@ -223,6 +223,15 @@ private slots:
         const QByteArray first = got.mid(got.indexOf("data: ") + 6).split('\n').first();
         QCOMPARE(QJsonDocument::fromJson(first)[u"events"_qs][0][u"data"_qs].toString(),
                  u"<b>0</b>"_qs);
+        // Quotes, backslashes and control characters travel escaped, as sent.
+        sender.writeDatagram(
+            "xap-header\n{\nv=12\nhop=1\nuid=FF123400\nclass=Homeseer.Event\nsource=a.b.c\n}"
+            "\nEvent.Log\n{\nTime=2026-12-04 23:13:09\nType=t\nData=say \"hi\" \\ \t \xc3\xa9\n}\n",
+            QHostAddress::LocalHost, quint16(m_logger->node()->port()));
+        QTRY_VERIFY_WITH_TIMEOUT(got.contains("say"), 5000);
+        const QByteArray last = got.mid(got.lastIndexOf("data: ") + 6).split('\n').first();
+        QCOMPARE(QJsonDocument::fromJson(last)[u"events"_qs][0][u"data"_qs].toString(),
+                 u"say \"hi\" \\ \t \u00e9"_qs);
         live->abort();
         live->deleteLater();
     }
