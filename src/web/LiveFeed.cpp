@@ -9,30 +9,31 @@ namespace {
 // that went away.
 constexpr int kKeepAliveTicks = 15000 / LiveFeed::kBatchMillis;
 
-// A JSON string, written directly: building a document for each batch would cost more than
-// logging the events.
-void appendJsonString(QByteArray& out, const QString& text) {
+// A JSON string, written directly into the batch's text (made UTF-8 once per batch): building a
+// document for each batch would cost more than logging its events.
+void appendJsonString(QString& out, const QString& text) {
     static constexpr char kHex[] = "0123456789abcdef";
-    const QByteArray utf8 = text.toUtf8();
-    out += '"';
-    qsizetype plain = 0;  // start of the bytes not yet copied
-    for (qsizetype i = 0; i < utf8.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(utf8[i]);
-        if (byte >= 0x20 && byte != '"' && byte != '\\') {
+    const QChar* chars = text.constData();
+    out += u'"';
+    qsizetype plain = 0;  // start of the characters not yet copied
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = chars[i].unicode();
+        if (c >= 0x20 && c != u'"' && c != u'\\') {
             continue;
         }
-        out.append(utf8.constData() + plain, i - plain);
+        out.append(chars + plain, i - plain);
         plain = i + 1;
-        if (byte < 0x20) {
-            const char escaped[] = {'\\', 'u', '0', '0', kHex[byte >> 4], kHex[byte & 15]};
-            out.append(escaped, sizeof escaped);
+        if (c < 0x20) {
+            out += u"\\u00";
+            out += QLatin1Char(kHex[c >> 4]);
+            out += QLatin1Char(kHex[c & 15]);
         } else {
-            const char escaped[] = {'\\', char(byte)};
-            out.append(escaped, sizeof escaped);
+            out += u'\\';
+            out += QChar(c);
         }
     }
-    out.append(utf8.constData() + plain, utf8.size() - plain);
-    out += '"';
+    out.append(chars + plain, text.size() - plain);
+    out += u'"';
 }
 
 }  // namespace
@@ -107,22 +108,23 @@ void LiveFeed::flush() {
         return;
     }
     m_quietTicks = 0;
-    QByteArray events;
-    events.reserve(qsizetype(m_count) * 160);
-    events += '[';
+    QString text;
+    text.reserve(qsizetype(m_count) * 160);
+    text += u'[';
     for (size_t i = 0; i < m_count; ++i) {
         const LogEvent& e = m_pending[(m_first + i) % m_pending.size()];
-        events += i == 0 ? "{\"time\":" : ",{\"time\":";
-        appendJsonString(events, e.time);
-        events += ",\"source\":";
-        appendJsonString(events, e.source);
-        events += ",\"type\":";
-        appendJsonString(events, e.type);
-        events += ",\"data\":";
-        appendJsonString(events, e.data);
-        events += '}';
+        text += i == 0 ? u"{\"time\":" : u",{\"time\":";
+        appendJsonString(text, e.time);
+        text += u",\"source\":";
+        appendJsonString(text, e.source);
+        text += u",\"type\":";
+        appendJsonString(text, e.type);
+        text += u",\"data\":";
+        appendJsonString(text, e.data);
+        text += u'}';
     }
-    events += ']';
+    text += u']';
+    const QByteArray events = text.toUtf8();
     const qint64 batchSize = qint64(m_count);
     m_first = m_count = 0;
     for (Client& c : m_clients) {
