@@ -146,7 +146,7 @@ async function searchHistory() {
   loadHistory(null);
   try {
     const c = await api('/api/count?' + p);
-    $('history-count').textContent = c.count.toLocaleString() + ' events';
+    $('history-count').textContent = c.count.toLocaleString() + (c.count === 1 ? ' event' : ' events');
   } catch (e) {
     $('history-count').textContent = '';
     $('history-error').textContent = e.message;
