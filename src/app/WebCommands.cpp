@@ -47,7 +47,7 @@ std::optional<QString> readSecretLine(const char* prompt) {
 namespace WebCommands {
 
 int setPassword(const StartupPlace& place) {
-    const AppFolders folders = AppFolders::locate(place, localComputerName(place.hostName));
+    const AppFolders folders = AppFolders::locate(place);
     const std::optional<QString> password = readSecretLine("New web page password: ");
     if (!password || password->size() < 8) {
         std::fprintf(stderr, "quilljot: the web page password needs at least 8 characters\n");
@@ -97,15 +97,6 @@ std::unique_ptr<WebServer> start(Logger& logger, std::optional<quint16> port) {
     }
     std::fprintf(stderr, "quilljot: web page at %s\n", qPrintable(server->url()));
     return server;
-}
-
-std::optional<quint16> parsePort(const QString& text) {
-    bool ok = false;
-    const uint port = text.toUInt(&ok);
-    if (!ok || port == 0 || port > 65535) {
-        return std::nullopt;
-    }
-    return quint16(port);
 }
 
 }  // namespace WebCommands

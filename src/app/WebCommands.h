@@ -20,7 +20,4 @@ int setPassword(const StartupPlace& place);
 // start, which is said on standard error and in the text log, and the logger goes on.
 std::unique_ptr<WebServer> start(Logger& logger, std::optional<quint16> port);
 
-// --web PORT: the port, or nothing when the text is no TCP port.
-std::optional<quint16> parsePort(const QString& text);
-
 }  // namespace WebCommands

@@ -1,12 +1,12 @@
 // quilljot: the xAP event logger. A tray application on a desktop, or headless on a server.
-#include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <csignal>
 #include <cstdio>
 #include <memory>
 
+#include "app/CommandLine.h"
 #include "app/WebCommands.h"
+#include "logger/ConfigCheck.h"
 #include "logger/EchoFormat.h"
 #include "logger/Frontend.h"
 #include "logger/Logger.h"
@@ -24,42 +24,6 @@ class DesktopFrontend;
 #endif
 
 namespace {
-
-struct Arguments {
-    QString appDir;
-    bool headless = false;
-    bool echo = false;
-    quint16 xapPort = XapNode::kXapPort;
-    QString show;
-    std::optional<quint16> webPort;
-};
-
-void defineOptions(QCommandLineParser& parser) {
-    parser.setApplicationDescription(QStringLiteral(
-        "Quilljot logs the events of an xAP home-automation network into a database.\n"
-        "Settings live in DIR/Config, the database and the text log in DIR/Data; DIR is "
-        "--app-dir, else $QUILLJOT_HOME, else the program's folder."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    parser.addOptions({
-        {QStringLiteral("app-dir"), QStringLiteral("Application folder (holds Config and Data)."),
-         QStringLiteral("dir")},
-        {QStringLiteral("headless"), QStringLiteral("Run without tray icon and windows.")},
-        {QStringLiteral("echo"), QStringLiteral("Print each logged event to standard output.")},
-        {QStringLiteral("show"),
-         QStringLiteral("Open a window at start: echo, history or setup (for desktops that "
-                        "show no tray icons)."),
-         QStringLiteral("window")},
-        {QStringLiteral("xap-port"),
-         QStringLiteral("Send to this UDP port instead of the xAP port 3639."),
-         QStringLiteral("port")},
-        {QStringLiteral("web"),
-         QStringLiteral("Serve the web page on this TCP port (see WebPort)."),
-         QStringLiteral("port")},
-        {QStringLiteral("set-web-password"),
-         QStringLiteral("Set the web page's password (read from standard input) and exit.")},
-    });
-}
 
 bool hasDisplay() {
     return !qEnvironmentVariableIsEmpty("DISPLAY") ||
@@ -82,13 +46,32 @@ void printRunTally(const Logger::RunTally& t) {
     }
 }
 
-int run(QCoreApplication& app, Frontend& frontend, DesktopFrontend* desktop, const Arguments& a) {
+// The start-up line's part on the database: which one, its table, whether it opened.
+QString databaseInUse(const Logger& logger) {
+    const DatabaseSettings& d = logger.settings().database;
+    if (d.database.isEmpty()) {
+        return QStringLiteral("no database (see above)");
+    }
+    return QStringLiteral("database ") + Store::describe(d) + QStringLiteral(", table ") + d.table +
+           (logger.databaseOpen() ? QString() : QStringLiteral(" (not open)"));
+}
+
+// Reads and checks the settings, changing nothing; status 0 when they can be used.
+int checkConfig(const CommandLine& a) {
+    const ConfigCheck check = ConfigCheck::run(StartupPlace::ofThisProcess(a.appDir), a.xapPort);
+    std::printf("%s", check.text().toUtf8().constData());
+    return check.problems().isEmpty() ? 0 : 1;
+}
+
+int run(QCoreApplication& app, Frontend& frontend, DesktopFrontend* desktop, const CommandLine& a) {
     Logger::Options options;
-    options.place.appDir = a.appDir;
-    options.place.homeEnv = qEnvironmentVariable("QUILLJOT_HOME");
-    options.place.programFile = QCoreApplication::applicationFilePath();
+    options.place = StartupPlace::ofThisProcess(a.appDir);
     options.xapPort = a.xapPort;
     options.stopRequested = &ProcessSignals::stopRequested;
+    if (a.headless) {
+        // A service's standard error is its journal: reports go there too.
+        options.journal = TextLog::standardError();
+    }
     Logger logger(frontend, std::move(options));
 #ifdef QUILLJOT_GUI
     if (desktop != nullptr) {
@@ -101,16 +84,15 @@ int run(QCoreApplication& app, Frontend& frontend, DesktopFrontend* desktop, con
             std::fflush(stdout);
         });
     }
-    if (!logger.start()) {
-        std::fprintf(stderr,
-                     "quilljot: the xAP node could not start (result %d): no free loopback port "
-                     "from 32768, or the host address could not be bound. See %s\n",
-                     logger.bindResult(), qPrintable(logger.folders().textLogPath()));
+    if (const Status started = logger.start(); !started) {
+        std::fprintf(stderr, "quilljot: %s\n", started.problem().description.toUtf8().constData());
         return 1;
     }
-    std::fprintf(stderr, "quilljot: listening on 127.0.0.1:%d, sending to %s:%u, data in %s\n",
+    std::fprintf(stderr,
+                 "quilljot: listening on 127.0.0.1:%d, sending to %s:%u from %s, %s, data in %s\n",
                  logger.node()->port(), qPrintable(logger.node()->destination()),
-                 logger.node()->remotePort(), qPrintable(logger.folders().appPath()));
+                 logger.node()->remotePort(), qPrintable(logger.node()->localIp()),
+                 qPrintable(databaseInUse(logger)), qPrintable(logger.folders().appPath()));
     const std::unique_ptr<WebServer> web = WebCommands::start(logger, a.webPort);
     auto shutdown = [&logger] {
         logger.stop();
@@ -134,7 +116,7 @@ int run(QCoreApplication& app, Frontend& frontend, DesktopFrontend* desktop, con
         } else if (a.show == u"echo" || a.show == u"history") {
             desktop->showEchoWindow();
             if (a.show == u"history") {
-                desktop->echoWindow()->toggleHistory();
+                desktop->echoWindow()->showHistory();
             }
         }
     }
@@ -153,68 +135,36 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("quilljot"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUILLJOT_VERSION));
 
-    QStringList argList;
+    QStringList arguments;
     for (int i = 0; i < argc; ++i) {
-        argList.append(QString::fromLocal8Bit(argv[i]));
+        arguments.append(QString::fromLocal8Bit(argv[i]));
     }
-    QCommandLineParser parser;
-    defineOptions(parser);
-    if (!parser.parse(argList)) {
-        std::fprintf(stderr, "quilljot: %s (see --help)\n", qPrintable(parser.errorText()));
+    Result<CommandLine> read = CommandLine::read(arguments);
+    if (!read) {
+        std::fprintf(stderr, "quilljot: %s\n", read.problem().description.toUtf8().constData());
         return 2;
     }
-    if (parser.isSet(QStringLiteral("help"))) {
-        std::printf("%s", qPrintable(parser.helpText()));
-        return 0;
-    }
-    if (parser.isSet(QStringLiteral("version"))) {
-        std::printf("quilljot %s\n", QUILLJOT_VERSION);
-        return 0;
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        std::fprintf(stderr, "quilljot: unexpected argument '%s' (see --help)\n",
-                     qPrintable(parser.positionalArguments().first()));
-        return 2;
-    }
-    Arguments a;
-    a.appDir = parser.value(QStringLiteral("app-dir"));
-    if (parser.isSet(QStringLiteral("app-dir")) && !QFileInfo(a.appDir).isDir() &&
-        QFileInfo::exists(a.appDir)) {
-        std::fprintf(stderr, "quilljot: --app-dir %s is a file, not a folder\n",
-                     qPrintable(a.appDir));
-        return 2;
-    }
-    if (parser.isSet(QStringLiteral("set-web-password"))) {
-        QCoreApplication app(argc, argv);
-        return WebCommands::setPassword({a.appDir,
-                                         qEnvironmentVariable("QUILLJOT_HOME"),
-                                         QCoreApplication::applicationFilePath(),
-                                         {}});
-    }
-    if (parser.isSet(QStringLiteral("web"))) {
-        a.webPort = WebCommands::parsePort(parser.value(QStringLiteral("web")));
-        if (!a.webPort) {
-            std::fprintf(stderr, "quilljot: --web needs a TCP port from 1 to 65535\n");
-            return 2;
+    CommandLine& a = read.value();
+    switch (a.action) {
+        case CommandLine::Action::Help:
+            std::printf("%s", a.helpText.toUtf8().constData());
+            return 0;
+        case CommandLine::Action::Version:
+            std::printf("quilljot %s\n", QUILLJOT_VERSION);
+            return 0;
+        case CommandLine::Action::CheckConfig: {
+            QCoreApplication app(argc, argv);  // the SQL drivers need one
+            return checkConfig(a);
         }
-    }
-    a.headless = parser.isSet(QStringLiteral("headless"));
-    a.show = parser.value(QStringLiteral("show"));
-    if (!a.show.isEmpty() && a.show != u"echo" && a.show != u"history" && a.show != u"setup") {
-        std::fprintf(stderr, "quilljot: --show takes echo, history or setup, not '%s'\n",
-                     qPrintable(a.show));
-        return 2;
-    }
-    a.echo = parser.isSet(QStringLiteral("echo"));
-    if (parser.isSet(QStringLiteral("xap-port"))) {
-        bool ok = false;
-        const uint port = parser.value(QStringLiteral("xap-port")).toUInt(&ok);
-        if (!ok || port == 0 || port > 65535) {
-            std::fprintf(stderr, "quilljot: --xap-port needs a number from 1 to 65535, not '%s'\n",
-                         qPrintable(parser.value(QStringLiteral("xap-port"))));
-            return 2;
+        case CommandLine::Action::SetWebPassword: {
+            QCoreApplication app(argc, argv);
+            return WebCommands::setPassword({a.appDir,
+                                             qEnvironmentVariable("QUILLJOT_HOME"),
+                                             QCoreApplication::applicationFilePath(),
+                                             {}});
         }
-        a.xapPort = quint16(port);
+        case CommandLine::Action::Run:
+            break;
     }
     if (!a.headless && !hasDisplay()) {
         std::fprintf(stderr, "quilljot: no display found; running headless\n");

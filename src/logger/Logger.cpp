@@ -13,6 +13,14 @@ QString signedNumber(int n) {
     return n < 0 ? QString::number(n) : u' ' + QString::number(n);
 }
 
+// The heartbeat interval; QUILLJOT_HEARTBEAT_SECONDS sets another (5 to 60), so that tests of a
+// hub restart need not wait a minute. It is read here only.
+int heartbeatSeconds() {
+    bool ok = false;
+    const int seconds = qEnvironmentVariableIntValue("QUILLJOT_HEARTBEAT_SECONDS", &ok);
+    return ok && seconds > 0 ? seconds : Logger::kHeartbeatInterval;
+}
+
 }  // namespace
 
 Logger::Logger(Frontend& frontend, Options options, QObject* parent)
@@ -28,6 +36,7 @@ Logger::Logger(Frontend& frontend, Options options, QObject* parent)
     m_reporter.setWatcher([this](const QString& line) { noteReport(line); });
     m_statusTimer.setInterval(1000);
     connect(&m_statusTimer, &QTimer::timeout, this, &Logger::checkStatusChanged);
+    m_reporter.setJournal(m_options.journal);
     m_writer = std::make_unique<EventWriter>(m_store, m_reporter, m_clock);
     m_handler = std::make_unique<MessageHandler>(*m_writer, m_outgoing, m_reporter, m_clock);
     connect(m_handler.get(), &MessageHandler::eventLogged, this, &Logger::eventLogged);
@@ -41,19 +50,54 @@ void Logger::reportInit(const Problem& problem) {
     m_reporter.toNetwork(ProgramNames::kProgram, QStringLiteral("InitXap "), problem);
 }
 
-bool Logger::start() {
+// Two loggers on one folder would store every event twice and share one spool.
+Status Logger::lockFolder() {
+    m_folderMaker.makeFoldersFor(m_folders.lockPath());
+    qint64 holder = 0;
+    Result<InstanceLock> lock = InstanceLock::take(m_folders.lockPath(), &holder);
+    if (lock) {
+        m_folderLock = std::move(lock.value());
+        return {};
+    }
+    if (holder != 0) {
+        const QString who =
+            holder > 0 ? QStringLiteral(" (pid ") + QString::number(holder) + u')' : QString();
+        return Problem{ErrorNumber::Generic,
+                       QStringLiteral("another quilljot") + who +
+                           QStringLiteral(" already logs from the application folder ") +
+                           m_folders.appPath() +
+                           QStringLiteral("; one logger per folder, so this one does not start")};
+    }
+    // A folder where no lock can be made (read-only, say) does not keep the logger from working.
+    if (m_options.notice) {
+        m_options.notice(lock.problem().description +
+                         QStringLiteral("; a second logger on this folder would not be stopped"));
+    }
+    return {};
+}
+
+Status Logger::start() {
     m_startedAt = m_clock();
     m_computerName = localComputerName(m_options.place.hostName);
-    m_folders = AppFolders::locate(m_options.place, m_computerName);
+    m_folders = AppFolders::locate(m_options.place);
     m_textLog.setPath(m_folders.textLogPath());
     m_folderMaker.makeFoldersFor(m_folders.configFile(QStringLiteral("x")));
     // The text log's own folder too, so that a start-up that fails before the logging settings
     // are read still leaves its line.
     m_folderMaker.makeFoldersFor(m_folders.textLogPath());
+    if (const Status locked = lockFolder(); !locked) {
+        m_stopped = true;  // the program ends here: no shutdown step runs
+        return locked;
+    }
     m_settingsStore = std::make_unique<SettingsStore>(m_folders, m_reporter);
     const SettingsStore::LoadedNetwork network = m_settingsStore->loadNetwork();
     for (const Problem& p : network.problems) {
         m_reporter.toTextLog(ProgramNames::kProgram, QStringLiteral("InitXap"), p);
+        // The node cannot report yet, and these settings decide whether it ever can.
+        if (m_options.notice) {
+            m_options.notice(QStringLiteral("network settings not read, the defaults apply: ") +
+                             p.description);
+        }
     }
 
     auto host =
@@ -72,12 +116,24 @@ bool Logger::start() {
                                                          signedNumber(m_bindResult) +
                                                          QStringLiteral(" occurred"));
         m_stopped = true;  // the program ends here: no shutdown step runs
-        return false;
+        return Problem{ErrorNumber::Socket,
+                       QStringLiteral("the xAP node could not start (result ") +
+                           QString::number(m_bindResult) +
+                           QStringLiteral("): no free loopback port from 32768, or the host "
+                                          "address could not be bound. See ") +
+                           m_folders.textLogPath()};
     }
-    m_node->sendHeartbeat(kHeartbeatInterval);
+    m_node->sendHeartbeat(heartbeatSeconds());
     m_outgoing.setReady(true);
-    m_reporter.toNetwork(ProgramNames::kProgram,
-                         QStringLiteral("Using xAP port ") + signedNumber(m_bindResult));
+    // The start-up line on standard error names the port already.
+    m_reporter.toNetworkOnly(ProgramNames::kProgram,
+                             QStringLiteral("Using xAP port ") + signedNumber(m_bindResult));
+    if (const QString& notice = m_node->addressNotice(); !notice.isEmpty()) {
+        if (m_options.notice) {
+            m_options.notice(notice);
+        }
+        m_reporter.toNetworkOnly(ProgramNames::kProgram, notice);
+    }
 
     (void)m_settingsStore->createIfMissing();  // reported where it fails
     loadSettingsAndOpen();
@@ -88,7 +144,7 @@ bool Logger::start() {
     m_frontend.loadEchoWindow();
     m_frontend.trayUpdate(true, false);
     m_statusTimer.start();
-    return true;
+    return {};
 }
 
 // Reports as "InitXap": steps 1 to 4 the settings, 10 opening the database.
@@ -204,6 +260,7 @@ void Logger::stop() {
     m_node.reset();
     m_writer->stop();
     m_store.close();
+    m_folderLock = InstanceLock();
 }
 
 Logger::RunTally Logger::tallySoFar() const {

@@ -11,6 +11,7 @@
 #include "store/Store.h"
 #include "support/AppFolders.h"
 #include "support/ApplicationReporter.h"
+#include "support/InstanceLock.h"
 #include "support/LoggerSettings.h"
 #include "support/OutgoingQueue.h"
 #include "support/SettingsStore.h"
@@ -35,7 +36,11 @@ public:
         // asked for during a long burst is not kept waiting until the queue is empty.
         std::function<bool()> stopRequested;
         std::function<QDateTime()> clock;  // the system's when empty
+        // Lines for the operator about the start-up itself (standard error by default).
         TextLog::Notice notice = TextLog::standardError();
+        // Where each event report is also written as one line: a headless logger's standard
+        // error, which a service manager keeps. None when empty.
+        ApplicationReporter::Journal journal;
     };
 
     // What the program did in its run, taken when it stops: every datagram received is written,
@@ -49,8 +54,9 @@ public:
     Logger(Frontend& frontend, Options options, QObject* parent = nullptr);
     ~Logger() override;
 
-    // False when the node could not start: the program must end (status 1).
-    bool start();
+    // Fails when another logger uses the application folder or the node could not start: the
+    // program must end (status 1); the problem is the line that tells the operator why.
+    Status start();
     // Reads the logging settings again and reopens the database (closing the setup dialog, or
     // SIGHUP on a headless logger).
     void reloadSettings();
@@ -89,6 +95,7 @@ private:
     RunTally tallySoFar() const;
     void noteReport(const QString& line);
     void checkStatusChanged();
+    Status lockFolder();
 
     Frontend& m_frontend;
     Options m_options;
@@ -99,6 +106,7 @@ private:
     ApplicationReporter m_reporter;
     OutgoingQueue m_outgoing;
     FolderMaker m_folderMaker;
+    InstanceLock m_folderLock;
     std::unique_ptr<SettingsStore> m_settingsStore;
     LoggerSettings m_settings;
     Store m_store;

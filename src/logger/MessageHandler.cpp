@@ -31,6 +31,10 @@ QString MessageHandler::storedTime(QStringView text, const Clock& now) {
 void MessageHandler::handle(QString text) {
     ++m_tally.messages;
     const XapMessage m = XapMessage::read(std::move(text));
+    if (m.cutOff()) {
+        reportCutOff(m);
+        return;
+    }
     if (const auto& fault = m.fault()) {
         m_reporter.toTextLog(QStringLiteral("From XAP"), QString(),
                              Problem{ErrorNumber::Message, fault->description, fault->step});
@@ -48,6 +52,23 @@ void MessageHandler::handle(QString text) {
     } else if (m.isClass(u"Homeseer.Role")) {
         answerRole(m);
     }
+}
+
+// Said once per source: a sender or hub that cuts its long messages does so to every one of them.
+// Step 5, as a block's "}" counts in the reader's faults.
+void MessageHandler::reportCutOff(const XapMessage& m) {
+    const QString source = m.source().toString().toLower();
+    if (m_cutOffSources.contains(source) || m_cutOffSources.size() >= kCutOffSourcesKept) {
+        return;
+    }
+    m_cutOffSources.insert(source);
+    m_reporter.toNetwork(
+        ProgramNames::kProgram, QStringLiteral("Readmessage"),
+        Problem{ErrorNumber::Message,
+                QStringLiteral("A message from ") + m.source().toString() +
+                    QStringLiteral(" ends inside a block (cut off on its way?) and is not logged; "
+                                   "said once for this source"),
+                5});
 }
 
 void MessageHandler::logEvent(const XapMessage& m) {

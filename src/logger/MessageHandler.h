@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <functional>
 
@@ -29,7 +30,8 @@ public:
     void setOwnSource(const QString& source) { m_ownSource = source; }
     void setProgramFile(const QString& path) { m_programFile = path; }
 
-    // A malformed text goes to the text log, and what could be read of it is still handled.
+    // A malformed text goes to the text log, and what could be read of it is still handled. A
+    // text cut off inside a block is left alone: it is reported once per source.
     void handle(QString text);
 
     // What handle() has done: messages read, and controller events handed to the writer.
@@ -47,6 +49,7 @@ signals:
 
 private:
     void logEvent(const XapMessage& m);
+    void reportCutOff(const XapMessage& m);
     void answerEcho(const XapMessage& m);
     void answerRole(const XapMessage& m);
 
@@ -57,4 +60,8 @@ private:
     QString m_ownSource;
     QString m_programFile;
     Tally m_tally;
+    // Sources whose cut-off messages were reported; a bounded number, as sources are whatever
+    // the network's texts say.
+    static constexpr qsizetype kCutOffSourcesKept = 1024;
+    QSet<QString> m_cutOffSources;
 };

@@ -79,6 +79,25 @@ qsizetype findLineEnd(const char16_t* text, qsizetype from, qsizetype size) {
     return at;
 }
 
+// Whether a line is empty or blanks only.
+bool isBlank(QStringView line) {
+    for (const QChar c : line) {
+        if (c != u' ') {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether a line without "=" closes a block: "}", with blanks around it from some senders.
+bool closesBlock(QStringView line) {
+    if (line.size() == 1) {
+        return line[0] == u'}';
+    }
+    const QStringView bare = trimSpaces(line);
+    return bare.size() == 1 && bare[0] == u'}';
+}
+
 // The names seen so far in one block (or of the blocks themselves). A block has a handful of
 // items, compared in place; one with very many (a hostile datagram can hold thousands) gets a
 // hash of lower-cased names, so reading stays linear.
@@ -130,7 +149,8 @@ void XapMessage::parse() {
     if (size == 0) {
         return;
     }
-    // Lines as [start, end) with the position of their first "=" (or -1).
+    // Lines as [start, end) without the CR of a CR LF line end, with the position of their
+    // first "=" (or -1).
     struct Line {
         qsizetype start;
         qsizetype end;
@@ -140,17 +160,25 @@ void XapMessage::parse() {
     QVarLengthArray<Line, 64> lines;
     for (qsizetype start = 0;;) {
         const qsizetype end = findLineEnd(text, start, size);
+        const qsizetype stop = end > start && text[end - 1] == u'\r' ? end - 1 : end;
         qsizetype eq = start;
-        while (eq < end && text[eq] != u'=') {
+        while (eq < stop && text[eq] != u'=') {
             ++eq;
         }
-        lines.append(Line{start, end, eq < end ? eq - start : -1});
+        lines.append(Line{start, stop, eq < stop ? eq - start : -1});
         if (end == size) {
             break;
         }
         start = end + 1;
     }
-    if (!namesHeader(lines[0].view(text))) {
+    // Blank lines before the header and after a "}", and blanks around braces and names, are
+    // what some senders write around the text proper.
+    const qsizetype last = lines.size() - 1;
+    qsizetype header = 0;
+    while (header < last && isBlank(lines[header].view(text))) {
+        ++header;
+    }
+    if (!namesHeader(lines[header].view(text))) {
         return;
     }
     auto fail = [this](int step, QString description) {
@@ -159,25 +187,32 @@ void XapMessage::parse() {
     qsizetype block = -1;
     ItemNames blockNames;
     ItemNames blockNamesSeen;
-    const qsizetype last = lines.size() - 1;
-    for (qsizetype i = 2; i <= last; ++i) {
+    for (qsizetype i = header + 2; i <= last; ++i) {
         const Line& l = lines[i];
         const QStringView line = l.view(text);
-        if (line.size() == 1 && line[0] == u'}') {
+        if (l.eq < 0) {
+            if (!closesBlock(line)) {
+                continue;
+            }
             ++block;
             if (i >= kLastLineNumber) {
                 return fail(5, QStringLiteral("Overflow"));
             }
             ++i;
-            if (i > last) {
-                return fail(5, QStringLiteral("Subscript out of range"));
+            while (i <= last && isBlank(lines[i].view(text))) {
+                ++i;
             }
-            const QStringView name = lines[i].view(text);
+            if (i > last) {
+                // The final "}": what follows it is the unnamed block that ends the text.
+                m_blocks.append(Block{QStringView()});
+                return;
+            }
+            const QStringView name = trimSpaces(lines[i].view(text));
             if (!blockNamesSeen.add(0, name)) {
                 return fail(5, QStringLiteral("Duplicate section name: ") + lowered(name));
             }
             m_blocks.append(Block{name});
-        } else if (l.eq >= 0) {
+        } else {
             const QStringView name = trimSpaces(line.first(l.eq));
             if (block >= 0) {
                 if (!blockNames.add(block, name)) {
@@ -201,6 +236,7 @@ void XapMessage::parse() {
             return fail(7, QStringLiteral("Overflow"));
         }
     }
+    m_cutOff = true;
 }
 
 bool XapMessage::isClass(QStringView name) const {

@@ -18,9 +18,11 @@ struct ReadFault {
 //
 // Reading follows the xAP text rules: the first line must name "xap-header"; the line after each
 // "}" names the next block; an item is a line with "=" (name trimmed of blanks, value everything
-// after the first "="). A malformed text keeps what was read before the fault, and fault() says
-// what stopped the reader. Names compare without regard to letter case. A missing header field,
-// block or item reads as "Unknown", as xAP applications expect.
+// after the first "="). Lines may end in LF or CR LF; blank lines before the header and after a
+// "}", and blanks around braces, block names and header values, are passed over. A malformed
+// text keeps what was read before the fault, and fault() says what stopped the reader; a text
+// that ends before its last block is closed is cutOff(). Names compare without regard to letter
+// case. A missing header field, block or item reads as "Unknown", as xAP applications expect.
 class XapMessage {
 public:
     static XapMessage read(QString text);
@@ -31,6 +33,9 @@ public:
     XapMessage& operator=(const XapMessage&) = delete;
 
     const std::optional<ReadFault>& fault() const { return m_fault; }
+    // A message whose text stops inside a block (a hub or a sender cut it at a datagram limit):
+    // its last item may be cut short too, so it is not to be taken as whole.
+    bool cutOff() const { return m_cutOff; }
     const QString& text() const { return m_text; }
 
     QStringView className() const { return m_class; }
@@ -72,4 +77,5 @@ private:
     QVarLengthArray<Block, 4> m_blocks;
     QVarLengthArray<Item, 12> m_items;
     std::optional<ReadFault> m_fault;
+    bool m_cutOff = false;
 };

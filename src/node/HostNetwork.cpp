@@ -1,42 +1,38 @@
 #include "node/HostNetwork.h"
 
 #include <arpa/inet.h>
-#include <netdb.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
-std::optional<QString> SystemHostNetwork::hostName() {
-    char buffer[256] = {};
-    if (gethostname(buffer, sizeof(buffer) - 1) != 0) {
-        return std::nullopt;
-    }
-    return QString::fromLocal8Bit(buffer);
-}
-
-std::optional<QStringList> SystemHostNetwork::addresses(const QString& name) {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* list = nullptr;
-    if (getaddrinfo(name.toLocal8Bit().constData(), nullptr, &hints, &list) != 0 ||
-        list == nullptr) {
-        return std::nullopt;
+QStringList SystemHostNetwork::interfaceAddresses() {
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) {
+        return {};
     }
     QStringList out;
-    for (addrinfo* a = list; a != nullptr; a = a->ai_next) {
-        const auto* in = reinterpret_cast<const sockaddr_in*>(a->ai_addr);
+    for (const ifaddrs* a = list; a != nullptr; a = a->ifa_next) {
+        // Up and running: an interface without carrier (a bridge with nothing attached, an
+        // unplugged cable) would take the datagrams nowhere.
+        const unsigned flags = a->ifa_flags;
+        if (a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_INET || (flags & IFF_UP) == 0 ||
+            (flags & IFF_RUNNING) == 0 || (flags & IFF_LOOPBACK) != 0) {
+            continue;
+        }
+        const in_addr address = reinterpret_cast<const sockaddr_in*>(a->ifa_addr)->sin_addr;
+        // A 127.x address put on another interface is loopback all the same.
+        if ((ntohl(address.s_addr) >> 24) == 127) {
+            continue;
+        }
         char text[INET_ADDRSTRLEN] = {};
-        if (inet_ntop(AF_INET, &in->sin_addr, text, sizeof(text)) != nullptr) {
-            const QString address = QString::fromLatin1(text);
-            if (!out.contains(address)) {
-                out.append(address);
+        if (inet_ntop(AF_INET, &address, text, sizeof(text)) != nullptr) {
+            const QString s = QString::fromLatin1(text);
+            if (!out.contains(s)) {
+                out.append(s);
             }
         }
     }
-    freeaddrinfo(list);
-    if (out.isEmpty()) {
-        return std::nullopt;
-    }
+    freeifaddrs(list);
     return out;
 }

@@ -2,39 +2,28 @@
 
 #include <QString>
 #include <QStringList>
-#include <optional>
 
-// What the node needs to know of the host: its name, and the IPv4 addresses that name resolves
-// to (in the resolver's order). Tests give the node a fixed host instead.
+// The host addresses the node may send from: the IPv4 addresses of the network interfaces that
+// are up and running, loopback left out, in the system's order. Tests give the node a fixed list instead.
 class HostNetwork {
 public:
     virtual ~HostNetwork() = default;
-    virtual std::optional<QString> hostName() = 0;
-    virtual std::optional<QStringList> addresses(const QString& name) = 0;
+    virtual QStringList interfaceAddresses() = 0;
 };
 
-// The running system: gethostname and getaddrinfo.
+// The running system's interfaces (getifaddrs).
 class SystemHostNetwork : public HostNetwork {
 public:
-    std::optional<QString> hostName() override;
-    std::optional<QStringList> addresses(const QString& name) override;
+    QStringList interfaceAddresses() override;
 };
 
-// A host with a given name and address list, for tests and for loopback-only setups.
+// A host with a given address list. 127.0.0.1 in it stands for a host that is meant to use
+// loopback only; an empty list for one with no interface up.
 class FixedHostNetwork : public HostNetwork {
 public:
-    FixedHostNetwork(QString name, QStringList addresses)
-        : m_name(std::move(name)), m_addresses(std::move(addresses)) {}
-
-    std::optional<QString> hostName() override { return m_name; }
-    std::optional<QStringList> addresses(const QString&) override {
-        if (m_addresses.isEmpty()) {
-            return std::nullopt;
-        }
-        return m_addresses;
-    }
+    explicit FixedHostNetwork(QStringList addresses) : m_addresses(std::move(addresses)) {}
+    QStringList interfaceAddresses() override { return m_addresses; }
 
 private:
-    QString m_name;
     QStringList m_addresses;
 };

@@ -38,14 +38,19 @@ qint32 leadingNumber(const QString& part) {
     return any ? static_cast<qint32>(value) : 0;
 }
 
-// A message text starts with its header; anything else (heartbeats) is left out while filtered.
+// A message text starts with its header, after blank lines some senders put first; anything
+// else (heartbeats) is left out while filtered.
 bool startsWithHeader(const char* bytes, std::size_t size) {
     static constexpr char kHeader[] = "xap-head";
-    if (size < 8) {
+    std::size_t at = 0;
+    while (at < size && (bytes[at] == '\n' || bytes[at] == '\r' || bytes[at] == ' ')) {
+        ++at;
+    }
+    if (size - at < 8) {
         return false;
     }
     for (int i = 0; i < 8; ++i) {
-        char c = bytes[i];
+        char c = bytes[at + i];
         if (c >= 'A' && c <= 'Z') {
             c = char(c - 'A' + 'a');
         }
@@ -79,21 +84,13 @@ void XapNode::setIdentity(const QString& source, const QString& uid) {
     m_uid = uid;
 }
 
-QString XapNode::localAddress() {
-    const auto name = m_network->hostName();
-    if (!name) {
-        return QString();
-    }
-    const auto addresses = m_network->addresses(name->trimmed());
-    if (!addresses) {
-        return QString();
-    }
-    for (const QString& address : *addresses) {
-        if (addressMatchesPattern(m_settings.interfaceAddress, address)) {
+QString XapNode::chooseAddress(const QStringList& addresses, const QString& pattern) {
+    for (const QString& address : addresses) {
+        if (addressMatchesPattern(pattern, address)) {
             return address;
         }
     }
-    return addresses->first();
+    return addresses.isEmpty() ? QString::fromLatin1(kLoopback) : addresses.first();
 }
 
 bool XapNode::addressMatchesPattern(const QString& pattern, const QString& address) {
@@ -118,13 +115,27 @@ void XapNode::listen(UdpSocket& socket, std::unique_ptr<QSocketNotifier>& notifi
 }
 
 int XapNode::bind() {
-    m_localIp = localAddress();
-    m_destination = m_settings.broadcastAddress.toLower() == u"default"
-                        ? QStringLiteral("255.255.255.255")
-                        : m_settings.broadcastAddress;
-    const bool loopbackOnly = m_localIp == u"127.0.0.1";
-    if (loopbackOnly) {
-        m_destination = QStringLiteral("127.0.0.1");
+    const QStringList addresses = m_network->interfaceAddresses();
+    m_localIp = chooseAddress(addresses, m_settings.interfaceAddress);
+    const QString configured = m_settings.broadcastAddress.toLower() == u"default"
+                                   ? QStringLiteral("255.255.255.255")
+                                   : m_settings.broadcastAddress;
+    m_destination = configured;
+    m_addressNotice.clear();
+    const bool loopbackOnly = m_localIp == QLatin1String(kLoopback);
+    // From loopback nothing reaches another host, but the hub of this one is still reached at
+    // 127.0.0.1; the notice says so, since the settings name another destination.
+    if (loopbackOnly && !configured.startsWith(u"127.")) {
+        m_destination = QString::fromLatin1(kLoopback);
+    }
+    if (addresses.isEmpty() || m_destination != configured) {
+        m_addressNotice = addresses.isEmpty()
+                              ? QStringLiteral("No network interface is up: sending from 127.0.0.1")
+                              : QStringLiteral("Sending from 127.0.0.1");
+        if (m_destination != configured) {
+            m_addressNotice += QStringLiteral(" to 127.0.0.1 instead of ") + configured;
+        }
+        m_addressNotice += QStringLiteral("; only xAP applications on this host hear the logger");
     }
 
     bool found = false;
@@ -139,9 +150,7 @@ int XapNode::bind() {
     if (!found) {
         return -1;
     }
-    // A host whose name resolves to no address has nothing to bind the second socket to; it
-    // sends through the loopback socket, to the configured destination.
-    if (loopbackOnly || m_localIp.isEmpty()) {
+    if (loopbackOnly) {
         m_sendSocket = &m_loopbackSocket;
     } else {
         if (const int error = m_hostSocket.bind(m_localIp, quint16(m_port)); error != 0) {

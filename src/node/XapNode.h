@@ -15,14 +15,15 @@
 class Reporter;
 
 // The program's connection to the xAP network. Binds a loopback port (from 32768 up) on which the
-// hub of this host forwards the network's traffic, and the host's own address at the same port
-// for sending; queues received message texts and says messagesWaiting() 50 ms after the first
-// arrives; announces itself with heartbeats; sends messages of one block.
+// hub of this host forwards the network's traffic, and an address of the host's network
+// interfaces at the same port for sending; queues received message texts and says messagesWaiting()
+// 50 ms after the first arrives; announces itself with heartbeats; sends messages of one block.
 class XapNode : public QObject, public MessageSender {
     Q_OBJECT
 
 public:
     static constexpr quint16 kXapPort = 3639;
+    static constexpr char kLoopback[] = "127.0.0.1";
     static constexpr int kFirstPort = 32768;
     static constexpr int kPortAttempts = 200;
     static constexpr int kReceiveBufferBytes = 32 * 1024 * 1024;
@@ -41,9 +42,9 @@ public:
     // Binds the sockets. The port bound, or minus an error number (10048: the host address's port
     // is taken, and so on) when the node cannot work; -1 when no loopback port was free.
     int bind();
-    // The host address to send from: the first the host's name resolves to that the
-    // InterfaceAddress pattern admits, else the first one.
-    QString localAddress();
+    // The address to send from: the first of the host's interface addresses that the
+    // InterfaceAddress pattern admits, else the first one; 127.0.0.1 when there is none.
+    static QString chooseAddress(const QStringList& addresses, const QString& pattern);
     // Each part of the address may only have bits set that are set in the pattern's part.
     static bool addressMatchesPattern(const QString& pattern, const QString& address);
 
@@ -52,6 +53,10 @@ public:
     const QString& destination() const { return m_destination; }
     quint16 remotePort() const { return m_remotePort; }
     const QString& localIp() const { return m_localIp; }
+    // What the operator is to be told once bind() has chosen the addresses: that the node sends
+    // from loopback for want of a network interface, or elsewhere than its settings say. Empty
+    // when neither is so.
+    const QString& addressNotice() const { return m_addressNotice; }
     int receiveBufferBytes() const { return m_receiveBuffer; }
 
     // Sends a heartbeat announcing `seconds` (5 to 60; 0 stops the timer) and sets the timer to
@@ -106,6 +111,7 @@ private:
     QString m_uid;
     QString m_localIp;
     QString m_destination;
+    QString m_addressNotice;
     int m_port = 0;
     int m_receiveBuffer = 0;
 

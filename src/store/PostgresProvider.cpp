@@ -4,6 +4,7 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -18,6 +19,48 @@ QByteArray storedText(const QString& text) {
     return utf8;
 }
 
+// One field of COPY's text format: a backslash starts an escape, a tab ends the field, a line end
+// the row. Everything else, other control characters too, is taken as it stands.
+void appendCopyField(QByteArray& out, const QString& text) {
+    const QByteArray utf8 = storedText(text);
+    const char* run = utf8.constData();
+    const char* const end = run + utf8.size();
+    for (const char* p = run; p != end; ++p) {
+        const char* escape = nullptr;
+        switch (*p) {
+            case '\\':
+                escape = "\\\\";
+                break;
+            case '\t':
+                escape = "\\t";
+                break;
+            case '\n':
+                escape = "\\n";
+                break;
+            case '\r':
+                escape = "\\r";
+                break;
+            default:
+                continue;
+        }
+        out.append(run, p - run);
+        out.append(escape, 2);
+        run = p + 1;
+    }
+    out.append(run, end - run);
+}
+
+void appendCopyRow(QByteArray& out, const LogEvent& event) {
+    appendCopyField(out, event.time);
+    out.append('\t');
+    appendCopyField(out, event.source);
+    out.append('\t');
+    appendCopyField(out, event.type);
+    out.append('\t');
+    appendCopyField(out, event.data);
+    out.append('\n');
+}
+
 QString quotedName(const QString& name) {
     return u'"' + QString(name).replace(u'"', QStringLiteral("\"\"")) + u'"';
 }
@@ -28,7 +71,7 @@ PostgresProvider::PostgresProvider(DatabaseSettings settings)
     : StoreProvider(std::move(settings)), m_source(ServerSource::parse(m_settings.sqlSource)) {}
 
 PostgresProvider::~PostgresProvider() {
-    // What the open batch wrote is kept, as with the other engines.
+    // The open batch's rows are sent, as the other engines commit theirs.
     if (m_batch) {
         (void)endBatch();
     }
@@ -58,7 +101,15 @@ bool PostgresProvider::connected() const {
 }
 
 void PostgresProvider::disconnect() {
+    if (m_copying || m_copyAsked) {
+        // What went into the COPY went with the connection: the pass is sent whole on the next.
+        m_copyLost = true;
+        m_copyBroken = failure(QStringLiteral("The connection to PostgreSQL ") + serverName() +
+                               QStringLiteral(" was lost during the pass"));
+    }
     m_conn = nullptr;
+    m_copying = false;
+    m_copyAsked = false;
     m_prepared = false;
     removeConnection();
 }
@@ -172,18 +223,23 @@ Status PostgresProvider::ensureTable() {
     return {};
 }
 
+Status PostgresProvider::prepareInsert() {
+    if (m_prepared) {
+        return {};
+    }
+    const QByteArray sql =
+        (QStringLiteral("INSERT INTO ") + m_table +
+         QStringLiteral(" (SampleDate,Source,Category,Data) VALUES ($1,$2,$3,$4)"))
+            .toUtf8();
+    PGresult* r = PQprepare(m_conn, kInsertName, sql.constData(), 4, nullptr);
+    m_prepared = PQresultStatus(r) == PGRES_COMMAND_OK;
+    PQclear(r);
+    return m_prepared ? Status() : engineFailure(QString::fromUtf8(PQerrorMessage(m_conn)));
+}
+
 Status PostgresProvider::write(const LogEvent& event) {
-    if (!m_prepared) {
-        const QByteArray sql = (QStringLiteral("INSERT INTO ") + m_table +
-                                QStringLiteral(" (SampleDate,Source,Category,Data) "
-                                               "VALUES ($1,$2,$3,$4)"))
-                                   .toUtf8();
-        PGresult* r = PQprepare(m_conn, kInsertName, sql.constData(), 4, nullptr);
-        m_prepared = PQresultStatus(r) == PGRES_COMMAND_OK;
-        PQclear(r);
-        if (!m_prepared) {
-            return engineFailure(QString::fromUtf8(PQerrorMessage(m_conn)));
-        }
+    if (const Status prepared = prepareInsert(); !prepared) {
+        return prepared;
     }
     const QByteArray values[] = {event.time.toUtf8(), storedText(event.source),
                                  storedText(event.type), storedText(event.data)};
@@ -213,7 +269,7 @@ Status PostgresProvider::reconnect() {
         return *m_lost;
     }
     m_lost.reset();
-    return m_batch ? restartBatch() : Status();
+    return {};
 }
 
 void PostgresProvider::rollBack() {
@@ -222,26 +278,35 @@ void PostgresProvider::rollBack() {
     }
 }
 
-Status PostgresProvider::restartBatch() {
-    rollBack();
-    if (const Status begun = run("BEGIN"); !begun) {
-        return begun;
-    }
-    for (qsizetype i = 0; i < m_batchRows.size(); ++i) {
-        if (const Status again = write(m_batchRows[i]); !again) {
-            const qsizetype lost = m_batchRows.size() - i;
-            m_batchRows.resize(i);
-            return failure(QString::number(lost) +
-                           QStringLiteral(" rows written earlier in this pass are lost: ") +
-                           again.problem().description);
+std::optional<Problem> PostgresProvider::knownRefusal(const LogEvent& event) {
+    for (Refusal& r : m_refused) {
+        if (!r.met && r.event == event) {
+            r.met = true;
+            return r.why;
         }
     }
-    return {};
+    return std::nullopt;
 }
 
 Status PostgresProvider::insert(const LogEvent& event) {
     if (const Status live = connection(); !live) {
         return live;
+    }
+    if (m_batch) {
+        if (std::optional<Problem> refused = knownRefusal(event)) {
+            return *refused;
+        }
+        m_batchRows.append(event);
+        appendCopyRow(m_copyText, event);
+        // Asked for at the pass's first row and taken up with its first piece: the server's answer
+        // has arrived meanwhile, and the pass waits for no round trip before its end.
+        if (!m_copying && !m_copyAsked && !m_copyBroken) {
+            askCopy();
+        }
+        if (m_copyText.size() >= kCopyChunk) {
+            streamText();
+        }
+        return {};
     }
     Status written = write(event);
     if (!written && !connected()) {
@@ -251,19 +316,152 @@ Status PostgresProvider::insert(const LogEvent& event) {
         }
         written = write(event);
     }
-    if (written) {
-        if (m_batch) {
-            m_batchRows.append(event);
-        }
-        return {};
-    }
-    if (m_batch) {
-        // The refused row ended the transaction; its neighbours get a new one.
-        if (const Status restarted = restartBatch(); !restarted) {
-            return restarted;
-        }
-    }
     return written;
+}
+
+void PostgresProvider::askCopy() {
+    const QByteArray sql = (QStringLiteral("COPY ") + m_table +
+                            QStringLiteral(" (SampleDate,Source,Category,Data) FROM STDIN"))
+                               .toUtf8();
+    if (PQsendQuery(m_conn, sql.constData()) == 1) {
+        m_copyAsked = true;
+    } else {
+        m_copyBroken = engineFailure(QString::fromUtf8(PQerrorMessage(m_conn)));
+    }
+}
+
+void PostgresProvider::streamText() {
+    if (!m_copying && !m_copyBroken) {
+        if (!m_copyAsked) {
+            askCopy();
+        }
+        if (m_copyAsked) {
+            m_copyAsked = false;
+            PGresult* started = PQgetResult(m_conn);
+            if (PQresultStatus(started) == PGRES_COPY_IN) {
+                PQclear(started);
+                m_copying = true;
+            } else {
+                const Status refused = outcome(started);
+                m_copyBroken =
+                    refused ? failure(QStringLiteral("COPY did not start")) : refused.problem();
+                while (PGresult* more = PQgetResult(m_conn)) {
+                    PQclear(more);
+                }
+            }
+        }
+    }
+    if (m_copying && !m_copyText.isEmpty() &&
+        PQputCopyData(m_conn, m_copyText.constData(), int(m_copyText.size())) != 1) {
+        m_copySendFailed = true;
+    }
+    emptyCopyText();
+}
+
+void PostgresProvider::emptyCopyText() {
+    // The room of a piece is kept for the next; that of a whole pass written at once is not.
+    if (m_copyText.capacity() > 4 * kCopyChunk) {
+        m_copyText.clear();
+    } else {
+        m_copyText.resize(0);
+    }
+}
+
+Status PostgresProvider::finishCopy() {
+    streamText();
+    if (!m_copying) {
+        return m_copyBroken ? Status(*m_copyBroken)
+                            : Status(failure(QStringLiteral("COPY did not start")));
+    }
+    m_copying = false;
+    // A row that did not reach the server must not leave the rest committed without it.
+    (void)PQputCopyEnd(m_conn, m_copySendFailed ? "rows of the pass were not sent" : nullptr);
+    std::optional<Status> copied;
+    while (PGresult* result = PQgetResult(m_conn)) {
+        if (PQresultStatus(result) == PGRES_COPY_IN) {
+            // The end could not be sent: the connection is of no further use.
+            copied = outcome(result);
+            disconnect();
+            break;
+        }
+        if (copied) {
+            PQclear(result);
+        } else {
+            copied = outcome(result);
+        }
+    }
+    if (!copied) {
+        return engineFailure(QString::fromUtf8(PQerrorMessage(m_conn)));
+    }
+    return *copied;
+}
+
+Status PostgresProvider::copyAll() {
+    resetCopy();
+    for (const LogEvent& event : std::as_const(m_batchRows)) {
+        appendCopyRow(m_copyText, event);
+    }
+    return finishCopy();
+}
+
+void PostgresProvider::resetCopy() {
+    emptyCopyText();
+    m_copying = false;
+    m_copyAsked = false;
+    m_copyLost = false;
+    m_copySendFailed = false;
+    m_copyBroken.reset();
+}
+
+Status PostgresProvider::copyPass() {
+    Status copied = finishCopy();
+    if (!copied && (m_copyLost || !connected())) {
+        // The server went away (restarted, or ended this session): once more on a new one.
+        if (const Status live = connection(); !live) {
+            return live;
+        }
+        copied = copyAll();
+    }
+    if (copied || !connected()) {
+        return copied;
+    }
+    const qsizetype known = m_refused.size();
+    findRefusals();
+    const qsizetype found = m_refused.size() - known;
+    if (found == 0) {
+        // Nothing refused on its own (a conflict with another session, a timeout): the whole pass
+        // is tried again later.
+        return copied;
+    }
+    return failure(QString::number(found) + QStringLiteral(" of the ") +
+                   QString::number(m_batchRows.size()) +
+                   QStringLiteral(" rows of this pass were refused; the pass is written again "
+                                  "without them. The first: ") +
+                   m_refused[known].why.description);
+}
+
+void PostgresProvider::findRefusals() {
+    rollBack();
+    if (!run("BEGIN")) {
+        return;
+    }
+    for (const LogEvent& event : std::as_const(m_batchRows)) {
+        if (!run("SAVEPOINT quilljot_row")) {
+            break;
+        }
+        const Status written = write(event);
+        if (written) {
+            continue;
+        }
+        if (!connected()) {
+            break;
+        }
+        m_refused.append(Refusal{event, written.problem()});
+        if (!run("ROLLBACK TO SAVEPOINT quilljot_row")) {
+            break;
+        }
+    }
+    rollBack();
 }
 
 Status PostgresProvider::beginBatch() {
@@ -272,12 +470,9 @@ Status PostgresProvider::beginBatch() {
     }
     m_batch = true;
     m_batchRows.clear();
-    // Without a connection the first write of the batch makes one and begins the transaction.
-    if (connected()) {
-        const Status begun = run("BEGIN");
-        if (!begun && connected()) {
-            return begun;
-        }
+    resetCopy();
+    for (Refusal& r : m_refused) {
+        r.met = false;
     }
     return {};
 }
@@ -286,26 +481,64 @@ Status PostgresProvider::endBatch() {
     if (!m_batch) {
         return {};
     }
-    Status committed = connected() ? run("COMMIT") : Status(Problem{});
-    if (!committed && !connected() && !m_batchRows.isEmpty() && reconnect()) {
-        committed = run("COMMIT");
-    }
     m_batch = false;
-    const qsizetype rows = m_batchRows.size();
-    m_batchRows.clear();
-    if (committed || rows == 0) {
-        return {};
+    const Status sent = m_batchRows.isEmpty() ? Status() : copyPass();
+    // Refusals met by a pass that got through were those of the pass written again (it follows
+    // the refused one at once, from the spool); none of them is needed any more.
+    const bool met =
+        std::any_of(m_refused.cbegin(), m_refused.cend(), [](const Refusal& r) { return r.met; });
+    if (sent && (met || !m_batchRows.isEmpty())) {
+        m_refused.clear();
     }
-    rollBack();
-    const QString why = committed.problem().description.isEmpty() && m_lost
-                            ? m_lost->description
-                            : committed.problem().description;
-    return failure(QString::number(rows) + QStringLiteral(" rows written in this pass are lost: ") +
-                   why);
+    m_batchRows.clear();
+    resetCopy();
+    return sent;
 }
 
 EventSelectDialect PostgresProvider::selectDialect() const {
     EventSelectDialect dialect{m_table};
     dialect.likeOperator = QStringLiteral("ILIKE");
     return dialect;
+}
+
+QString PostgresProvider::where() const {
+    return QStringLiteral("PostgreSQL database ") + m_settings.database + u' ' +
+           (m_source.host.isEmpty() ? serverName() : QStringLiteral("on ") + serverName());
+}
+
+Result<QString> PostgresProvider::probe() {
+    if (const Status reached = connect(m_settings.database); !reached) {
+        // A database that is missing is made through the maintenance database.
+        const bool missing =
+            reached.problem().description.contains(u"does not exist", Qt::CaseInsensitive);
+        disconnect();
+        if (!missing) {
+            return reached.problem();
+        }
+        const Status server = connect(QStringLiteral("postgres"));
+        disconnect();
+        if (!server) {
+            return server.problem();
+        }
+        return QStringLiteral("does not exist yet; the server would make it, with the table");
+    }
+    bool read = false;
+    bool hasTable = false;
+    QString why;
+    {
+        QSqlQuery q(m_db);
+        q.prepare(
+            QStringLiteral("SELECT count(*) FROM information_schema.tables WHERE "
+                           "table_schema = current_schema() AND lower(table_name) = lower(?)"));
+        q.addBindValue(m_settings.table);
+        read = q.exec() && q.next();
+        hasTable = read && q.value(0).toInt() > 0;
+        why = read ? QString() : q.lastError().text();
+    }
+    disconnect();
+    if (!read) {
+        return failure(why);
+    }
+    return hasTable ? QStringLiteral("reached; the table is there")
+                    : QStringLiteral("reached; the table would be made");
 }

@@ -15,12 +15,16 @@ struct pg_result;
 // that the history query uses. Texts are stored as they are (a NUL character, which PostgreSQL's
 // text cannot hold, as U+FFFD); the history filters ignore letter case, as the other engines' do.
 //
-// Events go through one statement prepared on the connection's own libpq handle, the values
-// bound. PostgreSQL abandons a whole transaction at its first failed statement, so the rows of
-// the open batch are kept until it commits: after a refused row, or a connection that is lost and
-// made again, a new transaction writes them again and each write stays its own unit of failure.
-// While the server cannot be reached, a new connection is tried at most once a second and writes
-// in between fail at once.
+// A receive pass's events go into one COPY, which is its own transaction and ends with the pass:
+// one flush to disk per pass instead of a round trip per event. Its rows are sent in pieces while
+// the pass goes on, so that the server stores them while the logger reads the next events, and
+// are kept until the pass ends. Events outside a pass go one by one through a prepared insert, the
+// values bound. A pass the server refuses is written again row by row, each in a savepoint, to find
+// the rows it refuses; the pass is undone and fails, and the refusals are kept: when the same
+// events are written again (the pass's events go to the spool, which writes them in order), those
+// rows are refused at once, as their own write, and the rest is committed. A connection lost
+// during a pass is made again at its end and the pass sent once more. While the server cannot be
+// reached, a new connection is tried at most once a second and writes in between fail at once.
 class PostgresProvider : public StoreProvider {
 public:
     explicit PostgresProvider(DatabaseSettings settings);
@@ -34,6 +38,8 @@ public:
     Status insert(const LogEvent& event) override;
     Status beginBatch() override;
     Status endBatch() override;
+    QString where() const override;
+    Result<QString> probe() override;
 
 protected:
     EventSelectDialect selectDialect() const override;
@@ -41,24 +47,46 @@ protected:
     Problem failure(const QString& text) const override;
 
 private:
+    // A row the server refused, refused again at once when it is written again.
+    struct Refusal {
+        LogEvent event;
+        Problem why;
+        bool met = false;  // by a write of the current pass
+    };
+
     Status connect(const QString& database);
     void disconnect();
     bool connected() const;
     // A working connection: the one there is, or a new one when it was lost (see above).
     Status connection();
-    // A new connection after the old one was lost; the open batch's rows are written again.
     Status reconnect();
-    // Undoes the open transaction and begins a new one with the batch's rows written so far.
-    Status restartBatch();
     void rollBack();
     Status run(const char* sql);
     // Success, or the failure libpq reports for a statement's result (which it frees).
     Status outcome(pg_result* result) const;
+    Status prepareInsert();
     Status write(const LogEvent& event);
+    void askCopy();
+    // Sends the rows gathered so far into the pass's COPY.
+    void streamText();
+    void emptyCopyText();
+    // Ends the pass's COPY, which commits it.
+    Status finishCopy();
+    // The whole pass in a COPY of its own, after the streamed one broke off.
+    Status copyAll();
+    void resetCopy();
+    // The pass's rows in one COPY; on a connection made again when the old one was lost.
+    Status copyPass();
+    // After a refused COPY: which rows the server refuses. Undoes everything.
+    void findRefusals();
+    std::optional<Problem> knownRefusal(const LogEvent& event);
     Problem engineFailure(const QString& message) const;
     QString serverName() const;
 
     static constexpr int kRetryMs = 1000;
+    // Rows go to the server in pieces of about this many bytes while the pass goes on, so that the
+    // server stores them while the logger reads the next ones.
+    static constexpr int kCopyChunk = 32 * 1024;
 
     ServerSource m_source;
     pg_conn* m_conn = nullptr;
@@ -67,6 +95,13 @@ private:
     bool m_prepared = false;
     bool m_batch = false;
     QList<LogEvent> m_batchRows;
+    QByteArray m_copyText;     // rows in COPY's text format, not sent yet
+    bool m_copyAsked = false;  // the pass's COPY is asked for, the answer not read yet
+    bool m_copying = false;    // the pass's COPY is under way on the connection
+    bool m_copyLost = false;   // with the connection it was under way on
+    bool m_copySendFailed = false;
+    std::optional<Problem> m_copyBroken;  // why the pass's COPY could not start
+    QList<Refusal> m_refused;
     QElapsedTimer m_lastAttempt;
     std::optional<Problem> m_lost;
 };

@@ -175,6 +175,11 @@ Status SqlServerProvider::connect(const QString& catalog) {
     if (!q.exec(QStringLiteral("SET DATEFORMAT ymd"))) {
         return failure(q.lastError().text());
     }
+    // FreeTDS asks the server for at most 64,512 bytes of a long text by default; a longer
+    // Data value would come back cut or empty.
+    if (!q.exec(QStringLiteral("SET TEXTSIZE 2147483647"))) {
+        return failure(q.lastError().text());
+    }
     return {};
 }
 
@@ -285,7 +290,7 @@ Status SqlServerProvider::insert(const LogEvent& event) {
         return connected;
     }
     if (!m_insert) {
-        m_insert = std::make_unique<OdbcStatement>(m_db, kQueryTimeoutSeconds);
+        m_insert = std::make_unique<OdbcStatement>(m_db, kWriteTimeoutSeconds);
         if (!m_insert->prepare(QStringLiteral("INSERT INTO ") + m_settings.table +
                                QStringLiteral(" (SampleDate,Source,Category,Data) "
                                               "VALUES (?,?,?,?)"))) {
@@ -352,4 +357,45 @@ Result<qint64> SqlServerProvider::countEvents(const EventQuery& query) {
         return failed(q);
     }
     return q.text(0).toLongLong();
+}
+
+QString SqlServerProvider::where() const {
+    return QStringLiteral("SQL Server database ") + m_settings.database + QStringLiteral(" on ") +
+           m_source.host + (m_source.port.isEmpty() ? QString() : u',' + m_source.port);
+}
+
+Result<QString> SqlServerProvider::probe() {
+    if (const Status reached = connect(m_settings.database); !reached) {
+        removeConnection();
+        if (reached.problem().number == ErrorNumber::DatabaseUnavailable) {
+            return reached.problem();
+        }
+        // A catalog that is missing is made through the instance's master database.
+        const Status server = connect(QStringLiteral("master"));
+        removeConnection();
+        if (!server) {
+            return server.problem();
+        }
+        return QStringLiteral("does not exist yet; the server would make it, with the table");
+    }
+    bool read = false;
+    bool hasTable = false;
+    QString why;
+    {
+        QSqlQuery q(m_db);
+        q.setForwardOnly(true);
+        q.prepare(
+            QStringLiteral("SELECT COUNT(*) FROM INFORMATION_SCHEMA.TABLES "
+                           "WHERE TABLE_TYPE = 'BASE TABLE' AND TABLE_NAME = ?"));
+        q.bindValue(0, m_settings.table);
+        read = q.exec() && q.next();
+        hasTable = read && q.value(0).toInt() > 0;
+        why = read ? QString() : q.lastError().text();
+    }
+    removeConnection();
+    if (!read) {
+        return failure(why);
+    }
+    return hasTable ? QStringLiteral("reached; the table is there")
+                    : QStringLiteral("reached; the table would be made");
 }

@@ -29,6 +29,8 @@ public:
     // waits as long again for the server to confirm the cancel: a silent server holds a write
     // for twice this time at most.
     static constexpr int kQueryTimeoutSeconds = 5;
+    // A write is the receive path's: it gives up sooner, and its events go to the spool.
+    static constexpr int kWriteTimeoutSeconds = 2;
     // Delay before the first reconnect after the server became unavailable; doubles with each
     // failed attempt up to the last, and starts again after a write that got through.
     static constexpr int kFirstRetryMs = 1000;
@@ -48,6 +50,8 @@ public:
     Status insert(const LogEvent& event) override;
     Status readEvents(const EventQuery& query, const RowVisitor& visit) override;
     Result<qint64> countEvents(const EventQuery& query) override;
+    QString where() const override;
+    Result<QString> probe() override;
 
     // The FreeTDS driver: its library path where the package put it, else the registered name.
     static QString driverName();

@@ -2,11 +2,14 @@
 
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QUrl>
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -309,4 +312,95 @@ Status SqliteProvider::endBatch() {
 
 EventSelectDialect SqliteProvider::selectDialect() const {
     return EventSelectDialect{quotedName(m_settings.table)};
+}
+
+QString SqliteProvider::where() const {
+    return QStringLiteral("file ") + path();
+}
+
+// Everything is read without SQLite's locks or journal files: the file is opened "immutable",
+// so that the check leaves no -wal or -shm file behind and never waits for a running logger.
+Result<QString> SqliteProvider::probe() {
+    if (path().isEmpty()) {
+        return Problem{ErrorNumber::Settings, QStringLiteral("No database file named")};
+    }
+    const QFileInfo file(path());
+    if (!file.exists()) {
+        // The nearest folder that exists must take the new folders and the file.
+        QString folder = file.absolutePath();
+        while (!QFileInfo::exists(folder) && QFileInfo(folder).absolutePath() != folder) {
+            folder = QFileInfo(folder).absolutePath();
+        }
+        if (!QFileInfo(folder).isDir()) {
+            return Problem{ErrorNumber::FileSystem, QStringLiteral("Cannot make ") + path() +
+                                                        QStringLiteral(": ") + folder +
+                                                        QStringLiteral(" is a file, not a folder")};
+        }
+        if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0) {
+            return Problem{ErrorNumber::FileSystem, QStringLiteral("Cannot make ") + path() +
+                                                        QStringLiteral(": the folder ") + folder +
+                                                        QStringLiteral(" is not writable")};
+        }
+        return QStringLiteral("does not exist yet; it would be made, with the table");
+    }
+    if (!file.isFile()) {
+        return Problem{ErrorNumber::FileSystem,
+                       path() + QStringLiteral(" is not a file (a folder, pipe or device)")};
+    }
+    // A WAL database needs its folder writable for the -wal and -shm files beside it.
+    for (const QString& needed : {path(), file.absolutePath()}) {
+        if (::access(QFile::encodeName(needed).constData(), W_OK) != 0) {
+            return Problem{ErrorNumber::FileSystem,
+                           needed + QStringLiteral(" is not writable: ") +
+                               QString::fromLocal8Bit(std::strerror(errno))};
+        }
+    }
+    QFile header(path());
+    if (!header.open(QIODevice::ReadOnly)) {
+        return Problem{ErrorNumber::FileSystem,
+                       QStringLiteral("Cannot read ") + path() + u": " + header.errorString()};
+    }
+    const QByteArray start = header.read(16);
+    header.close();
+    if (start.isEmpty()) {
+        return QStringLiteral("is empty; it would be made a database, with the table");
+    }
+    if (start != QByteArray("SQLite format 3", 16)) {
+        return Problem{ErrorNumber::Database,
+                       QStringLiteral("The file ") + path() +
+                           QStringLiteral(" is not a SQLite database; Quilljot leaves it "
+                                          "untouched. Name another file in the Database setting.")};
+    }
+    const QByteArray uri = "file:" + QUrl::toPercentEncoding(path(), "/") + "?immutable=1";
+    sqlite3* db = nullptr;
+    int rc = sqlite3_open_v2(uri.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
+    sqlite3_stmt* query = nullptr;
+    if (rc == SQLITE_OK) {
+        rc = sqlite3_prepare_v2(db,
+                                "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
+                                "lower(name) = lower(?)",
+                                -1, &query, nullptr);
+    }
+    const QByteArray table = m_settings.table.toUtf8();
+    bool hasTable = false;
+    if (rc == SQLITE_OK) {
+        sqlite3_bind_text(query, 1, table.constData(), int(table.size()), SQLITE_TRANSIENT);
+        rc = sqlite3_step(query);
+        hasTable = rc == SQLITE_ROW && sqlite3_column_int(query, 0) > 0;
+    }
+    const QString why = QString::fromUtf8(sqlite3_errmsg(db));
+    sqlite3_finalize(query);
+    sqlite3_close(db);
+    if (rc != SQLITE_ROW) {
+        return Problem{ErrorNumber::Database, QStringLiteral("Cannot read database ") + path() +
+                                                  QStringLiteral(": ") + why};
+    }
+    if (hasTable) {
+        return QStringLiteral("is a SQLite database with the table");
+    }
+    // Unread: what a running logger has not yet moved from its write-ahead log into the file.
+    if (QFileInfo::exists(path() + QStringLiteral("-wal"))) {
+        return QStringLiteral("is a SQLite database in use; the table is made when missing");
+    }
+    return QStringLiteral("is a SQLite database; the table would be made");
 }

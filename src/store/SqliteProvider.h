@@ -30,6 +30,8 @@ public:
     Status insert(const LogEvent& event) override;
     Status beginBatch() override;
     Status endBatch() override;
+    QString where() const override;
+    Result<QString> probe() override;
 
 protected:
     EventSelectDialect selectDialect() const override;

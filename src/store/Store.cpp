@@ -61,6 +61,14 @@ Status Store::openForReading(const DatabaseSettings& settings) {
     return {};
 }
 
+QString Store::describe(const DatabaseSettings& settings) {
+    return StoreProvider::forSettings(settings)->where();
+}
+
+Result<QString> Store::probe(const DatabaseSettings& settings) {
+    return StoreProvider::forSettings(settings)->probe();
+}
+
 void Store::close() {
     m_provider.reset();
 }

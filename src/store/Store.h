@@ -32,6 +32,12 @@ public:
     bool isOpen() const;
     const std::optional<DatabaseSettings>& settings() const { return m_settings; }
 
+    // The database the settings name, as people name it (never with a password).
+    static QString describe(const DatabaseSettings& settings);
+    // Whether the database the settings name could be opened or made, changing nothing: what
+    // was found, or what stands in the way (see StoreProvider::probe).
+    static Result<QString> probe(const DatabaseSettings& settings);
+
     Status insert(const LogEvent& event);
     Status beginBatch();
     Status endBatch();

@@ -41,6 +41,13 @@ public:
     // How many rows the query's range and filters take.
     virtual Result<qint64> countEvents(const EventQuery& query);
 
+    // The database as people name it: its file, or its name and server (never a password).
+    virtual QString where() const = 0;
+    // Whether the database could be opened, or made where it is missing, without making or
+    // changing anything: what was found ("the table is there", "would be made"), or what stands
+    // in the way. Servers are connected to.
+    virtual Result<QString> probe() = 0;
+
     static std::unique_ptr<StoreProvider> forSettings(const DatabaseSettings& settings);
 
 protected:

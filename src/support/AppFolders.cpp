@@ -1,5 +1,6 @@
 #include "support/AppFolders.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QSysInfo>
@@ -11,22 +12,35 @@
 AppFolders::AppFolders(QString appPath, QString programFile)
     : m_appPath(std::move(appPath)), m_programFile(std::move(programFile)) {}
 
-AppFolders AppFolders::locate(const StartupPlace& place, const QString& computerName) {
-    bool chosen = true;
+StartupPlace StartupPlace::ofThisProcess(const QString& appDir) {
+    StartupPlace place;
+    place.appDir = appDir;
+    place.homeEnv = qEnvironmentVariable("QUILLJOT_HOME");
+    place.programFile = QCoreApplication::applicationFilePath();
+    place.dataHomeEnv = qEnvironmentVariable("XDG_DATA_HOME");
+    place.userHome = QDir::homePath();
+    return place;
+}
+
+AppFolders AppFolders::locate(const StartupPlace& place) {
     QString app = place.appDir;
     if (app.isEmpty()) {
         app = place.homeEnv;
     }
     if (app.isEmpty()) {
-        chosen = false;
-        app = QFileInfo(place.programFile).absolutePath();
+        const QString programFolder = QFileInfo(place.programFile).absolutePath();
+        app = programFolder;
+        // A folder under /usr or /opt is not the user's to write in. The base directory
+        // specification ignores a relative XDG_DATA_HOME.
+        if (PathRules::isInstalledProgramFolder(QDir::cleanPath(programFolder))) {
+            const QString dataHome = QDir::isAbsolutePath(place.dataHomeEnv)
+                                         ? place.dataHomeEnv
+                                         : place.userHome + QStringLiteral("/.local/share");
+            app = dataHome + QStringLiteral("/quilljot");
+        }
     }
-    QString appPath = QDir::cleanPath(QDir(app).absolutePath());
-    // A folder the user named explicitly is taken as it is.
-    if (!chosen && PathRules::isDevelopmentLocation(appPath + u'/')) {
-        appPath = PathRules::developmentReplacement(appPath, computerName);
-    }
-    return AppFolders(appPath, PathRules::uncToDriveForm(place.programFile));
+    return AppFolders(QDir::cleanPath(QDir(app).absolutePath()),
+                      PathRules::uncToDriveForm(place.programFile));
 }
 
 QString AppFolders::configFile(const QString& name) const {
@@ -44,6 +58,10 @@ QString AppFolders::textLogPath() const {
 
 QString AppFolders::defaultDatabasePath() const {
     return PathRules::join(dataFolder(), ProgramNames::kProgram + QStringLiteral(".mdb"));
+}
+
+QString AppFolders::lockPath() const {
+    return PathRules::join(dataFolder(), QStringLiteral("quilljot.lock"));
 }
 
 QString AppFolders::resolve(const QString& path) const {

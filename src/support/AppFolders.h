@@ -11,7 +11,13 @@ struct StartupPlace {
     QString appDir;                     // --app-dir; empty when not given
     QString homeEnv;                    // QUILLJOT_HOME; empty when not set
     QString programFile;                // full path of the running program
+    QString dataHomeEnv;                // XDG_DATA_HOME; empty when not set
+    QString userHome;                   // the user's home folder
     std::function<QString()> hostName;  // the computer's name; the system's when empty
+
+    // The place of the running program: its path, QUILLJOT_HOME, XDG_DATA_HOME and the home
+    // folder from the environment, and `appDir`.
+    static StartupPlace ofThisProcess(const QString& appDir);
 };
 
 // The application folder and the paths below it: Config (settings), Data (database, text log).
@@ -20,9 +26,11 @@ public:
     AppFolders() = default;
     explicit AppFolders(QString appPath, QString programFile = QString());
 
-    // --app-dir, else QUILLJOT_HOME, else the program's folder (a program in a development
-    // checkout, a folder named "vb", uses the installed location instead).
-    static AppFolders locate(const StartupPlace& place, const QString& computerName);
+    // --app-dir, else QUILLJOT_HOME, else, for an installed program (see
+    // PathRules::isInstalledProgramFolder), the user's data folder $XDG_DATA_HOME/quilljot
+    // (~/.local/share/quilljot), else the program's folder: a program run from where it was
+    // built keeps its data beside it.
+    static AppFolders locate(const StartupPlace& place);
 
     const QString& appPath() const { return m_appPath; }
     const QString& programFile() const { return m_programFile; }
@@ -30,6 +38,8 @@ public:
     QString dataFolder() const;
     QString textLogPath() const;
     QString defaultDatabasePath() const;
+    // The file whose lock keeps a second logger off this folder (see InstanceLock).
+    QString lockPath() const;
     // A path from the settings: relative ones are taken relative to the application folder.
     QString resolve(const QString& path) const;
 

@@ -13,15 +13,36 @@ void ApplicationReporter::writeTextLog(const QString& where, const QString& what
     m_textLog.append(textLogLine(where, what, problem));
 }
 
+QString ApplicationReporter::journalLine(const QString& type, const QString& data) {
+    QString line = data;
+    line.replace(u'\r', u' ').replace(u'\n', u' ');
+    line = line.trimmed();
+    return type == ProgramNames::kProgram ? line : type + QStringLiteral(": ") + line;
+}
+
 void ApplicationReporter::sendReport(const QString& type, const QString& what,
                                      const std::optional<Problem>& problem) {
+    const QString data = reportData(what, problem);
+    if (m_journal && !m_offJournal) {
+        m_journal(journalLine(type, data));
+    }
+    send(type, data);
+}
+
+void ApplicationReporter::toNetworkOnly(const QString& type, const QString& what) {
+    m_offJournal = true;
+    toNetwork(type, what);
+    m_offJournal = false;
+}
+
+void ApplicationReporter::send(const QString& type, const QString& data) {
     if (m_outgoing == nullptr) {
         return;
     }
-    m_outgoing->send(OutgoingMessage{QString(),
-                                     ProgramNames::kEventClass,
-                                     ProgramNames::kEventBlock,
-                                     {XapItem{QStringLiteral("Time"), DateText::isoText(m_clock())},
-                                      XapItem{QStringLiteral("Type"), type},
-                                      XapItem{QStringLiteral("Data"), reportData(what, problem)}}});
+    m_outgoing->send(OutgoingMessage{
+        QString(),
+        ProgramNames::kEventClass,
+        ProgramNames::kEventBlock,
+        {XapItem{QStringLiteral("Time"), DateText::isoText(m_clock())},
+         XapItem{QStringLiteral("Type"), type}, XapItem{QStringLiteral("Data"), data}}});
 }

@@ -14,18 +14,21 @@ bool isWindowsForm(const QString& path) {
 
 }  // namespace
 
-bool isDevelopmentLocation(const QString& appPath) {
-    return appPath.contains(u"\\vb\\", Qt::CaseInsensitive) ||
-           appPath.contains(u"/vb/", Qt::CaseInsensitive);
-}
-
-QString developmentReplacement(const QString& appPath, const QString& computerName) {
-    if (isWindowsForm(appPath)) {
-        const QString drive =
-            computerName.toUpper() == u"ZEL6" ? QStringLiteral("d:") : QStringLiteral("c:");
-        return drive + QStringLiteral("\\Program Files\\xapzelQuilljot");
+bool isInstalledProgramFolder(const QString& folder) {
+    const qsizetype cut = folder.lastIndexOf(u'/');
+    if (cut < 0) {
+        return false;
     }
-    return QStringLiteral("/opt/xapzelQuilljot");
+    const QStringView name = QStringView(folder).mid(cut + 1);
+    const QStringView prefix = QStringView(folder).left(cut);
+    if (name != u"bin" && name != u"sbin" && name != u"libexec") {
+        return false;
+    }
+    if (prefix.isEmpty() || prefix == u"/usr" || prefix == u"/usr/local" || prefix == u"/opt") {
+        return true;
+    }
+    // /opt/NAME: one folder below /opt.
+    return prefix.startsWith(u"/opt/") && !prefix.mid(5).contains(u'/') && prefix.size() > 5;
 }
 
 QString uncToDriveForm(const QString& exePath) {

@@ -8,12 +8,11 @@
 // right on both.
 namespace PathRules {
 
-// A folder named "vb" in the path marks a development checkout (compared without regard to case;
-// the separators on both sides are required).
-bool isDevelopmentLocation(const QString& appPath);
-
-// The installed location that replaces a development location.
-QString developmentReplacement(const QString& appPath, const QString& computerName);
+// Whether a program in this folder (an absolute, clean POSIX path) was installed rather than run
+// from where it was built: a bin, sbin or libexec folder of the system (/, /usr, /usr/local) or of
+// a package under /opt (/opt/NAME/bin, also /opt/bin). A build folder anywhere else, even
+// below /usr or /opt, is not.
+bool isInstalledProgramFolder(const QString& folder);
 
 // \\server\share\rest becomes share:\rest; anything else is returned unchanged.
 QString uncToDriveForm(const QString& exePath);

@@ -10,6 +10,8 @@ DesktopFrontend::DesktopFrontend(QObject* parent)
 }
 
 DesktopFrontend::~DesktopFrontend() {
+    delete m_help;
+    delete m_status;
     delete m_setup;
     delete m_echo;
 }
@@ -29,8 +31,10 @@ void DesktopFrontend::loadEchoWindow() {
 }
 
 void DesktopFrontend::unloadEchoWindow() {
-    if (m_setup) {
-        m_setup->hide();
+    for (QWidget* w : std::initializer_list<QWidget*>{m_setup, m_status, m_help}) {
+        if (w != nullptr) {
+            w->hide();
+        }
     }
     if (m_echo) {
         m_echo->closeForGood();
@@ -60,10 +64,39 @@ void DesktopFrontend::showSetupDialog() {
     }
 }
 
+void DesktopFrontend::showStatusWindow() {
+    if (!m_status && m_logger != nullptr) {
+        m_status = new StatusWindow(*m_logger);
+    }
+    if (m_status) {
+        m_status->refresh();
+        m_status->show();
+        m_status->raise();
+    }
+}
+
+void DesktopFrontend::showHelp() {
+    if (!m_help && m_logger != nullptr) {
+        m_help = new HelpBox(*m_logger);
+    }
+    if (m_help) {
+        m_help->refresh();
+        m_help->show();
+        m_help->raise();
+    }
+}
+
 void DesktopFrontend::onMenuChosen(int entry) {
     switch (entry) {
         case TrayIcon::Setup:
+        case TrayIcon::SystemConfig:
             showSetupDialog();
+            break;
+        case TrayIcon::SystemStatus:
+            showStatusWindow();
+            break;
+        case TrayIcon::Help:
+            showHelp();
             break;
         case TrayIcon::Window:
             showEchoWindow();
@@ -72,6 +105,6 @@ void DesktopFrontend::onMenuChosen(int entry) {
             emit exitRequested();
             break;
         default:
-            break;  // "System Config", "System Status" and "Help" do nothing
+            break;
     }
 }

@@ -5,13 +5,15 @@
 
 #include "logger/Frontend.h"
 #include "ui/EchoWindow.h"
+#include "ui/HelpBox.h"
 #include "ui/SetupDialog.h"
+#include "ui/StatusWindow.h"
 
 class Logger;
 class TrayIcon;
 
-// The desktop face of the program: the tray icon with its menu, the echo window and the setup
-// dialog, wired to the running logger.
+// The desktop face of the program: the tray icon with its menu, the echo window, the setup
+// dialog, the status window and the help box, wired to the running logger.
 class DesktopFrontend : public QObject, public Frontend {
     Q_OBJECT
 
@@ -27,10 +29,14 @@ public:
 
     void showEchoWindow();
     void showSetupDialog();
+    void showStatusWindow();
+    void showHelp();
     void onMenuChosen(int entry);
 
     EchoWindow* echoWindow() const { return m_echo; }
     SetupDialog* setupDialog() const { return m_setup; }
+    StatusWindow* statusWindow() const { return m_status; }
+    HelpBox* helpBox() const { return m_help; }
     TrayIcon* tray() const { return m_tray; }
 
 signals:
@@ -42,4 +48,6 @@ private:
     TrayIcon* m_tray;
     QPointer<EchoWindow> m_echo;
     QPointer<SetupDialog> m_setup;
+    QPointer<StatusWindow> m_status;
+    QPointer<HelpBox> m_help;
 };

@@ -6,15 +6,15 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
+#include <QListView>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTabWidget>
 #include <QVBoxLayout>
 
-#include "logger/EchoFormat.h"
 #include "logger/Logger.h"
-#include "support/DateText.h"
-#include "support/ProgramNames.h"
+#include "ui/HistoryView.h"
+#include "ui/LiveEventModel.h"
 
 namespace {
 constexpr double kTwipsPerInch = 1440.0;
@@ -25,44 +25,117 @@ EchoWindow::EchoWindow(Logger& logger, QWidget* parent)
     setObjectName(QStringLiteral("echoWindow"));
     setWindowTitle(QStringLiteral("Quilljot Snapshot"));
 
-    m_history = new QPushButton(QStringLiteral("History"), this);
-    m_history->setObjectName(QStringLiteral("historyButton"));
     m_sourceFilter = new QLineEdit(this);
     m_sourceFilter->setObjectName(QStringLiteral("sourceFilter"));
     m_typeFilter = new QLineEdit(this);
     m_typeFilter->setObjectName(QStringLiteral("typeFilter"));
     m_dataFilter = new QLineEdit(this);
     m_dataFilter->setObjectName(QStringLiteral("dataFilter"));
-    m_freeze = new QCheckBox(QStringLiteral("Freeze"), this);
-    m_freeze->setObjectName(QStringLiteral("freezeBox"));
-    m_lines = new QPlainTextEdit(this);
-    m_lines->setObjectName(QStringLiteral("echoLines"));
-    m_lines->setReadOnly(true);
-    m_lines->setLineWrapMode(QPlainTextEdit::NoWrap);
-    const QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    m_lines->setFont(mono);
-    // Sources are padded to 20 characters; a tab stop just past them lines the times up.
-    m_lines->setTabStopDistance(QFontMetricsF(mono).horizontalAdvance(u' ') * 22);
+    const QString how = QStringLiteral(
+        "Shows the events whose %1 contains this text, in any letter case; empty shows all.\n"
+        "Live lines follow at once; in History, % stands for any text and _ for any one "
+        "character.");
+    m_sourceFilter->setToolTip(how.arg(QStringLiteral("source")));
+    m_typeFilter->setToolTip(how.arg(QStringLiteral("type")));
+    m_dataFilter->setToolTip(how.arg(QStringLiteral("data")));
 
-    auto* row = new QHBoxLayout;
-    row->addWidget(m_history);
+    auto* filterRow = new QHBoxLayout;
     const std::pair<const char16_t*, QLineEdit*> filters[] = {
         {u"Source", m_sourceFilter}, {u"Type", m_typeFilter}, {u"Data", m_dataFilter}};
     for (const auto& [caption, box] : filters) {
+        box->setClearButtonEnabled(true);
         auto* label = new QLabel(QString::fromUtf16(caption), this);
         label->setBuddy(box);
-        row->addWidget(label);
-        row->addWidget(box, 1);
+        filterRow->addWidget(label);
+        filterRow->addWidget(box, 1);
+        connect(box, &QLineEdit::textChanged, this, &EchoWindow::applyFilters);
     }
-    row->addWidget(m_freeze);
-    auto* column = new QVBoxLayout(this);
-    column->addLayout(row);
-    column->addWidget(m_lines, 1);
 
-    connect(m_history, &QPushButton::clicked, this, &EchoWindow::toggleHistory);
-    m_refresh.setSingleShot(true);
-    m_refresh.setInterval(100);
-    connect(&m_refresh, &QTimer::timeout, this, &EchoWindow::refresh);
+    // The live page.
+    auto* livePage = new QWidget(this);
+    m_live = new LiveEventModel(this);
+    m_lines = new QListView(livePage);
+    m_lines->setObjectName(QStringLiteral("liveLines"));
+    m_lines->setModel(m_live);
+    m_lines->setUniformItemSizes(true);
+    m_lines->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_lines->setTextElideMode(Qt::ElideRight);
+    m_lines->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_lines->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    m_freeze = new QCheckBox(QStringLiteral("Freeze"), livePage);
+    m_freeze->setObjectName(QStringLiteral("freezeBox"));
+    m_freeze->setToolTip(
+        QStringLiteral("Holds new events back (up to %L1) and shows them when released")
+            .arg(LiveEventModel::kHeldEvents));
+    auto* clear = new QPushButton(QStringLiteral("Clear"), livePage);
+    clear->setObjectName(QStringLiteral("clearButton"));
+    clear->setToolTip(QStringLiteral("Empties the view; the database keeps every event"));
+    m_liveTally = new QLabel(livePage);
+    m_liveTally->setObjectName(QStringLiteral("liveTally"));
+    auto* liveRow = new QHBoxLayout;
+    liveRow->addWidget(m_freeze);
+    liveRow->addWidget(clear);
+    liveRow->addWidget(m_liveTally, 1);
+    auto* liveColumn = new QVBoxLayout(livePage);
+    liveColumn->setContentsMargins(0, 0, 0, 0);
+    liveColumn->addLayout(liveRow);
+    liveColumn->addWidget(m_lines, 1);
+
+    m_history = new HistoryView(m_logger.now().date(), this);
+
+    m_views = new QTabWidget(this);
+    m_views->setObjectName(QStringLiteral("echoViews"));
+    m_views->setDocumentMode(true);
+    m_views->addTab(livePage, QStringLiteral("Live"));
+    m_views->addTab(m_history, QStringLiteral("History"));
+    m_views->setTabToolTip(0, QStringLiteral("Events as they are logged"));
+    m_views->setTabToolTip(1, QStringLiteral("Events stored in the database"));
+
+    auto* column = new QVBoxLayout(this);
+    column->addLayout(filterRow);
+    column->addWidget(m_views, 1);
+
+    connect(m_freeze, &QCheckBox::toggled, this, [this](bool on) {
+        m_live->setFrozen(on);
+        followNewest();
+    });
+    connect(clear, &QPushButton::clicked, m_live, &LiveEventModel::clear);
+    connect(m_live, &LiveEventModel::tallyChanged, this, &EchoWindow::showLiveTally);
+    // New lines scroll the view only when it showed the newest line: a user reading older
+    // lines keeps their place.
+    connect(m_live, &LiveEventModel::rowsAboutToBeInserted, this, [this] {
+        const QScrollBar* bar = m_lines->verticalScrollBar();
+        m_atNewest = bar->value() >= bar->maximum();
+    });
+    connect(m_live, &LiveEventModel::rowsInserted, this, [this] {
+        if (m_atNewest) {
+            followNewest();
+        }
+    });
+    connect(m_views, &QTabWidget::currentChanged, this, [this] {
+        // A window open for days keeps showing the last seven of them.
+        if (showingHistory() && m_history->followToday(m_logger.now().date())) {
+            m_historyStale = true;
+        }
+        if (showingHistory() && m_historyStale) {
+            m_historyStale = false;
+            m_history->run();
+        }
+    });
+    connect(&m_logger, &Logger::settingsReloaded, this, [this](const LoggerSettings& settings) {
+        m_history->setDatabase(settings.database);
+        m_historyStale = true;
+    });
+    m_filterPause.setSingleShot(true);
+    m_filterPause.setInterval(400);
+    connect(&m_filterPause, &QTimer::timeout, this, [this] {
+        if (showingHistory()) {
+            m_historyStale = false;
+            m_history->run();
+        }
+    });
+    m_history->setDatabase(m_logger.settings().database);
+    showLiveTally();
 }
 
 double EchoWindow::twipsPerPixelX() const {
@@ -80,70 +153,53 @@ void EchoWindow::restore() {
     m_typeFilter->setText(s.typeFilter);
     m_sourceFilter->setText(s.sourceFilter);
     m_dataFilter->setText(s.dataFilter);
-    scrollToEnd();
+    m_history->setDatabase(m_logger.settings().database);
 }
 
 void EchoWindow::addEvent(const LogEvent& event) {
-    if (m_freeze->isChecked()) {
-        return;
-    }
-    if (!EchoFormat::matches(m_typeFilter->text(), m_dataFilter->text(), event)) {
-        return;
-    }
-    m_text = EchoFormat::append(m_text, EchoFormat::line(event));
-    // A burst of events redraws the text box once, not once per event.
-    if (!m_refresh.isActive()) {
-        m_refresh.start();
+    m_live->add(event);
+}
+
+void EchoWindow::applyFilters() {
+    m_live->setFilters({m_sourceFilter->text(), m_typeFilter->text(), m_dataFilter->text()});
+    m_history->setFilters(m_sourceFilter->text(), m_typeFilter->text(), m_dataFilter->text());
+    m_historyStale = true;
+    m_filterPause.start();
+    followNewest();
+}
+
+void EchoWindow::followNewest() {
+    if (!m_freeze->isChecked()) {
+        m_lines->scrollToBottom();
     }
 }
 
-void EchoWindow::setEchoText(const QString& text) {
-    m_text = text;
-    refresh();
-}
-
-void EchoWindow::refresh() {
-    m_refresh.stop();
-    m_lines->setPlainText(m_text);
-    scrollToEnd();
-}
-
-void EchoWindow::scrollToEnd() {
-    if (m_freeze->isChecked()) {
-        return;
+void EchoWindow::showLiveTally() {
+    QStringList parts;
+    if (m_live->frozen()) {
+        parts.append(QStringLiteral("%L1 new events held").arg(m_live->held()));
     }
-    QScrollBar* bar = m_lines->verticalScrollBar();
-    bar->setValue(bar->maximum());
+    if (m_live->droppedFromView() > 0) {
+        parts.append(QStringLiteral("%L1 older lines left the view (the database keeps them)")
+                         .arg(m_live->droppedFromView()));
+    }
+    m_liveTally->setText(parts.join(QStringLiteral("; ")));
 }
 
-void EchoWindow::toggleHistory() {
-    if (m_showingHistory) {
-        m_history->setText(QStringLiteral("History"));
-        setEchoText(m_liveText);
-    } else {
-        m_history->setText(QStringLiteral("Current"));
-        m_liveText = m_text;
-        fillFromDatabase();
-        refresh();
-    }
-    m_showingHistory = !m_showingHistory;
+void EchoWindow::showHistory() {
+    m_views->setCurrentIndex(1);
 }
 
-// A failed query is reported as step 3 of "FillWindowFromDatabase".
-void EchoWindow::fillFromDatabase() {
-    EventQuery query;
-    query.from = DateText::isoText(m_logger.now().addDays(-7));
-    query.source = m_sourceFilter->text();
-    query.type = m_typeFilter->text();
-    query.data = m_dataFilter->text();
-    query.order = EventQuery::Order::OldestFirst;
-    const Status read =
-        m_logger.readEvents(query, [this](const StoredEvent& row) { addEvent(row.event); });
-    if (!read) {
-        m_logger.reporter().toNetwork(ProgramNames::kProgram,
-                                      QStringLiteral("FillWindowFromDatabase "),
-                                      read.problem().atStep(3));
-    }
+void EchoWindow::showLive() {
+    m_views->setCurrentIndex(0);
+}
+
+bool EchoWindow::showingHistory() const {
+    return m_views->currentIndex() == 1;
+}
+
+QStringList EchoWindow::liveLines() const {
+    return m_live->lines();
 }
 
 void EchoWindow::closeForGood() {
@@ -161,9 +217,4 @@ void EchoWindow::closeEvent(QCloseEvent* event) {
     } else {
         event->ignore();
     }
-}
-
-void EchoWindow::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
-    scrollToEnd();
 }

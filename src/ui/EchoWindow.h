@@ -6,14 +6,18 @@
 #include "store/LogEvent.h"
 
 class QCheckBox;
+class QLabel;
 class QLineEdit;
-class QPlainTextEdit;
-class QPushButton;
+class QListView;
+class QTabWidget;
+class HistoryView;
+class LiveEventModel;
 class Logger;
 
-// "Quilljot Snapshot": one line per logged event as it happens, or on request the rows of the
-// last seven days read back from the database, narrowed by three filters. Closing only hides it
-// while the program runs; its size and filters persist in the settings.
+// "Quilljot Snapshot": two separate views under one row of filters (Source, Type, Data). Live
+// shows a line per logged event as it happens, in the console echo's format; History shows the
+// stored events of a date range as a table. Closing only hides the window while the program
+// runs; its size and filters persist in the settings.
 class EchoWindow : public QWidget {
     Q_OBJECT
 
@@ -23,39 +27,42 @@ public:
     // Takes size and filters from the settings.
     void restore();
     void addEvent(const LogEvent& event);
-    // Switches between the live lines and the history read from the database.
-    void toggleHistory();
-    bool showingHistory() const { return m_showingHistory; }
+    void showHistory();
+    void showLive();
+    bool showingHistory() const;
     // From now on closing the window ends it instead of hiding it.
     void closeForGood();
 
-    // The echo text as the window holds it; the text box shows it at most 100 ms later.
-    const QString& echoText() const { return m_text; }
-    // Shows the held text in the text box now.
-    void refresh();
+    // The live lines shown, oldest first.
+    QStringList liveLines() const;
+    LiveEventModel* liveModel() const { return m_live; }
+    HistoryView* history() const { return m_history; }
 
     double twipsPerPixelX() const;
     double twipsPerPixelY() const;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
 
 private:
-    void fillFromDatabase();
-    void scrollToEnd();
-    void setEchoText(const QString& text);
+    void applyFilters();
+    void showLiveTally();
+    void followNewest();
 
     Logger& m_logger;
-    QPushButton* m_history;
     QLineEdit* m_sourceFilter;
     QLineEdit* m_typeFilter;
     QLineEdit* m_dataFilter;
+    QTabWidget* m_views;
+    LiveEventModel* m_live;
+    QListView* m_lines;
     QCheckBox* m_freeze;
-    QPlainTextEdit* m_lines;
-    QString m_text;
-    QString m_liveText;
-    QTimer m_refresh;
-    bool m_showingHistory = false;
+    QLabel* m_liveTally;
+    HistoryView* m_history;
+    // The history is read again when its range, filters or database changed since it was read;
+    // filters typed while it is shown wait for a pause in the typing.
+    bool m_historyStale = true;
+    QTimer m_filterPause;
+    bool m_atNewest = true;
     bool m_closingForGood = false;
 };

@@ -2,12 +2,19 @@
 
 #include <QDialog>
 
+#include "support/LoggerSettings.h"
+
+class QLabel;
 class QLineEdit;
+class QPushButton;
 class QRadioButton;
 class Logger;
 
-// "Quilljot Setup": chooses the database the logger writes to. However it is closed, it saves
-// the choice and has it take effect at once.
+// "Quilljot Setup": chooses the database the logger writes to. It opens showing the settings in
+// effect; Save stores the choice and has it take effect at once, Cancel or Escape leave
+// everything as it was. The fields follow the kind of database, so that a file path is never
+// saved as a server's database name, and "Test connection" opens the chosen database on a
+// connection of its own without saving anything.
 class SetupDialog : public QDialog {
     Q_OBJECT
 
@@ -16,17 +23,37 @@ public:
 
     // Fills the fields from the settings the logger uses now.
     void showSettingsInEffect();
-    void done(int result) override;
+    // The settings as the fields stand, with the password the source field masks.
+    DatabaseSettings chosenSettings() const;
+    // Opens the chosen database to read it and says in the dialog how that went.
+    void testConnection();
+    void accept() override;
 
 private:
+    DatabaseKind chosenKind() const;
+    void followKind();
+    void browse();
+    // What is wrong with the chosen settings, or an empty text.
+    QString checkChosen() const;
+    void say(const QString& text, bool bad);
+
     Logger& m_logger;
     QRadioButton* m_fileDatabase;
     QRadioButton* m_sqlServer;
     QRadioButton* m_postgreSql;
+    QLabel* m_sourceLabel;
     QLineEdit* m_sqlSource;
+    QLabel* m_databaseLabel;
     QLineEdit* m_database;
+    QPushButton* m_browse;
     QLineEdit* m_table;
+    QLabel* m_message;
     // The source as the settings hold it; the field shows it with the password masked, and an
     // unchanged field saves this text.
     QString m_clearSource;
+    // The database field means a file path for one kind and a name on a server for the others;
+    // each keeps its own text while the user switches between kinds.
+    QString m_filePath;
+    QString m_serverDatabase;
+    DatabaseKind m_shownKind = DatabaseKind::File;
 };

@@ -184,18 +184,6 @@ private slots:
         QVERIFY(logger.process.waitForFinished(10000));
     }
 
-    void refusesBadArgumentsAndAnUnstartableNode() {
-        QProcess p;
-        p.start(tool("quilljot"), {u"--xap-port"_qs, u"99999"_qs});
-        QVERIFY(p.waitForFinished(5000));
-        QCOMPARE(p.exitCode(), 2);
-        QVERIFY(p.readAllStandardError().contains("--xap-port"));
-        p.start(tool("quilljot"), {u"--help"_qs});
-        QVERIFY(p.waitForFinished(5000));
-        QCOMPARE(p.exitCode(), 0);
-        QVERIFY(p.readAllStandardOutput().contains("--headless"));
-    }
-
     void endsWithStatusOneWhenNoPortIsFree() {
         std::list<QUdpSocket> held;
         for (int port = 32768; port < 32968; ++port) {

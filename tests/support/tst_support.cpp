@@ -166,10 +166,11 @@ private slots:
         StartupPlace place;
         place.appDir = dir.path() + u"/app/"_qs;
         place.homeEnv = dir.path() + u"/home"_qs;
-        place.programFile = u"/opt/vb/bin/quilljot"_qs;
-        AppFolders folders = AppFolders::locate(place, u"HOST1"_qs);
+        place.programFile = u"/usr/bin/quilljot"_qs;
+        place.userHome = u"/home/u"_qs;
+        AppFolders folders = AppFolders::locate(place);
         QCOMPARE(folders.appPath(), dir.path() + u"/app"_qs);
-        QCOMPARE(folders.programFile(), u"/opt/vb/bin/quilljot"_qs);
+        QCOMPARE(folders.programFile(), u"/usr/bin/quilljot"_qs);
         QCOMPARE(folders.configFile(u"x.ini"_qs), dir.path() + u"/app/Config/x.ini"_qs);
         QCOMPARE(folders.resolve(u"db/q.mdb"_qs), dir.path() + u"/app/db/q.mdb"_qs);
         QCOMPARE(folders.resolve(u"/abs/q.mdb"_qs), u"/abs/q.mdb"_qs);
@@ -182,18 +183,46 @@ private slots:
         QVERIFY(writeFile(dir.path() + u"/home/Config/zelXap.ini"_qs,
                           "[Interface]\r\nBroadcastAddress=127.0.0.1\r\n"));
         place.appDir.clear();
-        folders = AppFolders::locate(place, u"HOST1"_qs);
+        folders = AppFolders::locate(place);
         QCOMPARE(folders.appPath(), dir.path() + u"/home"_qs);
         net = SettingsStore(folders, r).loadNetwork();
         QCOMPARE(net.settings.broadcastAddress, u"127.0.0.1"_qs);
         QCOMPARE(net.settings.interfaceAddress, u"Default"_qs);
-
-        // Neither given: the program's folder, unless it is a development checkout.
-        place.homeEnv.clear();
-        QCOMPARE(AppFolders::locate(place, u"HOST1"_qs).appPath(), u"/opt/xapzelQuilljot"_qs);
-        place.programFile = dir.path() + u"/bin/quilljot"_qs;
-        QCOMPARE(AppFolders::locate(place, u"HOST1"_qs).appPath(), dir.path() + u"/bin"_qs);
         QVERIFY(r.entries.isEmpty());
+    }
+
+    void folderOfAProgramNamedNeither_data() {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("dataHome");
+        QTest::addColumn<QString>("folder");
+        const QString user = u"/home/u/.local/share/quilljot"_qs;
+        QTest::newRow("/usr/bin") << u"/usr/bin/quilljot"_qs << QString() << user;
+        QTest::newRow("/usr/local/bin") << u"/usr/local/bin/quilljot"_qs << QString() << user;
+        QTest::newRow("/opt/NAME/bin") << u"/opt/quilljot/bin/quilljot"_qs << QString() << user;
+        QTest::newRow("XDG_DATA_HOME")
+            << u"/usr/bin/quilljot"_qs << u"/data/x"_qs << u"/data/x/quilljot"_qs;
+        QTest::newRow("relative XDG_DATA_HOME ignored")
+            << u"/usr/bin/quilljot"_qs << u"rel"_qs << user;
+        QTest::newRow("build folder")
+            << u"/work/q/build/bin/quilljot"_qs << u"/data/x"_qs << u"/work/q/build/bin"_qs;
+        QTest::newRow("build folder under /opt")
+            << u"/opt/src/q/build/bin/quilljot"_qs << QString() << u"/opt/src/q/build/bin"_qs;
+        QTest::newRow("build folder under /usr")
+            << u"/usr/src/q/bin/quilljot"_qs << QString() << u"/usr/src/q/bin"_qs;
+        QTest::newRow("a folder named vb")
+            << u"/home/u/vb/bin/quilljot"_qs << QString() << u"/home/u/vb/bin"_qs;
+    }
+    // Without --app-dir or QUILLJOT_HOME: an installed program keeps the user's data in the
+    // user's data folder; a program run where it was built keeps it beside itself.
+    void folderOfAProgramNamedNeither() {
+        QFETCH(QString, program);
+        QFETCH(QString, dataHome);
+        QFETCH(QString, folder);
+        StartupPlace place;
+        place.programFile = program;
+        place.dataHomeEnv = dataHome;
+        place.userHome = u"/home/u"_qs;
+        QCOMPARE(AppFolders::locate(place).appPath(), folder);
     }
 
     void folderMakerReportsAFolderItCannotMakeOnce() {

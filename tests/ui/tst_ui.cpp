@@ -1,5 +1,8 @@
 #include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QDateEdit>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -7,6 +10,7 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
+#include <QTableView>
 #include <QUdpSocket>
 #include <QtTest>
 
@@ -16,7 +20,12 @@
 #include "support/IniFile.h"
 #include "ui/DesktopFrontend.h"
 #include "ui/EchoWindow.h"
+#include "ui/HelpBox.h"
+#include "ui/HistoryModel.h"
+#include "ui/HistoryView.h"
+#include "ui/LiveEventModel.h"
 #include "ui/SetupDialog.h"
+#include "ui/StatusWindow.h"
 #include "ui/TrayIcon.h"
 
 namespace {
@@ -90,8 +99,7 @@ private slots:
         options.place.appDir = m_dir->path();
         options.place.programFile = u"/opt/quilljot/bin/quilljot"_qs;
         options.place.hostName = [] { return u"HOST1"_qs; };
-        options.network =
-            std::make_unique<FixedHostNetwork>(u"HOST1"_qs, QStringList{u"127.0.0.1"_qs});
+        options.network = std::make_unique<FixedHostNetwork>(QStringList{u"127.0.0.1"_qs});
         options.xapPort = m_hub->localPort();
         options.clock = [] { return kNow; };
         m_logger = std::make_unique<Logger>(*m_desktop, std::move(options));
@@ -114,35 +122,67 @@ private slots:
                              u"a\r\nb\rc\nd"_qs};
         QCOMPARE(EchoFormat::line(event),
                  u"zel.hs.pc.abcde     \t2026-03-05 14:03:09 |  L|og  |  a|b|c|d"_qs);
-        QCOMPARE(EchoFormat::append(QString(), u"a"_qs), u"\r\na"_qs);
-        QString text;
-        for (int i = 0; i < 300; ++i) {
-            text = EchoFormat::append(text, QString(60, u'x') + QString::number(i));
-        }
-        QCOMPARE(text.size(), EchoFormat::kMaxEchoText);
-        QVERIFY(text.endsWith(u"x299"_qs));
     }
 
-    void liveFiltersAndFreeze() {
+    void liveViewFiltersFreezesAndClears() {
         auto* freeze = child<QCheckBox>(echo(), "freezeBox");
-        QCOMPARE(freeze->text(), u"Freeze"_qs);
+        auto* tally = child<QLabel>(echo(), "liveTally");
+        LiveEventModel* live = echo()->liveModel();
+        send({{u"2026-12-04 10:00:00"_qs, u"hs.den"_qs, u"EventLog"_qs, u"one"_qs},
+              {u"2026-12-04 10:00:01"_qs, u"zel.hall"_qs, u"Status"_qs, u"two"_qs},
+              {u"2026-12-04 10:00:02"_qs, u"hs.den"_qs, u"log"_qs, u"three"_qs}});
+        QCOMPARE(echo()->liveLines().size(), 3);
 
-        // Live lines pass the type and data filters only; the source filter narrows the history.
-        child<QLineEdit>(echo(), "typeFilter")->setText(u"LOG"_qs);
-        child<QLineEdit>(echo(), "sourceFilter")->setText(u"nomatch"_qs);
-        echo()->addEvent({u"2026-12-04 10:00:00"_qs, u"a"_qs, u"EventLog"_qs, u"one"_qs});
-        echo()->addEvent({u"2026-12-04 10:00:01"_qs, u"a"_qs, u"Status"_qs, u"two"_qs});
-        child<QLineEdit>(echo(), "dataFilter")->setText(u"THREE"_qs);
-        echo()->addEvent({u"2026-12-04 10:00:02"_qs, u"a"_qs, u"log"_qs, u"four"_qs});
-        echo()->addEvent({u"2026-12-04 10:00:03"_qs, u"a"_qs, u"log"_qs, u"three"_qs});
+        // Every filter narrows the lines already shown, the source's too.
+        child<QLineEdit>(echo(), "sourceFilter")->setText(u"DEN"_qs);
+        QCOMPARE(echo()->liveLines().size(), 2);
+        child<QLineEdit>(echo(), "typeFilter")->setText(u"log"_qs);
+        child<QLineEdit>(echo(), "dataFilter")->setText(u"THR"_qs);
+        QCOMPARE(echo()->liveLines(),
+                 QStringList{EchoFormat::line(
+                     {u"2026-12-04 10:00:02"_qs, u"hs.den"_qs, u"log"_qs, u"three"_qs})});
+        echo()->addEvent({u"2026-12-04 10:00:03"_qs, u"zel.hall"_qs, u"log"_qs, u"three"_qs});
+        QCOMPARE(echo()->liveLines().size(), 1);
+        for (const char* f : {"sourceFilter", "typeFilter", "dataFilter"}) {
+            child<QLineEdit>(echo(), f)->clear();
+        }
+        QCOMPARE(echo()->liveLines().size(), 4);
+        // The whole text of a line is in its tooltip, line breaks kept.
+        echo()->addEvent({u"2026-12-04 10:00:04"_qs, u"zel.hall"_qs, u"log"_qs, u"a\nb"_qs});
+        QVERIFY(live->data(live->index(4), Qt::ToolTipRole).toString().contains(u"a\nb"_qs));
+
+        // Frozen, arriving events are held and counted, then shown in order.
         freeze->setChecked(true);
-        echo()->addEvent({u"2026-12-04 10:00:04"_qs, u"a"_qs, u"log"_qs, u"three again"_qs});
-        const QStringList lines = echo()->echoText().split(u"\r\n"_qs);
-        QCOMPARE(lines.size(), 3);
-        QVERIFY(lines[1].endsWith(u"EventLog  |  one"_qs));
-        QVERIFY(lines[2].endsWith(u"log  |  three"_qs));
-        QTRY_COMPARE(child<QPlainTextEdit>(echo(), "echoLines")->toPlainText(),
-                     QString(echo()->echoText()).replace(u"\r\n"_qs, u"\n"_qs));
+        send({{u"2026-12-05 08:00:00"_qs, u"hs.den"_qs, u"Log"_qs, u"held 1"_qs},
+              {u"2026-12-05 08:00:01"_qs, u"hs.den"_qs, u"Log"_qs, u"held 2"_qs}});
+        QCOMPARE(echo()->liveLines().size(), 5);
+        QVERIFY2(tally->text().contains(u"2 new events held"_qs), qPrintable(tally->text()));
+        // The history is its own view, frozen or not.
+        echo()->showHistory();
+        QCOMPARE(echo()->history()->model()->rowCount(), 5);
+        echo()->showLive();
+        freeze->setChecked(false);
+        QCOMPARE(echo()->liveLines().size(), 7);
+        QVERIFY(echo()->liveLines().last().endsWith(u"held 2"_qs));
+        QVERIFY(!tally->text().contains(u"held"_qs));
+
+        child<QPushButton>(echo(), "clearButton")->click();
+        QVERIFY(echo()->liveLines().isEmpty());
+
+        // Bounded: the oldest lines leave the view, and the window says so.
+        for (std::size_t i = 0; i < LiveEventModel::kKeptEvents + 10; ++i) {
+            echo()->addEvent({u"2026-12-05 08:00:00"_qs, u"s"_qs, u"t"_qs, QString::number(i)});
+        }
+        QCOMPARE(echo()->liveLines().size(), qsizetype(LiveEventModel::kKeptEvents));
+        QVERIFY(echo()->liveLines().first().endsWith(u"  10"_qs));
+        QVERIFY2(tally->text().contains(u"10 older lines left the view"_qs),
+                 qPrintable(tally->text()));
+        freeze->setChecked(true);
+        for (std::size_t i = 0; i < LiveEventModel::kHeldEvents + 5; ++i) {
+            echo()->addEvent({u"2026-12-05 08:00:00"_qs, u"s"_qs, u"t"_qs, u"h"_qs});
+        }
+        QCOMPARE(live->held(), LiveEventModel::kHeldEvents);
+        QCOMPARE(live->droppedFromView(), quint64(15));
     }
 
     void loggedEventsReachTheWindow() {
@@ -151,56 +191,126 @@ private slots:
         const LogEvent markup{u"2026-12-04 23:13:10"_qs, u"zel.hs.pc"_qs, u"Log"_qs,
                               u"<b>bold</b> <a href='file:///etc'>x</a> &amp;"_qs};
         send({hello, markup});
-        QCOMPARE(echo()->echoText(),
-                 u"\r\n"_qs + EchoFormat::line(hello) + u"\r\n"_qs + EchoFormat::line(markup));
-        QTRY_VERIFY(
-            child<QPlainTextEdit>(echo(), "echoLines")->toPlainText().endsWith(markup.data));
+        QCOMPARE(echo()->liveLines(),
+                 QStringList({EchoFormat::line(hello), EchoFormat::line(markup)}));
+        LiveEventModel* live = echo()->liveModel();
+        QVERIFY(live->data(live->index(1), Qt::ToolTipRole)
+                    .toString()
+                    .contains(markup.data.toHtmlEscaped()));
     }
 
-    void historyShowsTheLastSevenDaysAndComesBack() {
-        const LogEvent recent{u"2026-12-04 10:00:00"_qs, u"new"_qs, u"Log"_qs, u"abc recent"_qs};
-        const LogEvent old{u"2026-11-20 10:00:00"_qs, u"old"_qs, u"Log"_qs, u"too old"_qs};
-        const LogEvent earlier{u"2026-12-03 10:00:00"_qs, u"new"_qs, u"Log"_qs, u"earlier"_qs};
-        send({recent, old, earlier});
-        const QString live = echo()->echoText();
+    void historyIsATableOfEveryRowInTheRange() {
+        // More rows than a page, with more text than the old echo text held; rows of one second
+        // straddle the pages' borders.
+        QList<LogEvent> events;
+        for (int i = 0; i < 1200; ++i) {
+            events.append({QDateTime(QDate(2026, 12, 1), QTime(0, 0))
+                               .addSecs(i / 3 * 60)
+                               .toString(u"yyyy-MM-dd HH:mm:ss"_qs),
+                           i % 2 ? u"hs.den"_qs : u"zel.hall"_qs, u"Log"_qs,
+                           u"event %1 "_qs.arg(i) + QString(40, u'x')});
+        }
+        events.append({u"2026-11-20 10:00:00"_qs, u"old"_qs, u"Log"_qs, u"too old"_qs});
+        events.append({u"2026-12-06 10:00:00"_qs, u"later"_qs, u"Log"_qs, u"after today"_qs});
+        send(events);
+        const QStringList live = echo()->liveLines();
 
-        // The history follows the live lines, oldest row first.
-        auto* history = child<QPushButton>(echo(), "historyButton");
-        history->click();
-        QCOMPARE(history->text(), u"Current"_qs);
-        QVERIFY(echo()->showingHistory());
-        const QString shown =
-            live + u"\r\n"_qs + EchoFormat::line(earlier) + u"\r\n"_qs + EchoFormat::line(recent);
-        QCOMPARE(echo()->echoText(), shown);
+        echo()->showHistory();
+        HistoryModel* model = echo()->history()->model();
+        auto* table = child<QTableView>(echo(), "historyTable");
+        QCOMPARE(model->total(), qint64(1200));
+        QCOMPARE(model->columnCount(), 4);
+        QCOMPARE(model->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), u"Time"_qs);
+        while (model->canFetchMore({})) {
+            model->fetchMore({});
+        }
+        QCOMPARE(model->rowCount(), 1200);
+        for (int r = 0; r < 1200; ++r) {
+            QCOMPARE(model->row(r).event, events[1199 - r]);  // newest first, none missing
+        }
+        QVERIFY(child<QLabel>(echo(), "historyTally")->text().contains(u"rows"_qs));
 
-        // What arrives while the history is shown is not kept for the live lines.
-        send({{u"2026-12-05 08:01:00"_qs, u"live"_qs, u"Log"_qs, u"lost"_qs}});
-        history->click();
-        QCOMPARE(history->text(), u"History"_qs);
-        QVERIFY(!echo()->showingHistory());
-        QCOMPARE(echo()->echoText(), live);
+        // A live event never enters the history; the live view keeps it.
+        const LogEvent arriving{u"2026-12-05 08:01:00"_qs, u"live"_qs, u"Log"_qs, u"arrives"_qs};
+        send({arriving});
+        QCOMPARE(model->rowCount(), 1200);
+        echo()->showLive();
+        QCOMPARE(echo()->liveLines(), live + QStringList{EchoFormat::line(arriving)});
 
-        // Reloading the settings leaves the window's state alone: the next click goes back.
-        history->click();
-        m_logger->reloadSettings();
-        history->click();
-        QVERIFY(!echo()->showingHistory());
-        QCOMPARE(echo()->echoText(), live);
+        // The range and the filters narrow it; oldest first on request.
+        echo()->showHistory();
+        child<QDateEdit>(echo(), "fromDate")->setDate(QDate(2026, 11, 20));
+        child<QDateEdit>(echo(), "toDate")->setDate(QDate(2026, 11, 20));
+        QCOMPARE(model->total(), qint64(1));
+        child<QDateEdit>(echo(), "toDate")->setDate(QDate(2026, 12, 6));
+        QCOMPARE(model->total(), qint64(1203));
+        table->sortByColumn(HistoryModel::Time, Qt::AscendingOrder);
+        while (model->canFetchMore({})) {
+            model->fetchMore({});
+        }
+        QCOMPARE(model->rowCount(), 1203);
+        for (int r = 0; r < 1200; ++r) {
+            QCOMPARE(model->row(r + 1).event, events[r]);
+        }
+        child<QLineEdit>(echo(), "sourceFilter")->setText(u"DEN"_qs);
+        child<QLineEdit>(echo(), "dataFilter")->setText(u"event 1_9 "_qs);
+        QTRY_COMPARE(model->total(), qint64(10));  // 109, 119, ... 199: odd, so from the den
+        QCOMPARE(model->row(0).event, events[109]);
 
-        child<QLineEdit>(echo(), "sourceFilter")->setText(u"NEW"_qs);
-        child<QLineEdit>(echo(), "dataFilter")->setText(u"ABC"_qs);
-        history->click();
-        QCOMPARE(echo()->echoText(), live + u"\r\n"_qs + EchoFormat::line(recent));
+        // Export: every row of the range and filters, as CSV; stopped, it leaves no file.
+        const QString csv = m_dir->path() + u"/out.csv"_qs;
+        const Result<qint64> exported = echo()->history()->exportTo(csv);
+        QVERIFY(exported);
+        QCOMPARE(exported.value(), qint64(10));
+        const QList<QByteArray> lines = readFile(csv).split('\n');
+        QCOMPARE(lines.size(), 12);
+        QCOMPARE(lines[0], QByteArray("ID,Time,Source,Type,Data\r"));
+        QVERIFY(lines[1].contains("2026-12-01 00:36:00,hs.den,Log,event 109"));
+        const QString stopped = m_dir->path() + u"/stopped.csv"_qs;
+        QVERIFY(!echo()->history()->exportTo(stopped, [](qint64) { return false; }));
+        QVERIFY(!QFileInfo::exists(stopped));
+
+        // Copy: the selected rows as text, one line each.
+        table->selectRow(0);
+        table->selectionModel()->select(model->index(1, 0),
+                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        child<QPushButton>(echo(), "copyButton")->click();
+        QCOMPARE(QGuiApplication::clipboard()->text(),
+                 u"2026-12-01 00:36:00\ths.den\tLog\tevent 109 "_qs + QString(40, u'x') +
+                     u"\n2026-12-01 00:39:00\ths.den\tLog\tevent 119 "_qs + QString(40, u'x') +
+                     u"\n"_qs);
+    }
+
+    void historyProblemsAreSaidInTheWindow() {
+        send({{u"2026-12-05 08:00:00"_qs, u"hs.den"_qs, u"Log"_qs, u"it's open"_qs}});
+        echo()->showHistory();
+        child<QLineEdit>(echo(), "dataFilter")->setText(u"it's"_qs);
+        QTRY_COMPARE(echo()->history()->model()->total(), qint64(1));
+        auto* problem = child<QLabel>(echo(), "historyProblem");
+        QVERIFY(!problem->isVisibleTo(echo()));
+
+        // A database that cannot be read is said on the page, not only reported on the network.
+        m_desktop->showSetupDialog();
+        SetupDialog* setup = m_desktop->setupDialog();
+        child<QRadioButton>(setup, "postgresqlOption")->click();
+        child<QLineEdit>(setup, "sqlSourceField")->setText(u"127.0.0.1,1; User ID=x"_qs);
+        child<QLineEdit>(setup, "databaseField")->setText(u"HomeLog"_qs);
+        child<QPushButton>(setup, "saveButton")->click();
+        child<QPushButton>(echo(), "refreshHistory")->click();
+        QVERIFY(problem->isVisibleTo(echo()));
+        QVERIFY2(problem->text().startsWith(u"The history could not be read"_qs),
+                 qPrintable(problem->text()));
+        QCOMPARE(echo()->history()->model()->rowCount(), 0);
     }
 
     void closingHidesAndSavesSizeAndFilters() {
         echo()->show();
         echo()->resize(640, 300);
         child<QLineEdit>(echo(), "sourceFilter")->setText(u"zel"_qs);
-        echo()->addEvent({u"2026-12-04 10:00:00"_qs, u"a"_qs, u"Log"_qs, u"kept"_qs});
+        echo()->addEvent({u"2026-12-04 10:00:00"_qs, u"zel.a"_qs, u"Log"_qs, u"kept"_qs});
         QVERIFY(!echo()->close());
         QVERIFY(!echo()->isVisible());
-        QVERIFY(echo()->echoText().contains(u"kept"_qs));
+        QVERIFY(echo()->liveLines().last().endsWith(u"kept"_qs));
         QCOMPARE(setting(u"WindowWidth"_qs),
                  QString::number(qRound(640 * echo()->twipsPerPixelX())));
         QCOMPARE(setting(u"WindowHeight"_qs),
@@ -236,7 +346,7 @@ private slots:
 
         const QString chosen = m_dir->path() + u"/Data/Xap/Quilljot.mdb"_qs;
         child<QLineEdit>(setup, "databaseField")->setText(chosen);
-        setup->close();
+        child<QPushButton>(setup, "saveButton")->click();
         QVERIFY(!setup->isVisible());
         QCOMPARE(setting(u"UseSQL"_qs), u"False"_qs);
         QCOMPARE(setting(u"Engine"_qs), u"file"_qs);
@@ -246,11 +356,11 @@ private slots:
         QCOMPARE(m_logger->settings().database.database, chosen);
         QVERIFY(m_logger->databaseOpen());
         QVERIFY(QFileInfo::exists(chosen));
-        send({{u"2026-12-05 08:00:00"_qs, u"zel.hs.pc"_qs, u"Log"_qs, u"into the new file"_qs}});
 
-        // Opened again, it shows the choice now in effect.
+        // Opened again, it shows the choice now in effect, not what was typed and cancelled.
+        m_desktop->showSetupDialog();
         child<QLineEdit>(setup, "databaseField")->setText(u"typed, never saved"_qs);
-        setup->hide();
+        child<QPushButton>(setup, "cancelButton")->click();
         m_desktop->showSetupDialog();
         QVERIFY(setup->isVisible());
         QCOMPARE(child<QLineEdit>(setup, "databaseField")->text(), chosen);
@@ -258,11 +368,69 @@ private slots:
         // The password is masked in the field, and kept when the field is left as it is.
         const QString source = u"127.0.0.1,1; User ID=sa; Password=S3cret"_qs;
         child<QLineEdit>(setup, "sqlSourceField")->setText(source);
-        setup->close();
+        child<QPushButton>(setup, "saveButton")->click();
         m_desktop->showSetupDialog();
         QVERIFY(!child<QLineEdit>(setup, "sqlSourceField")->text().contains(u"S3cret"_qs));
-        setup->close();
+        child<QPushButton>(setup, "saveButton")->click();
         QCOMPARE(setting(u"SQLSource"_qs), source);
+    }
+
+    void setupEscapeAndCancelSaveNothing() {
+        send({{u"2026-12-05 08:00:00"_qs, u"zel.hs.pc"_qs, u"Log"_qs, u"kept"_qs}});
+        const QByteArray before = readFile(settingsPath());
+        m_desktop->showSetupDialog();
+        SetupDialog* setup = m_desktop->setupDialog();
+        child<QRadioButton>(setup, "sqlServerOption")->click();
+        QTest::keyClick(setup, Qt::Key_Escape);
+        QVERIFY(!setup->isVisible());
+        m_desktop->showSetupDialog();
+        child<QLineEdit>(setup, "databaseField")->setText(m_dir->path() + u"/other.mdb"_qs);
+        child<QPushButton>(setup, "cancelButton")->click();
+        setup->show();
+        setup->close();
+        QCOMPARE(readFile(settingsPath()), before);
+        QCOMPARE(m_logger->settings().database.kind, DatabaseKind::File);
+        QCOMPARE(m_logger->settings().database.database, defaultDatabase());
+        QVERIFY(!QFileInfo::exists(m_dir->path() + u"/other.mdb"_qs));
+    }
+
+    void setupFieldsFollowTheKindAndTestWithoutSaving() {
+        send({{u"2026-12-05 08:00:00"_qs, u"zel.hs.pc"_qs, u"Log"_qs, u"one"_qs},
+              {u"2026-12-05 08:00:01"_qs, u"zel.hs.pc"_qs, u"Log"_qs, u"two"_qs}});
+        const QByteArray before = readFile(settingsPath());
+        m_desktop->showSetupDialog();
+        SetupDialog* setup = m_desktop->setupDialog();
+        auto* database = child<QLineEdit>(setup, "databaseField");
+        auto* source = child<QLineEdit>(setup, "sqlSourceField");
+        auto* message = child<QLabel>(setup, "setupMessage");
+        QVERIFY(!source->isEnabled());
+        QVERIFY(child<QPushButton>(setup, "browseButton")->isVisibleTo(setup));
+
+        child<QPushButton>(setup, "testConnectionButton")->click();
+        QVERIFY2(message->text().contains(u"2 rows"_qs), qPrintable(message->text()));
+
+        // A server's database is a name, never the file path shown for the file database.
+        child<QRadioButton>(setup, "sqlServerOption")->click();
+        QVERIFY(source->isEnabled());
+        QVERIFY(!child<QPushButton>(setup, "browseButton")->isVisibleTo(setup));
+        QCOMPARE(database->text(), QString());
+        source->setText(u"127.0.0.1,1"_qs);
+        database->setText(u"/srv/HomeLog.mdb"_qs);
+        child<QPushButton>(setup, "saveButton")->click();
+        QVERIFY(setup->isVisible());
+        QVERIFY2(message->text().contains(u"plain name"_qs), qPrintable(message->text()));
+        child<QRadioButton>(setup, "postgresqlOption")->click();
+        QCOMPARE(database->text(), u"/srv/HomeLog.mdb"_qs);
+        child<QRadioButton>(setup, "fileDatabaseOption")->click();
+        QCOMPARE(database->text(), defaultDatabase());
+
+        // A file database that cannot be opened says so in the dialog.
+        QVERIFY(QDir().mkpath(m_dir->path() + u"/folder.mdb"_qs));
+        database->setText(m_dir->path() + u"/folder.mdb"_qs);
+        child<QPushButton>(setup, "testConnectionButton")->click();
+        QVERIFY2(message->text().contains(u"folder"_qs), qPrintable(message->text()));
+        child<QPushButton>(setup, "cancelButton")->click();
+        QCOMPARE(readFile(settingsPath()), before);
     }
 
     void menuActions() {
@@ -275,11 +443,36 @@ private slots:
                                         u"Window"_qs, u"Help"_qs, u"-"_qs, u"Exit"_qs}));
 
         QSignalSpy exit(m_desktop.get(), &DesktopFrontend::exitRequested);
-        for (const char* idle : {"menuSystemConfig", "menuSystemStatus", "menuHelp"}) {
-            child<QAction>(menu, idle)->trigger();
-        }
+        child<QAction>(menu, "menuSystemConfig")->trigger();
+        QVERIFY(m_desktop->setupDialog() != nullptr && m_desktop->setupDialog()->isVisible());
+        QVERIFY(child<QLabel>(m_desktop->setupDialog(), "settingsFileLabel")
+                    ->text()
+                    .endsWith(settingsPath()));
+        m_desktop->setupDialog()->reject();
+
+        send({{u"2026-12-05 08:00:00"_qs, u"zel.hs.pc"_qs, u"Log"_qs, u"one"_qs}});
+        child<QAction>(menu, "menuSystemStatus")->trigger();
+        StatusWindow* status = m_desktop->statusWindow();
+        QVERIFY(status != nullptr && status->isVisible());
+        QVERIFY2(status->lineText(u"node"_qs)
+                     .contains(u"127.0.0.1:"_qs + QString::number(m_logger->node()->port())),
+                 qPrintable(status->lineText(u"node"_qs)));
+        QTRY_VERIFY2(status->lineText(u"events"_qs).contains(u"1 events written"_qs),
+                     qPrintable(status->lineText(u"events"_qs)));
+        QVERIFY(status->lineText(u"hub"_qs).startsWith(u"heard"_qs));
+        QVERIFY(child<QPlainTextEdit>(status, "statusReports")
+                    ->toPlainText()
+                    .contains(u"Using xAP port"_qs));
+        QVERIFY(status->lineText(u"database"_qs)
+                    .contains(defaultDatabase() + u", table tblQuilljot (open)"_qs));
+
+        child<QAction>(menu, "menuHelp")->trigger();
+        QVERIFY(m_desktop->helpBox() != nullptr && m_desktop->helpBox()->isVisible());
+        const QString help = child<QLabel>(m_desktop->helpBox(), "helpText")->text();
+        QVERIFY(help.contains(u"Quilljot "_qs + QStringLiteral(QUILLJOT_VERSION)));
+        QVERIFY(help.contains(u"Settings: "_qs + settingsPath()));
+        QVERIFY(help.contains(m_dir->path() + u"/Data/xapzelQuilljot/xapzelQuilljot.txt"_qs));
         QVERIFY(!echo()->isVisible());
-        QVERIFY(m_desktop->setupDialog() == nullptr);
         QCOMPARE(exit.size(), 0);
 
         // Only a left click on the icon opens the window; the right click opens the menu.
@@ -293,7 +486,7 @@ private slots:
         child<QAction>(menu, "menuWindow")->trigger();
         QVERIFY(echo()->isVisible());
         child<QAction>(menu, "menuSetup")->trigger();
-        QVERIFY(m_desktop->setupDialog() != nullptr && m_desktop->setupDialog()->isVisible());
+        QVERIFY(m_desktop->setupDialog()->isVisible());
         child<QAction>(menu, "menuExit")->trigger();
         QCOMPARE(exit.size(), 1);
     }

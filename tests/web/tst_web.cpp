@@ -40,7 +40,7 @@ class WebTest : public QObject {
         Logger::Options o;
         o.place.appDir = m_dir->path();
         o.place.hostName = [] { return u"HOST1"_qs; };
-        o.network = std::make_unique<FixedHostNetwork>(u"HOST1"_qs, QStringList{u"127.0.0.1"_qs});
+        o.network = std::make_unique<FixedHostNetwork>(QStringList{u"127.0.0.1"_qs});
         o.xapPort = m_network->localPort();
         m_logger = std::make_unique<Logger>(m_noWindows, std::move(o));
         QVERIFY(m_logger->start());

@@ -21,9 +21,13 @@ int main(int argc, char** argv) {
         "arguments."));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addOption({QStringLiteral("bind"),
-                      QStringLiteral("Address to listen on (default: all addresses)."),
-                      QStringLiteral("address"), QStringLiteral("0.0.0.0")});
+    parser.addOption(
+        {QStringLiteral("bind"),
+         QStringLiteral("Address to listen on (default: all addresses). Bound to 127.0.0.1 the hub "
+                        "hears only datagrams sent to 127.0.0.1: clients that send to a broadcast "
+                        "address (the subnet's, or 255.255.255.255), on this host or another, are "
+                        "not heard."),
+         QStringLiteral("address"), QStringLiteral("0.0.0.0")});
     parser.addOption({QStringLiteral("port"), QStringLiteral("UDP port (default: 3639)."),
                       QStringLiteral("port"), QStringLiteral("3639")});
     if (!parser.parse(QCoreApplication::arguments())) {

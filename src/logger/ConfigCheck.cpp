@@ -1,0 +1,188 @@
+#include "logger/ConfigCheck.h"
+
+#include <arpa/inet.h>
+#include <unistd.h>
+#include <QFile>
+#include <QFileInfo>
+
+#include "node/XapNode.h"
+#include "report/Reporter.h"
+#include "store/ServerSource.h"
+#include "store/Store.h"
+#include "support/ApplicationReporter.h"
+#include "support/InstanceLock.h"
+#include "support/PathRules.h"
+#include "support/ProgramNames.h"
+#include "support/SettingsStore.h"
+
+namespace {
+
+bool writable(const QString& path) {
+    return ::access(QFile::encodeName(path).constData(), W_OK | X_OK) == 0;
+}
+
+QString settingsFileState(const QString& path) {
+    return QFileInfo::exists(path) ? path
+                                   : path + QStringLiteral(" (not there: the defaults apply)");
+}
+
+// The lines of a settings file that are no setting, as the store reported them while reading.
+void takeReports(MemoryReporter& reporter, QStringList& into) {
+    for (const MemoryReporter::Entry& e : reporter.entries) {
+        into.append(ApplicationReporter::journalLine(e.first, e.text));
+    }
+    reporter.entries.clear();
+}
+
+bool isIpv4Address(const QString& text) {
+    in_addr address{};
+    return ::inet_pton(AF_INET, text.toLatin1().constData(), &address) == 1;
+}
+
+bool isAddressPattern(const QString& text) {
+    const QStringList parts = text.split(u'.');
+    if (parts.size() != 4) {
+        return false;
+    }
+    for (const QString& part : parts) {
+        bool ok = false;
+        const uint n = part.toUInt(&ok);
+        if (!ok || n > 255) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+void ConfigCheck::checkFolder(const AppFolders& folders) {
+    const QString& app = folders.appPath();
+    const QFileInfo info(app);
+    if (info.exists() && !info.isDir()) {
+        problem(QStringLiteral("the application folder ") + app +
+                QStringLiteral(" is a file, not a folder"));
+    } else if (info.isDir()) {
+        use(QStringLiteral("application folder"), app);
+        if (!writable(app)) {
+            problem(QStringLiteral("the application folder ") + app +
+                    QStringLiteral(" is not writable"));
+        }
+    } else {
+        // The logger makes it, and its Config and Data, at start.
+        QString parent = info.absolutePath();
+        while (!QFileInfo::exists(parent) && QFileInfo(parent).absolutePath() != parent) {
+            parent = QFileInfo(parent).absolutePath();
+        }
+        use(QStringLiteral("application folder"), app + QStringLiteral(" (would be made)"));
+        if (!QFileInfo(parent).isDir() || !writable(parent)) {
+            problem(QStringLiteral("the application folder ") + app +
+                    QStringLiteral(" cannot be made: ") + parent +
+                    QStringLiteral(" is not a writable folder"));
+        }
+    }
+    // The folders the logger makes below it: something else in their place stops it from
+    // writing its settings, text log or spool.
+    const QString data = folders.dataFolder();
+    for (const QString& folder : {PathRules::join(app, QStringLiteral("Config")), data,
+                                  QFileInfo(folders.textLogPath()).absolutePath(),
+                                  PathRules::join(data, QStringLiteral("spool"))}) {
+        if (QFileInfo::exists(folder) && !QFileInfo(folder).isDir()) {
+            problem(folder + QStringLiteral(" is a file where the logger needs a folder"));
+        }
+    }
+    const qint64 holder = InstanceLock::holder(folders.lockPath());
+    use(QStringLiteral("running logger"), holder == 0 ? QStringLiteral("none")
+                                          : holder > 0
+                                              ? QStringLiteral("pid ") + QString::number(holder)
+                                              : QStringLiteral("one (pid unknown)"));
+}
+
+void ConfigCheck::checkNetwork(const NetworkSettings& settings, quint16 xapPort) {
+    const QString destination = settings.broadcastAddress.trimmed();
+    if (destination.compare(u"default", Qt::CaseInsensitive) != 0 && !isIpv4Address(destination)) {
+        problem(QStringLiteral("BroadcastAddress must be Default or an IPv4 address, not '") +
+                settings.broadcastAddress + u'\'');
+    }
+    const QString pattern = settings.interfaceAddress.trimmed();
+    if (pattern.compare(u"default", Qt::CaseInsensitive) != 0 && !isAddressPattern(pattern)) {
+        problem(QStringLiteral("InterfaceAddress must be Default or four numbers 0 to 255 "
+                               "separated by dots, not '") +
+                settings.interfaceAddress + u'\'');
+    }
+    const QString from = XapNode::chooseAddress(SystemHostNetwork().interfaceAddresses(),
+                                                settings.interfaceAddress);
+    const QString to = destination.compare(u"default", Qt::CaseInsensitive) == 0
+                           ? QStringLiteral("255.255.255.255")
+                           : destination;
+    use(QStringLiteral("sending"),
+        QStringLiteral("from ") + (from.isEmpty() ? QStringLiteral("loopback") : from) +
+            QStringLiteral(" to ") + to + u':' + QString::number(xapPort));
+    if ((from.isEmpty() || from.startsWith(u"127.")) && !to.startsWith(u"127.")) {
+        problem(QStringLiteral("no network interface is up (sending from ") +
+                (from.isEmpty() ? QStringLiteral("no address") : from) +
+                QStringLiteral("): nothing would reach other hosts"));
+    }
+}
+
+ConfigCheck ConfigCheck::run(const StartupPlace& place, quint16 xapPort) {
+    ConfigCheck check;
+    const AppFolders folders = AppFolders::locate(place);
+    check.checkFolder(folders);
+
+    MemoryReporter reporter;
+    const SettingsStore store(folders, reporter);
+    const QString sharedFile = folders.configFile(ProgramNames::kSharedSettingsFile);
+    check.use(QStringLiteral("network settings"), settingsFileState(sharedFile));
+    const SettingsStore::LoadedNetwork network = store.loadNetwork();
+    for (const Problem& p : network.problems) {
+        check.problem(p.description);
+    }
+    takeReports(reporter, check.m_problems);
+    check.checkNetwork(network.settings, xapPort);
+
+    const QString loggerFile = folders.configFile(ProgramNames::kLoggerSettingsFile);
+    check.use(QStringLiteral("logger settings"), settingsFileState(loggerFile));
+    const SettingsStore::Loaded loaded = store.load(store.defaults());
+    for (const Problem& p : loaded.problems) {
+        check.problem(p.description);
+    }
+    takeReports(reporter, check.m_problems);
+    const DatabaseSettings& d = loaded.settings.database;
+    check.use(QStringLiteral("engine"), SettingRules::engineName(d.kind));
+    if (d.kind != DatabaseKind::File) {
+        const QString source = ServerSource::redactedSource(d.sqlSource);
+        check.use(QStringLiteral("source"), source.isEmpty() ? QStringLiteral("(none)") : source);
+        if (d.kind == DatabaseKind::SqlServer && ServerSource::parse(d.sqlSource).host.isEmpty()) {
+            check.problem(QStringLiteral("SQLSource names no server"));
+        }
+    }
+    const Result<QString> found = Store::probe(d);
+    check.use(QStringLiteral("database"),
+              Store::describe(d) + (found ? QStringLiteral(": ") + found.value() : QString()));
+    if (!found) {
+        check.problem(found.problem().description);
+    }
+    check.use(QStringLiteral("table"), d.table);
+    check.use(QStringLiteral("spool limit"),
+              QString::number(loaded.settings.spoolLimitMiB) + QStringLiteral(" MiB"));
+    return check;
+}
+
+QString ConfigCheck::text() const {
+    QString out;
+    for (const Finding& f : m_uses) {
+        out += f.what.leftJustified(20) + f.value + u'\n';
+    }
+    for (const QString& p : m_problems) {
+        out += QStringLiteral("problem: ") + p + u'\n';
+    }
+    if (m_problems.isEmpty()) {
+        out += QStringLiteral("the settings can be used\n");
+    } else {
+        out += QString::number(m_problems.size()) + (m_problems.size() == 1
+                                                         ? QStringLiteral(" problem found\n")
+                                                         : QStringLiteral(" problems found\n"));
+    }
+    return out;
+}

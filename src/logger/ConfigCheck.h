@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include "support/AppFolders.h"
+#include "support/LoggerSettings.h"
+
+// What `quilljot --check-config` finds: the settings of an application folder, read and checked
+// as the logger would read them, and what the logger would use: folder, database, table,
+// addresses. Nothing is made or changed, on disk or on a database server; servers are connected
+// to, to see that they answer.
+class ConfigCheck {
+public:
+    struct Finding {
+        QString what;
+        QString value;
+    };
+
+    static ConfigCheck run(const StartupPlace& place, quint16 xapPort);
+
+    const QList<Finding>& uses() const { return m_uses; }
+    const QStringList& problems() const { return m_problems; }
+    // What it would use, a line each, then a line per problem.
+    QString text() const;
+
+private:
+    void use(const QString& what, const QString& value) { m_uses.append(Finding{what, value}); }
+    void problem(const QString& text) { m_problems.append(text); }
+    void checkFolder(const AppFolders& folders);
+    void checkNetwork(const NetworkSettings& settings, quint16 xapPort);
+
+    QList<Finding> m_uses;
+    QStringList m_problems;
+};

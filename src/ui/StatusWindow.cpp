@@ -1,0 +1,111 @@
+#include "ui/StatusWindow.h"
+
+#include <QFormLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QVBoxLayout>
+
+#include "logger/Logger.h"
+#include "store/ServerSource.h"
+
+namespace {
+
+QString engineText(DatabaseKind kind) {
+    switch (kind) {
+        case DatabaseKind::File:
+            return QStringLiteral("file");
+        case DatabaseKind::SqlServer:
+            return QStringLiteral("SQL Server");
+        case DatabaseKind::PostgreSql:
+            return QStringLiteral("PostgreSQL");
+    }
+    return {};
+}
+
+}  // namespace
+
+StatusWindow::StatusWindow(Logger& logger, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_logger(logger) {
+    setObjectName(QStringLiteral("statusWindow"));
+    setWindowTitle(QStringLiteral("Quilljot Status"));
+    auto* form = new QFormLayout;
+    m_node = addLine(form, QStringLiteral("xAP node"), QStringLiteral("node"));
+    m_hub = addLine(form, QStringLiteral("Hub"), QStringLiteral("hub"));
+    m_database = addLine(form, QStringLiteral("Database"), QStringLiteral("database"));
+    m_events = addLine(form, QStringLiteral("Events"), QStringLiteral("events"));
+    m_reports = new QPlainTextEdit(this);
+    m_reports->setObjectName(QStringLiteral("statusReports"));
+    m_reports->setReadOnly(true);
+    m_reports->setLineWrapMode(QPlainTextEdit::NoWrap);
+    auto* column = new QVBoxLayout(this);
+    column->addLayout(form);
+    column->addWidget(new QLabel(QStringLiteral("Last reports, newest first"), this));
+    column->addWidget(m_reports, 1);
+    resize(640, 420);
+}
+
+QLabel* StatusWindow::addLine(QFormLayout* form, const QString& caption, const QString& name) {
+    auto* value = new QLabel(this);
+    value->setObjectName(name + QStringLiteral("Status"));
+    value->setTextFormat(Qt::PlainText);
+    value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    value->setWordWrap(true);
+    form->addRow(caption, value);
+    return value;
+}
+
+QString StatusWindow::lineText(const QString& name) const {
+    const QLabel* value = findChild<QLabel*>(name + QStringLiteral("Status"));
+    return value != nullptr ? value->text() : QString();
+}
+
+void StatusWindow::refresh() {
+    const LoggerStatus s = m_logger.status();
+    const QString time = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+    m_node->setText(
+        QStringLiteral("%1 (Quilljot %2, started %3)\nlistening on 127.0.0.1:%4, sending from %5 "
+                       "to %6:%7")
+            .arg(s.xapSource, s.version, s.startedAt.toString(time))
+            .arg(s.listenPort)
+            .arg(s.sendFrom, s.destination)
+            .arg(s.destinationPort));
+    // Our own heartbeats come back through the hub, so a working hub is heard within a minute.
+    m_hub->setText(
+        s.lastReceived.isNull()
+            ? QStringLiteral("not heard yet: nothing has reached the logger's port (is "
+                             "a hub running on this host?)")
+            : QStringLiteral("heard: last message %1").arg(s.lastReceived.toString(time)));
+    const DatabaseSettings& d = s.database;
+    QString where = engineText(d.kind) + QStringLiteral(": ") + d.database;
+    if (d.kind != DatabaseKind::File) {
+        where += QStringLiteral(" on ") + ServerSource::redactedSource(d.sqlSource);
+    }
+    where += QStringLiteral(", table ") + d.table +
+             (s.databaseOpen ? QStringLiteral(" (open)") : QStringLiteral(" (NOT open)"));
+    if (s.spoolWaiting > 0) {
+        where += QStringLiteral("\n%L1 events wait in the spool").arg(s.spoolWaiting);
+    }
+    m_database->setText(where);
+    const LoggerStatus::Counts& c = s.counts;
+    m_events->setText(QStringLiteral("%L1 messages received, %L2 events written, %L3 refused, "
+                                     "%L4 spooled, %L5 dropped, %L6 other messages")
+                          .arg(c.received)
+                          .arg(c.written)
+                          .arg(c.rejected)
+                          .arg(c.spooled)
+                          .arg(c.dropped)
+                          .arg(c.other));
+    const QStringList reports = s.lastReports.mid(0, kShownReports);
+    m_reports->setPlainText(reports.isEmpty() ? QStringLiteral("(none yet)") : reports.join(u'\n'));
+}
+
+void StatusWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    refresh();
+    m_watch = connect(&m_logger, &Logger::statusChanged, this, &StatusWindow::refresh);
+}
+
+void StatusWindow::hideEvent(QHideEvent* event) {
+    disconnect(m_watch);
+    QWidget::hideEvent(event);
+}
