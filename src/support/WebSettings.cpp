@@ -20,7 +20,9 @@ namespace WebSettingsFile {
 Result<WebSettings> load(const AppFolders& folders) {
     Result<IniFile> ini = IniFile::load(settingsPath(folders));
     if (!ini) {
-        return ini.problem();
+        // The logger reports a settings file it cannot read; the page then has its defaults
+        // (no password, so loopback only).
+        return WebSettings{};
     }
     WebSettings web;
     const QString section = ProgramNames::kLoggerSection;

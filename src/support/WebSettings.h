@@ -18,7 +18,8 @@ struct WebSettings {
 
 namespace WebSettingsFile {
 
-// The web settings of the application folder; a WebPort that is no port is a Problem.
+// The web settings of the application folder (the defaults when the file cannot be read); a
+// WebPort that is no port is a Problem.
 Result<WebSettings> load(const AppFolders& folders);
 // Stores a new password hash, keeping every other setting of the file.
 Status savePasswordHash(const AppFolders& folders, const QString& hash);
