@@ -7,7 +7,9 @@ namespace {
 
 const QString kUsage = QStringLiteral(
     "Usage: quilljot [--app-dir DIR] [--headless] [--echo] [--xap-port PORT] [--show WINDOW]\n"
-    "       quilljot --check-config [--app-dir DIR] [--xap-port PORT]\n\n");
+    "                [--web PORT]\n"
+    "       quilljot --check-config [--app-dir DIR] [--xap-port PORT]\n"
+    "       quilljot --set-web-password [--app-dir DIR]\n\n");
 
 QList<QCommandLineOption> optionTable() {
     QCommandLineOption helpAll(QStringLiteral("help-all"));
@@ -27,6 +29,11 @@ QList<QCommandLineOption> optionTable() {
         {QStringLiteral("xap-port"),
          QStringLiteral("Send to this UDP port instead of the xAP port 3639."),
          QStringLiteral("port")},
+        {QStringLiteral("web"),
+         QStringLiteral("Serve the web page on this TCP port (see WebPort)."),
+         QStringLiteral("port")},
+        {QStringLiteral("set-web-password"),
+         QStringLiteral("Set the web page's password (read from standard input) and end.")},
         {QStringLiteral("check-config"),
          QStringLiteral("Read and check the settings, say what would be used and each problem, "
                         "and end (status 0: usable, 1: problems). Changes nothing.")},
@@ -78,6 +85,9 @@ Result<CommandLine> CommandLine::read(const QStringList& arguments) {
             }
         }
     }
+    if (parser.isSet(QStringLiteral("set-web-password"))) {
+        c.action = Action::SetWebPassword;
+    }
     c.appDir = parser.value(QStringLiteral("app-dir"));
     if (parser.isSet(QStringLiteral("app-dir")) && c.appDir.isEmpty()) {
         return bad(QStringLiteral("--app-dir needs a folder"));
@@ -101,6 +111,15 @@ Result<CommandLine> CommandLine::read(const QStringList& arguments) {
                        parser.value(QStringLiteral("xap-port")) + u'\'');
         }
         c.xapPort = quint16(port);
+    }
+    if (parser.isSet(QStringLiteral("web"))) {
+        bool ok = false;
+        const uint port = parser.value(QStringLiteral("web")).toUInt(&ok);
+        if (!ok || port == 0 || port > 65535) {
+            return bad(QStringLiteral("--web needs a TCP port from 1 to 65535, not '") +
+                       parser.value(QStringLiteral("web")) + u'\'');
+        }
+        c.webPort = quint16(port);
     }
     return c;
 }

@@ -6,11 +6,13 @@
 
 #include "app/CommandLine.h"
 #include "app/ExportCommand.h"
+#include "app/WebCommands.h"
 #include "logger/ConfigCheck.h"
 #include "logger/EchoFormat.h"
 #include "logger/Frontend.h"
 #include "logger/Logger.h"
 #include "support/ProcessSignals.h"
+#include "web/WebServer.h"
 #ifdef QUILLJOT_GUI
 #include <QApplication>
 #include <QSystemTrayIcon>
@@ -92,6 +94,7 @@ int run(QCoreApplication& app, Frontend& frontend, DesktopFrontend* desktop, con
                  logger.node()->port(), qPrintable(logger.node()->destination()),
                  logger.node()->remotePort(), qPrintable(logger.node()->localIp()),
                  qPrintable(databaseInUse(logger)), qPrintable(logger.folders().appPath()));
+    const std::unique_ptr<WebServer> web = WebCommands::start(logger, a.webPort);
     auto shutdown = [&logger] {
         logger.stop();
         QCoreApplication::quit();
@@ -157,6 +160,13 @@ int main(int argc, char** argv) {
         case CommandLine::Action::CheckConfig: {
             QCoreApplication app(argc, argv);  // the SQL drivers need one
             return checkConfig(a);
+        }
+        case CommandLine::Action::SetWebPassword: {
+            QCoreApplication app(argc, argv);
+            return WebCommands::setPassword({a.appDir,
+                                             qEnvironmentVariable("QUILLJOT_HOME"),
+                                             QCoreApplication::applicationFilePath(),
+                                             {}});
         }
         case CommandLine::Action::Run:
             break;

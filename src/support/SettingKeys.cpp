@@ -24,6 +24,9 @@ constexpr SettingKey kKeys[] = {
     {kRules, u"Include1", u"", u"Other xAP messages to log into MessagesTable: class [source [target]], xAP wildcards * and >, e.g. xAPBSC.> acme.lights.>; Include2, ... for more."},
     {kRules, u"Exclude1", u"", u"Messages never logged, controller events too, in the same form; an exclude wins over an include. Exclude2, ... for more."},
     {kRules, u"ExcludeOwnReports", u"False", u"True keeps the logger's own reports out of DatabaseTable."},
+    {kLogger, u"WebPort", u"0", u"The web page's TCP port (quilljot --web PORT for one run); 0: no web page."},
+    {kLogger, u"WebBind", u"127.0.0.1", u"The address the web page listens on; any but loopback needs a password (quilljot --set-web-password)."},
+    {kLogger, u"WebPasswordHash", u"", u"Written by quilljot --set-web-password: a salted hash of the web page's password, never the password."},
 };
 // clang-format on
 

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+#include <memory>
+#include <optional>
+
+#include "support/AppFolders.h"
+
+class Logger;
+class WebServer;
+
+// The command-line side of the web page: setting its password, and starting it beside the logger.
+namespace WebCommands {
+
+// --set-web-password: reads the password from standard input (without echo on a terminal, asked
+// twice) and stores its salted hash in the settings. The program's exit status.
+int setPassword(const StartupPlace& place);
+
+// The web page as the settings (or --web PORT) ask for it; nothing when it is off or cannot
+// start, which is said on standard error and in the text log, and the logger goes on.
+std::unique_ptr<WebServer> start(Logger& logger, std::optional<quint16> port);
+
+}  // namespace WebCommands

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+
+#include "report/Result.h"
+#include "support/AppFolders.h"
+
+// The web page's settings, in section "Quilljot" of the logger's settings file: the TCP port it
+// listens on (0: no web page), the address it binds, and the salted hash of its password (empty:
+// no password set, so only a loopback address may be bound).
+struct WebSettings {
+    quint16 port = 0;
+    QString bind = QStringLiteral("127.0.0.1");
+    QString passwordHash;
+
+    bool operator==(const WebSettings&) const = default;
+};
+
+namespace WebSettingsFile {
+
+// The web settings of the application folder (the defaults when the file cannot be read); a
+// WebPort that is no port is a Problem.
+Result<WebSettings> load(const AppFolders& folders);
+// Stores a new password hash, keeping every other setting of the file.
+Status savePasswordHash(const AppFolders& folders, const QString& hash);
+
+}  // namespace WebSettingsFile

@@ -1,0 +1,102 @@
+#include "web/EventRequest.h"
+
+#include <QDateTime>
+
+namespace {
+
+Problem badRequest(const QString& text) {
+    return Problem{ErrorNumber::Generic, text};
+}
+
+const QString kStored = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+
+}  // namespace
+
+namespace EventRequest {
+
+QString storedTime(const QString& text, bool endOfDay) {
+    QString t = text.trimmed();
+    t.replace(u'T', u' ');
+    const QDate date = QDate::fromString(t.left(10), QStringLiteral("yyyy-MM-dd"));
+    if (!date.isValid() || date.year() < 1000) {
+        return {};
+    }
+    if (t.size() == 10) {
+        return QDateTime(endOfDay ? date.addDays(1) : date, QTime(0, 0)).toString(kStored);
+    }
+    if (t.size() < 11 || t[10] != u' ') {
+        return {};
+    }
+    const QString clock = t.mid(11);
+    QTime time = QTime::fromString(clock, QStringLiteral("HH:mm:ss"));
+    if (!time.isValid()) {
+        time = QTime::fromString(clock, QStringLiteral("HH:mm"));
+    }
+    if (!time.isValid()) {
+        return {};
+    }
+    return QDateTime(date, time).toString(kStored);
+}
+
+Result<EventQuery> parse(const QUrlQuery& url, const QSet<QString>& allowed) {
+    static const QSet<QString> kFilters = {u"from"_qs, u"to"_qs, u"source"_qs, u"type"_qs,
+                                           u"data"_qs};
+    EventQuery query;
+    query.order = EventQuery::Order::NewestFirst;
+    QSet<QString> seen;
+    for (const auto& [key, encoded] : url.queryItems(QUrl::FullyDecoded)) {
+        if (!kFilters.contains(key) && !allowed.contains(key)) {
+            return badRequest(u"Unknown parameter '"_qs + key.left(40) + u"'"_qs);
+        }
+        if (seen.contains(key)) {
+            return badRequest(u"Parameter '"_qs + key + u"' given twice"_qs);
+        }
+        seen.insert(key);
+        const QString& value = encoded;
+        if (key == u"from" || key == u"to") {
+            if (value.isEmpty()) {
+                continue;
+            }
+            const QString stored = storedTime(value, key == u"to");
+            if (stored.isEmpty()) {
+                return badRequest(
+                    u"'"_qs + key +
+                    u"' must be a date yyyy-mm-dd, optionally with a time hh:mm:ss"_qs);
+            }
+            (key == u"from" ? query.from : query.to) = stored;
+        } else if (kFilters.contains(key)) {
+            if (value.size() > kMaxFilterLength) {
+                return badRequest(u"The filter '"_qs + key + u"' is longer than "_qs +
+                                  QString::number(kMaxFilterLength) + u" characters"_qs);
+            }
+            (key == u"source" ? query.source : key == u"type" ? query.type : query.data) = value;
+        } else if (key == u"limit") {
+            bool ok = false;
+            const int limit = value.toInt(&ok);
+            if (!ok || limit < 1 || limit > kMaxLimit) {
+                return badRequest(u"'limit' must be a number from 1 to "_qs +
+                                  QString::number(kMaxLimit));
+            }
+            query.limit = limit;
+        } else if (key == u"before") {
+            if (value.isEmpty() || value == u"null") {
+                continue;
+            }
+            bool ok = false;
+            const qint64 id = value.toLongLong(&ok);
+            if (!ok || id < 1) {
+                return badRequest(u"'before' must be the ID of a row (a number from 1)"_qs);
+            }
+            query.after = id;
+        }
+    }
+    if (!query.from.isEmpty() && !query.to.isEmpty() && query.from > query.to) {
+        return badRequest(u"'from' is after 'to'"_qs);
+    }
+    if (allowed.contains(u"limit"_qs) && query.limit == 0) {
+        query.limit = kDefaultLimit;
+    }
+    return query;
+}
+
+}  // namespace EventRequest

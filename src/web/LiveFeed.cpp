@@ -1,0 +1,142 @@
+#include "web/LiveFeed.h"
+
+#include "logger/Logger.h"
+#include "web/HttpReply.h"
+
+namespace {
+
+// A comment line now and then lets a page see the stream is alive and the server see a page
+// that went away.
+constexpr int kKeepAliveTicks = 15000 / LiveFeed::kBatchMillis;
+
+// A JSON string, written directly into the batch's text (made UTF-8 once per batch): building a
+// document for each batch would cost more than logging its events.
+void appendJsonString(QString& out, const QString& text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    const QChar* chars = text.constData();
+    out += u'"';
+    qsizetype plain = 0;  // start of the characters not yet copied
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = chars[i].unicode();
+        if (c >= 0x20 && c != u'"' && c != u'\\') {
+            continue;
+        }
+        out.append(chars + plain, i - plain);
+        plain = i + 1;
+        if (c < 0x20) {
+            out += u"\\u00";
+            out += QLatin1Char(kHex[c >> 4]);
+            out += QLatin1Char(kHex[c & 15]);
+        } else {
+            out += u'\\';
+            out += QChar(c);
+        }
+    }
+    out.append(chars + plain, text.size() - plain);
+    out += u'"';
+}
+
+}  // namespace
+
+LiveFeed::LiveFeed(Logger& logger, QObject* parent) : QObject(parent), m_logger(logger) {
+    m_timer.setInterval(kBatchMillis);
+    connect(&m_timer, &QTimer::timeout, this, &LiveFeed::flush);
+}
+
+LiveFeed::~LiveFeed() {
+    for (Client& c : m_clients) {
+        if (c.socket) {
+            c.socket->disconnectFromHost();
+        }
+    }
+}
+
+void LiveFeed::addClient(QHttpServerResponder&& responder) {
+    Client c;
+    c.socket = responder.socket();
+    c.responder = std::make_unique<QHttpServerResponder>(std::move(responder));
+    HttpReply::beginStream(*c.responder, "text/event-stream", {{"X-Accel-Buffering", "no"}});
+    c.responder->writeBody(": live\n\n");
+    m_clients.push_back(std::move(c));
+    if (!m_listening) {
+        m_listening = connect(&m_logger, &Logger::eventLogged, this, &LiveFeed::onEvent);
+        m_timer.start();
+        m_sinceFlush.start();
+    }
+}
+
+void LiveFeed::onEvent(const LogEvent& event) {
+    if (m_pending.size() < size_t(kMaxBatch)) {
+        m_pending.resize(kMaxBatch);
+    }
+    if (m_count < m_pending.size()) {
+        m_pending[(m_first + m_count++) % m_pending.size()] = event;
+    } else {
+        m_pending[m_first] = event;
+        m_first = (m_first + 1) % m_pending.size();
+        ++m_skipped;
+    }
+    if ((++m_sinceCheck & 63) == 0 && m_sinceFlush.hasExpired(kBatchMillis)) {
+        flush();
+    }
+}
+
+void LiveFeed::dropGoneClients() {
+    std::erase_if(m_clients, [](const Client& c) {
+        return !c.socket || c.socket->state() != QAbstractSocket::ConnectedState;
+    });
+    if (m_clients.empty() && m_listening) {
+        disconnect(m_listening);
+        m_listening = {};
+        m_timer.stop();
+        m_pending = {};
+        m_first = m_count = 0;
+        m_skipped = 0;
+    }
+}
+
+void LiveFeed::flush() {
+    m_sinceFlush.restart();
+    dropGoneClients();
+    if (m_count == 0) {
+        if (++m_quietTicks >= kKeepAliveTicks) {
+            m_quietTicks = 0;
+            for (Client& c : m_clients) {
+                c.responder->writeBody(": alive\n\n");
+            }
+        }
+        return;
+    }
+    m_quietTicks = 0;
+    QString text;
+    text.reserve(qsizetype(m_count) * 160);
+    text += u'[';
+    for (size_t i = 0; i < m_count; ++i) {
+        const LogEvent& e = m_pending[(m_first + i) % m_pending.size()];
+        text += i == 0 ? u"{\"time\":" : u",{\"time\":";
+        appendJsonString(text, e.time);
+        text += u",\"source\":";
+        appendJsonString(text, e.source);
+        text += u",\"type\":";
+        appendJsonString(text, e.type);
+        text += u",\"data\":";
+        appendJsonString(text, e.data);
+        text += u'}';
+    }
+    text += u']';
+    const QByteArray events = text.toUtf8();
+    const qint64 batchSize = qint64(m_count);
+    m_first = m_count = 0;
+    for (Client& c : m_clients) {
+        if (c.socket->bytesToWrite() > kMaxUnsentBytes) {
+            c.skipped += batchSize + m_skipped;
+            continue;
+        }
+        c.responder->writeBody("data: {\"skipped\":" + QByteArray::number(m_skipped + c.skipped) +
+                               ",\"events\":" + events + "}\n\n");
+        c.skipped = 0;
+        // Sent now: during a long receive pass the event loop would not send it.
+        c.socket->flush();
+    }
+    m_skipped = 0;
+}

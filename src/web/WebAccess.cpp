@@ -1,0 +1,87 @@
+#include "web/WebAccess.h"
+
+#include <QHttpServerRequest>
+#include <algorithm>
+
+#include "web/HttpReply.h"
+#include "web/WebPassword.h"
+
+namespace {
+
+const QByteArray kCookieName = "QuilljotSession";
+
+}  // namespace
+
+QByteArray WebAccess::tokenOf(const QHttpServerRequest& request) const {
+    const QByteArray cookies = HttpReply::header(request, "Cookie");
+    for (const QByteArray& part : cookies.split(';')) {
+        const QByteArray item = part.trimmed();
+        if (item.startsWith(QByteArray(kCookieName + '='))) {
+            return item.mid(kCookieName.size() + 1);
+        }
+    }
+    return {};
+}
+
+const QByteArray* WebAccess::csrfOf(const QHttpServerRequest& request) {
+    const QByteArray token = tokenOf(request);
+    auto it = m_sessions.find(token);
+    if (token.isEmpty() || it == m_sessions.end()) {
+        return nullptr;
+    }
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    if (it->lastUsed.secsTo(now) > kSessionIdleSeconds) {
+        m_sessions.erase(it);
+        return nullptr;
+    }
+    it->lastUsed = now;
+    return &it->csrf;
+}
+
+WebAccess::NewSession WebAccess::openSession() {
+    dropIdleSessions();
+    NewSession made{WebPassword::randomToken(), WebPassword::randomToken()};
+    m_sessions.insert(made.token, Session{made.csrf, QDateTime::currentDateTimeUtc()});
+    return made;
+}
+
+void WebAccess::closeSession(const QHttpServerRequest& request) {
+    m_sessions.remove(tokenOf(request));
+}
+
+void WebAccess::dropIdleSessions() {
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    m_sessions.removeIf(
+        [&](const auto& item) { return item.value().lastUsed.secsTo(now) > kSessionIdleSeconds; });
+    // Many sign-ins leave many sessions: the least recently used go first.
+    while (m_sessions.size() >= kMaxSessions) {
+        auto oldest = std::min_element(
+            m_sessions.begin(), m_sessions.end(),
+            [](const Session& a, const Session& b) { return a.lastUsed < b.lastUsed; });
+        m_sessions.erase(oldest);
+    }
+}
+
+bool WebAccess::passwordMatches(const QString& password) const {
+    return signInNeeded() && WebPassword::matches(password, m_passwordHash);
+}
+
+int WebAccess::failedSignIn(const QHostAddress& address) {
+    const int failures = ++m_failures[address.toString()];
+    // 1 s, then twice as long for each further failure, up to 30 s.
+    return std::min(1000 << std::min(failures - 1, 5), 30000);
+}
+
+bool WebAccess::csrfMatches(const QHttpServerRequest& request) {
+    const QByteArray* csrf = csrfOf(request);
+    const QByteArray sent = HttpReply::header(request, "X-CSRF-Token");
+    return csrf != nullptr && !sent.isEmpty() && sent == *csrf;
+}
+
+QByteArray WebAccess::cookie(const QByteArray& token) {
+    return kCookieName + '=' + token + "; Path=/; HttpOnly; SameSite=Strict";
+}
+
+QByteArray WebAccess::expiredCookie() {
+    return kCookieName + "=; Path=/; HttpOnly; SameSite=Strict; Max-Age=0";
+}

@@ -1,0 +1,263 @@
+'use strict';
+// The logger's web page: four views of one page, switched by the address's #fragment. Every
+// text that came over the network is put into the page as text (textContent), never as markup.
+
+const $ = (id) => document.getElementById(id);
+let csrf = '';
+
+// Direction controls would reorder what is shown around them: they are shown as their names.
+const BIDI = /[\u061c\u200e\u200f\u202a-\u202e\u2066-\u2069]/g;
+function cellText(td, text) {
+  const parts = String(text ?? '').split(/([\u061c\u200e\u200f\u202a-\u202e\u2066-\u2069])/);
+  for (const part of parts) {
+    if (part.length === 1 && BIDI.test(part)) {
+      BIDI.lastIndex = 0;
+      const mark = document.createElement('span');
+      mark.className = 'ctl';
+      mark.textContent = '[U+' + part.codePointAt(0).toString(16).toUpperCase().padStart(4, '0') + ']';
+      td.append(mark);
+    } else if (part) {
+      td.append(document.createTextNode(part));
+    }
+    BIDI.lastIndex = 0;
+  }
+}
+
+function row(cells, classes) {
+  const tr = document.createElement('tr');
+  cells.forEach((text, i) => {
+    const td = document.createElement('td');
+    if (classes[i]) td.className = classes[i];
+    cellText(td, text);
+    tr.append(td);
+  });
+  return tr;
+}
+
+async function api(path, options = {}) {
+  const response = await fetch(path, { credentials: 'same-origin', ...options });
+  if (response.status === 401) { location.href = '/signin'; throw new Error('Sign in first'); }
+  const body = await response.json().catch(() => ({}));
+  if (!response.ok) throw new Error(body.error || response.statusText);
+  return body;
+}
+
+// ---- Live ----
+const live = { paused: false, held: [], shown: 0, maxRows: 1000, source: null, skipped: 0 };
+
+function liveMatches(e) {
+  const has = (text, filter) => !filter || String(text).toLowerCase().includes(filter.toLowerCase());
+  return has(e.source, $('live-source').value) && has(e.type, $('live-type').value) &&
+         has(e.data, $('live-data').value);
+}
+
+function showLive(events) {
+  const body = $('live-rows');
+  const fragment = document.createDocumentFragment();
+  for (let i = events.length - 1; i >= 0; --i) {
+    const e = events[i];
+    if (!liveMatches(e)) continue;
+    fragment.append(row([e.time, e.source, e.type, e.data], ['time']));
+  }
+  body.prepend(fragment);
+  while (body.rows.length > live.maxRows) body.deleteRow(-1);
+}
+
+function liveState() {
+  let text = live.paused ? 'paused, ' + live.held.length + ' held' : 'live';
+  if (live.skipped) text += ', ' + live.skipped + ' not shown (too many at once)';
+  $('live-state').textContent = text;
+}
+
+function startLive() {
+  if (live.source) return;
+  live.source = new EventSource('/api/live');
+  live.source.onopen = () => liveState();
+  live.source.onerror = () => { $('live-state').textContent = 'reconnecting…'; };
+  live.source.onmessage = (message) => {
+    const batch = JSON.parse(message.data);
+    live.skipped += batch.skipped || 0;
+    if (live.paused) {
+      live.held.push(...batch.events);
+      if (live.held.length > live.maxRows) {
+        live.skipped += live.held.length - live.maxRows;
+        live.held.splice(0, live.held.length - live.maxRows);
+      }
+    } else {
+      showLive(batch.events);
+    }
+    liveState();
+  };
+}
+
+$('live-pause').addEventListener('click', () => {
+  live.paused = !live.paused;
+  $('live-pause').textContent = live.paused ? 'Resume' : 'Pause';
+  $('live-pause').classList.toggle('on', live.paused);
+  if (!live.paused) { showLive(live.held); live.held = []; }
+  liveState();
+});
+$('live-clear').addEventListener('click', () => {
+  $('live-rows').replaceChildren();
+  live.held = []; live.skipped = 0;
+  liveState();
+});
+
+// ---- History ----
+const pages = { next: null };
+
+function localInput(date) {
+  const pad = (n) => String(n).padStart(2, '0');
+  return date.getFullYear() + '-' + pad(date.getMonth() + 1) + '-' + pad(date.getDate()) + 'T' +
+         pad(date.getHours()) + ':' + pad(date.getMinutes()) + ':' + pad(date.getSeconds());
+}
+
+function historyParams() {
+  const p = new URLSearchParams();
+  for (const name of ['from', 'to', 'source', 'type', 'data']) {
+    const value = $('history-' + name).value.trim();
+    if (value) p.set(name, value);
+  }
+  return p;
+}
+
+async function loadHistory(before) {
+  const p = historyParams();
+  p.set('limit', '100');
+  if (before) p.set('before', before);
+  $('history-error').textContent = '';
+  try {
+    const page = await api('/api/history?' + p);
+    $('history-rows').replaceChildren(...page.rows.map(
+      (r) => row([r.id, r.time, r.source, r.type, r.data], ['id', 'time'])));
+    pages.next = page.next;
+    $('history-next').disabled = page.next === null;
+    $('history-first').disabled = !before;
+  } catch (e) {
+    $('history-error').textContent = e.message;
+  }
+}
+
+async function searchHistory() {
+  const p = historyParams();
+  $('export-csv').href = '/api/export?format=csv&' + p;
+  $('export-jsonl').href = '/api/export?format=jsonl&' + p;
+  $('history-count').textContent = 'counting…';
+  loadHistory(null);
+  try {
+    const c = await api('/api/count?' + p);
+    $('history-count').textContent = c.count.toLocaleString() + (c.count === 1 ? ' event' : ' events');
+  } catch (e) {
+    $('history-count').textContent = '';
+    $('history-error').textContent = e.message;
+  }
+}
+
+$('history-form').addEventListener('submit', (e) => { e.preventDefault(); searchHistory(); });
+$('history-next').addEventListener('click', () => loadHistory(pages.next));
+$('history-first').addEventListener('click', () => loadHistory(null));
+
+// ---- Status ----
+const STATUS_NAMES = [
+  ['version', 'Version'], ['xapSource', 'xAP source'], ['listenPort', 'Listening on port'],
+  ['sendFrom', 'Sending from'], ['destination', 'Sending to'], ['startedAt', 'Started'],
+  ['lastReceived', 'Hub seen (last message)'], ['database', 'Database'],
+  ['databaseOpen', 'Database open'], ['spoolWaiting', 'Waiting in the spool'], ['counts', 'Counts'],
+];
+
+function statusText(key, value) {
+  if (value === null || value === undefined) return key === 'lastReceived' ? 'nothing yet' : '';
+  if (typeof value === 'boolean') return value ? 'yes' : 'no';
+  if (typeof value === 'object') {
+    return Object.entries(value).map(([k, v]) => k + ': ' + v).join(', ');
+  }
+  return String(value);
+}
+
+async function loadStatus() {
+  try {
+    const s = await api('/api/status');
+    $('status-rows').replaceChildren(...STATUS_NAMES.filter(([key]) => key in s).map(([key, name]) => {
+      const tr = document.createElement('tr');
+      const th = document.createElement('th');
+      th.textContent = name;
+      const td = document.createElement('td');
+      cellText(td, statusText(key, s[key]));
+      tr.append(th, td);
+      return tr;
+    }));
+    $('status-reports').replaceChildren(...(s.lastReports || []).map((line) => {
+      const li = document.createElement('li');
+      cellText(li, line);
+      return li;
+    }));
+  } catch (e) {
+    $('status-rows').replaceChildren(row([e.message], ['error']));
+  }
+}
+
+// ---- Setup ----
+async function loadSetup() {
+  const s = await api('/api/settings');
+  for (const radio of document.querySelectorAll('input[name=engine]')) radio.checked = radio.value === s.engine;
+  $('setup-sqlSource').value = s.sqlSource;
+  $('setup-database').value = s.database;
+  $('setup-table').value = s.table;
+}
+
+$('setup-form').addEventListener('submit', async (e) => {
+  e.preventDefault();
+  const engine = document.querySelector('input[name=engine]:checked');
+  const body = {
+    engine: engine ? engine.value : 'file',
+    sqlSource: $('setup-sqlSource').value,
+    database: $('setup-database').value,
+    table: $('setup-table').value,
+  };
+  $('setup-result').className = 'note';
+  $('setup-result').textContent = 'saving…';
+  try {
+    const saved = await api('/api/settings', {
+      method: 'PUT', headers: { 'Content-Type': 'application/json', 'X-CSRF-Token': csrf },
+      body: JSON.stringify(body),
+    });
+    $('setup-result').textContent = saved.databaseOpen ? 'Saved; the database is open.'
+                                                       : 'Saved; the database is not open (see Status).';
+  } catch (err) {
+    $('setup-result').className = 'error';
+    $('setup-result').textContent = err.message;
+  }
+});
+
+// ---- Views ----
+let statusTimer = null;
+function showView() {
+  const view = (location.hash || '#live').slice(1);
+  for (const page of document.querySelectorAll('.page')) page.hidden = page.id !== view;
+  for (const link of document.querySelectorAll('nav a')) link.classList.toggle('current', link.id === 'nav-' + view);
+  clearInterval(statusTimer);
+  if (view === 'status') { loadStatus(); statusTimer = setInterval(loadStatus, 2000); }
+  if (view === 'setup') loadSetup().catch((e) => { $('setup-result').textContent = e.message; });
+}
+
+async function begin() {
+  const session = await api('/api/session');
+  if (session.signInNeeded && !session.signedIn) { location.href = '/signin'; return; }
+  csrf = session.csrf || '';
+  $('signout').hidden = !session.signInNeeded;
+  const weekAgo = new Date(Date.now() - 7 * 24 * 3600 * 1000);
+  weekAgo.setMilliseconds(0);
+  $('history-from').value = localInput(weekAgo);
+  window.addEventListener('hashchange', showView);
+  showView();
+  startLive();
+  searchHistory();
+}
+
+$('signout').addEventListener('submit', async (e) => {
+  e.preventDefault();
+  await fetch('/signout', { method: 'POST', headers: { 'X-CSRF-Token': csrf } });
+  location.href = '/signin';
+});
+
+begin();

@@ -1,0 +1,282 @@
+// The web page in a real browser: Debian's chromium, driven by playwright-core, against a logger
+// and a hub started here on 127.0.0.1. Exit status 77 (skipped) when chromium or the test's
+// node modules are missing. SCREENSHOTS=DIR saves a picture of each page there.
+import { spawn, spawnSync } from 'node:child_process';
+import { existsSync, mkdtempSync, mkdirSync, writeFileSync, rmSync } from 'node:fs';
+import { createServer } from 'node:net';
+import { createSocket } from 'node:dgram';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import assert from 'node:assert/strict';
+
+const CHROMIUM = '/usr/bin/chromium';
+// Locally a missing browser skips the test; CI installs everything, so there it fails.
+function missing(what) {
+  console.log((process.env.CI === 'true' ? 'FAILED: ' : 'SKIPPED: ') + what);
+  process.exit(process.env.CI === 'true' ? 1 : 77);
+}
+if (!existsSync(CHROMIUM)) missing('no /usr/bin/chromium (scripts/install-deps installs it)');
+let chromium;
+try {
+  ({ chromium } = await import('playwright-core'));
+} catch {
+  missing('playwright-core is not installed (scripts/install-deps runs npm ci)');
+}
+
+const bin = process.env.QUILLJOT_BIN;
+const shots = process.env.SCREENSHOTS;
+const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
+const children = [];
+const temp = mkdtempSync(join(tmpdir(), 'quilljot-web-'));
+
+function freePort(kind) {
+  return new Promise((resolve) => {
+    if (kind === 'udp') {
+      const s = createSocket('udp4');
+      s.bind(0, '127.0.0.1', () => { const p = s.address().port; s.close(() => resolve(p)); });
+    } else {
+      const s = createServer();
+      s.listen(0, '127.0.0.1', () => { const p = s.address().port; s.close(() => resolve(p)); });
+    }
+  });
+}
+
+function start(program, args, waitFor, input) {
+  return new Promise((resolve, reject) => {
+    const child = spawn(join(bin, program), args, { env: { ...process.env, QT_QPA_PLATFORM: 'offscreen' } });
+    children.push(child);
+    let said = '';
+    const timer = setTimeout(() => reject(new Error(program + ' did not say "' + waitFor + '": ' + said)), 10000);
+    const listen = (chunk) => {
+      said += chunk;
+      if (said.includes(waitFor)) { clearTimeout(timer); resolve({ child, said }); }
+    };
+    child.stdout.on('data', listen);
+    child.stderr.on('data', listen);
+    child.on('exit', () => { clearTimeout(timer); reject(new Error(program + ' ended: ' + said)); });
+  });
+}
+
+async function stop(child) {
+  if (child.exitCode !== null) return;
+  child.removeAllListeners('exit');
+  const ended = new Promise((r) => child.once('exit', r));
+  child.kill('SIGTERM');
+  await ended;
+}
+
+const hubPort = await freePort('udp');
+const webPort = await freePort('tcp');
+const app = join(temp, 'app');
+mkdirSync(join(app, 'Config'), { recursive: true });
+writeFileSync(join(app, 'Config', 'zelXap.ini'), '[INTERFACE]\r\nBROADCASTADDRESS=127.0.0.1\r\n');
+const url = 'http://127.0.0.1:' + webPort + '/';
+
+function send(data, { type = 'Log', source = 'hs.controller.den', time } = {}) {
+  const when = time || new Date().toISOString().slice(0, 19).replace('T', ' ');
+  const r = spawnSync(join(bin, 'xap-send'), ['--port', String(hubPort), '--source', source, '--class',
+    'Homeseer.Event', '--section', 'Event.Log', 'Time=' + when, 'Type=' + type, 'Data=' + data]);
+  assert.equal(r.status, 0, 'xap-send: ' + r.stderr);
+}
+
+function sqlite(sql) {
+  const r = spawnSync('python3', ['-c', `import sqlite3,sys,json
+c=sqlite3.connect(sys.argv[1]); print(json.dumps(c.execute(sys.argv[2]).fetchall()))`,
+    join(app, 'Data', 'xapzelQuilljot.mdb'), sql], { encoding: 'utf8' });
+  assert.equal(r.status, 0, r.stderr);
+  return JSON.parse(r.stdout);
+}
+
+const startLogger = () => start('quilljot', ['--headless', '--app-dir', app, '--xap-port', String(hubPort),
+  '--web', String(webPort)], 'web page at');
+
+let context;
+let passed = 0;
+let failed = 0;
+async function check(name, body) {
+  try {
+    await body();
+    ++passed;
+    console.log('PASS ' + name);
+  } catch (e) {
+    ++failed;
+    console.log('FAIL ' + name + ': ' + (e.stack || e));
+  }
+}
+async function shot(page, name) {
+  if (shots) {
+    mkdirSync(shots, { recursive: true });
+    await page.screenshot({ path: join(shots, name + '.png'), fullPage: false });
+  }
+}
+
+try {
+  await start('xap-hub', ['--bind', '127.0.0.1', '--port', String(hubPort)], 'listening');
+  let logger = (await startLogger()).child;
+  await sleep(500);
+
+  context = await chromium.launchPersistentContext(join(temp, 'profile'), {
+    executablePath: CHROMIUM,
+    headless: true,
+    viewport: { width: 1200, height: 720 },
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+  });
+  const page = context.pages()[0] || await context.newPage();
+  const pageErrors = [];
+  page.on('pageerror', (e) => pageErrors.push(String(e)));
+
+  await check('live events appear newest on top, in order', async () => {
+    await page.goto(url + '#live');
+    await page.waitForSelector('#live-state:text("live")');
+    send('Front door opened');
+    send('Porch light: On', { type: 'Device' });
+    send('Hall temperature 21.5 C', { type: 'Status', source: 'zel.thermo.hall' });
+    await page.waitForFunction(() => document.querySelectorAll('#live-rows tr').length >= 3, null, { timeout: 10000 });
+    const data = await page.$$eval('#live-rows tr td:nth-child(4)', (tds) => tds.map((td) => td.textContent));
+    assert.deepEqual(data.slice(0, 3), ['Hall temperature 21.5 C', 'Porch light: On', 'Front door opened']);
+  });
+
+  await check('pause holds and counts, resume shows what was held; filter narrows', async () => {
+    await page.click('#live-pause');
+    send('While paused');
+    await page.waitForSelector('#live-state:text("1 held")', { timeout: 10000 });
+    assert.equal(await page.locator('#live-rows tr').count(), 3);
+    await page.click('#live-pause');
+    assert.equal(await page.locator('#live-rows tr').first().locator('td').nth(3).textContent(), 'While paused');
+    await page.fill('#live-source', 'thermo');
+    send('Hall temperature 22 C', { type: 'Status', source: 'zel.thermo.hall' });
+    send('Not shown');
+    await page.waitForFunction(() => document.querySelector('#live-rows td:nth-child(4)').textContent === 'Hall temperature 22 C');
+    await sleep(600);
+    assert.ok(!(await page.locator('#live-rows').textContent()).includes('Not shown'));
+    await shot(page, 'web-live');
+    await page.fill('#live-source', '');
+    await page.click('#live-clear');
+    assert.equal(await page.locator('#live-rows tr').count(), 0);
+  });
+
+  const hostile = [
+    '<script>window.__pwned = 1</script>',
+    '"><img src=x onerror="window.__pwned = 2">',
+    'javascript:window.__pwned = 3',
+    'evil \u202Egnp.exe',
+  ];
+  await check('hostile event data is shown as text, live and in history', async () => {
+    for (const text of hostile) send(text, { type: '<b>Log</b>' });
+    await page.waitForFunction(() => document.querySelectorAll('#live-rows tr').length >= 4, null, { timeout: 10000 });
+    await page.goto(url + '#history');
+    await page.click('#history-form button[type=submit]');
+    await page.waitForFunction(() => document.querySelector('#history-rows').textContent.includes('__pwned = 3'));
+    for (const where of ['#history-rows']) {
+      const text = await page.locator(where).textContent();
+      // The file database keeps a double quote as an apostrophe.
+      assert.ok(text.includes(hostile[0]) && text.includes(hostile[1].replaceAll('"', "'")) &&
+                text.includes(hostile[2]), text);
+      assert.ok(text.includes('evil [U+202E]gnp.exe'), 'bidi override shown by name');
+      assert.ok(text.includes('<b>Log</b>'));
+    }
+    assert.equal(await page.locator('main img, main script, main a[href^="javascript"]').count(), 0);
+    assert.equal(await page.evaluate(() => window.__pwned), undefined);
+  });
+
+  await check('history pages by key with a count, filters with an apostrophe', async () => {
+    const base = Date.parse('2026-12-01T10:00:00Z');
+    for (let i = 0; i < 130; ++i) {
+      const t = new Date(base + i * 1000).toISOString().slice(0, 19).replace('T', ' ');
+      send((i % 10 === 0 ? "it's " : 'row ') + i, { type: 'Paged', time: t });
+    }
+    await sleep(500);
+    await page.fill('#history-from', '2026-12-01T00:00:00');
+    await page.fill('#history-type', 'paged');
+    await page.click('#history-form button[type=submit]');
+    await page.waitForSelector('#history-count:text("130 events")');
+    await page.waitForFunction(() => document.querySelectorAll('#history-rows tr').length === 100);
+    const first = await page.$$eval('#history-rows tr td:nth-child(5)', (t) => t.map((x) => x.textContent));
+    assert.equal(first[0], 'row 129');
+    await shot(page, 'web-history');
+    await page.click('#history-next');
+    await page.waitForFunction(() => document.querySelectorAll('#history-rows tr').length === 30);
+    const second = await page.$$eval('#history-rows tr td:nth-child(5)', (t) => t.map((x) => x.textContent));
+    assert.equal(second[0], 'row 29');
+    assert.equal(second[29], "it's 0");
+    assert.ok(await page.locator('#history-next').isDisabled());
+    await page.fill('#history-data', "it's");
+    await page.click('#history-form button[type=submit]');
+    await page.waitForSelector('#history-count:text("13 events")');
+  });
+
+  await check('export of the filtered range matches the database', async () => {
+    const href = await page.getAttribute('#export-csv', 'href');
+    const csv = await (await page.request.get(new URL(href, url).href)).text();
+    const rows = sqlite("SELECT ID FROM tblQuilljot WHERE Category = 'Paged' AND Data LIKE '%it''s%' ORDER BY SampleDate, ID");
+    const lines = csv.trim().split('\r\n');
+    assert.equal(lines[0], 'ID,Time,Source,Type,Data');
+    assert.deepEqual(lines.slice(1).map((l) => Number(l.split(',')[0])), rows.map((r) => r[0]));
+    const jsonl = await (await page.request.get(new URL(await page.getAttribute('#export-jsonl', 'href'), url).href)).text();
+    assert.deepEqual(jsonl.trim().split('\n').map((l) => JSON.parse(l).id), rows.map((r) => r[0]));
+  });
+
+  await check('status shows the node, the database and the version', async () => {
+    await page.goto(url + '#status');
+    await page.waitForSelector('#status-rows th:text("Version")');
+    const text = await page.locator('#status-rows').textContent();
+    assert.ok(text.includes('xapzelQuilljot.mdb') && text.includes('Database openyes'), text);
+    assert.ok(text.includes('written: '), text);
+    await shot(page, 'web-status');
+  });
+
+  await check('setup saves, takes effect at once, and refuses a bad table name', async () => {
+    await page.goto(url + '#setup');
+    await page.waitForFunction(() => document.querySelector('#setup-table').value === 'tblQuilljot');
+    await shot(page, 'web-setup');
+    await page.fill('#setup-table', 'bad name; drop');
+    await page.click('#setup-form button[type=submit]');
+    await page.waitForSelector('#setup-result.error');
+    await page.fill('#setup-table', 'tblWeb');
+    await page.click('#setup-form button[type=submit]');
+    await page.waitForSelector('#setup-result:text("Saved; the database is open.")');
+    send('Into the new table');
+    await sleep(800);
+    assert.deepEqual(sqlite("SELECT Data FROM tblWeb WHERE Data = 'Into the new table'"), [['Into the new table']]);
+  });
+
+  await check('no script error on any page', async () => {
+    assert.deepEqual(pageErrors, []);
+  });
+
+  await check('with a password: sign-in by form, slowed failures, CSRF needed for changes', async () => {
+    await stop(logger);
+    const set = spawnSync(join(bin, 'quilljot'), ['--app-dir', app, '--set-web-password'], { input: 'correct horse battery\n' });
+    assert.equal(set.status, 0, String(set.stderr));
+    logger = (await startLogger()).child;
+    await context.clearCookies();
+    await page.goto(url);
+    assert.ok(page.url().endsWith('/signin'), page.url());
+    await page.fill('#password', 'wrong password');
+    const began = Date.now();
+    await page.click('button[type=submit]');
+    await page.waitForSelector('.error:text("Wrong password.")');
+    assert.ok(Date.now() - began >= 900, 'a failed sign-in is answered late');
+    await shot(page, 'web-signin');
+    await page.fill('#password', 'correct horse battery');
+    await Promise.all([page.waitForURL(url), page.click('button[type=submit]')]);
+    await page.waitForSelector('#live-state:text("live")');
+    const cookies = await context.cookies();
+    const session = cookies.find((c) => c.name === 'QuilljotSession');
+    assert.ok(session && session.httpOnly && session.sameSite === 'Strict');
+    const withoutToken = await page.evaluate(async () => (await fetch('/api/settings', {
+      method: 'PUT', headers: { 'Content-Type': 'application/json' }, body: '{"table":"tblOther"}' })).status);
+    assert.equal(withoutToken, 403);
+    assert.equal((await fetch(url + 'api/history')).status, 401);
+  });
+} catch (e) {
+  ++failed;
+  console.log('FAIL setting up: ' + (e.stack || e));
+} finally {
+  if (context) await context.close().catch(() => {});
+  for (const child of children.reverse()) await stop(child).catch(() => {});
+  rmSync(temp, { recursive: true, force: true });
+}
+console.log(passed + ' passed, ' + failed + ' failed');
+process.exit(failed ? 1 : 0);
