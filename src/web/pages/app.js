@@ -43,7 +43,7 @@ async function api(path, options = {}) {
 }
 
 // ---- Live ----
-const live = { paused: false, held: [], shown: 0, maxRows: 1000, source: null, skipped: 0 };
+const live = { paused: false, held: [], recent: [], shown: 0, maxRows: 1000, source: null, skipped: 0 };
 
 function liveMatches(e) {
   const has = (text, filter) => !filter || String(text).toLowerCase().includes(filter.toLowerCase());
@@ -51,7 +51,11 @@ function liveMatches(e) {
          has(e.data, $('live-data').value);
 }
 
+// The newest events seen are kept, oldest first, so that a changed filter applies to the rows
+// already shown as well as to those to come.
 function showLive(events) {
+  live.recent.push(...events);
+  if (live.recent.length > live.maxRows) live.recent.splice(0, live.recent.length - live.maxRows);
   const body = $('live-rows');
   const fragment = document.createDocumentFragment();
   for (let i = events.length - 1; i >= 0; --i) {
@@ -97,9 +101,17 @@ $('live-pause').addEventListener('click', () => {
   if (!live.paused) { showLive(live.held); live.held = []; }
   liveState();
 });
+for (const id of ['live-source', 'live-type', 'live-data']) {
+  $(id).addEventListener('input', () => {
+    const events = live.recent;
+    live.recent = [];
+    $('live-rows').replaceChildren();
+    showLive(events);
+  });
+}
 $('live-clear').addEventListener('click', () => {
   $('live-rows').replaceChildren();
-  live.held = []; live.skipped = 0;
+  live.held = []; live.recent = []; live.skipped = 0;
   liveState();
 });
 

@@ -150,8 +150,12 @@ try {
     await page.waitForFunction(() => document.querySelector('#live-rows td:nth-child(4)').textContent === 'Hall temperature 22 C');
     await sleep(600);
     assert.ok(!(await page.locator('#live-rows').textContent()).includes('Not shown'));
+    // The filter applies to the rows already shown too, and letting it go brings them back.
+    const sources = await page.locator('#live-rows td:nth-child(2)').allTextContents();
+    assert.ok(sources.length > 0 && sources.every((s) => s.includes('thermo')), sources.join());
     await shot(page, 'web-live');
     await page.fill('#live-source', '');
+    assert.ok((await page.locator('#live-rows').textContent()).includes('Not shown'));
     await page.click('#live-clear');
     assert.equal(await page.locator('#live-rows tr').count(), 0);
   });
