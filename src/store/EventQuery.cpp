@@ -32,9 +32,18 @@ EventSelect conditions(const EventSelectDialect& d, const EventQuery& q) {
 
 namespace EventSelects {
 
-EventSelect rows(const EventSelectDialect& d, const EventQuery& q, const QString& cursorTime) {
+EventSelect rows(const EventSelectDialect& d, const EventQuery& query, const QString& cursorTime) {
+    const bool newest = query.order == EventQuery::Order::NewestFirst;
+    // The cursor bounds the range on the side the page moves away from. Where it is the tighter
+    // bound, the range's own is left out: given two, a database may walk its time index from the
+    // looser one, and a deep page would then cost more with every page before it.
+    EventQuery q = query;
+    if (q.after && newest && (q.to.isEmpty() || cursorTime < q.to)) {
+        q.to.clear();
+    } else if (q.after && !newest && (q.from.isEmpty() || cursorTime >= q.from)) {
+        q.from.clear();
+    }
     EventSelect select = conditions(d, q);
-    const bool newest = q.order == EventQuery::Order::NewestFirst;
     if (q.after) {
         // The first term is a range on the time index; the second only sorts out the rows of
         // the cursor's own second.

@@ -15,25 +15,6 @@ QString oneLine(QString text) {
     return text;
 }
 
-// The cursor's time as a bound of the range as well: the database then walks its time index from
-// the cursor instead of from the end of the range, so that the thousandth page costs what the
-// first did.
-void narrowToCursor(EventQuery& page, const QString& cursorTime) {
-    const QDateTime at(QDate::fromString(cursorTime.left(10), QStringLiteral("yyyy-MM-dd")),
-                       QTime::fromString(cursorTime.mid(11), QStringLiteral("HH:mm:ss")), Qt::UTC);
-    if (!at.isValid()) {
-        return;
-    }
-    if (page.order == EventQuery::Order::NewestFirst) {
-        const QString next = at.addSecs(1).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-        if (page.to.isEmpty() || next < page.to) {
-            page.to = next;
-        }
-    } else if (page.from.isEmpty() || cursorTime > page.from) {
-        page.from = cursorTime;
-    }
-}
-
 }  // namespace
 
 HistoryModel::HistoryModel(QObject* parent) : QAbstractTableModel(parent) {}
@@ -89,7 +70,6 @@ Status HistoryModel::readPage() {
     EventQuery page = m_query;
     if (!m_rows.empty()) {
         page.after = m_rows.back().id;
-        narrowToCursor(page, m_rows.back().event.time);
     }
     std::vector<StoredEvent> read;
     read.reserve(kPageRows);
