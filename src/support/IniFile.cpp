@@ -20,8 +20,10 @@ QString valueKey(const QString& section, const QString& key) {
     return section.toUpper() + kJoin + key.toUpper();
 }
 
+// A carriage return too: one left at the end of a line, or before its last one, must not make a
+// value that reads otherwise once the file is saved with its line ends.
 bool isBlank(QChar c) {
-    return c == u' ' || c == u'\t';
+    return c == u' ' || c == u'\t' || c == u'\r';
 }
 
 // Blanks and tabs around names and values are layout, as editors and people leave them.
