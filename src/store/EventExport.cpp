@@ -106,41 +106,51 @@ QByteArray jsonLine(const StoredEvent& row) {
     return line;
 }
 
-Result<qint64> write(Store& store, EventQuery query, ExportFormat format, QIODevice& out,
-                     const std::function<bool(qint64)>& progress) {
+Result<qint64> writePages(QIODevice& out, const QByteArray& header, int wanted,
+                          const PageReader& readPage, const std::function<bool(qint64)>& progress) {
     auto failedWrite = [&out] {
         return Problem{ErrorNumber::Database,
                        QStringLiteral("Cannot write the export: ") + out.errorString()};
     };
-    if (format == ExportFormat::Csv && out.write(csvHeader()) < 0) {
+    if (!header.isEmpty() && out.write(header) < 0) {
         return failedWrite();
     }
-    const int wanted = query.limit;
     qint64 written = 0;
     while (wanted == 0 || written < wanted) {
-        query.limit = wanted == 0 ? kPageRows : int(qMin<qint64>(kPageRows, wanted - written));
+        const int limit = wanted == 0 ? kPageRows : int(qMin<qint64>(kPageRows, wanted - written));
         QByteArray page;
-        qint64 rows = 0;
-        const Status read = store.readEvents(query, [&](const StoredEvent& row) {
-            page += format == ExportFormat::Csv ? csvLine(row) : jsonLine(row);
-            query.after = row.id;
-            ++rows;
-        });
-        if (!read) {
-            return read.problem();
+        const Result<qint64> rows = readPage(limit, page);
+        if (!rows) {
+            return rows.problem();
         }
-        if (rows > 0 && out.write(page) != page.size()) {
+        if (rows.value() > 0 && out.write(page) != page.size()) {
             return failedWrite();
         }
-        written += rows;
-        if (progress && !progress(written)) {
-            break;
-        }
-        if (rows < query.limit) {
+        written += rows.value();
+        if ((progress && !progress(written)) || rows.value() < limit) {
             break;
         }
     }
     return written;
+}
+
+Result<qint64> write(Store& store, EventQuery query, ExportFormat format, QIODevice& out,
+                     const std::function<bool(qint64)>& progress) {
+    const bool csv = format == ExportFormat::Csv;
+    const int wanted = query.limit;
+    return writePages(
+        out, csv ? csvHeader() : QByteArray(), wanted,
+        [&](int limit, QByteArray& page) -> Result<qint64> {
+            query.limit = limit;
+            qint64 rows = 0;
+            const Status read = store.readEvents(query, [&](const StoredEvent& row) {
+                page += csv ? csvLine(row) : jsonLine(row);
+                query.after = row.id;
+                ++rows;
+            });
+            return read ? Result<qint64>(rows) : Result<qint64>(read.problem());
+        },
+        progress);
 }
 
 }  // namespace EventExport

@@ -35,4 +35,10 @@ QByteArray jsonLine(const StoredEvent& row);
 Result<qint64> write(Store& store, EventQuery query, ExportFormat format, QIODevice& out,
                      const std::function<bool(qint64)>& progress = {});
 
+// The page loop of every export: `readPage(limit, page)` appends up to `limit` rows to `page`
+// and says how many; fewer than asked ends it. `wanted` 0: every row. Rows written, or why not.
+using PageReader = std::function<Result<qint64>(int limit, QByteArray& page)>;
+Result<qint64> writePages(QIODevice& out, const QByteArray& header, int wanted,
+                          const PageReader& readPage, const std::function<bool(qint64)>& progress);
+
 }  // namespace EventExport

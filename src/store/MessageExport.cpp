@@ -4,8 +4,6 @@
 
 namespace {
 
-constexpr int kPageRows = 5000;
-
 QList<const QString*> texts(const StoredMessage& row) {
     const LoggedMessage& m = row.message;
     return {&m.time, &m.source, &m.target, &m.messageClass, &m.uid, &m.text};
@@ -44,35 +42,20 @@ QByteArray jsonLine(const StoredMessage& row) {
 
 Result<qint64> write(Store& store, MessageQuery query, ExportFormat format, QIODevice& out,
                      const std::function<bool(qint64)>& progress) {
-    auto failedWrite = [&out] {
-        return Problem{ErrorNumber::Database,
-                       QStringLiteral("Cannot write the export: ") + out.errorString()};
-    };
-    if (format == ExportFormat::Csv && out.write(csvHeader()) < 0) {
-        return failedWrite();
-    }
-    qint64 written = 0;
-    query.limit = kPageRows;
-    for (;;) {
-        QByteArray page;
-        qint64 rows = 0;
-        const Status read = store.readMessages(query, [&](const StoredMessage& row) {
-            page += format == ExportFormat::Csv ? csvLine(row) : jsonLine(row);
-            query.after = row.id;
-            ++rows;
-        });
-        if (!read) {
-            return read.problem();
-        }
-        if (rows > 0 && out.write(page) != page.size()) {
-            return failedWrite();
-        }
-        written += rows;
-        if ((progress && !progress(written)) || rows < kPageRows) {
-            break;
-        }
-    }
-    return written;
+    const bool csv = format == ExportFormat::Csv;
+    return EventExport::writePages(
+        out, csv ? csvHeader() : QByteArray(), 0,
+        [&](int limit, QByteArray& page) -> Result<qint64> {
+            query.limit = limit;
+            qint64 rows = 0;
+            const Status read = store.readMessages(query, [&](const StoredMessage& row) {
+                page += csv ? csvLine(row) : jsonLine(row);
+                query.after = row.id;
+                ++rows;
+            });
+            return read ? Result<qint64>(rows) : Result<qint64>(read.problem());
+        },
+        progress);
 }
 
 }  // namespace MessageExport
