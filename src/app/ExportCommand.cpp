@@ -154,7 +154,7 @@ int run(const QStringList& arguments) {
         return fail(kUsage, QStringLiteral("--data filters events only"));
     }
     EventQuery query;
-    query.order = EventQuery::Order::OldestFirst;
+    query.order = EventQuery::Order::Ascending;
     for (const auto& [option, bound] : {std::pair{QStringLiteral("from"), &query.from},
                                         std::pair{QStringLiteral("to"), &query.to}}) {
         const std::optional<QString> stored = storedBound(parser, option);

@@ -28,40 +28,61 @@ EventSelect conditions(const EventSelectDialect& d, const EventQuery& q) {
     return where;
 }
 
+// The column a query sorts by, as the engine sorts and compares it.
+QString sortExpression(const EventSelectDialect& d, EventQuery::Column column) {
+    switch (column) {
+        case EventQuery::Column::Source:
+            return d.sortableText.arg(QStringLiteral("Source"));
+        case EventQuery::Column::Type:
+            return d.sortableText.arg(QStringLiteral("Category"));
+        case EventQuery::Column::Data:
+            return d.sortableText.arg(QStringLiteral("Data"));
+        case EventQuery::Column::Time:
+            break;
+    }
+    return QStringLiteral("SampleDate");
+}
+
 }  // namespace
 
 namespace EventSelects {
 
-EventSelect rows(const EventSelectDialect& d, const EventQuery& query, const QString& cursorTime) {
-    const bool newest = query.order == EventQuery::Order::NewestFirst;
-    // The cursor bounds the range on the side the page moves away from. Where it is the tighter
-    // bound, the range's own is left out: given two, a database may walk its time index from the
-    // looser one, and a deep page would then cost more with every page before it.
+EventSelect rows(const EventSelectDialect& d, const EventQuery& query, const QString& cursorValue) {
+    const bool descending = query.order == EventQuery::Order::Descending;
+    const bool byTime = query.sortBy == EventQuery::Column::Time;
+    // Sorted by time, the cursor bounds the range on the side the page moves away from. Where it
+    // is the tighter bound, the range's own is left out: given two, a database may walk its time
+    // index from the looser one, and a deep page would then cost more with every page before it.
     EventQuery q = query;
-    if (q.after && newest && (q.to.isEmpty() || cursorTime < q.to)) {
+    if (q.after && byTime && descending && (q.to.isEmpty() || cursorValue < q.to)) {
         q.to.clear();
-    } else if (q.after && !newest && (q.from.isEmpty() || cursorTime >= q.from)) {
+    } else if (q.after && byTime && !descending && (q.from.isEmpty() || cursorValue >= q.from)) {
         q.from.clear();
     }
     EventSelect select = conditions(d, q);
+    const QString sorted = sortExpression(d, q.sortBy);
     if (q.after) {
-        // The first term is a range on the time index; the second only sorts out the rows of
-        // the cursor's own second.
-        const QString term = newest
-                                 ? QStringLiteral("SampleDate <= ? AND (SampleDate < ? OR ID < ?)")
-                                 : QStringLiteral("SampleDate >= ? AND (SampleDate > ? OR ID > ?)");
+        // By time, the first term is a range on the time index; the rest only sorts out the rows
+        // that share the cursor's value.
+        const QString beyond = descending ? QStringLiteral(" < ") : QStringLiteral(" > ");
+        QString term = byTime ? sorted + (descending ? QStringLiteral(" <= ? AND ")
+                                                     : QStringLiteral(" >= ? AND "))
+                              : QString();
+        term += u'(' + sorted + beyond + QStringLiteral("? OR ") +
+                (byTime ? QString() : sorted + QStringLiteral(" = ? AND ")) + QStringLiteral("ID") +
+                beyond + QStringLiteral("?)");
         select.sql +=
             (select.sql.isEmpty() ? QStringLiteral(" WHERE ") : QStringLiteral(" AND ")) + term;
-        select.values << cursorTime << cursorTime << QString::number(*q.after);
+        select.values << cursorValue << cursorValue << QString::number(*q.after);
     }
-    const QString direction = newest ? QStringLiteral(" DESC") : QString();
+    const QString direction = descending ? QStringLiteral(" DESC") : QString();
     const QString top =
         d.limitWithTop && q.limit > 0
             ? QStringLiteral("TOP (") + QString::number(q.limit) + QStringLiteral(") ")
             : QString();
     select.sql = QStringLiteral("SELECT ") + top + QStringLiteral("ID, ") + d.timeColumn +
                  QStringLiteral(", Source, Category, Data FROM ") + d.table + select.sql +
-                 QStringLiteral(" ORDER BY SampleDate") + direction + QStringLiteral(", ID") +
+                 QStringLiteral(" ORDER BY ") + sorted + direction + QStringLiteral(", ID") +
                  direction;
     if (!d.limitWithTop && q.limit > 0) {
         select.sql += QStringLiteral(" LIMIT ") + QString::number(q.limit);
@@ -75,10 +96,13 @@ EventSelect count(const EventSelectDialect& d, const EventQuery& q) {
     return select;
 }
 
-EventSelect timeOfRow(const EventSelectDialect& d, qint64 id) {
-    return EventSelect{QStringLiteral("SELECT ") + d.timeColumn + QStringLiteral(" FROM ") +
-                           d.table + QStringLiteral(" WHERE ID = ?"),
-                       {QString::number(id)}};
+EventSelect cursorOf(const EventSelectDialect& d, const EventQuery& query) {
+    // By time, the stored form: the one the range's bounds are written in.
+    const QString column =
+        query.sortBy == EventQuery::Column::Time ? d.timeColumn : sortExpression(d, query.sortBy);
+    return EventSelect{QStringLiteral("SELECT ") + column + QStringLiteral(" FROM ") + d.table +
+                           QStringLiteral(" WHERE ID = ?"),
+                       {QString::number(query.after.value_or(0))}};
 }
 
 }  // namespace EventSelects

@@ -10,18 +10,23 @@
 // the filter's, in any letter case ("%" and "_" are wildcards of the database's LIKE); an empty
 // filter takes all. Values only ever reach the database as bound parameters.
 //
+// Rows are sorted by one column, those with the same value by ID in the same direction; texts
+// sort as the database compares them, a missing text as an empty one.
+//
 // Pages are read by key, not by offset: `after` is the ID of the last row of the previous page,
-// and a page holds the rows that come after it in the query's order. A page of a million-row
-// table costs as little as the first.
+// and a page holds the rows that come after it in the query's order. Sorted by time, a page of a
+// million-row table costs as little as the first; by another column, each page sorts the range.
 struct EventQuery {
-    enum class Order { NewestFirst, OldestFirst };
+    enum class Column { Time, Source, Type, Data };
+    enum class Order { Descending, Ascending };  // by time: newest first, oldest first
 
     QString from;
     QString to;
     QString source;
     QString type;
     QString data;
-    Order order = Order::NewestFirst;
+    Column sortBy = Column::Time;
+    Order order = Order::Descending;
     std::optional<qint64> after;
     int limit = 0;  // 0: every row
 
@@ -39,18 +44,21 @@ struct EventSelectDialect {
     QString table;                                      // as it stands in SQL
     QString timeColumn = QStringLiteral("SampleDate");  // what reads SampleDate in stored form
     QString likeOperator = QStringLiteral("LIKE");      // one that ignores letter case
+    // A text column as it sorts and compares: %1 is the column. Never NULL, so that a cursor on
+    // a row without the text still compares.
+    QString sortableText = QStringLiteral("COALESCE(%1, '')");
     bool limitWithTop = false;  // TOP (n) after SELECT, not LIMIT n at the end
 };
 
 namespace EventSelects {
 
-// The rows of `query`; `cursorTime` is the stored time of the row `query.after` names (the
-// caller reads it first; a cursor row that is gone ends the reading).
+// The rows of `query`; `cursorValue` is what the row `query.after` names holds in the sorted
+// column (the caller reads it first with `cursorOf`; a cursor row that is gone ends the reading).
 EventSelect rows(const EventSelectDialect& dialect, const EventQuery& query,
-                 const QString& cursorTime = {});
+                 const QString& cursorValue = {});
 // How many rows the query's range and filters take, whatever its page and limit.
 EventSelect count(const EventSelectDialect& dialect, const EventQuery& query);
-// The stored time of one row, for the cursor.
-EventSelect timeOfRow(const EventSelectDialect& dialect, qint64 id);
+// The value of the cursor row `query.after` in the column the query sorts by.
+EventSelect cursorOf(const EventSelectDialect& dialect, const EventQuery& query);
 
 }  // namespace EventSelects

@@ -498,6 +498,8 @@ Status PostgresProvider::endBatch() {
 EventSelectDialect PostgresProvider::selectDialect() const {
     EventSelectDialect dialect{m_table};
     dialect.likeOperator = QStringLiteral("ILIKE");
+    // Texts sort regardless of letter case, whatever collation the database was made with.
+    dialect.sortableText = QStringLiteral("lower(COALESCE(%1, ''))");
     return dialect;
 }
 

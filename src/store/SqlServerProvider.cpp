@@ -313,6 +313,8 @@ EventSelectDialect SqlServerProvider::selectDialect() const {
     EventSelectDialect dialect{m_settings.table};
     // Style 120 is the stored form, yyyy-mm-dd hh:mm:ss, for datetime and datetime2 alike.
     dialect.timeColumn = QStringLiteral("CONVERT(varchar(19), SampleDate, 120)");
+    // Tables made by older tools may hold text/ntext, which neither sorts nor compares.
+    dialect.sortableText = QStringLiteral("COALESCE(CAST(%1 AS nvarchar(max)), N'')");
     dialect.limitWithTop = true;
     return dialect;
 }
@@ -322,19 +324,19 @@ Status SqlServerProvider::readEvents(const EventQuery& query, const RowVisitor& 
         return connected;
     }
     const EventSelectDialect dialect = selectDialect();
-    QString cursorTime;
+    QString cursorValue;
     if (query.after) {
-        const EventSelect timeOfRow = EventSelects::timeOfRow(dialect, *query.after);
+        const EventSelect cursorOf = EventSelects::cursorOf(dialect, query);
         OdbcStatement cursor(m_db, kQueryTimeoutSeconds);
-        if (!cursor.prepare(timeOfRow.sql) || !cursor.exec(timeOfRow.values)) {
+        if (!cursor.prepare(cursorOf.sql) || !cursor.exec(cursorOf.values)) {
             return failed(cursor);
         }
         if (!cursor.next()) {
             return cursor.message().isEmpty() ? Status() : Status(failed(cursor));
         }
-        cursorTime = cursor.text(0);
+        cursorValue = cursor.text(0);
     }
-    const EventSelect select = EventSelects::rows(dialect, query, cursorTime);
+    const EventSelect select = EventSelects::rows(dialect, query, cursorValue);
     OdbcStatement q(m_db, kQueryTimeoutSeconds);
     if (!q.prepare(select.sql) || !q.exec(select.values)) {
         return failed(q);

@@ -316,7 +316,10 @@ Status SqliteProvider::endBatch() {
 }
 
 EventSelectDialect SqliteProvider::selectDialect() const {
-    return EventSelectDialect{quotedName(m_settings.table)};
+    EventSelectDialect dialect{quotedName(m_settings.table)};
+    // Texts sort regardless of letter case, as they do on SQL Server.
+    dialect.sortableText = QStringLiteral("COALESCE(%1, '') COLLATE NOCASE");
+    return dialect;
 }
 
 QString SqliteProvider::tableName(Table table) const {

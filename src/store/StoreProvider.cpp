@@ -88,18 +88,19 @@ Status StoreProvider::readEvents(const EventQuery& query, const RowVisitor& visi
         return ready;
     }
     const EventSelectDialect dialect = selectDialect();
-    QString cursorTime;
+    QString cursorValue;
     if (query.after) {
-        Result<QSqlQuery> cursor = runSelect(m_db, EventSelects::timeOfRow(dialect, *query.after));
+        Result<QSqlQuery> cursor = runSelect(m_db, EventSelects::cursorOf(dialect, query));
         if (!cursor) {
             return failure(cursor.problem().description);
         }
         if (!cursor.value().next()) {
             return {};
         }
-        cursorTime = timeText(cursor.value().value(0));
+        const QVariant value = cursor.value().value(0);
+        cursorValue = query.sortBy == EventQuery::Column::Time ? timeText(value) : value.toString();
     }
-    Result<QSqlQuery> rows = runSelect(m_db, EventSelects::rows(dialect, query, cursorTime));
+    Result<QSqlQuery> rows = runSelect(m_db, EventSelects::rows(dialect, query, cursorValue));
     if (!rows) {
         return failure(rows.problem().description);
     }

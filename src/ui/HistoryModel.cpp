@@ -116,17 +116,20 @@ void HistoryModel::fetchMore(const QModelIndex& parent) {
 }
 
 void HistoryModel::sort(int column, Qt::SortOrder order) {
-    if (column != Time) {
+    if (column < 0 || column >= Columns) {
         return;
     }
-    const EventQuery::Order wanted = order == Qt::DescendingOrder ? EventQuery::Order::NewestFirst
-                                                                  : EventQuery::Order::OldestFirst;
-    if (wanted == m_query.order || !m_store.isOpen()) {
-        m_query.order = wanted;
-        return;
-    }
+    static constexpr EventQuery::Column sortColumns[] = {
+        EventQuery::Column::Time, EventQuery::Column::Source, EventQuery::Column::Type,
+        EventQuery::Column::Data};
     EventQuery query = m_query;
-    query.order = wanted;
+    query.sortBy = sortColumns[column];
+    query.order =
+        order == Qt::DescendingOrder ? EventQuery::Order::Descending : EventQuery::Order::Ascending;
+    if (query == m_query || !m_store.isOpen()) {
+        m_query = query;
+        return;
+    }
     if (const Status read = run(*m_store.settings(), query); !read) {
         emit pageFailed(read.problem().description);
     }

@@ -41,7 +41,7 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
     bool canFetchMore(const QModelIndex& parent) const override;
     void fetchMore(const QModelIndex& parent) override;
-    // Time sorts by the database's order; the other columns keep the time order.
+    // Runs the query again, sorted by the database (rows with the same value in time order).
     void sort(int column, Qt::SortOrder order) override;
 
 signals:

@@ -84,18 +84,7 @@ HistoryView::HistoryView(const QDate& today, QWidget* parent)
     header->resizeSection(HistoryModel::Type, 90);
     header->setSortIndicator(HistoryModel::Time, Qt::DescendingOrder);
     m_table->setSortingEnabled(true);
-    // Only the time orders the rows; a click on another column keeps the time's order.
-    connect(header, &QHeaderView::sortIndicatorChanged, this,
-            [this, header](int column, Qt::SortOrder) {
-                if (column != HistoryModel::Time) {
-                    const QSignalBlocker quiet(header);
-                    header->setSortIndicator(
-                        HistoryModel::Time, m_model->query().order == EventQuery::Order::NewestFirst
-                                                ? Qt::DescendingOrder
-                                                : Qt::AscendingOrder);
-                }
-            });
-    header->setToolTip(QStringLiteral("Click Time to show the oldest or the newest rows first"));
+    header->setToolTip(QStringLiteral("Click a column to sort by it, again to reverse the order"));
 
     auto* copyAction = new QAction(this);
     copyAction->setShortcut(QKeySequence::Copy);
@@ -160,6 +149,7 @@ EventQuery HistoryView::query() const {
     q.source = m_source;
     q.type = m_type;
     q.data = m_data;
+    q.sortBy = m_model->query().sortBy;
     q.order = m_model->query().order;
     return q;
 }

@@ -42,7 +42,7 @@ Result<EventQuery> parse(const QUrlQuery& url, const QSet<QString>& allowed) {
     static const QSet<QString> kFilters = {u"from"_qs, u"to"_qs, u"source"_qs, u"type"_qs,
                                            u"data"_qs};
     EventQuery query;
-    query.order = EventQuery::Order::NewestFirst;
+    query.order = EventQuery::Order::Descending;
     QSet<QString> seen;
     for (const auto& [key, encoded] : url.queryItems(QUrl::FullyDecoded)) {
         if (!kFilters.contains(key) && !allowed.contains(key)) {

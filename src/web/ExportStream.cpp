@@ -19,7 +19,7 @@ ExportStream::ExportStream(Store& store, EventQuery query, ExportFormat format,
       m_format(format),
       m_responder(std::make_unique<QHttpServerResponder>(std::move(responder))),
       m_socket(m_responder->socket()) {
-    m_query.order = EventQuery::Order::OldestFirst;
+    m_query.order = EventQuery::Order::Ascending;
     m_query.after.reset();
     m_query.limit = kPageRows;
     const bool csv = m_format == ExportFormat::Csv;

@@ -92,7 +92,7 @@ private slots:
             QVERIFY(store.insert(e).ok());
         }
         EventQuery all;
-        all.order = EventQuery::Order::OldestFirst;
+        all.order = EventQuery::Order::Ascending;
         QVERIFY(store.readEvents(all, [&](const StoredEvent& r) { m_stored.append(r); }).ok());
         QCOMPARE(m_stored.size(), events.size());
     }

@@ -509,7 +509,7 @@ private slots:
         QVERIFY(kept.contains("\"bad\""));
         QStringList data;
         EventQuery oldestFirst;
-        oldestFirst.order = EventQuery::Order::OldestFirst;
+        oldestFirst.order = EventQuery::Order::Ascending;
         QVERIFY(store.readEvents(oldestFirst,
                                  [&](const StoredEvent& r) { data.append(r.event.data); }));
         QCOMPARE(data, QStringList({sent[0], sent[2], sent[3]}));

@@ -66,7 +66,7 @@ QString freshTable() {
 
 QList<StoredEvent> history(Store& store, EventQuery query = {}) {
     if (query.from.isEmpty()) {
-        query.order = EventQuery::Order::OldestFirst;
+        query.order = EventQuery::Order::Ascending;
     }
     QList<StoredEvent> rows;
     const Status read = store.readEvents(query, [&](const StoredEvent& r) { rows.append(r); });
@@ -241,7 +241,7 @@ private slots:
         auto filtered = [](QString source, QString type, QString data) {
             EventQuery q;
             q.from = u"2026-11-28 00:00:00"_qs;
-            q.order = EventQuery::Order::OldestFirst;
+            q.order = EventQuery::Order::Ascending;
             q.source = source;
             q.type = type;
             q.data = data;
@@ -268,8 +268,9 @@ private slots:
         QCOMPARE(store.countEvents(range).value(), 2);
     }
 
-    // Newest first, page by page through the key of the last row read: every row once, also
-    // among rows of the same second, whatever the page size.
+    // Page by page through the key of the last row read: every row once, also among rows of the
+    // same second or the same text, whatever the page size, sorted by time or by a text in
+    // either direction (texts regardless of letter case, an empty one first).
     void pagesByKeyTakeEveryRowOnce_data() { addEngineColumn(); }
     void pagesByKeyTakeEveryRowOnce() {
         QFETCH(int, engine);
@@ -277,33 +278,51 @@ private slots:
         Store store;
         QVERIFY(!store.open(e.settings).open);
         QVERIFY(store.beginBatch());
+        const QString sources[] = {u"b"_qs, u"A"_qs, QString(), u"a"_qs, u"c"_qs};
         for (int i = 0; i < 23; ++i) {
             const QString time = u"2026-12-0"_qs + QString::number(1 + i / 5) + u" 10:00:0"_qs +
                                  QString::number(i % 5 / 2);
-            QVERIFY(store.insert(LogEvent{time, u"hs.den"_qs, u"Log"_qs, QString::number(i)}));
+            QVERIFY(store.insert(LogEvent{time, sources[i % 5], u"Log"_qs, QString::number(i)}));
         }
         QVERIFY(store.endBatch());
-        QStringList all;
-        for (const StoredEvent& r : history(store)) {
-            all.prepend(r.event.data);
-        }
-        QCOMPARE(all.size(), 23);
-        for (int pageSize : {1, 4, 23}) {
-            EventQuery q;
-            q.limit = pageSize;
-            QStringList paged;
-            for (int pages = 0; pages < 30; ++pages) {
-                qint64 last = -1;
-                QVERIFY(store.readEvents(q, [&](const StoredEvent& r) {
-                    paged.append(r.event.data);
-                    last = r.id;
-                }));
-                if (last < 0) {
-                    break;
-                }
-                q.after = last;
+        const QList<StoredEvent> rows = history(store);
+        QCOMPARE(rows.size(), 23);
+        QList<StoredEvent> bySource = rows;
+        std::stable_sort(bySource.begin(), bySource.end(), [](const auto& a, const auto& b) {
+            return a.event.source.toLower() < b.event.source.toLower();
+        });
+        auto dataOf = [](const QList<StoredEvent>& list, bool reversed) {
+            QStringList out;
+            for (const StoredEvent& r : list) {
+                reversed ? out.prepend(r.event.data) : out.append(r.event.data);
             }
-            QCOMPARE(paged, all);
+            return out;
+        };
+        for (const auto column : {EventQuery::Column::Time, EventQuery::Column::Source}) {
+            for (const auto order : {EventQuery::Order::Descending, EventQuery::Order::Ascending}) {
+                const QStringList expected =
+                    dataOf(column == EventQuery::Column::Time ? rows : bySource,
+                           order == EventQuery::Order::Descending);
+                for (int pageSize : {1, 4, 23}) {
+                    EventQuery q;
+                    q.sortBy = column;
+                    q.order = order;
+                    q.limit = pageSize;
+                    QStringList paged;
+                    for (int pages = 0; pages < 30; ++pages) {
+                        qint64 last = -1;
+                        QVERIFY(store.readEvents(q, [&](const StoredEvent& r) {
+                            paged.append(r.event.data);
+                            last = r.id;
+                        }));
+                        if (last < 0) {
+                            break;
+                        }
+                        q.after = last;
+                    }
+                    QCOMPARE(paged, expected);
+                }
+            }
         }
         EventQuery q;
         q.data = u"1"_qs;
@@ -328,7 +347,7 @@ private slots:
         }
         QVERIFY(store.endBatch());
         EventQuery q;
-        q.order = EventQuery::Order::OldestFirst;
+        q.order = EventQuery::Order::Ascending;
         QBuffer csv;
         csv.open(QIODevice::WriteOnly);
         QList<qint64> pages;
@@ -370,7 +389,7 @@ private slots:
         q.to = u"2026-12-08 00:00:00"_qs;
         q.source = u"a"_qs;
         for (const EventQuery::Order order :
-             {EventQuery::Order::NewestFirst, EventQuery::Order::OldestFirst}) {
+             {EventQuery::Order::Descending, EventQuery::Order::Ascending}) {
             q.order = order;
             q.after = 1234;
             q.limit = 100;

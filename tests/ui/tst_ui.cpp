@@ -252,6 +252,20 @@ private slots:
         for (int r = 0; r < 1200; ++r) {
             QCOMPARE(model->row(r + 1).event, events[r]);
         }
+        // By another column across pages: equal values in the order logged, reversed with it.
+        table->sortByColumn(HistoryModel::Source, Qt::DescendingOrder);
+        while (model->canFetchMore({})) {
+            model->fetchMore({});
+        }
+        QCOMPARE(model->rowCount(), 1203);
+        for (int r = 0; r < 600; ++r) {
+            QCOMPARE(model->row(r).event, events[1198 - 2 * r]);
+            QCOMPARE(model->row(r + 603).event, events[1199 - 2 * r]);
+        }
+        QCOMPARE(model->row(600).event.source, u"old"_qs);
+        QCOMPARE(model->row(601).event.source, u"live"_qs);
+        QCOMPARE(model->row(602).event.source, u"later"_qs);
+        table->sortByColumn(HistoryModel::Time, Qt::AscendingOrder);
         child<QLineEdit>(echo(), "sourceFilter")->setText(u"DEN"_qs);
         child<QLineEdit>(echo(), "dataFilter")->setText(u"event 1_9 "_qs);
         QTRY_COMPARE(model->total(), qint64(10));  // 109, 119, ... 199: odd, so from the den
