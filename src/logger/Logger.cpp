@@ -308,11 +308,13 @@ LoggerStatus Logger::status() const {
     s.databaseOpen = m_store.isOpen();
     s.spoolWaiting = m_writer->waiting();
     s.counts = m_stopped ? m_runTally : tallySoFar();
+    s.reportsSent = m_reportsSent;
     s.lastReports = m_lastReports;
     return s;
 }
 
 void Logger::noteReport(const QString& line) {
+    ++m_reportsSent;
     m_lastReports.prepend(m_clock().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss ")) + line);
     if (m_lastReports.size() > LoggerStatus::kRecentReports) {
         m_lastReports.removeLast();
@@ -326,17 +328,16 @@ void Logger::checkStatusChanged() {
     }
     const LoggerStatus now = status();
     const RunTally& c = now.counts;
-    const QList<quint64> seen = {
-        c.received,
-        c.written,
-        c.spooled,
-        c.rejected,
-        c.other,
-        c.dropped,
-        quint64(now.spoolWaiting),
-        quint64(now.databaseOpen),
-        quint64(now.lastReceived.toMSecsSinceEpoch()),
-        quint64(m_lastReports.isEmpty() ? 0 : qHash(m_lastReports.first()))};
+    const QList<quint64> seen = {c.received,
+                                 c.written,
+                                 c.spooled,
+                                 c.rejected,
+                                 c.other,
+                                 c.dropped,
+                                 quint64(now.spoolWaiting),
+                                 quint64(now.databaseOpen),
+                                 quint64(now.lastReceived.toMSecsSinceEpoch()),
+                                 now.reportsSent};
     if (seen != m_statusSeen) {
         m_statusSeen = seen;
         emit statusChanged();

@@ -130,6 +130,7 @@ private:
     QDateTime m_lastReceived;
     quint64 m_receivedSeen = 0;
     QStringList m_lastReports;
+    quint64 m_reportsSent = 0;
     QTimer m_statusTimer;
     // What status() said when statusChanged was last emitted, in short.
     QList<quint64> m_statusSeen;

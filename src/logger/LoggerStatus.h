@@ -34,6 +34,8 @@ struct LoggerStatus {
     bool databaseOpen = false;
     qint64 spoolWaiting = 0;
     Counts counts;
+    // Reports the logger made since it started: xAP events, or lines in the text log.
+    quint64 reportsSent = 0;
     // Newest first, at most kRecentReports, each "yyyy-MM-dd hh:mm:ss <report>".
     QStringList lastReports;
 

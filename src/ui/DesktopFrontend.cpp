@@ -1,6 +1,11 @@
 #include "ui/DesktopFrontend.h"
 
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QUrl>
+
 #include "logger/Logger.h"
+#include "support/ProgramNames.h"
 #include "ui/TrayIcon.h"
 
 DesktopFrontend::DesktopFrontend(QObject* parent)
@@ -64,6 +69,18 @@ void DesktopFrontend::showSetupDialog() {
     }
 }
 
+void DesktopFrontend::openSettingsFolder() {
+    if (m_logger == nullptr) {
+        return;
+    }
+    const QString folder =
+        QFileInfo(m_logger->folders().configFile(ProgramNames::kLoggerSettingsFile)).absolutePath();
+    // Without a file manager to open it, the setup dialog names the settings file instead.
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder))) {
+        showSetupDialog();
+    }
+}
+
 void DesktopFrontend::showStatusWindow() {
     if (!m_status && m_logger != nullptr) {
         m_status = new StatusWindow(*m_logger);
@@ -89,8 +106,10 @@ void DesktopFrontend::showHelp() {
 void DesktopFrontend::onMenuChosen(int entry) {
     switch (entry) {
         case TrayIcon::Setup:
-        case TrayIcon::SystemConfig:
             showSetupDialog();
+            break;
+        case TrayIcon::SystemConfig:
+            openSettingsFolder();
             break;
         case TrayIcon::SystemStatus:
             showStatusWindow();

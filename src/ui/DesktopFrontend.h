@@ -29,6 +29,8 @@ public:
 
     void showEchoWindow();
     void showSetupDialog();
+    // Opens the folder of the settings files in the desktop's file manager.
+    void openSettingsFolder();
     void showStatusWindow();
     void showHelp();
     void onMenuChosen(int entry);

@@ -33,6 +33,7 @@ StatusWindow::StatusWindow(Logger& logger, QWidget* parent)
     m_hub = addLine(form, QStringLiteral("Hub"), QStringLiteral("hub"));
     m_database = addLine(form, QStringLiteral("Database"), QStringLiteral("database"));
     m_events = addLine(form, QStringLiteral("Events"), QStringLiteral("events"));
+    m_reportCount = addLine(form, QStringLiteral("Reports"), QStringLiteral("reports"));
     m_reports = new QPlainTextEdit(this);
     m_reports->setObjectName(QStringLiteral("statusReports"));
     m_reports->setReadOnly(true);
@@ -95,6 +96,8 @@ void StatusWindow::refresh() {
                           .arg(c.spooled)
                           .arg(c.dropped)
                           .arg(c.other));
+    m_reportCount->setText(s.reportsSent == 1 ? QStringLiteral("1 sent")
+                                              : QStringLiteral("%L1 sent").arg(s.reportsSent));
     const QStringList reports = s.lastReports.mid(0, kShownReports);
     m_reports->setPlainText(reports.isEmpty() ? QStringLiteral("(none yet)") : reports.join(u'\n'));
 }

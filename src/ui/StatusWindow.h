@@ -35,6 +35,7 @@ private:
     QLabel* m_hub;
     QLabel* m_database;
     QLabel* m_events;
+    QLabel* m_reportCount;
     QPlainTextEdit* m_reports;
     QMetaObject::Connection m_watch;
 };

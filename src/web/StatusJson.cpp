@@ -47,6 +47,7 @@ QJsonObject toJson(const LoggerStatus& s) {
                                    {u"other"_qs, qint64(c.other)},
                                    {u"dropped"_qs, qint64(c.dropped)},
                                    {u"earlierWritten"_qs, qint64(c.earlierWritten)}}},
+        {u"reportsSent"_qs, qint64(s.reportsSent)},
         {u"lastReports"_qs, QJsonArray::fromStringList(s.lastReports)},
     };
 }

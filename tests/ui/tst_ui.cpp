@@ -2,6 +2,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDateEdit>
+#include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -46,11 +47,16 @@ QString eventMessage(const LogEvent& e) {
 class UiTest : public QObject {
     Q_OBJECT
 
+public slots:
+    void openedUrl(const QUrl& url) { m_openedUrls.append(url); }
+
+private:
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<QUdpSocket> m_hub;
     std::unique_ptr<DesktopFrontend> m_desktop;
     std::unique_ptr<Logger> m_logger;
     std::unique_ptr<QSignalSpy> m_logged;
+    QList<QUrl> m_openedUrls;
 
     EchoWindow* echo() { return m_desktop->echoWindow(); }
     template <typename T>
@@ -457,12 +463,12 @@ private slots:
                                         u"Window"_qs, u"Help"_qs, u"-"_qs, u"Exit"_qs}));
 
         QSignalSpy exit(m_desktop.get(), &DesktopFrontend::exitRequested);
+        // System Config opens the settings folder (here in the test's stand-in file manager).
+        QDesktopServices::setUrlHandler(u"file"_qs, this, "openedUrl");
         child<QAction>(menu, "menuSystemConfig")->trigger();
-        QVERIFY(m_desktop->setupDialog() != nullptr && m_desktop->setupDialog()->isVisible());
-        QVERIFY(child<QLabel>(m_desktop->setupDialog(), "settingsFileLabel")
-                    ->text()
-                    .endsWith(settingsPath()));
-        m_desktop->setupDialog()->reject();
+        QDesktopServices::unsetUrlHandler(u"file"_qs);
+        QCOMPARE(m_openedUrls,
+                 QList<QUrl>{QUrl::fromLocalFile(QFileInfo(settingsPath()).absolutePath())});
 
         send({{u"2026-12-05 08:00:00"_qs, u"zel.hs.pc"_qs, u"Log"_qs, u"one"_qs}});
         child<QAction>(menu, "menuSystemStatus")->trigger();
@@ -473,6 +479,9 @@ private slots:
                  qPrintable(status->lineText(u"node"_qs)));
         QTRY_VERIFY2(status->lineText(u"events"_qs).contains(u"1 events written"_qs),
                      qPrintable(status->lineText(u"events"_qs)));
+        QVERIFY2(status->lineText(u"reports"_qs).endsWith(u" sent"_qs) &&
+                     status->lineText(u"reports"_qs) != u"0 sent"_qs,
+                 qPrintable(status->lineText(u"reports"_qs)));
         QVERIFY(status->lineText(u"hub"_qs).startsWith(u"heard"_qs));
         QVERIFY(child<QPlainTextEdit>(status, "statusReports")
                     ->toPlainText()

@@ -175,6 +175,7 @@ const STATUS_NAMES = [
   ['sendFrom', 'Sending from'], ['destination', 'Sending to'], ['startedAt', 'Started'],
   ['lastReceived', 'Hub seen (last message)'], ['database', 'Database'],
   ['databaseOpen', 'Database open'], ['spoolWaiting', 'Waiting in the spool'], ['counts', 'Counts'],
+  ['reportsSent', 'Reports sent'],
 ];
 
 function statusText(key, value) {
