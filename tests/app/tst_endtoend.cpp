@@ -22,10 +22,8 @@ class EndToEndTest : public QObject {
             u"SELECT SampleDate, Source, Category, Data FROM tblQuilljot ORDER BY ID"_qs);
     }
     int send(const QStringList& args) {
-        QProcess p;
-        p.start(tool("xap-send"), QStringList{u"--port"_qs, QString::number(m_hub.port)} + args);
-        p.waitForFinished(10000);
-        return p.exitCode();
+        return runProgram("xap-send", QStringList{u"--port"_qs, QString::number(m_hub.port)} + args)
+            .status;
     }
 
 private slots:

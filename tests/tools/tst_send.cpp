@@ -13,20 +13,9 @@ class SendTest : public QObject {
     QTemporaryDir m_dir;
     QUdpSocket m_receiver;  // stands in for the hub
 
-    struct Run {
-        int code = -1;
-        QByteArray err;
-    };
     Run run(const QStringList& args) {
-        QProcess p;
-        p.start(tool("xap-send"),
-                QStringList{u"--port"_qs, QString::number(m_receiver.localPort())} + args);
-        Run r;
-        if (p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit) {
-            r.code = p.exitCode();
-        }
-        r.err = p.readAllStandardError();
-        return r;
+        return runProgram(
+            "xap-send", QStringList{u"--port"_qs, QString::number(m_receiver.localPort())} + args);
     }
     QList<QByteArray> received() {
         QList<QByteArray> out;
@@ -86,7 +75,7 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(QByteArray, why);
         const Run r = run(args);
-        QCOMPARE(r.code, 2);
+        QCOMPARE(r.status, 2);
         QVERIFY2(r.err.startsWith("xap-send: ") && r.err.contains(why), r.err.constData());
         QCOMPARE(r.err.count('\n'), 1);
         QVERIFY(received().isEmpty());
@@ -97,7 +86,7 @@ private slots:
             run({u"--host"_qs, u"localhost"_qs, u"--class"_qs, u"Homeseer.Event"_qs,
                  u"--section"_qs, u"Event.Log"_qs, u"--source"_qs, u"zel.x-send.host:sub.2"_qs,
                  u"--uid"_qs, u"FF123400"_qs, u"Type=Log"_qs});
-        QVERIFY2(r.code == 0, r.err.constData());
+        QVERIFY2(r.status == 0, r.err.constData());
         const QList<QByteArray> got = received();
         QCOMPARE(got.size(), 1);
         QVERIFY(got[0].contains("\nclass=Homeseer.Event\n"));
