@@ -62,13 +62,12 @@ class ExportTest : public QObject {
     QString database() const { return m_dir.path() + u"/Data/events.mdb"_qs; }
 
     int exportWith(const QStringList& args, QByteArray* err = nullptr) {
-        QProcess p;
-        p.start(tool("quilljot"), QStringList{u"export"_qs, u"--app-dir"_qs, m_dir.path()} + args);
-        p.waitForFinished(60000);
+        const Run r =
+            runProgram("quilljot", QStringList{u"export"_qs, u"--app-dir"_qs, m_dir.path()} + args);
         if (err != nullptr) {
-            *err = p.readAllStandardError();
+            *err = r.err;
         }
-        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        return r.status;
     }
 
 private slots:
@@ -179,10 +178,10 @@ private slots:
         QTemporaryDir empty;
         QVERIFY(writeFile(empty.path() + u"/Config/zelXapQuilljot.ini"_qs,
                           "[QUILLJOT]\nDATABASE=" + empty.path().toUtf8() + "/missing.mdb\n"));
-        QProcess p;
-        p.start(tool("quilljot"), {u"export"_qs, u"--app-dir"_qs, empty.path(), u"-o"_qs, out});
-        QVERIFY(p.waitForFinished(30000));
-        QCOMPARE(p.exitCode(), 1);
+        QCOMPARE(
+            runProgram("quilljot", {u"export"_qs, u"--app-dir"_qs, empty.path(), u"-o"_qs, out})
+                .status,
+            1);
         QVERIFY(!QFile::exists(out));
         QVERIFY(!QFile::exists(empty.path() + u"/missing.mdb"_qs));
     }

@@ -4,11 +4,11 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QUdpSocket>
 #include <QtTest>
 
+#include "SqliteRows.h"
+#include "TestFiles.h"
 #include "TestProcesses.h"
 
 // Bad days, with the real programs and real files: signals in the middle of a burst, a database
@@ -18,24 +18,12 @@
 namespace {
 
 // Sequence numbers of the load generator's events in the log table, in row order.
-QList<int> loggedSequence(const QString& database, QString* integrity = nullptr) {
+QList<int> loggedSequence(const QString& database) {
     QList<int> seqs;
-    {
-        auto db = QSqlDatabase::addDatabase(u"QSQLITE"_qs, u"peek"_qs);
-        db.setDatabaseName(database);
-        if (db.open()) {
-            QSqlQuery q(db);
-            if (integrity != nullptr && q.exec(u"PRAGMA integrity_check"_qs) && q.next()) {
-                *integrity = q.value(0).toString();
-            }
-            q.exec(u"SELECT Data FROM tblQuilljot WHERE Category = 'Bench' ORDER BY ID"_qs);
-            while (q.next()) {
-                seqs.append(q.value(0).toString().mid(4, 10).toInt());
-            }
-            db.close();
-        }
+    for (const QStringList& row : sqliteRows(
+             database, u"SELECT Data FROM tblQuilljot WHERE Category = 'Bench' ORDER BY ID"_qs)) {
+        seqs.append(row[0].mid(4, 10).toInt());
     }
-    QSqlDatabase::removeDatabase(u"peek"_qs);
     return seqs;
 }
 
@@ -81,9 +69,9 @@ private slots:
         QVERIFY2(t.elapsed() < 5000, qPrintable(QString::number(t.elapsed())));
         gen.kill();
         gen.waitForFinished();
-        QString integrity;
-        const QList<int> seqs = loggedSequence(app.database(), &integrity);
-        QCOMPARE(integrity, u"ok"_qs);
+        QCOMPARE(sqliteRows(app.database(), u"PRAGMA integrity_check"_qs),
+                 QList<QStringList>{{u"ok"_qs}});
+        const QList<int> seqs = loggedSequence(app.database());
         QVERIFY(seqs.size() > 2000 && seqs.size() < 50000);  // it did stop in the middle
         QVERIFY2(isRun(seqs, 1, int(seqs.size())), "not a prefix of the burst in order");
         if (sig == SIGKILL) {
@@ -230,14 +218,19 @@ private slots:
                  again.stderrText().constData());
     }
 
-    void unreadableSettingsAreSaidOnceAndTheProgramRuns_data() {
+    void unusablePathsAreSaidOnceAndTheProgramRuns_data() {
         QTest::addColumn<QString>("kind");
-        QTest::newRow("folder") << u"folder"_qs;
-        QTest::newRow("pipe") << u"pipe"_qs;
-        QTest::newRow("link to itself") << u"link"_qs;
+        QTest::addColumn<QByteArray>("said");
+        const QByteArray settings = "Cannot read settings file";
+        QTest::newRow("settings: a folder") << u"folder"_qs << settings;
+        QTest::newRow("settings: a pipe") << u"pipe"_qs << settings;
+        QTest::newRow("settings: a link to itself") << u"link"_qs << settings;
+        // Start-up and the logging settings both ask for the folder: one report.
+        QTest::newRow("text log folder: a file") << u"text log"_qs << QByteArray("CreateFolders");
     }
-    void unreadableSettingsAreSaidOnceAndTheProgramRuns() {
+    void unusablePathsAreSaidOnceAndTheProgramRuns() {
         QFETCH(QString, kind);
+        QFETCH(QByteArray, said);
         LoggerBehindHub run;
         auto& [app, hub, logger] = run;
         const QByteArray settings = QFile::encodeName(app.path(u"Config/zelXapQuilljot.ini"_qs));
@@ -245,13 +238,18 @@ private slots:
             QVERIFY(::mkdir(settings.constData(), 0755) == 0);
         } else if (kind == u"pipe") {
             QVERIFY(::mkfifo(settings.constData(), 0644) == 0);
-        } else {
+        } else if (kind == u"link") {
             QVERIFY(::symlink("zelXapQuilljot.ini", settings.constData()) == 0);
+        } else {
+            QVERIFY(writeFile(app.path(u"Data/xapzelQuilljot"_qs), QByteArray()));
         }
         QVERIFY(run.start());
-        QTRY_VERIFY_WITH_TIMEOUT(hub.reports("Cannot read settings file") >= 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(hub.reports(said) >= 1, 10000);
         QTest::qWait(1000);
-        QCOMPARE(hub.reports("Cannot read settings file"), 1);
+        QCOMPARE(hub.reports(said), 1);
+        if (kind == u"text log") {
+            QCOMPARE(hub.reports("a file of that name is in the way"), 1);
+        }
         QCOMPARE(logger.process.state(), QProcess::Running);
         QProcess echo;
         echo.start(tool("xap-send"),
@@ -259,22 +257,6 @@ private slots:
                     u"--section"_qs, u"Echo.Query"_qs, u"Query=PING"_qs, u"--wait"_qs, u"2"_qs});
         QVERIFY(echo.waitForFinished(10000));
         QVERIFY(echo.readAllStandardOutput().contains("Response=ping"));
-    }
-
-    void textLogFolderThatIsAFileIsSaidOnce() {
-        // Start-up and the logging settings both ask for the folder: one report.
-        LoggerBehindHub run;
-        auto& [app, hub, logger] = run;
-        QDir().mkpath(app.path(u"Data"_qs));
-        QFile inTheWay(app.path(u"Data/xapzelQuilljot"_qs));
-        QVERIFY(inTheWay.open(QIODevice::WriteOnly));
-        inTheWay.close();
-        QVERIFY(run.start());
-        QTRY_VERIFY_WITH_TIMEOUT(hub.reports("CreateFolders") >= 1, 10000);
-        QTest::qWait(1000);
-        QCOMPARE(hub.reports("CreateFolders"), 1);
-        QVERIFY(hub.reports("a file of that name is in the way") == 1);
-        QCOMPARE(logger.process.state(), QProcess::Running);
     }
 };
 

@@ -12,28 +12,8 @@
 
 namespace {
 
-struct Run {
-    int status = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
 Run quilljot(const QStringList& args, const QProcessEnvironment& env = {}) {
-    QProcess p;
-    if (!env.isEmpty()) {
-        p.setProcessEnvironment(env);
-    }
-    p.start(tool("quilljot"), args);
-    Run r;
-    if (p.waitForFinished(20000)) {
-        r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    } else {
-        p.kill();
-        p.waitForFinished();
-    }
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
+    return runProgram("quilljot", args, env);
 }
 
 // Every path below `root` with its kind, size and time of change: what "nothing changed" means.

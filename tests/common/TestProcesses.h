@@ -18,6 +18,32 @@ inline QString tool(const char* name) {
     return qEnvironmentVariable("QUILLJOT_BIN") + u'/' + QString::fromLatin1(name);
 }
 
+// One of the project's programs run to its end (at most 20 s); status -1 when it crashed or hung.
+struct Run {
+    int status = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+inline Run runProgram(const char* name, const QStringList& args,
+                      const QProcessEnvironment& env = {}) {
+    QProcess p;
+    if (!env.isEmpty()) {
+        p.setProcessEnvironment(env);
+    }
+    p.start(tool(name), args);
+    Run r;
+    if (p.waitForFinished(20000)) {
+        r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    } else {
+        p.kill();
+        p.waitForFinished();
+    }
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
 inline quint16 freeUdpPort() {
     QUdpSocket probe;
     probe.bind(QHostAddress(QHostAddress::LocalHost), 0);

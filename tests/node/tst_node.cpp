@@ -1,6 +1,5 @@
 #include <QUdpSocket>
 #include <QtTest>
-#include <list>
 
 #include "node/XapNode.h"
 #include "report/Reporter.h"
@@ -60,17 +59,6 @@ private slots:
         QCOMPARE(node->destination(), u"127.0.0.1"_qs);
     }
 
-    void allPortsTakenGivesMinusOne() {
-        std::list<QUdpSocket> held;
-        for (int p = XapNode::kFirstPort; p < XapNode::kFirstPort + XapNode::kPortAttempts; ++p) {
-            held.emplace_back().bind(QHostAddress(QHostAddress::LocalHost), quint16(p),
-                                     QAbstractSocket::DontShareAddress);
-        }
-        MemoryReporter r;
-        QCOMPARE(nodeOn(r, u"127.0.0.1"_qs)->bind(), -1);
-        QCOMPARE(nodeOn(r, u"127.0.0.2"_qs)->bind(), -1);
-    }
-
     void heartbeatTextAndInterval_data() {
         QTest::addColumn<int>("asked");
         QTest::addColumn<int>("periodMs");
@@ -88,12 +76,8 @@ private slots:
         MemoryReporter r;
         Listener hub;
         auto node = nodeOn(r, u"127.0.0.1"_qs, hub.port());
-        // Until told otherwise the timer runs at 20 s.
-        QVERIFY(node->heartbeatActive());
-        QCOMPARE(node->heartbeatPeriodMs(), 20000);
         const int port = node->bind();
         QVERIFY(port > 0);
-        QCOMPARE(node->heartbeatText(20), heartbeat(u"20"_qs, port));
         node->sendHeartbeat(asked);
         QCOMPARE(node->heartbeatActive(), periodMs > 0);
         if (periodMs > 0) {
@@ -110,9 +94,7 @@ private slots:
         node->sendHeartbeat(60);
         QCOMPARE(r.entries.size(), 1);
         QVERIFY(r.entries[0].textLog);
-        QCOMPARE(r.entries[0].second, u"SendHeartbeat"_qs);
         QCOMPARE(r.entries[0].problem.number, ErrorNumber::Socket);
-        QCOMPARE(r.entries[0].problem.step, 4);
         QVERIFY(!node->send(OutgoingMessage{QString(), u"c"_qs, u"s"_qs, {}}));
     }
 
@@ -184,22 +166,10 @@ private slots:
         send("xap-hbeat\n{\n}\n");
         QTRY_COMPARE(calls, 2);
         QCOMPARE(got.size(), 5);
-    }
-
-    void queueWaitsUntilTaken() {
-        MemoryReporter r;
-        auto node = nodeOn(r, u"127.0.0.1"_qs);
-        const int port = node->bind();
-        QUdpSocket sender;
-        sender.writeDatagram("xap-header\n1", QHostAddress(QHostAddress::LocalHost), quint16(port));
-        sender.writeDatagram("xap-header\n2", QHostAddress(QHostAddress::LocalHost), quint16(port));
-        QTRY_COMPARE(node->queuedCount(), std::size_t(2));
-        QCOMPARE(node->takeMessage(), u"xap-header\n1"_qs);
-        QCOMPARE(node->takeMessage(), u"xap-header\n2"_qs);
-        QCOMPARE(node->takeMessage(), QString());
 
         // Read without the event loop, as a long pass over the queue does.
-        sender.writeDatagram("xap-header\n3", QHostAddress(QHostAddress::LocalHost), quint16(port));
+        disconnect(node.get(), &XapNode::messagesWaiting, this, nullptr);
+        send("xap-header\n3");
         QTRY_COMPARE_WITH_TIMEOUT((node->drainSockets(), node->queuedCount()), std::size_t(1),
                                   2000);
         QCOMPARE(node->takeMessage(), u"xap-header\n3"_qs);
@@ -237,6 +207,8 @@ private slots:
         QTest::addColumn<QString>("chosen");
         QTest::newRow("Default") << u"Default"_qs << u"192.168.1.5"_qs;
         QTest::newRow("10 net") << u"10.0.0.255"_qs << u"10.0.0.7"_qs;
+        QTest::newRow("bits of the pattern") << u"10.0.0.15"_qs << u"10.0.0.7"_qs;
+        QTest::newRow("text after a number") << u"10.0.0.255x"_qs << u"10.0.0.7"_qs;
         QTest::newRow("no match") << u"172.16.0.255"_qs << u"192.168.1.5"_qs;
         QTest::newRow("three parts") << u"10.0.255"_qs << u"192.168.1.5"_qs;
         QTest::newRow("all") << u"255.255.255.255"_qs << u"192.168.1.5"_qs;
@@ -249,7 +221,8 @@ private slots:
     }
 
     // Loopback only when the host has no interface up, and then said; a destination other than
-    // the configured one is said too, never taken silently.
+    // the configured one is said too, never taken silently. (No interface with the default
+    // destination, and an interface with a subnet's, are the network namespace test's.)
     void loopbackAndDestinationAreSaid_data() {
         QTest::addColumn<QStringList>("addresses");
         QTest::addColumn<QString>("configured");
@@ -258,9 +231,6 @@ private slots:
         QTest::addColumn<QString>("notice");
         const QString only = u"; only xAP applications on this host hear the logger"_qs;
         const QString none = u"No network interface is up: sending from 127.0.0.1"_qs;
-        QTest::newRow("none, Default")
-            << QStringList{} << u"Default"_qs << u"127.0.0.1"_qs << u"127.0.0.1"_qs
-            << none + u" to 127.0.0.1 instead of 255.255.255.255"_qs + only;
         QTest::newRow("none, subnet")
             << QStringList{} << u"192.0.2.255"_qs << u"127.0.0.1"_qs << u"127.0.0.1"_qs
             << none + u" to 127.0.0.1 instead of 192.0.2.255"_qs + only;
@@ -271,8 +241,6 @@ private slots:
             << u"Sending from 127.0.0.1 to 127.0.0.1 instead of 255.255.255.255"_qs + only;
         QTest::newRow("loopback host, loopback") << QStringList{u"127.0.0.1"_qs} << u"127.0.0.1"_qs
                                                  << u"127.0.0.1"_qs << u"127.0.0.1"_qs << QString();
-        QTest::newRow("interface, subnet") << QStringList{u"127.0.0.2"_qs} << u"192.0.2.255"_qs
-                                           << u"127.0.0.2"_qs << u"192.0.2.255"_qs << QString();
     }
     void loopbackAndDestinationAreSaid() {
         QFETCH(QStringList, addresses);
@@ -287,16 +255,6 @@ private slots:
         QCOMPARE(node.localIp(), from);
         QCOMPARE(node.destination(), to);
         QCOMPARE(node.addressNotice(), notice);
-    }
-
-    void interfaceMatching() {
-        QVERIFY(XapNode::addressMatchesPattern(u"192.168.1.255"_qs, u"192.168.1.77"_qs));
-        QVERIFY(!XapNode::addressMatchesPattern(u"192.168.1.255"_qs, u"192.168.2.77"_qs));
-        QVERIFY(XapNode::addressMatchesPattern(u"10.0.0.7"_qs, u"10.0.0.7"_qs));
-        QVERIFY(XapNode::addressMatchesPattern(u"10.0.0.7"_qs, u"10.0.0.5"_qs));  // bit subset
-        QVERIFY(!XapNode::addressMatchesPattern(u"Default"_qs, u"10.0.0.7"_qs));
-        QVERIFY(!XapNode::addressMatchesPattern(u"10.0.0.255"_qs, u"10.0.0"_qs));
-        QVERIFY(XapNode::addressMatchesPattern(u"10.0.0.255x"_qs, u"10.0.0.1"_qs));
     }
 };
 

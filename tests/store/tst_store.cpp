@@ -329,19 +329,17 @@ private slots:
         QCOMPARE(store.countEvents(q).value(), 12);  // 1, 10..19, 21
     }
 
-    // Hostile texts go out whole: CSV that a CSV reader takes back as stored, JSON lines that
-    // read back as stored; pages of the export join without a gap or a repeat.
-    void exportsKeepEveryCharacterAcrossPages() {
+    // Pages of the export join without a gap or a repeat. (What the texts become is the export
+    // command's test.)
+    void exportPagesJoinWithoutAGapOrARepeat() {
         QDir().mkpath(m_dir.path() + u"/Data"_qs);
         Store store;
         QVERIFY(!store
                      .open(DatabaseSettings{
                          DatabaseKind::File, {}, m_dir.path() + u"/Data/export.mdb"_qs, u"t"_qs})
                      .open);
-        const QString hostile = u"a,\"b\"\r\nc 日本 😀 \\ \u0001"_qs;
         QVERIFY(store.beginBatch());
-        QVERIFY(store.insert(LogEvent{u"2026-12-01 00:00:00"_qs, u"=cmd"_qs, u"-5 C"_qs, hostile}));
-        for (int i = 1; i < 5003; ++i) {
+        for (int i = 0; i < 5003; ++i) {
             QVERIFY(store.insert(
                 LogEvent{u"2026-12-02 00:00:00"_qs, u"s"_qs, u"t"_qs, QString::number(i)}));
         }
@@ -355,23 +353,12 @@ private slots:
             store, q, ExportFormat::Csv, csv, [&](qint64 n) { return pages.append(n), true; });
         QCOMPARE(rows.value(), 5003);
         QCOMPARE(pages, QList<qint64>({5000, 5003}));
-        const QByteArray text = csv.data();
-        QVERIFY(text.startsWith("ID,Time,Source,Type,Data\r\n1,2026-12-01 00:00:00,'=cmd,-5 C,\""));
-        // The file database keeps a double quote as an apostrophe: the stored text is the measure.
-        const QString stored = history(store).first().event.data;
-        QVERIFY(text.contains(QByteArray('"' + stored.toUtf8() + '"')));
-        QVERIFY(text.endsWith("\r\n5003,2026-12-02 00:00:00,s,t,5002\r\n"));
-
-        QBuffer json;
-        json.open(QIODevice::WriteOnly);
-        q.limit = 2;
-        QCOMPARE(EventExport::write(store, q, ExportFormat::JsonLines, json).value(), 2);
-        const QList<QByteArray> lines = json.data().split('\n');
-        QCOMPARE(lines.size(), 3);
-        const QJsonObject first = QJsonDocument::fromJson(lines[0]).object();
-        QCOMPARE(first.value(u"data"_qs).toString(), stored);
-        QCOMPARE(first.value(u"source"_qs).toString(), u"=cmd"_qs);
-        QCOMPARE(first.value(u"id"_qs).toInteger(), 1);
+        const QList<QByteArray> lines = csv.data().split('\n');
+        QCOMPARE(lines.size(), 5005);  // the header, the rows, nothing after the last line end
+        for (int i = 0; i < 5003; ++i) {
+            const QByteArray end = ",s,t," + QByteArray::number(i) + '\r';
+            QVERIFY2(lines[i + 1].endsWith(end), lines[i + 1]);
+        }
     }
 
     // The history query of the file database reads the time index, without a sort of its own;
@@ -510,14 +497,6 @@ private slots:
         QVERIFY(steps > 1);
         QVERIFY2(QFileInfo(path).size() < full / 10,
                  qPrintable(u"%1 of %2"_qs.arg(QFileInfo(path).size()).arg(full)));
-    }
-
-    void aClosedStoreRefusesWrites() {
-        Store store;
-        const Status s = store.insert(logEvent("2026-12-04 10:00:00", {}, {}, {}));
-        QVERIFY(!s);
-        QCOMPARE(s.problem().description, u"Operation is not allowed when the object is closed"_qs);
-        QVERIFY(!store.readEvents({}, [](const StoredEvent&) {}));
     }
 
     // File database: a refused row leaves its neighbours in the same batch.

@@ -36,22 +36,13 @@ private slots:
         m_reports.entries.clear();
     }
 
-    void missingFilesReadAsDefaultsAndCreateNothing() {
-        const SettingsStore s = store();
-        const LoggerSettings defaults = s.defaults();
-        QCOMPARE(defaults.database.kind, DatabaseKind::File);
-        QCOMPARE(defaults.database.database, m_dir.path() + u"/Data/xapzelQuilljot.mdb"_qs);
-        QCOMPARE(defaults.database.table, u"tblQuilljot"_qs);
-        const SettingsStore::Loaded loaded = s.load(defaults);
-        QVERIFY(loaded.problems.isEmpty());
-        QCOMPARE(loaded.settings, defaults);
-        QVERIFY(s.loadNetwork().problems.isEmpty());
-        QVERIFY(!QFileInfo::exists(m_dir.path() + u"/Config"_qs));
-        QVERIFY(m_reports.entries.isEmpty());
-    }
-
+    // Missing files read as the defaults and make nothing; the first start writes every key,
+    // each below a comment, for the owner only, and leaves a file that is there alone.
     void firstStartWritesEveryDefaultWithACommentOwnerOnly() {
         const SettingsStore s = store();
+        QCOMPARE(s.load(s.defaults()).settings, s.defaults());
+        QVERIFY(s.loadNetwork().problems.isEmpty());
+        QVERIFY(!QFileInfo::exists(m_dir.path() + u"/Config"_qs));
         QVERIFY(s.createIfMissing());
         const QByteArray first = readFile(loggerFile());
         QCOMPARE(access(loggerFile()), QFile::ReadOwner | QFile::WriteOwner);
@@ -136,20 +127,8 @@ private slots:
         QCOMPARE(s.load(s.defaults()).settings, (LoggerSettings{db, window}));
     }
 
-    void tableOperations() {
-        IniFile ini = IniFile::fromText(QString(), cfg(u"t.ini"_qs));
-        ini.write(u"Quilljot"_qs, u"b"_qs, u"1"_qs);
-        ini.write(u"QUILLJOT"_qs, u"a"_qs, u"2"_qs);
-        ini.write(u"Quilljot"_qs, u"B"_qs, u"3"_qs);  // replaces b
-        ini.write(u"Lonely"_qs, u"x"_qs, u"3"_qs);
-        ini.remove(u"lonely"_qs, u"X"_qs);
-        QCOMPARE(ini.keys(u"quilljot"_qs), QStringList({u"b"_qs, u"a"_qs}));
-        QVERIFY(ini.keys(u"Lonely"_qs).isEmpty());
-        QCOMPARE(ini.sections(), QStringList({u"Quilljot"_qs, u"Lonely"_qs}));
-        QVERIFY(ini.save());
-        QCOMPARE(readFile(cfg(u"t.ini"_qs)), QByteArray("[Quilljot]\r\nb=3\r\na=2\r\n"));
-
-        // A file saved with a byte order mark (as Windows editors do) keeps its first section.
+    // A file saved with a byte order mark (as Windows editors do) keeps its first section.
+    void byteOrderMarkIsNoPartOfTheFirstSection() {
         QVERIFY(writeFile(cfg(u"bom.ini"_qs), "\xEF\xBB\xBF[Quilljot]\r\nUseSQL=True\r\n"));
         QCOMPARE(
             IniFile::load(cfg(u"bom.ini"_qs)).value().read(u"Quilljot"_qs, u"UseSQL"_qs, QString()),

@@ -48,16 +48,12 @@ class SnoopTest : public QObject {
         }
     }
 
-    int run(const char* program, const QStringList& args, QByteArray* err = nullptr) {
-        QProcess p;
-        p.start(tool(program), args);
-        if (!p.waitForFinished(10000)) {
-            return -1;
-        }
+    static int run(const char* program, const QStringList& args, QByteArray* err = nullptr) {
+        const Run r = runProgram(program, args);
         if (err != nullptr) {
-            *err = p.readAllStandardError();
+            *err = r.err;
         }
-        return p.exitCode();
+        return r.status;
     }
 
 private slots:
