@@ -88,6 +88,19 @@ Result<EventQuery> parse(const QUrlQuery& url, const QSet<QString>& allowed) {
                 return badRequest(u"'before' must be the ID of a row (a number from 1)"_qs);
             }
             query.after = id;
+        } else if (key == u"sort") {
+            static const QStringList kColumns = {u"time"_qs, u"source"_qs, u"type"_qs, u"data"_qs};
+            const qsizetype column = kColumns.indexOf(value);
+            if (column < 0) {
+                return badRequest(u"'sort' must be one of "_qs + kColumns.join(u", "_qs));
+            }
+            query.sortBy = EventQuery::Column(column);
+        } else if (key == u"order") {
+            if (value != u"desc" && value != u"asc") {
+                return badRequest(u"'order' must be desc or asc"_qs);
+            }
+            query.order =
+                value == u"asc" ? EventQuery::Order::Ascending : EventQuery::Order::Descending;
         }
     }
     if (!query.from.isEmpty() && !query.to.isEmpty() && query.from > query.to) {

@@ -9,8 +9,9 @@
 // The event query a request of the history, count or export API asks for, checked before
 // anything reaches the database. Parameters: from, to ("yyyy-mm-dd", optionally with "hh:mm" or
 // "hh:mm:ss", a "T" or a space between; a `to` without a time takes that whole day), source,
-// type, data (contains-filters), limit (history: 1 to kMaxLimit, default kDefaultLimit) and
-// before (the keyset cursor: the ID of the last row of the previous page).
+// type, data (contains-filters), limit (history: 1 to kMaxLimit, default kDefaultLimit),
+// before (the keyset cursor: the ID of the last row of the previous page), sort (time, source,
+// type or data; default time) and order (desc or asc; default desc).
 namespace EventRequest {
 
 constexpr int kDefaultLimit = 100;

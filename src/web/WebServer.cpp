@@ -251,7 +251,8 @@ Status WebServer::reader() {
 }
 
 void WebServer::history(const QHttpServerRequest& request, QHttpServerResponder& responder) {
-    Result<EventQuery> query = EventRequest::parse(request.query(), {u"limit"_qs, u"before"_qs});
+    Result<EventQuery> query =
+        EventRequest::parse(request.query(), {u"limit"_qs, u"before"_qs, u"sort"_qs, u"order"_qs});
     if (!query) {
         HttpReply::error(responder, Code::BadRequest, query.problem().description);
         return;

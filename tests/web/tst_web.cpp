@@ -91,18 +91,20 @@ private slots:
         QTest::newRow("bad date") << u"from=2026-13-01"_qs << u"'from' must be a date"_qs;
         QTest::newRow("year 0") << u"from=0000-01-01"_qs << u"'from' must be a date"_qs;
         QTest::newRow("reversed") << u"from=2026-12-03&to=2026-12-01"_qs << u"after 'to'"_qs;
-        QTest::newRow("unknown") << u"sort=id"_qs << u"Unknown parameter 'sort'"_qs;
+        QTest::newRow("unknown") << u"page=2"_qs << u"Unknown parameter 'page'"_qs;
         QTest::newRow("twice") << u"data=a&data=b"_qs << u"given twice"_qs;
         QTest::newRow("limit 0") << u"limit=0"_qs << u"'limit' must be"_qs;
         QTest::newRow("limit huge") << u"limit=100000"_qs << u"'limit' must be"_qs;
         QTest::newRow("cursor") << u"before=-4"_qs << u"'before' must be"_qs;
+        QTest::newRow("sort") << u"sort=id"_qs << u"'sort' must be one of time, source"_qs;
+        QTest::newRow("order") << u"order=up"_qs << u"'order' must be desc or asc"_qs;
         QTest::newRow("long filter") << u"source="_qs + QString(300, u'x') << u"longer than"_qs;
     }
     void requestsAreChecked() {
         QFETCH(QString, query);
         QFETCH(QString, said);
-        const Result<EventQuery> parsed =
-            EventRequest::parse(QUrlQuery(query), {u"limit"_qs, u"before"_qs});
+        const Result<EventQuery> parsed = EventRequest::parse(
+            QUrlQuery(query), {u"limit"_qs, u"before"_qs, u"sort"_qs, u"order"_qs});
         QCOMPARE(parsed.ok(), said.isEmpty());
         if (parsed) {
             QCOMPARE(parsed.value().from, u"2026-12-01 00:00:00"_qs);

@@ -117,6 +117,8 @@ $('live-clear').addEventListener('click', () => {
 
 // ---- History ----
 const pages = { next: null };
+// Newest first at first; a column's title sorts by it, a second click reverses.
+const sorting = { column: 'time', order: 'desc' };
 
 function localInput(date) {
   const pad = (n) => String(n).padStart(2, '0');
@@ -136,6 +138,8 @@ function historyParams() {
 async function loadHistory(before) {
   const p = historyParams();
   p.set('limit', '100');
+  p.set('sort', sorting.column);
+  p.set('order', sorting.order);
   if (before) p.set('before', before);
   $('history-error').textContent = '';
   try {
@@ -168,6 +172,28 @@ async function searchHistory() {
 $('history-form').addEventListener('submit', (e) => { e.preventDefault(); searchHistory(); });
 $('history-next').addEventListener('click', () => loadHistory(pages.next));
 $('history-first').addEventListener('click', () => loadHistory(null));
+
+function showSorting() {
+  for (const button of document.querySelectorAll('#history th .sort')) {
+    const on = button.dataset.sort === sorting.column;
+    button.setAttribute('aria-sort', on ? (sorting.order === 'desc' ? 'descending' : 'ascending') : 'none');
+  }
+  const byTime = sorting.column === 'time';
+  $('history-first').textContent = byTime ? (sorting.order === 'desc' ? 'Newest' : 'Oldest') : 'First';
+  $('history-next').textContent = byTime ? (sorting.order === 'desc' ? 'Older' : 'Newer') : 'Next';
+}
+
+for (const button of document.querySelectorAll('#history th .sort')) {
+  button.addEventListener('click', () => {
+    const same = sorting.column === button.dataset.sort;
+    sorting.order = same && sorting.order === 'desc' ? 'asc' : 'desc';
+    if (!same) sorting.order = button.dataset.sort === 'time' ? 'desc' : 'asc';
+    sorting.column = button.dataset.sort;
+    showSorting();
+    loadHistory(null);
+  });
+}
+showSorting();
 
 // ---- Status ----
 const STATUS_NAMES = [

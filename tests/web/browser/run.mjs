@@ -208,6 +208,16 @@ try {
     await page.fill('#history-data', "it's");
     await page.click('#history-form button[type=submit]');
     await page.waitForSelector('#history-count:text("13 events")');
+    // A column's title sorts by it; a second click reverses.
+    const firstData = () => page.$$eval('#history-rows tr td:nth-child(5)', (t) => t.slice(0, 3).map((x) => x.textContent));
+    await page.click('#history th .sort[data-sort=data]');
+    await page.waitForFunction(() => document.querySelector('#history-rows td:nth-child(5)').textContent === "it's 0");
+    assert.deepEqual(await firstData(), ["it's 0", "it's 10", "it's 100"]);
+    await page.click('#history th .sort[data-sort=data]');
+    await page.waitForFunction(() => document.querySelector('#history-rows td:nth-child(5)').textContent === "it's 90");
+    assert.deepEqual(await firstData(), ["it's 90", "it's 80", "it's 70"]);
+    await page.click('#history th .sort[data-sort=time]');
+    await page.waitForFunction(() => document.querySelector('#history-rows td:nth-child(5)').textContent === "it's 120");
   });
 
   await check('export of the filtered range matches the database', async () => {
