@@ -37,6 +37,14 @@ void quotesToApostrophes(char* p, const char* end) {
     }
 }
 
+// SQLite keeps counts of its memory under a process-wide lock, on every allocation of every
+// insert, unless told otherwise before it first starts (later it refuses, and counts on). Nothing
+// here reads the counts.
+void leaveMemoryUncounted() {
+    static const int configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    (void)configured;
+}
+
 QString quotedName(const QString& name) {
     return u'"' + QString(name).replace(u'"', QStringLiteral("\"\"")) + u'"';
 }
@@ -95,6 +103,7 @@ Status SqliteProvider::run(const char* sql) {
 }
 
 Status SqliteProvider::openFile(bool fresh) {
+    leaveMemoryUncounted();
     if (const Status added = addConnection(QStringLiteral("QSQLITE")); !added) {
         return added;
     }
