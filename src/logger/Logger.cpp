@@ -43,7 +43,9 @@ Logger::Logger(Frontend& frontend, Options options, QObject* parent)
     m_handler = std::make_unique<MessageHandler>(*m_writer, m_outgoing, m_reporter, m_clock);
     m_messageWriter = std::make_unique<MessageWriter>(m_store, m_reporter);
     m_retention = std::make_unique<Retention>(m_store, m_reporter, m_clock);
-    connect(m_handler.get(), &MessageHandler::eventLogged, this, &Logger::eventLogged);
+    // A call, not a connection of two signals: with nobody listening (a headless logger without
+    // --echo or a live page) an event costs one check here instead of a signal passed on.
+    m_handler->setLogged([this](const LogEvent& event) { emit eventLogged(event); });
 }
 
 Logger::~Logger() {

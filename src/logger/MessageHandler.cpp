@@ -15,12 +15,8 @@ constexpr QStringView kUnknown = u"Unknown";
 }
 
 MessageHandler::MessageHandler(EventWriter& writer, OutgoingQueue& outgoing, Reporter& reporter,
-                               Clock clock, QObject* parent)
-    : QObject(parent),
-      m_writer(writer),
-      m_outgoing(outgoing),
-      m_reporter(reporter),
-      m_clock(std::move(clock)) {}
+                               Clock clock)
+    : m_writer(writer), m_outgoing(outgoing), m_reporter(reporter), m_clock(std::move(clock)) {}
 
 QString MessageHandler::storedTime(QStringView text, const Clock& now) {
     if (auto stored = DateText::normalize(text)) {
@@ -98,8 +94,9 @@ void MessageHandler::logEvent(const XapMessage& m) {
     }
     ++m_tally.events;
     const EventWriter::Outcome outcome = m_writer.write(event, own);
-    if (outcome == EventWriter::Outcome::Written || outcome == EventWriter::Outcome::Spooled) {
-        emit eventLogged(event);
+    if (m_logged &&
+        (outcome == EventWriter::Outcome::Written || outcome == EventWriter::Outcome::Spooled)) {
+        m_logged(event);
     }
 }
 

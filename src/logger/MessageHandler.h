@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QDateTime>
-#include <QObject>
 #include <QSet>
 #include <QString>
 #include <functional>
@@ -18,19 +17,20 @@ class XapMessage;
 // What the logger does with one received message: a controller event goes to the event writer,
 // another message the rules log to the message writer (see LogRules), an echo query addressed to
 // the logger is answered with its text, a role query with the logger's role.
-class MessageHandler : public QObject {
-    Q_OBJECT
-
+class MessageHandler {
 public:
     using Clock = std::function<QDateTime()>;
 
-    MessageHandler(EventWriter& writer, OutgoingQueue& outgoing, Reporter& reporter, Clock clock,
-                   QObject* parent = nullptr);
+    // Told of each event written or spooled.
+    using Logged = std::function<void(const LogEvent&)>;
+
+    MessageHandler(EventWriter& writer, OutgoingQueue& outgoing, Reporter& reporter, Clock clock);
 
     // The logger's own xAP address (queries to it are answered, and a failed write of its own
     // event reports is not reported again) and program file (named in the role reply).
     void setOwnSource(const QString& source) { m_ownSource = source; }
     void setProgramFile(const QString& path) { m_programFile = path; }
+    void setLogged(Logged logged) { m_logged = std::move(logged); }
     // What is logged where; `messages` writes the other messages (none: they are not logged).
     void setRules(LogRules rules, MessageWriter* messages) {
         m_rules = std::move(rules);
@@ -51,9 +51,6 @@ public:
     // The event time in the stored form: the controller's text when it names a date, else now.
     static QString storedTime(QStringView text, const Clock& now);
 
-signals:
-    void eventLogged(const LogEvent& event);
-
 private:
     void logEvent(const XapMessage& m);
     void logMessage(const XapMessage& m);
@@ -67,6 +64,7 @@ private:
     OutgoingQueue& m_outgoing;
     Reporter& m_reporter;
     Clock m_clock;
+    Logged m_logged;
     QString m_ownSource;
     QString m_programFile;
     Tally m_tally;

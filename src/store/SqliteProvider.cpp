@@ -8,21 +8,41 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStringEncoder>
 #include <QUrl>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 namespace {
 
+// Writes the UTF-8 of `text` at `out` (room for QStringEncoder::requiredSpace) and returns its
+// end. A text with a lone surrogate half is made as toUtf8() makes it, a "?" for the half, so that
+// a text is stored as it always was.
+char* writeUtf8(char* out, const QString& text) {
+    QStringEncoder utf8(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
+    char* end = utf8.appendToBuffer(out, text);
+    if (utf8.hasError()) {
+        const QByteArray made = text.toUtf8();
+        end = std::copy(made.cbegin(), made.cend(), out);
+    }
+    return end;
+}
+
 // The file database stores a double quote inside a text as an apostrophe (in UTF-8 a byte of
 // its own, never part of another character).
-QByteArray storedText(const QString& text) {
-    QByteArray utf8 = text.toUtf8();
-    for (char* p = utf8.data(); (p = static_cast<char*>(std::memchr(
-                                     p, '"', std::size_t(utf8.constEnd() - p)))) != nullptr;) {
+void quotesToApostrophes(char* p, const char* end) {
+    while ((p = static_cast<char*>(std::memchr(p, '"', std::size_t(end - p)))) != nullptr) {
         *p++ = '\'';
     }
-    return utf8;
+}
+
+// SQLite keeps counts of its memory under a process-wide lock, on every allocation of every
+// insert, unless told otherwise before it first starts (later it refuses, and counts on). Nothing
+// here reads the counts.
+void leaveMemoryUncounted() {
+    static const int configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    (void)configured;
 }
 
 QString quotedName(const QString& name) {
@@ -83,6 +103,7 @@ Status SqliteProvider::run(const char* sql) {
 }
 
 Status SqliteProvider::openFile(bool fresh) {
+    leaveMemoryUncounted();
     if (const Status added = addConnection(QStringLiteral("QSQLITE")); !added) {
         return added;
     }
@@ -256,11 +277,24 @@ Status SqliteProvider::insert(const LogEvent& event) {
             return p;
         }
     }
-    const QByteArray values[] = {event.time.toUtf8(), storedText(event.source),
-                                 storedText(event.type), storedText(event.data)};
+    // The values are bound from a buffer kept from one insert to the next: an insert allocates
+    // nothing of its own.
+    const QString* texts[] = {&event.time, &event.source, &event.type, &event.data};
+    std::size_t room = 0;
+    for (const QString* text : texts) {
+        room += (std::size_t(text->size()) + 1) * 3;  // what the encoder asks for
+    }
+    if (m_values.size() < room) {
+        m_values.resize(room);
+    }
+    char* at = m_values.data();
     for (int i = 0; i < 4; ++i) {
-        sqlite3_bind_text(m_insert, i + 1, values[i].constData(), int(values[i].size()),
-                          SQLITE_STATIC);
+        char* end = writeUtf8(at, *texts[i]);
+        if (i > 0) {
+            quotesToApostrophes(at, end);
+        }
+        sqlite3_bind_text(m_insert, i + 1, at, int(end - at), SQLITE_STATIC);
+        at = end;
     }
     // Inside a batch each insert is its own unit: SQLite undoes a refused statement alone and
     // keeps the transaction, so its neighbours stay. Only a failure that makes SQLite abandon
@@ -269,8 +303,8 @@ Status SqliteProvider::insert(const LogEvent& event) {
     const bool ok = rc == SQLITE_DONE;
     const Problem problem = ok ? Problem{} : engineFailure(QString());
     const int code = ok ? SQLITE_OK : sqlite3_errcode(m_handle);
+    // The bindings are left: the next insert replaces all four before it steps.
     sqlite3_reset(m_insert);
-    sqlite3_clear_bindings(m_insert);
     setContended(code == SQLITE_BUSY || code == SQLITE_LOCKED);
     if (ok) {
         if (m_batch) {

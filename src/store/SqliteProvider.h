@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <optional>
+#include <string>
 
 #include "store/StoreProvider.h"
 
@@ -60,6 +61,8 @@ private:
 
     sqlite3* m_handle = nullptr;
     sqlite3_stmt* m_insert = nullptr;
+    // The UTF-8 of the values the insert is bound to; kept, with its room, from one to the next.
+    std::string m_values;
     bool m_batch = false;
     bool m_contended = false;
     int m_batchRows = 0;

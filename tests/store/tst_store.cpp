@@ -817,6 +817,24 @@ private slots:
         QCOMPARE(rows[0].event, logEvent("1700-02-03 04:05:06", u"a.日本.c"_qs, text, text));
     }
 
+    // A lone surrogate half has no UTF-8: the file database keeps a "?" for it, as it always did,
+    // beside a text that grew and shrank the bound values.
+    void aLoneSurrogateHalfIsStoredAsAQuestionMark() {
+        QDir().mkpath(m_dir.path() + u"/Data"_qs);
+        Store store;
+        store.open(
+            DatabaseSettings{DatabaseKind::File, {}, m_dir.path() + u"/Data/half.mdb"_qs, u"t"_qs});
+        const QString half(QChar(0xD800));
+        QVERIFY(
+            store.insert(logEvent("2026-12-04 10:00:00", u"a"_qs, u"t"_qs, QString(5000, u'é'))));
+        QVERIFY(store.insert(logEvent("2026-12-04 10:00:01", u"a.b"_qs + half, half + u'"',
+                                      u"x"_qs + half + u"y"_qs)));
+        const auto rows = history(store);
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows[0].event.data, QString(5000, u'é'));
+        QCOMPARE(rows[1].event, logEvent("2026-12-04 10:00:01", u"a.b?"_qs, u"?'"_qs, u"x?y"_qs));
+    }
+
     // A table made with the old column types (varchar, text, datetime) keeps working, and refuses
     // only the event it cannot hold. On every table a Source or Category longer than its column
     // is cut with a mark rather than refused.
