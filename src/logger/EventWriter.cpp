@@ -191,16 +191,16 @@ void EventWriter::drainStep() {
         }
     }
     (void)m_spool->sync();
-    const Result<QList<QStringList>> records = m_spool->peek(kDrainStep);
-    if (!records) {
-        reportCause(records.problem());
+    const Result<QList<QStringList>> events = m_spool->peek(kDrainStep);
+    if (!events) {
+        reportCause(events.problem());
         scheduleRetry();
         return;
     }
     (void)m_store.beginBatch();
     int taken = 0;
     std::optional<Problem> stopped;
-    for (const QStringList& record : records.value()) {
+    for (const QStringList& record : events.value()) {
         const LogEvent e = SpoolRecords::event(record);
         const Status written = m_store.insert(e);
         if (!written && written.problem().number == ErrorNumber::DatabaseUnavailable) {

@@ -138,7 +138,7 @@ void MessageWriter::drainStep() {
     }
     QElapsedTimer attempt;
     attempt.start();
-    Status ready = m_store.isOpen() ? Status() : m_store.reopen();
+    const Status ready = m_store.isOpen() ? Status() : m_store.reopen();
     (void)m_spool->sync();
     const Result<QList<QStringList>> records =
         ready ? m_spool->peek(kDrainStep) : Result<QList<QStringList>>(ready.problem());
@@ -150,20 +150,22 @@ void MessageWriter::drainStep() {
     (void)m_store.beginBatch();
     int taken = 0;
     int written = 0;
+    std::optional<Problem> stopped;
     for (const QStringList& record : records.value()) {
         const LoggedMessage message = SpoolRecords::message(record);
-        ready = m_store.insertMessage(message);
-        if (!ready && isAway(ready.problem())) {
+        if (const Status w = m_store.insertMessage(message); w) {
+            ++written;
+            m_refusalReported = false;
+        } else if (isAway(w.problem())) {
+            stopped = w.problem();
             break;
+        } else {
+            refuse(message, w.problem());
         }
-        if (!ready) {
-            refuse(message, ready.problem());
-        }
-        written += ready ? 1 : 0;
         ++taken;
     }
     if (const Status committed = m_store.endBatch(); !committed) {
-        ready = committed;
+        stopped = committed.problem();
         taken = 0;  // nothing of this step reached the database
         written = 0;
     }
@@ -172,8 +174,8 @@ void MessageWriter::drainStep() {
     }
     m_written += quint64(written);
     m_drained += quint64(written);
-    if (!ready && isAway(ready.problem())) {
-        reportCause(ready.problem());
+    if (stopped) {
+        reportCause(*stopped);
         retryLater(attempt.elapsed());
         return;
     }

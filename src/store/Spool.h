@@ -2,8 +2,6 @@
 
 #include <QFile>
 #include <QList>
-#include <QString>
-
 #include <QStringList>
 
 #include "report/Result.h"
