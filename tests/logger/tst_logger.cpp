@@ -294,10 +294,13 @@ private slots:
         StorageRules rules;
         rules.include = {*RuleSettings::parseRule(u"xAPBSC.event"_qs)};
         handler.setRules(LogRules(rules), &messages);
-        QStringList sent;
+        QList<LoggedMessage> sent;
         auto send = [&] {
-            sent.append(u"acme.lights.l"_qs + QString::number(sent.size()));
-            handler.handle(bsc(u"xAPBSC.event"_qs, sent.last()));
+            const QString source = u"acme.lights.l"_qs + QString::number(sent.size());
+            const QString text = bsc(u"xAPBSC.event"_qs, source, u"acme.hub.x"_qs);
+            sent.append({u"2026-12-05 08:30:00"_qs, source, u"acme.hub.x"_qs, u"xAPBSC.event"_qs,
+                         u"FF123401"_qs, text});
+            handler.handle(text);
         };
         for (int i = 0; i < 3; ++i) {
             send();
@@ -312,9 +315,8 @@ private slots:
         send();  // behind the waiting ones
         QTRY_COMPARE_WITH_TIMEOUT(messages.waiting(), 0, 5000);
         send();
-        QStringList stored;
-        QVERIFY(store.readMessages(
-            {}, [&](const StoredMessage& m) { stored.append(m.message.source); }));
+        QList<LoggedMessage> stored;
+        QVERIFY(store.readMessages({}, [&](const StoredMessage& m) { stored.append(m.message); }));
         QCOMPARE(stored, sent);
         QCOMPARE(messages.written(), 5u);
         QCOMPARE(messages.lost(), 0u);
