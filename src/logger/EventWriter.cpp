@@ -1,6 +1,7 @@
 #include "logger/EventWriter.h"
 
 #include "report/Reporter.h"
+#include "store/SpoolRecords.h"
 #include "store/Store.h"
 #include "support/DateText.h"
 #include "support/ProgramNames.h"
@@ -15,14 +16,15 @@ EventWriter::EventWriter(Store& store, Reporter& reporter, std::function<QDateTi
 EventWriter::~EventWriter() = default;
 
 void EventWriter::open(const Places& places) {
-    m_spool = std::make_unique<Spool>(places.spoolFolder, places.spoolLimitBytes);
+    m_spool = std::make_unique<Spool>(places.spoolFolder, QStringLiteral("events"),
+                                      places.spoolLimitBytes);
     m_rejected = std::make_unique<RejectedEvents>(places.rejectedFile);
     const Result<Spool::Recovered> found = m_spool->open();
     if (!found) {
         m_reporter.toNetwork(ProgramNames::kProgram, QStringLiteral("Spool "), found.problem());
         return;
     }
-    m_earlier = quint64(found.value().events);
+    m_earlier = quint64(found.value().records);
     if (found.value().cutBytes > 0) {
         m_reporter.toNetwork(
             ProgramNames::kProgram,
@@ -85,7 +87,7 @@ void EventWriter::reportCause(const Problem& cause) {
 }
 
 void EventWriter::spool(const LogEvent& event, const Problem& cause) {
-    const Result<Spool::Appended> kept = m_spool->append(event);
+    const Result<Spool::Appended> kept = m_spool->append(SpoolRecords::texts(event));
     if (!kept) {
         ++m_dropped;
         reportCause(kept.problem());
@@ -189,7 +191,7 @@ void EventWriter::drainStep() {
         }
     }
     (void)m_spool->sync();
-    const Result<QList<LogEvent>> events = m_spool->peek(kDrainStep);
+    const Result<QList<QStringList>> events = m_spool->peek(kDrainStep);
     if (!events) {
         reportCause(events.problem());
         scheduleRetry();
@@ -198,7 +200,8 @@ void EventWriter::drainStep() {
     (void)m_store.beginBatch();
     int taken = 0;
     std::optional<Problem> stopped;
-    for (const LogEvent& e : events.value()) {
+    for (const QStringList& record : events.value()) {
+        const LogEvent e = SpoolRecords::event(record);
         const Status written = m_store.insert(e);
         if (!written && written.problem().number == ErrorNumber::DatabaseUnavailable) {
             stopped = written.problem();

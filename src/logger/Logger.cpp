@@ -144,9 +144,10 @@ Status Logger::start() {
     (void)m_settingsStore->createIfMissing();  // reported where it fails
     loadSettingsAndOpen();
     const QString spoolFolder = PathRules::join(m_folders.dataFolder(), QStringLiteral("spool"));
-    m_writer->open(
-        EventWriter::Places{spoolFolder, qint64(m_settings.spoolLimitMiB) * 1024 * 1024,
-                            PathRules::join(spoolFolder, QStringLiteral("rejected.jsonl"))});
+    const qint64 spoolLimit = qint64(m_settings.spoolLimitMiB) * 1024 * 1024;
+    m_writer->open(EventWriter::Places{
+        spoolFolder, spoolLimit, PathRules::join(spoolFolder, QStringLiteral("rejected.jsonl"))});
+    m_messageWriter->open(spoolFolder, spoolLimit);
     m_frontend.loadEchoWindow();
     m_frontend.trayUpdate(true, false);
     m_statusTimer.start();
@@ -184,6 +185,7 @@ void Logger::loadSettingsAndOpen() {
         reportInit(opened.open->atStep(10));
     }
     m_writer->retryNow();
+    m_messageWriter->retryNow();
     m_retention->start(Retention::Limits{m_rules.eventKeepDays, m_rules.messageKeepDays});
     emit settingsReloaded(m_settings);
 }
@@ -270,6 +272,7 @@ void Logger::stop() {
     m_retention->stop();
     m_node.reset();
     m_writer->stop();
+    m_messageWriter->stop();
     m_store.close();
     m_folderLock = InstanceLock();
 }
@@ -309,6 +312,7 @@ LoggerStatus Logger::status() const {
     s.database = m_settings.database;
     s.databaseOpen = m_store.isOpen();
     s.spoolWaiting = m_writer->waiting();
+    s.messagesWaiting = m_messageWriter->waiting();
     s.counts = m_stopped ? m_runTally : tallySoFar();
     s.reportsSent = m_reportsSent;
     s.lastReports = m_lastReports;
@@ -337,6 +341,7 @@ void Logger::checkStatusChanged() {
                                  c.other,
                                  c.dropped,
                                  quint64(now.spoolWaiting),
+                                 quint64(now.messagesWaiting),
                                  quint64(now.databaseOpen),
                                  quint64(now.lastReceived.toMSecsSinceEpoch()),
                                  now.reportsSent};

@@ -32,7 +32,8 @@ struct LoggerStatus {
     QDateTime lastReceived;
     DatabaseSettings database;
     bool databaseOpen = false;
-    qint64 spoolWaiting = 0;
+    qint64 spoolWaiting = 0;     // events waiting in the spool
+    qint64 messagesWaiting = 0;  // messages the rules log, waiting in theirs
     Counts counts;
     // Reports the logger made since it started: xAP events, or lines in the text log.
     quint64 reportsSent = 0;

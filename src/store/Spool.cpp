@@ -9,8 +9,8 @@
 
 namespace {
 
-// A record: magic, payload length, CRC-32 of the payload, payload. The payload holds the four
-// texts of the event, each as its UTF-8 length and bytes. The magic lets reading find the next
+// A record: magic, payload length, CRC-32 of the payload, payload. The payload holds the texts of
+// the record, each as its UTF-8 length and bytes. The magic lets reading find the next
 // record after a damaged one.
 constexpr char kMagic[4] = {'q', 'j', 's', '1'};
 constexpr qint64 kHeaderSize = 12;
@@ -55,10 +55,10 @@ quint32 getU32(const char* p) {
     return v;
 }
 
-QByteArray record(const LogEvent& e) {
+QByteArray encoded(const QStringList& texts) {
     QByteArray payload;
-    for (const QString* text : {&e.time, &e.source, &e.type, &e.data}) {
-        const QByteArray utf8 = text->toUtf8();
+    for (const QString& text : texts) {
+        const QByteArray utf8 = text.toUtf8();
         putU32(payload, quint32(utf8.size()));
         payload.append(utf8);
     }
@@ -68,10 +68,9 @@ QByteArray record(const LogEvent& e) {
     return out + payload;
 }
 
-std::optional<LogEvent> event(const QByteArray& payload) {
-    QString texts[4];
-    qsizetype at = 0;
-    for (QString& text : texts) {
+std::optional<QStringList> decoded(const QByteArray& payload) {
+    QStringList texts;
+    for (qsizetype at = 0; at < payload.size();) {
         if (at + 4 > payload.size()) {
             return std::nullopt;
         }
@@ -80,10 +79,10 @@ std::optional<LogEvent> event(const QByteArray& payload) {
         if (n > quint32(payload.size() - at)) {
             return std::nullopt;
         }
-        text = QString::fromUtf8(payload.constData() + at, qsizetype(n));
+        texts.append(QString::fromUtf8(payload.constData() + at, qsizetype(n)));
         at += n;
     }
-    return LogEvent{texts[0], texts[1], texts[2], texts[3]};
+    return texts;
 }
 
 // The record at `offset` of `bytes`: its payload and size, or nothing when it is torn or
@@ -106,10 +105,10 @@ std::optional<std::pair<QByteArray, qint64>> recordAt(const QByteArray& bytes, q
 
 }  // namespace
 
-Spool::Spool(QString folder, qint64 limitBytes)
+Spool::Spool(QString folder, const QString& name, qint64 limitBytes)
     : m_folder(std::move(folder)),
-      m_path(m_folder + QStringLiteral("/events.spool")),
-      m_positionPath(m_folder + QStringLiteral("/events.position")),
+      m_path(m_folder + u'/' + name + QStringLiteral(".spool")),
+      m_positionPath(m_folder + u'/' + name + QStringLiteral(".position")),
       m_limitBytes(limitBytes) {}
 
 Spool::~Spool() {
@@ -141,7 +140,7 @@ Result<Spool::Recovered> Spool::open() {
         if (const auto r = recordAt(bytes, at)) {
             kept.append(bytes.constData() + at, r->second);
             at += r->second;
-            ++found.events;
+            ++found.records;
             continue;
         }
         const qsizetype next = bytes.indexOf(QByteArray(kMagic, 4), at + 1);
@@ -149,7 +148,7 @@ Result<Spool::Recovered> Spool::open() {
         found.cutBytes += end - at;
         at = end;
     }
-    if (found.events == 0) {
+    if (found.records == 0) {
         removeFiles();
         return found;
     }
@@ -163,7 +162,7 @@ Result<Spool::Recovered> Spool::open() {
         QFile::remove(m_positionPath);
     }
     m_readOffset = 0;
-    m_waiting = found.events;
+    m_waiting = found.records;
     if (const Status opened = openForAppend(); !opened) {
         return opened.problem();
     }
@@ -183,8 +182,8 @@ Status Spool::openForAppend() {
     return {};
 }
 
-Result<Spool::Appended> Spool::append(const LogEvent& event) {
-    const QByteArray bytes = record(event);
+Result<Spool::Appended> Spool::append(const QStringList& record) {
+    const QByteArray bytes = encoded(record);
     if (m_file.isOpen() && m_file.size() - m_readOffset + bytes.size() > m_limitBytes) {
         return Appended::Full;
     }
@@ -216,11 +215,11 @@ Status Spool::sync() {
     return {};
 }
 
-Result<QList<LogEvent>> Spool::peek(int count) {
+Result<QList<QStringList>> Spool::peek(int count) {
     m_peekedEnds.clear();
-    QList<LogEvent> events;
+    QList<QStringList> records;
     if (m_waiting == 0 || !m_file.isOpen()) {
-        return events;
+        return records;
     }
     QFile in(m_path);
     if (!in.open(QIODevice::ReadOnly) || !in.seek(m_readOffset)) {
@@ -228,23 +227,23 @@ Result<QList<LogEvent>> Spool::peek(int count) {
                                                     u": " + in.errorString()};
     }
     qint64 at = m_readOffset;
-    while (events.size() < count && events.size() < m_waiting) {
+    while (records.size() < count && records.size() < m_waiting) {
         const QByteArray header = in.read(kHeaderSize);
         const quint32 size = header.size() == kHeaderSize ? getU32(header.constData() + 4) : 0;
         const QByteArray rest = size <= kMaxPayload ? in.read(size) : QByteArray();
         const auto r = recordAt(header + rest, 0);
-        const auto e = r ? event(r->first) : std::nullopt;
-        if (!e) {
+        auto texts = r ? decoded(r->first) : std::nullopt;
+        if (!texts) {
             return Problem{ErrorNumber::FileSystem,
                            QStringLiteral("The spool ") + m_path +
                                QStringLiteral(" was changed while in use at byte ") +
                                QString::number(at)};
         }
         at += r->second;
-        events.append(*e);
+        records.append(*std::move(texts));
         m_peekedEnds.append(at);
     }
-    return events;
+    return records;
 }
 
 Status Spool::consume(int count) {

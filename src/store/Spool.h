@@ -2,45 +2,46 @@
 
 #include <QFile>
 #include <QList>
-#include <QString>
+#include <QStringList>
 
 #include "report/Result.h"
-#include "store/LogEvent.h"
 
-// Events the database could not take yet, kept on disk in arrival order until it can: one
+// Records the database could not take yet, kept on disk in arrival order until it can: one
 // append-only file of checksummed records in the spool folder, and beside it the position up to
-// which the records are in the database. Appends reach the disk in small groups (sync()); the
-// position is written durably after each batch that the database committed. Once every record is
-// in the database both files are removed.
+// which the records are in the database. A record is a list of texts (see SpoolRecords for the
+// events' and the messages'); each kind of record has a spool of its own, named after it. Appends
+// reach the disk in small groups (sync()); the position is written durably after each batch that
+// the database committed. Once every record is in the database both files are removed.
 //
 // What a crash leaves is checked when the spool is opened: a torn last record is cut off, a
 // damaged one is left out, and neither ever reaches the database.
 class Spool {
 public:
-    Spool(QString folder, qint64 limitBytes);
+    // The files are `<name>.spool` and `<name>.position` in `folder`.
+    Spool(QString folder, const QString& name, qint64 limitBytes);
     ~Spool();
     Spool(const Spool&) = delete;
     Spool& operator=(const Spool&) = delete;
 
     struct Recovered {
-        qint64 events = 0;    // records waiting from an earlier run
+        qint64 records = 0;   // records waiting from an earlier run
         qint64 cutBytes = 0;  // bytes of torn or damaged records left out
     };
     // Takes over what an earlier run left in the folder.
     Result<Recovered> open();
 
     enum class Appended { Kept, Full };
-    // Full: the spool holds its limit; the event is not kept (the newest are the ones dropped, so
-    // that what is kept is an unbroken stretch from the moment the database went away).
-    Result<Appended> append(const LogEvent& event);
+    // Full: the spool holds its limit; the record is not kept (the newest are the ones dropped,
+    // so that what is kept is an unbroken stretch from the moment the database went away).
+    Result<Appended> append(const QStringList& record);
     // Makes the appends so far durable.
     Status sync();
 
     qint64 waiting() const { return m_waiting; }
     bool isEmpty() const { return m_waiting == 0; }
 
-    // Up to `count` of the oldest waiting events, without taking them.
-    Result<QList<LogEvent>> peek(int count);
+    // Up to `count` of the oldest waiting records, without taking them.
+    Result<QList<QStringList>> peek(int count);
     // The first `count` of what peek() gave are in the database: they are not read again, even
     // after a crash. The files go when nothing waits.
     Status consume(int count);

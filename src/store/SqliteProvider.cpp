@@ -250,11 +250,29 @@ void SqliteProvider::setContended(bool contended) {
     }
 }
 
+Problem SqliteProvider::whyClosed() const {
+    return m_closedBecause.value_or(
+        Problem{ErrorNumber::DatabaseUnavailable,
+                QStringLiteral("Operation is not allowed when the object is closed")});
+}
+
+Status SqliteProvider::readyToRead() {
+    if (m_handle == nullptr) {
+        return whyClosed();
+    }
+    if (!m_lastCheck.isValid() || m_lastCheck.elapsed() >= kCheckEveryMs) {
+        return checkSameFile();
+    }
+    return {};
+}
+
+Problem SqliteProvider::failure(const QString& text) const {
+    return Problem{engineFailure(QString()).number, text};
+}
+
 Status SqliteProvider::insert(const LogEvent& event) {
     if (m_handle == nullptr) {
-        return m_closedBecause.value_or(
-            Problem{ErrorNumber::DatabaseUnavailable,
-                    QStringLiteral("Operation is not allowed when the object is closed")});
+        return whyClosed();
     }
     // Asking the file system costs more than the insert itself: once per batch and then every
     // 100 ms is enough, since rows written in between stay in the file that was opened.

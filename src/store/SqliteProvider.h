@@ -39,6 +39,10 @@ public:
 protected:
     EventSelectDialect selectDialect() const override;
     QString tableName(Table table) const override;
+    // The messages table and the reads go through Qt's connection on the same handle: they meet a
+    // closed or replaced file, and a failure that passes, as event writes do.
+    Status readyToRead() override;
+    Problem failure(const QString& text) const override;
 
 private:
     // `fresh`: the file is being made.
@@ -51,6 +55,7 @@ private:
     // The busy timeout: the full wait normally, none while another process holds the lock.
     void setContended(bool contended);
     void closeHandle();
+    Problem whyClosed() const;
 
     // Short: a write that finds the database locked goes to the spool rather than holding up the
     // receive path.

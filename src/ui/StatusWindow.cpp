@@ -86,6 +86,9 @@ void StatusWindow::refresh() {
     if (s.spoolWaiting > 0) {
         where += QStringLiteral("\n%L1 events wait in the spool").arg(s.spoolWaiting);
     }
+    if (s.messagesWaiting > 0) {
+        where += QStringLiteral("\n%L1 messages wait in the spool").arg(s.messagesWaiting);
+    }
     m_database->setText(where);
     const LoggerStatus::Counts& c = s.counts;
     m_events->setText(QStringLiteral("%L1 messages received, %L2 events written, %L3 refused, "

@@ -40,6 +40,7 @@ QJsonObject toJson(const LoggerStatus& s) {
         {u"engine"_qs, SettingRules::engineName(s.database.kind)},
         {u"databaseOpen"_qs, s.databaseOpen},
         {u"spoolWaiting"_qs, s.spoolWaiting},
+        {u"messagesWaiting"_qs, s.messagesWaiting},
         {u"counts"_qs, QJsonObject{{u"received"_qs, qint64(c.received)},
                                    {u"written"_qs, qint64(c.written)},
                                    {u"spooled"_qs, qint64(c.spooled)},

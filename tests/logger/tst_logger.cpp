@@ -276,6 +276,53 @@ private slots:
         QCOMPARE(messages.written(), 2u);
     }
 
+    // While the database file is away (moved aside, a folder in its place) the messages the rules
+    // log wait in their spool, and newer ones behind them; once it is back each reaches the table
+    // once, in the order they came.
+    void loggedMessagesWaitWhileTheDatabaseIsAway() {
+        QDir().mkpath(m_dir->path() + u"/Data"_qs);
+        const QString aside = defaultDb() + u".aside"_qs;
+        Store store;
+        QVERIFY(!store.open(DatabaseSettings{DatabaseKind::File, {}, defaultDb(), u"t"_qs}).create);
+        QVERIFY(QFile::rename(defaultDb(), aside));
+        QVERIFY(QDir().mkpath(defaultDb()));
+        MemoryReporter reporter;
+        OutgoingQueue outgoing(reporter);
+        EventWriter writer(store, reporter, [] { return kNow; });
+        MessageWriter messages(store, reporter);
+        messages.open(m_dir->path() + u"/Data/spool"_qs, 1 << 20);
+        MessageHandler handler(writer, outgoing, reporter, [] { return kNow; });
+        StorageRules rules;
+        rules.include = {*RuleSettings::parseRule(u"xAPBSC.event"_qs)};
+        handler.setRules(LogRules(rules), &messages);
+        QList<LoggedMessage> sent;
+        auto send = [&] {
+            const QString source = u"acme.lights.l"_qs + QString::number(sent.size());
+            const QString text = bsc(u"xAPBSC.event"_qs, source, u"acme.hub.x"_qs);
+            sent.append({u"2026-12-05 08:30:00"_qs, source, u"acme.hub.x"_qs, u"xAPBSC.event"_qs,
+                         u"FF123401"_qs, text});
+            handler.handle(text);
+        };
+        for (int i = 0; i < 3; ++i) {
+            send();
+        }
+        QCOMPARE(messages.waiting(), 3);
+        QCOMPARE(reporter.entries.size(), 1);
+        QVERIFY2(reporter.entries[0].text.contains(u"kept in the spool"_qs),
+                 qPrintable(reporter.entries[0].text));
+
+        QVERIFY(QDir(defaultDb()).removeRecursively());
+        QVERIFY(QFile::rename(aside, defaultDb()));
+        send();  // behind the waiting ones
+        QTRY_COMPARE_WITH_TIMEOUT(messages.waiting(), 0, 5000);
+        send();
+        QList<LoggedMessage> stored;
+        QVERIFY(store.readMessages({}, [&](const StoredMessage& m) { stored.append(m.message); }));
+        QCOMPARE(stored, sent);
+        QCOMPARE(messages.written(), 5u);
+        QCOMPARE(messages.lost(), 0u);
+    }
+
     // Each table keeps its own number of days; more old rows than one batch go in several.
     void retentionKeepsEachTableToItsDays() {
         QDir().mkpath(m_dir->path() + u"/Data"_qs);

@@ -200,7 +200,8 @@ const STATUS_NAMES = [
   ['version', 'Version'], ['xapSource', 'xAP source'], ['listenPort', 'Listening on port'],
   ['sendFrom', 'Sending from'], ['destination', 'Sending to'], ['startedAt', 'Started'],
   ['lastReceived', 'Hub seen (last message)'], ['database', 'Database'],
-  ['databaseOpen', 'Database open'], ['spoolWaiting', 'Waiting in the spool'], ['counts', 'Counts'],
+  ['databaseOpen', 'Database open'], ['spoolWaiting', 'Waiting in the spool'],
+  ['messagesWaiting', 'Messages waiting in the spool'], ['counts', 'Counts'],
   ['reportsSent', 'Reports sent'],
 ];
 
