@@ -125,7 +125,7 @@ int main(int argc, char** argv) {
     std::printf("range of %lld rows shown (count and first page) in %.1f ms\n",
                 qlonglong(model.total()), shown);
     std::printf("%d further pages of %d rows%s: %.1f s, slowest page %.1f ms\n", pages,
-                HistoryModel::kPageRows, model.canFetchMore({}) ? "" : " to the last row", all,
+                model.pageRows(), model.canFetchMore({}) ? "" : " to the last row", all,
                 slowestPage);
     std::printf("rows held: %d, peak RSS %.0f MB\n", model.rowCount(), peakRssMb());
     return model.rowCount() == model.total() || pages == pageLimit ? 0 : 1;

@@ -28,7 +28,7 @@ Status HistoryModel::run(const DatabaseSettings& database, const EventQuery& que
     m_pageProblem.clear();
     m_query = query;
     m_query.after.reset();
-    m_query.limit = kPageRows;
+    m_query.limit = query.sortBy == EventQuery::Column::Time ? kPageRows : kSortedPageRows;
     // The connection is kept between queries while the settings stay; a failure drops it, so
     // that the next query connects again.
     Status status;
@@ -72,7 +72,7 @@ Status HistoryModel::readPage() {
         page.after = m_rows.back().id;
     }
     std::vector<StoredEvent> read;
-    read.reserve(kPageRows);
+    read.reserve(std::size_t(m_query.limit));
     const Status status = m_store.readEvents(page, [this, &read](const StoredEvent& row) {
         read.push_back(row);
         StoredEvent& kept = read.back();
@@ -84,7 +84,7 @@ Status HistoryModel::readPage() {
         m_pageProblem = status.problem().description;
         return status;
     }
-    if (read.size() < std::size_t(kPageRows)) {
+    if (read.size() < std::size_t(m_query.limit)) {
         m_atEnd = true;
     }
     if (!read.empty()) {

@@ -18,6 +18,8 @@ class HistoryModel : public QAbstractTableModel {
 public:
     enum Column { Time, Source, Type, Data, Columns };
     static constexpr int kPageRows = 500;
+    // Sorted by a text, every page sorts the whole range again: fewer, larger pages.
+    static constexpr int kSortedPageRows = 2000;
 
     explicit HistoryModel(QObject* parent = nullptr);
 
@@ -25,6 +27,8 @@ public:
     // the database `database` names, and counts the rows it takes. A failure leaves the table
     // empty.
     Status run(const DatabaseSettings& database, const EventQuery& query);
+    // How many rows a page holds under the query's sort.
+    int pageRows() const { return int(m_query.limit); }
     // The rows the query takes, loaded or not.
     qint64 total() const { return m_total; }
     const EventQuery& query() const { return m_query; }
