@@ -230,6 +230,7 @@ void Logger::onMessagesWaiting() {
     }
     m_busy = true;
     m_writer->beginPass();
+    m_messageWriter->beginPass();
     int handled = 0;
     while (!stop || !stop()) {
         QString text = m_node->takeMessage();
@@ -246,13 +247,16 @@ void Logger::onMessagesWaiting() {
         // system from dropping them, and committing in steps bounds a crash's loss.
         if (++handled % kRowsPerCommit == 0) {
             m_writer->endPass();
+            m_messageWriter->endPass();
             m_writer->beginPass();
+            m_messageWriter->beginPass();
         }
         if (handled % 256 == 0) {
             m_node->drainSockets();
         }
     }
     m_writer->endPass();
+    m_messageWriter->endPass();
     m_busy = false;
 }
 

@@ -1,5 +1,8 @@
 #include "logger/MessageWriter.h"
 
+#include <optional>
+#include <utility>
+
 #include "report/Reporter.h"
 #include "store/SpoolRecords.h"
 #include "store/Store.h"
@@ -38,6 +41,59 @@ void MessageWriter::open(const QString& folder, qint64 limitBytes) {
 }
 
 bool MessageWriter::write(const LoggedMessage& message) {
+    if (m_inPass) {
+        m_held.append(message);
+        return true;
+    }
+    return writeNow(message);
+}
+
+void MessageWriter::endPass() {
+    m_inPass = false;
+    if (m_held.isEmpty()) {
+        return;
+    }
+    const QList<LoggedMessage> held = std::exchange(m_held, {});
+    (void)m_store.beginBatch();
+    // Once one is kept in the spool, the rest follow it there; those written before it are kept
+    // ahead of them if the transaction fails, so that the order holds either way.
+    QList<LoggedMessage> written;
+    qsizetype next = 0;
+    std::optional<Problem> away;
+    for (; next < held.size(); ++next) {
+        if (m_spool && !m_spool->isEmpty()) {
+            break;
+        }
+        const Status w = m_store.insertMessage(held[next]);
+        if (w) {
+            written.append(held[next]);
+        } else if (m_spool && isAway(w.problem())) {
+            away = w.problem();
+            break;
+        } else {
+            refuse(held[next], w.problem());
+        }
+    }
+    QList<LoggedMessage> toKeep = held.mid(next);
+    if (const Status committed = m_store.endBatch(); !committed) {
+        away = committed.problem();
+        toKeep = written + toKeep;
+        written.clear();
+    }
+    m_written += quint64(written.size());
+    if (!written.isEmpty()) {
+        m_refusalReported = false;
+    }
+    for (const LoggedMessage& message : toKeep) {
+        if (m_spool) {
+            keep(message, away.value_or(Problem{}));
+        } else {
+            refuse(message, away.value_or(Problem{}));
+        }
+    }
+}
+
+bool MessageWriter::writeNow(const LoggedMessage& message) {
     // While anything waits in the spool, newer messages queue up behind it.
     if (m_spool && !m_spool->isEmpty()) {
         return keep(message, Problem{});

@@ -29,8 +29,14 @@ public:
     // message the database cannot take is lost.
     void open(const QString& folder, qint64 limitBytes);
 
-    // False when the message is lost: refused, or the spool is full or cannot be written.
+    // False when the message is lost: refused, or the spool is full or cannot be written. During
+    // a receive pass the message is held and the answer is true; endPass() writes it.
     bool write(const LoggedMessage& message);
+    // The events of a receive pass share its transaction (on PostgreSQL one COPY, which any other
+    // statement on the connection would break off): messages wait for the pass's end, and are
+    // then written in one transaction of their own.
+    void beginPass() { m_inPass = true; }
+    void endPass();
     // Tries the database again now (settings applied, SIGHUP).
     void retryNow();
     // No more attempts; what waits in the spool is on disk for the next run.
@@ -52,6 +58,8 @@ private:
     void refuse(const LoggedMessage& message, const Problem& why);
     // The failure says the database is away for now, not that it refuses this message.
     bool isAway(const Problem& failure) const;
+    // Writes `message` now, or keeps it in the spool when the database is away.
+    bool writeNow(const LoggedMessage& message);
     void drainStep();
     void retryLater(qint64 attemptMs);
     void reportCause(const Problem& cause);
@@ -64,6 +72,8 @@ private:
     bool m_causeReported = false;
     bool m_fullReported = false;
     bool m_refusalReported = false;
+    bool m_inPass = false;
+    QList<LoggedMessage> m_held;  // messages of the pass in progress
     quint64 m_written = 0;
     quint64 m_lost = 0;
     quint64 m_drained = 0;  // messages written from the spool in this run

@@ -524,6 +524,44 @@ private slots:
         QCOMPARE(data, QStringList({sent[0], sent[2], sent[3]}));
     }
 
+    // On PostgreSQL a pass streams its events in one COPY: a message the rules log in the middle
+    // of the pass still reaches its table, and the events theirs.
+    void aMessageAmongTheEventsOfAPostgresPassIsWritten() {
+        PostgresServer pg;
+        if (!pg.start()) {
+            if (PostgresServer::required()) {
+                QFAIL(qPrintable(pg.missing));
+            }
+            QSKIP(qPrintable(pg.missing));
+        }
+        Store store;
+        QVERIFY(!store.open(pg.settings(u"quilljot_mixed"_qs, u"t"_qs)).open);
+        MemoryReporter reporter;
+        OutgoingQueue outgoing(reporter);
+        EventWriter writer(store, reporter, [] { return kNow; });
+        MessageWriter messages(store, reporter);
+        MessageHandler handler(writer, outgoing, reporter, [] { return kNow; });
+        StorageRules rules;
+        rules.include = {*RuleSettings::parseRule(u"xAPBSC.event"_qs)};
+        handler.setRules(LogRules(rules), &messages);
+        writer.beginPass();
+        messages.beginPass();
+        handler.handle(eventText(u"Time=2026-12-04 10:00:00\nType=t\nData=one\n"_qs));
+        handler.handle(bsc(u"xAPBSC.event"_qs, u"acme.lights.hall"_qs));
+        handler.handle(eventText(u"Time=2026-12-04 10:00:01\nType=t\nData=two\n"_qs));
+        writer.endPass();
+        messages.endPass();
+        QCOMPARE(messages.written(), 1u);
+        QCOMPARE(messages.lost(), 0u);
+        QStringList data;
+        QVERIFY(store.readEvents({}, [&](const StoredEvent& r) { data.prepend(r.event.data); }));
+        QCOMPARE(data, QStringList({u"one"_qs, u"two"_qs}));
+        QList<StoredMessage> found;
+        QVERIFY(store.readMessages({}, [&](const StoredMessage& m) { found.append(m); }));
+        QCOMPARE(found.size(), 1);
+        QCOMPARE(found[0].message.source, u"acme.lights.hall"_qs);
+    }
+
     void settingsThatAreNotPlainNamesAreRefused() {
         setting(u"DatabaseTable"_qs, u"tblQuilljot (ID) SELECT 1; DROP TABLE x"_qs);
         startLogger();
