@@ -46,6 +46,24 @@ QString bsc(const QString& cls, const QString& source, const QString& target = Q
            u"\n}\noutput.state.1\n{\nstate=on\nlevel=80%\n}\n"_qs;
 }
 
+// The receiving side of the logger over one store, with a rule that logs switched lights
+// (xAPBSC.event) in the messages table.
+struct LightLogging {
+    explicit LightLogging(Store& store)
+        : writer(store, reporter, [] { return kNow; }),
+          messages(store, reporter),
+          handler(writer, outgoing, reporter, [] { return kNow; }) {
+        StorageRules rules;
+        rules.include = {*RuleSettings::parseRule(u"xAPBSC.event"_qs)};
+        handler.setRules(LogRules(rules), &messages);
+    }
+    MemoryReporter reporter;
+    OutgoingQueue outgoing{reporter};
+    EventWriter writer;
+    MessageWriter messages;
+    MessageHandler handler;
+};
+
 QList<QStringList> rows(const QString& path, const QString& table) {
     return sqliteRows(
         path, u"SELECT SampleDate, Source, Category, Data FROM "_qs + table + u" ORDER BY ID"_qs);
@@ -252,14 +270,8 @@ private slots:
         QDir().mkpath(m_dir->path() + u"/Data"_qs);
         Store store;
         QVERIFY(!store.open(DatabaseSettings{DatabaseKind::File, {}, defaultDb(), u"t"_qs}).create);
-        MemoryReporter reporter;
-        OutgoingQueue outgoing(reporter);
-        EventWriter writer(store, reporter, [] { return kNow; });
-        MessageWriter messages(store, reporter);
-        MessageHandler handler(writer, outgoing, reporter, [] { return kNow; });
-        StorageRules rules;
-        rules.include = {*RuleSettings::parseRule(u"xAPBSC.event"_qs)};
-        handler.setRules(LogRules(rules), &messages);
+        LightLogging rig(store);
+        auto& [reporter, outgoing, writer, messages, handler] = rig;
         const QString on = bsc(u"xAPBSC.event"_qs, u"acme.lights.kitchen:ceiling"_qs);
         handler.handle(on);
         handler.handle(bsc(u"xAPBSC.event"_qs, u"acme.lights.hall"_qs));
@@ -286,15 +298,9 @@ private slots:
         QVERIFY(!store.open(DatabaseSettings{DatabaseKind::File, {}, defaultDb(), u"t"_qs}).create);
         QVERIFY(QFile::rename(defaultDb(), aside));
         QVERIFY(QDir().mkpath(defaultDb()));
-        MemoryReporter reporter;
-        OutgoingQueue outgoing(reporter);
-        EventWriter writer(store, reporter, [] { return kNow; });
-        MessageWriter messages(store, reporter);
+        LightLogging rig(store);
+        auto& [reporter, outgoing, writer, messages, handler] = rig;
         messages.open(m_dir->path() + u"/Data/spool"_qs, 1 << 20);
-        MessageHandler handler(writer, outgoing, reporter, [] { return kNow; });
-        StorageRules rules;
-        rules.include = {*RuleSettings::parseRule(u"xAPBSC.event"_qs)};
-        handler.setRules(LogRules(rules), &messages);
         QList<LoggedMessage> sent;
         auto send = [&] {
             const QString source = u"acme.lights.l"_qs + QString::number(sent.size());
@@ -536,14 +542,8 @@ private slots:
         }
         Store store;
         QVERIFY(!store.open(pg.settings(u"quilljot_mixed"_qs, u"t"_qs)).open);
-        MemoryReporter reporter;
-        OutgoingQueue outgoing(reporter);
-        EventWriter writer(store, reporter, [] { return kNow; });
-        MessageWriter messages(store, reporter);
-        MessageHandler handler(writer, outgoing, reporter, [] { return kNow; });
-        StorageRules rules;
-        rules.include = {*RuleSettings::parseRule(u"xAPBSC.event"_qs)};
-        handler.setRules(LogRules(rules), &messages);
+        LightLogging rig(store);
+        auto& [reporter, outgoing, writer, messages, handler] = rig;
         writer.beginPass();
         messages.beginPass();
         handler.handle(eventText(u"Time=2026-12-04 10:00:00\nType=t\nData=one\n"_qs));
