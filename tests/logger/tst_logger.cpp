@@ -307,7 +307,7 @@ private slots:
             const QString text = bsc(u"xAPBSC.event"_qs, source, u"acme.hub.x"_qs);
             sent.append({u"2026-12-05 08:30:00"_qs, source, u"acme.hub.x"_qs, u"xAPBSC.event"_qs,
                          u"FF123401"_qs, text});
-            handler.handle(text);
+            rig.handler.handle(text);
         };
         for (int i = 0; i < 3; ++i) {
             send();
