@@ -1,6 +1,7 @@
 #include "store/EventExport.h"
 
 #include "store/Store.h"
+#include "support/JsonText.h"
 
 namespace {
 
@@ -46,37 +47,6 @@ void appendCsvField(QByteArray& line, const QString& text) {
     line += '"';
 }
 
-void appendJsonString(QByteArray& out, const QString& text) {
-    static const char hex[] = "0123456789abcdef";
-    out += '"';
-    for (const char c : text.toUtf8()) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 0x20 || c == 0x7f) {
-            switch (c) {
-                case '\n':
-                    out += "\\n";
-                    break;
-                case '\r':
-                    out += "\\r";
-                    break;
-                case '\t':
-                    out += "\\t";
-                    break;
-                default:
-                    out += "\\u00";
-                    out += hex[byte >> 4];
-                    out += hex[byte & 15];
-            }
-        } else {
-            out += c;
-        }
-    }
-    out += '"';
-}
-
 QByteArray csvHeader() {
     return QByteArrayLiteral("ID,Time,Source,Type,Data\r\n");
 }
@@ -100,7 +70,7 @@ QByteArray jsonLine(const StoredEvent& row) {
                                                              {",\"data\":", &row.event.data}};
     for (const auto& [name, text] : fields) {
         line += name;
-        appendJsonString(line, *text);
+        JsonText::appendString(line, text->toUtf8());
     }
     line += "}\n";
     return line;

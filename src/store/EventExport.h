@@ -17,10 +17,9 @@ enum class ExportFormat { Csv, JsonLines };
 // the texts; the one exception is the spreadsheet rule below.
 namespace EventExport {
 
-// One text as a CSV field (quoted when it must be, with the spreadsheet rule below) and as a
-// JSON string, appended; for other tables' exports.
+// One text as a CSV field (quoted when it must be, with the spreadsheet rule below), appended;
+// for other tables' exports.
 void appendCsvField(QByteArray& line, const QString& text);
-void appendJsonString(QByteArray& out, const QString& text);
 
 QByteArray csvHeader();
 // A text from the network that begins like a formula ("=", "+", "@", or "-" not followed by a

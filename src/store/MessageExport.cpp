@@ -1,6 +1,7 @@
 #include "store/MessageExport.h"
 
 #include "store/Store.h"
+#include "support/JsonText.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ QByteArray jsonLine(const StoredMessage& row) {
     const QList<const QString*> values = texts(row);
     for (qsizetype i = 0; i < values.size(); ++i) {
         line += names[i];
-        EventExport::appendJsonString(line, *values[i]);
+        JsonText::appendString(line, values[i]->toUtf8());
     }
     line += "}\n";
     return line;

@@ -6,6 +6,8 @@
 #include <QStringDecoder>
 #include <cmath>
 
+#include "support/JsonText.h"
+
 namespace CaptureFormat {
 
 namespace {
@@ -16,42 +18,6 @@ bool isUtf8(const QByteArray& bytes) {
     return !decoder.hasError();
 }
 
-// JSON string escaping by hand: the writer runs once per datagram and the output stays
-// byte-for-byte predictable (UTF-8 passes through, control characters are escaped).
-void appendJsonString(QByteArray& out, const QByteArray& utf8) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    out += '"';
-    for (const char c : utf8) {
-        const auto u = static_cast<unsigned char>(c);
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (u < 0x20 || u == 0x7f) {
-                    out += "\\u00";
-                    out += kHex[u >> 4];
-                    out += kHex[u & 0xf];
-                } else {
-                    out += c;
-                }
-        }
-    }
-    out += '"';
-}
-
 Problem malformed(const QString& what) {
     return Problem{ErrorNumber::Message, what, 0};
 }
@@ -60,7 +26,7 @@ Problem malformed(const QString& what) {
 
 QByteArray headerLine(const QString& source, qint64 startedMicroseconds) {
     QByteArray out = "{\"format\":\"xap-capture\",\"version\":1,\"source\":";
-    appendJsonString(out, source.toUtf8());
+    JsonText::appendString(out, source.toUtf8());
     out += ",\"started\":\"";
     out += QDateTime::fromMSecsSinceEpoch(startedMicroseconds / 1000, Qt::UTC)
                .toString(Qt::ISODate)
@@ -79,7 +45,7 @@ QByteArray recordLine(const CaptureRecord& record) {
     out += QByteArray::number(us % 1000000).rightJustified(6, '0');
     if (isUtf8(record.bytes)) {
         out += ",\"text\":";
-        appendJsonString(out, record.bytes);
+        JsonText::appendString(out, record.bytes);
     } else {
         out += ",\"base64\":\"";
         out += record.bytes.toBase64();
