@@ -250,15 +250,25 @@ Status WebServer::reader() {
     return m_reader.openForReading(m_logger.settings().database);
 }
 
-void WebServer::history(const QHttpServerRequest& request, QHttpServerResponder& responder) {
-    Result<EventQuery> query =
-        EventRequest::parse(request.query(), {u"limit"_qs, u"before"_qs, u"sort"_qs, u"order"_qs});
+std::optional<EventQuery> WebServer::readableQuery(const QHttpServerRequest& request,
+                                                   QHttpServerResponder& responder,
+                                                   const QSet<QString>& allowed) {
+    const Result<EventQuery> query = EventRequest::parse(request.query(), allowed);
     if (!query) {
         HttpReply::error(responder, Code::BadRequest, query.problem().description);
-        return;
+        return std::nullopt;
     }
     if (const Status open = reader(); !open) {
         HttpReply::error(responder, Code::ServiceUnavailable, open.problem().description);
+        return std::nullopt;
+    }
+    return query.value();
+}
+
+void WebServer::history(const QHttpServerRequest& request, QHttpServerResponder& responder) {
+    std::optional<EventQuery> query =
+        readableQuery(request, responder, {u"limit"_qs, u"before"_qs, u"sort"_qs, u"order"_qs});
+    if (!query) {
         return;
     }
     // One row more than asked for tells whether there is a next page.
@@ -284,13 +294,8 @@ void WebServer::history(const QHttpServerRequest& request, QHttpServerResponder&
 }
 
 void WebServer::count(const QHttpServerRequest& request, QHttpServerResponder& responder) {
-    Result<EventQuery> query = EventRequest::parse(request.query(), {});
+    const std::optional<EventQuery> query = readableQuery(request, responder, {});
     if (!query) {
-        HttpReply::error(responder, Code::BadRequest, query.problem().description);
-        return;
-    }
-    if (const Status open = reader(); !open) {
-        HttpReply::error(responder, Code::ServiceUnavailable, open.problem().description);
         return;
     }
     const Result<qint64> rows = m_reader.countEvents(query.value());
@@ -307,13 +312,8 @@ void WebServer::exportEvents(const QHttpServerRequest& request, QHttpServerRespo
         HttpReply::error(responder, Code::BadRequest, u"'format' must be csv or jsonl"_qs);
         return;
     }
-    const Result<EventQuery> query = EventRequest::parse(request.query(), {u"format"_qs});
+    const std::optional<EventQuery> query = readableQuery(request, responder, {u"format"_qs});
     if (!query) {
-        HttpReply::error(responder, Code::BadRequest, query.problem().description);
-        return;
-    }
-    if (const Status open = reader(); !open) {
-        HttpReply::error(responder, Code::ServiceUnavailable, open.problem().description);
         return;
     }
     ExportStream::start(m_reader, query.value(),

@@ -2,9 +2,12 @@
 
 #include <QAbstractHttpServer>
 #include <QHostAddress>
+#include <QSet>
 #include <memory>
+#include <optional>
 
 #include "report/Result.h"
+#include "store/EventQuery.h"
 #include "store/Store.h"
 #include "support/WebSettings.h"
 #include "web/WebAccess.h"
@@ -51,6 +54,11 @@ private:
     void putSettings(const QHttpServerRequest& request, QHttpServerResponder& responder);
     // The reading Store, opened on the logger's current database when it is not yet.
     Status reader();
+    // The event query a history, count or export request asks for, with the reader open; or
+    // nothing, the error already answered.
+    std::optional<EventQuery> readableQuery(const QHttpServerRequest& request,
+                                            QHttpServerResponder& responder,
+                                            const QSet<QString>& allowed);
 
     Logger& m_logger;
     WebSettings m_settings;
