@@ -163,10 +163,8 @@ int main(int argc, char** argv) {
         }
         case CommandLine::Action::SetWebPassword: {
             QCoreApplication app(argc, argv);
-            return WebCommands::setPassword({a.appDir,
-                                             qEnvironmentVariable("QUILLJOT_HOME"),
-                                             QCoreApplication::applicationFilePath(),
-                                             {}});
+            // The logger's own folders, also those of an installed program (XDG_DATA_HOME).
+            return WebCommands::setPassword(StartupPlace::ofThisProcess(a.appDir));
         }
         case CommandLine::Action::Run:
             break;

@@ -232,9 +232,10 @@ private slots:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove(u"QUILLJOT_HOME"_qs);
         env.insert(u"HOME"_qs, home.path());
-        const QString script =
+        const QString install =
             u"mount -t tmpfs tmpfs /opt && mkdir -p /opt/quilljot/bin && "
-            "cp \"$1\" /opt/quilljot/bin/ && /opt/quilljot/bin/quilljot --check-config"_qs;
+            "cp \"$1\" /opt/quilljot/bin/ && "_qs;
+        QString script = install + u"/opt/quilljot/bin/quilljot --check-config"_qs;
         auto installed = [&](const QString& dataHome) {
             if (dataHome.isEmpty()) {
                 env.remove(u"XDG_DATA_HOME"_qs);
@@ -256,6 +257,13 @@ private slots:
         QVERIFY2(out.startsWith(u"application folder  "_qs + home.path() +
                                 u"/data/quilljot (would be made)"_qs),
                  qPrintable(out));
+        // The web page's password goes where that logger reads its settings.
+        script = install +
+                 u"echo 'correct horse battery' | "
+                 "/opt/quilljot/bin/quilljot --set-web-password"_qs;
+        installed(home.path() + u"/data"_qs);
+        QVERIFY(readFile(home.path() + u"/data/quilljot/Config/zelXapQuilljot.ini"_qs)
+                    .contains("WebPasswordHash"));
         // Run from where it was built, it keeps the program's folder.
         const Run built = quilljot({u"--check-config"_qs}, env);
         QVERIFY2(QString::fromUtf8(built.out).startsWith(
