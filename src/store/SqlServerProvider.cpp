@@ -221,7 +221,7 @@ Status SqlServerProvider::open() {
     return opened;
 }
 
-Status SqlServerProvider::ensureTable() {
+Result<bool> SqlServerProvider::hasTable() {
     QSqlQuery q(m_db);
     q.setForwardOnly(true);
     q.prepare(
@@ -229,17 +229,25 @@ Status SqlServerProvider::ensureTable() {
                        "WHERE TABLE_TYPE = 'BASE TABLE' AND TABLE_NAME = ?"));
     q.bindValue(0, m_settings.table);
     if (!q.exec() || !q.next()) {
-        return failed(q.lastError()).atStep(4);
+        return failed(q.lastError());
+    }
+    return q.value(0).toInt() > 0;
+}
+
+Status SqlServerProvider::ensureTable() {
+    const Result<bool> there = hasTable();
+    if (!there) {
+        return there.problem().atStep(4);
     }
     const QString& t = m_settings.table;
     // An existing table is used as it is, whatever its column types: old tables keep working.
-    if (q.value(0).toInt() > 0) {
-        q.finish();
+    if (there.value()) {
         return ensureTimeIndex();
     }
-    q.finish();
     // nvarchar keeps every character; datetime2 every date from year 1. The key is part of the
     // table's definition, so that there is no table without it.
+    QSqlQuery q(m_db);
+    q.setForwardOnly(true);
     if (!q.exec(QStringLiteral("CREATE TABLE ") + t +
                 QStringLiteral(" (ID int IDENTITY(1,1) CONSTRAINT [PK_") + t +
                 QStringLiteral("] PRIMARY KEY NONCLUSTERED, SampleDate datetime2(0) NOT NULL, "
@@ -433,24 +441,11 @@ Result<QString> SqlServerProvider::probe() {
         }
         return QStringLiteral("does not exist yet; the server would make it, with the table");
     }
-    bool read = false;
-    bool hasTable = false;
-    QString why;
-    {
-        QSqlQuery q(m_db);
-        q.setForwardOnly(true);
-        q.prepare(
-            QStringLiteral("SELECT COUNT(*) FROM INFORMATION_SCHEMA.TABLES "
-                           "WHERE TABLE_TYPE = 'BASE TABLE' AND TABLE_NAME = ?"));
-        q.bindValue(0, m_settings.table);
-        read = q.exec() && q.next();
-        hasTable = read && q.value(0).toInt() > 0;
-        why = read ? QString() : q.lastError().text();
-    }
+    const Result<bool> there = hasTable();
     removeConnection();
-    if (!read) {
-        return failure(why);
+    if (!there) {
+        return there.problem();
     }
-    return hasTable ? QStringLiteral("reached; the table is there")
-                    : QStringLiteral("reached; the table would be made");
+    return there.value() ? QStringLiteral("reached; the table is there")
+                         : QStringLiteral("reached; the table would be made");
 }

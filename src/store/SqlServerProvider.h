@@ -46,6 +46,8 @@ public:
     bool connectsAgain() const override { return m_unavailable.has_value(); }
     // Steps: 4 making the table, 5 its key.
     Status ensureTable() override;
+    // Whether the event table is in the catalog.
+    Result<bool> hasTable();
     Status ensureTimeIndex();
     // An index on the column unless one starts with it already.
     Status ensureIndexOn(const QString& table, const QString& column);
