@@ -77,8 +77,9 @@ void HelpBox::refresh() {
         QStringLiteral("Database: ") + databaseText(m_logger.settings().database),
         QStringLiteral("Text log: ") + f.textLogPath(),
         QString(),
-        QStringLiteral("Tray menu: Setup and System Config choose the database; System Status "
-                       "shows what the logger does; Window shows the events."),
+        QStringLiteral("Tray menu: Setup chooses the database; System Config opens the settings "
+                       "folder; System Status shows what the logger does; Window shows the "
+                       "events."),
     };
     m_text->setText(lines.join(u'\n'));
     m_openReadme->setEnabled(!readme.isEmpty());
