@@ -57,6 +57,8 @@ private:
     };
 
     Status connect(const QString& database);
+    // Sets the event table's name as statements write it; true when the table is there.
+    bool findTable();
     void disconnect();
     bool connected() const;
     // A working connection: the one there is, or a new one when it was lost (see above).
