@@ -80,8 +80,10 @@ int run(QCoreApplication& app, Frontend& frontend, DesktopFrontend* desktop, con
     }
 #endif
     if (a.echo) {
-        QObject::connect(&logger, &Logger::eventLogged, &app, [](const LogEvent& event) {
-            std::printf("%s\n", EchoFormat::line(event).toUtf8().constData());
+        QObject::connect(&logger, &Logger::eventsLogged, &app, [](const QList<LogEvent>& events) {
+            for (const LogEvent& event : events) {
+                std::printf("%s\n", EchoFormat::line(event).toUtf8().constData());
+            }
             std::fflush(stdout);
         });
     }

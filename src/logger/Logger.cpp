@@ -26,7 +26,7 @@ int heartbeatSeconds() {
 }  // namespace
 
 Logger::Logger(Frontend& frontend, Options options, QObject* parent)
-    : QObject(parent),
+    : LoggerControl(parent),
       m_frontend(frontend),
       m_options(std::move(options)),
       m_clock(m_options.clock ? m_options.clock : [] { return QDateTime::currentDateTime(); }),
@@ -45,7 +45,7 @@ Logger::Logger(Frontend& frontend, Options options, QObject* parent)
     m_retention = std::make_unique<Retention>(m_store, m_reporter, m_clock);
     // A call, not a connection of two signals: with nobody listening (a headless logger without
     // --echo or a live page) an event costs one check here instead of a signal passed on.
-    m_handler->setLogged([this](const LogEvent& event) { emit eventLogged(event); });
+    m_handler->setLogged([this](const LogEvent& event) { emit eventsLogged({event}); });
 }
 
 Logger::~Logger() {

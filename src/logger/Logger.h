@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 
+#include "logger/LoggerControl.h"
 #include "logger/LoggerStatus.h"
 #include "node/XapNode.h"
 #include "store/Store.h"
@@ -27,7 +28,7 @@ class Retention;
 // The running logger: finds its folders, joins the xAP network, opens the database its settings
 // name, and writes what arrives; reloads on request; shuts down in order. Windows hear of what
 // happens through its signals and change settings through its methods.
-class Logger : public QObject {
+class Logger : public LoggerControl {
     Q_OBJECT
 
 public:
@@ -65,34 +66,28 @@ public:
     void reloadSettings();
     void stop();
 
-    const LoggerSettings& settings() const { return m_settings; }
+    LoggerSettings settings() const override { return m_settings; }
     // What is logged where and kept how long, read with the settings.
     const StorageRules& storageRules() const { return m_rules; }
     Retention& retention() { return *m_retention; }
     // Saves a new database choice and has it take effect at once (what is wrong with it is
     // reported as the settings are read again).
-    Status applyDatabaseSettings(const DatabaseSettings& database);
-    Status saveEchoWindowSettings(const EchoWindowSettings& window);
+    Status applyDatabaseSettings(const DatabaseSettings& database) override;
+    Status saveEchoWindowSettings(const EchoWindowSettings& window) override;
 
     // Reads on the logger's own connection, between two receive passes.
     Status readEvents(const EventQuery& query, const StoreProvider::RowVisitor& visit);
-    QDateTime now() const { return m_clock(); }
+    QDateTime now() const override { return m_clock(); }
 
-    const AppFolders& folders() const { return m_folders; }
+    const AppFolders& folders() const override { return m_folders; }
     const XapNode* node() const { return m_node.get(); }
     int bindResult() const { return m_bindResult; }
     bool databaseOpen() const { return m_store.isOpen(); }
     qint64 spoolWaiting() const;
     const RunTally& runTally() const { return m_runTally; }
-    LoggerStatus status() const;
+    LoggerStatus status() const override;
     bool stopped() const { return m_stopped; }
-    Reporter& reporter() { return m_reporter; }
-
-signals:
-    void eventLogged(const LogEvent& event);
-    void settingsReloaded(const LoggerSettings& settings);
-    // Something in status() changed; said at most once a second.
-    void statusChanged();
+    Reporter& reporter() override { return m_reporter; }
 
 private:
     void loadSettingsAndOpen();

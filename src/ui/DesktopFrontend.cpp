@@ -30,7 +30,7 @@ void DesktopFrontend::loadEchoWindow() {
         return;
     }
     m_echo = new EchoWindow(*m_logger);
-    connect(m_logger, &Logger::eventLogged, m_echo.data(), &EchoWindow::addEvent);
+    connect(m_logger, &Logger::eventsLogged, m_echo.data(), &EchoWindow::addEvents);
     m_echo->restore();
     m_echo->hide();
 }

@@ -156,8 +156,10 @@ void EchoWindow::restore() {
     m_history->setDatabase(m_logger.settings().database);
 }
 
-void EchoWindow::addEvent(const LogEvent& event) {
-    m_live->add(event);
+void EchoWindow::addEvents(const QList<LogEvent>& events) {
+    for (const LogEvent& event : events) {
+        m_live->add(event);
+    }
 }
 
 void EchoWindow::applyFilters() {

@@ -26,7 +26,7 @@ public:
 
     // Takes size and filters from the settings.
     void restore();
-    void addEvent(const LogEvent& event);
+    void addEvents(const QList<LogEvent>& events);
     void showHistory();
     void showLive();
     bool showingHistory() const;

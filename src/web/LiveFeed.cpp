@@ -59,24 +59,26 @@ void LiveFeed::addClient(QHttpServerResponder&& responder) {
     c.responder->writeBody(": live\n\n");
     m_clients.push_back(std::move(c));
     if (!m_listening) {
-        m_listening = connect(&m_logger, &Logger::eventLogged, this, &LiveFeed::onEvent);
+        m_listening = connect(&m_logger, &Logger::eventsLogged, this, &LiveFeed::onEvents);
         m_timer.start();
         m_sinceFlush.start();
     }
 }
 
-void LiveFeed::onEvent(const LogEvent& event) {
+void LiveFeed::onEvents(const QList<LogEvent>& events) {
     if (m_pending.size() < size_t(kMaxBatch)) {
         m_pending.resize(kMaxBatch);
     }
-    if (m_count < m_pending.size()) {
-        m_pending[(m_first + m_count++) % m_pending.size()] = event;
-    } else {
-        m_pending[m_first] = event;
-        m_first = (m_first + 1) % m_pending.size();
-        ++m_skipped;
+    for (const LogEvent& event : events) {
+        if (m_count < m_pending.size()) {
+            m_pending[(m_first + m_count++) % m_pending.size()] = event;
+        } else {
+            m_pending[m_first] = event;
+            m_first = (m_first + 1) % m_pending.size();
+            ++m_skipped;
+        }
     }
-    if ((++m_sinceCheck & 63) == 0 && m_sinceFlush.hasExpired(kBatchMillis)) {
+    if (m_sinceFlush.hasExpired(kBatchMillis)) {
         flush();
     }
 }

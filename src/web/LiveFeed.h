@@ -37,7 +37,7 @@ private:
         QPointer<QTcpSocket> socket;
         qint64 skipped = 0;
     };
-    void onEvent(const LogEvent& event);
+    void onEvents(const QList<LogEvent>& events);
     void flush();
     void dropGoneClients();
 
@@ -55,5 +55,4 @@ private:
     // A burst is taken in one long receive pass, during which no timer fires: the events
     // themselves then send the batches that are due.
     QElapsedTimer m_sinceFlush;
-    quint32 m_sinceCheck = 0;
 };

@@ -70,7 +70,8 @@ int main(int argc, char** argv) {
     Logger logger(desktop, std::move(options));
     desktop.attach(logger);
     int logged = 0;
-    QObject::connect(&logger, &Logger::eventLogged, [&logged] { ++logged; });
+    QObject::connect(&logger, &Logger::eventsLogged,
+                     [&logged](const QList<LogEvent>& events) { logged += int(events.size()); });
     if (!logger.start()) {
         std::fprintf(stderr, "window-pictures: the logger could not start\n");
         return 1;
