@@ -4,12 +4,14 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "TestEngines.h"
 #include "TestFiles.h"
 #include "TestProcesses.h"
 #include "store/Store.h"
 
-// `quilljot export` against a file database of the test's own: what comes out is what the
-// database holds, however hostile the texts.
+// `quilljot export`, a process of its own that only reads, against a database of the test's own
+// on every engine that can run here: what comes out is what the database holds, however hostile
+// the texts.
 namespace {
 
 // The fields of RFC 4180 records (quoted fields may hold commas, quotes and line breaks).
@@ -57,13 +59,23 @@ class ExportTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    QList<StoredEvent> m_stored;
+    PostgresServer m_pg;
 
     QString database() const { return m_dir.path() + u"/Data/events.mdb"_qs; }
 
-    int exportWith(const QStringList& args, QByteArray* err = nullptr) {
-        const Run r =
-            runProgram("quilljot", QStringList{u"export"_qs, u"--app-dir"_qs, m_dir.path()} + args);
+    // The settings file of an application folder whose logger uses `d`.
+    static bool useDatabase(const QString& app, const DatabaseSettings& d) {
+        return writeFile(app + u"/Config/zelXapQuilljot.ini"_qs,
+                         "[QUILLJOT]\nENGINE=" + SettingRules::engineName(d.kind).toUtf8() + "\nSQLSOURCE=" +
+                             d.sqlSource.toUtf8() + "\nDATABASE=" + d.database.toUtf8() +
+                             "\nDATABASETABLE=" + d.table.toUtf8() + "\n");
+    }
+
+    int exportWith(const QStringList& args, QByteArray* err = nullptr,
+                   const QString& app = QString()) {
+        const Run r = runProgram(
+            "quilljot",
+            QStringList{u"export"_qs, u"--app-dir"_qs, app.isEmpty() ? m_dir.path() : app} + args);
         if (err != nullptr) {
             *err = r.err;
         }
@@ -72,41 +84,60 @@ class ExportTest : public QObject {
 
 private slots:
     void initTestCase() {
-        QVERIFY(writeFile(m_dir.path() + u"/Config/zelXapQuilljot.ini"_qs,
-                          "[QUILLJOT]\nENGINE=file\nDATABASE=" + database().toUtf8() +
-                              "\nDATABASETABLE=tblQuilljot\n"));
-        QDir().mkpath(m_dir.path() + u"/Data"_qs);
-        Store store;
-        const DatabaseSettings settings{DatabaseKind::File, {}, database(), u"tblQuilljot"_qs};
-        QVERIFY(!store.open(settings).open);
-        const QList<LogEvent> events = {
-            {u"2026-12-01 08:00:00"_qs, u"a.b.c"_qs, u"Log"_qs, u"plain"_qs},
-            {u"2026-12-02 09:30:00"_qs, u"he said \"hi\", then left"_qs, u"Type,with,commas"_qs,
-             u"line one\nline two\r\nline three"_qs},
-            {u"2026-12-03 10:00:00"_qs, u"Küche.Licht"_qs, u"É ✓ 日本"_qs, u"😀 ' \" , ;"_qs},
-            {u"2026-12-04 11:00:00"_qs, u"x.y.z"_qs, u"=SUM(A1)"_qs, u"-1+2 @home"_qs},
-            {u"2026-12-05 12:00:00"_qs, u"x.y.z"_qs, u""_qs, u"\"\""_qs},
-        };
-        for (const LogEvent& e : events) {
-            QVERIFY(store.insert(e).ok());
+        if (!m_pg.start() && PostgresServer::required()) {
+            QFAIL(qPrintable(m_pg.missing));
         }
-        EventQuery all;
-        all.order = EventQuery::Order::Ascending;
-        QVERIFY(store.readEvents(all, [&](const StoredEvent& r) { m_stored.append(r); }).ok());
-        QCOMPARE(m_stored.size(), events.size());
+        QDir().mkpath(m_dir.path() + u"/Data"_qs);
+        QVERIFY(useDatabase(
+            m_dir.path(), DatabaseSettings{DatabaseKind::File, {}, database(), u"tblQuilljot"_qs}));
     }
 
     // Both formats give back every row of the database as it is stored, and a range takes just
     // its rows.
+    void roundTrip_data() {
+        QTest::addColumn<int>("engine");
+        const auto list = testEngines(m_dir.path(), QString(), m_pg);
+        for (int i = 0; i < list.size(); ++i) {
+            QTest::newRow(qPrintable(list[i].name)) << i;
+        }
+    }
     void roundTrip() {
-        const QString csvPath = m_dir.path() + u"/out.csv"_qs;
-        QCOMPARE(exportWith({u"--format"_qs, u"csv"_qs, u"-o"_qs, csvPath}), 0);
+        QFETCH(int, engine);
+        const QString table =
+            u"tblExport"_qs + QString::number(QDateTime::currentMSecsSinceEpoch() % 100000);
+        const TestEngine e = testEngines(m_dir.path(), table, m_pg)[engine];
+        QTemporaryDir app;
+        QVERIFY(useDatabase(app.path(), e.settings));
+        QList<StoredEvent> stored;
+        {
+            Store store;
+            QVERIFY(!store.open(e.settings).open);
+            const QList<LogEvent> events = {
+                {u"2026-12-01 08:00:00"_qs, u"a.b.c"_qs, u"Log"_qs, u"plain"_qs},
+                {u"2026-12-02 09:30:00"_qs, u"he said \"hi\", then left"_qs, u"Type,with,commas"_qs,
+                 u"line one\nline two\r\nline three"_qs},
+                {u"2026-12-03 10:00:00"_qs, u"Küche.Licht"_qs, u"É ✓ 日本"_qs, u"😀 ' \" , ;"_qs},
+                {u"2026-12-04 11:00:00"_qs, u"x.y.z"_qs, u"=SUM(A1)"_qs, u"-1+2 @home"_qs},
+                {u"2026-12-05 12:00:00"_qs, u"x.y.z"_qs, u""_qs, u"\"\""_qs},
+            };
+            for (const LogEvent& ev : events) {
+                QVERIFY(store.insert(ev).ok());
+            }
+            EventQuery all;
+            all.order = EventQuery::Order::Ascending;
+            QVERIFY(store.readEvents(all, [&](const StoredEvent& r) { stored.append(r); }).ok());
+            QCOMPARE(stored.size(), events.size());
+        }
+
+        const QString csvPath = app.path() + u"/out.csv"_qs;
+        QByteArray err;
+        QCOMPARE(exportWith({u"--format"_qs, u"csv"_qs, u"-o"_qs, csvPath}, &err, app.path()), 0);
         const QList<QStringList> records = readCsv(readFile(csvPath));
-        QCOMPARE(records.size(), m_stored.size() + 1);
+        QCOMPARE(records.size(), stored.size() + 1);
         QCOMPARE(records[0],
                  (QStringList{u"ID"_qs, u"Time"_qs, u"Source"_qs, u"Type"_qs, u"Data"_qs}));
-        for (qsizetype i = 0; i < m_stored.size(); ++i) {
-            const StoredEvent& s = m_stored[i];
+        for (qsizetype i = 0; i < stored.size(); ++i) {
+            const StoredEvent& s = stored[i];
             QStringList fields;
             for (const QString& f : records[i + 1]) {
                 fields.append(unguarded(f));
@@ -115,16 +146,17 @@ private slots:
                                           s.event.type, s.event.data}));
         }
 
-        const QString jsonPath = m_dir.path() + u"/out.jsonl"_qs;
-        QCOMPARE(exportWith({u"--format"_qs, u"jsonl"_qs, u"-o"_qs, jsonPath}), 0);
+        const QString jsonPath = app.path() + u"/out.jsonl"_qs;
+        QCOMPARE(exportWith({u"--format"_qs, u"jsonl"_qs, u"-o"_qs, jsonPath}, &err, app.path()),
+                 0);
         const QList<QByteArray> lines = readFile(jsonPath).split('\n');
-        QCOMPARE(lines.size(), m_stored.size() + 1);  // each line ends in a line feed
+        QCOMPARE(lines.size(), stored.size() + 1);  // each line ends in a line feed
         QVERIFY(lines.last().isEmpty());
-        for (qsizetype i = 0; i < m_stored.size(); ++i) {
+        for (qsizetype i = 0; i < stored.size(); ++i) {
             QJsonParseError error;
             const QJsonObject o = QJsonDocument::fromJson(lines[i], &error).object();
             QCOMPARE(error.error, QJsonParseError::NoError);
-            const StoredEvent& s = m_stored[i];
+            const StoredEvent& s = stored[i];
             QCOMPARE(o[u"id"_qs].toInteger(), s.id);
             QCOMPARE(o[u"time"_qs].toString(), s.event.time);
             QCOMPARE(o[u"source"_qs].toString(), s.event.source);
@@ -132,13 +164,14 @@ private slots:
             QCOMPARE(o[u"data"_qs].toString(), s.event.data);
         }
 
-        const QString rangePath = m_dir.path() + u"/range.jsonl"_qs;
+        const QString rangePath = app.path() + u"/range.jsonl"_qs;
         QCOMPARE(exportWith({u"--from"_qs, u"2026-12-02"_qs, u"--to"_qs, u"2026-12-04 11:00"_qs,
                              u"--source"_qs, u"KüCHE"_qs, u"--format"_qs, u"jsonl"_qs, u"-o"_qs,
-                             rangePath}),
+                             rangePath},
+                            &err, app.path()),
                  0);
         const QJsonObject only = QJsonDocument::fromJson(readFile(rangePath)).object();
-        QCOMPARE(only[u"id"_qs].toInteger(), m_stored[2].id);
+        QCOMPARE(only[u"id"_qs].toInteger(), stored[2].id);
     }
 
     // The messages table comes out the same way, filtered by source.

@@ -11,51 +11,17 @@
 
 #include <csignal>
 
-#include "PostgresServer.h"
 #include "ServerBackends.h"
+#include "TestEngines.h"
 #include "store/EventExport.h"
 #include "store/ServerSource.h"
 #include "store/Spool.h"
 #include "store/SqlServerProvider.h"
 #include "store/Store.h"
 
-// One table of cases for every engine that can run here: the file database always, PostgreSQL
-// on a private server when its programs are installed, SQL Server when QUILLJOT_TEST_MSSQL holds
-// a connection string such as
-//   Provider = sqloledb; Data Source =localhost,1433; User ID=sa; Password=...; Initial
-//   Catalog=QuilljotTest
 namespace {
 
-struct Engine {
-    QString name;
-    DatabaseSettings settings;
-    QChar storedQuote[2];  // a quote of the texts and what the engine stores for it
-};
-
-QList<Engine> engines(const QString& folder, const QString& table, const PostgresServer& pg) {
-    QList<Engine> out;
-    out.append(Engine{
-        u"file"_qs,
-        DatabaseSettings{DatabaseKind::File, QString(), folder + u"/Data/events.mdb"_qs, table},
-        {u'"', u'\''}});
-    if (pg.running()) {
-        out.append(
-            Engine{u"postgresql"_qs, pg.settings(u"quilljot_store"_qs, table), {u'"', u'"'}});
-    }
-    const QString ado = qEnvironmentVariable("QUILLJOT_TEST_MSSQL");
-    if (!ado.isEmpty()) {
-        QString catalog;
-        for (const QString& part : ado.split(u';')) {
-            if (part.trimmed().startsWith(u"Initial Catalog"_qs, Qt::CaseInsensitive)) {
-                catalog = part.mid(part.indexOf(u'=') + 1).trimmed();
-            }
-        }
-        out.append(Engine{u"sqlserver"_qs,
-                          DatabaseSettings{DatabaseKind::SqlServer, ado, catalog, table},
-                          {u'\'', u'"'}});
-    }
-    return out;
-}
+using Engine = TestEngine;
 
 // Each case gets a table of its own, so that server engines start from nothing too.
 QString freshTable() {
@@ -124,14 +90,14 @@ class StoreTest : public QObject {
 
     void addEngineColumn() {
         QTest::addColumn<int>("engine");
-        const auto list = engines(m_dir.path(), QString(), m_pg);
+        const auto list = testEngines(m_dir.path(), QString(), m_pg);
         for (int i = 0; i < list.size(); ++i) {
             QTest::newRow(qPrintable(list[i].name)) << i;
         }
     }
     // The SQL Server engine, when one is there to test against.
     std::optional<Engine> serverEngine(const QString& table) {
-        for (const Engine& e : engines(m_dir.path(), table, m_pg)) {
+        for (const Engine& e : testEngines(m_dir.path(), table, m_pg)) {
             if (e.settings.kind == DatabaseKind::SqlServer) {
                 return e;
             }
@@ -160,7 +126,7 @@ class StoreTest : public QObject {
     }
     Engine engine(int i, const QString& table) {
         QDir().mkpath(m_dir.path() + u"/Data"_qs);  // the logger makes the folder, not the store
-        return engines(m_dir.path(), table, m_pg)[i];
+        return testEngines(m_dir.path(), table, m_pg)[i];
     }
 
     // A superuser's connection to the store's PostgreSQL database, on the socket.

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include "PostgresServer.h"
+#include "support/LoggerSettings.h"
+
+// The database engines that can be tested here: the file database always, PostgreSQL on a private
+// server when its programs are installed, SQL Server when QUILLJOT_TEST_MSSQL holds a connection
+// string such as
+//   Provider = sqloledb; Data Source =localhost,1433; User ID=sa; Password=...; Initial
+//   Catalog=QuilljotTest
+struct TestEngine {
+    QString name;
+    DatabaseSettings settings;
+    QChar storedQuote[2];  // a quote of the texts and what the engine stores for it
+};
+
+inline QList<TestEngine> testEngines(const QString& folder, const QString& table,
+                                     const PostgresServer& pg) {
+    QList<TestEngine> out;
+    out.append(TestEngine{
+        u"file"_qs,
+        DatabaseSettings{DatabaseKind::File, QString(), folder + u"/Data/events.mdb"_qs, table},
+        {u'"', u'\''}});
+    if (pg.running()) {
+        out.append(
+            TestEngine{u"postgresql"_qs, pg.settings(u"quilljot_store"_qs, table), {u'"', u'"'}});
+    }
+    const QString ado = qEnvironmentVariable("QUILLJOT_TEST_MSSQL");
+    if (!ado.isEmpty()) {
+        QString catalog;
+        for (const QString& part : ado.split(u';')) {
+            if (part.trimmed().startsWith(u"Initial Catalog"_qs, Qt::CaseInsensitive)) {
+                catalog = part.mid(part.indexOf(u'=') + 1).trimmed();
+            }
+        }
+        out.append(TestEngine{u"sqlserver"_qs,
+                              DatabaseSettings{DatabaseKind::SqlServer, ado, catalog, table},
+                              {u'\'', u'"'}});
+    }
+    return out;
+}
