@@ -68,7 +68,6 @@ int run(QCoreApplication& app, Frontend& frontend, DesktopFrontend* desktop, con
     Logger::Options options;
     options.place = StartupPlace::ofThisProcess(a.appDir);
     options.xapPort = a.xapPort;
-    options.stopRequested = &ProcessSignals::stopRequested;
     if (a.headless) {
         // A service's standard error is its journal: reports go there too.
         options.journal = TextLog::standardError();

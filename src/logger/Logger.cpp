@@ -1,10 +1,12 @@
 #include "logger/Logger.h"
 
-#include "logger/EventWriter.h"
+#include <QDeadlineTimer>
+
 #include "logger/Frontend.h"
-#include "logger/MessageHandler.h"
-#include "logger/MessageWriter.h"
-#include "logger/Retention.h"
+#include "logger/ReceiveQueue.h"
+#include "logger/Receiver.h"
+#include "logger/Recorder.h"
+#include "logger/StatusTracker.h"
 #include "support/PathRules.h"
 #include "support/ProgramNames.h"
 
@@ -23,6 +25,12 @@ int heartbeatSeconds() {
     return ok && seconds > 0 ? seconds : Logger::kHeartbeatInterval;
 }
 
+// Runs `work` on the thread `object` lives on and waits for it.
+template <typename Work>
+void runOn(QObject* object, Work work) {
+    QMetaObject::invokeMethod(object, std::move(work), Qt::BlockingQueuedConnection);
+}
+
 }  // namespace
 
 Logger::Logger(Frontend& frontend, Options options, QObject* parent)
@@ -34,22 +42,20 @@ Logger::Logger(Frontend& frontend, Options options, QObject* parent)
       m_reporter(m_textLog, m_clock),
       m_outgoing(m_reporter),
       m_folderMaker(m_reporter) {
+    m_status = std::make_unique<StatusTracker>(
+        m_clock, [this](LoggerStatus& s) { gather(s); }, this);
+    connect(m_status.get(), &StatusTracker::changed, this, &LoggerControl::statusChanged);
     m_reporter.setOutgoing(&m_outgoing);
-    m_reporter.setWatcher([this](const QString& line) { noteReport(line); });
-    m_statusTimer.setInterval(1000);
-    connect(&m_statusTimer, &QTimer::timeout, this, &Logger::checkStatusChanged);
+    m_reporter.setWatcher([this](const QString& line) { m_status->noteReport(line); });
     m_reporter.setJournal(m_options.journal);
-    m_writer = std::make_unique<EventWriter>(m_store, m_reporter, m_clock);
-    m_handler = std::make_unique<MessageHandler>(*m_writer, m_outgoing, m_reporter, m_clock);
-    m_messageWriter = std::make_unique<MessageWriter>(m_store, m_reporter);
-    m_retention = std::make_unique<Retention>(m_store, m_reporter, m_clock);
-    // A call, not a connection of two signals: with nobody listening (a headless logger without
-    // --echo or a live page) an event costs one check here instead of a signal passed on.
-    m_handler->setLogged([this](const LogEvent& event) { emit eventsLogged({event}); });
+    m_receiverThread.setObjectName(QStringLiteral("receiver"));
+    m_recorderThread.setObjectName(QStringLiteral("recorder"));
 }
 
 Logger::~Logger() {
     stop();
+    stopThreads();
+    m_reporter.setWatcher({});
 }
 
 void Logger::reportInit(const Problem& problem) {
@@ -83,7 +89,6 @@ Status Logger::lockFolder() {
 }
 
 Status Logger::start() {
-    m_startedAt = m_clock();
     m_computerName = localComputerName(m_options.place.hostName);
     m_folders = AppFolders::locate(m_options.place);
     m_textLog.setPath(m_folders.textLogPath());
@@ -105,36 +110,16 @@ Status Logger::start() {
                              p.description);
         }
     }
-
-    auto host =
-        m_options.network ? std::move(m_options.network) : std::make_unique<SystemHostNetwork>();
-    m_node = std::make_unique<XapNode>(m_reporter, std::move(host), m_options.xapPort);
-    connect(m_node.get(), &XapNode::messagesWaiting, this, &Logger::onMessagesWaiting);
-    m_outgoing.setSender(m_node.get());
-    m_node->setIdentity(ProgramNames::xapSource(m_computerName), ProgramNames::kUid);
-    m_node->setNetworkSettings(network.settings);
-    m_handler->setOwnSource(m_node->source());
-    m_handler->setProgramFile(m_folders.programFile());
-
-    m_bindResult = m_node->bind();
-    if (m_bindResult <= 0) {
-        m_reporter.toTextLog(ProgramNames::kProgram, QStringLiteral("xAP Init Error ") +
-                                                         signedNumber(m_bindResult) +
-                                                         QStringLiteral(" occurred"));
+    if (const Status started = startThreads(network.settings); !started) {
+        stopThreads();
         m_stopped = true;  // the program ends here: no shutdown step runs
-        return Problem{ErrorNumber::Socket,
-                       QStringLiteral("the xAP node could not start (result ") +
-                           QString::number(m_bindResult) +
-                           QStringLiteral("): no free loopback port from 32768, or the host "
-                                          "address could not be bound. See ") +
-                           m_folders.textLogPath()};
+        return started;
     }
-    m_node->sendHeartbeat(heartbeatSeconds());
     m_outgoing.setReady(true);
     // The start-up line on standard error names the port already.
     m_reporter.toNetworkOnly(ProgramNames::kProgram,
                              QStringLiteral("Using xAP port ") + signedNumber(m_bindResult));
-    if (const QString& notice = m_node->addressNotice(); !notice.isEmpty()) {
+    if (const QString& notice = node()->addressNotice(); !notice.isEmpty()) {
         if (m_options.notice) {
             m_options.notice(notice);
         }
@@ -142,72 +127,149 @@ Status Logger::start() {
     }
 
     (void)m_settingsStore->createIfMissing();  // reported where it fails
-    loadSettingsAndOpen();
+    loadSettings();
     const QString spoolFolder = PathRules::join(m_folders.dataFolder(), QStringLiteral("spool"));
-    const qint64 spoolLimit = qint64(m_settings.spoolLimitMiB) * 1024 * 1024;
-    m_writer->open(EventWriter::Places{
-        spoolFolder, spoolLimit, PathRules::join(spoolFolder, QStringLiteral("rejected.jsonl"))});
-    m_messageWriter->open(spoolFolder, spoolLimit);
+    const qint64 spoolLimit = qint64(settings().spoolLimitMiB) * 1024 * 1024;
+    const EventWriter::Places places{
+        spoolFolder, spoolLimit, PathRules::join(spoolFolder, QStringLiteral("rejected.jsonl"))};
+    QMetaObject::invokeMethod(m_recorder, [r = m_recorder, places] { r->open(places); });
+    applySettings();
     m_frontend.loadEchoWindow();
     m_frontend.trayUpdate(true, false);
-    m_statusTimer.start();
+    m_status->start();
+    return {};
+}
+
+Status Logger::startThreads(const NetworkSettings& network) {
+    m_folderMaker.makeFoldersFor(PathRules::join(m_folders.dataFolder(), QStringLiteral("x")));
+    m_queue = std::make_unique<ReceiveQueue>(
+        PathRules::join(m_folders.dataFolder(), QStringLiteral("spool")), ReceiveQueue::Limits{});
+    m_recorder = new Recorder(m_reporter, *m_queue, m_clock);
+    m_recorder->moveToThread(&m_recorderThread);
+    connect(m_recorder, &Recorder::eventsLogged, this, &LoggerControl::eventsLogged,
+            Qt::DirectConnection);
+    m_queue->setWake([r = m_recorder] { QMetaObject::invokeMethod(r, &Recorder::drain); });
+    m_queue->setLossReport([this](const QString& why, qint64 items) {
+        m_reporter.toNetwork(ProgramNames::kProgram,
+                             QString::number(items) +
+                                 QStringLiteral(" received messages are lost: the writer is "
+                                                "behind and the receive spool cannot take them. ") +
+                                 why);
+    });
+    m_recorderThread.start();
+
+    m_receiver = new Receiver(m_reporter, m_outgoing, *m_queue, m_clock);
+    m_receiver->moveToThread(&m_receiverThread);
+    m_receiverThread.start();
+    Receiver::Setup setup;
+    setup.xapPort = m_options.xapPort;
+    setup.network =
+        m_options.network ? std::move(m_options.network) : std::make_unique<SystemHostNetwork>();
+    setup.settings = network;
+    setup.source = ProgramNames::xapSource(m_computerName);
+    setup.uid = ProgramNames::kUid;
+    setup.programFile = m_folders.programFile();
+    setup.heartbeatSeconds = heartbeatSeconds();
+    runOn(m_receiver, [this, &setup] { m_bindResult = m_receiver->start(std::move(setup)); });
+    m_outgoing.setSender(m_receiver->sender());
+    if (m_bindResult <= 0) {
+        m_reporter.toTextLog(ProgramNames::kProgram, QStringLiteral("xAP Init Error ") +
+                                                         signedNumber(m_bindResult) +
+                                                         QStringLiteral(" occurred"));
+        m_outgoing.setSender(nullptr);
+        return Problem{ErrorNumber::Socket,
+                       QStringLiteral("the xAP node could not start (result ") +
+                           QString::number(m_bindResult) +
+                           QStringLiteral("): no free loopback port from 32768, or the host "
+                                          "address could not be bound. See ") +
+                           m_folders.textLogPath()};
+    }
+    const XapNode& n = *m_receiver->node();
+    LoggerStatus fixed;
+    fixed.version = QStringLiteral(QUILLJOT_VERSION);
+    fixed.xapSource = n.source();
+    fixed.listenPort = quint16(n.port());
+    fixed.sendFrom = n.localIp();
+    fixed.destination = n.destination();
+    fixed.destinationPort = n.remotePort();
+    fixed.startedAt = m_clock();
+    m_status->setFixed(fixed);
     return {};
 }
 
 // Reports as "InitXap": steps 1 to 4 the settings, 10 opening the database.
-void Logger::loadSettingsAndOpen() {
-    if (!m_settingsStore) {
-        return;
-    }
+void Logger::loadSettings() {
+    const std::lock_guard hold(m_settingsLock);
     const SettingsStore::Loaded loaded = m_settingsStore->load(m_settings);
     for (const Problem& p : loaded.problems) {
         reportInit(p);
     }
-    m_settings = loaded.settings;
-    const RuleSettings::Loaded rules = RuleSettings::load(m_folders);
-    for (const Problem& p : rules.problems) {
+    const RuleSettings::Loaded readRules = RuleSettings::load(m_folders);
+    for (const Problem& p : readRules.problems) {
         reportInit(p);
     }
-    m_rules = rules.rules;
+    m_settings = loaded.settings;
+    m_rules = readRules.rules;
     m_settings.database.messagesTable = m_rules.messagesTable;
-    m_handler->setRules(LogRules(m_rules), m_messageWriter.get());
-    if (m_settings.database.kind == DatabaseKind::File &&
-        m_settings.database.database.contains(u'.')) {
-        m_folderMaker.makeFoldersFor(m_settings.database.database);
+}
+
+// The receiver logs by the rules, the recorder opens the database and keeps the tables' days.
+void Logger::applySettings() {
+    const LoggerSettings loadedSettings = settings();
+    const StorageRules rules = storageRules();
+    if (loadedSettings.database.kind == DatabaseKind::File &&
+        loadedSettings.database.database.contains(u'.')) {
+        m_folderMaker.makeFoldersFor(loadedSettings.database.database);
     }
     m_folderMaker.makeFoldersFor(m_folders.textLogPath());
-    const Store::OpenProblems opened = m_store.open(m_settings.database);
-    if (opened.create) {
-        m_reporter.toNetwork(ProgramNames::kProgram, QStringLiteral("CreateDatabase "),
-                             *opened.create);
-    }
-    if (opened.open) {
-        reportInit(opened.open->atStep(10));
-    }
-    m_writer->retryNow();
-    m_messageWriter->retryNow();
-    m_retention->start(Retention::Limits{m_rules.eventKeepDays, m_rules.messageKeepDays});
-    emit settingsReloaded(m_settings);
+    m_status->setDatabase(loadedSettings.database);
+    const LogRules logRules(rules);
+    QMetaObject::invokeMethod(m_receiver, [r = m_receiver, logRules] { r->setRules(logRules); });
+    const Retention::Limits limits{rules.eventKeepDays, rules.messageKeepDays};
+    QMetaObject::invokeMethod(
+        m_recorder, [r = m_recorder, d = loadedSettings.database, limits] { r->apply(d, limits); });
+    emit settingsReloaded(loadedSettings);
 }
 
 void Logger::reloadSettings() {
-    if (!m_stopped) {
-        loadSettingsAndOpen();
+    if (!m_stopped && m_receiver != nullptr) {
+        loadSettings();
+        applySettings();
     }
 }
 
+LoggerSettings Logger::settings() const {
+    const std::lock_guard hold(m_settingsLock);
+    return m_settings;
+}
+
+StorageRules Logger::storageRules() const {
+    const std::lock_guard hold(m_settingsLock);
+    return m_rules;
+}
+
+// Any thread: the settings are saved here, and the logger's own thread reads them again and
+// has the recorder open the database, so that the caller never waits on a server.
 Status Logger::applyDatabaseSettings(const DatabaseSettings& database) {
-    if (!m_settingsStore) {
-        return Problem{ErrorNumber::Settings, QStringLiteral("The logger has not started")};
+    {
+        const std::lock_guard hold(m_settingsLock);
+        if (!m_settingsStore) {
+            return Problem{ErrorNumber::Settings, QStringLiteral("The logger has not started")};
+        }
+        if (const Status saved = m_settingsStore->saveDatabase(database); !saved) {
+            return saved;
+        }
+        m_settings.database.kind = database.kind;
+        m_settings.database.sqlSource = database.sqlSource;
+        m_settings.database.database = database.database;
+        m_settings.database.table = database.table;
     }
-    if (const Status saved = m_settingsStore->saveDatabase(database); !saved) {
-        return saved;
-    }
-    reloadSettings();
+    QMetaObject::invokeMethod(this, &Logger::reloadSettings, Qt::QueuedConnection);
     return {};
 }
 
 Status Logger::saveEchoWindowSettings(const EchoWindowSettings& window) {
+    const std::lock_guard hold(m_settingsLock);
     if (!m_settingsStore) {
         return Problem{ErrorNumber::Settings, QStringLiteral("The logger has not started")};
     }
@@ -215,49 +277,12 @@ Status Logger::saveEchoWindowSettings(const EchoWindowSettings& window) {
     return m_settingsStore->saveEchoWindow(window);
 }
 
-qint64 Logger::spoolWaiting() const {
-    return m_writer->waiting();
+const XapNode* Logger::node() const {
+    return m_receiver != nullptr && !m_stopped ? m_receiver->node() : nullptr;
 }
 
-Status Logger::readEvents(const EventQuery& query, const StoreProvider::RowVisitor& visit) {
-    return m_store.readEvents(query, visit);
-}
-
-void Logger::onMessagesWaiting() {
-    const auto& stop = m_options.stopRequested;
-    if (m_busy || !m_node || (stop && stop())) {
-        return;
-    }
-    m_busy = true;
-    m_writer->beginPass();
-    m_messageWriter->beginPass();
-    int handled = 0;
-    while (!stop || !stop()) {
-        QString text = m_node->takeMessage();
-        if (text.isEmpty()) {
-            // Whatever arrived during the pass is taken by the same pass.
-            m_node->drainSockets();
-            text = m_node->takeMessage();
-            if (text.isEmpty()) {
-                break;
-            }
-        }
-        m_handler->handle(std::move(text));
-        // Datagrams keep arriving during a long pass; taking them off the socket here keeps the
-        // system from dropping them, and committing in steps bounds a crash's loss.
-        if (++handled % kRowsPerCommit == 0) {
-            m_writer->endPass();
-            m_messageWriter->endPass();
-            m_writer->beginPass();
-            m_messageWriter->beginPass();
-        }
-        if (handled % 256 == 0) {
-            m_node->drainSockets();
-        }
-    }
-    m_writer->endPass();
-    m_messageWriter->endPass();
-    m_busy = false;
+bool Logger::databaseOpen() const {
+    return m_recorder != nullptr && m_recorder->counts().databaseOpen;
 }
 
 void Logger::stop() {
@@ -267,90 +292,69 @@ void Logger::stop() {
     m_stopped = true;
     m_frontend.trayUpdate(false, false);
     m_frontend.unloadEchoWindow();
-    m_outgoing.setSender(nullptr);
-    m_statusTimer.stop();
-    if (m_node) {
-        m_node->sayGoodbye();
-    }
-    m_runTally = tallySoFar();
-    m_retention->stop();
-    m_node.reset();
-    m_writer->stop();
-    m_messageWriter->stop();
-    m_store.close();
+    m_status->stop();
+    stopThreads();
     m_folderLock = InstanceLock();
 }
 
-Logger::RunTally Logger::tallySoFar() const {
-    RunTally tally = m_runTally;
-    if (m_node) {
-        tally.received = m_node->datagramsReceived();
-        tally.dropped = m_node->queuedCount();
-        tally.other = m_node->datagramsIgnored();
+void Logger::stopThreads() {
+    // The ears first: what the sockets hold is taken and handed on, the hubs told goodbye.
+    if (m_receiver != nullptr) {
+        runOn(m_receiver, [r = m_receiver] { r->stop(); });
     }
-    const MessageHandler::Tally& t = m_handler->tally();
-    const EventWriter::Tally w = m_writer->tally();
-    tally.written = w.written;
-    tally.spooled = w.spooled;
-    tally.rejected = w.rejected;
-    tally.dropped += w.dropped;
-    tally.earlierWritten = w.earlierWritten;
-    tally.other += t.messages - t.events;
-    return tally;
+    if (m_recorder != nullptr) {
+        // finish() ends the recorder's thread once it is done.
+        QMetaObject::invokeMethod(m_recorder, [r = m_recorder] { r->finish(kStopStoringMs); });
+        // A recorder held by a database that does not answer: what waits in memory is kept on
+        // disk from here, and the stop goes on waiting for the batch in its hands.
+        if (!m_recorderThread.wait(QDeadlineTimer(kStopStoringMs + 1500))) {
+            m_queue->keepForLater();
+            m_recorderThread.wait();
+        }
+    } else if (m_recorderThread.isRunning()) {
+        m_recorderThread.quit();
+        m_recorderThread.wait();
+    }
+    m_outgoing.setSender(nullptr);
+    if (m_receiver != nullptr && m_recorder != nullptr) {
+        m_runTally = status().counts;
+    }
+    if (m_receiver != nullptr) {
+        runOn(m_receiver, [r = m_receiver] { r->close(); });
+        m_receiverThread.quit();
+        m_receiverThread.wait();
+    }
+    delete m_receiver;
+    m_receiver = nullptr;
+    delete m_recorder;
+    m_recorder = nullptr;
+}
+
+void Logger::gather(LoggerStatus& s) const {
+    if (m_receiver == nullptr || m_recorder == nullptr || !m_queue) {
+        s.counts = m_runTally;
+        return;
+    }
+    const Receiver::Counts heard = m_receiver->counts();
+    const Recorder::Counts kept = m_recorder->counts();
+    const ReceiveQueue::Counts queued = m_queue->counts();
+    LoggerStatus::Counts& c = s.counts;
+    c.received = heard.received;
+    c.droppedBeforeReceive = heard.droppedBeforeReceive;
+    c.other = heard.other;
+    c.written = kept.events.written;
+    c.spooled = kept.events.spooled;
+    c.rejected = kept.events.rejected;
+    c.earlierWritten = kept.events.earlierWritten;
+    c.messagesWritten = kept.messagesWritten;
+    c.messagesSpooled = quint64(kept.messagesWaiting);
+    c.waiting = quint64(m_queue->waiting());
+    c.dropped = kept.events.dropped + kept.messagesLost + queued.lost;
+    s.databaseOpen = kept.databaseOpen;
+    s.spoolWaiting = kept.eventsWaiting;
+    s.messagesWaiting = kept.messagesWaiting;
 }
 
 LoggerStatus Logger::status() const {
-    LoggerStatus s;
-    s.version = QStringLiteral(QUILLJOT_VERSION);
-    if (m_node) {
-        s.xapSource = m_node->source();
-        s.listenPort = m_node->port();
-        s.sendFrom = m_node->localIp();
-        s.destination = m_node->destination();
-        s.destinationPort = m_node->remotePort();
-    }
-    s.startedAt = m_startedAt;
-    // Noted once a second (the clock costs more than taking a datagram); what came since is now.
-    s.lastReceived =
-        m_node && m_node->datagramsReceived() != m_receivedSeen ? m_clock() : m_lastReceived;
-    s.database = m_settings.database;
-    s.databaseOpen = m_store.isOpen();
-    s.spoolWaiting = m_writer->waiting();
-    s.messagesWaiting = m_messageWriter->waiting();
-    s.counts = m_stopped ? m_runTally : tallySoFar();
-    s.reportsSent = m_reportsSent;
-    s.lastReports = m_lastReports;
-    return s;
-}
-
-void Logger::noteReport(const QString& line) {
-    ++m_reportsSent;
-    m_lastReports.prepend(m_clock().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss ")) + line);
-    if (m_lastReports.size() > LoggerStatus::kRecentReports) {
-        m_lastReports.removeLast();
-    }
-}
-
-void Logger::checkStatusChanged() {
-    if (m_node && m_node->datagramsReceived() != m_receivedSeen) {
-        m_receivedSeen = m_node->datagramsReceived();
-        m_lastReceived = m_clock();
-    }
-    const LoggerStatus now = status();
-    const RunTally& c = now.counts;
-    const QList<quint64> seen = {c.received,
-                                 c.written,
-                                 c.spooled,
-                                 c.rejected,
-                                 c.other,
-                                 c.dropped,
-                                 quint64(now.spoolWaiting),
-                                 quint64(now.messagesWaiting),
-                                 quint64(now.databaseOpen),
-                                 quint64(now.lastReceived.toMSecsSinceEpoch()),
-                                 now.reportsSent};
-    if (seen != m_statusSeen) {
-        m_statusSeen = seen;
-        emit statusChanged();
-    }
+    return m_status->status();
 }

@@ -10,15 +10,23 @@
 // reports. What status windows, the web page and monitoring show.
 struct LoggerStatus {
     // What became of the datagrams taken in so far: received = written + spooled + rejected +
-    // other + dropped once the logger has stopped; while it runs, some are still on their way.
+    // messagesWritten + messagesSpooled + other + waiting + dropped (while the logger runs, a
+    // batch on its way between two counts may be missing for a moment). The system's own drops,
+    // before the logger could read them, are counted beside: they were never received.
     struct Counts {
-        quint64 received = 0;        // datagrams the node took off its sockets
-        quint64 written = 0;         // events the database took
-        quint64 spooled = 0;         // events waiting in the spool
-        quint64 rejected = 0;        // events the database refused for good (the rejected file)
-        quint64 other = 0;           // datagrams that were no event to write (heartbeats, queries)
-        quint64 dropped = 0;         // still queued at shutdown, or found the spool full
-        quint64 earlierWritten = 0;  // events an earlier run left in the spool, written now
+        quint64 received = 0;         // datagrams the node took off its sockets
+        quint64 written = 0;          // events the database took
+        quint64 spooled = 0;          // events waiting in the spool
+        quint64 rejected = 0;         // events the database refused for good (the rejected file)
+        quint64 messagesWritten = 0;  // messages the rules log, in the messages table
+        quint64 messagesSpooled = 0;  // and waiting in their spool
+        quint64 other = 0;            // datagrams not to be stored (heartbeats, queries, ...)
+        // Received and not stored yet: in the receive queue or its overflow files (after a stop,
+        // what the next start stores first).
+        quint64 waiting = 0;
+        quint64 dropped = 0;               // lost: a spool full or unwritable
+        quint64 droppedBeforeReceive = 0;  // dropped by the system, its receive buffer full
+        quint64 earlierWritten = 0;        // events an earlier run left in the spool, written now
     };
 
     QString version;

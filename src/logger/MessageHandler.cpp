@@ -1,7 +1,5 @@
 #include "logger/MessageHandler.h"
 
-#include "logger/EventWriter.h"
-#include "logger/MessageWriter.h"
 #include "message/XapMessage.h"
 #include "report/Reporter.h"
 #include "support/DateText.h"
@@ -14,9 +12,11 @@ namespace {
 constexpr QStringView kUnknown = u"Unknown";
 }
 
-MessageHandler::MessageHandler(EventWriter& writer, OutgoingQueue& outgoing, Reporter& reporter,
-                               Clock clock)
-    : m_writer(writer), m_outgoing(outgoing), m_reporter(reporter), m_clock(std::move(clock)) {}
+MessageHandler::MessageHandler(Sink sink, OutgoingQueue& outgoing, Reporter& reporter, Clock clock)
+    : m_sink(std::move(sink)),
+      m_outgoing(outgoing),
+      m_reporter(reporter),
+      m_clock(std::move(clock)) {}
 
 QString MessageHandler::storedTime(QStringView text, const Clock& now) {
     if (auto stored = DateText::normalize(text)) {
@@ -40,7 +40,7 @@ void MessageHandler::handle(QString text) {
         logEvent(m);
         return;
     }
-    if (m_messages != nullptr && m_rules.logsMessages()) {
+    if (m_rules.logsMessages()) {
         logMessage(m);
     }
     // Queries count as addressed to the logger when their target matches it or they have none.
@@ -76,7 +76,7 @@ void MessageHandler::logEvent(const XapMessage& m) {
     // An event class without the event block is some other message.
     const bool timeless = time == kUnknown;
     if (timeless && !m.blockNames().contains(ProgramNames::kEventBlock.toLower())) {
-        if (m_messages != nullptr && m_rules.logsMessages()) {
+        if (m_rules.logsMessages()) {
             logMessage(m);
         }
         return;
@@ -93,20 +93,18 @@ void MessageHandler::logEvent(const XapMessage& m) {
         reportMissingTime(event.source);
     }
     ++m_tally.events;
-    const EventWriter::Outcome outcome = m_writer.write(event, own);
-    if (m_logged &&
-        (outcome == EventWriter::Outcome::Written || outcome == EventWriter::Outcome::Spooled)) {
-        m_logged(event);
-    }
+    m_sink(ReceivedItem{std::move(event), own});
 }
 
 void MessageHandler::logMessage(const XapMessage& m) {
     if (m_rules.destination(m, false, false) != LogRules::Destination::Messages) {
         return;
     }
-    m_messages->write(LoggedMessage{DateText::isoText(m_clock()), m.source().toString(),
-                                    m.target() == kUnknown ? QString() : m.target().toString(),
-                                    m.className().toString(), m.uid().toString(), m.text()});
+    ++m_tally.loggedMessages;
+    m_sink(ReceivedItem{LoggedMessage{DateText::isoText(m_clock()), m.source().toString(),
+                                      m.target() == kUnknown ? QString() : m.target().toString(),
+                                      m.className().toString(), m.uid().toString(), m.text()},
+                        false});
 }
 
 void MessageHandler::reportMissingTime(const QString& source) {

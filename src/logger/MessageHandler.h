@@ -6,45 +6,40 @@
 #include <functional>
 
 #include "logger/LogRules.h"
-#include "store/LogEvent.h"
+#include "logger/ReceivedItem.h"
 
-class EventWriter;
-class MessageWriter;
 class OutgoingQueue;
 class Reporter;
 class XapMessage;
 
-// What the logger does with one received message: a controller event goes to the event writer,
-// another message the rules log to the message writer (see LogRules), an echo query addressed to
-// the logger is answered with its text, a role query with the logger's role.
+// What the logger does with one received message, on the receiver's thread: a controller event,
+// or another message the rules log (see LogRules), is handed on to be stored; an echo query
+// addressed to the logger is answered with its text at once, a role query with the logger's role.
 class MessageHandler {
 public:
     using Clock = std::function<QDateTime()>;
 
-    // Told of each event written or spooled.
-    using Logged = std::function<void(const LogEvent&)>;
+    // Where what is to be stored goes.
+    using Sink = std::function<void(ReceivedItem&&)>;
 
-    MessageHandler(EventWriter& writer, OutgoingQueue& outgoing, Reporter& reporter, Clock clock);
+    MessageHandler(Sink sink, OutgoingQueue& outgoing, Reporter& reporter, Clock clock);
 
     // The logger's own xAP address (queries to it are answered, and a failed write of its own
     // event reports is not reported again) and program file (named in the role reply).
     void setOwnSource(const QString& source) { m_ownSource = source; }
     void setProgramFile(const QString& path) { m_programFile = path; }
-    void setLogged(Logged logged) { m_logged = std::move(logged); }
-    // What is logged where; `messages` writes the other messages (none: they are not logged).
-    void setRules(LogRules rules, MessageWriter* messages) {
-        m_rules = std::move(rules);
-        m_messages = messages;
-    }
+    // What is logged where.
+    void setRules(LogRules rules) { m_rules = std::move(rules); }
 
     // A malformed text goes to the text log, and what could be read of it is still handled. A
     // text cut off inside a block is left alone: it is reported once per source.
     void handle(QString text);
 
-    // What handle() has done: messages read, and controller events handed to the writer.
+    // What handle() has done: messages read, and of them those handed on to be stored.
     struct Tally {
         quint64 messages = 0;
         quint64 events = 0;
+        quint64 loggedMessages = 0;
     };
     const Tally& tally() const { return m_tally; }
 
@@ -60,16 +55,14 @@ private:
     void answerEcho(const XapMessage& m);
     void answerRole(const XapMessage& m);
 
-    EventWriter& m_writer;
+    Sink m_sink;
     OutgoingQueue& m_outgoing;
     Reporter& m_reporter;
     Clock m_clock;
-    Logged m_logged;
     QString m_ownSource;
     QString m_programFile;
     Tally m_tally;
     LogRules m_rules;
-    MessageWriter* m_messages = nullptr;
     QSet<QString> m_timelessSources;
     // Sources said to send events without a time, at most (a flood of made-up sources is not).
     static constexpr qsizetype kMaxTimelessSources = 1000;

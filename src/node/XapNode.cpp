@@ -72,9 +72,6 @@ XapNode::XapNode(Reporter& reporter, std::unique_ptr<HostNetwork> network, quint
     m_heartbeatTimer.setInterval(20000);
     connect(&m_heartbeatTimer, &QTimer::timeout, this, &XapNode::onHeartbeatTick);
     m_heartbeatTimer.start();
-    m_waitingTimer.setSingleShot(true);
-    m_waitingTimer.setInterval(50);
-    connect(&m_waitingTimer, &QTimer::timeout, this, &XapNode::messagesWaiting);
 }
 
 XapNode::~XapNode() = default;
@@ -230,11 +227,6 @@ void XapNode::take(const char* bytes, std::size_t size) {
         return;
     }
     m_received.push_back(textFromBytes(QByteArray::fromRawData(bytes, qsizetype(size))));
-    // An armed timer is left running: re-arming on every datagram would postpone the
-    // notification for as long as a steady stream keeps coming.
-    if (!m_waitingTimer.isActive()) {
-        m_waitingTimer.start();
-    }
 }
 
 void XapNode::readWaiting(UdpSocket& socket) {
@@ -245,6 +237,9 @@ void XapNode::readWaiting(UdpSocket& socket) {
     // A full queue leaves the rest in the system's buffer; the notifiers would otherwise call
     // again at once for as long as it stays full.
     setListening(m_received.size() < kQueueLimit);
+    if (!m_received.empty()) {
+        emit messagesWaiting();
+    }
 }
 
 void XapNode::setListening(bool on) {

@@ -16,8 +16,10 @@ class Reporter;
 
 // The program's connection to the xAP network. Binds a loopback port (from 32768 up) on which the
 // hub of this host forwards the network's traffic, and an address of the host's network
-// interfaces at the same port for sending; queues received message texts and says messagesWaiting()
-// 50 ms after the first arrives; announces itself with heartbeats; sends messages of one block.
+// interfaces at the same port for sending; queues received message texts and says
+// messagesWaiting() after each batch read off a socket; announces itself with heartbeats; sends
+// messages of one block. Lives on the thread that reads its sockets; send() may be called from
+// any thread once bind() is done.
 class XapNode : public QObject, public MessageSender {
     Q_OBJECT
 
@@ -82,6 +84,8 @@ public:
     // without waiting for the event loop; a long pass over the queue calls it so that the
     // system's buffer does not overflow while the pass runs.
     void drainSockets();
+    // Reads no more: what arrives from here stays in the system's buffer.
+    void stopListening() { setListening(false); }
 
 signals:
     void messagesWaiting();
@@ -105,7 +109,6 @@ private:
     std::unique_ptr<QSocketNotifier> m_loopbackNotifier;
     std::unique_ptr<QSocketNotifier> m_hostNotifier;
     QTimer m_heartbeatTimer;
-    QTimer m_waitingTimer;
 
     QString m_source;
     QString m_uid;

@@ -3,13 +3,15 @@
 #include <QList>
 #include <QString>
 #include <functional>
+#include <mutex>
 #include <optional>
 
 #include "report/Problem.h"
 
 // Where the program says what went wrong: a line in the text log, or an event report on the xAP
 // network (which is how the logger's users hear of it). Every layer that reports takes this
-// interface; the application's implementation writes the file and sends the events.
+// interface; the application's implementation writes the file and sends the events. Any thread may
+// report: one report is written and sent whole before the next one starts.
 //
 //   text log line:  "<where> <what> <step> <description>"
 //   event report:   type <type>, data "<what>" or "<what> Line <step> <description>"
@@ -18,6 +20,7 @@ public:
     virtual ~Reporter() = default;
 
     void toTextLog(const QString& where, const QString& what, const Problem& problem = {}) {
+        const std::lock_guard hold(m_lock);
         writeTextLog(where, what, problem);
         if (m_watcher) {
             m_watcher(textLogLine(where, what, problem));
@@ -25,6 +28,7 @@ public:
     }
     void toNetwork(const QString& type, const QString& what,
                    const std::optional<Problem>& problem = std::nullopt) {
+        const std::lock_guard hold(m_lock);
         sendReport(type, what, problem);
         if (m_watcher) {
             m_watcher(type + QStringLiteral(": ") + reportData(what, problem));
@@ -33,19 +37,26 @@ public:
 
     // Hears every report as one line, after it went its way: what status views list.
     using Watcher = std::function<void(const QString& line)>;
-    void setWatcher(Watcher watcher) { m_watcher = std::move(watcher); }
+    void setWatcher(Watcher watcher) {
+        const std::lock_guard hold(m_lock);
+        m_watcher = std::move(watcher);
+    }
 
     // The texts both channels write, so that every implementation writes the same.
     static QString textLogLine(const QString& where, const QString& what, const Problem& problem);
     static QString reportData(const QString& what, const std::optional<Problem>& problem);
 
 protected:
+    // Held while a report is written and sent; a report may report its own failure.
+    std::recursive_mutex& reportLock() { return m_lock; }
+
     virtual void writeTextLog(const QString& where, const QString& what,
                               const Problem& problem) = 0;
     virtual void sendReport(const QString& type, const QString& what,
                             const std::optional<Problem>& problem) = 0;
 
 private:
+    std::recursive_mutex m_lock;
     Watcher m_watcher;
 };
 

@@ -278,3 +278,20 @@ void Spool::removeFiles() {
     m_waiting = 0;
     m_unsynced = 0;
 }
+
+QByteArray Spool::encodeRecord(const QStringList& record) {
+    return encoded(record);
+}
+
+std::optional<std::pair<QStringList, qint64>> Spool::decodeRecordAt(const QByteArray& bytes,
+                                                                    qint64 offset) {
+    const auto r = recordAt(bytes, offset);
+    if (!r) {
+        return std::nullopt;
+    }
+    auto texts = decoded(r->first);
+    if (!texts) {
+        return std::nullopt;
+    }
+    return std::pair{*std::move(texts), r->second};
+}

@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QList>
 #include <QStringList>
+#include <optional>
+#include <utility>
 
 #include "report/Result.h"
 
@@ -47,6 +49,13 @@ public:
     Status consume(int count);
 
     const QString& path() const { return m_path; }
+
+    // The format of one record, for other files of records that must survive a crash the same
+    // way: the bytes of a record, and the record that starts at `offset` of `bytes` with its size
+    // in bytes (nothing when it is torn or damaged).
+    static QByteArray encodeRecord(const QStringList& record);
+    static std::optional<std::pair<QStringList, qint64>> decodeRecordAt(const QByteArray& bytes,
+                                                                        qint64 offset);
 
 private:
     Status openForAppend();

@@ -30,6 +30,7 @@ void ApplicationReporter::sendReport(const QString& type, const QString& what,
 }
 
 void ApplicationReporter::toNetworkOnly(const QString& type, const QString& what) {
+    const std::lock_guard hold(reportLock());
     m_offJournal = true;
     toNetwork(type, what);
     m_offJournal = false;

@@ -15,25 +15,48 @@ Status OutgoingQueue::sendNow(const OutgoingMessage& message) {
     return m_sender->send(message);
 }
 
+void OutgoingQueue::setSender(MessageSender* sender) {
+    const std::lock_guard hold(m_lock);
+    m_sender = sender;
+}
+
+void OutgoingQueue::setReady(bool ready) {
+    const std::lock_guard hold(m_lock);
+    m_ready = ready;
+}
+
+bool OutgoingQueue::ready() const {
+    const std::lock_guard hold(m_lock);
+    return m_ready;
+}
+
+QList<OutgoingMessage> OutgoingQueue::waitingMessages() const {
+    const std::lock_guard hold(m_lock);
+    return m_waiting;
+}
+
 // Steps: 1 sending what waits, 2 the new message.
 void OutgoingQueue::send(OutgoingMessage message) {
-    if (!m_ready) {
-        m_waiting.append(std::move(message));
-        return;
-    }
     std::optional<Problem> failure;
-    while (!m_waiting.isEmpty()) {
-        const Status sent = sendNow(m_waiting.front());
-        if (!sent) {
-            failure = sent.problem().atStep(1);
-            break;
+    {
+        const std::lock_guard hold(m_lock);
+        if (!m_ready) {
+            m_waiting.append(std::move(message));
+            return;
         }
-        m_waiting.removeFirst();
-    }
-    if (!failure) {
-        const Status sent = sendNow(message);
-        if (!sent) {
-            failure = sent.problem().atStep(2);
+        while (!m_waiting.isEmpty()) {
+            const Status sent = sendNow(m_waiting.front());
+            if (!sent) {
+                failure = sent.problem().atStep(1);
+                break;
+            }
+            m_waiting.removeFirst();
+        }
+        if (!failure) {
+            const Status sent = sendNow(message);
+            if (!sent) {
+                failure = sent.problem().atStep(2);
+            }
         }
     }
     if (failure) {

@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <mutex>
 
 #include "message/XapText.h"
 #include "report/Result.h"
@@ -25,22 +26,23 @@ public:
 
 // Messages the program sends: held back until the node is ready, then sent in order ahead of the
 // next one. A message that cannot be sent is written to the text log, since the network is what
-// failed.
+// failed. Any thread may send; the lock is never held while a failure is reported, so that a
+// report (which takes the reporter's lock, then sends) cannot wait on a sender that waits on it.
 class OutgoingQueue {
 public:
     explicit OutgoingQueue(Reporter& failures) : m_failures(failures) {}
 
-    void setSender(MessageSender* sender) { m_sender = sender; }
-    void setReady(bool ready) { m_ready = ready; }
-    bool ready() const { return m_ready; }
+    void setSender(MessageSender* sender);
+    void setReady(bool ready);
+    bool ready() const;
 
     void send(OutgoingMessage message);
-    qsizetype waiting() const { return m_waiting.size(); }
-    const QList<OutgoingMessage>& waitingMessages() const { return m_waiting; }
+    QList<OutgoingMessage> waitingMessages() const;
 
 private:
     Status sendNow(const OutgoingMessage& message);
 
+    mutable std::mutex m_lock;
     Reporter& m_failures;
     MessageSender* m_sender = nullptr;
     bool m_ready = false;

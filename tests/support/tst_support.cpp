@@ -69,12 +69,12 @@ private slots:
         reporter.toNetwork(u"xapzelQuilljot"_qs, u"Readmessage"_qs, Problem{3, u"D"_qs, 120});
         queue.send(OutgoingMessage{u"t"_qs, u"c"_qs, u"s"_qs, {{u"x"_qs, u"y"_qs}}});
         QVERIFY(node.sent.isEmpty());
-        QCOMPARE(queue.waiting(), 3);
+        QCOMPARE(queue.waitingMessages().size(), 3);
 
         queue.setReady(true);
         reporter.toNetwork(u"xapzelQuilljot"_qs, u"four"_qs);
         QCOMPARE(node.sent.size(), 4);
-        QCOMPARE(queue.waiting(), 0);
+        QCOMPARE(queue.waitingMessages().size(), 0);
         const OutgoingMessage& first = node.sent[0];
         QCOMPARE(first.target, QString());
         QCOMPARE(first.className, u"Homeseer.Event"_qs);
@@ -108,7 +108,7 @@ private slots:
         queue.setReady(true);
         node.failNext = 1;
         queue.send(message(u"new"_qs));
-        QCOMPARE(queue.waiting(), 2);
+        QCOMPARE(queue.waitingMessages().size(), 2);
         QVERIFY(node.sent.isEmpty());
         node.failNext = 2;
         queue.send(message(u"x"_qs));

@@ -305,7 +305,9 @@ private slots:
         child<QRadioButton>(setup, "postgresqlOption")->click();
         child<QLineEdit>(setup, "sqlSourceField")->setText(u"127.0.0.1,1; User ID=x"_qs);
         child<QLineEdit>(setup, "databaseField")->setText(u"HomeLog"_qs);
+        QSignalSpy reloaded(m_logger.get(), &Logger::settingsReloaded);
         child<QPushButton>(setup, "saveButton")->click();
+        QVERIFY(reloaded.wait());
         child<QPushButton>(echo(), "refreshHistory")->click();
         QVERIFY(problem->isVisibleTo(echo()));
         QVERIFY2(problem->text().startsWith(u"The history could not be read"_qs),
@@ -364,8 +366,8 @@ private slots:
         QCOMPARE(setting(u"Database"_qs), chosen);
         QCOMPARE(setting(u"DatabaseTable"_qs), u"tblQuilljot"_qs);
         QCOMPARE(m_logger->settings().database.database, chosen);
-        QVERIFY(m_logger->databaseOpen());
-        QVERIFY(QFileInfo::exists(chosen));
+        QTRY_VERIFY(QFileInfo::exists(chosen));
+        QTRY_VERIFY(m_logger->databaseOpen());
 
         // Opened again, it shows the choice now in effect, not what was typed and cancelled.
         m_desktop->showSetupDialog();

@@ -211,7 +211,7 @@ private slots:
         const Answer saved = ask("PUT", u"/api/settings"_qs, change, good);
         QCOMPARE(saved.status, 200);
         QCOMPARE(m_logger->settings().database.table, u"tblWeb"_qs);
-        QVERIFY(saved.json()[u"databaseOpen"_qs].toBool());
+        QTRY_VERIFY(get(u"/api/status"_qs).json()[u"databaseOpen"_qs].toBool());
 
         DatabaseSettings server{DatabaseKind::SqlServer, u"db.example,1433; Password=s3cret"_qs,
                                 u"HomeLog"_qs, u"tblQuilljot"_qs};

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QObject>
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "logger/EventWriter.h"
+#include "logger/ReceivedItem.h"
+#include "logger/Retention.h"
+#include "store/Store.h"
+
+class MessageWriter;
+class ReceiveQueue;
+class Reporter;
+
+// The logger's hand, on a thread of its own: owns the writer's database connection, takes what
+// the receiver handed on, a batch at a time, and stores it (events and the messages the rules log,
+// through their spools while the database is away), keeps the tables to their days, and says
+// which events were logged. It may wait on the database and the disk; nothing waits on it.
+class Recorder : public QObject {
+    Q_OBJECT
+
+public:
+    Recorder(Reporter& reporter, ReceiveQueue& queue, std::function<QDateTime()> clock);
+    ~Recorder() override;
+
+    // These run on the recorder's thread; the logger calls them queued.
+    //
+    // Takes over the spools an earlier run left.
+    void open(const EventWriter::Places& places);
+    // Opens the database the settings name, making it when missing, and keeps the tables to the
+    // limits' days.
+    void apply(const DatabaseSettings& database, const Retention::Limits& limits);
+    // Stores what waits in the receive queue.
+    void drain();
+    // Stores what it can within `ms`, leaves the rest in the receive queue's files for the next
+    // start, and closes the database.
+    void finish(int ms);
+
+    // What became of what was taken so far; any thread.
+    struct Counts {
+        EventWriter::Tally events;
+        quint64 messagesWritten = 0;
+        quint64 messagesLost = 0;
+        qint64 eventsWaiting = 0;    // in the event spool
+        qint64 messagesWaiting = 0;  // in the messages' spool
+        bool databaseOpen = false;
+        quint64 passes = 0;
+    };
+    Counts counts() const;
+
+    // Receive passes of at most this many items are committed together: a crash costs no more.
+    static constexpr qsizetype kPassItems = 2000;
+
+signals:
+    // Events written or spooled, in order; emitted on the recorder's thread.
+    void eventsLogged(const QList<LogEvent>& events);
+
+private:
+    void store(std::vector<ReceivedItem>& items);
+    void publish();
+    void reportOpen(const Store::OpenProblems& opened);
+
+    Reporter& m_reporter;
+    ReceiveQueue& m_queue;
+    std::function<QDateTime()> m_clock;
+    Store m_store;
+    // Made on the recorder's thread, so that their timers run there.
+    std::unique_ptr<EventWriter> m_events;
+    std::unique_ptr<MessageWriter> m_messages;
+    std::unique_ptr<Retention> m_retention;
+    std::unique_ptr<QTimer> m_publishTimer;
+    quint64 m_passes = 0;
+    bool m_finished = false;
+
+    mutable std::mutex m_countsLock;
+    Counts m_counts;
+};
