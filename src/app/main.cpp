@@ -33,14 +33,18 @@ bool hasDisplay() {
 }
 
 // One line at exit that accounts for every datagram taken in: received = written + spooled +
-// rejected + other + dropped.
+// rejected + messages written + messages spooled + other + kept + dropped; and beside them what
+// the system dropped before the logger could receive it.
 void printRunTally(const Logger::RunTally& t) {
     auto n = [](quint64 v) { return static_cast<unsigned long long>(v); };
     std::fprintf(stderr,
                  "quilljot: stopped: %llu datagrams received, %llu rows written, %llu spooled, "
-                 "%llu rejected, %llu other messages, %llu dropped\n",
-                 n(t.received), n(t.written), n(t.spooled), n(t.rejected), n(t.other),
-                 n(t.dropped));
+                 "%llu rejected, %llu messages written, %llu messages spooled, %llu other "
+                 "messages, %llu kept for the next start, %llu dropped; %llu dropped by the "
+                 "system before they were received\n",
+                 n(t.received), n(t.written), n(t.spooled), n(t.rejected), n(t.messagesWritten),
+                 n(t.messagesSpooled), n(t.other), n(t.waiting), n(t.dropped),
+                 n(t.droppedBeforeReceive));
     if (t.earlierWritten > 0) {
         std::fprintf(stderr, "quilljot: %llu rows of an earlier run's spool written\n",
                      n(t.earlierWritten));

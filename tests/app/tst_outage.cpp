@@ -1,9 +1,12 @@
 #include <signal.h>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QNetworkDatagram>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QUdpSocket>
 #include <QtTest>
 
 #include <functional>
@@ -119,6 +122,77 @@ private slots:
         QVERIFY(!QFileInfo::exists(app.path(u"Data/spool/events.spool"_qs)));
         QCOMPARE(failureReports(hub), 1);
         QCOMPARE(logger.process.state(), QProcess::Running);
+    }
+
+    // The server stops answering while 30,000 events arrive as fast as loopback carries them:
+    // the writer is held, the ears are not. Every datagram is received (the system drops none),
+    // what the memory queue cannot hold waits in a receive spool on disk, an echo query is
+    // answered meanwhile, and once the server wakes every event is stored, once and in order.
+    void postgresFrozenUnderFullSpeedHoldsNeitherEarsNorOrder() {
+        PostgresServer pg;
+        if (!pg.start()) {
+            if (PostgresServer::required()) {
+                QFAIL(qPrintable(pg.missing));
+            }
+            QSKIP(qPrintable(pg.missing));
+        }
+        AppFolder app;
+        const DatabaseSettings d = pg.settings(u"HomeLog"_qs, u"tblFrozen"_qs);
+        QVERIFY(writeSettings(app, "ENGINE=postgresql\r\nSQLSOURCE=" + d.sqlSource.toUtf8() +
+                                       "\r\nDATABASE=HomeLog\r\nDATABASETABLE=tblFrozen\r\n"));
+        QUdpSocket network;  // where the logger sends: its heartbeats and replies
+        QVERIFY(network.bind(QHostAddress(QHostAddress::LocalHost), 0));
+        LoggerProcess logger;
+        QVERIFY(logger.start(app, network.localPort()));
+        const auto logged = [&] {
+            return loggedSequence(
+                u"QPSQL"_qs,
+                [&](QSqlDatabase& db) {
+                    db.setHostName(pg.socketFolder);
+                    db.setPort(pg.port.toInt());
+                    db.setDatabaseName(u"HomeLog"_qs);
+                },
+                u"tblFrozen"_qs);
+        };
+        QVERIFY(sendEvents(logger.port, 5, 1));
+        QTRY_COMPARE_WITH_TIMEOUT(logged(), numbers(1, 5), 10000);
+
+        const QList<qint64> backends = ownBackends(pg.port, logger.process.processId());
+        QVERIFY(!backends.isEmpty());
+        signalAll(backends, SIGSTOP);
+        QProcess gen;
+        gen.start(tool("loadgen"), {u"--port"_qs, QString::number(logger.port), u"--count"_qs,
+                                    u"30000"_qs, u"--start"_qs, u"6"_qs, u"--rate"_qs, u"0"_qs});
+        QVERIFY(gen.waitForFinished(20000));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !QDir(app.path(u"Data/spool"_qs)).entryList({u"received-*.spool"_qs}).isEmpty(), 10000);
+        while (network.hasPendingDatagrams()) {
+            network.receiveDatagram();
+        }
+        const QByteArray query =
+            "xap-header\n{\nv=12\nhop=1\nuid=FF00AA00\nclass=VOZ.Echo\nsource=test.echo.q\n}\n"
+            "Echo.Query\n{\nQuery=STILL THERE\n}\n";
+        QElapsedTimer asked;
+        asked.start();
+        QCOMPARE(network.writeDatagram(query, QHostAddress::LocalHost, logger.port),
+                 qint64(query.size()));
+        bool answered = false;
+        while (!answered && asked.elapsed() < 5000) {
+            network.waitForReadyRead(50);
+            while (network.hasPendingDatagrams()) {
+                answered = answered || network.receiveDatagram().data().contains("still there");
+            }
+        }
+        QVERIFY2(answered, "no echo reply while the database was frozen");
+        qInfo("echo answered after %lld ms with the database frozen", asked.elapsed());
+
+        signalAll(backends, SIGCONT);
+        QTRY_COMPARE_WITH_TIMEOUT(logged(), numbers(1, 30005), 60000);
+        logger.signal(SIGTERM);
+        QVERIFY(logger.process.waitForFinished(10000));
+        const QString err = QString::fromUtf8(logger.stderrText());
+        QVERIFY2(err.contains(u" 0 dropped; 0 dropped by the system"_qs), qPrintable(err));
+        QVERIFY(QDir(app.path(u"Data/spool"_qs)).entryList({u"received-*"_qs}).isEmpty());
     }
 
     // On a shared SQL Server only the logger's own session is ended, as a restart of the server
