@@ -14,6 +14,7 @@
 #include "support/PathRules.h"
 #include "support/ProgramNames.h"
 #include "support/SettingsStore.h"
+#include "support/WebSettings.h"
 
 namespace {
 
@@ -166,6 +167,9 @@ ConfigCheck ConfigCheck::run(const StartupPlace& place, quint16 xapPort) {
     check.use(QStringLiteral("table"), d.table);
     check.use(QStringLiteral("spool limit"),
               QString::number(loaded.settings.spoolLimitMiB) + QStringLiteral(" MiB"));
+    if (const Result<WebSettings> web = WebSettingsFile::load(folders); !web) {
+        check.problem(web.problem().description);
+    }
     return check;
 }
 

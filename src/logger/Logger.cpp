@@ -7,6 +7,7 @@
 #include "logger/Retention.h"
 #include "support/PathRules.h"
 #include "support/ProgramNames.h"
+#include "support/WritableFolder.h"
 
 namespace {
 
@@ -87,6 +88,10 @@ Status Logger::start() {
     m_computerName = localComputerName(m_options.place.hostName);
     m_folders = AppFolders::locate(m_options.place);
     m_textLog.setPath(m_folders.textLogPath());
+    if (const Status spool = makeSpoolFolder(m_folders); !spool) {
+        m_stopped = true;  // the program ends here: no shutdown step runs
+        return spool;
+    }
     m_folderMaker.makeFoldersFor(m_folders.configFile(QStringLiteral("x")));
     // The text log's own folder too, so that a start-up that fails before the logging settings
     // are read still leaves its line.
@@ -164,11 +169,7 @@ void Logger::loadSettingsAndOpen() {
         reportInit(p);
     }
     m_settings = loaded.settings;
-    const RuleSettings::Loaded rules = RuleSettings::load(m_folders);
-    for (const Problem& p : rules.problems) {
-        reportInit(p);
-    }
-    m_rules = rules.rules;
+    m_rules = loaded.rules;
     m_settings.database.messagesTable = m_rules.messagesTable;
     m_handler->setRules(LogRules(m_rules), m_messageWriter.get());
     if (m_settings.database.kind == DatabaseKind::File &&
