@@ -30,7 +30,8 @@ QString settingsFileState(const QString& path) {
 // The lines of a settings file that are no setting, as the store reported them while reading.
 void takeReports(MemoryReporter& reporter, QStringList& into) {
     for (const MemoryReporter::Entry& e : reporter.entries) {
-        into.append(ApplicationReporter::journalLine(e.first, e.text));
+        into.append(
+            ApplicationReporter::journalLine(e.first, Reporter::plainText(e.second, e.problem)));
     }
     reporter.entries.clear();
 }

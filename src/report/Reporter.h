@@ -13,6 +13,10 @@
 //
 //   text log line:  "<where> <what> <step> <description>"
 //   event report:   type <type>, data "<what>" or "<what> Line <step> <description>"
+//
+// Those two formats are what other programs read. People (standard error, the status window,
+// the web page) get the sentence alone: the problem's description, or the report's text, without
+// the routine's name and step.
 class Reporter {
 public:
     virtual ~Reporter() = default;
@@ -20,24 +24,33 @@ public:
     void toTextLog(const QString& where, const QString& what, const Problem& problem = {}) {
         writeTextLog(where, what, problem);
         if (m_watcher) {
-            m_watcher(textLogLine(where, what, problem));
+            m_watcher(personLine(where, plainText(what, problem)));
         }
     }
     void toNetwork(const QString& type, const QString& what,
                    const std::optional<Problem>& problem = std::nullopt) {
         sendReport(type, what, problem);
         if (m_watcher) {
-            m_watcher(type + QStringLiteral(": ") + reportData(what, problem));
+            m_watcher(personLine(type, plainText(what, problem)));
         }
     }
 
-    // Hears every report as one line, after it went its way: what status views list.
+    // Hears every report as one line for people, after it went its way: what status views list.
     using Watcher = std::function<void(const QString& line)>;
     void setWatcher(Watcher watcher) { m_watcher = std::move(watcher); }
 
     // The texts both channels write, so that every implementation writes the same.
     static QString textLogLine(const QString& where, const QString& what, const Problem& problem);
     static QString reportData(const QString& what, const std::optional<Problem>& problem);
+    // The sentence for people: the problem's description when there is one, else `what`; on one
+    // line, starting with a capital.
+    static QString plainText(const QString& what, const std::optional<Problem>& problem);
+
+    // A line for people of a report of `source` (a report type or a text log's "where"): the
+    // text alone where the source is the program itself.
+    virtual QString personLine(const QString& source, const QString& text) const {
+        return source + QStringLiteral(": ") + text;
+    }
 
 protected:
     virtual void writeTextLog(const QString& where, const QString& what,
