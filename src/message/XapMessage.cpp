@@ -214,14 +214,24 @@ void XapMessage::parse() {
             }
             m_blocks.append(Block{name});
         } else {
-            const QStringView name = trimLayout(line.first(l.eq));
+            // The name, without the blanks around it; the "=" stops the first scan.
+            const char16_t* at = text + l.start;
+            qsizetype from = 0;
+            while (isLayoutBlank(at[from])) {
+                ++from;
+            }
+            qsizetype to = l.eq;
+            while (to > from && isLayoutBlank(at[to - 1])) {
+                --to;
+            }
+            const QStringView name(at + from, to - from);
             if (block >= 0) {
                 if (!blockNames.add(block, name)) {
                     return fail(6, QStringLiteral("Duplicate item name: ") + lowered(name));
                 }
                 // The item's line starts at its name: an indent is layout.
-                const qsizetype indent = name.utf16() - line.utf16();
-                m_items.append(Item{block, name, line.sliced(indent), l.eq + 1 - indent});
+                m_items.append(Item{block, name, QStringView(at + from, l.end - l.start - from),
+                                    l.eq + 1 - from});
             } else {
                 const QStringView value = trimLayout(line.sliced(l.eq + 1));
                 if (equalsIgnoringCase(name, u"uid")) {
