@@ -29,7 +29,7 @@ void readAnything(const QString& text) {
     for (qsizetype i = 0; i < blocks.size(); ++i) {
         for (const QStringView line : m.itemLines(i)) {
             const qsizetype eq = line.indexOf(u'=');
-            const QStringView name = trimSpaces(line.first(eq));
+            const QStringView name = trimLayout(line.first(eq));
             // Item names are unique in their block, so the item found is the item of this line.
             // (Lower-casing keeps a block name apart from the others only in plain ASCII.)
             if (isAscii(blocks[i]) && m.item(blocks[i], name) != line.sliced(eq + 1)) {

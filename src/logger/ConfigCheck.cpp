@@ -14,6 +14,7 @@
 #include "support/PathRules.h"
 #include "support/ProgramNames.h"
 #include "support/SettingsStore.h"
+#include "support/WebSettings.h"
 
 namespace {
 
@@ -29,7 +30,8 @@ QString settingsFileState(const QString& path) {
 // The lines of a settings file that are no setting, as the store reported them while reading.
 void takeReports(MemoryReporter& reporter, QStringList& into) {
     for (const MemoryReporter::Entry& e : reporter.entries) {
-        into.append(ApplicationReporter::journalLine(e.first, e.text));
+        into.append(
+            ApplicationReporter::journalLine(e.first, Reporter::plainText(e.second, e.problem)));
     }
     reporter.entries.clear();
 }
@@ -166,6 +168,9 @@ ConfigCheck ConfigCheck::run(const StartupPlace& place, quint16 xapPort) {
     check.use(QStringLiteral("table"), d.table);
     check.use(QStringLiteral("spool limit"),
               QString::number(loaded.settings.spoolLimitMiB) + QStringLiteral(" MiB"));
+    if (const Result<WebSettings> web = WebSettingsFile::load(folders); !web) {
+        check.problem(web.problem().description);
+    }
     return check;
 }
 

@@ -9,6 +9,7 @@
 #include "logger/StatusTracker.h"
 #include "support/PathRules.h"
 #include "support/ProgramNames.h"
+#include "support/WritableFolder.h"
 
 namespace {
 
@@ -92,6 +93,10 @@ Status Logger::start() {
     m_computerName = localComputerName(m_options.place.hostName);
     m_folders = AppFolders::locate(m_options.place);
     m_textLog.setPath(m_folders.textLogPath());
+    if (const Status spool = makeSpoolFolder(m_folders); !spool) {
+        m_stopped = true;  // the program ends here: no shutdown step runs
+        return spool;
+    }
     m_folderMaker.makeFoldersFor(m_folders.configFile(QStringLiteral("x")));
     // The text log's own folder too, so that a start-up that fails before the logging settings
     // are read still leaves its line.
@@ -128,7 +133,7 @@ Status Logger::start() {
 
     (void)m_settingsStore->createIfMissing();  // reported where it fails
     loadSettings();
-    const QString spoolFolder = PathRules::join(m_folders.dataFolder(), QStringLiteral("spool"));
+    const QString spoolFolder = m_folders.spoolFolder();
     const qint64 spoolLimit = qint64(settings().spoolLimitMiB) * 1024 * 1024;
     const EventWriter::Places places{
         spoolFolder, spoolLimit, PathRules::join(spoolFolder, QStringLiteral("rejected.jsonl"))};
@@ -143,7 +148,7 @@ Status Logger::start() {
 Status Logger::startThreads(const NetworkSettings& network) {
     m_folderMaker.makeFoldersFor(PathRules::join(m_folders.dataFolder(), QStringLiteral("x")));
     m_queue = std::make_unique<ReceiveQueue>(
-        PathRules::join(m_folders.dataFolder(), QStringLiteral("spool")), ReceiveQueue::Limits{});
+        m_folders.spoolFolder(), ReceiveQueue::Limits{});
     m_recorder = new Recorder(m_reporter, *m_queue, m_clock);
     m_recorder->moveToThread(&m_recorderThread);
     connect(m_recorder, &Recorder::eventsLogged, this, &LoggerControl::eventsLogged,
@@ -204,12 +209,8 @@ void Logger::loadSettings() {
     for (const Problem& p : loaded.problems) {
         reportInit(p);
     }
-    const RuleSettings::Loaded readRules = RuleSettings::load(m_folders);
-    for (const Problem& p : readRules.problems) {
-        reportInit(p);
-    }
     m_settings = loaded.settings;
-    m_rules = readRules.rules;
+    m_rules = loaded.rules;
     m_settings.database.messagesTable = m_rules.messagesTable;
 }
 

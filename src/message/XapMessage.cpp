@@ -79,22 +79,23 @@ qsizetype findLineEnd(const char16_t* text, qsizetype from, qsizetype size) {
     return at;
 }
 
-// Whether a line is empty or blanks only.
+// Whether a line is empty or blanks and tabs only.
 bool isBlank(QStringView line) {
     for (const QChar c : line) {
-        if (c != u' ') {
+        if (!isLayoutBlank(c)) {
             return false;
         }
     }
     return true;
 }
 
-// Whether a line without "=" closes a block: "}", with blanks around it from some senders.
+// Whether a line without "=" closes a block: "}", with blanks or tabs around it from some
+// senders.
 bool closesBlock(QStringView line) {
     if (line.size() == 1) {
         return line[0] == u'}';
     }
-    const QStringView bare = trimSpaces(line);
+    const QStringView bare = trimLayout(line);
     return bare.size() == 1 && bare[0] == u'}';
 }
 
@@ -207,20 +208,32 @@ void XapMessage::parse() {
                 m_blocks.append(Block{QStringView()});
                 return;
             }
-            const QStringView name = trimSpaces(lines[i].view(text));
+            const QStringView name = trimLayout(lines[i].view(text));
             if (!blockNamesSeen.add(0, name)) {
                 return fail(5, QStringLiteral("Duplicate section name: ") + lowered(name));
             }
             m_blocks.append(Block{name});
         } else {
-            const QStringView name = trimSpaces(line.first(l.eq));
+            // The name, without the blanks around it; the "=" stops the first scan.
+            const char16_t* at = text + l.start;
+            qsizetype from = 0;
+            while (isLayoutBlank(at[from])) {
+                ++from;
+            }
+            qsizetype to = l.eq;
+            while (to > from && isLayoutBlank(at[to - 1])) {
+                --to;
+            }
+            const QStringView name(at + from, to - from);
             if (block >= 0) {
                 if (!blockNames.add(block, name)) {
                     return fail(6, QStringLiteral("Duplicate item name: ") + lowered(name));
                 }
-                m_items.append(Item{block, name, line, l.eq + 1});
+                // The item's line starts at its name: an indent is layout.
+                m_items.append(Item{block, name, QStringView(at + from, l.end - l.start - from),
+                                    l.eq + 1 - from});
             } else {
-                const QStringView value = trimSpaces(line.sliced(l.eq + 1));
+                const QStringView value = trimLayout(line.sliced(l.eq + 1));
                 if (equalsIgnoringCase(name, u"uid")) {
                     m_uid = value;
                 } else if (equalsIgnoringCase(name, u"class")) {

@@ -19,7 +19,8 @@ struct ReadFault {
 // Reading follows the xAP text rules: the first line must name "xap-header"; the line after each
 // "}" names the next block; an item is a line with "=" (name trimmed of blanks, value everything
 // after the first "="). Lines may end in LF or CR LF; blank lines before the header and after a
-// "}", and blanks around braces, block names and header values, are passed over. A malformed
+// "}", and blanks and tabs around braces, block names, header values and before item names, are
+// passed over. A malformed
 // text keeps what was read before the fault, and fault() says what stopped the reader; a text
 // that ends before its last block is closed is cutOff(). Names compare without regard to letter
 // case. A missing header field, block or item reads as "Unknown", as xAP applications expect.

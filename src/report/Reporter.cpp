@@ -12,6 +12,16 @@ QString Reporter::reportData(const QString& what, const std::optional<Problem>& 
            problem->description;
 }
 
+QString Reporter::plainText(const QString& what, const std::optional<Problem>& problem) {
+    QString text = problem && !problem->description.isEmpty() ? problem->description : what;
+    text.replace(u'\r', u' ').replace(u'\n', u' ');
+    text = text.trimmed();
+    if (!text.isEmpty()) {
+        text[0] = text[0].toUpper();
+    }
+    return text;
+}
+
 void MemoryReporter::writeTextLog(const QString& where, const QString& what,
                                   const Problem& problem) {
     entries.append(Entry{true, where, what, problem, textLogLine(where, what, problem)});

@@ -15,6 +15,10 @@
 //
 //   text log line:  "<where> <what> <step> <description>"
 //   event report:   type <type>, data "<what>" or "<what> Line <step> <description>"
+//
+// Those two formats are what other programs read. People (standard error, the status window,
+// the web page) get the sentence alone: the problem's description, or the report's text, without
+// the routine's name and step.
 class Reporter {
 public:
     virtual ~Reporter() = default;
@@ -23,7 +27,7 @@ public:
         const std::lock_guard hold(m_lock);
         writeTextLog(where, what, problem);
         if (m_watcher) {
-            m_watcher(textLogLine(where, what, problem));
+            m_watcher(personLine(where, plainText(what, problem)));
         }
     }
     void toNetwork(const QString& type, const QString& what,
@@ -31,11 +35,11 @@ public:
         const std::lock_guard hold(m_lock);
         sendReport(type, what, problem);
         if (m_watcher) {
-            m_watcher(type + QStringLiteral(": ") + reportData(what, problem));
+            m_watcher(personLine(type, plainText(what, problem)));
         }
     }
 
-    // Hears every report as one line, after it went its way: what status views list.
+    // Hears every report as one line for people, after it went its way: what status views list.
     using Watcher = std::function<void(const QString& line)>;
     void setWatcher(Watcher watcher) {
         const std::lock_guard hold(m_lock);
@@ -45,6 +49,15 @@ public:
     // The texts both channels write, so that every implementation writes the same.
     static QString textLogLine(const QString& where, const QString& what, const Problem& problem);
     static QString reportData(const QString& what, const std::optional<Problem>& problem);
+    // The sentence for people: the problem's description when there is one, else `what`; on one
+    // line, starting with a capital.
+    static QString plainText(const QString& what, const std::optional<Problem>& problem);
+
+    // A line for people of a report of `source` (a report type or a text log's "where"): the
+    // text alone where the source is the program itself.
+    virtual QString personLine(const QString& source, const QString& text) const {
+        return source + QStringLiteral(": ") + text;
+    }
 
 protected:
     // Held while a report is written and sent; a report may report its own failure.

@@ -274,7 +274,8 @@ Status PostgresProvider::reconnect() {
     m_lastAttempt.start();
     if (const Status c = connect(m_settings.database); !c) {
         m_lost = failure(QStringLiteral("The connection to PostgreSQL ") + serverName() +
-                         QStringLiteral(" was lost and cannot be made again: ") +
+                         QStringLiteral(" was lost and could not be made again yet; it is "
+                                        "tried again at the next write: ") +
                          c.problem().description);
         return *m_lost;
     }

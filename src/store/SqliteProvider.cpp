@@ -16,6 +16,20 @@
 
 namespace {
 
+// SQLite's own words once (the driver's "Error opening database" only repeats them), with the
+// system's reason where the file or its folder refuses this user: SQLite says "unable to open
+// database file" for a missing folder and a permission alike.
+QString openFailure(const QSqlError& error, const QString& file) {
+    QString text = error.databaseText().isEmpty() ? error.text() : error.databaseText();
+    const QFileInfo info(file);
+    const QByteArray checked = QFile::encodeName(info.exists() ? file : info.absolutePath());
+    const int need = info.exists() ? R_OK | W_OK : W_OK | X_OK;
+    if (::access(checked.constData(), need) != 0) {
+        text += QStringLiteral(" (") + QString::fromLocal8Bit(std::strerror(errno)) + u')';
+    }
+    return text;
+}
+
 // Writes the UTF-8 of `text` at `out` (room for QStringEncoder::requiredSpace) and returns its
 // end. A text with a lone surrogate half is made as toUtf8() makes it, a "?" for the half, so that
 // a text is stored as it always was.
@@ -112,7 +126,7 @@ Status SqliteProvider::openFile(bool fresh) {
                            QString::number(kBusyTimeoutMs));
     if (!m_db.open()) {
         return Problem{ErrorNumber::Database, QStringLiteral("Cannot open database ") + path() +
-                                                  u": " + m_db.lastError().text()};
+                                                  u": " + openFailure(m_db.lastError(), path())};
     }
     const QVariant handle = m_db.driver()->handle();
     if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0) {

@@ -22,6 +22,18 @@ StartupPlace StartupPlace::ofThisProcess(const QString& appDir) {
     return place;
 }
 
+namespace {
+
+// The sample settings file is installed with every program, and a build has none beside its
+// programs.
+bool isInstallPrefixBin(const QString& programFolder) {
+    return QFileInfo(programFolder).fileName() == u"bin" &&
+           QFileInfo::exists(programFolder +
+                             QStringLiteral("/../share/quilljot/zelXapQuilljot.ini.sample"));
+}
+
+}  // namespace
+
 AppFolders AppFolders::locate(const StartupPlace& place) {
     QString app = place.appDir;
     if (app.isEmpty()) {
@@ -30,9 +42,11 @@ AppFolders AppFolders::locate(const StartupPlace& place) {
     if (app.isEmpty()) {
         const QString programFolder = QFileInfo(place.programFile).absolutePath();
         app = programFolder;
-        // A folder under /usr or /opt is not the user's to write in. The base directory
-        // specification ignores a relative XDG_DATA_HOME.
-        if (PathRules::isInstalledProgramFolder(QDir::cleanPath(programFolder))) {
+        // A folder under /usr or /opt is not the user's to write in, nor is any other an install
+        // put the program in (`cmake --install --prefix DIR` leaves DIR/share/quilljot beside
+        // DIR/bin). The base directory specification ignores a relative XDG_DATA_HOME.
+        if (PathRules::isInstalledProgramFolder(QDir::cleanPath(programFolder)) ||
+            isInstallPrefixBin(programFolder)) {
             const QString dataHome = QDir::isAbsolutePath(place.dataHomeEnv)
                                          ? place.dataHomeEnv
                                          : place.userHome + QStringLiteral("/.local/share");
@@ -54,6 +68,10 @@ QString AppFolders::dataFolder() const {
 QString AppFolders::textLogPath() const {
     return PathRules::join(PathRules::join(dataFolder(), ProgramNames::kProgram),
                            ProgramNames::kProgram + QStringLiteral(".txt"));
+}
+
+QString AppFolders::spoolFolder() const {
+    return PathRules::join(dataFolder(), QStringLiteral("spool"));
 }
 
 QString AppFolders::defaultDatabasePath() const {

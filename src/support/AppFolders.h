@@ -27,7 +27,8 @@ public:
     explicit AppFolders(QString appPath, QString programFile = QString());
 
     // --app-dir, else QUILLJOT_HOME, else, for an installed program (see
-    // PathRules::isInstalledProgramFolder), the user's data folder $XDG_DATA_HOME/quilljot
+    // PathRules::isInstalledProgramFolder, or a bin folder with the install's share/quilljot
+    // beside it, wherever it was installed), the user's data folder $XDG_DATA_HOME/quilljot
     // (~/.local/share/quilljot), else the program's folder: a program run from where it was
     // built keeps its data beside it.
     static AppFolders locate(const StartupPlace& place);
@@ -37,6 +38,8 @@ public:
     QString configFile(const QString& name) const;
     QString dataFolder() const;
     QString textLogPath() const;
+    // Where events and messages wait while the database cannot take them.
+    QString spoolFolder() const;
     QString defaultDatabasePath() const;
     // The file whose lock keeps a second logger off this folder (see InstanceLock).
     QString lockPath() const;

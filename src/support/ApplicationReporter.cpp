@@ -13,8 +13,8 @@ void ApplicationReporter::writeTextLog(const QString& where, const QString& what
     m_textLog.append(textLogLine(where, what, problem));
 }
 
-QString ApplicationReporter::journalLine(const QString& type, const QString& data) {
-    QString line = data;
+QString ApplicationReporter::journalLine(const QString& type, const QString& text) {
+    QString line = text;
     line.replace(u'\r', u' ').replace(u'\n', u' ');
     line = line.trimmed();
     return type == ProgramNames::kProgram ? line : type + QStringLiteral(": ") + line;
@@ -22,11 +22,10 @@ QString ApplicationReporter::journalLine(const QString& type, const QString& dat
 
 void ApplicationReporter::sendReport(const QString& type, const QString& what,
                                      const std::optional<Problem>& problem) {
-    const QString data = reportData(what, problem);
     if (m_journal && !m_offJournal) {
-        m_journal(journalLine(type, data));
+        m_journal(journalLine(type, plainText(what, problem)));
     }
-    send(type, data);
+    send(type, reportData(what, problem));
 }
 
 void ApplicationReporter::toNetworkOnly(const QString& type, const QString& what) {

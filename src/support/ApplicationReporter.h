@@ -26,9 +26,12 @@ public:
     // there already.
     void toNetworkOnly(const QString& type, const QString& what);
 
-    // The journal's line for a report: its data on one line, after the type when that is not
-    // the program's own.
-    static QString journalLine(const QString& type, const QString& data);
+    // The journal's line for a report: its text for people on one line, after the type when
+    // that is not the program's own.
+    static QString journalLine(const QString& type, const QString& text);
+    QString personLine(const QString& source, const QString& text) const override {
+        return journalLine(source, text);
+    }
 
 protected:
     void writeTextLog(const QString& where, const QString& what, const Problem& problem) override;

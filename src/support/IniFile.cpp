@@ -71,9 +71,10 @@ Result<IniFile> IniFile::load(const QString& path) {
 IniFile IniFile::fromText(const QString& text, const QString& path) {
     IniFile ini;
     ini.m_path = path;
-    // A file written with bare line feeds keeps them; new files get CR LF, as the other xAP
-    // applications of a host expect.
-    if (text.contains(u'\n') && !text.contains(QStringLiteral("\r\n"))) {
+    // A file keeps its line ends when saved; a new one gets the platform's.
+    if (text.contains(QStringLiteral("\r\n"))) {
+        ini.m_lineEnd = QStringLiteral("\r\n");
+    } else if (text.contains(u'\n')) {
         ini.m_lineEnd = QStringLiteral("\n");
     }
     QStringList lines = text.split(u'\n');

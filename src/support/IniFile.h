@@ -43,6 +43,12 @@ public:
 
     // The longest malformed line quoted whole; longer ones are cut with "...".
     static constexpr qsizetype kMaxQuotedLine = 1000;
+    // What ends the lines of a file this program makes; a file read keeps its own.
+#ifdef Q_OS_WIN
+    static constexpr QStringView kPlatformLineEnd = u"\r\n";
+#else
+    static constexpr QStringView kPlatformLineEnd = u"\n";
+#endif
 
 private:
     struct Value {
@@ -66,7 +72,7 @@ private:
     OrderedMap<QString> m_sections{CaseRule::Sensitive};
     OrderedMap<Value> m_values{CaseRule::Sensitive};
     QList<Line> m_lines;
-    QString m_lineEnd = QStringLiteral("\r\n");
+    QString m_lineEnd = kPlatformLineEnd.toString();
     QString m_path;
     QStringList m_malformed;
 };

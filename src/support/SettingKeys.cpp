@@ -1,5 +1,9 @@
 #include "support/SettingKeys.h"
 
+#include <QList>
+
+#include "support/IniFile.h"
+
 namespace {
 
 constexpr QStringView kLogger = u"Quilljot";
@@ -49,18 +53,27 @@ QString initial(QStringView section, QStringView name) {
 }
 
 QString firstFileText() {
-    QString text = QStringLiteral(
-        "; Settings of the Quilljot xAP event logger, read at start and on reload (SIGHUP).\r\n"
-        "; Lines starting with ; or # are comments; blanks around = do not count. The program\r\n"
-        "; keeps comments, the order and keys it does not know when it saves this file.\r\n");
-    QStringView section;
+    const QString end = IniFile::kPlatformLineEnd.toString();
+    QString text =
+        u"; Settings of the Quilljot xAP event logger, read at start and on reload (SIGHUP)."_qs +
+        end +
+        u"; Lines starting with ; or # are comments; blanks around = do not count. The program"_qs +
+        end + u"; keeps comments, the order and keys it does not know when it saves this file."_qs +
+        end;
+    // Each section once, with all its keys, wherever the table lists them.
+    QList<QStringView> sections;
     for (const SettingKey& k : kKeys) {
-        if (k.section != section) {
-            section = k.section;
-            text += QStringLiteral("\r\n[") + section + QStringLiteral("]\r\n");
+        if (!sections.contains(k.section)) {
+            sections.append(k.section);
         }
-        text += QStringLiteral("; ") + k.comment + QStringLiteral("\r\n") + k.name + u'=' +
-                k.initial + QStringLiteral("\r\n");
+    }
+    for (const QStringView section : sections) {
+        text += end + u'[' + section + u']' + end;
+        for (const SettingKey& k : kKeys) {
+            if (k.section == section) {
+                text += u"; "_qs + k.comment + end + k.name + u'=' + k.initial + end;
+            }
+        }
     }
     return text;
 }

@@ -22,7 +22,7 @@ std::span<const SettingKey> all();
 // The value a first start writes for a key (any letter case); empty for a key not in the table.
 QString initial(QStringView section, QStringView name);
 // The text of the file a first start writes: a few lines on the format, then each section with
-// every key at its initial value, a comment line above each.
+// every key at its initial value, a comment line above each; the platform's line ends.
 QString firstFileText();
 
 }  // namespace SettingKeys

@@ -7,6 +7,7 @@
 #include "support/IniFile.h"
 #include "support/ProgramNames.h"
 #include "support/SettingKeys.h"
+#include "support/UnknownKeys.h"
 
 namespace {
 
@@ -144,7 +145,7 @@ LoggerSettings SettingsStore::defaults() const {
 }
 
 SettingsStore::Loaded SettingsStore::load(const LoggerSettings& previous) const {
-    Loaded out{previous, {}};
+    Loaded out{previous, StorageRules{}, {}};
     const Result<IniFile> file = read(ProgramNames::kLoggerSettingsFile);
     if (!file) {
         out.problems.append(file.problem().atStep(1));
@@ -205,6 +206,11 @@ SettingsStore::Loaded SettingsStore::load(const LoggerSettings& previous) const 
     w.sourceFilter = loggerValue(ini, kSourceFilter);
     w.typeFilter = loggerValue(ini, kTypeFilter);
     w.dataFilter = loggerValue(ini, kDataFilter);
+
+    RuleSettings::Loaded rules = RuleSettings::read(ini);
+    out.rules = rules.rules;
+    out.problems += rules.problems;
+    out.problems += UnknownKeys::find(ini);
     return out;
 }
 

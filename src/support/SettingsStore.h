@@ -5,6 +5,7 @@
 #include "report/Result.h"
 #include "support/AppFolders.h"
 #include "support/LoggerSettings.h"
+#include "support/RuleSettings.h"
 
 class IniFile;
 class Reporter;
@@ -18,12 +19,14 @@ public:
 
     struct Loaded {
         LoggerSettings settings;
+        StorageRules rules;
         // Steps: 1 the file itself, Engine or UseSQL, 2 SQLSource, 3 Database, 4 DatabaseTable,
-        // 5 SpoolLimit.
+        // 5 SpoolLimit; then the rules' values, then keys no setting reads (step 0).
         QList<Problem> problems;
     };
-    // The logger's settings. A key that cannot be read or is not valid keeps its value in
-    // `previous`; a file that cannot be read keeps them all.
+    // The logger's settings and rules, checked once for the running logger and --check-config
+    // alike. A key that cannot be read or is not valid keeps its value in `previous` (a rule its
+    // default); a file that cannot be read keeps them all.
     Loaded load(const LoggerSettings& previous) const;
     LoggerSettings defaults() const;
     // A first start (nothing in the place of the logger's settings file) writes the file with

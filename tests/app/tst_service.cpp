@@ -1,4 +1,5 @@
 #include <signal.h>
+#include <unistd.h>
 #include <QDirIterator>
 #include <QProcess>
 #include <QtTest>
@@ -269,6 +270,87 @@ private slots:
         QVERIFY2(QString::fromUtf8(built.out).startsWith(
                      u"application folder  "_qs + QFileInfo(tool("quilljot")).absolutePath()),
                  built.out.constData());
+    }
+
+    // --check-config and the running logger read the settings through one check: what the one
+    // finds, the other reports.
+    void checkConfigFindsWhatTheLoggerReports() {
+        AppFolder app;
+        QVERIFY(writeFile(app.path(u"Config/zelXapQuilljot.ini"_qs),
+                          "[Quilljot]\nKeepDays=-5\nDatabse=x.db\n[Rules]\n"
+                          "Include1=xAPBSC.event acme..lights extra words\n"));
+        const Run check = quilljot({u"--check-config"_qs, u"--app-dir"_qs, app.dir.path()});
+        QCOMPARE(check.status, 1);
+        QStringList problems;
+        for (const QString& line : QString::fromUtf8(check.out).split(u'\n')) {
+            if (line.startsWith(u"problem: "_qs)) {
+                problems.append(line.mid(9));
+            }
+        }
+        QCOMPARE(problems.size(), 3);
+        QVERIFY2(problems.join(u'\n').contains(u"nearest known setting is Database"_qs),
+                 check.out.constData());
+        LoggerProcess logger;
+        QVERIFY(logger.start(app, freeUdpPort()));
+        logger.signal(SIGTERM);
+        QVERIFY(logger.process.waitForFinished(10000));
+        const QString err = QString::fromUtf8(logger.stderrText());
+        for (const QString& p : problems) {
+            QVERIFY2(err.contains(p), qPrintable(p + u"\n---\n"_qs + err));
+        }
+    }
+
+    void refusesToStartWithoutASpool_data() {
+        QTest::addColumn<QString>("blocker");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("cause");
+        QTest::newRow("application folder not the user's")
+            << u"app"_qs << u"nobody"_qs << u"Data"_qs << u"Permission denied"_qs;
+        QTest::newRow("data folder not the user's")
+            << u"data"_qs << u"nobody"_qs << u"Data/spool"_qs << u"Permission denied"_qs;
+        QTest::newRow("a file in the spool's place") << u"file"_qs << u"root"_qs << u"Data/spool"_qs
+                                                     << u"a file of that name is in the way"_qs;
+    }
+    // A logger that could keep no spool would drop what the database does not take: it ends with
+    // status 1 and says why, where and as whom. Root writes anywhere, so the first two run the
+    // program as nobody.
+    void refusesToStartWithoutASpool() {
+        QFETCH(QString, blocker);
+        QFETCH(QString, user);
+        QFETCH(QString, folder);
+        QFETCH(QString, cause);
+        if (::geteuid() != 0) {
+            QSKIP("needs root, to run the program as another user");
+        }
+        AppFolder app;
+        QVERIFY(QFile::setPermissions(app.dir.path(), QFile::ReadOwner | QFile::WriteOwner |
+                                                          QFile::ExeOwner | QFile::ReadOther |
+                                                          QFile::ExeOther));
+        if (blocker == u"data") {
+            QVERIFY(QDir().mkpath(app.path(u"Data"_qs)));
+        } else if (blocker == u"file") {
+            QVERIFY(writeFile(app.path(u"Data/spool"_qs), "not a folder"));
+        }
+        QStringList command{tool("quilljot"), u"--headless"_qs, u"--app-dir"_qs,
+                            app.dir.path(),   u"--xap-port"_qs, QString::number(freeUdpPort())};
+        if (user != u"root") {
+            command = QStringList{u"--reuid=nobody"_qs, u"--regid=nogroup"_qs, u"--clear-groups"_qs,
+                                  u"--"_qs} +
+                      command;
+            command.prepend(u"setpriv"_qs);
+        }
+        QProcess p;
+        p.start(command.takeFirst(), command);
+        QVERIFY(p.waitForFinished(20000));
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        QCOMPARE(p.exitCode(), 1);
+        const QString why = u"Cannot make the folder "_qs + app.path(folder) + u" as user "_qs +
+                            user + u": "_qs + cause;
+        for (const QString& part : {why, u"does not start"_qs}) {
+            QVERIFY2(err.contains(part), qPrintable(part + u"\n---\n"_qs + err));
+        }
+        QVERIFY(!err.contains(u"listening"_qs));
     }
 
     // A real usage line; every option listed does what it says; bad arguments end with 2.

@@ -77,6 +77,10 @@ private slots:
                "source=zel.hs.host\n}\n\n \r\nEvent.Log\n{\nTime= 2026-12-04 23:13:09\n"
                "Type=Log\nData=a=b\n}\n\n\n"_qs;
         QTest::newRow("no LF at the end") << kEvent.chopped(1);
+        QTest::newRow("tabs")
+            << u"xap-header\t\n{\nv=12\nhop=1\n\tuid=FF123400\t\nclass=Homeseer.Event\t\n"
+               "source=zel.hs.host\n}\t\n\t\nEvent.Log\t\n{\t\n\tTime= 2026-12-04 23:13:09\n"
+               " \tType=Log\n\tData=a=b\n\t}\t\n"_qs;
     }
     void readsLooseLayout() {
         QFETCH(QString, text);
@@ -88,6 +92,7 @@ private slots:
         QCOMPARE(m.blockNames(), QList<QString>({u"event.log"_qs}));
         QCOMPARE(m.itemLines(0),
                  QList<QStringView>({u"Time= 2026-12-04 23:13:09", u"Type=Log", u"Data=a=b"}));
+        QCOMPARE(m.item(u"Event.Log", u"Type"), u"Log");
     }
 
     // A text that ends inside a block (a hub cutting datagrams at 1500 bytes) says so.

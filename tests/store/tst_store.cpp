@@ -173,6 +173,20 @@ private slots:
         QCOMPARE(rows[0].event, logEvent("2026-12-04 23:13:09", u"a.b.c"_qs, u"t"_qs, u"d"_qs));
     }
 
+    // A file that cannot be made says so once, with the system's reason.
+    void aDatabaseFileThatCannotBeMadeSaysWhy() {
+        QTemporaryDir dir;
+        DatabaseSettings settings;
+        settings.database = dir.path() + u"/no/such/folder/x.db"_qs;
+        settings.table = u"tblQuilljot"_qs;
+        Store store;
+        const Store::OpenProblems p = store.open(settings);
+        QVERIFY(p.create);
+        QVERIFY2(p.create->description.endsWith(
+                     u": unable to open database file (No such file or directory)"_qs),
+                 qPrintable(p.create->description));
+    }
+
     void textsAreStoredAsBoundValuesWithTheEnginesQuoteRule_data() { addEngineColumn(); }
     void textsAreStoredAsBoundValuesWithTheEnginesQuoteRule() {
         QFETCH(int, engine);

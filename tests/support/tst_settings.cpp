@@ -5,6 +5,7 @@
 #include "support/IniFile.h"
 #include "support/RuleSettings.h"
 #include "support/SettingsStore.h"
+#include "support/WebSettings.h"
 
 class SettingsTest : public QObject {
     Q_OBJECT
@@ -87,7 +88,7 @@ private slots:
         QVERIFY(QFile::setPermissions(loggerFile(), QFile::ReadOwner | QFile::WriteOwner |
                                                         QFile::ReadOther | QFile::ReadGroup));
         const SettingsStore::Loaded loaded = s.load(s.defaults());
-        QVERIFY(loaded.problems.isEmpty());
+        QCOMPARE(loaded.problems.size(), 1);  // Colour, which no setting reads
         QCOMPARE(loaded.settings.database.table, u"tblMine"_qs);
         QCOMPARE(loaded.settings.database.sqlSource, u"old"_qs);
         QCOMPARE(reports(), QStringList{u" Equal sign not found on line no equal sign here"_qs});
@@ -149,7 +150,7 @@ private slots:
             u"nul"_qs);
 
         const SettingsStore::Loaded loaded = store().load(store().defaults());
-        QVERIFY(loaded.problems.isEmpty());
+        QCOMPARE(loaded.problems.size(), 1);  // the binary name, which is no setting
         QCOMPARE(loaded.settings.database.table, u"tblGood"_qs);
         QCOMPARE(loaded.settings.echoWindow.sourceFilter, u"last"_qs);
         const QStringList r = reports();
@@ -283,6 +284,52 @@ private slots:
         const RuleSettings::Loaded again = RuleSettings::read(IniFile::load(ini.path()).value());
         QCOMPARE(again.rules, changed);
         QVERIFY(again.problems.isEmpty());
+    }
+
+    // A key no setting reads is named with the known key nearest to it, or with the section a
+    // key of its name belongs in; the sections of other programs are theirs.
+    void unknownKeysAreNamedWithTheNearestKnownOne() {
+        QVERIFY(writeFile(loggerFile(),
+                          "[Quilljot]\nDatabse=x.db\nkeepdays=3\nInclude1=a\n[Rules]\n"
+                          "Include12=a\nexclude3=b\nExcludeOwnReport=True\n[Mine]\nFoo=1\n"));
+        const SettingsStore::Loaded loaded = store().load(store().defaults());
+        QStringList said;
+        for (const Problem& p : loaded.problems) {
+            said.append(p.description);
+        }
+        QCOMPARE(said, (QStringList{u"The setting Databse in section [Quilljot] is not one the "
+                                    "logger knows; the nearest known setting is Database (in "
+                                    "[Quilljot])"_qs,
+                                    u"The setting Include1 in section [Quilljot] is not one the "
+                                    "logger knows: Include1 belongs in section [Rules]"_qs,
+                                    u"The setting ExcludeOwnReport in section [Rules] is not one "
+                                    "the logger knows; the nearest known setting is "
+                                    "ExcludeOwnReports (in [Rules])"_qs}));
+        QCOMPARE(loaded.settings.database.database, store().defaults().database.database);
+        QCOMPARE(loaded.rules.eventKeepDays, 3);
+        QCOMPARE(loaded.rules.include.size(), 1);
+    }
+
+    // A new file has each section once, also after the program adds a key to it, and the
+    // platform's line ends; a file that has others keeps them.
+    void writtenFilesHaveOneSectionEachAndKeepTheirLineEnds() {
+        const SettingsStore s = store();
+        QVERIFY(s.createIfMissing());
+        QVERIFY(WebSettingsFile::savePasswordHash(s.folders(), u"hash"_qs));
+        const QByteArray first = readFile(loggerFile());
+        QCOMPARE(first.count("[Quilljot]"), 1);
+        QCOMPARE(first.count("[Rules]"), 1);
+        const QByteArray platform = IniFile::kPlatformLineEnd.toString().toLatin1();
+        QVERIFY(first.contains(QByteArray("WebPasswordHash=hash" + platform)));
+        QCOMPARE(first.count("\r\n"),
+                 IniFile::kPlatformLineEnd.size() == 2 ? first.count('\n') : 0);
+
+        for (const QByteArray end : {QByteArray("\r\n"), QByteArray("\n")}) {
+            QVERIFY(writeFile(loggerFile(), "[Quilljot]" + end + "DatabaseTable=tblMine" + end));
+            QVERIFY(WebSettingsFile::savePasswordHash(s.folders(), u"h"_qs));
+            QCOMPARE(readFile(loggerFile()), "[Quilljot]" + end + "DatabaseTable=tblMine" + end +
+                                                 "WebPasswordHash=h" + end);
+        }
     }
 };
 

@@ -91,6 +91,36 @@ private slots:
         QCOMPARE(itemValue(node.sent[4], u"Data"_qs), u"five"_qs);
     }
 
+    // People read the sentence alone, on the journal and in the status views; the xAP report
+    // and the text log keep the routine's name and step that other programs read.
+    void peopleReadSentencesProgramsTheFormat() {
+        TextLog log{QString()};
+        ApplicationReporter reporter(log, fixedNow);
+        OutgoingQueue queue(reporter);
+        reporter.setOutgoing(&queue);
+        RecordingSender node;
+        queue.setSender(&node);
+        queue.setReady(true);
+        QStringList journal;
+        QStringList watched;
+        reporter.setJournal([&](const QString& line) { journal.append(line); });
+        reporter.setWatcher([&](const QString& line) { watched.append(line); });
+
+        reporter.toNetwork(u"xapzelQuilljot"_qs, u"InitXap "_qs,
+                           Problem{6, u"keepDays must be a number\nof days"_qs, 0});
+        reporter.toNetwork(u"IniTool"_qs, u" Equal sign not found on line x"_qs);
+        reporter.toTextLog(u"xapzelQuilljot"_qs, u"SendHeartbeat"_qs, Problem{4, u"refused"_qs, 2});
+        const QStringList sentences{u"KeepDays must be a number of days"_qs,
+                                    u"IniTool: Equal sign not found on line x"_qs, u"Refused"_qs};
+        QCOMPARE(journal, sentences.first(2));
+        QCOMPARE(watched, sentences);
+        QCOMPARE(itemValue(node.sent[0], u"Data"_qs),
+                 u"InitXap  Line 0 keepDays must be a number\nof days"_qs);
+        QCOMPARE(Reporter::textLogLine(u"xapzelQuilljot"_qs, u"SendHeartbeat"_qs,
+                                       Problem{4, u"refused"_qs, 2}),
+                 u"xapzelQuilljot SendHeartbeat 2 refused"_qs);
+    }
+
     void failedSendKeepsTheQueueAndWritesTheTextLog() {
         QTemporaryDir dir;
         const AppFolders folders(dir.path());
