@@ -262,6 +262,10 @@ void XapNode::drainSockets() {
     }
 }
 
+quint64 XapNode::droppedBeforeReceive() const {
+    return m_loopbackSocket.droppedBeforeReceive() + m_hostSocket.droppedBeforeReceive();
+}
+
 QString XapNode::takeMessage() {
     if (m_received.empty()) {
         return QString();

@@ -78,6 +78,9 @@ public:
     // the queue (heartbeats, while they are filtered).
     quint64 datagramsReceived() const { return m_datagramsReceived; }
     quint64 datagramsIgnored() const { return m_datagramsIgnored; }
+    // Datagrams the system dropped on the node's sockets before the node could take them (its
+    // receive buffer was full), as the system told with the datagrams taken since.
+    quint64 droppedBeforeReceive() const;
     // Reads the datagrams already waiting on the sockets into the queue (up to kQueueLimit),
     // without waiting for the event loop; a long pass over the queue calls it so that the
     // system's buffer does not overflow while the pass runs.

@@ -1,3 +1,5 @@
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <QUdpSocket>
 #include <QtTest>
 
@@ -34,6 +36,40 @@ QString heartbeat(const QString& interval, int port) {
     return u"xap-hbeat\n{\nv=13\nhop=1\nuid=FF.000A:00\nclass=xap-hbeat.alive\n"
            "source=zel.Quilljot.HOST1\ninterval="_qs +
            interval + u"\nport="_qs + QString::number(port) + u"\n}\n"_qs;
+}
+
+// Gives the socket of this process bound to 127.0.0.1:port a receive buffer of a few datagrams.
+bool shrinkReceiveBuffer(quint16 port) {
+    for (int fd = 0; fd < 1024; ++fd) {
+        sockaddr_in a{};
+        socklen_t len = sizeof(a);
+        if (getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0 ||
+            a.sin_family != AF_INET || ntohs(a.sin_port) != port ||
+            ntohl(a.sin_addr.s_addr) != INADDR_LOOPBACK) {
+            continue;
+        }
+        int bytes = 4096;
+        return setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof(bytes)) == 0 ||
+               setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes)) == 0;
+    }
+    return false;
+}
+
+// The drops the system counted on the UDP socket at 127.0.0.1:port (/proc/net/udp's last column).
+qint64 systemDrops(quint16 port) {
+    QFile table(u"/proc/net/udp"_qs);
+    if (!table.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    const QByteArray local =
+        "0100007F:" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+    for (const QByteArray& line : table.readAll().split('\n')) {
+        const QList<QByteArray> columns = line.simplified().split(' ');
+        if (columns.size() > 2 && columns[1] == local) {
+            return columns.last().toLongLong();
+        }
+    }
+    return -1;
 }
 
 }  // namespace
@@ -173,6 +209,29 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT((node->drainSockets(), node->queuedCount()), std::size_t(1),
                                   2000);
         QCOMPARE(node->takeMessage(), u"xap-header\n3"_qs);
+    }
+
+    // A full receive buffer drops what arrives until the node reads again; the node learns the
+    // system's count with the next datagram it takes.
+    void dropsBeforeReceiveAreTheSystemsCount() {
+        MemoryReporter r;
+        auto node = nodeOn(r, u"127.0.0.1"_qs);
+        const quint16 port = quint16(node->bind());
+        QVERIFY(shrinkReceiveBuffer(port));
+        QUdpSocket sender;
+        const QByteArray d = "xap-header\n{\nclass=x\n}\n" + QByteArray(300, 'x');
+        auto send = [&] { sender.writeDatagram(d, QHostAddress(QHostAddress::LocalHost), port); };
+        const quint64 sent = 200;
+        for (quint64 i = 0; i < sent; ++i) {
+            send();  // no event loop meanwhile: the node does not read
+        }
+        const qint64 dropped = systemDrops(port);
+        QVERIFY(dropped > 0);
+        QTRY_COMPARE(node->datagramsReceived() + quint64(dropped), sent);
+        send();
+        QTRY_COMPARE(node->datagramsReceived() + quint64(dropped), sent + 1);
+        QCOMPARE(node->droppedBeforeReceive(), quint64(dropped));
+        QCOMPARE(systemDrops(port), dropped);
     }
 
     void secondSocketSendsFromTheHostAddress() {
