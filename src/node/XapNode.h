@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSocketNotifier>
 #include <QString>
@@ -7,6 +8,7 @@
 #include <deque>
 #include <memory>
 
+#include "node/HeartbeatSchedule.h"
 #include "node/HostNetwork.h"
 #include "node/UdpSocket.h"
 #include "support/LoggerSettings.h"
@@ -17,7 +19,8 @@ class Reporter;
 // The program's connection to the xAP network. Binds a loopback port (from 32768 up) on which the
 // hub of this host forwards the network's traffic, and an address of the host's network
 // interfaces at the same port for sending; queues received message texts and says messagesWaiting()
-// 50 ms after the first arrives; announces itself with heartbeats; sends messages of one block.
+// 50 ms after the first arrives; announces itself with heartbeats (early ones too, while nothing
+// comes through the hub: see HeartbeatSchedule); sends messages of one block.
 class XapNode : public QObject, public MessageSender {
     Q_OBJECT
 
@@ -60,9 +63,9 @@ public:
     int receiveBufferBytes() const { return m_receiveBuffer; }
 
     // Sends a heartbeat announcing `seconds` (5 to 60; 0 stops the timer) and sets the timer to
-    // send the next one after as many seconds: the interval announced is the one kept.
+    // send the next one within as many seconds: the interval announced is the one kept.
     void sendHeartbeat(int seconds);
-    int heartbeatPeriodMs() const { return m_heartbeatTimer.interval(); }
+    int heartbeatPeriodMs() const { return int(m_heartbeats.intervalMs()); }
     bool heartbeatActive() const { return m_heartbeatTimer.isActive(); }
     QString heartbeatText(int seconds) const;
     // Tells the hubs that this node stops, so that they stop forwarding to its port.
@@ -91,6 +94,7 @@ signals:
 
 private:
     void onHeartbeatTick();
+    void armHeartbeat();
     void readWaiting(UdpSocket& socket);
     void setListening(bool on);
     void take(const char* bytes, std::size_t size);
@@ -108,6 +112,8 @@ private:
     std::unique_ptr<QSocketNotifier> m_loopbackNotifier;
     std::unique_ptr<QSocketNotifier> m_hostNotifier;
     QTimer m_heartbeatTimer;
+    QElapsedTimer m_clock;
+    HeartbeatSchedule m_heartbeats;
     QTimer m_waitingTimer;
 
     QString m_source;

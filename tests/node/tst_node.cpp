@@ -3,6 +3,8 @@
 #include <QUdpSocket>
 #include <QtTest>
 
+#include "TestProcesses.h"
+#include "node/HeartbeatSchedule.h"
 #include "node/XapNode.h"
 #include "report/Reporter.h"
 
@@ -232,6 +234,44 @@ private slots:
         QTRY_COMPARE(node->datagramsReceived() + quint64(dropped), sent + 1);
         QCOMPARE(node->droppedBeforeReceive(), quint64(dropped));
         QCOMPARE(systemDrops(port), dropped);
+    }
+
+    // Every interval, and early while nothing comes through the hub: a restarted hub knows
+    // nothing of the node until a heartbeat reaches it.
+    void heartbeatsDueEarlyWhileTheHubIsSilent() {
+        HeartbeatSchedule h(60000, 10000);
+        h.sent(1000);
+        QCOMPARE(h.due(), 11000);  // nothing came back
+        h.heard(1001);             // its own heartbeat, through the hub
+        QCOMPARE(h.due(), 11001);
+        h.heard(9000);  // traffic keeps coming: the interval rules
+        h.heard(55000);
+        QCOMPARE(h.due(), 61000);
+        h.setInterval(5000);
+        QCOMPARE(h.due(), 6000);
+        h.setInterval(0);
+        QCOMPARE(h.due(), -1);
+    }
+
+    // The hub restarted right after the node's heartbeat, with the logger's 60 s interval: the
+    // new hub knows the node within 15 s all the same, and the interval announced stays kept.
+    void backSoonAfterTheHubRestarts() {
+        auto hub = std::make_unique<HubProcess>();
+        QVERIFY(hub->start());
+        const quint16 hubPort = hub->port;
+        MemoryReporter r;
+        auto node = nodeOn(r, u"127.0.0.1"_qs, hubPort);
+        QVERIFY(node->bind() > 0);
+        node->sendHeartbeat(60);
+        QTRY_VERIFY(hub->said("add zel.Quilljot.HOST1"));
+        QTRY_COMPARE(node->datagramsIgnored(), 1u);  // its heartbeat came back through the hub
+        hub.reset();
+        hub = std::make_unique<HubProcess>();
+        hub->port = hubPort;
+        QVERIFY(hub->start());
+        QTRY_VERIFY_WITH_TIMEOUT(hub->said("add zel.Quilljot.HOST1"), 15000);
+        QCOMPARE(node->heartbeatPeriodMs(), 60000);
+        QVERIFY(r.entries.isEmpty());
     }
 
     void secondSocketSendsFromTheHostAddress() {
