@@ -1,5 +1,6 @@
 // Load generator: sends N distinct controller events (class Homeseer.Event, a sequence number in
-// Data) to a loopback port, in batches with sendmmsg, at a given rate or as fast as it can.
+// Data) to a loopback port, in batches with sendmmsg, at a given rate or as fast as it can. Their
+// Time is one fixed text, or the second each is sent in, as a real network's events are.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -21,23 +23,61 @@ double now() {
     return ts.tv_sec + ts.tv_nsec / 1e9;
 }
 
-std::string event(long seq) {
+enum class TimeForm { Fixed, Controller, Iso };
+
+// The Time item: controllers write their local time with a 12-hour clock, month first.
+class EventTime {
+public:
+    explicit EventTime(TimeForm form) : m_form(form) {}
+
+    const std::string& text() {
+        if (m_form == TimeForm::Fixed) {
+            static const std::string fixed = "2026-12-04 23:13:09";
+            return fixed;
+        }
+        const time_t second = time(nullptr);
+        if (second != m_second) {
+            m_second = second;
+            tm local{};
+            localtime_r(&second, &local);
+            char out[40];
+            if (m_form == TimeForm::Iso) {
+                std::strftime(out, sizeof(out), "%Y-%m-%d %H:%M:%S", &local);
+            } else {
+                const int hour = local.tm_hour % 12 == 0 ? 12 : local.tm_hour % 12;
+                std::snprintf(out, sizeof(out), "%d/%d/%d %d:%02d:%02d %s", local.tm_mon + 1,
+                              local.tm_mday, local.tm_year + 1900, hour, local.tm_min, local.tm_sec,
+                              local.tm_hour < 12 ? "AM" : "PM");
+            }
+            m_text = out;
+        }
+        return m_text;
+    }
+
+private:
+    TimeForm m_form;
+    time_t m_second = -1;
+    std::string m_text;
+};
+
+std::string event(long seq, const std::string& time) {
     char data[64];
     std::snprintf(data, sizeof(data), "%010ld", seq);
     return std::string(
                "xap-header\n{\nv=12\nhop=1\nuid=FF123400\nclass=Homeseer.Event\n"
-               "source=bench.loadgen.host\n}\nEvent.Log\n{\n"
-               "Time=2026-12-04 23:13:09\nType=Bench\nData=seq ") +
-           data +
+               "source=bench.loadgen.host\n}\nEvent.Log\n{\nTime=") +
+           time + "\nType=Bench\nData=seq " + data +
            " the quick brown fox jumps over the lazy dog while the porch light stays on "
            "and the thermostat reads 21.5 C\n}\n";
 }
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: loadgen --port P --count N [--rate R] [--start S]\n"
+                 "usage: loadgen --port P --count N [--rate R] [--start S] [--time T]\n"
                  "Sends N events to 127.0.0.1:P; R events per second (0 = as fast as possible);\n"
-                 "sequence numbers start at S (default 1).\n");
+                 "sequence numbers start at S (default 1). Their Time: T = fixed (default, one\n"
+                 "text for all), now (the second each is sent in, as controllers write it:\n"
+                 "12/4/2026 11:13:09 PM) or now-iso (the same second as 2026-12-04 23:13:09).\n");
     return 2;
 }
 
@@ -48,6 +88,7 @@ int main(int argc, char** argv) {
     long count = 0;
     double rate = 0;
     long start = 1;
+    TimeForm timeForm = TimeForm::Fixed;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (i + 1 >= argc) {
@@ -61,6 +102,17 @@ int main(int argc, char** argv) {
             rate = std::atof(argv[++i]);
         } else if (a == "--start") {
             start = std::atol(argv[++i]);
+        } else if (a == "--time") {
+            const std::string form = argv[++i];
+            if (form == "fixed") {
+                timeForm = TimeForm::Fixed;
+            } else if (form == "now") {
+                timeForm = TimeForm::Controller;
+            } else if (form == "now-iso") {
+                timeForm = TimeForm::Iso;
+            } else {
+                return usage();
+            }
         } else {
             return usage();
         }
@@ -80,6 +132,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> texts(kBatch);
     std::vector<iovec> iov(kBatch);
     std::vector<mmsghdr> msgs(kBatch);
+    EventTime eventTime(timeForm);
     const double t0 = now();
     long sent = 0;
     while (sent < count) {
@@ -95,7 +148,7 @@ int main(int argc, char** argv) {
             }
         }
         for (int i = 0; i < chunk; ++i) {
-            texts[i] = event(start + sent + i);
+            texts[i] = event(start + sent + i, eventTime.text());
             iov[i] = {texts[i].data(), texts[i].size()};
             msgs[i] = {};
             msgs[i].msg_hdr.msg_name = &to;

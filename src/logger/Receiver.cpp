@@ -1,7 +1,9 @@
 #include "logger/Receiver.h"
 
 #include "logger/ReceiveQueue.h"
+#include "report/Reporter.h"
 #include "support/OutgoingQueue.h"
+#include "support/ProgramNames.h"
 
 Receiver::Receiver(Reporter& reporter, OutgoingQueue& outgoing, ReceiveQueue& queue,
                    std::function<QDateTime()> clock)
@@ -46,6 +48,30 @@ void Receiver::onMessagesWaiting() {
     m_received = m_node->datagramsReceived();
     m_other = m_other.load() + (texts - stored);
     m_ignored = m_node->datagramsIgnored();
+    noteSystemDrops();
+}
+
+// Said once per incident: drops after a quiet minute are a new one.
+void Receiver::noteSystemDrops() {
+    const quint64 dropped = m_node->droppedBeforeReceive();
+    if (dropped <= m_dropped.load()) {
+        return;
+    }
+    const quint64 added = dropped - m_dropped.load();
+    m_dropped = dropped;
+    const bool newIncident = !m_lastDrop.isValid() || m_lastDrop.hasExpired(kDropIncidentMs);
+    m_lastDrop.start();
+    if (newIncident) {
+        m_reporter.toNetwork(
+            ProgramNames::kProgram,
+            QStringLiteral("The system dropped ") + QString::number(added) +
+                QStringLiteral(" datagrams before the logger could receive them: its receive "
+                               "buffer (") +
+                QString::number(m_node->receiveBufferBytes()) +
+                QStringLiteral(" bytes) was full. Raise net.core.rmem_max so that the logger "
+                               "gets the 32 MiB it asks for (see the README, \"Receive "
+                               "buffer\")"));
+    }
 }
 
 void Receiver::stop() {
@@ -61,6 +87,7 @@ void Receiver::stop() {
     m_node->sayGoodbye();
     m_received = m_node->datagramsReceived();
     m_ignored = m_node->datagramsIgnored();
+    noteSystemDrops();
 }
 
 void Receiver::close() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QObject>
 #include <atomic>
 #include <functional>
@@ -63,6 +64,9 @@ public:
 
 private:
     void onMessagesWaiting();
+    void noteSystemDrops();
+
+    static constexpr int kDropIncidentMs = 60000;
 
     Reporter& m_reporter;
     OutgoingQueue& m_outgoing;
@@ -72,6 +76,7 @@ private:
     MessageHandler m_handler;
     std::vector<ReceivedItem> m_batch;
     bool m_bound = false;
+    QElapsedTimer m_lastDrop;
     std::atomic<quint64> m_received{0};
     std::atomic<quint64> m_other{0};    // messages handled and not stored
     std::atomic<quint64> m_ignored{0};  // datagrams the node left out (heartbeats)

@@ -12,6 +12,8 @@ namespace {
 // A datagram never exceeds 64 KiB: buffers of that size take each whole.
 constexpr std::size_t kMaxDatagram = 65536;
 constexpr unsigned kBatch = 32;
+// Room for the drop counter's control message beside each datagram.
+constexpr std::size_t kControlBytes = CMSG_SPACE(sizeof(std::uint32_t));
 
 bool toAddress(const QString& text, quint16 port, sockaddr_in& out) {
     std::memset(&out, 0, sizeof(out));
@@ -31,6 +33,8 @@ void UdpSocket::close() {
         ::close(m_fd);
         m_fd = -1;
     }
+    m_dropCount = 0;
+    m_dropped = 0;
 }
 
 int UdpSocket::bind(const QString& address, quint16 port) {
@@ -48,6 +52,10 @@ int UdpSocket::bind(const QString& address, quint16 port) {
         ::close(fd);
         return error;
     }
+    // The system then gives, with each datagram, how many it had dropped on this socket by the
+    // time that one arrived (for want of room in the receive buffer, mostly).
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof(on));
     m_fd = fd;
     return 0;
 }
@@ -100,6 +108,7 @@ std::size_t UdpSocket::receiveWaiting(std::size_t limit,
     std::size_t taken = 0;
     mmsghdr headers[kBatch];
     iovec parts[kBatch];
+    alignas(cmsghdr) char controls[kBatch][kControlBytes];
     while (taken < limit) {
         const unsigned want = unsigned(std::min<std::size_t>(kBatch, limit - taken));
         for (unsigned i = 0; i < want; ++i) {
@@ -108,12 +117,15 @@ std::size_t UdpSocket::receiveWaiting(std::size_t limit,
             std::memset(&headers[i], 0, sizeof(headers[i]));
             headers[i].msg_hdr.msg_iov = &parts[i];
             headers[i].msg_hdr.msg_iovlen = 1;
+            headers[i].msg_hdr.msg_control = controls[i];
+            headers[i].msg_hdr.msg_controllen = kControlBytes;
         }
         const int got = ::recvmmsg(m_fd, headers, want, MSG_DONTWAIT, nullptr);
         if (got <= 0) {
             break;
         }
         for (int i = 0; i < got; ++i) {
+            noteDropCount(headers[i].msg_hdr);
             take(m_buffers.data() + std::size_t(i) * kMaxDatagram, headers[i].msg_len);
         }
         taken += std::size_t(got);
@@ -122,4 +134,17 @@ std::size_t UdpSocket::receiveWaiting(std::size_t limit,
         }
     }
     return taken;
+}
+
+void UdpSocket::noteDropCount(const msghdr& header) {
+    for (const cmsghdr* c = CMSG_FIRSTHDR(&header); c != nullptr;
+         c = CMSG_NXTHDR(const_cast<msghdr*>(&header), const_cast<cmsghdr*>(c))) {
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL) {
+            std::uint32_t count = 0;
+            std::memcpy(&count, CMSG_DATA(c), sizeof(count));
+            // The system's counter is 32 bits and only grows: the difference survives its wrap.
+            m_dropped += std::uint32_t(count - m_dropCount);
+            m_dropCount = count;
+        }
+    }
 }

@@ -1,5 +1,6 @@
 #include "node/XapNode.h"
 
+#include <algorithm>
 #include <cerrno>
 
 #include "message/Heartbeat.h"
@@ -68,10 +69,12 @@ XapNode::XapNode(Reporter& reporter, std::unique_ptr<HostNetwork> network, quint
     : QObject(parent),
       m_reporter(reporter),
       m_network(std::move(network)),
-      m_remotePort(remotePort) {
-    m_heartbeatTimer.setInterval(20000);
+      m_remotePort(remotePort),
+      m_heartbeats(20000) {
+    m_clock.start();
+    m_heartbeatTimer.setSingleShot(true);
     connect(&m_heartbeatTimer, &QTimer::timeout, this, &XapNode::onHeartbeatTick);
-    m_heartbeatTimer.start();
+    armHeartbeat();
 }
 
 XapNode::~XapNode() = default;
@@ -187,32 +190,42 @@ QString XapNode::heartbeatText(int seconds) const {
 // Steps: 4 sending.
 void XapNode::sendHeartbeat(int seconds) {
     const int n = seconds > 60 ? 60 : seconds <= 0 ? 0 : seconds < 5 ? 5 : seconds;
-    m_heartbeatTimer.setInterval(n * 1000);
-    if (n > 0) {
-        m_heartbeatTimer.start();
-    } else {
-        m_heartbeatTimer.stop();
-    }
+    m_heartbeats.setInterval(qint64(n) * 1000);
+    m_heartbeats.sent(m_clock.elapsed());
+    armHeartbeat();
     if (const Status sent = sendText(heartbeatText(n)); !sent) {
         m_reporter.toTextLog(ProgramNames::kProgram, QStringLiteral("SendHeartbeat"),
                              sent.problem().atStep(4));
     }
 }
 
+void XapNode::armHeartbeat() {
+    const qint64 due = m_heartbeats.due();
+    if (due < 0) {
+        m_heartbeatTimer.stop();
+        return;
+    }
+    m_heartbeatTimer.start(int(std::max<qint64>(0, due - m_clock.elapsed())));
+}
+
 void XapNode::sayGoodbye() {
     m_heartbeatTimer.stop();
     const Heartbeat stopped{Heartbeat::kStopped.toString(), m_source, m_uid,
-                            qRound(m_heartbeatTimer.interval() / 1000.0), m_port};
+                            int(m_heartbeats.intervalMs() / 1000), m_port};
     if (const Status sent = sendText(stopped.text()); !sent) {
         m_reporter.toTextLog(ProgramNames::kProgram, QStringLiteral("SendHeartbeat"),
                              sent.problem().atStep(4));
     }
 }
 
-// Every period: a hub that was restarted, or started after the logger, learns the logger's port
-// from the next heartbeat, within a minute.
+// The timer is set for the due time known when it was set; what came through the hub since may
+// have put the next heartbeat later.
 void XapNode::onHeartbeatTick() {
-    sendHeartbeat(qRound(m_heartbeatTimer.interval() / 1000.0));
+    if (m_clock.elapsed() >= m_heartbeats.due()) {
+        sendHeartbeat(int(m_heartbeats.intervalMs() / 1000));
+    } else {
+        armHeartbeat();
+    }
 }
 
 Status XapNode::send(const OutgoingMessage& message) {
@@ -231,8 +244,13 @@ void XapNode::take(const char* bytes, std::size_t size) {
 
 void XapNode::readWaiting(UdpSocket& socket) {
     if (m_received.size() < kQueueLimit) {
-        socket.receiveWaiting(kQueueLimit - m_received.size(),
-                              [this](const char* bytes, std::size_t size) { take(bytes, size); });
+        const std::size_t taken = socket.receiveWaiting(
+            kQueueLimit - m_received.size(),
+            [this](const char* bytes, std::size_t size) { take(bytes, size); });
+        // The hub forwards to the loopback port only; the host address hears other hosts.
+        if (taken > 0 && &socket == &m_loopbackSocket) {
+            m_heartbeats.heard(m_clock.elapsed());
+        }
     }
     // A full queue leaves the rest in the system's buffer; the notifiers would otherwise call
     // again at once for as long as it stays full.
@@ -255,6 +273,10 @@ void XapNode::drainSockets() {
     if (m_hostSocket.isBound()) {
         readWaiting(m_hostSocket);
     }
+}
+
+quint64 XapNode::droppedBeforeReceive() const {
+    return m_loopbackSocket.droppedBeforeReceive() + m_hostSocket.droppedBeforeReceive();
 }
 
 QString XapNode::takeMessage() {

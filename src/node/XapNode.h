@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSocketNotifier>
 #include <QString>
@@ -7,6 +8,7 @@
 #include <deque>
 #include <memory>
 
+#include "node/HeartbeatSchedule.h"
 #include "node/HostNetwork.h"
 #include "node/UdpSocket.h"
 #include "support/LoggerSettings.h"
@@ -17,9 +19,10 @@ class Reporter;
 // The program's connection to the xAP network. Binds a loopback port (from 32768 up) on which the
 // hub of this host forwards the network's traffic, and an address of the host's network
 // interfaces at the same port for sending; queues received message texts and says
-// messagesWaiting() after each batch read off a socket; announces itself with heartbeats; sends
-// messages of one block. Lives on the thread that reads its sockets; send() may be called from
-// any thread once bind() is done.
+// messagesWaiting() after each batch read off a socket; announces itself with heartbeats (early
+// ones too, while nothing comes through the hub: see HeartbeatSchedule); sends messages of one
+// block. Lives on the thread that reads its sockets; send() may be called from any thread once
+// bind() is done.
 class XapNode : public QObject, public MessageSender {
     Q_OBJECT
 
@@ -62,9 +65,9 @@ public:
     int receiveBufferBytes() const { return m_receiveBuffer; }
 
     // Sends a heartbeat announcing `seconds` (5 to 60; 0 stops the timer) and sets the timer to
-    // send the next one after as many seconds: the interval announced is the one kept.
+    // send the next one within as many seconds: the interval announced is the one kept.
     void sendHeartbeat(int seconds);
-    int heartbeatPeriodMs() const { return m_heartbeatTimer.interval(); }
+    int heartbeatPeriodMs() const { return int(m_heartbeats.intervalMs()); }
     bool heartbeatActive() const { return m_heartbeatTimer.isActive(); }
     QString heartbeatText(int seconds) const;
     // Tells the hubs that this node stops, so that they stop forwarding to its port.
@@ -80,6 +83,9 @@ public:
     // the queue (heartbeats, while they are filtered).
     quint64 datagramsReceived() const { return m_datagramsReceived; }
     quint64 datagramsIgnored() const { return m_datagramsIgnored; }
+    // Datagrams the system dropped on the node's sockets before the node could take them (its
+    // receive buffer was full), as the system told with the datagrams taken since.
+    quint64 droppedBeforeReceive() const;
     // Reads the datagrams already waiting on the sockets into the queue (up to kQueueLimit),
     // without waiting for the event loop; a long pass over the queue calls it so that the
     // system's buffer does not overflow while the pass runs.
@@ -92,6 +98,7 @@ signals:
 
 private:
     void onHeartbeatTick();
+    void armHeartbeat();
     void readWaiting(UdpSocket& socket);
     void setListening(bool on);
     void take(const char* bytes, std::size_t size);
@@ -109,6 +116,8 @@ private:
     std::unique_ptr<QSocketNotifier> m_loopbackNotifier;
     std::unique_ptr<QSocketNotifier> m_hostNotifier;
     QTimer m_heartbeatTimer;
+    QElapsedTimer m_clock;
+    HeartbeatSchedule m_heartbeats;
 
     QString m_source;
     QString m_uid;

@@ -1,6 +1,10 @@
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <QUdpSocket>
 #include <QtTest>
 
+#include "TestProcesses.h"
+#include "node/HeartbeatSchedule.h"
 #include "node/XapNode.h"
 #include "report/Reporter.h"
 
@@ -34,6 +38,40 @@ QString heartbeat(const QString& interval, int port) {
     return u"xap-hbeat\n{\nv=13\nhop=1\nuid=FF.000A:00\nclass=xap-hbeat.alive\n"
            "source=zel.Quilljot.HOST1\ninterval="_qs +
            interval + u"\nport="_qs + QString::number(port) + u"\n}\n"_qs;
+}
+
+// Gives the socket of this process bound to 127.0.0.1:port a receive buffer of a few datagrams.
+bool shrinkReceiveBuffer(quint16 port) {
+    for (int fd = 0; fd < 1024; ++fd) {
+        sockaddr_in a{};
+        socklen_t len = sizeof(a);
+        if (getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0 ||
+            a.sin_family != AF_INET || ntohs(a.sin_port) != port ||
+            ntohl(a.sin_addr.s_addr) != INADDR_LOOPBACK) {
+            continue;
+        }
+        int bytes = 4096;
+        return setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof(bytes)) == 0 ||
+               setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes)) == 0;
+    }
+    return false;
+}
+
+// The drops the system counted on the UDP socket at 127.0.0.1:port (/proc/net/udp's last column).
+qint64 systemDrops(quint16 port) {
+    QFile table(u"/proc/net/udp"_qs);
+    if (!table.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    const QByteArray local =
+        "0100007F:" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+    for (const QByteArray& line : table.readAll().split('\n')) {
+        const QList<QByteArray> columns = line.simplified().split(' ');
+        if (columns.size() > 2 && columns[1] == local) {
+            return columns.last().toLongLong();
+        }
+    }
+    return -1;
 }
 
 }  // namespace
@@ -173,6 +211,67 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT((node->drainSockets(), node->queuedCount()), std::size_t(1),
                                   2000);
         QCOMPARE(node->takeMessage(), u"xap-header\n3"_qs);
+    }
+
+    // A full receive buffer drops what arrives until the node reads again; the node learns the
+    // system's count with the next datagram it takes.
+    void dropsBeforeReceiveAreTheSystemsCount() {
+        MemoryReporter r;
+        auto node = nodeOn(r, u"127.0.0.1"_qs);
+        const quint16 port = quint16(node->bind());
+        QVERIFY(shrinkReceiveBuffer(port));
+        QUdpSocket sender;
+        const QByteArray d = "xap-header\n{\nclass=x\n}\n" + QByteArray(300, 'x');
+        auto send = [&] { sender.writeDatagram(d, QHostAddress(QHostAddress::LocalHost), port); };
+        const quint64 sent = 200;
+        for (quint64 i = 0; i < sent; ++i) {
+            send();  // no event loop meanwhile: the node does not read
+        }
+        const qint64 dropped = systemDrops(port);
+        QVERIFY(dropped > 0);
+        QTRY_COMPARE(node->datagramsReceived() + quint64(dropped), sent);
+        send();
+        QTRY_COMPARE(node->datagramsReceived() + quint64(dropped), sent + 1);
+        QCOMPARE(node->droppedBeforeReceive(), quint64(dropped));
+        QCOMPARE(systemDrops(port), dropped);
+    }
+
+    // Every interval, and early while nothing comes through the hub: a restarted hub knows
+    // nothing of the node until a heartbeat reaches it.
+    void heartbeatsDueEarlyWhileTheHubIsSilent() {
+        HeartbeatSchedule h(60000, 10000);
+        h.sent(1000);
+        QCOMPARE(h.due(), 11000);  // nothing came back
+        h.heard(1001);             // its own heartbeat, through the hub
+        QCOMPARE(h.due(), 11001);
+        h.heard(9000);  // traffic keeps coming: the interval rules
+        h.heard(55000);
+        QCOMPARE(h.due(), 61000);
+        h.setInterval(5000);
+        QCOMPARE(h.due(), 6000);
+        h.setInterval(0);
+        QCOMPARE(h.due(), -1);
+    }
+
+    // The hub restarted right after the node's heartbeat, with the logger's 60 s interval: the
+    // new hub knows the node within 15 s all the same, and the interval announced stays kept.
+    void backSoonAfterTheHubRestarts() {
+        auto hub = std::make_unique<HubProcess>();
+        QVERIFY(hub->start());
+        const quint16 hubPort = hub->port;
+        MemoryReporter r;
+        auto node = nodeOn(r, u"127.0.0.1"_qs, hubPort);
+        QVERIFY(node->bind() > 0);
+        node->sendHeartbeat(60);
+        QTRY_VERIFY(hub->said("add zel.Quilljot.HOST1"));
+        QTRY_COMPARE(node->datagramsIgnored(), 1u);  // its heartbeat came back through the hub
+        hub.reset();
+        hub = std::make_unique<HubProcess>();
+        hub->port = hubPort;
+        QVERIFY(hub->start());
+        QTRY_VERIFY_WITH_TIMEOUT(hub->said("add zel.Quilljot.HOST1"), 15000);
+        QCOMPARE(node->heartbeatPeriodMs(), 60000);
+        QVERIFY(r.entries.isEmpty());
     }
 
     void secondSocketSendsFromTheHostAddress() {
