@@ -1,5 +1,6 @@
 #include "app/WebCommands.h"
 
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -10,7 +11,8 @@
 #include <iostream>
 #include <string>
 
-#include "logger/Logger.h"
+#include "logger/LoggerControl.h"
+#include "report/Reporter.h"
 #include "support/ProgramNames.h"
 #include "support/WebSettings.h"
 #include "web/WebPassword.h"
@@ -40,6 +42,15 @@ std::optional<QString> readSecretLine(const char* prompt) {
         return std::nullopt;
     }
     return QString::fromStdString(line);
+}
+
+// A service gets 1,024 descriptors unless its unit says more; the hard limit is what it may take.
+void raiseDescriptorLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
 }
 
 }  // namespace
@@ -76,7 +87,7 @@ int setPassword(const StartupPlace& place) {
     return 0;
 }
 
-std::unique_ptr<WebServer> start(Logger& logger, std::optional<quint16> port) {
+std::unique_ptr<WebServer> start(LoggerControl& logger, std::optional<quint16> port) {
     Result<WebSettings> settings = WebSettingsFile::load(logger.folders());
     auto refuse = [&logger](const Problem& problem) {
         std::fprintf(stderr, "quilljot: no web page: %s\n", qPrintable(problem.description));
@@ -90,6 +101,7 @@ std::unique_ptr<WebServer> start(Logger& logger, std::optional<quint16> port) {
     if (wanted == 0) {
         return nullptr;
     }
+    raiseDescriptorLimit();
     auto server = std::make_unique<WebServer>(logger, settings.value());
     const Result<quint16> listening = server->start(wanted);
     if (!listening) {

@@ -6,7 +6,7 @@
 
 #include "support/AppFolders.h"
 
-class Logger;
+class LoggerControl;
 class WebServer;
 
 // The command-line side of the web page: setting its password, and starting it beside the logger.
@@ -17,7 +17,8 @@ namespace WebCommands {
 int setPassword(const StartupPlace& place);
 
 // The web page as the settings (or --web PORT) ask for it; nothing when it is off or cannot
-// start, which is said on standard error and in the text log, and the logger goes on.
-std::unique_ptr<WebServer> start(Logger& logger, std::optional<quint16> port);
+// start, which is said on standard error and in the text log, and the logger goes on. Raises the
+// process's descriptor limit to the most allowed, for the connections the page may keep.
+std::unique_ptr<WebServer> start(LoggerControl& logger, std::optional<quint16> port);
 
 }  // namespace WebCommands

@@ -1,7 +1,8 @@
 #include "web/HttpReply.h"
 
-#include <QHttpServerRequest>
 #include <QJsonDocument>
+
+#include "web/HttpConnection.h"
 
 namespace {
 
@@ -15,62 +16,43 @@ const HttpReply::Headers kAlways = {
     {"Cache-Control", "no-store"},
 };
 
-void head(QHttpServerResponder& responder, HttpReply::Status status, const QByteArray& contentType,
-          const HttpReply::Headers& extra) {
-    responder.writeStatusLine(status);
-    for (const auto& [name, value] : kAlways) {
-        responder.writeHeader(name, value);
-    }
+HttpReply::Headers headers(const QByteArray& contentType, const HttpReply::Headers& extra) {
+    HttpReply::Headers all = kAlways;
     if (!contentType.isEmpty()) {
-        responder.writeHeader("Content-Type", contentType);
+        all.append({"Content-Type", contentType});
     }
-    for (const auto& [name, value] : extra) {
-        responder.writeHeader(name, value);
-    }
+    all.append(extra);
+    return all;
 }
 
 }  // namespace
 
 namespace HttpReply {
 
-void send(QHttpServerResponder& responder, Status status, const QByteArray& contentType,
+void send(HttpConnection& connection, Status status, const QByteArray& contentType,
           const QByteArray& body, const Headers& extra) {
-    head(responder, status, contentType, extra);
-    responder.writeHeader("Content-Length", QByteArray::number(body.size()));
-    responder.writeBody(body);
+    connection.respond(status, headers(contentType, extra), body);
 }
 
-void json(QHttpServerResponder& responder, const QJsonObject& body, Status status,
+void json(HttpConnection& connection, const QJsonObject& body, Status status,
           const Headers& extra) {
-    send(responder, status, "application/json", QJsonDocument(body).toJson(QJsonDocument::Compact),
+    send(connection, status, "application/json", QJsonDocument(body).toJson(QJsonDocument::Compact),
          extra);
 }
 
-void error(QHttpServerResponder& responder, Status status, const QString& message) {
-    json(responder, {{u"error"_qs, message}}, status);
+void error(HttpConnection& connection, Status status, const QString& message,
+           const Headers& extra) {
+    json(connection, {{u"error"_qs, message}}, status, extra);
 }
 
-void redirect(QHttpServerResponder& responder, const QByteArray& location, const Headers& extra) {
-    Headers headers = extra;
-    headers.append(std::pair<QByteArray, QByteArray>("Location", location));
-    send(responder, Status::SeeOther, "text/plain", QByteArray(), headers);
+void redirect(HttpConnection& connection, const QByteArray& location, const Headers& extra) {
+    Headers all = extra;
+    all.append({"Location", location});
+    send(connection, Status::SeeOther, "text/plain", QByteArray(), all);
 }
 
-void beginStream(QHttpServerResponder& responder, const QByteArray& contentType,
-                 const Headers& extra) {
-    Headers headers = extra;
-    headers.append(std::pair<QByteArray, QByteArray>("Connection", "close"));
-    head(responder, Status::Ok, contentType, headers);
-    responder.writeBody(QByteArray());
-}
-
-QByteArray header(const QHttpServerRequest& request, const QByteArray& name) {
-    for (const auto& [key, value] : request.headers()) {
-        if (key.compare(name, Qt::CaseInsensitive) == 0) {
-            return value;
-        }
-    }
-    return {};
+void beginStream(HttpConnection& connection, const QByteArray& contentType, const Headers& extra) {
+    connection.beginStream(Status::Ok, headers(contentType, extra));
 }
 
 }  // namespace HttpReply

@@ -1,6 +1,7 @@
 #include "web/LiveFeed.h"
 
-#include "logger/Logger.h"
+#include "logger/LoggerControl.h"
+#include "web/HttpLimits.h"
 #include "web/HttpReply.h"
 
 namespace {
@@ -38,31 +39,33 @@ void appendJsonString(QString& out, const QString& text) {
 
 }  // namespace
 
-LiveFeed::LiveFeed(Logger& logger, QObject* parent) : QObject(parent), m_logger(logger) {
+LiveFeed::LiveFeed(LoggerControl& logger, QObject* parent) : QObject(parent), m_logger(logger) {
     m_timer.setInterval(kBatchMillis);
     connect(&m_timer, &QTimer::timeout, this, &LiveFeed::flush);
 }
 
 LiveFeed::~LiveFeed() {
     for (Client& c : m_clients) {
-        if (c.socket) {
-            c.socket->disconnectFromHost();
+        if (c.connection) {
+            c.connection->endStream();
         }
     }
 }
 
-void LiveFeed::addClient(QHttpServerResponder&& responder) {
-    Client c;
-    c.socket = responder.socket();
-    c.responder = std::make_unique<QHttpServerResponder>(std::move(responder));
-    HttpReply::beginStream(*c.responder, "text/event-stream", {{"X-Accel-Buffering", "no"}});
-    c.responder->writeBody(": live\n\n");
-    m_clients.push_back(std::move(c));
+bool LiveFeed::addClient(HttpConnection& connection) {
+    dropGoneClients();
+    if (m_clients.size() >= size_t(HttpLimits::kMaxLiveStreams)) {
+        return false;
+    }
+    HttpReply::beginStream(connection, "text/event-stream", {{"X-Accel-Buffering", "no"}});
+    connection.writeChunk(": live\n\n");
+    m_clients.push_back(Client{&connection, 0});
     if (!m_listening) {
-        m_listening = connect(&m_logger, &Logger::eventsLogged, this, &LiveFeed::onEvents);
+        m_listening = connect(&m_logger, &LoggerControl::eventsLogged, this, &LiveFeed::onEvents);
         m_timer.start();
         m_sinceFlush.start();
     }
+    return true;
 }
 
 void LiveFeed::onEvents(const QList<LogEvent>& events) {
@@ -84,9 +87,7 @@ void LiveFeed::onEvents(const QList<LogEvent>& events) {
 }
 
 void LiveFeed::dropGoneClients() {
-    std::erase_if(m_clients, [](const Client& c) {
-        return !c.socket || c.socket->state() != QAbstractSocket::ConnectedState;
-    });
+    std::erase_if(m_clients, [](const Client& c) { return c.connection.isNull(); });
     if (m_clients.empty() && m_listening) {
         disconnect(m_listening);
         m_listening = {};
@@ -104,12 +105,29 @@ void LiveFeed::flush() {
         if (++m_quietTicks >= kKeepAliveTicks) {
             m_quietTicks = 0;
             for (Client& c : m_clients) {
-                c.responder->writeBody(": alive\n\n");
+                c.connection->writeChunk(": alive\n\n");
             }
         }
         return;
     }
     m_quietTicks = 0;
+    // The newest events that fit in kMaxBatchBytes (UTF-16 counted, a bound for the UTF-8);
+    // the older ones are skipped.
+    qsizetype size = 0;
+    size_t taken = 0;
+    while (taken < m_count) {
+        const LogEvent& e = m_pending[(m_first + m_count - 1 - taken) % m_pending.size()];
+        const qsizetype bytes =
+            3 * (e.time.size() + e.source.size() + e.type.size() + e.data.size()) + 64;
+        if (taken > 0 && size + bytes > kMaxBatchBytes) {
+            break;
+        }
+        size += bytes;
+        ++taken;
+    }
+    m_skipped += qint64(m_count - taken);
+    m_first = (m_first + m_count - taken) % m_pending.size();
+    m_count = taken;
     QString text;
     text.reserve(qsizetype(m_count) * 160);
     text += u'[';
@@ -130,15 +148,13 @@ void LiveFeed::flush() {
     const qint64 batchSize = qint64(m_count);
     m_first = m_count = 0;
     for (Client& c : m_clients) {
-        if (c.socket->bytesToWrite() > kMaxUnsentBytes) {
+        if (c.connection->unsent() + events.size() > HttpLimits::kMaxUnsent) {
             c.skipped += batchSize + m_skipped;
             continue;
         }
-        c.responder->writeBody("data: {\"skipped\":" + QByteArray::number(m_skipped + c.skipped) +
-                               ",\"events\":" + events + "}\n\n");
+        c.connection->writeChunk("data: {\"skipped\":" + QByteArray::number(m_skipped + c.skipped) +
+                                 ",\"events\":" + events + "}\n\n");
         c.skipped = 0;
-        // Sent now: during a long receive pass the event loop would not send it.
-        c.socket->flush();
     }
     m_skipped = 0;
 }

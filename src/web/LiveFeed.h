@@ -1,47 +1,46 @@
 #pragma once
 
 #include <QElapsedTimer>
-#include <QHttpServerResponder>
 #include <QObject>
 #include <QPointer>
-#include <QTcpSocket>
 #include <QTimer>
-#include <memory>
 #include <vector>
 
 #include "store/LogEvent.h"
+#include "web/HttpConnection.h"
 
-class Logger;
+class LoggerControl;
 
 // The live stream of logged events, as server-sent events at /api/live. Events are collected
 // while at least one page listens and sent in batches, a few a second, so that a burst costs the
 // logger one copy per event and the browser a few messages a second: each batch holds the newest
-// kMaxBatch events and says how many it skipped. A page that cannot keep up skips batches.
+// kMaxBatch events (at most kMaxBatchBytes of them) and says how many it skipped. A page that
+// does not read skips batches: no connection holds more than HttpLimits::kMaxUnsent unsent.
 class LiveFeed : public QObject {
     Q_OBJECT
 
 public:
     static constexpr int kBatchMillis = 250;
     static constexpr int kMaxBatch = 500;
-    static constexpr qint64 kMaxUnsentBytes = 1 << 20;
+    static constexpr qsizetype kMaxBatchBytes = 256 * 1024;
 
-    explicit LiveFeed(Logger& logger, QObject* parent = nullptr);
+    explicit LiveFeed(LoggerControl& logger, QObject* parent = nullptr);
     ~LiveFeed() override;
 
-    void addClient(QHttpServerResponder&& responder);
+    // False when kMaxLiveStreams pages already listen.
+    bool addClient(HttpConnection& connection);
     int clients() const { return int(m_clients.size()); }
 
 private:
     struct Client {
-        std::unique_ptr<QHttpServerResponder> responder;
-        QPointer<QTcpSocket> socket;
+        QPointer<HttpConnection> connection;
         qint64 skipped = 0;
     };
     void onEvents(const QList<LogEvent>& events);
     void flush();
     void dropGoneClients();
 
-    Logger& m_logger;
+    LoggerControl& m_logger;
     QTimer m_timer;
     QMetaObject::Connection m_listening;
     std::vector<Client> m_clients;
@@ -52,7 +51,7 @@ private:
     size_t m_count = 0;
     qint64 m_skipped = 0;
     int m_quietTicks = 0;
-    // A burst is taken in one long receive pass, during which no timer fires: the events
-    // themselves then send the batches that are due.
+    // Events arrive in batches from the logger's threads; a long run of them sends the batches
+    // that are due without waiting for the timer.
     QElapsedTimer m_sinceFlush;
 };

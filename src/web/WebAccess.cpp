@@ -1,9 +1,8 @@
 #include "web/WebAccess.h"
 
-#include <QHttpServerRequest>
 #include <algorithm>
 
-#include "web/HttpReply.h"
+#include "web/HttpRequest.h"
 #include "web/WebPassword.h"
 
 namespace {
@@ -12,8 +11,8 @@ const QByteArray kCookieName = "QuilljotSession";
 
 }  // namespace
 
-QByteArray WebAccess::tokenOf(const QHttpServerRequest& request) const {
-    const QByteArray cookies = HttpReply::header(request, "Cookie");
+QByteArray WebAccess::tokenOf(const HttpRequest& request) const {
+    const QByteArray cookies = request.header("Cookie");
     for (const QByteArray& part : cookies.split(';')) {
         const QByteArray item = part.trimmed();
         if (item.startsWith(QByteArray(kCookieName + '='))) {
@@ -23,7 +22,7 @@ QByteArray WebAccess::tokenOf(const QHttpServerRequest& request) const {
     return {};
 }
 
-const QByteArray* WebAccess::csrfOf(const QHttpServerRequest& request) {
+const QByteArray* WebAccess::csrfOf(const HttpRequest& request) {
     const QByteArray token = tokenOf(request);
     auto it = m_sessions.find(token);
     if (token.isEmpty() || it == m_sessions.end()) {
@@ -39,13 +38,20 @@ const QByteArray* WebAccess::csrfOf(const QHttpServerRequest& request) {
 }
 
 WebAccess::NewSession WebAccess::openSession() {
+    if (!signInNeeded()) {
+        if (m_shared.token.isEmpty()) {
+            m_shared = {WebPassword::randomToken(), WebPassword::randomToken()};
+        }
+        m_sessions.insert(m_shared.token, Session{m_shared.csrf, QDateTime::currentDateTimeUtc()});
+        return m_shared;
+    }
     dropIdleSessions();
     NewSession made{WebPassword::randomToken(), WebPassword::randomToken()};
     m_sessions.insert(made.token, Session{made.csrf, QDateTime::currentDateTimeUtc()});
     return made;
 }
 
-void WebAccess::closeSession(const QHttpServerRequest& request) {
+void WebAccess::closeSession(const HttpRequest& request) {
     m_sessions.remove(tokenOf(request));
 }
 
@@ -66,15 +72,9 @@ bool WebAccess::passwordMatches(const QString& password) const {
     return signInNeeded() && WebPassword::matches(password, m_passwordHash);
 }
 
-int WebAccess::failedSignIn(const QHostAddress& address) {
-    const int failures = ++m_failures[address.toString()];
-    // 1 s, then twice as long for each further failure, up to 30 s.
-    return std::min(1000 << std::min(failures - 1, 5), 30000);
-}
-
-bool WebAccess::csrfMatches(const QHttpServerRequest& request) {
+bool WebAccess::csrfMatches(const HttpRequest& request) {
     const QByteArray* csrf = csrfOf(request);
-    const QByteArray sent = HttpReply::header(request, "X-CSRF-Token");
+    const QByteArray sent = request.header("X-CSRF-Token");
     return csrf != nullptr && !sent.isEmpty() && sent == *csrf;
 }
 

@@ -3,15 +3,15 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QHash>
-#include <QHostAddress>
 #include <QString>
 
-class QHttpServerRequest;
+struct HttpRequest;
 
-// Who may use the web page. Without a password (loopback only) every visitor gets a session on
-// asking; with one, a session is had by signing in. Sessions live in memory, named by a random
-// token in an HttpOnly, SameSite=Strict cookie, and each carries the CSRF token that changing
-// requests must send back. Failed sign-ins from an address are answered ever more slowly.
+// Who may use the web page. Without a password (loopback only) every visitor shares one session,
+// had on asking, so that asking many times pushes no one out; with one, a session is had by
+// signing in (which SignInGuard slows). Sessions live in memory, named by a random token in an
+// HttpOnly, SameSite=Strict cookie, and each carries the CSRF token that changing requests must
+// send back.
 class WebAccess {
 public:
     static constexpr int kMaxSessions = 1000;
@@ -22,21 +22,18 @@ public:
     bool signInNeeded() const { return !m_passwordHash.isEmpty(); }
 
     // The session the request's cookie names, or nullptr; using it keeps it alive.
-    const QByteArray* csrfOf(const QHttpServerRequest& request);
+    const QByteArray* csrfOf(const HttpRequest& request);
     struct NewSession {
         QByteArray token;  // goes into the cookie
         QByteArray csrf;
     };
+    // A new session after a sign-in; without a password, the shared one.
     NewSession openSession();
-    void closeSession(const QHttpServerRequest& request);
+    void closeSession(const HttpRequest& request);
     bool passwordMatches(const QString& password) const;
 
-    // How long to wait before answering a failed sign-in from `address`, counting this one.
-    int failedSignIn(const QHostAddress& address);
-    void signedIn(const QHostAddress& address) { m_failures.remove(address.toString()); }
-
     // True when the request carries its session's CSRF token in the X-CSRF-Token header.
-    bool csrfMatches(const QHttpServerRequest& request);
+    bool csrfMatches(const HttpRequest& request);
 
     static QByteArray cookie(const QByteArray& token);
     static QByteArray expiredCookie();
@@ -46,10 +43,11 @@ private:
         QByteArray csrf;
         QDateTime lastUsed;
     };
-    QByteArray tokenOf(const QHttpServerRequest& request) const;
+    QByteArray tokenOf(const HttpRequest& request) const;
     void dropIdleSessions();
 
     QString m_passwordHash;
     QHash<QByteArray, Session> m_sessions;
-    QHash<QString, int> m_failures;
+    // Without a password: the session every visitor shares.
+    NewSession m_shared;
 };

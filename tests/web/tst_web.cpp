@@ -4,13 +4,21 @@
 #include <QNetworkAccessManager>
 #include <QNetworkCookieJar>
 #include <QNetworkReply>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTcpSocket>
 #include <QUdpSocket>
 #include <QtTest>
+#include <memory>
+#include <vector>
 
+#include "TestFiles.h"
 #include "logger/Frontend.h"
 #include "logger/Logger.h"
 #include "node/HostNetwork.h"
 #include "web/EventRequest.h"
+#include "web/HttpLimits.h"
+#include "web/WebAccess.h"
 #include "web/WebPassword.h"
 #include "web/WebServer.h"
 
@@ -20,6 +28,51 @@ struct Answer {
     int status = 0;
     QByteArray body;
     QJsonObject json() const { return QJsonDocument::fromJson(body).object(); }
+};
+
+// What this process holds in memory now, in bytes.
+qint64 residentBytes() {
+    QFile statm(u"/proc/self/statm"_qs);
+    if (!statm.open(QIODevice::ReadOnly)) {
+        return 0;
+    }
+    return statm.readAll().split(' ').value(1).toLongLong() * 4096;
+}
+
+const QByteArray kEventDatagram =
+    "xap-header\n{\nv=12\nhop=1\nuid=FF123400\nclass=Homeseer.Event\nsource=a.b.c\n}\n"
+    "Event.Log\n{\nTime=2026-12-04 23:13:09\nType=t\nData=still here\n}\n";
+
+// A raw connection to the web server, for requests no well-behaved client sends.
+struct RawClient {
+    std::unique_ptr<QTcpSocket> socket = std::make_unique<QTcpSocket>();
+    QByteArray got;
+
+    bool open(quint16 port) {
+        socket->connectToHost(QHostAddress::LocalHost, port);
+        return socket->waitForConnected(5000);
+    }
+    // Everything the server sends until it closes the connection (or `millis` pass).
+    QByteArray untilClosed(int millis = 5000) {
+        QElapsedTimer clock;
+        clock.start();
+        while (socket->state() == QAbstractSocket::ConnectedState && clock.elapsed() < millis) {
+            socket->waitForReadyRead(50);
+            got += socket->readAll();
+        }
+        got += socket->readAll();
+        return got;
+    }
+    // Everything until the answer's head and `bodyBytes` of body have come.
+    QByteArray answer(int millis = 5000) {
+        QElapsedTimer clock;
+        clock.start();
+        while (!got.contains("\r\n\r\n") && clock.elapsed() < millis) {
+            socket->waitForReadyRead(50);
+            got += socket->readAll();
+        }
+        return got;
+    }
 };
 
 }  // namespace
@@ -35,6 +88,26 @@ class WebTest : public QObject {
     std::unique_ptr<Logger> m_logger;
     std::unique_ptr<WebServer> m_web;
     QNetworkAccessManager m_http;
+
+    QString webAddress() const { return u"127.0.0.1:"_qs + QString::number(m_web->port()); }
+    void sendEvents(int count) {
+        QUdpSocket sender;
+        for (int i = 0; i < count; ++i) {
+            sender.writeDatagram(kEventDatagram, QHostAddress::LocalHost,
+                                 quint16(m_logger->node()->port()));
+        }
+    }
+    QByteArray exchange(const QByteArray& request) {
+        RawClient client;
+        if (!client.open(m_web->port())) {
+            return {};
+        }
+        client.socket->write(request);
+        return client.answer();
+    }
+    QByteArray headOf(const QByteArray& path) {
+        return "GET " + path + " HTTP/1.1\r\nHost: " + webAddress().toLatin1() + "\r\n";
+    }
 
     void startLogger(const WebSettings& web = {}) {
         Logger::Options o;
@@ -137,8 +210,9 @@ private slots:
                     .contains(u"must be a date"_qs));
         QCOMPARE(get(u"/api/nothing"_qs).status, 404);
         QCOMPARE(get(u"/api/export?format=xml"_qs).status, 400);
-        QCOMPARE(ask("DELETE", u"/api/history"_qs).status, 403);  // no CSRF token
-        QCOMPARE(ask("PUT", u"/api/settings"_qs, QByteArray(WebServer::kMaxBody + 1, 'x')).status,
+        QCOMPARE(ask("DELETE", u"/api/history"_qs).status, 405);
+        QCOMPARE(ask("POST", u"/signout"_qs).status, 403);  // no CSRF token
+        QCOMPARE(ask("PUT", u"/api/settings"_qs, QByteArray(HttpLimits::kMaxBody + 1, 'x')).status,
                  413);
         // A page of another site reaching 127.0.0.1 through its own host name.
         QCOMPARE(ask("GET", u"/api/status"_qs, {}, {{"Host", "attacker.example"}}).status, 421);
@@ -223,6 +297,219 @@ private slots:
         QCOMPARE(ask("PUT", u"/api/settings"_qs, QJsonDocument(back).toJson(), good).status, 200);
         QCOMPARE(m_logger->settings().database.sqlSource, server.sqlSource);
         QCOMPARE(m_logger->settings().database.database, u"Other"_qs);
+    }
+
+    // A declared body over the limit is answered before any of it is read, and the server's
+    // memory does not grow with what the clients go on sending.
+    void hugeDeclaredBodiesAreRefusedAtOnce() {
+        startLogger();
+        const qint64 before = residentBytes();
+        std::vector<RawClient> clients(4);
+        for (RawClient& c : clients) {
+            QVERIFY(c.open(m_web->port()));
+            c.socket->write("POST /signin HTTP/1.1\r\nHost: " + webAddress().toLatin1() +
+                            "\r\nContent-Length: 1073741824\r\n\r\n" + QByteArray(256 * 1024, 'p'));
+        }
+        for (RawClient& c : clients) {
+            QVERIFY2(c.untilClosed().startsWith("HTTP/1.1 413"), c.got.constData());
+        }
+        QVERIFY(residentBytes() - before < 5 * 1024 * 1024);
+
+        // A chunked body is counted as it arrives; both framings at once are refused.
+        QVERIFY(exchange("PUT /api/settings HTTP/1.1\r\nHost: " + webAddress().toLatin1() +
+                         "\r\nTransfer-Encoding: chunked\r\n\r\n10001\r\n" +
+                         QByteArray(0x10001, 'x') + "\r\n0\r\n\r\n")
+                    .startsWith("HTTP/1.1 413"));
+        QVERIFY(exchange("POST /signin HTTP/1.1\r\nHost: " + webAddress().toLatin1() +
+                         "\r\nContent-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n")
+                    .startsWith("HTTP/1.1 400"));
+        QVERIFY(exchange(headOf("/api/status") + QByteArray(HttpLimits::kMaxHeaderBytes, 'h'))
+                    .startsWith("HTTP/1.1 431"));
+    }
+
+    // Idle and slow connections beyond the limits make room for a new client; the logger keeps
+    // descriptors for its own files.
+    void idleConnectionsCannotStopThePage() {
+        startLogger();
+        std::vector<RawClient> idle(2000);
+        for (size_t i = 0; i < idle.size(); ++i) {
+            idle[i].socket->connectToHost(QHostAddress::LocalHost, m_web->port());
+            if (i % 10 == 0) {
+                idle[i].socket->waitForConnected(5000);
+                idle[i].socket->write("GET /api/status HTTP/1.1\r\nHost: ");  // never finished
+            }
+        }
+        QTest::qWait(200);
+        const Answer status = get(u"/api/status"_qs);
+        QCOMPARE(status.status, 200);
+        int open = 0;
+        for (RawClient& c : idle) {
+            c.socket->waitForReadyRead(0);
+            open += c.socket->state() == QAbstractSocket::ConnectedState ? 1 : 0;
+        }
+        QVERIFY2(open <= m_web->maxConnections(), qPrintable(QString::number(open)));
+        m_logger->reloadSettings();
+        sendEvents(1);
+        QTRY_COMPARE_WITH_TIMEOUT(m_logger->status().counts.written, 1u, 5000);
+        QVERIFY(m_logger->status().databaseOpen);
+    }
+
+    // Parallel guesses are refused before any is checked, the address is locked out (the right
+    // password too), logging goes on meanwhile, and the burst is reported once with its count.
+    void parallelWrongSignInsLockTheAddressOut() {
+        WebSettings guarded;
+        guarded.passwordHash = WebPassword::hash(u"letmein!"_qs, 1000);
+        startLogger(guarded);
+        const QByteArray signIn = "POST /signin HTTP/1.1\r\nHost: " + webAddress().toLatin1() +
+                                  "\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                                  "Content-Length: ";
+        std::vector<RawClient> guesses(50);
+        for (RawClient& c : guesses) {
+            QVERIFY(c.open(m_web->port()));
+            c.socket->write(signIn + "15\r\n\r\npassword=wrong!");
+            c.socket->waitForBytesWritten(1000);
+        }
+        sendEvents(20);
+        for (RawClient& c : guesses) {
+            QVERIFY2(!c.answer().isEmpty(), qPrintable(QString::number(&c - guesses.data())));
+            QVERIFY2(!c.got.contains("Set-Cookie"), c.got.constData());
+        }
+        auto reports = [this] {
+            return m_logger->status().lastReports.filter(u"failed sign-ins"_qs);
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(reports().size(), 1, 10000);
+        QVERIFY2(
+            reports().first().contains(u"50 failed sign-ins to the web page from 127.0.0.1"_qs),
+            qPrintable(reports().first()));
+        const QByteArray right = exchange(signIn + "17\r\n\r\npassword=letmein!");
+        QVERIFY2(right.contains("Location: /signin?locked=1"), right.constData());
+        QCOMPARE(m_logger->status().counts.written, 20u);
+    }
+
+    // Exports produce only as fast as they are read, a few at once; a query that fails is an
+    // error status, never an empty file.
+    void exportsHoldOnlyWhatIsRead() {
+        startLogger();
+        const DatabaseSettings database = m_logger->settings().database;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_qs, u"fill"_qs);
+            db.setDatabaseName(database.database);
+            QVERIFY(db.open());
+            db.transaction();
+            QSqlQuery insert(db);
+            insert.prepare(u"INSERT INTO "_qs + database.table +
+                           u" (SampleDate, Source, Category, Data) VALUES (?, 'a.b.c', 't', ?)"_qs);
+            const QString big(60 * 1024, u'd');
+            for (int i = 0; i < 400; ++i) {
+                insert.addBindValue(u"2026-12-04 23:13:09"_qs);
+                insert.addBindValue(big);
+                QVERIFY(insert.exec());
+            }
+            QVERIFY(db.commit());
+        }
+        QSqlDatabase::removeDatabase(u"fill"_qs);
+        const qint64 before = residentBytes();
+        std::vector<RawClient> unread(HttpLimits::kMaxExports + 2);
+        for (RawClient& c : unread) {
+            // This process is the client too: its sockets read no more than the kernel holds.
+            c.socket->setReadBufferSize(8192);
+            QVERIFY(c.open(m_web->port()));
+            c.socket->write(headOf("/api/export?format=csv") + "\r\n");
+            c.socket->waitForBytesWritten(1000);
+        }
+        QTest::qWait(1500);
+        // 24 MiB each if they were read whole.
+        QVERIFY2(residentBytes() - before < 16 * 1024 * 1024,
+                 qPrintable(QString::number(residentBytes() - before)));
+        QCOMPARE(exchange(headOf("/api/export?format=csv") + "\r\n").left(12), "HTTP/1.1 503");
+        unread.clear();
+
+        // A read that fails: the table went away under the reader.
+        QCOMPARE(get(u"/api/count"_qs).json()[u"count"_qs].toInt(), 400);
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_qs, u"break"_qs);
+            db.setDatabaseName(database.database);
+            QVERIFY(db.open());
+            QVERIFY(
+                QSqlQuery(db).exec(u"ALTER TABLE "_qs + database.table + u" RENAME TO gone"_qs));
+        }
+        QSqlDatabase::removeDatabase(u"break"_qs);
+        QCOMPARE(get(u"/api/export?format=jsonl"_qs).status, 503);
+    }
+
+    // What the page may choose as the database stays in the Data folder and the logger's tables.
+    void settingsFromThePageStayInside_data() {
+        QTest::addColumn<QByteArray>("change");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("SQLite's own table")
+            << QByteArray(R"({"table":"sqlite_master"})") << u"SQLite's own"_qs;
+        QTest::newRow("URI") << QByteArray(R"({"database":"file:Data/x.db?mode=rwc"})")
+                             << u"not a URI"_qs;
+        QTest::newRow("outside Data")
+            << QByteArray(R"({"database":"New/folder/x.db"})") << u"must be in the Data folder"_qs;
+        QTest::newRow("up and out")
+            << QByteArray(R"({"database":"Data/../x.db"})") << u"must be in the Data folder"_qs;
+        QTest::newRow("another program's file")
+            << QByteArray(R"({"database":"Data/other.db"})") << u"another program's tables"_qs;
+        QTest::newRow("a table of other columns")
+            << QByteArray(R"({"table":"tblForeign"})") << u"columns that are not the logger's"_qs;
+    }
+    void settingsFromThePageStayInside() {
+        QFETCH(QByteArray, change);
+        QFETCH(QString, said);
+        startLogger();
+        for (const auto& [file, table] :
+             {std::pair(u"Data/other.db"_qs, u"accounts"_qs),
+              std::pair(m_logger->settings().database.database, u"tblForeign"_qs)}) {
+            QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_qs, u"other"_qs);
+            db.setDatabaseName(QDir(m_dir->path()).absoluteFilePath(file));
+            QVERIFY(db.open());
+            QVERIFY(
+                QSqlQuery(db).exec(u"CREATE TABLE "_qs + table + u" (name TEXT, secret TEXT)"_qs));
+            db.close();
+            db = QSqlDatabase();
+            QSqlDatabase::removeDatabase(u"other"_qs);
+        }
+        const QByteArray before = readFile(m_dir->path() + u"/Config/zelXapQuilljot.ini"_qs);
+        const QByteArray csrf = get(u"/api/session"_qs).json()[u"csrf"_qs].toString().toLatin1();
+        const Answer refused = ask("PUT", u"/api/settings"_qs, change,
+                                   {{"Content-Type", "application/json"}, {"X-CSRF-Token", csrf}});
+        QCOMPARE(refused.status, 400);
+        QVERIFY2(refused.json()[u"error"_qs].toString().contains(said), refused.body.constData());
+        QCOMPARE(readFile(m_dir->path() + u"/Config/zelXapQuilljot.ini"_qs), before);
+        QVERIFY(!QFileInfo::exists(m_dir->path() + u"/New"_qs));
+    }
+
+    // Exact media type; asking for sessions pushes no one's session out.
+    void requestsAreReadExactly() {
+        startLogger();
+        const QByteArray csrf = get(u"/api/session"_qs).json()[u"csrf"_qs].toString().toLatin1();
+        auto put = [&](const QByteArray& type) {
+            return ask("PUT", u"/api/settings"_qs, R"({"table":"tblWeb"})",
+                       {{"Content-Type", type}, {"X-CSRF-Token", csrf}})
+                .status;
+        };
+        QCOMPARE(put("application/jsonfoo"), 415);
+        QCOMPARE(put("application/json; charset=latin1"), 415);
+        RawClient anonymous;
+        QVERIFY(anonymous.open(m_web->port()));
+        for (int i = 0; i < WebAccess::kMaxSessions + 100; ++i) {
+            anonymous.socket->write(headOf("/api/session") + "\r\n");
+        }
+        anonymous.socket->waitForBytesWritten(5000);
+        QElapsedTimer clock;
+        clock.start();
+        while (anonymous.got.count("HTTP/1.1 200") < WebAccess::kMaxSessions + 100 &&
+               clock.elapsed() < 10000) {
+            anonymous.socket->waitForReadyRead(50);
+            anonymous.got += anonymous.socket->readAll();
+        }
+        QCOMPARE(anonymous.got.count("HTTP/1.1 200"), WebAccess::kMaxSessions + 100);
+        QCOMPARE(put("application/json; charset=UTF-8"), 200);
+        // A browser's request from another site.
+        QCOMPARE(
+            ask("GET", u"/api/export?format=csv"_qs, {}, {{"Sec-Fetch-Site", "cross-site"}}).status,
+            403);
     }
 
     // Signing in by the form is the browser test's.

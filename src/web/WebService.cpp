@@ -1,0 +1,432 @@
+#include "web/WebService.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QPointer>
+
+#include "logger/LoggerControl.h"
+#include "report/Reporter.h"
+#include "support/ProgramNames.h"
+#include "web/DatabaseChoice.h"
+#include "web/EventRequest.h"
+#include "web/ExportStream.h"
+#include "web/HttpConnection.h"
+#include "web/HttpLimits.h"
+#include "web/HttpListener.h"
+#include "web/HttpReply.h"
+#include "web/LiveFeed.h"
+#include "web/SettingsJson.h"
+#include "web/StatusJson.h"
+#include "web/WebPassword.h"
+
+namespace {
+
+using Code = HttpReply::Status;
+using Who = WebService::Who;
+
+// Who may call what: the whole access policy of the page.
+const WebService::Route kRoutes[] = {
+    {"GET", "/", Who::SignedIn, false, &WebService::indexPage},
+    {"GET", "/index.html", Who::SignedIn, false, &WebService::indexPage},
+    {"GET", "/app.js", Who::SignedIn, false, &WebService::scriptFile},
+    {"GET", "/style.css", Who::SignedIn, false, &WebService::styleFile},
+    {"GET", "/signin", Who::Anyone, false, &WebService::signInPage},
+    {"GET", "/signin.css", Who::Anyone, false, &WebService::styleFile},
+    {"POST", "/signin", Who::Anyone, true, &WebService::signIn},
+    {"POST", "/signout", Who::SignedIn, true, &WebService::signOut},
+    {"GET", "/api/session", Who::Anyone, false, &WebService::session},
+    {"GET", "/api/status", Who::SignedIn, false, &WebService::status},
+    {"GET", "/api/history", Who::SignedIn, false, &WebService::history},
+    {"GET", "/api/count", Who::SignedIn, false, &WebService::count},
+    {"GET", "/api/export", Who::SignedIn, false, &WebService::exportEvents},
+    {"GET", "/api/live", Who::SignedIn, false, &WebService::live},
+    {"GET", "/api/settings", Who::SignedIn, false, &WebService::getSettings},
+    {"PUT", "/api/settings", Who::SignedIn, true, &WebService::putSettings},
+};
+
+QJsonObject rowJson(const StoredEvent& row) {
+    return {{u"id"_qs, row.id},
+            {u"time"_qs, row.event.time},
+            {u"source"_qs, row.event.source},
+            {u"type"_qs, row.event.type},
+            {u"data"_qs, row.event.data}};
+}
+
+// "application/json", optionally with a UTF-8 charset; nothing else.
+bool isJson(const QByteArray& contentType) {
+    const QList<QByteArray> parts = contentType.split(';');
+    if (parts.first().trimmed().toLower() != "application/json") {
+        return false;
+    }
+    for (qsizetype i = 1; i < parts.size(); ++i) {
+        const QByteArray parameter = parts[i].trimmed().toLower();
+        if (parameter != "charset=utf-8" && parameter != "charset=\"utf-8\"") {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+WebService::WebService(LoggerControl& logger, WebSettings settings, QHostAddress address)
+    : m_logger(logger),
+      m_settings(std::move(settings)),
+      m_address(std::move(address)),
+      m_access(m_settings.passwordHash),
+      m_live(std::make_unique<LiveFeed>(logger)),
+      m_listener(new HttpListener([this](HttpConnection& c) { dispatch(c); }, this)) {
+    Q_INIT_RESOURCE(web);
+    m_clock.start();
+    // One password check at a time: it costs a quarter of a second of a core.
+    m_passwordChecks.setMaxThreadCount(1);
+    m_burstTimer.setInterval(1000);
+    connect(&m_burstTimer, &QTimer::timeout, this, &WebService::reportBursts);
+    m_burstTimer.start();
+    // A new database choice is read from the next request on.
+    connect(&logger, &LoggerControl::settingsReloaded, this, [this] { m_reader.close(); });
+}
+
+WebService::~WebService() {
+    m_passwordChecks.waitForDone();
+    delete m_listener;
+}
+
+Result<quint16> WebService::listen(quint16 port) {
+    if (!m_listener->listen(m_address, port)) {
+        return Problem{ErrorNumber::Socket,
+                       u"The web page cannot listen on "_qs + m_address.toString() + u" port "_qs +
+                           QString::number(port) + u": "_qs + m_listener->errorString()};
+    }
+    m_port = m_listener->serverPort();
+    return m_port;
+}
+
+int WebService::maxConnections() const {
+    return m_listener->maxConnections();
+}
+
+bool WebService::hostAllowed(const HttpRequest& request) const {
+    if (!m_address.isLoopback()) {
+        return true;
+    }
+    // A page of another site that a DNS name turned to 127.0.0.1 names that site as the host.
+    const QByteArray host = request.header("Host");
+    const QByteArray port = ':' + QByteArray::number(m_port);
+    return host == "127.0.0.1" + port || host == "localhost" + port || host == "[::1]" + port;
+}
+
+bool WebService::fromThisSite(const HttpRequest& request) const {
+    // Browsers say where a request comes from; scripts (curl) say nothing and are let through.
+    const QByteArray site = request.header("Sec-Fetch-Site");
+    if (!site.isEmpty() && site != "same-origin" && site != "none") {
+        return false;
+    }
+    const QByteArray origin = request.header("Origin");
+    return origin.isEmpty() || origin == "http://" + request.header("Host");
+}
+
+void WebService::dispatch(HttpConnection& c) {
+    const HttpRequest& request = c.request();
+    if (!hostAllowed(request)) {
+        HttpReply::error(c, Code::MisdirectedRequest, u"Unknown host name"_qs);
+        return;
+    }
+    const Route* route = nullptr;
+    bool pathKnown = false;
+    for (const Route& r : kRoutes) {
+        if (request.path == QLatin1StringView(r.path)) {
+            pathKnown = true;
+            const bool head = request.method == "HEAD" && QByteArrayView(r.method) == "GET";
+            if (request.method == r.method || head) {
+                route = &r;
+            }
+        }
+    }
+    if (route == nullptr) {
+        HttpReply::error(c, pathKnown ? Code::MethodNotAllowed : Code::NotFound,
+                         pathKnown ? u"Method not allowed here"_qs : u"Nothing here"_qs);
+        return;
+    }
+    const bool api = request.path.startsWith(u"/api/"_qs);
+    if ((api || route->changes) && !fromThisSite(request)) {
+        HttpReply::error(c, Code::Forbidden, u"Request from another site refused"_qs);
+        return;
+    }
+    if (route->who == Who::SignedIn) {
+        if (m_access.signInNeeded() && m_access.csrfOf(request) == nullptr) {
+            if (api || route->changes) {
+                HttpReply::error(c, Code::Unauthorized, u"Sign in first"_qs);
+            } else {
+                HttpReply::redirect(c, "/signin");
+            }
+            return;
+        }
+        if (route->changes && !m_access.csrfMatches(request)) {
+            HttpReply::error(c, Code::Forbidden,
+                             u"Missing or wrong CSRF token (header X-CSRF-Token, from "
+                             u"/api/session)"_qs);
+            return;
+        }
+    }
+    (this->*route->handler)(c);
+}
+
+void WebService::page(HttpConnection& c, const QString& resource, const QByteArray& type) {
+    QFile file(u":/web/"_qs + resource);
+    if (!file.open(QIODevice::ReadOnly)) {
+        HttpReply::error(c, Code::NotFound, u"Nothing here"_qs);
+        return;
+    }
+    QByteArray body = file.readAll();
+    if (resource == u"signin.html") {
+        const QUrlQuery& query = c.request().query;
+        body.replace("{{message}}",
+                     query.hasQueryItem(u"locked"_qs)
+                         ? "Too many wrong passwords from here: try again in a few minutes."
+                     : query.hasQueryItem(u"failed"_qs) ? "Wrong password."
+                                                        : "");
+    }
+    HttpReply::send(c, Code::Ok, type, body);
+}
+
+void WebService::indexPage(HttpConnection& c) {
+    page(c, u"index.html"_qs, "text/html; charset=utf-8");
+}
+
+void WebService::scriptFile(HttpConnection& c) {
+    page(c, u"app.js"_qs, "text/javascript; charset=utf-8");
+}
+
+void WebService::styleFile(HttpConnection& c) {
+    page(c, u"style.css"_qs, "text/css; charset=utf-8");
+}
+
+void WebService::signInPage(HttpConnection& c) {
+    page(c, u"signin.html"_qs, "text/html; charset=utf-8");
+}
+
+void WebService::signIn(HttpConnection& c) {
+    if (!m_access.signInNeeded()) {
+        HttpReply::redirect(c, "/");
+        return;
+    }
+    const SignInGuard::Admission admitted = m_guard.admit(c.peer(), m_clock.elapsed());
+    switch (admitted.verdict) {
+        case SignInGuard::Verdict::LockedOut:
+            HttpReply::redirect(c, "/signin?locked=1");
+            return;
+        case SignInGuard::Verdict::Busy:
+        case SignInGuard::Verdict::Full:
+            HttpReply::error(c, Code::TooManyRequests,
+                             u"Another sign-in is being checked: try again in a moment"_qs,
+                             {{"Retry-After", "2"}});
+            return;
+        case SignInGuard::Verdict::Check:
+            break;
+    }
+    const QUrlQuery form(QString::fromUtf8(c.request().body).replace(u'+', u' '));
+    const QString password = form.queryItemValue(u"password"_qs, QUrl::FullyDecoded);
+    QTimer::singleShot(admitted.delayMillis, this,
+                       [this, held = QPointer<HttpConnection>(&c), peer = c.peer(), password] {
+                           checkPassword(held, peer, password);
+                       });
+}
+
+// A client gone meanwhile still frees its place in the guard.
+void WebService::checkPassword(QPointer<HttpConnection> held, const QHostAddress& peer,
+                               const QString& password) {
+    const qint64 arrived = m_clock.elapsed();
+    m_passwordChecks.start([this, held, peer, password, arrived, hash = m_settings.passwordHash] {
+        const bool passed = WebPassword::matches(password, hash);
+        QMetaObject::invokeMethod(this, [this, held, peer, passed, arrived] {
+            // A wrong password is answered late, and its place in the guard is kept till then.
+            const qint64 wait =
+                passed ? 0 : arrived + SignInGuard::kFailedAnswerMillis - m_clock.elapsed();
+            QTimer::singleShot(std::max<qint64>(wait, 0), this, [this, held, peer, passed] {
+                m_guard.checked(peer, passed, m_clock.elapsed());
+                answerSignIn(held.data(), passed);
+            });
+        });
+    });
+}
+
+void WebService::answerSignIn(HttpConnection* c, bool passed) {
+    if (c == nullptr) {
+        return;
+    }
+    if (!passed) {
+        HttpReply::redirect(*c, "/signin?failed=1");
+        return;
+    }
+    HttpReply::redirect(*c, "/", {{"Set-Cookie", WebAccess::cookie(m_access.openSession().token)}});
+}
+
+void WebService::reportBursts() {
+    while (const std::optional<SignInGuard::Burst> burst = m_guard.quietBurst(m_clock.elapsed())) {
+        QString text = QString::number(burst->failures) +
+                       u" failed sign-ins to the web page from "_qs + burst->address.toString();
+        if (burst->lockedOut) {
+            text += u"; sign-ins from there are refused for "_qs +
+                    QString::number(SignInGuard::kLockoutMinutes) + u" minutes"_qs;
+        }
+        m_logger.reporter().toNetwork(ProgramNames::kProgram, u"WebPage SignIn"_qs,
+                                      Problem{ErrorNumber::Generic, text});
+    }
+}
+
+void WebService::signOut(HttpConnection& c) {
+    m_access.closeSession(c.request());
+    HttpReply::json(c, {{u"signedIn"_qs, false}}, Code::Ok,
+                    {{"Set-Cookie", WebAccess::expiredCookie()}});
+}
+
+void WebService::session(HttpConnection& c) {
+    const QByteArray* csrf = m_access.csrfOf(c.request());
+    if (csrf != nullptr || m_access.signInNeeded()) {
+        QJsonObject body{{u"signInNeeded"_qs, m_access.signInNeeded()},
+                         {u"signedIn"_qs, csrf != nullptr}};
+        if (csrf != nullptr) {
+            body.insert(u"csrf"_qs, QString::fromLatin1(*csrf));
+        }
+        HttpReply::json(c, body);
+        return;
+    }
+    // Without a password every visitor of the loopback address has the session for the asking.
+    const WebAccess::NewSession made = m_access.openSession();
+    HttpReply::json(c,
+                    {{u"signInNeeded"_qs, false},
+                     {u"signedIn"_qs, true},
+                     {u"csrf"_qs, QString::fromLatin1(made.csrf)}},
+                    Code::Ok, {{"Set-Cookie", WebAccess::cookie(made.token)}});
+}
+
+Status WebService::reader() {
+    const DatabaseSettings database = m_logger.settings().database;
+    if (m_reader.isOpen() && m_reader.settings() == database) {
+        return {};
+    }
+    return m_reader.openForReading(database);
+}
+
+std::optional<EventQuery> WebService::readableQuery(HttpConnection& c,
+                                                    const QSet<QString>& allowed) {
+    const Result<EventQuery> query = EventRequest::parse(c.request().query, allowed);
+    if (!query) {
+        HttpReply::error(c, Code::BadRequest, query.problem().description);
+        return std::nullopt;
+    }
+    if (const Status open = reader(); !open) {
+        HttpReply::error(c, Code::ServiceUnavailable, open.problem().description);
+        return std::nullopt;
+    }
+    return query.value();
+}
+
+void WebService::history(HttpConnection& c) {
+    std::optional<EventQuery> query =
+        readableQuery(c, {u"limit"_qs, u"before"_qs, u"sort"_qs, u"order"_qs});
+    if (!query) {
+        return;
+    }
+    // One row more than asked for tells whether there is a next page.
+    const int limit = query.value().limit;
+    query.value().limit = limit + 1;
+    QJsonArray rows;
+    qint64 lastId = 0;
+    bool more = false;
+    const Status read = m_reader.readEvents(query.value(), [&](const StoredEvent& row) {
+        if (rows.size() == limit) {
+            more = true;
+            return;
+        }
+        rows.append(rowJson(row));
+        lastId = row.id;
+    });
+    if (!read) {
+        HttpReply::error(c, Code::ServiceUnavailable, read.problem().description);
+        return;
+    }
+    HttpReply::json(c,
+                    {{u"rows"_qs, rows}, {u"next"_qs, more ? QJsonValue(lastId) : QJsonValue()}});
+}
+
+void WebService::count(HttpConnection& c) {
+    const std::optional<EventQuery> query = readableQuery(c, {});
+    if (!query) {
+        return;
+    }
+    const Result<qint64> rows = m_reader.countEvents(query.value());
+    if (!rows) {
+        HttpReply::error(c, Code::ServiceUnavailable, rows.problem().description);
+        return;
+    }
+    HttpReply::json(c, {{u"count"_qs, rows.value()}});
+}
+
+void WebService::exportEvents(HttpConnection& c) {
+    const QString format = c.request().query.queryItemValue(u"format"_qs);
+    if (format != u"csv" && format != u"jsonl") {
+        HttpReply::error(c, Code::BadRequest, u"'format' must be csv or jsonl"_qs);
+        return;
+    }
+    if (m_exports.children().size() >= HttpLimits::kMaxExports) {
+        HttpReply::error(c, Code::ServiceUnavailable,
+                         u"Too many exports under way: try again when one has finished"_qs,
+                         {{"Retry-After", "10"}});
+        return;
+    }
+    const std::optional<EventQuery> query = readableQuery(c, {u"format"_qs});
+    if (!query) {
+        return;
+    }
+    const Status started = ExportStream::start(
+        m_reader, query.value(), format == u"csv" ? ExportFormat::Csv : ExportFormat::JsonLines, c,
+        &m_exports);
+    if (!started) {
+        HttpReply::error(c, Code::ServiceUnavailable, started.problem().description);
+    }
+}
+
+void WebService::live(HttpConnection& c) {
+    if (!m_live->addClient(c)) {
+        HttpReply::error(c, Code::ServiceUnavailable, u"Too many live pages open"_qs,
+                         {{"Retry-After", "10"}});
+    }
+}
+
+void WebService::status(HttpConnection& c) {
+    HttpReply::json(c, StatusJson::toJson(m_logger.status()));
+}
+
+void WebService::getSettings(HttpConnection& c) {
+    HttpReply::json(c, SettingsJson::toJson(m_logger.settings().database));
+}
+
+void WebService::putSettings(HttpConnection& c) {
+    if (!isJson(c.request().header("Content-Type"))) {
+        HttpReply::error(c, Code::UnsupportedMediaType,
+                         u"Send the settings as application/json"_qs);
+        return;
+    }
+    const DatabaseSettings current = m_logger.settings().database;
+    const Result<DatabaseSettings> next = SettingsJson::fromJson(c.request().body, current);
+    if (!next) {
+        HttpReply::error(c, Code::BadRequest, next.problem().description);
+        return;
+    }
+    if (const Status allowed = DatabaseChoice::check(next.value(), current, m_logger.folders());
+        !allowed) {
+        HttpReply::error(c, Code::BadRequest, allowed.problem().description);
+        return;
+    }
+    // Saved at once; the logger opens the database in the background, and the status says
+    // when it is open.
+    if (const Status applied = m_logger.applyDatabaseSettings(next.value()); !applied) {
+        HttpReply::error(c, Code::InternalServerError, applied.problem().description);
+        return;
+    }
+    QJsonObject body = SettingsJson::toJson(next.value());
+    body.insert(u"databaseOpen"_qs, m_logger.status().databaseOpen);
+    HttpReply::json(c, body);
+}

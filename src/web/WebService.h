@@ -1,0 +1,93 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QThreadPool>
+#include <QTimer>
+#include <memory>
+#include <optional>
+
+#include "report/Result.h"
+#include "store/EventQuery.h"
+#include "store/Store.h"
+#include "support/WebSettings.h"
+#include "web/SignInGuard.h"
+#include "web/WebAccess.h"
+
+class HttpConnection;
+class HttpListener;
+class LiveFeed;
+class LoggerControl;
+
+// What the web page serves, on the web server's thread: the pages from the program's resources
+// and the JSON API under /api/ they use (status, history, count, export, settings, live stream,
+// session), each route declared once with who may call it. It reads the history through a Store
+// of its own, opened for reading beside the logger's; passwords are checked on a worker thread.
+class WebService : public QObject {
+    Q_OBJECT
+
+public:
+    WebService(LoggerControl& logger, WebSettings settings, QHostAddress address);
+    ~WebService() override;
+
+    Result<quint16> listen(quint16 port);
+    int maxConnections() const;
+
+    enum class Who { Anyone, SignedIn };
+    using Handler = void (WebService::*)(HttpConnection&);
+    struct Route {
+        const char* method;
+        const char* path;
+        Who who;
+        // Changing requests must come from the page itself and, from a signed-in user, carry the
+        // session's CSRF token.
+        bool changes;
+        Handler handler;
+    };
+
+    // The routes' handlers, called once the route's access rules are met.
+    void indexPage(HttpConnection& c);
+    void scriptFile(HttpConnection& c);
+    void styleFile(HttpConnection& c);
+    void signInPage(HttpConnection& c);
+    void signIn(HttpConnection& c);
+    void signOut(HttpConnection& c);
+    void session(HttpConnection& c);
+    void status(HttpConnection& c);
+    void history(HttpConnection& c);
+    void count(HttpConnection& c);
+    void exportEvents(HttpConnection& c);
+    void live(HttpConnection& c);
+    void getSettings(HttpConnection& c);
+    void putSettings(HttpConnection& c);
+
+private:
+    void dispatch(HttpConnection& connection);
+    bool hostAllowed(const HttpRequest& request) const;
+    bool fromThisSite(const HttpRequest& request) const;
+    void page(HttpConnection& c, const QString& resource, const QByteArray& type);
+    void checkPassword(QPointer<HttpConnection> held, const QHostAddress& peer,
+                       const QString& password);
+    void answerSignIn(HttpConnection* c, bool passed);
+    void reportBursts();
+    // The reading Store, opened on the logger's current database when it is not yet.
+    Status reader();
+    std::optional<EventQuery> readableQuery(HttpConnection& c, const QSet<QString>& allowed);
+
+    LoggerControl& m_logger;
+    WebSettings m_settings;
+    QHostAddress m_address;
+    quint16 m_port = 0;
+    WebAccess m_access;
+    SignInGuard m_guard;
+    QElapsedTimer m_clock;
+    QTimer m_burstTimer;
+    QThreadPool m_passwordChecks;
+    Store m_reader;
+    std::unique_ptr<LiveFeed> m_live;
+    QObject m_exports;  // parent of the exports under way
+    HttpListener* m_listener;
+};
