@@ -11,6 +11,7 @@
 #include "logger/EchoFormat.h"
 #include "logger/Frontend.h"
 #include "logger/Logger.h"
+#include "store/Store.h"
 #include "support/ProcessSignals.h"
 #include "web/WebServer.h"
 #ifdef QUILLJOT_GUI

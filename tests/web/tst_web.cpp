@@ -117,6 +117,7 @@ class WebTest : public QObject {
         o.xapPort = m_network->localPort();
         m_logger = std::make_unique<Logger>(m_noWindows, std::move(o));
         QVERIFY(m_logger->start());
+        QTRY_VERIFY(m_logger->databaseOpen());  // opened by the recorder, in the background
         m_web = std::make_unique<WebServer>(*m_logger, web);
         QVERIFY(m_web->start(0).ok());
     }
