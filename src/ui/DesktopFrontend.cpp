@@ -4,7 +4,7 @@
 #include <QFileInfo>
 #include <QUrl>
 
-#include "logger/Logger.h"
+#include "logger/LoggerControl.h"
 #include "support/ProgramNames.h"
 #include "ui/TrayIcon.h"
 
@@ -21,7 +21,7 @@ DesktopFrontend::~DesktopFrontend() {
     delete m_echo;
 }
 
-void DesktopFrontend::attach(Logger& logger) {
+void DesktopFrontend::attach(LoggerControl& logger) {
     m_logger = &logger;
 }
 
@@ -30,7 +30,7 @@ void DesktopFrontend::loadEchoWindow() {
         return;
     }
     m_echo = new EchoWindow(*m_logger);
-    connect(m_logger, &Logger::eventsLogged, m_echo.data(), &EchoWindow::addEvents);
+    connect(m_logger, &LoggerControl::eventsLogged, m_echo.data(), &EchoWindow::addEvents);
     m_echo->restore();
     m_echo->hide();
 }

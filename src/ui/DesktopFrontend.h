@@ -9,7 +9,7 @@
 #include "ui/SetupDialog.h"
 #include "ui/StatusWindow.h"
 
-class Logger;
+class LoggerControl;
 class TrayIcon;
 
 // The desktop face of the program: the tray icon with its menu, the echo window, the setup
@@ -21,7 +21,7 @@ public:
     explicit DesktopFrontend(QObject* parent = nullptr);
     ~DesktopFrontend() override;
 
-    void attach(Logger& logger);
+    void attach(LoggerControl& logger);
 
     void loadEchoWindow() override;
     void unloadEchoWindow() override;
@@ -46,7 +46,7 @@ signals:
     void exitRequested();
 
 private:
-    Logger* m_logger = nullptr;
+    LoggerControl* m_logger = nullptr;
     TrayIcon* m_tray;
     QPointer<EchoWindow> m_echo;
     QPointer<SetupDialog> m_setup;

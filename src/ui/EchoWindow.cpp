@@ -12,7 +12,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-#include "logger/Logger.h"
+#include "logger/LoggerControl.h"
 #include "ui/HistoryView.h"
 #include "ui/LiveEventModel.h"
 
@@ -20,7 +20,7 @@ namespace {
 constexpr double kTwipsPerInch = 1440.0;
 }  // namespace
 
-EchoWindow::EchoWindow(Logger& logger, QWidget* parent)
+EchoWindow::EchoWindow(LoggerControl& logger, QWidget* parent)
     : QWidget(parent, Qt::Window), m_logger(logger) {
     setObjectName(QStringLiteral("echoWindow"));
     setWindowTitle(QStringLiteral("Quilljot Snapshot"));
@@ -122,7 +122,7 @@ EchoWindow::EchoWindow(Logger& logger, QWidget* parent)
             m_history->run();
         }
     });
-    connect(&m_logger, &Logger::settingsReloaded, this, [this](const LoggerSettings& settings) {
+    connect(&m_logger, &LoggerControl::settingsReloaded, this, [this](const LoggerSettings& settings) {
         m_history->setDatabase(settings.database);
         m_historyStale = true;
     });

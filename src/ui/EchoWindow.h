@@ -12,7 +12,7 @@ class QListView;
 class QTabWidget;
 class HistoryView;
 class LiveEventModel;
-class Logger;
+class LoggerControl;
 
 // "Quilljot Snapshot": two separate views under one row of filters (Source, Type, Data). Live
 // shows a line per logged event as it happens, in the console echo's format; History shows the
@@ -22,7 +22,7 @@ class EchoWindow : public QWidget {
     Q_OBJECT
 
 public:
-    explicit EchoWindow(Logger& logger, QWidget* parent = nullptr);
+    explicit EchoWindow(LoggerControl& logger, QWidget* parent = nullptr);
 
     // Takes size and filters from the settings.
     void restore();
@@ -49,7 +49,7 @@ private:
     void showLiveTally();
     void followNewest();
 
-    Logger& m_logger;
+    LoggerControl& m_logger;
     QLineEdit* m_sourceFilter;
     QLineEdit* m_typeFilter;
     QLineEdit* m_dataFilter;

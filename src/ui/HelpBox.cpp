@@ -9,7 +9,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "logger/Logger.h"
+#include "logger/LoggerControl.h"
 #include "store/ServerSource.h"
 #include "support/ProgramNames.h"
 
@@ -31,7 +31,7 @@ QString databaseText(const DatabaseSettings& d) {
 
 }  // namespace
 
-HelpBox::HelpBox(Logger& logger, QWidget* parent) : QDialog(parent), m_logger(logger) {
+HelpBox::HelpBox(LoggerControl& logger, QWidget* parent) : QDialog(parent), m_logger(logger) {
     setObjectName(QStringLiteral("helpBox"));
     setWindowTitle(QStringLiteral("About Quilljot"));
     m_text = new QLabel(this);

@@ -2,7 +2,7 @@
 
 #include <QDialog>
 
-class Logger;
+class LoggerControl;
 
 // "About Quilljot": the version, where the README is, and where this logger keeps its settings,
 // its database and its text log; a button opens the README.
@@ -10,7 +10,7 @@ class HelpBox : public QDialog {
     Q_OBJECT
 
 public:
-    explicit HelpBox(Logger& logger, QWidget* parent = nullptr);
+    explicit HelpBox(LoggerControl& logger, QWidget* parent = nullptr);
 
     // Fills in the places the logger uses now.
     void refresh();
@@ -19,7 +19,7 @@ public:
     static QString readmePath(const QString& programFile);
 
 private:
-    Logger& m_logger;
+    LoggerControl& m_logger;
     class QLabel* m_text;
     class QPushButton* m_openReadme;
 };

@@ -15,12 +15,12 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "logger/Logger.h"
+#include "logger/LoggerControl.h"
 #include "store/ServerSource.h"
 #include "store/Store.h"
 #include "support/ProgramNames.h"
 
-SetupDialog::SetupDialog(Logger& logger, QWidget* parent) : QDialog(parent), m_logger(logger) {
+SetupDialog::SetupDialog(LoggerControl& logger, QWidget* parent) : QDialog(parent), m_logger(logger) {
     setObjectName(QStringLiteral("setupDialog"));
     setWindowTitle(QStringLiteral("Quilljot Setup"));
     setModal(false);

@@ -8,7 +8,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
-class Logger;
+class LoggerControl;
 
 // "Quilljot Setup": chooses the database the logger writes to. It opens showing the settings in
 // effect; Save stores the choice and has it take effect at once, Cancel or Escape leave
@@ -19,7 +19,7 @@ class SetupDialog : public QDialog {
     Q_OBJECT
 
 public:
-    explicit SetupDialog(Logger& logger, QWidget* parent = nullptr);
+    explicit SetupDialog(LoggerControl& logger, QWidget* parent = nullptr);
 
     // Fills the fields from the settings the logger uses now.
     void showSettingsInEffect();
@@ -37,7 +37,7 @@ private:
     QString checkChosen() const;
     void say(const QString& text, bool bad);
 
-    Logger& m_logger;
+    LoggerControl& m_logger;
     QRadioButton* m_fileDatabase;
     QRadioButton* m_sqlServer;
     QRadioButton* m_postgreSql;

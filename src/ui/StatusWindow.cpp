@@ -5,7 +5,7 @@
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
 
-#include "logger/Logger.h"
+#include "logger/LoggerControl.h"
 #include "store/ServerSource.h"
 
 namespace {
@@ -24,7 +24,7 @@ QString engineText(DatabaseKind kind) {
 
 }  // namespace
 
-StatusWindow::StatusWindow(Logger& logger, QWidget* parent)
+StatusWindow::StatusWindow(LoggerControl& logger, QWidget* parent)
     : QWidget(parent, Qt::Window), m_logger(logger) {
     setObjectName(QStringLiteral("statusWindow"));
     setWindowTitle(QStringLiteral("Quilljot Status"));
@@ -91,14 +91,28 @@ void StatusWindow::refresh() {
     }
     m_database->setText(where);
     const LoggerStatus::Counts& c = s.counts;
-    m_events->setText(QStringLiteral("%L1 messages received, %L2 events written, %L3 refused, "
-                                     "%L4 spooled, %L5 dropped, %L6 other messages")
-                          .arg(c.received)
-                          .arg(c.written)
-                          .arg(c.rejected)
-                          .arg(c.spooled)
-                          .arg(c.dropped)
-                          .arg(c.other));
+    QString events = QStringLiteral("%L1 messages received, %L2 events written, %L3 refused, "
+                                    "%L4 spooled, %L5 dropped, %L6 other messages")
+                         .arg(c.received)
+                         .arg(c.written)
+                         .arg(c.rejected)
+                         .arg(c.spooled)
+                         .arg(c.dropped)
+                         .arg(c.other);
+    if (c.messagesWritten + c.messagesSpooled > 0) {
+        events += QStringLiteral("\n%L1 logged messages written, %L2 spooled")
+                      .arg(c.messagesWritten)
+                      .arg(c.messagesSpooled);
+    }
+    if (c.waiting > 0) {
+        events += QStringLiteral("\n%L1 received and waiting to be written").arg(c.waiting);
+    }
+    if (c.droppedBeforeReceive > 0) {
+        events += QStringLiteral("\n%L1 dropped by the system before the logger could receive "
+                                 "them: raise net.core.rmem_max (see the README)")
+                      .arg(c.droppedBeforeReceive);
+    }
+    m_events->setText(events);
     m_reportCount->setText(s.reportsSent == 1 ? QStringLiteral("1 sent")
                                               : QStringLiteral("%L1 sent").arg(s.reportsSent));
     const QStringList reports = s.lastReports.mid(0, kShownReports);
@@ -108,7 +122,7 @@ void StatusWindow::refresh() {
 void StatusWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     refresh();
-    m_watch = connect(&m_logger, &Logger::statusChanged, this, &StatusWindow::refresh);
+    m_watch = connect(&m_logger, &LoggerControl::statusChanged, this, &StatusWindow::refresh);
 }
 
 void StatusWindow::hideEvent(QHideEvent* event) {

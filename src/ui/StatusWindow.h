@@ -5,7 +5,7 @@
 class QFormLayout;
 class QLabel;
 class QPlainTextEdit;
-class Logger;
+class LoggerControl;
 
 // "Quilljot Status": what the running logger is doing: its node's port and addresses, whether a
 // hub has been heard from, the database in use and whether it is open, how many events came,
@@ -17,7 +17,7 @@ class StatusWindow : public QWidget {
 public:
     static constexpr int kShownReports = 10;
 
-    explicit StatusWindow(Logger& logger, QWidget* parent = nullptr);
+    explicit StatusWindow(LoggerControl& logger, QWidget* parent = nullptr);
 
     void refresh();
     // The shown value of a line ("node", "hub", "database", "events", ...), for tests and tools.
@@ -30,7 +30,7 @@ protected:
 private:
     QLabel* addLine(QFormLayout* form, const QString& caption, const QString& name);
 
-    Logger& m_logger;
+    LoggerControl& m_logger;
     QLabel* m_node;
     QLabel* m_hub;
     QLabel* m_database;

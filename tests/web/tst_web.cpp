@@ -30,6 +30,20 @@ struct Answer {
     QJsonObject json() const { return QJsonDocument::fromJson(body).object(); }
 };
 
+// AddressSanitizer keeps freed memory in quarantine: what this process holds then says nothing
+// about what the server keeps.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kResidentGrowthTells = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kResidentGrowthTells = false;
+#else
+constexpr bool kResidentGrowthTells = true;
+#endif
+#else
+constexpr bool kResidentGrowthTells = true;
+#endif
+
 // What this process holds in memory now, in bytes.
 qint64 residentBytes() {
     QFile statm(u"/proc/self/statm"_qs);
@@ -314,7 +328,7 @@ private slots:
         for (RawClient& c : clients) {
             QVERIFY2(c.untilClosed().startsWith("HTTP/1.1 413"), c.got.constData());
         }
-        QVERIFY(residentBytes() - before < 5 * 1024 * 1024);
+        QVERIFY(!kResidentGrowthTells || residentBytes() - before < 5 * 1024 * 1024);
 
         // A chunked body is counted as it arrives; both framings at once are refused.
         QVERIFY(exchange("PUT /api/settings HTTP/1.1\r\nHost: " + webAddress().toLatin1() +
@@ -420,7 +434,7 @@ private slots:
         }
         QTest::qWait(1500);
         // 24 MiB each if they were read whole.
-        QVERIFY2(residentBytes() - before < 16 * 1024 * 1024,
+        QVERIFY2(!kResidentGrowthTells || residentBytes() - before < 16 * 1024 * 1024,
                  qPrintable(QString::number(residentBytes() - before)));
         QCOMPARE(exchange(headOf("/api/export?format=csv") + "\r\n").left(12), "HTTP/1.1 503");
         unread.clear();
