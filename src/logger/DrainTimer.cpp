@@ -4,6 +4,6 @@ DrainTimer::~DrainTimer() = default;
 
 QtDrainTimer::QtDrainTimer(QObject* owner) : m_timer(owner) {
     m_timer.setSingleShot(true);
-    QObject::connect(&m_timer, &QTimer::timeout, [this] { fire(); });
+    QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] { fire(); });
     m_clock.start();
 }
