@@ -6,11 +6,14 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QHostAddress>
+#include <QTcpServer>
 #include <cstdio>
 #include <iostream>
 #include <string>
 
 #include "logger/Logger.h"
+#include "node/XapNode.h"
 #include "support/ProgramNames.h"
 #include "support/WebSettings.h"
 #include "web/WebPassword.h"
@@ -40,6 +43,12 @@ std::optional<QString> readSecretLine(const char* prompt) {
         return std::nullopt;
     }
     return QString::fromStdString(line);
+}
+
+bool bindsEveryAddress(const QString& bind) {
+    const QHostAddress address(bind);
+    return address == QHostAddress::AnyIPv4 || address == QHostAddress::AnyIPv6 ||
+           address == QHostAddress::Any;
 }
 
 }  // namespace
@@ -95,8 +104,46 @@ std::unique_ptr<WebServer> start(Logger& logger, std::optional<quint16> port) {
     if (!listening) {
         return refuse(listening.problem());
     }
-    std::fprintf(stderr, "quilljot: web page at %s\n", qPrintable(server->url()));
+    QString url = server->url();
+    if (bindsEveryAddress(settings.value().bind)) {
+        // 0.0.0.0 is no address a browser can open: name the one the logger sends from.
+        url = u"http://"_qs + logger.node()->localIp() + u':' + QString::number(server->port()) +
+              u"/ (and every other address of this host)"_qs;
+    }
+    std::fprintf(stderr, "quilljot: web page at %s\n", qPrintable(url));
     return server;
+}
+
+CheckedPage check(const AppFolders& folders, std::optional<quint16> port) {
+    const Result<WebSettings> settings = WebSettingsFile::load(folders);
+    if (!settings) {
+        return {false, settings.problem().description};
+    }
+    const quint16 wanted = port.value_or(settings.value().port);
+    if (wanted == 0) {
+        return {true, u"off (WebPort is 0; --web PORT serves it for one run)"_qs};
+    }
+    const QString bind = settings.value().bind;
+    const QHostAddress address(bind);
+    if (address.isNull()) {
+        return {false, u"WebBind must be an IP address, not '"_qs + bind + u'\''};
+    }
+    if (!address.isLoopback() && settings.value().passwordHash.isEmpty()) {
+        return {false, u"it binds "_qs + bind +
+                           u", which is not loopback: set a password first with "
+                           u"quilljot --set-web-password"_qs};
+    }
+    QTcpServer probe;
+    if (!probe.listen(address, wanted)) {
+        return {false, u"port "_qs + QString::number(wanted) + u" of "_qs + bind +
+                           u" cannot be used: "_qs + probe.errorString()};
+    }
+    if (bindsEveryAddress(bind)) {
+        return {true, u"port "_qs + QString::number(wanted) + u" of every address of this host"_qs};
+    }
+    const QString host =
+        address.protocol() == QAbstractSocket::IPv6Protocol ? u'[' + bind + u']' : bind;
+    return {true, u"http://"_qs + host + u':' + QString::number(wanted) + u'/'};
 }
 
 }  // namespace WebCommands

@@ -20,4 +20,12 @@ int setPassword(const StartupPlace& place);
 // start, which is said on standard error and in the text log, and the logger goes on.
 std::unique_ptr<WebServer> start(Logger& logger, std::optional<quint16> port);
 
+// --check-config's word on the web page: where it would be served, or why it could not be (its
+// address, its password, or its port taken by another program). Nothing is changed.
+struct CheckedPage {
+    bool usable = true;
+    QString text;
+};
+CheckedPage check(const AppFolders& folders, std::optional<quint16> port);
+
 }  // namespace WebCommands
