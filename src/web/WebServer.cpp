@@ -114,6 +114,10 @@ bool WebServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
              path == u"/signin" ? "text/html; charset=utf-8" : "text/css; charset=utf-8");
         return true;
     }
+    if (path == u"/favicon.svg") {
+        page(request, responder, u"favicon.svg"_qs, "image/svg+xml");
+        return true;
+    }
     if (path == u"/api/session") {
         session(request, responder);
         return true;
