@@ -45,6 +45,18 @@ std::optional<QString> readSecretLine(const char* prompt) {
     return QString::fromStdString(line);
 }
 
+// Why the web page could not listen on `port` of `bind` (another program holds it, say), or
+// nothing when it could.
+std::optional<QString> portRefused(const QString& bind, quint16 port) {
+    const QHostAddress address(bind);
+    QTcpServer probe;
+    if (address.isNull() || probe.listen(address, port)) {
+        return std::nullopt;
+    }
+    return u"port "_qs + QString::number(port) + u" of "_qs + bind + u" cannot be used: "_qs +
+           probe.errorString();
+}
+
 bool bindsEveryAddress(const QString& bind) {
     const QHostAddress address(bind);
     return address == QHostAddress::AnyIPv4 || address == QHostAddress::AnyIPv6 ||
@@ -99,6 +111,11 @@ std::unique_ptr<WebServer> start(Logger& logger, std::optional<quint16> port) {
     if (wanted == 0) {
         return nullptr;
     }
+    // Asked first, so that a port in use is said in one line, with the reason.
+    if (const auto refused = portRefused(settings.value().bind, wanted)) {
+        return refuse(Problem{ErrorNumber::Socket,
+                              *refused + u"; the logger goes on without the web page"_qs});
+    }
     auto server = std::make_unique<WebServer>(logger, settings.value());
     const Result<quint16> listening = server->start(wanted);
     if (!listening) {
@@ -133,10 +150,8 @@ CheckedPage check(const AppFolders& folders, std::optional<quint16> port) {
                            u", which is not loopback: set a password first with "
                            u"quilljot --set-web-password"_qs};
     }
-    QTcpServer probe;
-    if (!probe.listen(address, wanted)) {
-        return {false, u"port "_qs + QString::number(wanted) + u" of "_qs + bind +
-                           u" cannot be used: "_qs + probe.errorString()};
+    if (const auto refused = portRefused(bind, wanted)) {
+        return {false, *refused};
     }
     if (bindsEveryAddress(bind)) {
         return {true, u"port "_qs + QString::number(wanted) + u" of every address of this host"_qs};
