@@ -216,6 +216,8 @@ const STATUS_NAMES = [
   ['messagesWaiting', 'Messages waiting in the spool'], ['counts', 'Counts'],
   ['reportsSent', 'Reports sent'],
 ];
+// Numbers that count something, shown with digit grouping (a port is not one of them).
+const COUNTED = new Set(['spoolWaiting', 'messagesWaiting', 'reportsSent']);
 // The counts of datagrams since the start, one labelled number each.
 const COUNT_NAMES = [
   ['received', 'Received'], ['written', 'Written'], ['spooled', 'Spooled'],
@@ -226,7 +228,7 @@ const COUNT_NAMES = [
 function statusText(key, value) {
   if (value === null || value === undefined) return key === 'lastReceived' ? 'nothing yet' : '';
   if (typeof value === 'boolean') return value ? 'yes' : 'no';
-  if (typeof value === 'number') return value.toLocaleString();
+  if (COUNTED.has(key)) return Number(value).toLocaleString();
   return String(value);
 }
 
