@@ -21,11 +21,12 @@ deps:
 
 configure = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 
-# The four programs only: no test, benchmark or fuzz target is compiled.
+# The four programs and what `cmake --install` needs beside them (the sample settings file); no
+# test, benchmark or fuzz target is compiled.
 programs: deps-run
 	@$(configure)
 	@echo "make: building $(PROGRAMS) in $(BUILD)/bin with $(JOBS) jobs (a first build takes a few minutes)"
-	@cmake --build $(BUILD) -j $(JOBS) --target $(PROGRAMS)
+	@cmake --build $(BUILD) -j $(JOBS) --target $(PROGRAMS) settings_sample_file
 
 build: deps
 	@$(configure)
