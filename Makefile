@@ -8,27 +8,45 @@ FUZZ_SECONDS ?= 20
 
 HEADLESS_BUILD ?= build-headless
 
-.PHONY: deps build build-headless run test test-sanitize fuzz fuzz-short bench instructions screenshots clean format
+.PHONY: deps deps-run programs build build-headless run test test-sanitize fuzz fuzz-short bench instructions screenshots clean format
+
+PROGRAMS = quilljot xap-hub xap-send xap-snoop
+
+# What the programs need, and (deps) what their tests need as well.
+deps-run:
+	@scripts/install-deps run
 
 deps:
-	@scripts/install-deps
+	@scripts/install-deps test
+
+configure = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+
+# The four programs and what `cmake --install` needs beside them (the sample settings file); no
+# test, benchmark or fuzz target is compiled.
+programs: deps-run
+	@$(configure)
+	@echo "make: building $(PROGRAMS) in $(BUILD)/bin with $(JOBS) jobs (a first build takes a few minutes)"
+	@cmake --build $(BUILD) -j $(JOBS) --target $(PROGRAMS) settings_sample_file
 
 build: deps
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@$(configure)
+	@echo "make: building the programs, tests and benchmarks in $(BUILD) with $(JOBS) jobs"
 	@cmake --build $(BUILD) -j $(JOBS)
 
 # The logger without QtWidgets (QUILLJOT_GUI=OFF), for servers; fails if it links a GUI library.
-build-headless: deps
+build-headless: deps-run
 	@cmake -S . -B $(HEADLESS_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLJOT_GUI=OFF >/dev/null
-	@cmake --build $(HEADLESS_BUILD) -j $(JOBS) --target quilljot xap-hub xap-send xap-snoop
+	@cmake --build $(HEADLESS_BUILD) -j $(JOBS) --target $(PROGRAMS)
 	@! ldd $(HEADLESS_BUILD)/bin/quilljot | grep -E 'libQt6(Widgets|Gui)' || \
 	  (echo "the headless quilljot links a GUI library" >&2; exit 1)
 	@$(HEADLESS_BUILD)/bin/quilljot --version
 
-run: build
+run: programs
+	@echo "make: starting the local hub and the logger (scripts/run-local); Ctrl-C ends both"
 	@scripts/run-local
 
 test: build
+	@echo "make: running every test (ctest in $(BUILD))"
 	@cd $(BUILD) && ctest --output-on-failure --no-tests=error -j $(JOBS)
 
 # The whole suite again, built with AddressSanitizer and UBSan; any report fails, also one from a

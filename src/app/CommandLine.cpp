@@ -8,7 +8,10 @@ namespace {
 const QString kUsage = QStringLiteral(
     "Usage: quilljot [--app-dir DIR] [--headless] [--echo] [--xap-port PORT] [--show WINDOW]\n"
     "                [--web PORT]\n"
-    "       quilljot --check-config [--app-dir DIR] [--xap-port PORT]\n"
+    "       quilljot export [--app-dir DIR] [--from T] [--to T] [--source S] [--type T]\n"
+    "                       [--data D] [--table events|messages] [--format csv|jsonl]\n"
+    "                       [-o FILE]   (quilljot export --help tells more)\n"
+    "       quilljot --check-config [--app-dir DIR] [--xap-port PORT] [--web PORT]\n"
     "       quilljot --set-web-password [--app-dir DIR]\n\n");
 
 QList<QCommandLineOption> optionTable() {
@@ -30,7 +33,8 @@ QList<QCommandLineOption> optionTable() {
          QStringLiteral("Send to this UDP port instead of the xAP port 3639."),
          QStringLiteral("port")},
         {QStringLiteral("web"),
-         QStringLiteral("Serve the web page on this TCP port (see WebPort)."),
+         QStringLiteral("Serve the web page on this TCP port (see WebPort); with --check-config, "
+                        "say whether it could."),
          QStringLiteral("port")},
         {QStringLiteral("set-web-password"),
          QStringLiteral("Set the web page's password (read from standard input) and end.")},

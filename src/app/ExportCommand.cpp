@@ -132,7 +132,10 @@ int run(const QStringList& arguments) {
         return fail(kUsage, parser.errorText() + QStringLiteral(" (see --help)"));
     }
     if (parser.isSet(QStringLiteral("help"))) {
-        std::printf("%s", qPrintable(parser.helpText()));
+        // Qt's first line names the program file, not the command.
+        const QString qtText = parser.helpText();
+        std::printf("Usage: quilljot export [options]\n%s",
+                    qPrintable(qtText.mid(qtText.indexOf(u'\n') + 1)));
         return 0;
     }
     if (!parser.positionalArguments().isEmpty()) {

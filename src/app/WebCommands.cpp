@@ -7,6 +7,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QHostAddress>
+#include <QTcpServer>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -51,6 +53,24 @@ void raiseDescriptorLimit() {
         limit.rlim_cur = limit.rlim_max;
         setrlimit(RLIMIT_NOFILE, &limit);
     }
+}
+
+// Why the web page could not listen on `port` of `bind` (another program holds it, say), or
+// nothing when it could.
+std::optional<QString> portRefused(const QString& bind, quint16 port) {
+    const QHostAddress address(bind);
+    QTcpServer probe;
+    if (address.isNull() || probe.listen(address, port)) {
+        return std::nullopt;
+    }
+    return u"port "_qs + QString::number(port) + u" of "_qs + bind + u" cannot be used: "_qs +
+           probe.errorString();
+}
+
+bool bindsEveryAddress(const QString& bind) {
+    const QHostAddress address(bind);
+    return address == QHostAddress::AnyIPv4 || address == QHostAddress::AnyIPv6 ||
+           address == QHostAddress::Any;
 }
 
 }  // namespace
@@ -102,13 +122,54 @@ std::unique_ptr<WebServer> start(LoggerControl& logger, std::optional<quint16> p
         return nullptr;
     }
     raiseDescriptorLimit();
+    // Asked first, so that a port in use is said in one line, with the reason.
+    if (const auto refused = portRefused(settings.value().bind, wanted)) {
+        return refuse(Problem{ErrorNumber::Socket,
+                              *refused + u"; the logger goes on without the web page"_qs});
+    }
     auto server = std::make_unique<WebServer>(logger, settings.value());
     const Result<quint16> listening = server->start(wanted);
     if (!listening) {
         return refuse(listening.problem());
     }
-    std::fprintf(stderr, "quilljot: web page at %s\n", qPrintable(server->url()));
+    QString url = server->url();
+    if (bindsEveryAddress(settings.value().bind)) {
+        // 0.0.0.0 is no address a browser can open: name the one the logger sends from.
+        url = u"http://"_qs + logger.status().sendFrom + u':' + QString::number(server->port()) +
+              u"/ (and every other address of this host)"_qs;
+    }
+    std::fprintf(stderr, "quilljot: web page at %s\n", qPrintable(url));
     return server;
+}
+
+CheckedPage check(const AppFolders& folders, std::optional<quint16> port) {
+    const Result<WebSettings> settings = WebSettingsFile::load(folders);
+    if (!settings) {
+        return {false, settings.problem().description};
+    }
+    const quint16 wanted = port.value_or(settings.value().port);
+    if (wanted == 0) {
+        return {true, u"off (WebPort is 0; --web PORT serves it for one run)"_qs};
+    }
+    const QString bind = settings.value().bind;
+    const QHostAddress address(bind);
+    if (address.isNull()) {
+        return {false, u"WebBind must be an IP address, not '"_qs + bind + u'\''};
+    }
+    if (!address.isLoopback() && settings.value().passwordHash.isEmpty()) {
+        return {false, u"it binds "_qs + bind +
+                           u", which is not loopback: set a password first with "
+                           u"quilljot --set-web-password"_qs};
+    }
+    if (const auto refused = portRefused(bind, wanted)) {
+        return {false, *refused};
+    }
+    if (bindsEveryAddress(bind)) {
+        return {true, u"port "_qs + QString::number(wanted) + u" of every address of this host"_qs};
+    }
+    const QString host =
+        address.protocol() == QAbstractSocket::IPv6Protocol ? u'[' + bind + u']' : bind;
+    return {true, u"http://"_qs + host + u':' + QString::number(wanted) + u'/'};
 }
 
 }  // namespace WebCommands

@@ -21,4 +21,12 @@ int setPassword(const StartupPlace& place);
 // process's descriptor limit to the most allowed, for the connections the page may keep.
 std::unique_ptr<WebServer> start(LoggerControl& logger, std::optional<quint16> port);
 
+// --check-config's word on the web page: where it would be served, or why it could not be (its
+// address, its password, or its port taken by another program). Nothing is changed.
+struct CheckedPage {
+    bool usable = true;
+    QString text;
+};
+CheckedPage check(const AppFolders& folders, std::optional<quint16> port);
+
 }  // namespace WebCommands

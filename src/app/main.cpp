@@ -64,9 +64,12 @@ QString databaseInUse(const Logger& logger) {
 
 // Reads and checks the settings, changing nothing; status 0 when they can be used.
 int checkConfig(const CommandLine& a) {
-    const ConfigCheck check = ConfigCheck::run(StartupPlace::ofThisProcess(a.appDir), a.xapPort);
+    const StartupPlace place = StartupPlace::ofThisProcess(a.appDir);
+    const ConfigCheck check = ConfigCheck::run(place, a.xapPort);
     std::printf("%s", check.text().toUtf8().constData());
-    return check.problems().isEmpty() ? 0 : 1;
+    const WebCommands::CheckedPage web = WebCommands::check(AppFolders::locate(place), a.webPort);
+    std::printf("web page: %s%s\n", web.usable ? "" : "problem: ", web.text.toUtf8().constData());
+    return check.problems().isEmpty() && web.usable ? 0 : 1;
 }
 
 int run(QCoreApplication& app, Frontend& frontend, DesktopFrontend* desktop, const CommandLine& a) {

@@ -32,6 +32,7 @@ const WebService::Route kRoutes[] = {
     {"GET", "/style.css", Who::SignedIn, false, &WebService::styleFile},
     {"GET", "/signin", Who::Anyone, false, &WebService::signInPage},
     {"GET", "/signin.css", Who::Anyone, false, &WebService::styleFile},
+    {"GET", "/favicon.svg", Who::Anyone, false, &WebService::favicon},
     {"POST", "/signin", Who::Anyone, true, &WebService::signIn},
     {"POST", "/signout", Who::SignedIn, true, &WebService::signOut},
     {"GET", "/api/session", Who::Anyone, false, &WebService::session},
@@ -200,6 +201,10 @@ void WebService::scriptFile(HttpConnection& c) {
 
 void WebService::styleFile(HttpConnection& c) {
     page(c, u"style.css"_qs, "text/css; charset=utf-8");
+}
+
+void WebService::favicon(HttpConnection& c) {
+    page(c, u"favicon.svg"_qs, "image/svg+xml");
 }
 
 void WebService::signInPage(HttpConnection& c) {

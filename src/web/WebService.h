@@ -52,6 +52,7 @@ public:
     void indexPage(HttpConnection& c);
     void scriptFile(HttpConnection& c);
     void styleFile(HttpConnection& c);
+    void favicon(HttpConnection& c);
     void signInPage(HttpConnection& c);
     void signIn(HttpConnection& c);
     void signOut(HttpConnection& c);

@@ -2,6 +2,7 @@
 #include <QUdpSocket>
 #include <QtTest>
 
+#include <algorithm>
 #include <list>
 #include "SqliteRows.h"
 #include "TestProcesses.h"
@@ -16,10 +17,13 @@ class EndToEndTest : public QObject {
     HubProcess m_hub;
     LoggerProcess m_logger;
 
-    QList<QStringList> rows() {
-        return sqliteRows(
-            m_app.database(),
-            u"SELECT SampleDate, Source, Category, Data FROM tblQuilljot ORDER BY ID"_qs);
+    // The logger's own reports, or the events of others, in the order they were logged. Which
+    // reports there are depends on the host (one more when no network interface is up).
+    QList<QStringList> rows(bool reports) {
+        return sqliteRows(m_app.database(),
+                          u"SELECT SampleDate, Source, Category, Data FROM tblQuilljot WHERE "_qs +
+                              (reports ? u""_qs : u"NOT "_qs) +
+                              u"Category = 'xapzelQuilljot' ORDER BY ID"_qs);
     }
     int send(const QStringList& args) {
         return runProgram("xap-send", QStringList{u"--port"_qs, QString::number(m_hub.port)} + args)
@@ -39,17 +43,22 @@ private slots:
                  0);
         send({u"--class"_qs, u"homeseer.event"_qs, u"--section"_qs, u"event.log"_qs,
               u"Time=12/4/2026 11:14:00 PM"_qs, u"Type=Log"_qs, u"Data=second"_qs});
-        QTRY_VERIFY_WITH_TIMEOUT(rows().size() >= 3, 10000);
-        const auto r = rows();
-        QCOMPARE(r[0][2], u"xapzelQuilljot"_qs);
-        QVERIFY2(r[0][3].startsWith(u"Using xAP port  3"_qs), qPrintable(r[0][3]));
-        QVERIFY(r[0][0].startsWith(u"20"_qs));
-        QCOMPARE(r[1][0], u"2026-12-04 23:13:09"_qs);
-        QVERIFY(r[1][1].startsWith(u"zel.xapsend."_qs));
-        QCOMPARE(r[1][2], u"O'Neil"_qs);
-        QCOMPARE(r[1][3], u"say 'hi'"_qs);
-        QCOMPARE(r[2][0], u"2026-12-04 23:14:00"_qs);
-        QCOMPARE(r[2][3], u"second"_qs);
+        QTRY_VERIFY_WITH_TIMEOUT(rows(false).size() >= 2, 10000);
+        const auto r = rows(false);
+        QCOMPARE(r[0][0], u"2026-12-04 23:13:09"_qs);
+        QVERIFY(r[0][1].startsWith(u"zel.xapsend."_qs));
+        QCOMPARE(r[0][2], u"O'Neil"_qs);
+        QCOMPARE(r[0][3], u"say 'hi'"_qs);
+        QCOMPARE(r[1][0], u"2026-12-04 23:14:00"_qs);
+        QCOMPARE(r[1][3], u"second"_qs);
+        const auto reports = rows(true);
+        QVERIFY(!reports.isEmpty());
+        QVERIFY(reports[0][0].startsWith(u"20"_qs));
+        QVERIFY2(std::any_of(reports.begin(), reports.end(),
+                             [](const QStringList& row) {
+                                 return row[3].startsWith(u"Using xAP port  3"_qs);
+                             }),
+                 qPrintable(reports[0][3]));
         QTRY_VERIFY(m_logger.process.peek(1 << 20).contains("Log  |  second"));
     }
 

@@ -2,6 +2,7 @@
 #include <unistd.h>
 #include <QDirIterator>
 #include <QProcess>
+#include <QTcpServer>
 #include <QtTest>
 
 #include "TestFiles.h"
@@ -221,6 +222,27 @@ private slots:
         QVERIFY(!QFileInfo::exists(app.path(u"not"_qs)));
     }
 
+    // --check-config --web PORT says whether the page could be served there: a port another
+    // program holds is a problem (status 1), a free one is named as the page's address.
+    void checkConfigSaysWhetherTheWebPageCouldBeServed() {
+        AppFolder app;
+        QTcpServer holder;
+        QVERIFY(holder.listen(QHostAddress::LocalHost));
+        const QString held = QString::number(holder.serverPort());
+        const Run taken =
+            quilljot({u"--check-config"_qs, u"--app-dir"_qs, app.dir.path(), u"--web"_qs, held});
+        QCOMPARE(taken.status, 1);
+        QVERIFY2(taken.out.contains(QByteArray("web page: problem: port " + held.toLatin1())),
+                 taken.out.constData());
+        holder.close();
+        const Run free =
+            quilljot({u"--check-config"_qs, u"--app-dir"_qs, app.dir.path(), u"--web"_qs, held});
+        QCOMPARE(free.status, 0);
+        QVERIFY2(
+            free.out.contains(QByteArray("web page: http://127.0.0.1:" + held.toLatin1() + "/")),
+            free.out.constData());
+    }
+
     // Without --app-dir, an installed program keeps its data in the user's data folder. /opt of
     // a mount namespace of the test's own stands for the system's.
     void installedProgramUsesTheUsersDataFolder() {
@@ -359,7 +381,6 @@ private slots:
         QCOMPARE(help.status, 0);
         QVERIFY2(help.out.startsWith("Usage: quilljot "), help.out.constData());
         QVERIFY(!help.out.contains("<executable_name>"));
-        QVERIFY(help.out.contains("--check-config"));
         QVERIFY(!help.out.contains("--help-all"));
         const Run helpAll = quilljot({u"--help-all"_qs, u"--app-dir"_qs, u"/nonexistent"_qs});
         QCOMPARE(helpAll.status, 0);

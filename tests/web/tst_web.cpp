@@ -302,7 +302,8 @@ private slots:
         QCOMPARE(m_logger->settings().database.table, u"tblWeb"_qs);
         QTRY_VERIFY(get(u"/api/status"_qs).json()[u"databaseOpen"_qs].toBool());
 
-        DatabaseSettings server{DatabaseKind::SqlServer, u"db.example,1433; Password=s3cret"_qs,
+        // A closed loopback port: refused at once, and no name for the resolver to look up.
+        DatabaseSettings server{DatabaseKind::SqlServer, u"127.0.0.1,1; Password=s3cret"_qs,
                                 u"HomeLog"_qs, u"tblQuilljot"_qs};
         QVERIFY(m_logger->applyDatabaseSettings(server));
         const QJsonObject shown = get(u"/api/settings"_qs).json();

@@ -73,8 +73,20 @@ function liveState() {
   $('live-state').textContent = text;
 }
 
-function startLive() {
+// The latest stored events, so that Live is not empty until the next one arrives.
+async function showLatest() {
+  try {
+    const page = await api('/api/history?limit=50&sort=time&order=desc');
+    showLive(page.rows.reverse());
+  } catch (e) {
+    // Live works without them (the database may be away); Status says why.
+  }
+}
+
+async function startLive() {
   if (live.source) return;
+  live.source = 'opening';
+  await showLatest();
   live.source = new EventSource('/api/live');
   live.source.onopen = () => liveState();
   live.source.onerror = () => { $('live-state').textContent = 'reconnecting…'; };
@@ -204,14 +216,35 @@ const STATUS_NAMES = [
   ['messagesWaiting', 'Messages waiting in the spool'], ['counts', 'Counts'],
   ['reportsSent', 'Reports sent'],
 ];
+// Numbers that count something, shown with digit grouping (a port is not one of them).
+const COUNTED = new Set(['spoolWaiting', 'messagesWaiting', 'reportsSent']);
+// The counts of datagrams since the start, one labelled number each.
+const COUNT_NAMES = [
+  ['received', 'Received'], ['written', 'Written'], ['spooled', 'Spooled'],
+  ['rejected', 'Refused by the database'], ['other', 'Other messages'], ['dropped', 'Dropped'],
+  ['earlierWritten', "Written from an earlier run's spool"],
+];
 
 function statusText(key, value) {
   if (value === null || value === undefined) return key === 'lastReceived' ? 'nothing yet' : '';
   if (typeof value === 'boolean') return value ? 'yes' : 'no';
-  if (typeof value === 'object') {
-    return Object.entries(value).map(([k, v]) => k + ': ' + v).join(', ');
-  }
+  if (COUNTED.has(key)) return Number(value).toLocaleString();
   return String(value);
+}
+
+function countList(counts) {
+  const dl = document.createElement('dl');
+  dl.className = 'counts';
+  const known = new Map(COUNT_NAMES);
+  for (const key of [...known.keys(), ...Object.keys(counts).filter((k) => !known.has(k))]) {
+    if (!(key in counts)) continue;
+    const dt = document.createElement('dt');
+    dt.textContent = known.get(key) || key;
+    const dd = document.createElement('dd');
+    dd.textContent = Number(counts[key]).toLocaleString();
+    dl.append(dt, dd);
+  }
+  return dl;
 }
 
 async function loadStatus() {
@@ -222,7 +255,8 @@ async function loadStatus() {
       const th = document.createElement('th');
       th.textContent = name;
       const td = document.createElement('td');
-      cellText(td, statusText(key, s[key]));
+      if (key === 'counts') td.append(countList(s[key]));
+      else cellText(td, statusText(key, s[key]));
       tr.append(th, td);
       return tr;
     }));
@@ -270,6 +304,11 @@ $('setup-form').addEventListener('submit', async (e) => {
 });
 
 // ---- Views ----
+// The page header stays in view; the table headings stick just below it, whatever its height.
+new ResizeObserver(([entry]) => {
+  document.documentElement.style.setProperty('--header-height', entry.target.offsetHeight + 'px');
+}).observe(document.querySelector('header'));
+
 let statusTimer = null;
 function showView() {
   const view = (location.hash || '#live').slice(1);
