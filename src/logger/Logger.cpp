@@ -147,8 +147,7 @@ Status Logger::start() {
 
 Status Logger::startThreads(const NetworkSettings& network) {
     m_folderMaker.makeFoldersFor(PathRules::join(m_folders.dataFolder(), QStringLiteral("x")));
-    m_queue = std::make_unique<ReceiveQueue>(
-        m_folders.spoolFolder(), ReceiveQueue::Limits{});
+    m_queue = std::make_unique<ReceiveQueue>(m_folders.spoolFolder(), ReceiveQueue::Limits{});
     m_recorder = new Recorder(m_reporter, *m_queue, m_clock);
     m_recorder->moveToThread(&m_recorderThread);
     connect(m_recorder, &Recorder::eventsLogged, this, &LoggerControl::eventsLogged,
@@ -257,7 +256,8 @@ Status Logger::applyDatabaseSettings(const DatabaseSettings& database) {
         if (!m_settingsStore) {
             return Problem{ErrorNumber::Settings, QStringLiteral("The logger has not started")};
         }
-        if (const Status saved = m_settingsStore->saveDatabase(database); !saved) {
+        if (const Status saved = m_settingsStore->saveDatabase(database, m_settings.database);
+            !saved) {
             return saved;
         }
         m_settings.database.kind = database.kind;

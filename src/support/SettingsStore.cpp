@@ -246,15 +246,25 @@ Status SettingsStore::createIfMissing() const {
     return write(IniFile::fromText(SettingKeys::firstFileText(), path));
 }
 
-Status SettingsStore::saveDatabase(const DatabaseSettings& d) const {
-    // UseSQL says "a database server" to programs that know no Engine.
-    return save({
-        {kEngine, SettingRules::engineName(d.kind)},
-        {kUseSql, d.kind == DatabaseKind::File ? QStringLiteral("False") : QStringLiteral("True")},
-        {kSqlSource, d.sqlSource},
-        {kDatabase, d.database},
-        {kTable, d.table},
-    });
+Status SettingsStore::saveDatabase(const DatabaseSettings& d,
+                                   const DatabaseSettings& before) const {
+    QList<std::pair<QString, QString>> changed;
+    if (d.kind != before.kind) {
+        // UseSQL says "a database server" to programs that know no Engine.
+        changed.append({kEngine, SettingRules::engineName(d.kind)});
+        changed.append({kUseSql, d.kind == DatabaseKind::File ? QStringLiteral("False")
+                                                              : QStringLiteral("True")});
+    }
+    if (d.sqlSource != before.sqlSource) {
+        changed.append({kSqlSource, d.sqlSource});
+    }
+    if (d.database != before.database) {
+        changed.append({kDatabase, d.database});
+    }
+    if (d.table != before.table) {
+        changed.append({kTable, d.table});
+    }
+    return save(changed);
 }
 
 Status SettingsStore::saveEchoWindow(const EchoWindowSettings& w) const {

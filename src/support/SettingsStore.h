@@ -33,7 +33,9 @@ public:
     // every key at its default and a comment on each, for people to edit. Failures are reported.
     Status createIfMissing() const;
 
-    Status saveDatabase(const DatabaseSettings& database) const;
+    // Writes only the keys whose values differ from `before` (what the file gave), so that a key
+    // left alone keeps the form its author wrote: a relative path, an engine's other name.
+    Status saveDatabase(const DatabaseSettings& database, const DatabaseSettings& before) const;
     Status saveEchoWindow(const EchoWindowSettings& window) const;
 
     struct LoadedNetwork {

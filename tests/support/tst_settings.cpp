@@ -95,7 +95,7 @@ private slots:
 
         const DatabaseSettings db{DatabaseKind::SqlServer, u"db.local,1433; Password=x"_qs,
                                   u"Events"_qs, u"tblMine"_qs};
-        QVERIFY(s.saveDatabase(db));
+        QVERIFY(s.saveDatabase(db, loaded.settings.database));
         QCOMPARE(readFile(loggerFile()), QByteArray("; my notes\n"
                                                     "[Quilljot]\n"
                                                     "# which table\n"
@@ -118,7 +118,7 @@ private slots:
 
         // A save that changes nothing keeps the backup of the last change.
         const QByteArray saved = readFile(loggerFile());
-        QVERIFY(s.saveDatabase(db));
+        QVERIFY(s.saveDatabase(db, db));
         QCOMPARE(readFile(loggerFile()), saved);
         QCOMPARE(readFile(loggerFile() + u"_bck"_qs), mine);
 
@@ -129,6 +129,20 @@ private slots:
     }
 
     // A file saved with a byte order mark (as Windows editors do) keeps its first section.
+    // Changing one value (the web page sends only the table) leaves the other keys as their
+    // author wrote them: an engine named in capitals, a path relative to the Data folder.
+    void savingOneValueLeavesTheOthersAsWritten() {
+        const QByteArray mine = "[Quilljot]\nEngine=FILE\nDatabase=mine.db\nDatabaseTable=tblOld\n";
+        QVERIFY(writeFile(loggerFile(), mine));
+        const SettingsStore s = store();
+        const DatabaseSettings before = s.load(s.defaults()).settings.database;
+        DatabaseSettings after = before;
+        after.table = u"tblHome"_qs;
+        QVERIFY(s.saveDatabase(after, before));
+        QCOMPARE(readFile(loggerFile()),
+                 QByteArray("[Quilljot]\nEngine=FILE\nDatabase=mine.db\nDatabaseTable=tblHome\n"));
+    }
+
     void byteOrderMarkIsNoPartOfTheFirstSection() {
         QVERIFY(writeFile(cfg(u"bom.ini"_qs), "\xEF\xBB\xBF[Quilljot]\r\nUseSQL=True\r\n"));
         QCOMPARE(
@@ -242,7 +256,7 @@ private slots:
         QCOMPARE(loaded.problems[0].step, 1);
         QCOMPARE(loaded.problems[0].number, ErrorNumber::FileSystem);
         QCOMPARE(loaded.settings, previous);
-        QVERIFY(!s.saveDatabase(previous.database));
+        QVERIFY(!s.saveDatabase(DatabaseSettings{}, previous.database));
         QVERIFY(QFileInfo(loggerFile()).isDir());
         const SettingsStore::LoadedNetwork net = s.loadNetwork();
         QCOMPARE(net.problems.size(), 1);
