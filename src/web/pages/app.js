@@ -220,8 +220,11 @@ const STATUS_NAMES = [
 const COUNTED = new Set(['spoolWaiting', 'messagesWaiting', 'reportsSent']);
 // The counts of datagrams since the start, one labelled number each.
 const COUNT_NAMES = [
-  ['received', 'Received'], ['written', 'Written'], ['spooled', 'Spooled'],
-  ['rejected', 'Refused by the database'], ['other', 'Other messages'], ['dropped', 'Dropped'],
+  ['received', 'Received'], ['written', 'Events written'], ['spooled', 'Events spooled'],
+  ['rejected', 'Refused by the database'], ['messagesWritten', 'Logged messages written'],
+  ['messagesSpooled', 'Logged messages spooled'], ['other', 'Other messages'],
+  ['waiting', 'Received and waiting to be written'], ['dropped', 'Dropped'],
+  ['droppedBeforeReceive', 'Dropped by the system before they were received'],
   ['earlierWritten', "Written from an earlier run's spool"],
 ];
 
