@@ -152,10 +152,7 @@ CheckedPage check(const AppFolders& folders, std::optional<quint16> port) {
         return {true, u"off (WebPort is 0; --web PORT serves it for one run)"_qs};
     }
     const QString bind = settings.value().bind;
-    const QHostAddress address(bind);
-    if (address.isNull()) {
-        return {false, u"WebBind must be an IP address, not '"_qs + bind + u'\''};
-    }
+    const QHostAddress address(bind);  // a valid address: the settings were checked
     if (!address.isLoopback() && settings.value().passwordHash.isEmpty()) {
         return {false, u"it binds "_qs + bind +
                            u", which is not loopback: set a password first with "

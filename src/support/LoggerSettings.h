@@ -3,6 +3,9 @@
 #include <QString>
 #include <optional>
 
+#include "report/Result.h"
+#include "support/SettingKeys.h"
+
 // Which database the logger writes to. For the file database `database` is the file's path; for
 // a database server (SQL Server, PostgreSQL) it is the database on the server that `sqlSource`
 // names ("host,port", optionally followed by "; User ID=name; Password=secret").
@@ -14,15 +17,15 @@ struct DatabaseSettings {
     QString database;
     QString table;
     // The table of the other xAP messages that rules choose to log.
-    QString messagesTable = QStringLiteral("tblQuilljotMessages");
+    QString messagesTable = SettingKeys::initial(Setting::MessagesTable);
 
     bool operator==(const DatabaseSettings&) const = default;
 };
 
 // What the echo window keeps between runs: its size in twips (1/1440 inch) and its filters.
 struct EchoWindowSettings {
-    int heightTwips = 5000;
-    int widthTwips = 11000;
+    int heightTwips = SettingKeys::initialNumber(Setting::WindowHeight);
+    int widthTwips = SettingKeys::initialNumber(Setting::WindowWidth);
     QString sourceFilter;
     QString typeFilter;
     QString dataFilter;
@@ -35,7 +38,7 @@ struct LoggerSettings {
     DatabaseSettings database;
     EchoWindowSettings echoWindow;
     // The most the spool may hold, in MiB, while the database cannot take events.
-    int spoolLimitMiB = 256;
+    int spoolLimitMiB = SettingKeys::initialNumber(Setting::SpoolLimit);
 
     bool operator==(const LoggerSettings&) const = default;
 };
@@ -58,6 +61,11 @@ bool isPlainName(const QString& name);
 // stands for, in any letter case.
 QString engineName(DatabaseKind kind);
 std::optional<DatabaseKind> engineNamed(const QString& name);
+
+// The one check of where the events go, for the settings file, the setup dialog and the web page:
+// a database named, a server's database by a plain name (checkCatalog), and a plain table name.
+Status checkCatalog(const DatabaseSettings& database);
+Status checkDatabase(const DatabaseSettings& database);
 
 // "0" and "False" are false; "True" and any other number true; anything else is no boolean.
 std::optional<bool> readBoolean(const QString& text);

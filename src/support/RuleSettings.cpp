@@ -7,66 +7,38 @@
 #include "support/IniFile.h"
 #include "support/LoggerSettings.h"
 #include "support/ProgramNames.h"
+#include "support/SettingKeys.h"
 
 namespace {
-
-const QString kRulesSection = QStringLiteral("Rules");
-const QString kKeepDays = QStringLiteral("KeepDays");
-const QString kMessagesKeepDays = QStringLiteral("MessagesKeepDays");
-const QString kMessagesTable = QStringLiteral("MessagesTable");
-const QString kExcludeOwnReports = QStringLiteral("ExcludeOwnReports");
-const QString kInclude = QStringLiteral("Include");
-const QString kExclude = QStringLiteral("Exclude");
 
 Problem problem(const QString& text) {
     return Problem{ErrorNumber::Settings, text};
 }
 
-void readDays(const IniFile& ini, const QString& key, int& days, QList<Problem>& problems) {
-    const QString text = ini.read(ProgramNames::kLoggerSection, key, QStringLiteral("0"));
-    bool ok = false;
-    const int n = text.trimmed().toInt(&ok);
-    if (ok && n >= 0) {
-        days = n;
+void readDays(const IniFile& ini, Setting key, int& days, QList<Problem>& problems) {
+    const QString text = SettingKeys::read(ini, key);
+    if (const auto wrong = SettingKeys::wrongValue(key, text)) {
+        problems.append(problem(*wrong));
     } else {
-        problems.append(problem(
-            key + QStringLiteral(" must be a number of days, 0 or more, not '") + text + u'\''));
+        days = text.trimmed().toInt();
     }
 }
 
-// Include1, Include2, ... (not ExcludeOwnReports).
-bool isRuleKey(const QString& key, const QString& prefix) {
-    bool numbered = false;
-    (void)key.mid(prefix.size()).toInt(&numbered);
-    return numbered && key.startsWith(prefix, Qt::CaseInsensitive);
-}
-
 // Include1, Include2, ... in the order of their numbers, whatever the order of the file.
-QList<MessageRule> readRules(const IniFile& ini, const QString& prefix, QList<Problem>& problems) {
-    QList<std::pair<int, MessageRule>> numbered;
-    for (const QString& key : ini.keys(kRulesSection)) {
-        if (!isRuleKey(key, prefix)) {
-            continue;
-        }
-        const int n = key.mid(prefix.size()).toInt();
-        const QString line = ini.read(kRulesSection, key, QString());
+QList<MessageRule> readRules(const IniFile& ini, Setting key, QList<Problem>& problems) {
+    QList<std::pair<int, QString>> lines = SettingKeys::numbered(ini, key);
+    std::stable_sort(lines.begin(), lines.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    QList<MessageRule> rules;
+    for (const auto& [n, line] : lines) {
         if (line.trimmed().isEmpty()) {
             continue;
         }
         if (const auto rule = RuleSettings::parseRule(line)) {
-            numbered.append({n, *rule});
+            rules.append(*rule);
         } else {
-            problems.append(problem(key +
-                                    QStringLiteral(" must be \"class [source [target]]\", "
-                                                   "not '") +
-                                    line + u'\''));
+            problems.append(problem(*SettingKeys::wrongValue(key, line, n)));
         }
-    }
-    std::stable_sort(numbered.begin(), numbered.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    QList<MessageRule> rules;
-    for (const auto& [n, rule] : numbered) {
-        rules.append(rule);
     }
     return rules;
 }
@@ -103,25 +75,22 @@ QString ruleText(const MessageRule& rule) {
 Loaded read(const IniFile& ini) {
     Loaded out;
     StorageRules& r = out.rules;
-    readDays(ini, kKeepDays, r.eventKeepDays, out.problems);
-    readDays(ini, kMessagesKeepDays, r.messageKeepDays, out.problems);
-    const QString table = ini.read(ProgramNames::kLoggerSection, kMessagesTable, r.messagesTable);
-    if (SettingRules::isPlainName(table)) {
+    readDays(ini, Setting::KeepDays, r.eventKeepDays, out.problems);
+    readDays(ini, Setting::MessagesKeepDays, r.messageKeepDays, out.problems);
+    const QString table = SettingKeys::read(ini, Setting::MessagesTable);
+    if (const auto wrong = SettingKeys::wrongValue(Setting::MessagesTable, table)) {
+        out.problems.append(problem(*wrong));
+    } else {
         r.messagesTable = table;
-    } else {
-        out.problems.append(problem(
-            QStringLiteral("MessagesTable must be a plain name (letters, digits, _), not '") +
-            table + u'\''));
     }
-    const QString own = ini.read(kRulesSection, kExcludeOwnReports, QStringLiteral("False"));
-    if (const auto b = SettingRules::readBoolean(own)) {
-        r.excludeOwnReports = *b;
+    const QString own = SettingKeys::read(ini, Setting::ExcludeOwnReports);
+    if (const auto wrong = SettingKeys::wrongValue(Setting::ExcludeOwnReports, own)) {
+        out.problems.append(problem(*wrong));
     } else {
-        out.problems.append(problem(
-            QStringLiteral("ExcludeOwnReports must be True or False, not '") + own + u'\''));
+        r.excludeOwnReports = *SettingRules::readBoolean(own);
     }
-    r.include = readRules(ini, kInclude, out.problems);
-    r.exclude = readRules(ini, kExclude, out.problems);
+    r.include = readRules(ini, Setting::Include, out.problems);
+    r.exclude = readRules(ini, Setting::Exclude, out.problems);
     return out;
 }
 
@@ -136,20 +105,18 @@ Loaded load(const AppFolders& folders) {
 }
 
 void write(IniFile& ini, const StorageRules& r) {
-    const QString& section = ProgramNames::kLoggerSection;
-    ini.write(section, kKeepDays, QString::number(r.eventKeepDays));
-    ini.write(section, kMessagesKeepDays, QString::number(r.messageKeepDays));
-    ini.write(section, kMessagesTable, r.messagesTable);
-    ini.write(kRulesSection, kExcludeOwnReports,
-              r.excludeOwnReports ? QStringLiteral("True") : QStringLiteral("False"));
-    for (const QString& key : ini.keys(kRulesSection)) {
-        if (isRuleKey(key, kInclude) || isRuleKey(key, kExclude)) {
-            ini.remove(kRulesSection, key);
+    SettingKeys::write(ini, Setting::KeepDays, QString::number(r.eventKeepDays));
+    SettingKeys::write(ini, Setting::MessagesKeepDays, QString::number(r.messageKeepDays));
+    SettingKeys::write(ini, Setting::MessagesTable, r.messagesTable);
+    SettingKeys::write(ini, Setting::ExcludeOwnReports,
+                       r.excludeOwnReports ? QStringLiteral("True") : QStringLiteral("False"));
+    for (const auto& [key, rules] :
+         {std::pair{Setting::Include, &r.include}, {Setting::Exclude, &r.exclude}}) {
+        for (const auto& [n, line] : SettingKeys::numbered(ini, key)) {
+            SettingKeys::remove(ini, key, n);
         }
-    }
-    for (const auto& [prefix, rules] : {std::pair{kInclude, &r.include}, {kExclude, &r.exclude}}) {
         for (qsizetype i = 0; i < rules->size(); ++i) {
-            ini.write(kRulesSection, prefix + QString::number(i + 1), ruleText((*rules)[i]));
+            SettingKeys::write(ini, key, ruleText((*rules)[i]), int(i + 1));
         }
     }
 }

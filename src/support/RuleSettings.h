@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "report/Result.h"
+#include "support/SettingKeys.h"
 
 class AppFolders;
 class IniFile;
@@ -28,7 +29,7 @@ struct MessageRule {
 struct StorageRules {
     int eventKeepDays = 0;
     int messageKeepDays = 0;
-    QString messagesTable = QStringLiteral("tblQuilljotMessages");
+    QString messagesTable = SettingKeys::initial(Setting::MessagesTable);
     bool excludeOwnReports = false;
     QList<MessageRule> include;
     QList<MessageRule> exclude;

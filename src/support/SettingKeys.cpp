@@ -1,8 +1,12 @@
 #include "support/SettingKeys.h"
 
+#include <arpa/inet.h>
 #include <QList>
+#include <algorithm>
 
 #include "support/IniFile.h"
+#include "support/LoggerSettings.h"
+#include "support/RuleSettings.h"
 
 namespace {
 
@@ -11,28 +15,99 @@ constexpr QStringView kRules = u"Rules";
 
 // clang-format off
 constexpr SettingKey kKeys[] = {
-    {kLogger, u"Engine", u"", u"The database: file (a SQLite file), sqlserver or postgresql; empty: UseSQL chooses."},
-    {kLogger, u"UseSQL", u"False", u"Read only when Engine is empty: True writes to SQL Server, False to the file."},
-    {kLogger, u"SQLSource", u"", u"The server of sqlserver and postgresql: host,port[; User ID=name; Password=secret], or the socket folder of a local PostgreSQL."},
-    {kLogger, u"Database", u"Data/xapzelQuilljot.mdb", u"The database file (relative to the application folder), or the database's name on the server."},
-    {kLogger, u"DatabaseTable", u"tblQuilljot", u"The table the events go into (letters, digits, _); made when missing."},
-    {kLogger, u"SpoolLimit", u"256", u"The most MiB of events kept on disk while the database cannot take them."},
-    {kLogger, u"WindowHeight", u"5000", u"The echo window's height in twips (1440 to the inch)."},
-    {kLogger, u"WindowWidth", u"11000", u"The echo window's width in twips."},
-    {kLogger, u"SourceFilter", u"", u"The echo window's history filter on the source (empty: any)."},
-    {kLogger, u"CategoryFilter", u"", u"The echo window's history filter on the event type (empty: any)."},
-    {kLogger, u"DataFilter", u"", u"The echo window's history filter on the event's text (empty: any)."},
-    {kLogger, u"KeepDays", u"0", u"Days of events kept in DatabaseTable; older ones are deleted at start and hourly (0: keep all)."},
-    {kLogger, u"MessagesTable", u"tblQuilljotMessages", u"The table the messages the rules log go into (letters, digits, _); made when missing."},
-    {kLogger, u"MessagesKeepDays", u"0", u"Days of messages kept in MessagesTable (0: keep all)."},
-    {kRules, u"Include1", u"", u"Other xAP messages to log into MessagesTable: class [source [target]], xAP wildcards * and >, e.g. xAPBSC.> acme.lights.>; Include2, ... for more."},
-    {kRules, u"Exclude1", u"", u"Messages never logged, controller events too, in the same form; an exclude wins over an include. Exclude2, ... for more."},
-    {kRules, u"ExcludeOwnReports", u"False", u"True keeps the logger's own reports out of DatabaseTable."},
-    {kLogger, u"WebPort", u"0", u"The web page's TCP port (quilljot --web PORT for one run); 0: no web page."},
-    {kLogger, u"WebBind", u"127.0.0.1", u"The address the web page listens on; any but loopback needs a password (quilljot --set-web-password)."},
-    {kLogger, u"WebPasswordHash", u"", u"Written by quilljot --set-web-password: a salted hash of the web page's password, never the password."},
+    {Setting::Engine, kLogger, u"Engine", u"", SettingValue::Engine, u"The database: file (a SQLite file), sqlserver or postgresql; empty: UseSQL chooses."},
+    {Setting::UseSql, kLogger, u"UseSQL", u"False", SettingValue::Boolean, u"Read only when Engine is empty: True writes to SQL Server, False to the file."},
+    {Setting::SqlSource, kLogger, u"SQLSource", u"", SettingValue::Text, u"The server of sqlserver and postgresql: host,port[; User ID=name; Password=secret], or the socket folder of a local PostgreSQL."},
+    {Setting::Database, kLogger, u"Database", u"Data/xapzelQuilljot.mdb", SettingValue::Text, u"The database file (relative to the application folder), or the database's name on the server."},
+    {Setting::DatabaseTable, kLogger, u"DatabaseTable", u"tblQuilljot", SettingValue::PlainName, u"The table the events go into (letters, digits, _); made when missing."},
+    {Setting::SpoolLimit, kLogger, u"SpoolLimit", u"256", SettingValue::MiB, u"The most MiB of events kept on disk while the database cannot take them."},
+    {Setting::WindowHeight, kLogger, u"WindowHeight", u"5000", SettingValue::Twips, u"The echo window's height in twips (1440 to the inch)."},
+    {Setting::WindowWidth, kLogger, u"WindowWidth", u"11000", SettingValue::Twips, u"The echo window's width in twips."},
+    {Setting::SourceFilter, kLogger, u"SourceFilter", u"", SettingValue::Text, u"The echo window's history filter on the source (empty: any)."},
+    {Setting::CategoryFilter, kLogger, u"CategoryFilter", u"", SettingValue::Text, u"The echo window's history filter on the event type (empty: any)."},
+    {Setting::DataFilter, kLogger, u"DataFilter", u"", SettingValue::Text, u"The echo window's history filter on the event's text (empty: any)."},
+    {Setting::KeepDays, kLogger, u"KeepDays", u"0", SettingValue::Days, u"Days of events kept in DatabaseTable; older ones are deleted at start and hourly (0: keep all)."},
+    {Setting::MessagesTable, kLogger, u"MessagesTable", u"tblQuilljotMessages", SettingValue::PlainName, u"The table the messages the rules log go into (letters, digits, _); made when missing."},
+    {Setting::MessagesKeepDays, kLogger, u"MessagesKeepDays", u"0", SettingValue::Days, u"Days of messages kept in MessagesTable (0: keep all)."},
+    {Setting::Include, kRules, u"Include", u"", SettingValue::Rule, u"Other xAP messages to log into MessagesTable: class [source [target]], xAP wildcards * and >, e.g. xAPBSC.> acme.lights.>; Include2, ... for more."},
+    {Setting::Exclude, kRules, u"Exclude", u"", SettingValue::Rule, u"Messages never logged, controller events too, in the same form; an exclude wins over an include. Exclude2, ... for more."},
+    {Setting::ExcludeOwnReports, kRules, u"ExcludeOwnReports", u"False", SettingValue::Boolean, u"True keeps the logger's own reports out of DatabaseTable."},
+    {Setting::WebPort, kLogger, u"WebPort", u"0", SettingValue::Port, u"The web page's TCP port (quilljot --web PORT for one run); 0: no web page."},
+    {Setting::WebBind, kLogger, u"WebBind", u"127.0.0.1", SettingValue::Address, u"The address the web page listens on; any but loopback needs a password (quilljot --set-web-password)."},
+    {Setting::WebPasswordHash, kLogger, u"WebPasswordHash", u"", SettingValue::Text, u"Written by quilljot --set-web-password: a salted hash of the web page's password, never the password."},
 };
 // clang-format on
+
+}  // namespace
+
+namespace {
+
+QString keyName(const SettingKey& k, int number) {
+    return number > 0 ? k.name + QString::number(number) : k.name.toString();
+}
+
+bool isWholeNumber(const QString& text, qint64 least, qint64 most) {
+    bool ok = false;
+    const qint64 n = text.trimmed().toLongLong(&ok);
+    return ok && n >= least && n <= most;
+}
+
+bool isAddress(const QString& text) {
+    const QByteArray a = text.trimmed().toLatin1();
+    in6_addr out{};
+    return inet_pton(AF_INET, a.constData(), &out) == 1 ||
+           inet_pton(AF_INET6, a.constData(), &out) == 1;
+}
+
+// What a value of the kind must be, or nothing when every value is one.
+std::optional<QString> rule(SettingValue kind, const QString& v) {
+    switch (kind) {
+        case SettingValue::Text:
+        case SettingValue::Twips:
+            return std::nullopt;
+        case SettingValue::Engine:
+            if (v.trimmed().isEmpty() || SettingRules::engineNamed(v)) {
+                return std::nullopt;
+            }
+            return QStringLiteral("file, sqlserver or postgresql");
+        case SettingValue::Boolean:
+            if (SettingRules::readBoolean(v)) {
+                return std::nullopt;
+            }
+            return QStringLiteral("True or False (or a number)");
+        case SettingValue::PlainName:
+            if (SettingRules::isPlainName(v)) {
+                return std::nullopt;
+            }
+            return QStringLiteral("a plain name (letters, digits, _)");
+        case SettingValue::Days:
+            if (isWholeNumber(v, 0, 1000000)) {
+                return std::nullopt;
+            }
+            return QStringLiteral("a number of days, 0 or more");
+        case SettingValue::MiB:
+            if (isWholeNumber(v, 1, 1 << 20)) {
+                return std::nullopt;
+            }
+            return QStringLiteral("a number of MiB above 0");
+        case SettingValue::Port:
+            if (isWholeNumber(v, 0, 65535)) {
+                return std::nullopt;
+            }
+            return QStringLiteral("a TCP port from 0 (off) to 65535");
+        case SettingValue::Address:
+            if (isAddress(v)) {
+                return std::nullopt;
+            }
+            return QStringLiteral("an IP address");
+        case SettingValue::Rule:
+            if (v.trimmed().isEmpty() || RuleSettings::parseRule(v)) {
+                return std::nullopt;
+            }
+            return QStringLiteral("\"class [source [target]]\"");
+    }
+    return std::nullopt;
+}
 
 }  // namespace
 
@@ -42,14 +117,61 @@ std::span<const SettingKey> all() {
     return kKeys;
 }
 
-QString initial(QStringView section, QStringView name) {
-    for (const SettingKey& k : kKeys) {
-        if (k.section.compare(section, Qt::CaseInsensitive) == 0 &&
-            k.name.compare(name, Qt::CaseInsensitive) == 0) {
-            return k.initial.toString();
+const SettingKey& of(Setting id) {
+    return *std::find_if(std::begin(kKeys), std::end(kKeys),
+                         [id](const SettingKey& k) { return k.id == id; });
+}
+
+QString name(Setting id) {
+    return of(id).name.toString();
+}
+
+QString initial(Setting id) {
+    return of(id).initial.toString();
+}
+
+int initialNumber(Setting id) {
+    return of(id).initial.toInt();
+}
+
+QString read(const IniFile& ini, Setting id, int number) {
+    const SettingKey& k = of(id);
+    return ini.read(k.section.toString(), keyName(k, number), k.initial.toString());
+}
+
+void write(IniFile& ini, Setting id, const QString& value, int number) {
+    const SettingKey& k = of(id);
+    ini.write(k.section.toString(), keyName(k, number), value);
+}
+
+void remove(IniFile& ini, Setting id, int number) {
+    const SettingKey& k = of(id);
+    ini.remove(k.section.toString(), keyName(k, number));
+}
+
+QList<std::pair<int, QString>> numbered(const IniFile& ini, Setting id) {
+    const SettingKey& k = of(id);
+    const QString section = k.section.toString();
+    QList<std::pair<int, QString>> found;
+    for (const QString& key : ini.keys(section)) {
+        if (key.size() <= k.name.size() || !key.startsWith(k.name, Qt::CaseInsensitive)) {
+            continue;
+        }
+        const QStringView digits = QStringView(key).sliced(k.name.size());
+        if (std::all_of(digits.begin(), digits.end(), [](QChar c) { return c.isDigit(); })) {
+            found.append({digits.toInt(), ini.read(section, key, QString())});
         }
     }
-    return {};
+    return found;
+}
+
+std::optional<QString> wrongValue(Setting id, const QString& value, int number) {
+    const SettingKey& k = of(id);
+    if (const auto must = rule(k.value, value)) {
+        return keyName(k, number) + QStringLiteral(" must be ") + *must +
+               QStringLiteral(", not '") + value + u'\'';
+    }
+    return std::nullopt;
 }
 
 QString firstFileText() {
@@ -71,7 +193,8 @@ QString firstFileText() {
         text += end + u'[' + section + u']' + end;
         for (const SettingKey& k : kKeys) {
             if (k.section == section) {
-                text += u"; "_qs + k.comment + end + k.name + u'=' + k.initial + end;
+                const int number = k.value == SettingValue::Rule ? 1 : 0;
+                text += u"; "_qs + k.comment + end + keyName(k, number) + u'=' + k.initial + end;
             }
         }
     }

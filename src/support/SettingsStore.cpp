@@ -11,46 +11,12 @@
 
 namespace {
 
-// The keys of section "Quilljot", as the settings file names them.
-const QString kEngine = QStringLiteral("Engine");
-const QString kUseSql = QStringLiteral("UseSQL");
-const QString kSqlSource = QStringLiteral("SQLSource");
-const QString kDatabase = QStringLiteral("Database");
-const QString kTable = QStringLiteral("DatabaseTable");
-const QString kWindowHeight = QStringLiteral("WindowHeight");
-const QString kWindowWidth = QStringLiteral("WindowWidth");
-const QString kSourceFilter = QStringLiteral("SourceFilter");
-const QString kTypeFilter = QStringLiteral("CategoryFilter");
-const QString kDataFilter = QStringLiteral("DataFilter");
-const QString kSpoolLimit = QStringLiteral("SpoolLimit");
-
 // Section "Interface" of the shared file.
 const QString kInterfaceAddress = QStringLiteral("InterfaceAddress");
 const QString kBroadcastAddress = QStringLiteral("BroadcastAddress");
 
 Problem settingsProblem(const QString& text, int step) {
     return Problem{ErrorNumber::Settings, text, step};
-}
-
-Status checkTable(const QString& table) {
-    if (!SettingRules::isPlainName(table)) {
-        return settingsProblem(
-            QStringLiteral("DatabaseTable must be a plain name (letters, digits, _), not '") +
-                table + u'\'',
-            4);
-    }
-    return {};
-}
-
-Status checkCatalog(const DatabaseSettings& d) {
-    // A server's database name goes into CREATE DATABASE and the connection as it is.
-    if (d.kind != DatabaseKind::File && !SettingRules::isPlainName(d.database)) {
-        return settingsProblem(QStringLiteral("Database must be a plain database name on the "
-                                              "server (letters, digits, _), not '") +
-                                   d.database + u'\'',
-                               3);
-    }
-    return {};
 }
 
 const std::pair<DatabaseKind, const char16_t*> kEngineNames[] = {
@@ -95,6 +61,32 @@ std::optional<DatabaseKind> engineNamed(const QString& name) {
     return std::nullopt;
 }
 
+Status checkCatalog(const DatabaseSettings& d) {
+    if (d.database.trimmed().isEmpty()) {
+        return settingsProblem(QStringLiteral("Database must name the database file or the "
+                                              "database on the server"),
+                               3);
+    }
+    // A server's database name goes into CREATE DATABASE and the connection as it is.
+    if (d.kind != DatabaseKind::File && !isPlainName(d.database)) {
+        return settingsProblem(QStringLiteral("Database must be a plain database name on the "
+                                              "server (letters, digits, _), not '") +
+                                   d.database + u'\'',
+                               3);
+    }
+    return {};
+}
+
+Status checkDatabase(const DatabaseSettings& d) {
+    if (const Status catalog = checkCatalog(d); !catalog) {
+        return catalog;
+    }
+    if (const auto wrong = SettingKeys::wrongValue(Setting::DatabaseTable, d.table)) {
+        return settingsProblem(*wrong, 4);
+    }
+    return {};
+}
+
 std::optional<bool> readBoolean(const QString& text) {
     const QString t = text.trimmed();
     if (t.compare(u"true", Qt::CaseInsensitive) == 0) {
@@ -116,15 +108,7 @@ std::optional<bool> readBoolean(const QString& text) {
 SettingsStore::SettingsStore(AppFolders folders, Reporter& reporter)
     : m_folders(std::move(folders)), m_reporter(reporter) {}
 
-namespace {
-
-// The value of a key of the logger's file, or the default the key table gives it.
-QString loggerValue(const IniFile& ini, const QString& key) {
-    const QString& section = ProgramNames::kLoggerSection;
-    return ini.read(section, key, SettingKeys::initial(section, key));
-}
-
-}  // namespace
+namespace {}  // namespace
 
 Result<IniFile> SettingsStore::read(const QString& file, bool reportLines) const {
     Result<IniFile> ini = IniFile::load(m_folders.configFile(file));
@@ -140,7 +124,7 @@ Result<IniFile> SettingsStore::read(const QString& file, bool reportLines) const
 LoggerSettings SettingsStore::defaults() const {
     LoggerSettings s;
     s.database.database = m_folders.defaultDatabasePath();
-    s.database.table = SettingKeys::initial(ProgramNames::kLoggerSection, kTable);
+    s.database.table = SettingKeys::of(Setting::DatabaseTable).initial.toString();
     return s;
 }
 
@@ -152,60 +136,50 @@ SettingsStore::Loaded SettingsStore::load(const LoggerSettings& previous) const 
         return out;
     }
     const IniFile& ini = file.value();
-    const QString& section = ProgramNames::kLoggerSection;
     DatabaseSettings& d = out.settings.database;
+    auto wrong = [&](Setting key, const QString& value, int step) {
+        const auto why = SettingKeys::wrongValue(key, value);
+        if (why) {
+            out.problems.append(settingsProblem(*why, step));
+        }
+        return why.has_value();
+    };
 
     // Engine names the engine; without it UseSQL chooses between the file and SQL Server.
-    const QString engine = loggerValue(ini, kEngine);
-    const QString useSql = loggerValue(ini, kUseSql);
-    if (const auto kind = SettingRules::engineNamed(engine)) {
+    const QString engine = SettingKeys::read(ini, Setting::Engine);
+    const QString useSql = SettingKeys::read(ini, Setting::UseSql);
+    if (wrong(Setting::Engine, engine, 1)) {
+    } else if (const auto kind = SettingRules::engineNamed(engine)) {
         d.kind = *kind;
-    } else if (!engine.trimmed().isEmpty()) {
-        out.problems.append(settingsProblem(QStringLiteral("Engine must be file, sqlserver or "
-                                                           "postgresql, not '") +
-                                                engine + u'\'',
-                                            1));
-    } else if (const auto b = SettingRules::readBoolean(useSql)) {
-        d.kind = *b ? DatabaseKind::SqlServer : DatabaseKind::File;
-    } else {
-        out.problems.append(settingsProblem(QStringLiteral("Type mismatch: '") + useSql +
-                                                QStringLiteral("' is not True, False or a number"),
-                                            1));
+    } else if (!wrong(Setting::UseSql, useSql, 1)) {
+        d.kind = *SettingRules::readBoolean(useSql) ? DatabaseKind::SqlServer : DatabaseKind::File;
     }
-    d.sqlSource = loggerValue(ini, kSqlSource);
+    d.sqlSource = SettingKeys::read(ini, Setting::SqlSource);
+    const QString table = SettingKeys::read(ini, Setting::DatabaseTable);
+    if (!wrong(Setting::DatabaseTable, table, 4)) {
+        d.table = table;
+    }
     DatabaseSettings candidate = d;
-    candidate.database = ini.read(section, kDatabase, m_folders.defaultDatabasePath());
-    if (const Status s = checkCatalog(candidate); !s) {
+    candidate.database = SettingKeys::read(ini, Setting::Database);
+    if (const Status s = SettingRules::checkCatalog(candidate); !s) {
         out.problems.append(s.problem());
     } else {
         d.database = candidate.kind == DatabaseKind::File ? m_folders.resolve(candidate.database)
                                                           : candidate.database;
     }
-    const QString table = loggerValue(ini, kTable);
-    if (const Status s = checkTable(table); !s) {
-        out.problems.append(s.problem());
-    } else {
-        d.table = table;
-    }
 
-    bool numeric = false;
-    const QString limit = loggerValue(ini, kSpoolLimit);
-    const int mib = limit.toInt(&numeric);
-    if (numeric && mib > 0) {
-        out.settings.spoolLimitMiB = mib;
-    } else {
-        out.problems.append(settingsProblem(
-            QStringLiteral("SpoolLimit must be a number of MiB above 0, not '") + limit + u'\'',
-            5));
+    const QString limit = SettingKeys::read(ini, Setting::SpoolLimit);
+    if (!wrong(Setting::SpoolLimit, limit, 5)) {
+        out.settings.spoolLimitMiB = limit.trimmed().toInt();
     }
 
     EchoWindowSettings& w = out.settings.echoWindow;
     // Text that is not a number counts as 0; the window's minimum size then applies.
-    w.heightTwips = qRound(loggerValue(ini, kWindowHeight).toDouble());
-    w.widthTwips = qRound(loggerValue(ini, kWindowWidth).toDouble());
-    w.sourceFilter = loggerValue(ini, kSourceFilter);
-    w.typeFilter = loggerValue(ini, kTypeFilter);
-    w.dataFilter = loggerValue(ini, kDataFilter);
+    w.heightTwips = qRound(SettingKeys::read(ini, Setting::WindowHeight).toDouble());
+    w.widthTwips = qRound(SettingKeys::read(ini, Setting::WindowWidth).toDouble());
+    w.sourceFilter = SettingKeys::read(ini, Setting::SourceFilter);
+    w.typeFilter = SettingKeys::read(ini, Setting::CategoryFilter);
+    w.dataFilter = SettingKeys::read(ini, Setting::DataFilter);
 
     RuleSettings::Loaded rules = RuleSettings::read(ini);
     out.rules = rules.rules;
@@ -224,7 +198,7 @@ Status SettingsStore::write(const IniFile& ini) const {
     return saved;
 }
 
-Status SettingsStore::save(const QList<std::pair<QString, QString>>& values) const {
+Status SettingsStore::save(const QList<std::pair<Setting, QString>>& values) const {
     // Its odd lines were reported when the settings were read.
     Result<IniFile> file = read(ProgramNames::kLoggerSettingsFile, false);
     if (!file) {
@@ -232,7 +206,7 @@ Status SettingsStore::save(const QList<std::pair<QString, QString>>& values) con
     }
     IniFile& ini = file.value();
     for (const auto& [key, value] : values) {
-        ini.write(ProgramNames::kLoggerSection, key, value);
+        SettingKeys::write(ini, key, value);
     }
     return write(ini);
 }
@@ -248,32 +222,32 @@ Status SettingsStore::createIfMissing() const {
 
 Status SettingsStore::saveDatabase(const DatabaseSettings& d,
                                    const DatabaseSettings& before) const {
-    QList<std::pair<QString, QString>> changed;
+    QList<std::pair<Setting, QString>> changed;
     if (d.kind != before.kind) {
         // UseSQL says "a database server" to programs that know no Engine.
-        changed.append({kEngine, SettingRules::engineName(d.kind)});
-        changed.append({kUseSql, d.kind == DatabaseKind::File ? QStringLiteral("False")
-                                                              : QStringLiteral("True")});
+        changed.append({Setting::Engine, SettingRules::engineName(d.kind)});
+        changed.append({Setting::UseSql, d.kind == DatabaseKind::File ? QStringLiteral("False")
+                                                                      : QStringLiteral("True")});
     }
     if (d.sqlSource != before.sqlSource) {
-        changed.append({kSqlSource, d.sqlSource});
+        changed.append({Setting::SqlSource, d.sqlSource});
     }
     if (d.database != before.database) {
-        changed.append({kDatabase, d.database});
+        changed.append({Setting::Database, d.database});
     }
     if (d.table != before.table) {
-        changed.append({kTable, d.table});
+        changed.append({Setting::DatabaseTable, d.table});
     }
     return save(changed);
 }
 
 Status SettingsStore::saveEchoWindow(const EchoWindowSettings& w) const {
     return save({
-        {kWindowHeight, QString::number(w.heightTwips)},
-        {kWindowWidth, QString::number(w.widthTwips)},
-        {kSourceFilter, w.sourceFilter},
-        {kTypeFilter, w.typeFilter},
-        {kDataFilter, w.dataFilter},
+        {Setting::WindowHeight, QString::number(w.heightTwips)},
+        {Setting::WindowWidth, QString::number(w.widthTwips)},
+        {Setting::SourceFilter, w.sourceFilter},
+        {Setting::CategoryFilter, w.typeFilter},
+        {Setting::DataFilter, w.dataFilter},
     });
 }
 

@@ -6,6 +6,7 @@
 #include "support/AppFolders.h"
 #include "support/LoggerSettings.h"
 #include "support/RuleSettings.h"
+#include "support/SettingKeys.h"
 
 class IniFile;
 class Reporter;
@@ -48,7 +49,7 @@ public:
 
 private:
     Result<IniFile> read(const QString& file, bool reportLines = true) const;
-    Status save(const QList<std::pair<QString, QString>>& values) const;
+    Status save(const QList<std::pair<Setting, QString>>& values) const;
     Status write(const IniFile& ini) const;
 
     AppFolders m_folders;

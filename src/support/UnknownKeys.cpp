@@ -8,16 +8,13 @@
 
 namespace {
 
-// Include1, Exclude12, ...: the table lists the first of each only.
+// Include1, Exclude12, ...: the table names the key without its number.
 bool isNumberedRule(const SettingKey& known, QStringView key) {
-    if (!known.name.endsWith(u'1')) {
+    if (known.value != SettingValue::Rule || key.size() <= known.name.size() ||
+        !key.startsWith(known.name, Qt::CaseInsensitive)) {
         return false;
     }
-    const QStringView prefix = known.name.chopped(1);
-    if (!key.startsWith(prefix, Qt::CaseInsensitive) || key.size() == prefix.size()) {
-        return false;
-    }
-    const QStringView number = key.sliced(prefix.size());
+    const QStringView number = key.sliced(known.name.size());
     return std::all_of(number.begin(), number.end(), [](QChar c) { return c.isDigit(); });
 }
 
@@ -25,7 +22,8 @@ bool isKnown(QStringView section, QStringView key) {
     const auto keys = SettingKeys::all();
     return std::any_of(keys.begin(), keys.end(), [&](const SettingKey& k) {
         return k.section.compare(section, Qt::CaseInsensitive) == 0 &&
-               (k.name.compare(key, Qt::CaseInsensitive) == 0 || isNumberedRule(k, key));
+               ((k.value != SettingValue::Rule && k.name.compare(key, Qt::CaseInsensitive) == 0) ||
+                isNumberedRule(k, key));
     });
 }
 
@@ -42,9 +40,9 @@ QString describe(const QString& section, const QString& key) {
     const SettingKey* nearest = nullptr;
     int best = 0;
     for (const SettingKey& k : SettingKeys::all()) {
-        if (k.name.compare(key, Qt::CaseInsensitive) == 0) {
-            return where + QStringLiteral(": ") + k.name.toString() +
-                   QStringLiteral(" belongs in section [") + k.section.toString() + u']';
+        if (k.name.compare(key, Qt::CaseInsensitive) == 0 || isNumberedRule(k, key)) {
+            return where + QStringLiteral(": ") + key + QStringLiteral(" belongs in section [") +
+                   k.section.toString() + u']';
         }
         const int d = UnknownKeys::editDistance(k.name, key);
         if (nearest == nullptr || d < best) {

@@ -5,10 +5,6 @@
 
 namespace {
 
-const QString kPort = QStringLiteral("WebPort");
-const QString kBind = QStringLiteral("WebBind");
-const QString kPasswordHash = QStringLiteral("WebPasswordHash");
-
 QString settingsPath(const AppFolders& folders) {
     return folders.configFile(ProgramNames::kLoggerSettingsFile);
 }
@@ -25,19 +21,16 @@ Result<WebSettings> load(const AppFolders& folders) {
         return WebSettings{};
     }
     WebSettings web;
-    const QString section = ProgramNames::kLoggerSection;
-    const QString port = ini.value().read(section, kPort, QStringLiteral("0")).trimmed();
-    bool ok = false;
-    const uint number = port.toUInt(&ok);
-    if (!ok || number > 65535) {
-        return Problem{ErrorNumber::Settings,
-                       QStringLiteral("WebPort must be a TCP port from 0 (off) to 65535, not '") +
-                           port + u'\'',
-                       1};
+    const QString port = SettingKeys::read(ini.value(), Setting::WebPort).trimmed();
+    if (const auto wrong = SettingKeys::wrongValue(Setting::WebPort, port)) {
+        return Problem{ErrorNumber::Settings, *wrong, 1};
     }
-    web.port = quint16(number);
-    web.bind = ini.value().read(section, kBind, web.bind).trimmed();
-    web.passwordHash = ini.value().read(section, kPasswordHash, QString()).trimmed();
+    web.port = quint16(port.toUInt());
+    web.bind = SettingKeys::read(ini.value(), Setting::WebBind).trimmed();
+    if (const auto wrong = SettingKeys::wrongValue(Setting::WebBind, web.bind)) {
+        return Problem{ErrorNumber::Settings, *wrong, 2};
+    }
+    web.passwordHash = SettingKeys::read(ini.value(), Setting::WebPasswordHash).trimmed();
     return web;
 }
 
@@ -46,7 +39,7 @@ Status savePasswordHash(const AppFolders& folders, const QString& hash) {
     if (!ini) {
         return ini.problem();
     }
-    ini.value().write(ProgramNames::kLoggerSection, kPasswordHash, hash);
+    SettingKeys::write(ini.value(), Setting::WebPasswordHash, hash);
     return ini.value().save(IniFile::Access::OwnerOnly);
 }
 

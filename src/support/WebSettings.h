@@ -4,13 +4,14 @@
 
 #include "report/Result.h"
 #include "support/AppFolders.h"
+#include "support/SettingKeys.h"
 
 // The web page's settings, in section "Quilljot" of the logger's settings file: the TCP port it
 // listens on (0: no web page), the address it binds, and the salted hash of its password (empty:
 // no password set, so only a loopback address may be bound).
 struct WebSettings {
     quint16 port = 0;
-    QString bind = QStringLiteral("127.0.0.1");
+    QString bind = SettingKeys::initial(Setting::WebBind);
     QString passwordHash;
 
     bool operator==(const WebSettings&) const = default;

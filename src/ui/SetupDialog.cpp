@@ -20,7 +20,8 @@
 #include "store/Store.h"
 #include "support/ProgramNames.h"
 
-SetupDialog::SetupDialog(LoggerControl& logger, QWidget* parent) : QDialog(parent), m_logger(logger) {
+SetupDialog::SetupDialog(LoggerControl& logger, QWidget* parent)
+    : QDialog(parent), m_logger(logger) {
     setObjectName(QStringLiteral("setupDialog"));
     setWindowTitle(QStringLiteral("Quilljot Setup"));
     setModal(false);
@@ -191,16 +192,9 @@ QString SetupDialog::checkChosen() const {
         if (d.sqlSource.trimmed().isEmpty()) {
             return QStringLiteral("Name the server under SQL Source (host,port).");
         }
-        if (!SettingRules::isPlainName(d.database)) {
-            return QStringLiteral(
-                       "The database on the server needs a plain name (letters, "
-                       "digits, _), not '%1'.")
-                .arg(d.database);
-        }
     }
-    if (!SettingRules::isPlainName(d.table)) {
-        return QStringLiteral("The table needs a plain name (letters, digits, _), not '%1'.")
-            .arg(d.table);
+    if (const Status checked = SettingRules::checkDatabase(d); !checked) {
+        return checked.problem().description + u'.';
     }
     return {};
 }

@@ -59,20 +59,11 @@ Result<DatabaseSettings> fromJson(const QByteArray& body, const DatabaseSettings
     if (json.contains(u"table"_qs)) {
         next.table = json[u"table"_qs].toString().trimmed();
     }
-    if (!SettingRules::isPlainName(next.table)) {
-        return refused(u"Table must be a plain name (letters, digits, _)"_qs);
+    if (const Status checked = SettingRules::checkDatabase(next); !checked) {
+        return refused(checked.problem().description);
     }
-    if (next.database.isEmpty()) {
-        return refused(u"Database must not be empty"_qs);
-    }
-    if (next.kind != DatabaseKind::File) {
-        if (!SettingRules::isPlainName(next.database)) {
-            return refused(
-                u"Database must be a plain database name on the server (letters, digits, _)"_qs);
-        }
-        if (ServerSource::parse(next.sqlSource).host.isEmpty()) {
-            return refused(u"SQL Source must name the server: host,port"_qs);
-        }
+    if (next.kind != DatabaseKind::File && ServerSource::parse(next.sqlSource).host.isEmpty()) {
+        return refused(u"SQL Source must name the server: host,port"_qs);
     }
     return next;
 }

@@ -19,9 +19,8 @@ WebServer::~WebServer() {
 
 Result<quint16> WebServer::start(quint16 port) {
     m_address = QHostAddress(m_settings.bind);
-    if (m_address.isNull()) {
-        return Problem{ErrorNumber::Settings,
-                       u"WebBind must be an IP address, not '"_qs + m_settings.bind + u'\''};
+    if (const auto wrong = SettingKeys::wrongValue(Setting::WebBind, m_settings.bind)) {
+        return Problem{ErrorNumber::Settings, *wrong};
     }
     if (!m_address.isLoopback() && m_settings.passwordHash.isEmpty()) {
         return Problem{ErrorNumber::Settings,

@@ -426,7 +426,7 @@ private slots:
         database->setText(u"/srv/HomeLog.mdb"_qs);
         child<QPushButton>(setup, "saveButton")->click();
         QVERIFY(setup->isVisible());
-        QVERIFY2(message->text().contains(u"plain name"_qs), qPrintable(message->text()));
+        QVERIFY2(message->text().contains(u"plain database name"_qs), qPrintable(message->text()));
         child<QRadioButton>(setup, "postgresqlOption")->click();
         QCOMPARE(database->text(), u"/srv/HomeLog.mdb"_qs);
         child<QRadioButton>(setup, "fileDatabaseOption")->click();
