@@ -152,7 +152,7 @@ Status Logger::startThreads(const NetworkSettings& network) {
     m_recorder->moveToThread(&m_recorderThread);
     connect(m_recorder, &Recorder::eventsLogged, this, &LoggerControl::eventsLogged,
             Qt::DirectConnection);
-    m_queue->setWake([r = m_recorder] { QMetaObject::invokeMethod(r, &Recorder::drain); });
+    m_queue->setWake([r = m_recorder] { QMetaObject::invokeMethod(r, &Recorder::wake); });
     m_queue->setLossReport([this](const QString& why, qint64 items) {
         m_reporter.toNetwork(ProgramNames::kProgram,
                              QString::number(items) +

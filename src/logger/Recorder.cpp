@@ -25,6 +25,10 @@ void Recorder::open(const EventWriter::Places& places) {
     m_retention = std::make_unique<Retention>(m_store, m_reporter, m_clock);
     m_events->open(places);
     m_messages->open(places.spoolFolder, places.spoolLimitBytes);
+    m_gatherTimer = std::make_unique<QTimer>();
+    m_gatherTimer->setSingleShot(true);
+    m_gatherTimer->setInterval(kGatherMs);
+    connect(m_gatherTimer.get(), &QTimer::timeout, this, &Recorder::drain);
     m_publishTimer = std::make_unique<QTimer>();
     m_publishTimer->setInterval(kPublishMs);
     connect(m_publishTimer.get(), &QTimer::timeout, this, &Recorder::publish);
@@ -53,6 +57,14 @@ void Recorder::apply(const DatabaseSettings& database, const Retention::Limits& 
     m_retention->start(limits);
     publish();
     drain();
+}
+
+void Recorder::wake() {
+    if (!m_gatherTimer) {
+        drain();
+    } else if (!m_gatherTimer->isActive()) {
+        m_gatherTimer->start();
+    }
 }
 
 void Recorder::drain() {

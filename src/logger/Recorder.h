@@ -38,6 +38,9 @@ public:
     void apply(const DatabaseSettings& database, const Retention::Limits& limits);
     // Stores what waits in the receive queue.
     void drain();
+    // More waits in the receive queue: stored after kGatherMs, so that a pass commits what
+    // arrived meanwhile rather than one read's few datagrams.
+    void wake();
     // Stores what it can within `ms`, leaves the rest in the receive queue's files for the next
     // start, and closes the database.
     void finish(int ms);
@@ -56,6 +59,7 @@ public:
 
     // Receive passes of at most this many items are committed together: a crash costs no more.
     static constexpr qsizetype kPassItems = 2000;
+    static constexpr int kGatherMs = 5;
 
 signals:
     // Events written or spooled, in order; emitted on the recorder's thread.
@@ -75,6 +79,7 @@ private:
     std::unique_ptr<MessageWriter> m_messages;
     std::unique_ptr<Retention> m_retention;
     std::unique_ptr<QTimer> m_publishTimer;
+    std::unique_ptr<QTimer> m_gatherTimer;
     quint64 m_passes = 0;
     bool m_finished = false;
 
