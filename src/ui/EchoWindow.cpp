@@ -24,7 +24,26 @@ EchoWindow::EchoWindow(LoggerControl& logger, QWidget* parent)
     : QWidget(parent, Qt::Window), m_logger(logger) {
     setObjectName(QStringLiteral("echoWindow"));
     setWindowTitle(QStringLiteral("Quilljot Snapshot"));
+    m_history = new HistoryView(m_logger.now().date(), this);
+    m_views = new QTabWidget(this);
+    m_views->setObjectName(QStringLiteral("echoViews"));
+    m_views->setDocumentMode(true);
+    m_views->addTab(makeLivePage(), QStringLiteral("Live"));
+    m_views->addTab(m_history, QStringLiteral("History"));
+    m_views->setTabToolTip(0, QStringLiteral("Events as they are logged"));
+    m_views->setTabToolTip(1, QStringLiteral("Events stored in the database"));
 
+    auto* column = new QVBoxLayout(this);
+    column->addLayout(makeFilterRow());
+    column->addWidget(m_views, 1);
+
+    followTheLiveLines();
+    readTheHistoryWhenShown();
+    m_history->setDatabase(m_logger.settings().database);
+    showLiveTally();
+}
+
+QHBoxLayout* EchoWindow::makeFilterRow() {
     m_sourceFilter = new QLineEdit(this);
     m_sourceFilter->setObjectName(QStringLiteral("sourceFilter"));
     m_typeFilter = new QLineEdit(this);
@@ -50,8 +69,10 @@ EchoWindow::EchoWindow(LoggerControl& logger, QWidget* parent)
         filterRow->addWidget(box, 1);
         connect(box, &QLineEdit::textChanged, this, &EchoWindow::applyFilters);
     }
+    return filterRow;
+}
 
-    // The live page.
+QWidget* EchoWindow::makeLivePage() {
     auto* livePage = new QWidget(this);
     m_live = new LiveEventModel(this);
     m_lines = new QListView(livePage);
@@ -81,26 +102,16 @@ EchoWindow::EchoWindow(LoggerControl& logger, QWidget* parent)
     liveColumn->addLayout(liveRow);
     liveColumn->addWidget(m_lines, 1);
 
-    m_history = new HistoryView(m_logger.now().date(), this);
-
-    m_views = new QTabWidget(this);
-    m_views->setObjectName(QStringLiteral("echoViews"));
-    m_views->setDocumentMode(true);
-    m_views->addTab(livePage, QStringLiteral("Live"));
-    m_views->addTab(m_history, QStringLiteral("History"));
-    m_views->setTabToolTip(0, QStringLiteral("Events as they are logged"));
-    m_views->setTabToolTip(1, QStringLiteral("Events stored in the database"));
-
-    auto* column = new QVBoxLayout(this);
-    column->addLayout(filterRow);
-    column->addWidget(m_views, 1);
-
     connect(m_freeze, &QCheckBox::toggled, this, [this](bool on) {
         m_live->setFrozen(on);
         followNewest();
     });
     connect(clear, &QPushButton::clicked, m_live, &LiveEventModel::clear);
     connect(m_live, &LiveEventModel::tallyChanged, this, &EchoWindow::showLiveTally);
+    return livePage;
+}
+
+void EchoWindow::followTheLiveLines() {
     // New lines scroll the view only when it showed the newest line: a user reading older
     // lines keeps their place.
     connect(m_live, &LiveEventModel::rowsAboutToBeInserted, this, [this] {
@@ -112,6 +123,9 @@ EchoWindow::EchoWindow(LoggerControl& logger, QWidget* parent)
             followNewest();
         }
     });
+}
+
+void EchoWindow::readTheHistoryWhenShown() {
     connect(m_views, &QTabWidget::currentChanged, this, [this] {
         // A window open for days keeps showing the last seven of them.
         if (showingHistory() && m_history->followToday(m_logger.now().date())) {
@@ -122,10 +136,11 @@ EchoWindow::EchoWindow(LoggerControl& logger, QWidget* parent)
             m_history->run();
         }
     });
-    connect(&m_logger, &LoggerControl::settingsReloaded, this, [this](const LoggerSettings& settings) {
-        m_history->setDatabase(settings.database);
-        m_historyStale = true;
-    });
+    connect(&m_logger, &LoggerControl::settingsReloaded, this,
+            [this](const LoggerSettings& settings) {
+                m_history->setDatabase(settings.database);
+                m_historyStale = true;
+            });
     m_filterPause.setSingleShot(true);
     m_filterPause.setInterval(400);
     connect(&m_filterPause, &QTimer::timeout, this, [this] {
@@ -134,8 +149,6 @@ EchoWindow::EchoWindow(LoggerControl& logger, QWidget* parent)
             m_history->run();
         }
     });
-    m_history->setDatabase(m_logger.settings().database);
-    showLiveTally();
 }
 
 double EchoWindow::twipsPerPixelX() const {

@@ -6,6 +6,7 @@
 #include "store/LogEvent.h"
 
 class QCheckBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QListView;
@@ -45,6 +46,12 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // The parts the window is built of.
+    QHBoxLayout* makeFilterRow();
+    QWidget* makeLivePage();
+    void followTheLiveLines();
+    void readTheHistoryWhenShown();
+
     void applyFilters();
     void showLiveTally();
     void followNewest();

@@ -32,6 +32,32 @@ QString startOfDay(const QDate& day) {
 HistoryView::HistoryView(const QDate& today, QWidget* parent)
     : QWidget(parent), m_model(new HistoryModel(this)) {
     setObjectName(QStringLiteral("historyView"));
+    QHBoxLayout* controls = makeControlRow(today);
+    m_problem = new QLabel(this);
+    m_problem->setObjectName(QStringLiteral("historyProblem"));
+    m_problem->setWordWrap(true);
+    m_problem->setStyleSheet(QStringLiteral("color: #b00020;"));
+    m_problem->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_problem->hide();
+    m_note = new QLabel(this);
+    m_note->setObjectName(QStringLiteral("historyNote"));
+    m_note->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_note->hide();
+
+    makeTable();
+    connect(m_model, &HistoryModel::rowsInserted, this, &HistoryView::showTally);
+    connect(m_model, &HistoryModel::modelReset, this, &HistoryView::showTally);
+    connect(m_model, &HistoryModel::pageFailed, this, &HistoryView::showProblem);
+
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->addLayout(controls);
+    column->addWidget(m_problem);
+    column->addWidget(m_note);
+    column->addWidget(m_table, 1);
+}
+
+QHBoxLayout* HistoryView::makeControlRow(const QDate& today) {
     m_from = new QDateEdit(today.addDays(-7), this);
     m_from->setObjectName(QStringLiteral("fromDate"));
     m_to = new QDateEdit(today, this);
@@ -53,17 +79,30 @@ HistoryView::HistoryView(const QDate& today, QWidget* parent)
     m_export->setToolTip(QStringLiteral("Write every row of the range and filters to a CSV file"));
     m_tally = new QLabel(this);
     m_tally->setObjectName(QStringLiteral("historyTally"));
-    m_problem = new QLabel(this);
-    m_problem->setObjectName(QStringLiteral("historyProblem"));
-    m_problem->setWordWrap(true);
-    m_problem->setStyleSheet(QStringLiteral("color: #b00020;"));
-    m_problem->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_problem->hide();
-    m_note = new QLabel(this);
-    m_note->setObjectName(QStringLiteral("historyNote"));
-    m_note->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_note->hide();
+    connect(copy, &QPushButton::clicked, this, &HistoryView::copySelection);
+    connect(refresh, &QPushButton::clicked, this, &HistoryView::run);
+    connect(m_export, &QPushButton::clicked, this, &HistoryView::chooseAndExport);
+    for (QDateEdit* edit : {m_from, m_to}) {
+        connect(edit, &QDateEdit::dateChanged, this, [this] {
+            m_rangeChosen = true;
+            run();
+        });
+    }
 
+    auto* row = new QHBoxLayout;
+    row->addWidget(new QLabel(QStringLiteral("From"), this));
+    row->addWidget(m_from);
+    row->addWidget(new QLabel(QStringLiteral("To"), this));
+    row->addWidget(m_to);
+    row->addWidget(refresh);
+    row->addSpacing(12);
+    row->addWidget(m_tally, 1);
+    row->addWidget(copy);
+    row->addWidget(m_export);
+    return row;
+}
+
+void HistoryView::makeTable() {
     m_table = new QTableView(this);
     m_table->setObjectName(QStringLiteral("historyTable"));
     m_table->setModel(m_model);
@@ -91,35 +130,6 @@ HistoryView::HistoryView(const QDate& today, QWidget* parent)
     copyAction->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     m_table->addAction(copyAction);
     connect(copyAction, &QAction::triggered, this, &HistoryView::copySelection);
-    connect(copy, &QPushButton::clicked, this, &HistoryView::copySelection);
-    connect(refresh, &QPushButton::clicked, this, &HistoryView::run);
-    connect(m_export, &QPushButton::clicked, this, &HistoryView::chooseAndExport);
-    for (QDateEdit* edit : {m_from, m_to}) {
-        connect(edit, &QDateEdit::dateChanged, this, [this] {
-            m_rangeChosen = true;
-            run();
-        });
-    }
-    connect(m_model, &HistoryModel::rowsInserted, this, &HistoryView::showTally);
-    connect(m_model, &HistoryModel::modelReset, this, &HistoryView::showTally);
-    connect(m_model, &HistoryModel::pageFailed, this, &HistoryView::showProblem);
-
-    auto* row = new QHBoxLayout;
-    row->addWidget(new QLabel(QStringLiteral("From"), this));
-    row->addWidget(m_from);
-    row->addWidget(new QLabel(QStringLiteral("To"), this));
-    row->addWidget(m_to);
-    row->addWidget(refresh);
-    row->addSpacing(12);
-    row->addWidget(m_tally, 1);
-    row->addWidget(copy);
-    row->addWidget(m_export);
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->addLayout(row);
-    column->addWidget(m_problem);
-    column->addWidget(m_note);
-    column->addWidget(m_table, 1);
 }
 
 void HistoryView::setDatabase(const DatabaseSettings& database) {

@@ -9,6 +9,7 @@
 #include "support/LoggerSettings.h"
 
 class QDateEdit;
+class QHBoxLayout;
 class QLabel;
 class QPushButton;
 class QTableView;
@@ -46,6 +47,9 @@ public:
     HistoryModel* model() const { return m_model; }
 
 private:
+    // The parts the view is built of: dates, buttons and tally above the table.
+    QHBoxLayout* makeControlRow(const QDate& today);
+    void makeTable();
     void showTally();
     void showProblem(const QString& problem);
 

@@ -25,7 +25,20 @@ SetupDialog::SetupDialog(LoggerControl& logger, QWidget* parent)
     setObjectName(QStringLiteral("setupDialog"));
     setWindowTitle(QStringLiteral("Quilljot Setup"));
     setModal(false);
+    m_message = new QLabel(this);
+    m_message->setObjectName(QStringLiteral("setupMessage"));
+    m_message->setWordWrap(true);
+    m_message->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
+    auto* column = new QVBoxLayout(this);
+    column->addWidget(makeEngineChoice());
+    column->addLayout(makeFields());
+    column->addWidget(m_message);
+    column->addLayout(makeSettingsFileRow());
+    column->addWidget(makeButtons());
+}
+
+QGroupBox* SetupDialog::makeEngineChoice() {
     auto* frame = new QGroupBox(QStringLiteral("Provider"), this);
     frame->setObjectName(QStringLiteral("providerFrame"));
     m_fileDatabase = new QRadioButton(QStringLiteral("Access"), frame);
@@ -43,6 +56,17 @@ SetupDialog::SetupDialog(LoggerControl& logger, QWidget* parent)
     options->addWidget(m_postgreSql);
     options->addStretch();
 
+    for (QRadioButton* option : {m_fileDatabase, m_sqlServer, m_postgreSql}) {
+        connect(option, &QRadioButton::toggled, this, [this](bool on) {
+            if (on) {
+                followKind();
+            }
+        });
+    }
+    return frame;
+}
+
+QFormLayout* SetupDialog::makeFields() {
     m_sqlSource = new QLineEdit(this);
     m_sqlSource->setObjectName(QStringLiteral("sqlSourceField"));
     m_sqlSource->setPlaceholderText(QStringLiteral("host,port; User ID=name; Password=secret"));
@@ -64,29 +88,11 @@ SetupDialog::SetupDialog(LoggerControl& logger, QWidget* parent)
     fields->addRow(m_databaseLabel, databaseRow);
     fields->addRow(QStringLiteral("Table"), m_table);
 
-    m_message = new QLabel(this);
-    m_message->setObjectName(QStringLiteral("setupMessage"));
-    m_message->setWordWrap(true);
-    m_message->setTextInteractionFlags(Qt::TextSelectableByMouse);
-
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Save | QDialogButtonBox::Cancel, this);
-    QPushButton* test =
-        buttons->addButton(QStringLiteral("Test connection"), QDialogButtonBox::ActionRole);
-    test->setObjectName(QStringLiteral("testConnectionButton"));
-    buttons->button(QDialogButtonBox::Save)->setObjectName(QStringLiteral("saveButton"));
-    buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("cancelButton"));
-    connect(buttons, &QDialogButtonBox::accepted, this, &SetupDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    connect(test, &QPushButton::clicked, this, &SetupDialog::testConnection);
     connect(m_browse, &QPushButton::clicked, this, &SetupDialog::browse);
-    for (QRadioButton* option : {m_fileDatabase, m_sqlServer, m_postgreSql}) {
-        connect(option, &QRadioButton::toggled, this, [this](bool on) {
-            if (on) {
-                followKind();
-            }
-        });
-    }
+    return fields;
+}
 
+QHBoxLayout* SetupDialog::makeSettingsFileRow() {
     auto* where = new QLabel(QStringLiteral("Settings file: ") +
                                  m_logger.folders().configFile(ProgramNames::kLoggerSettingsFile),
                              this);
@@ -104,12 +110,21 @@ SetupDialog::SetupDialog(LoggerControl& logger, QWidget* parent)
     whereRow->addWidget(where, 1);
     whereRow->addWidget(openFolder);
 
-    auto* column = new QVBoxLayout(this);
-    column->addWidget(frame);
-    column->addLayout(fields);
-    column->addWidget(m_message);
-    column->addLayout(whereRow);
-    column->addWidget(buttons);
+    return whereRow;
+}
+
+QDialogButtonBox* SetupDialog::makeButtons() {
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Save | QDialogButtonBox::Cancel, this);
+    QPushButton* test =
+        buttons->addButton(QStringLiteral("Test connection"), QDialogButtonBox::ActionRole);
+    test->setObjectName(QStringLiteral("testConnectionButton"));
+    buttons->button(QDialogButtonBox::Save)->setObjectName(QStringLiteral("saveButton"));
+    buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("cancelButton"));
+    connect(buttons, &QDialogButtonBox::accepted, this, &SetupDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(test, &QPushButton::clicked, this, &SetupDialog::testConnection);
+
+    return buttons;
 }
 
 DatabaseKind SetupDialog::chosenKind() const {

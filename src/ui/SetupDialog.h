@@ -4,6 +4,10 @@
 
 #include "support/LoggerSettings.h"
 
+class QDialogButtonBox;
+class QFormLayout;
+class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -30,6 +34,12 @@ public:
     void accept() override;
 
 private:
+    // The parts the dialog is built of, top to bottom.
+    QGroupBox* makeEngineChoice();
+    QFormLayout* makeFields();
+    QHBoxLayout* makeSettingsFileRow();
+    QDialogButtonBox* makeButtons();
+
     DatabaseKind chosenKind() const;
     void followKind();
     void browse();
