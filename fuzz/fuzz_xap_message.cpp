@@ -78,7 +78,7 @@ void buildAndReadBack(const QString& text) {
         FuzzInput::fail("a built message reads without fault", wire);
     }
     // The same text with CR LF line ends reads the same.
-    const QString crlf = QString(wire).replace(u"\n"_qs, u"\r\n"_qs);
+    const QString crlf = QString(wire).replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
     const XapMessage readCrlf = XapMessage::read(crlf);
     for (const XapItem& it : items) {
         if (read.item(block, it.name) != it.value) {

@@ -63,8 +63,8 @@ std::optional<QString> portRefused(const QString& bind, quint16 port) {
     if (address.isNull() || probe.listen(address, port)) {
         return std::nullopt;
     }
-    return u"port "_qs + QString::number(port) + u" of "_qs + bind + u" cannot be used: "_qs +
-           probe.errorString();
+    return QStringLiteral("port ") + QString::number(port) + QStringLiteral(" of ") + bind +
+           QStringLiteral(" cannot be used: ") + probe.errorString();
 }
 
 bool bindsEveryAddress(const QString& bind) {
@@ -124,8 +124,9 @@ std::unique_ptr<WebServer> start(LoggerControl& logger, std::optional<quint16> p
     raiseDescriptorLimit();
     // Asked first, so that a port in use is said in one line, with the reason.
     if (const auto refused = portRefused(settings.value().bind, wanted)) {
-        return refuse(Problem{ErrorNumber::Socket,
-                              *refused + u"; the logger goes on without the web page"_qs});
+        return refuse(
+            Problem{ErrorNumber::Socket,
+                    *refused + QStringLiteral("; the logger goes on without the web page")});
     }
     auto server = std::make_unique<WebServer>(logger, settings.value());
     const Result<quint16> listening = server->start(wanted);
@@ -135,8 +136,9 @@ std::unique_ptr<WebServer> start(LoggerControl& logger, std::optional<quint16> p
     QString url = server->url();
     if (bindsEveryAddress(settings.value().bind)) {
         // 0.0.0.0 is no address a browser can open: name the one the logger sends from.
-        url = u"http://"_qs + logger.status().sendFrom + u':' + QString::number(server->port()) +
-              u"/ (and every other address of this host)"_qs;
+        url = QStringLiteral("http://") + logger.status().sendFrom + u':' +
+              QString::number(server->port()) +
+              QStringLiteral("/ (and every other address of this host)");
     }
     std::fprintf(stderr, "quilljot: web page at %s\n", qPrintable(url));
     return server;
@@ -149,24 +151,25 @@ CheckedPage check(const AppFolders& folders, std::optional<quint16> port) {
     }
     const quint16 wanted = port.value_or(settings.value().port);
     if (wanted == 0) {
-        return {true, u"off (WebPort is 0; --web PORT serves it for one run)"_qs};
+        return {true, QStringLiteral("off (WebPort is 0; --web PORT serves it for one run)")};
     }
     const QString bind = settings.value().bind;
     const QHostAddress address(bind);  // a valid address: the settings were checked
     if (!address.isLoopback() && settings.value().passwordHash.isEmpty()) {
-        return {false, u"it binds "_qs + bind +
-                           u", which is not loopback: set a password first with "
-                           u"quilljot --set-web-password"_qs};
+        return {false, QStringLiteral("it binds ") + bind +
+                           QStringLiteral(", which is not loopback: set a password first with "
+                                          "quilljot --set-web-password")};
     }
     if (const auto refused = portRefused(bind, wanted)) {
         return {false, *refused};
     }
     if (bindsEveryAddress(bind)) {
-        return {true, u"port "_qs + QString::number(wanted) + u" of every address of this host"_qs};
+        return {true, QStringLiteral("port ") + QString::number(wanted) +
+                          QStringLiteral(" of every address of this host")};
     }
     const QString host =
         address.protocol() == QAbstractSocket::IPv6Protocol ? u'[' + bind + u']' : bind;
-    return {true, u"http://"_qs + host + u':' + QString::number(wanted) + u'/'};
+    return {true, QStringLiteral("http://") + host + u':' + QString::number(wanted) + u'/'};
 }
 
 }  // namespace WebCommands

@@ -177,10 +177,15 @@ std::optional<QString> wrongValue(Setting id, const QString& value, int number) 
 QString firstFileText() {
     const QString end = IniFile::kPlatformLineEnd.toString();
     QString text =
-        u"; Settings of the Quilljot xAP event logger, read at start and on reload (SIGHUP)."_qs +
+        QStringLiteral(
+            "; Settings of the Quilljot xAP event logger, read at start and on reload (SIGHUP).") +
         end +
-        u"; Lines starting with ; or # are comments; blanks around = do not count. The program"_qs +
-        end + u"; keeps comments, the order and keys it does not know when it saves this file."_qs +
+        QStringLiteral(
+            "; Lines starting with ; or # are comments; blanks around = do not count. The "
+            "program") +
+        end +
+        QStringLiteral(
+            "; keeps comments, the order and keys it does not know when it saves this file.") +
         end;
     // Each section once, with all its keys, wherever the table lists them.
     QList<QStringView> sections;
@@ -194,7 +199,8 @@ QString firstFileText() {
         for (const SettingKey& k : kKeys) {
             if (k.section == section) {
                 const int number = k.value == SettingValue::Rule ? 1 : 0;
-                text += u"; "_qs + k.comment + end + keyName(k, number) + u'=' + k.initial + end;
+                text += QStringLiteral("; ") + k.comment + end + keyName(k, number) + u'=' +
+                        k.initial + end;
             }
         }
     }

@@ -117,8 +117,9 @@ void HistoryView::makeTable() {
     m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
     QHeaderView* header = m_table->horizontalHeader();
     header->setStretchLastSection(true);
-    header->resizeSection(HistoryModel::Time,
-                          m_table->fontMetrics().horizontalAdvance(u"0000-00-00 00:00:00"_qs) + 24);
+    header->resizeSection(
+        HistoryModel::Time,
+        m_table->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00")) + 24);
     header->resizeSection(HistoryModel::Source, 170);
     header->resizeSection(HistoryModel::Type, 90);
     header->setSortIndicator(HistoryModel::Time, Qt::DescendingOrder);

@@ -10,8 +10,9 @@
 namespace {
 
 // The columns of the logger's event table, in the order the store makes them.
-const QStringList kEventColumns = {u"ID"_qs, u"SampleDate"_qs, u"Source"_qs, u"Category"_qs,
-                                   u"Data"_qs};
+const QStringList kEventColumns = {QStringLiteral("ID"), QStringLiteral("SampleDate"),
+                                   QStringLiteral("Source"), QStringLiteral("Category"),
+                                   QStringLiteral("Data")};
 
 Problem refused(const QString& text) {
     return Problem{ErrorNumber::Settings, text};
@@ -20,7 +21,7 @@ Problem refused(const QString& text) {
 QStringList columnsOf(QSqlDatabase& db, const QString& table) {
     QSqlQuery query(db);
     QStringList columns;
-    query.prepare(u"SELECT name FROM pragma_table_info(?)"_qs);
+    query.prepare(QStringLiteral("SELECT name FROM pragma_table_info(?)"));
     query.addBindValue(table);
     if (query.exec()) {
         while (query.next()) {
@@ -44,19 +45,23 @@ bool sameColumns(const QStringList& columns) {
 
 // Reads the file's tables without changing it: read-only, and no journal or WAL is made.
 Status checkFile(const QString& path, const QString& table) {
-    const QString name = u"quilljot-choice-"_qs + QUuid::createUuid().toString(QUuid::Id128);
+    const QString name =
+        QStringLiteral("quilljot-choice-") + QUuid::createUuid().toString(QUuid::Id128);
     Status verdict;
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_qs, name);
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         db.setDatabaseName(path);
-        db.setConnectOptions(u"QSQLITE_OPEN_READONLY"_qs);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
         if (!db.open()) {
-            verdict = refused(u"Cannot read '"_qs + path + u"': "_qs + db.lastError().text());
+            verdict = refused(QStringLiteral("Cannot read '") + path + QStringLiteral("': ") +
+                              db.lastError().text());
         } else {
             QSqlQuery tables(db);
             QStringList names;
-            if (!tables.exec(u"SELECT name FROM sqlite_master WHERE type = 'table'"_qs)) {
-                verdict = refused(u"'"_qs + path + u"' is not a SQLite database"_qs);
+            if (!tables.exec(
+                    QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table'"))) {
+                verdict = refused(QStringLiteral("'") + path +
+                                  QStringLiteral("' is not a SQLite database"));
             }
             while (tables.next()) {
                 names.append(tables.value(0).toString());
@@ -69,14 +74,16 @@ Status checkFile(const QString& path, const QString& table) {
             });
             if (!verdict) {
             } else if (named != names.end() && !sameColumns(columnsOf(db, *named))) {
-                verdict = refused(u"The table "_qs + table + u" in '"_qs + path +
-                                  u"' has columns that are not the logger's ("_qs +
-                                  columnsOf(db, *named).join(u", "_qs) +
-                                  u"): choose another table name"_qs);
+                verdict =
+                    refused(QStringLiteral("The table ") + table + QStringLiteral(" in '") + path +
+                            QStringLiteral("' has columns that are not the logger's (") +
+                            columnsOf(db, *named).join(QStringLiteral(", ")) +
+                            QStringLiteral("): choose another table name"));
             } else if (!names.isEmpty() && !anyOfOurs) {
-                verdict = refused(u"'"_qs + path +
-                                  u"' holds another program's tables, not the logger's: choose "
-                                  u"another file name"_qs);
+                verdict = refused(
+                    QStringLiteral("'") + path +
+                    QStringLiteral("' holds another program's tables, not the logger's: choose "
+                                   "another file name"));
             }
         }
     }
@@ -90,15 +97,16 @@ namespace DatabaseChoice {
 
 Status check(const DatabaseSettings& next, const DatabaseSettings& current,
              const AppFolders& folders) {
-    if (next.table.startsWith(u"sqlite_"_qs, Qt::CaseInsensitive)) {
-        return refused(u"Table names beginning with sqlite_ are SQLite's own"_qs);
+    if (next.table.startsWith(QStringLiteral("sqlite_"), Qt::CaseInsensitive)) {
+        return refused(QStringLiteral("Table names beginning with sqlite_ are SQLite's own"));
     }
     if (next.kind != DatabaseKind::File) {
         return {};
     }
     const QString& database = next.database;
-    if (database.startsWith(u"file:"_qs, Qt::CaseInsensitive) || database.contains(u'?')) {
-        return refused(u"Database must be a file name, not a URI (file:...)"_qs);
+    if (database.startsWith(QStringLiteral("file:"), Qt::CaseInsensitive) ||
+        database.contains(u'?')) {
+        return refused(QStringLiteral("Database must be a file name, not a URI (file:...)"));
     }
     const bool samePlace = current.kind == DatabaseKind::File && database == current.database;
     const QString path = QFileInfo(folders.resolve(database)).absoluteFilePath();
@@ -108,8 +116,10 @@ Status check(const DatabaseSettings& next, const DatabaseSettings& current,
         if (data.isEmpty() || file.dir().canonicalPath() != data || file.isSymLink() ||
             (file.exists() && !file.isFile())) {
             return refused(
-                u"A database file chosen on the web page must be in the Data folder ("_qs +
-                folders.dataFolder() + u"); name one elsewhere in the settings file"_qs);
+                QStringLiteral(
+                    "A database file chosen on the web page must be in the Data folder (") +
+                folders.dataFolder() +
+                QStringLiteral("); name one elsewhere in the settings file"));
         }
     }
     if (samePlace && next.table == current.table) {

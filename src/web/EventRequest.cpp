@@ -39,17 +39,20 @@ QString storedTime(const QString& text, bool endOfDay) {
 }
 
 Result<EventQuery> parse(const QUrlQuery& url, const QSet<QString>& allowed) {
-    static const QSet<QString> kFilters = {u"from"_qs, u"to"_qs, u"source"_qs, u"type"_qs,
-                                           u"data"_qs};
+    static const QSet<QString> kFilters = {QStringLiteral("from"), QStringLiteral("to"),
+                                           QStringLiteral("source"), QStringLiteral("type"),
+                                           QStringLiteral("data")};
     EventQuery query;
     query.order = EventQuery::Order::Descending;
     QSet<QString> seen;
     for (const auto& [key, encoded] : url.queryItems(QUrl::FullyDecoded)) {
         if (!kFilters.contains(key) && !allowed.contains(key)) {
-            return badRequest(u"Unknown parameter '"_qs + key.left(40) + u"'"_qs);
+            return badRequest(QStringLiteral("Unknown parameter '") + key.left(40) +
+                              QStringLiteral("'"));
         }
         if (seen.contains(key)) {
-            return badRequest(u"Parameter '"_qs + key + u"' given twice"_qs);
+            return badRequest(QStringLiteral("Parameter '") + key +
+                              QStringLiteral("' given twice"));
         }
         seen.insert(key);
         const QString& value = encoded;
@@ -60,21 +63,22 @@ Result<EventQuery> parse(const QUrlQuery& url, const QSet<QString>& allowed) {
             const QString stored = storedTime(value, key == u"to");
             if (stored.isEmpty()) {
                 return badRequest(
-                    u"'"_qs + key +
-                    u"' must be a date yyyy-mm-dd, optionally with a time hh:mm:ss"_qs);
+                    QStringLiteral("'") + key +
+                    QStringLiteral("' must be a date yyyy-mm-dd, optionally with a time hh:mm:ss"));
             }
             (key == u"from" ? query.from : query.to) = stored;
         } else if (kFilters.contains(key)) {
             if (value.size() > kMaxFilterLength) {
-                return badRequest(u"The filter '"_qs + key + u"' is longer than "_qs +
-                                  QString::number(kMaxFilterLength) + u" characters"_qs);
+                return badRequest(
+                    QStringLiteral("The filter '") + key + QStringLiteral("' is longer than ") +
+                    QString::number(kMaxFilterLength) + QStringLiteral(" characters"));
             }
             (key == u"source" ? query.source : key == u"type" ? query.type : query.data) = value;
         } else if (key == u"limit") {
             bool ok = false;
             const int limit = value.toInt(&ok);
             if (!ok || limit < 1 || limit > kMaxLimit) {
-                return badRequest(u"'limit' must be a number from 1 to "_qs +
+                return badRequest(QStringLiteral("'limit' must be a number from 1 to ") +
                                   QString::number(kMaxLimit));
             }
             query.limit = limit;
@@ -85,28 +89,31 @@ Result<EventQuery> parse(const QUrlQuery& url, const QSet<QString>& allowed) {
             bool ok = false;
             const qint64 id = value.toLongLong(&ok);
             if (!ok || id < 1) {
-                return badRequest(u"'before' must be the ID of a row (a number from 1)"_qs);
+                return badRequest(
+                    QStringLiteral("'before' must be the ID of a row (a number from 1)"));
             }
             query.after = id;
         } else if (key == u"sort") {
-            static const QStringList kColumns = {u"time"_qs, u"source"_qs, u"type"_qs, u"data"_qs};
+            static const QStringList kColumns = {QStringLiteral("time"), QStringLiteral("source"),
+                                                 QStringLiteral("type"), QStringLiteral("data")};
             const qsizetype column = kColumns.indexOf(value);
             if (column < 0) {
-                return badRequest(u"'sort' must be one of "_qs + kColumns.join(u", "_qs));
+                return badRequest(QStringLiteral("'sort' must be one of ") +
+                                  kColumns.join(QStringLiteral(", ")));
             }
             query.sortBy = EventQuery::Column(column);
         } else if (key == u"order") {
             if (value != u"desc" && value != u"asc") {
-                return badRequest(u"'order' must be desc or asc"_qs);
+                return badRequest(QStringLiteral("'order' must be desc or asc"));
             }
             query.order =
                 value == u"asc" ? EventQuery::Order::Ascending : EventQuery::Order::Descending;
         }
     }
     if (!query.from.isEmpty() && !query.to.isEmpty() && query.from > query.to) {
-        return badRequest(u"'from' is after 'to'"_qs);
+        return badRequest(QStringLiteral("'from' is after 'to'"));
     }
-    if (allowed.contains(u"limit"_qs) && query.limit == 0) {
+    if (allowed.contains(QStringLiteral("limit")) && query.limit == 0) {
         query.limit = kDefaultLimit;
     }
     return query;

@@ -12,7 +12,8 @@ Status ExportStream::start(Store& store, EventQuery query, ExportFormat format,
     QByteArray first;
     if (!stream->readPage(first)) {
         delete stream;
-        return Problem{ErrorNumber::Database, u"The export could not be read from the database"_qs};
+        return Problem{ErrorNumber::Database,
+                       QStringLiteral("The export could not be read from the database")};
     }
     const bool csv = format == ExportFormat::Csv;
     HttpReply::beginStream(

@@ -76,7 +76,7 @@ HttpConnection::HttpConnection(QTcpSocket* socket, Handler handler, QObject* par
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, [this] {
         if (m_state == State::Receiving) {
-            refuse(408, u"The request took too long to arrive"_qs);
+            refuse(408, QStringLiteral("The request took too long to arrive"));
         } else if (m_state == State::Idle) {
             close();
         } else if (m_state == State::Closing) {
@@ -170,8 +170,9 @@ void HttpConnection::parse() {
         const qsizetype end = m_buffer.indexOf("\r\n\r\n");
         if (end < 0 || end + 4 > HttpLimits::kMaxHeaderBytes) {
             if (end >= 0 || m_buffer.size() > HttpLimits::kMaxHeaderBytes) {
-                refuse(431, u"The request's headers are longer than "_qs +
-                                QString::number(HttpLimits::kMaxHeaderBytes) + u" bytes"_qs);
+                refuse(431, QStringLiteral("The request's headers are longer than ") +
+                                QString::number(HttpLimits::kMaxHeaderBytes) +
+                                QStringLiteral(" bytes"));
             }
             return;
         }
@@ -202,13 +203,13 @@ bool HttpConnection::parseHead(qsizetype end) {
         lines.first().chopped(lines.first().endsWith('\r') ? 1 : 0).split(' ');
     if (start.size() != 3 || !isToken(start[0]) || !start[1].startsWith('/') ||
         (start[2] != "HTTP/1.1" && start[2] != "HTTP/1.0")) {
-        refuse(400, u"The request line must be: METHOD /path HTTP/1.1"_qs);
+        refuse(400, QStringLiteral("The request line must be: METHOD /path HTTP/1.1"));
         return false;
     }
     m_request.method = start[0];
     const QUrl url = QUrl::fromEncoded(start[1], QUrl::StrictMode);
     if (!url.isValid()) {
-        refuse(400, u"The request's path is not a valid URL path"_qs);
+        refuse(400, QStringLiteral("The request's path is not a valid URL path"));
         return false;
     }
     m_request.path = url.path(QUrl::FullyDecoded);
@@ -217,7 +218,7 @@ bool HttpConnection::parseHead(qsizetype end) {
     for (qsizetype i = 1; i < lines.size(); ++i) {
         QByteArray line = lines[i];
         if (!line.endsWith('\r')) {
-            refuse(400, u"Header lines must end with CR LF"_qs);
+            refuse(400, QStringLiteral("Header lines must end with CR LF"));
             return false;
         }
         line.chop(1);
@@ -225,7 +226,7 @@ bool HttpConnection::parseHead(qsizetype end) {
         // A name with space before the colon, or a line folded onto the previous one, is read
         // differently by different servers: such requests are refused.
         if (colon <= 0 || !isToken(line.left(colon))) {
-            refuse(400, u"Malformed header line"_qs);
+            refuse(400, QStringLiteral("Malformed header line"));
             return false;
         }
         m_request.headers.append({line.left(colon), line.mid(colon + 1).trimmed()});
@@ -245,19 +246,20 @@ bool HttpConnection::parseHead(qsizetype end) {
         }
     }
     if (lengths > 0 && !encoding.isEmpty()) {
-        refuse(400, u"A request must not have both Content-Length and Transfer-Encoding"_qs);
+        refuse(400,
+               QStringLiteral("A request must not have both Content-Length and Transfer-Encoding"));
         return false;
     }
     if (!encoding.isEmpty()) {
         if (encoding.compare("chunked", Qt::CaseInsensitive) != 0) {
-            refuse(501, u"Only the chunked transfer encoding is taken"_qs);
+            refuse(501, QStringLiteral("Only the chunked transfer encoding is taken"));
             return false;
         }
         m_chunked = true;
         return true;
     }
     if (lengths > 1) {
-        refuse(400, u"Content-Length given more than once"_qs);
+        refuse(400, QStringLiteral("Content-Length given more than once"));
         return false;
     }
     if (lengths == 1) {
@@ -266,13 +268,13 @@ bool HttpConnection::parseHead(qsizetype end) {
             ok = ok && c >= '0' && c <= '9';
         }
         if (!ok) {
-            refuse(400, u"Content-Length must be a number"_qs);
+            refuse(400, QStringLiteral("Content-Length must be a number"));
             return false;
         }
         m_contentLength = length.toLongLong();
         if (m_contentLength > HttpLimits::kMaxBody) {
-            refuse(413, u"The request body is larger than "_qs +
-                            QString::number(HttpLimits::kMaxBody) + u" bytes"_qs);
+            refuse(413, QStringLiteral("The request body is larger than ") +
+                            QString::number(HttpLimits::kMaxBody) + QStringLiteral(" bytes"));
             return false;
         }
     }
@@ -286,7 +288,7 @@ bool HttpConnection::takeChunked() {
         const qsizetype lineEnd = m_buffer.indexOf("\r\n");
         if (lineEnd < 0) {
             if (m_buffer.size() > kMaxChunkLine) {
-                refuse(400, u"Malformed chunk"_qs);
+                refuse(400, QStringLiteral("Malformed chunk"));
             }
             return false;
         }
@@ -298,12 +300,12 @@ bool HttpConnection::takeChunked() {
         const qint64 size =
             sizeText.trimmed().size() <= 8 ? sizeText.trimmed().toLongLong(&ok, 16) : -1;
         if (!ok || size < 0) {
-            refuse(400, u"Malformed chunk size"_qs);
+            refuse(400, QStringLiteral("Malformed chunk size"));
             return false;
         }
         if (m_request.body.size() + size > HttpLimits::kMaxBody) {
-            refuse(413, u"The request body is larger than "_qs +
-                            QString::number(HttpLimits::kMaxBody) + u" bytes"_qs);
+            refuse(413, QStringLiteral("The request body is larger than ") +
+                            QString::number(HttpLimits::kMaxBody) + QStringLiteral(" bytes"));
             return false;
         }
         if (size == 0) {
@@ -316,7 +318,7 @@ bool HttpConnection::takeChunked() {
             }
             if (end < 0) {
                 if (m_buffer.size() > HttpLimits::kMaxHeaderBytes) {
-                    refuse(431, u"The request's trailers are too long"_qs);
+                    refuse(431, QStringLiteral("The request's trailers are too long"));
                 }
                 return false;
             }
@@ -327,7 +329,7 @@ bool HttpConnection::takeChunked() {
             return false;
         }
         if (m_buffer.mid(lineEnd + 2 + size, 2) != "\r\n") {
-            refuse(400, u"Malformed chunk"_qs);
+            refuse(400, QStringLiteral("Malformed chunk"));
             return false;
         }
         m_request.body += m_buffer.mid(lineEnd + 2, size);
@@ -346,7 +348,8 @@ void HttpConnection::refuse(int status, const QString& reason) {
     m_draining = true;
     m_buffer.clear();
     respond(status, {{"Content-Type", "application/json"}},
-            QJsonDocument(QJsonObject{{u"error"_qs, reason}}).toJson(QJsonDocument::Compact));
+            QJsonDocument(QJsonObject{{QStringLiteral("error"), reason}})
+                .toJson(QJsonDocument::Compact));
 }
 
 void HttpConnection::writeHead(int status, const Headers& headers, const QByteArray& framing) {

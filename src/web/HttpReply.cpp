@@ -42,7 +42,7 @@ void json(HttpConnection& connection, const QJsonObject& body, Status status,
 
 void error(HttpConnection& connection, Status status, const QString& message,
            const Headers& extra) {
-    json(connection, {{u"error"_qs, message}}, status, extra);
+    json(connection, {{QStringLiteral("error"), message}}, status, extra);
 }
 
 void redirect(HttpConnection& connection, const QByteArray& location, const Headers& extra) {

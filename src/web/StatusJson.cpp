@@ -10,15 +10,15 @@ QJsonValue timeValue(const QDateTime& time) {
     if (!time.isValid()) {
         return QJsonValue::Null;
     }
-    return time.toLocalTime().toString(u"yyyy-MM-dd hh:mm:ss"_qs);
+    return time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
 }
 
 QString databaseText(const DatabaseSettings& d) {
     if (d.kind == DatabaseKind::File) {
-        return d.database + u", table "_qs + d.table;
+        return d.database + QStringLiteral(", table ") + d.table;
     }
     return SettingRules::engineName(d.kind) + u' ' + ServerSource::redactedSource(d.sqlSource) +
-           u", database "_qs + d.database + u", table "_qs + d.table;
+           QStringLiteral(", database ") + d.database + QStringLiteral(", table ") + d.table;
 }
 
 }  // namespace
@@ -28,33 +28,35 @@ namespace StatusJson {
 QJsonObject toJson(const LoggerStatus& s) {
     const LoggerStatus::Counts& c = s.counts;
     return {
-        {u"version"_qs, s.version},
-        {u"xapSource"_qs, s.xapSource},
-        {u"listenPort"_qs, int(s.listenPort)},
-        {u"sendFrom"_qs, s.sendFrom},
-        {u"destination"_qs, QString(s.destination + u':' + QString::number(s.destinationPort))},
-        {u"startedAt"_qs, timeValue(s.startedAt)},
-        {u"lastReceived"_qs, timeValue(s.lastReceived)},
-        {u"hubSeen"_qs, s.lastReceived.isValid()},
-        {u"database"_qs, databaseText(s.database)},
-        {u"engine"_qs, SettingRules::engineName(s.database.kind)},
-        {u"databaseOpen"_qs, s.databaseOpen},
-        {u"spoolWaiting"_qs, s.spoolWaiting},
-        {u"messagesWaiting"_qs, s.messagesWaiting},
-        {u"droppedBeforeReceive"_qs, qint64(s.counts.droppedBeforeReceive)},
-        {u"counts"_qs, QJsonObject{{u"received"_qs, qint64(c.received)},
-                                   {u"written"_qs, qint64(c.written)},
-                                   {u"spooled"_qs, qint64(c.spooled)},
-                                   {u"rejected"_qs, qint64(c.rejected)},
-                                   {u"messagesWritten"_qs, qint64(c.messagesWritten)},
-                                   {u"messagesSpooled"_qs, qint64(c.messagesSpooled)},
-                                   {u"other"_qs, qint64(c.other)},
-                                   {u"waiting"_qs, qint64(c.waiting)},
-                                   {u"dropped"_qs, qint64(c.dropped)},
-                                   {u"droppedBeforeReceive"_qs, qint64(c.droppedBeforeReceive)},
-                                   {u"earlierWritten"_qs, qint64(c.earlierWritten)}}},
-        {u"reportsSent"_qs, qint64(s.reportsSent)},
-        {u"lastReports"_qs, QJsonArray::fromStringList(s.lastReports)},
+        {QStringLiteral("version"), s.version},
+        {QStringLiteral("xapSource"), s.xapSource},
+        {QStringLiteral("listenPort"), int(s.listenPort)},
+        {QStringLiteral("sendFrom"), s.sendFrom},
+        {QStringLiteral("destination"),
+         QString(s.destination + u':' + QString::number(s.destinationPort))},
+        {QStringLiteral("startedAt"), timeValue(s.startedAt)},
+        {QStringLiteral("lastReceived"), timeValue(s.lastReceived)},
+        {QStringLiteral("hubSeen"), s.lastReceived.isValid()},
+        {QStringLiteral("database"), databaseText(s.database)},
+        {QStringLiteral("engine"), SettingRules::engineName(s.database.kind)},
+        {QStringLiteral("databaseOpen"), s.databaseOpen},
+        {QStringLiteral("spoolWaiting"), s.spoolWaiting},
+        {QStringLiteral("messagesWaiting"), s.messagesWaiting},
+        {QStringLiteral("droppedBeforeReceive"), qint64(s.counts.droppedBeforeReceive)},
+        {QStringLiteral("counts"),
+         QJsonObject{{QStringLiteral("received"), qint64(c.received)},
+                     {QStringLiteral("written"), qint64(c.written)},
+                     {QStringLiteral("spooled"), qint64(c.spooled)},
+                     {QStringLiteral("rejected"), qint64(c.rejected)},
+                     {QStringLiteral("messagesWritten"), qint64(c.messagesWritten)},
+                     {QStringLiteral("messagesSpooled"), qint64(c.messagesSpooled)},
+                     {QStringLiteral("other"), qint64(c.other)},
+                     {QStringLiteral("waiting"), qint64(c.waiting)},
+                     {QStringLiteral("dropped"), qint64(c.dropped)},
+                     {QStringLiteral("droppedBeforeReceive"), qint64(c.droppedBeforeReceive)},
+                     {QStringLiteral("earlierWritten"), qint64(c.earlierWritten)}}},
+        {QStringLiteral("reportsSent"), qint64(s.reportsSent)},
+        {QStringLiteral("lastReports"), QJsonArray::fromStringList(s.lastReports)},
     };
 }
 

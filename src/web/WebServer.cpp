@@ -24,12 +24,12 @@ Result<quint16> WebServer::start(quint16 port) {
     }
     if (!m_address.isLoopback() && m_settings.passwordHash.isEmpty()) {
         return Problem{ErrorNumber::Settings,
-                       u"The web page binds "_qs + m_settings.bind +
-                           u", which is not loopback: set a password first with "
-                           u"quilljot --set-web-password"_qs};
+                       QStringLiteral("The web page binds ") + m_settings.bind +
+                           QStringLiteral(", which is not loopback: set a password first with "
+                                          "quilljot --set-web-password")};
     }
     if (m_anchor == nullptr) {
-        m_thread.setObjectName(u"web"_qs);
+        m_thread.setObjectName(QStringLiteral("web"));
         m_thread.start();
         m_anchor = new QObject;
         m_anchor->moveToThread(&m_thread);
@@ -55,7 +55,7 @@ QString WebServer::url() const {
     const QString host = m_address.protocol() == QAbstractSocket::IPv6Protocol
                              ? u'[' + m_address.toString() + u']'
                              : m_address.toString();
-    return u"http://"_qs + host + u':' + QString::number(m_port) + u'/';
+    return QStringLiteral("http://") + host + u':' + QString::number(m_port) + u'/';
 }
 
 int WebServer::maxConnections() const {

@@ -46,11 +46,11 @@ const WebService::Route kRoutes[] = {
 };
 
 QJsonObject rowJson(const StoredEvent& row) {
-    return {{u"id"_qs, row.id},
-            {u"time"_qs, row.event.time},
-            {u"source"_qs, row.event.source},
-            {u"type"_qs, row.event.type},
-            {u"data"_qs, row.event.data}};
+    return {{QStringLiteral("id"), row.id},
+            {QStringLiteral("time"), row.event.time},
+            {QStringLiteral("source"), row.event.source},
+            {QStringLiteral("type"), row.event.type},
+            {QStringLiteral("data"), row.event.data}};
 }
 
 // "application/json", optionally with a UTF-8 charset; nothing else.
@@ -95,9 +95,10 @@ WebService::~WebService() {
 
 Result<quint16> WebService::listen(quint16 port) {
     if (!m_listener->listen(m_address, port)) {
-        return Problem{ErrorNumber::Socket,
-                       u"The web page cannot listen on "_qs + m_address.toString() + u" port "_qs +
-                           QString::number(port) + u": "_qs + m_listener->errorString()};
+        return Problem{ErrorNumber::Socket, QStringLiteral("The web page cannot listen on ") +
+                                                m_address.toString() + QStringLiteral(" port ") +
+                                                QString::number(port) + QStringLiteral(": ") +
+                                                m_listener->errorString()};
     }
     m_port = m_listener->serverPort();
     return m_port;
@@ -130,7 +131,7 @@ bool WebService::fromThisSite(const HttpRequest& request) const {
 void WebService::dispatch(HttpConnection& c) {
     const HttpRequest& request = c.request();
     if (!hostAllowed(request)) {
-        HttpReply::error(c, Code::MisdirectedRequest, u"Unknown host name"_qs);
+        HttpReply::error(c, Code::MisdirectedRequest, QStringLiteral("Unknown host name"));
         return;
     }
     const Route* route = nullptr;
@@ -145,28 +146,30 @@ void WebService::dispatch(HttpConnection& c) {
         }
     }
     if (route == nullptr) {
-        HttpReply::error(c, pathKnown ? Code::MethodNotAllowed : Code::NotFound,
-                         pathKnown ? u"Method not allowed here"_qs : u"Nothing here"_qs);
+        HttpReply::error(
+            c, pathKnown ? Code::MethodNotAllowed : Code::NotFound,
+            pathKnown ? QStringLiteral("Method not allowed here") : QStringLiteral("Nothing here"));
         return;
     }
-    const bool api = request.path.startsWith(u"/api/"_qs);
+    const bool api = request.path.startsWith(QStringLiteral("/api/"));
     if ((api || route->changes) && !fromThisSite(request)) {
-        HttpReply::error(c, Code::Forbidden, u"Request from another site refused"_qs);
+        HttpReply::error(c, Code::Forbidden, QStringLiteral("Request from another site refused"));
         return;
     }
     if (route->who == Who::SignedIn) {
         if (m_access.signInNeeded() && m_access.csrfOf(request) == nullptr) {
             if (api || route->changes) {
-                HttpReply::error(c, Code::Unauthorized, u"Sign in first"_qs);
+                HttpReply::error(c, Code::Unauthorized, QStringLiteral("Sign in first"));
             } else {
                 HttpReply::redirect(c, "/signin");
             }
             return;
         }
         if (route->changes && !m_access.csrfMatches(request)) {
-            HttpReply::error(c, Code::Forbidden,
-                             u"Missing or wrong CSRF token (header X-CSRF-Token, from "
-                             u"/api/session)"_qs);
+            HttpReply::error(
+                c, Code::Forbidden,
+                QStringLiteral("Missing or wrong CSRF token (header X-CSRF-Token, from "
+                               "/api/session)"));
             return;
         }
     }
@@ -174,41 +177,41 @@ void WebService::dispatch(HttpConnection& c) {
 }
 
 void WebService::page(HttpConnection& c, const QString& resource, const QByteArray& type) {
-    QFile file(u":/web/"_qs + resource);
+    QFile file(QStringLiteral(":/web/") + resource);
     if (!file.open(QIODevice::ReadOnly)) {
-        HttpReply::error(c, Code::NotFound, u"Nothing here"_qs);
+        HttpReply::error(c, Code::NotFound, QStringLiteral("Nothing here"));
         return;
     }
     QByteArray body = file.readAll();
     if (resource == u"signin.html") {
         const QUrlQuery& query = c.request().query;
         body.replace("{{message}}",
-                     query.hasQueryItem(u"locked"_qs)
+                     query.hasQueryItem(QStringLiteral("locked"))
                          ? "Too many wrong passwords from here: try again in a few minutes."
-                     : query.hasQueryItem(u"failed"_qs) ? "Wrong password."
-                                                        : "");
+                     : query.hasQueryItem(QStringLiteral("failed")) ? "Wrong password."
+                                                                    : "");
     }
     HttpReply::send(c, Code::Ok, type, body);
 }
 
 void WebService::indexPage(HttpConnection& c) {
-    page(c, u"index.html"_qs, "text/html; charset=utf-8");
+    page(c, QStringLiteral("index.html"), "text/html; charset=utf-8");
 }
 
 void WebService::scriptFile(HttpConnection& c) {
-    page(c, u"app.js"_qs, "text/javascript; charset=utf-8");
+    page(c, QStringLiteral("app.js"), "text/javascript; charset=utf-8");
 }
 
 void WebService::styleFile(HttpConnection& c) {
-    page(c, u"style.css"_qs, "text/css; charset=utf-8");
+    page(c, QStringLiteral("style.css"), "text/css; charset=utf-8");
 }
 
 void WebService::favicon(HttpConnection& c) {
-    page(c, u"favicon.svg"_qs, "image/svg+xml");
+    page(c, QStringLiteral("favicon.svg"), "image/svg+xml");
 }
 
 void WebService::signInPage(HttpConnection& c) {
-    page(c, u"signin.html"_qs, "text/html; charset=utf-8");
+    page(c, QStringLiteral("signin.html"), "text/html; charset=utf-8");
 }
 
 void WebService::signIn(HttpConnection& c) {
@@ -223,15 +226,16 @@ void WebService::signIn(HttpConnection& c) {
             return;
         case SignInGuard::Verdict::Busy:
         case SignInGuard::Verdict::Full:
-            HttpReply::error(c, Code::TooManyRequests,
-                             u"Another sign-in is being checked: try again in a moment"_qs,
-                             {{"Retry-After", "2"}});
+            HttpReply::error(
+                c, Code::TooManyRequests,
+                QStringLiteral("Another sign-in is being checked: try again in a moment"),
+                {{"Retry-After", "2"}});
             return;
         case SignInGuard::Verdict::Check:
             break;
     }
     const QUrlQuery form(QString::fromUtf8(c.request().body).replace(u'+', u' '));
-    const QString password = form.queryItemValue(u"password"_qs, QUrl::FullyDecoded);
+    const QString password = form.queryItemValue(QStringLiteral("password"), QUrl::FullyDecoded);
     QTimer::singleShot(admitted.delayMillis, this,
                        [this, held = QPointer<HttpConnection>(&c), peer = c.peer(), password] {
                            checkPassword(held, peer, password);
@@ -270,29 +274,30 @@ void WebService::answerSignIn(HttpConnection* c, bool passed) {
 void WebService::reportBursts() {
     while (const std::optional<SignInGuard::Burst> burst = m_guard.quietBurst(m_clock.elapsed())) {
         QString text = QString::number(burst->failures) +
-                       u" failed sign-ins to the web page from "_qs + burst->address.toString();
+                       QStringLiteral(" failed sign-ins to the web page from ") +
+                       burst->address.toString();
         if (burst->lockedOut) {
-            text += u"; sign-ins from there are refused for "_qs +
-                    QString::number(SignInGuard::kLockoutMinutes) + u" minutes"_qs;
+            text += QStringLiteral("; sign-ins from there are refused for ") +
+                    QString::number(SignInGuard::kLockoutMinutes) + QStringLiteral(" minutes");
         }
-        m_logger.reporter().toNetwork(ProgramNames::kProgram, u"WebPage SignIn"_qs,
+        m_logger.reporter().toNetwork(ProgramNames::kProgram, QStringLiteral("WebPage SignIn"),
                                       Problem{ErrorNumber::Generic, text});
     }
 }
 
 void WebService::signOut(HttpConnection& c) {
     m_access.closeSession(c.request());
-    HttpReply::json(c, {{u"signedIn"_qs, false}}, Code::Ok,
+    HttpReply::json(c, {{QStringLiteral("signedIn"), false}}, Code::Ok,
                     {{"Set-Cookie", WebAccess::expiredCookie()}});
 }
 
 void WebService::session(HttpConnection& c) {
     const QByteArray* csrf = m_access.csrfOf(c.request());
     if (csrf != nullptr || m_access.signInNeeded()) {
-        QJsonObject body{{u"signInNeeded"_qs, m_access.signInNeeded()},
-                         {u"signedIn"_qs, csrf != nullptr}};
+        QJsonObject body{{QStringLiteral("signInNeeded"), m_access.signInNeeded()},
+                         {QStringLiteral("signedIn"), csrf != nullptr}};
         if (csrf != nullptr) {
-            body.insert(u"csrf"_qs, QString::fromLatin1(*csrf));
+            body.insert(QStringLiteral("csrf"), QString::fromLatin1(*csrf));
         }
         HttpReply::json(c, body);
         return;
@@ -300,9 +305,9 @@ void WebService::session(HttpConnection& c) {
     // Without a password every visitor of the loopback address has the session for the asking.
     const WebAccess::NewSession made = m_access.openSession();
     HttpReply::json(c,
-                    {{u"signInNeeded"_qs, false},
-                     {u"signedIn"_qs, true},
-                     {u"csrf"_qs, QString::fromLatin1(made.csrf)}},
+                    {{QStringLiteral("signInNeeded"), false},
+                     {QStringLiteral("signedIn"), true},
+                     {QStringLiteral("csrf"), QString::fromLatin1(made.csrf)}},
                     Code::Ok, {{"Set-Cookie", WebAccess::cookie(made.token)}});
 }
 
@@ -330,7 +335,8 @@ std::optional<EventQuery> WebService::readableQuery(HttpConnection& c,
 
 void WebService::history(HttpConnection& c) {
     std::optional<EventQuery> query =
-        readableQuery(c, {u"limit"_qs, u"before"_qs, u"sort"_qs, u"order"_qs});
+        readableQuery(c, {QStringLiteral("limit"), QStringLiteral("before"), QStringLiteral("sort"),
+                          QStringLiteral("order")});
     if (!query) {
         return;
     }
@@ -352,8 +358,8 @@ void WebService::history(HttpConnection& c) {
         HttpReply::error(c, Code::ServiceUnavailable, read.problem().description);
         return;
     }
-    HttpReply::json(c,
-                    {{u"rows"_qs, rows}, {u"next"_qs, more ? QJsonValue(lastId) : QJsonValue()}});
+    HttpReply::json(c, {{QStringLiteral("rows"), rows},
+                        {QStringLiteral("next"), more ? QJsonValue(lastId) : QJsonValue()}});
 }
 
 void WebService::count(HttpConnection& c) {
@@ -366,22 +372,23 @@ void WebService::count(HttpConnection& c) {
         HttpReply::error(c, Code::ServiceUnavailable, rows.problem().description);
         return;
     }
-    HttpReply::json(c, {{u"count"_qs, rows.value()}});
+    HttpReply::json(c, {{QStringLiteral("count"), rows.value()}});
 }
 
 void WebService::exportEvents(HttpConnection& c) {
-    const QString format = c.request().query.queryItemValue(u"format"_qs);
+    const QString format = c.request().query.queryItemValue(QStringLiteral("format"));
     if (format != u"csv" && format != u"jsonl") {
-        HttpReply::error(c, Code::BadRequest, u"'format' must be csv or jsonl"_qs);
+        HttpReply::error(c, Code::BadRequest, QStringLiteral("'format' must be csv or jsonl"));
         return;
     }
     if (m_exports.children().size() >= HttpLimits::kMaxExports) {
-        HttpReply::error(c, Code::ServiceUnavailable,
-                         u"Too many exports under way: try again when one has finished"_qs,
-                         {{"Retry-After", "10"}});
+        HttpReply::error(
+            c, Code::ServiceUnavailable,
+            QStringLiteral("Too many exports under way: try again when one has finished"),
+            {{"Retry-After", "10"}});
         return;
     }
-    const std::optional<EventQuery> query = readableQuery(c, {u"format"_qs});
+    const std::optional<EventQuery> query = readableQuery(c, {QStringLiteral("format")});
     if (!query) {
         return;
     }
@@ -395,7 +402,7 @@ void WebService::exportEvents(HttpConnection& c) {
 
 void WebService::live(HttpConnection& c) {
     if (!m_live->addClient(c)) {
-        HttpReply::error(c, Code::ServiceUnavailable, u"Too many live pages open"_qs,
+        HttpReply::error(c, Code::ServiceUnavailable, QStringLiteral("Too many live pages open"),
                          {{"Retry-After", "10"}});
     }
 }
@@ -411,7 +418,7 @@ void WebService::getSettings(HttpConnection& c) {
 void WebService::putSettings(HttpConnection& c) {
     if (!isJson(c.request().header("Content-Type"))) {
         HttpReply::error(c, Code::UnsupportedMediaType,
-                         u"Send the settings as application/json"_qs);
+                         QStringLiteral("Send the settings as application/json"));
         return;
     }
     const DatabaseSettings current = m_logger.settings().database;
@@ -432,6 +439,6 @@ void WebService::putSettings(HttpConnection& c) {
         return;
     }
     QJsonObject body = SettingsJson::toJson(next.value());
-    body.insert(u"databaseOpen"_qs, m_logger.status().databaseOpen);
+    body.insert(QStringLiteral("databaseOpen"), m_logger.status().databaseOpen);
     HttpReply::json(c, body);
 }

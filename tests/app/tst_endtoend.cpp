@@ -20,43 +20,49 @@ class EndToEndTest : public QObject {
     // The logger's own reports, or the events of others, in the order they were logged. Which
     // reports there are depends on the host (one more when no network interface is up).
     QList<QStringList> rows(bool reports) {
-        return sqliteRows(m_app.database(),
-                          u"SELECT SampleDate, Source, Category, Data FROM tblQuilljot WHERE "_qs +
-                              (reports ? u""_qs : u"NOT "_qs) +
-                              u"Category = 'xapzelQuilljot' ORDER BY ID"_qs);
+        return sqliteRows(
+            m_app.database(),
+            QStringLiteral("SELECT SampleDate, Source, Category, Data FROM tblQuilljot WHERE ") +
+                (reports ? QStringLiteral("") : QStringLiteral("NOT ")) +
+                QStringLiteral("Category = 'xapzelQuilljot' ORDER BY ID"));
     }
     int send(const QStringList& args) {
-        return runProgram("xap-send", QStringList{u"--port"_qs, QString::number(m_hub.port)} + args)
+        return runProgram("xap-send",
+                          QStringList{QStringLiteral("--port"), QString::number(m_hub.port)} + args)
             .status;
     }
 
 private slots:
     void initTestCase() {
         QVERIFY(m_hub.start());
-        QVERIFY(m_logger.start(m_app, m_hub.port, {u"--echo"_qs}));
+        QVERIFY(m_logger.start(m_app, m_hub.port, {QStringLiteral("--echo")}));
         QTRY_VERIFY_WITH_TIMEOUT(m_hub.said("add zel.Quilljot."), 10000);
     }
 
     void logsEventsAndItsOwnStartReport() {
-        QCOMPARE(send({u"--class"_qs, u"Homeseer.Event"_qs, u"--section"_qs, u"Event.Log"_qs,
-                       u"Time=2026-12-04 23:13:09"_qs, u"Type=O'Neil"_qs, u"Data=say \"hi\""_qs}),
+        QCOMPARE(send({QStringLiteral("--class"), QStringLiteral("Homeseer.Event"),
+                       QStringLiteral("--section"), QStringLiteral("Event.Log"),
+                       QStringLiteral("Time=2026-12-04 23:13:09"), QStringLiteral("Type=O'Neil"),
+                       QStringLiteral("Data=say \"hi\"")}),
                  0);
-        send({u"--class"_qs, u"homeseer.event"_qs, u"--section"_qs, u"event.log"_qs,
-              u"Time=12/4/2026 11:14:00 PM"_qs, u"Type=Log"_qs, u"Data=second"_qs});
+        send({QStringLiteral("--class"), QStringLiteral("homeseer.event"),
+              QStringLiteral("--section"), QStringLiteral("event.log"),
+              QStringLiteral("Time=12/4/2026 11:14:00 PM"), QStringLiteral("Type=Log"),
+              QStringLiteral("Data=second")});
         QTRY_VERIFY_WITH_TIMEOUT(rows(false).size() >= 2, 10000);
         const auto r = rows(false);
-        QCOMPARE(r[0][0], u"2026-12-04 23:13:09"_qs);
-        QVERIFY(r[0][1].startsWith(u"zel.xapsend."_qs));
-        QCOMPARE(r[0][2], u"O'Neil"_qs);
-        QCOMPARE(r[0][3], u"say 'hi'"_qs);
-        QCOMPARE(r[1][0], u"2026-12-04 23:14:00"_qs);
-        QCOMPARE(r[1][3], u"second"_qs);
+        QCOMPARE(r[0][0], QStringLiteral("2026-12-04 23:13:09"));
+        QVERIFY(r[0][1].startsWith(QStringLiteral("zel.xapsend.")));
+        QCOMPARE(r[0][2], QStringLiteral("O'Neil"));
+        QCOMPARE(r[0][3], QStringLiteral("say 'hi'"));
+        QCOMPARE(r[1][0], QStringLiteral("2026-12-04 23:14:00"));
+        QCOMPARE(r[1][3], QStringLiteral("second"));
         const auto reports = rows(true);
         QVERIFY(!reports.isEmpty());
-        QVERIFY(reports[0][0].startsWith(u"20"_qs));
+        QVERIFY(reports[0][0].startsWith(QStringLiteral("20")));
         QVERIFY2(std::any_of(reports.begin(), reports.end(),
                              [](const QStringList& row) {
-                                 return row[3].startsWith(u"Using xAP port  3"_qs);
+                                 return row[3].startsWith(QStringLiteral("Using xAP port  3"));
                              }),
                  qPrintable(reports[0][3]));
         QTRY_VERIFY(m_logger.process.peek(1 << 20).contains("Log  |  second"));
@@ -84,15 +90,16 @@ private slots:
         }
         QTemporaryDir dir;
         QProcess p;
-        p.start(tool("quilljot"), {u"--headless"_qs, u"--app-dir"_qs, dir.path(), u"--xap-port"_qs,
-                                   QString::number(m_hub.port)});
+        p.start(tool("quilljot"),
+                {QStringLiteral("--headless"), QStringLiteral("--app-dir"), dir.path(),
+                 QStringLiteral("--xap-port"), QString::number(m_hub.port)});
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(p.exitCode(), 1);
         QCOMPARE(p.readAllStandardError().count('\n'), 1);
-        QFile log(dir.path() + u"/Data/xapzelQuilljot/xapzelQuilljot.txt"_qs);
+        QFile log(dir.path() + QStringLiteral("/Data/xapzelQuilljot/xapzelQuilljot.txt"));
         QVERIFY(log.open(QIODevice::ReadOnly));
         QCOMPARE(log.readAll(), QByteArray("xapzelQuilljot xAP Init Error -1 occurred 0 \r\n"));
-        QVERIFY(!QFileInfo::exists(dir.path() + u"/Data/xapzelQuilljot.mdb"_qs));
+        QVERIFY(!QFileInfo::exists(dir.path() + QStringLiteral("/Data/xapzelQuilljot.mdb")));
     }
 };
 

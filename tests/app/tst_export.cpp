@@ -49,7 +49,7 @@ QList<QStringList> readCsv(const QByteArray& bytes) {
 
 // The text a spreadsheet-safe CSV field stands for.
 QString unguarded(const QString& field) {
-    static const QString risky = u"=+-@"_qs;
+    static const QString risky = QStringLiteral("=+-@");
     return field.size() > 1 && field[0] == u'\'' && risky.contains(field[1]) ? field.mid(1) : field;
 }
 
@@ -61,21 +61,22 @@ class ExportTest : public QObject {
     QTemporaryDir m_dir;
     PostgresServer m_pg;
 
-    QString database() const { return m_dir.path() + u"/Data/events.mdb"_qs; }
+    QString database() const { return m_dir.path() + QStringLiteral("/Data/events.mdb"); }
 
     // The settings file of an application folder whose logger uses `d`.
     static bool useDatabase(const QString& app, const DatabaseSettings& d) {
-        return writeFile(app + u"/Config/zelXapQuilljot.ini"_qs,
-                         "[QUILLJOT]\nENGINE=" + SettingRules::engineName(d.kind).toUtf8() + "\nSQLSOURCE=" +
-                             d.sqlSource.toUtf8() + "\nDATABASE=" + d.database.toUtf8() +
-                             "\nDATABASETABLE=" + d.table.toUtf8() + "\n");
+        return writeFile(app + QStringLiteral("/Config/zelXapQuilljot.ini"),
+                         "[QUILLJOT]\nENGINE=" + SettingRules::engineName(d.kind).toUtf8() +
+                             "\nSQLSOURCE=" + d.sqlSource.toUtf8() + "\nDATABASE=" +
+                             d.database.toUtf8() + "\nDATABASETABLE=" + d.table.toUtf8() + "\n");
     }
 
     int exportWith(const QStringList& args, QByteArray* err = nullptr,
                    const QString& app = QString()) {
-        const Run r = runProgram(
-            "quilljot",
-            QStringList{u"export"_qs, u"--app-dir"_qs, app.isEmpty() ? m_dir.path() : app} + args);
+        const Run r = runProgram("quilljot",
+                                 QStringList{QStringLiteral("export"), QStringLiteral("--app-dir"),
+                                             app.isEmpty() ? m_dir.path() : app} +
+                                     args);
         if (err != nullptr) {
             *err = r.err;
         }
@@ -87,9 +88,10 @@ private slots:
         if (!m_pg.start() && PostgresServer::required()) {
             QFAIL(qPrintable(m_pg.missing));
         }
-        QDir().mkpath(m_dir.path() + u"/Data"_qs);
+        QDir().mkpath(m_dir.path() + QStringLiteral("/Data"));
         QVERIFY(useDatabase(
-            m_dir.path(), DatabaseSettings{DatabaseKind::File, {}, database(), u"tblQuilljot"_qs}));
+            m_dir.path(),
+            DatabaseSettings{DatabaseKind::File, {}, database(), QStringLiteral("tblQuilljot")}));
     }
 
     // Both formats give back every row of the database as it is stored, and a range takes just
@@ -103,8 +105,8 @@ private slots:
     }
     void roundTrip() {
         QFETCH(int, engine);
-        const QString table =
-            u"tblExport"_qs + QString::number(QDateTime::currentMSecsSinceEpoch() % 100000);
+        const QString table = QStringLiteral("tblExport") +
+                              QString::number(QDateTime::currentMSecsSinceEpoch() % 100000);
         const TestEngine e = testEngines(m_dir.path(), table, m_pg)[engine];
         QTemporaryDir app;
         QVERIFY(useDatabase(app.path(), e.settings));
@@ -113,12 +115,17 @@ private slots:
             Store store;
             QVERIFY(!store.open(e.settings).open);
             const QList<LogEvent> events = {
-                {u"2026-12-01 08:00:00"_qs, u"a.b.c"_qs, u"Log"_qs, u"plain"_qs},
-                {u"2026-12-02 09:30:00"_qs, u"he said \"hi\", then left"_qs, u"Type,with,commas"_qs,
-                 u"line one\nline two\r\nline three"_qs},
-                {u"2026-12-03 10:00:00"_qs, u"Küche.Licht"_qs, u"É ✓ 日本"_qs, u"😀 ' \" , ;"_qs},
-                {u"2026-12-04 11:00:00"_qs, u"x.y.z"_qs, u"=SUM(A1)"_qs, u"-1+2 @home"_qs},
-                {u"2026-12-05 12:00:00"_qs, u"x.y.z"_qs, u""_qs, u"\"\""_qs},
+                {QStringLiteral("2026-12-01 08:00:00"), QStringLiteral("a.b.c"),
+                 QStringLiteral("Log"), QStringLiteral("plain")},
+                {QStringLiteral("2026-12-02 09:30:00"), QStringLiteral("he said \"hi\", then left"),
+                 QStringLiteral("Type,with,commas"),
+                 QStringLiteral("line one\nline two\r\nline three")},
+                {QStringLiteral("2026-12-03 10:00:00"), QStringLiteral("Küche.Licht"),
+                 QStringLiteral("É ✓ 日本"), QStringLiteral("😀 ' \" , ;")},
+                {QStringLiteral("2026-12-04 11:00:00"), QStringLiteral("x.y.z"),
+                 QStringLiteral("=SUM(A1)"), QStringLiteral("-1+2 @home")},
+                {QStringLiteral("2026-12-05 12:00:00"), QStringLiteral("x.y.z"), QStringLiteral(""),
+                 QStringLiteral("\"\"")},
             };
             for (const LogEvent& ev : events) {
                 QVERIFY(store.insert(ev).ok());
@@ -129,13 +136,17 @@ private slots:
             QCOMPARE(stored.size(), events.size());
         }
 
-        const QString csvPath = app.path() + u"/out.csv"_qs;
+        const QString csvPath = app.path() + QStringLiteral("/out.csv");
         QByteArray err;
-        QCOMPARE(exportWith({u"--format"_qs, u"csv"_qs, u"-o"_qs, csvPath}, &err, app.path()), 0);
+        QCOMPARE(exportWith({QStringLiteral("--format"), QStringLiteral("csv"),
+                             QStringLiteral("-o"), csvPath},
+                            &err, app.path()),
+                 0);
         const QList<QStringList> records = readCsv(readFile(csvPath));
         QCOMPARE(records.size(), stored.size() + 1);
-        QCOMPARE(records[0],
-                 (QStringList{u"ID"_qs, u"Time"_qs, u"Source"_qs, u"Type"_qs, u"Data"_qs}));
+        QCOMPARE(records[0], (QStringList{QStringLiteral("ID"), QStringLiteral("Time"),
+                                          QStringLiteral("Source"), QStringLiteral("Type"),
+                                          QStringLiteral("Data")}));
         for (qsizetype i = 0; i < stored.size(); ++i) {
             const StoredEvent& s = stored[i];
             QStringList fields;
@@ -146,8 +157,10 @@ private slots:
                                           s.event.type, s.event.data}));
         }
 
-        const QString jsonPath = app.path() + u"/out.jsonl"_qs;
-        QCOMPARE(exportWith({u"--format"_qs, u"jsonl"_qs, u"-o"_qs, jsonPath}, &err, app.path()),
+        const QString jsonPath = app.path() + QStringLiteral("/out.jsonl");
+        QCOMPARE(exportWith({QStringLiteral("--format"), QStringLiteral("jsonl"),
+                             QStringLiteral("-o"), jsonPath},
+                            &err, app.path()),
                  0);
         const QList<QByteArray> lines = readFile(jsonPath).split('\n');
         QCOMPARE(lines.size(), stored.size() + 1);  // each line ends in a line feed
@@ -157,41 +170,50 @@ private slots:
             const QJsonObject o = QJsonDocument::fromJson(lines[i], &error).object();
             QCOMPARE(error.error, QJsonParseError::NoError);
             const StoredEvent& s = stored[i];
-            QCOMPARE(o[u"id"_qs].toInteger(), s.id);
-            QCOMPARE(o[u"time"_qs].toString(), s.event.time);
-            QCOMPARE(o[u"source"_qs].toString(), s.event.source);
-            QCOMPARE(o[u"type"_qs].toString(), s.event.type);
-            QCOMPARE(o[u"data"_qs].toString(), s.event.data);
+            QCOMPARE(o[QStringLiteral("id")].toInteger(), s.id);
+            QCOMPARE(o[QStringLiteral("time")].toString(), s.event.time);
+            QCOMPARE(o[QStringLiteral("source")].toString(), s.event.source);
+            QCOMPARE(o[QStringLiteral("type")].toString(), s.event.type);
+            QCOMPARE(o[QStringLiteral("data")].toString(), s.event.data);
         }
 
-        const QString rangePath = app.path() + u"/range.jsonl"_qs;
-        QCOMPARE(exportWith({u"--from"_qs, u"2026-12-02"_qs, u"--to"_qs, u"2026-12-04 11:00"_qs,
-                             u"--source"_qs, u"KüCHE"_qs, u"--format"_qs, u"jsonl"_qs, u"-o"_qs,
-                             rangePath},
+        const QString rangePath = app.path() + QStringLiteral("/range.jsonl");
+        QCOMPARE(exportWith({QStringLiteral("--from"), QStringLiteral("2026-12-02"),
+                             QStringLiteral("--to"), QStringLiteral("2026-12-04 11:00"),
+                             QStringLiteral("--source"), QStringLiteral("KüCHE"),
+                             QStringLiteral("--format"), QStringLiteral("jsonl"),
+                             QStringLiteral("-o"), rangePath},
                             &err, app.path()),
                  0);
         const QJsonObject only = QJsonDocument::fromJson(readFile(rangePath)).object();
-        QCOMPARE(only[u"id"_qs].toInteger(), stored[2].id);
+        QCOMPARE(only[QStringLiteral("id")].toInteger(), stored[2].id);
     }
 
     // The messages table comes out the same way, filtered by source.
     void messagesTable() {
         Store store;
-        QVERIFY(!store.open(DatabaseSettings{DatabaseKind::File, {}, database(), u"tblQuilljot"_qs})
+        QVERIFY(!store
+                     .open(DatabaseSettings{
+                         DatabaseKind::File, {}, database(), QStringLiteral("tblQuilljot")})
                      .open);
         const LoggedMessage light{
-            u"2026-12-05 10:00:00"_qs,
-            u"acme.lights.kitchen"_qs,
+            QStringLiteral("2026-12-05 10:00:00"),
+            QStringLiteral("acme.lights.kitchen"),
             QString(),
-            u"xAPBSC.event"_qs,
-            u"FF00AB01"_qs,
-            u"xap-header\n{\nclass=xAPBSC.event\n}\nx\n{\nstate=\"on\", 1\n}\n"_qs};
+            QStringLiteral("xAPBSC.event"),
+            QStringLiteral("FF00AB01"),
+            QStringLiteral("xap-header\n{\nclass=xAPBSC.event\n}\nx\n{\nstate=\"on\", 1\n}\n")};
         QVERIFY(store.insertMessage(light));
-        QVERIFY(store.insertMessage(LoggedMessage{
-            u"2026-12-05 10:00:01"_qs, u"acme.other"_qs, {}, u"xAPBSC.info"_qs, {}, u"x"_qs}));
-        const QString path = m_dir.path() + u"/messages.csv"_qs;
-        QCOMPARE(exportWith({u"--table"_qs, u"messages"_qs, u"--source"_qs, u"kitchen"_qs, u"-o"_qs,
-                             path}),
+        QVERIFY(store.insertMessage(LoggedMessage{QStringLiteral("2026-12-05 10:00:01"),
+                                                  QStringLiteral("acme.other"),
+                                                  {},
+                                                  QStringLiteral("xAPBSC.info"),
+                                                  {},
+                                                  QStringLiteral("x")}));
+        const QString path = m_dir.path() + QStringLiteral("/messages.csv");
+        QCOMPARE(exportWith({QStringLiteral("--table"), QStringLiteral("messages"),
+                             QStringLiteral("--source"), QStringLiteral("kitchen"),
+                             QStringLiteral("-o"), path}),
                  0);
         const QList<QStringList> records = readCsv(readFile(path));
         QCOMPARE(records.size(), 2);
@@ -202,21 +224,26 @@ private slots:
     // Wrong usage is 2 and writes nothing; a database that cannot be read is 1.
     void exitStatus() {
         QByteArray err;
-        const QString out = m_dir.path() + u"/never.csv"_qs;
-        QCOMPARE(exportWith({u"--format"_qs, u"xml"_qs, u"-o"_qs, out}, &err), 2);
+        const QString out = m_dir.path() + QStringLiteral("/never.csv");
+        QCOMPARE(exportWith(
+                     {QStringLiteral("--format"), QStringLiteral("xml"), QStringLiteral("-o"), out},
+                     &err),
+                 2);
         QVERIFY(err.contains("--format"));
-        QCOMPARE(exportWith({u"--from"_qs, u"yesterday"_qs, u"-o"_qs, out}), 2);
+        QCOMPARE(exportWith({QStringLiteral("--from"), QStringLiteral("yesterday"),
+                             QStringLiteral("-o"), out}),
+                 2);
         QVERIFY(!QFile::exists(out));
 
         QTemporaryDir empty;
-        QVERIFY(writeFile(empty.path() + u"/Config/zelXapQuilljot.ini"_qs,
+        QVERIFY(writeFile(empty.path() + QStringLiteral("/Config/zelXapQuilljot.ini"),
                           "[QUILLJOT]\nDATABASE=" + empty.path().toUtf8() + "/missing.mdb\n"));
-        QCOMPARE(
-            runProgram("quilljot", {u"export"_qs, u"--app-dir"_qs, empty.path(), u"-o"_qs, out})
-                .status,
-            1);
+        QCOMPARE(runProgram("quilljot", {QStringLiteral("export"), QStringLiteral("--app-dir"),
+                                         empty.path(), QStringLiteral("-o"), out})
+                     .status,
+                 1);
         QVERIFY(!QFile::exists(out));
-        QVERIFY(!QFile::exists(empty.path() + u"/missing.mdb"_qs));
+        QVERIFY(!QFile::exists(empty.path() + QStringLiteral("/missing.mdb")));
     }
 };
 

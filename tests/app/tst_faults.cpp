@@ -21,7 +21,8 @@ namespace {
 QList<int> loggedSequence(const QString& database) {
     QList<int> seqs;
     for (const QStringList& row : sqliteRows(
-             database, u"SELECT Data FROM tblQuilljot WHERE Category = 'Bench' ORDER BY ID"_qs)) {
+             database,
+             QStringLiteral("SELECT Data FROM tblQuilljot WHERE Category = 'Bench' ORDER BY ID"))) {
         seqs.append(row[0].mid(4, 10).toInt());
     }
     return seqs;
@@ -59,8 +60,9 @@ private slots:
         LoggerProcess logger;
         QVERIFY(logger.start(app, freeUdpPort()));  // no hub: only the burst arrives
         QProcess gen;
-        gen.start(tool("loadgen"), {u"--port"_qs, QString::number(logger.port), u"--count"_qs,
-                                    u"60000"_qs, u"--rate"_qs, u"20000"_qs});
+        gen.start(tool("loadgen"), {QStringLiteral("--port"), QString::number(logger.port),
+                                    QStringLiteral("--count"), QStringLiteral("60000"),
+                                    QStringLiteral("--rate"), QStringLiteral("20000")});
         QTRY_VERIFY_WITH_TIMEOUT(loggedSequence(app.database()).size() > 2000, 20000);
         QElapsedTimer t;
         t.start();
@@ -69,8 +71,8 @@ private slots:
         QVERIFY2(t.elapsed() < 5000, qPrintable(QString::number(t.elapsed())));
         gen.kill();
         gen.waitForFinished();
-        QCOMPARE(sqliteRows(app.database(), u"PRAGMA integrity_check"_qs),
-                 QList<QStringList>{{u"ok"_qs}});
+        QCOMPARE(sqliteRows(app.database(), QStringLiteral("PRAGMA integrity_check")),
+                 QList<QStringList>{{QStringLiteral("ok")}});
         const QList<int> seqs = loggedSequence(app.database());
         QVERIFY(seqs.size() > 2000 && seqs.size() < 60000);  // it did stop in the middle
         QVERIFY2(isRun(seqs, 1, int(seqs.size())), "not a prefix of the burst in order");
@@ -82,13 +84,16 @@ private slots:
         const QString err = QString::fromUtf8(logger.stderrText());
         const auto m =
             QRegularExpression(
-                u"stopped: (\\d+) datagrams received, (\\d+) rows written, (\\d+) spooled, (\\d+) "
-                "rejected, (\\d+) messages written, (\\d+) messages spooled, (\\d+) other "
-                "messages, (\\d+) kept for the next start, (\\d+) dropped; (\\d+) dropped by the "
-                "system before they were received\\n"_qs)
+                QStringLiteral(
+                    "stopped: (\\d+) datagrams received, (\\d+) rows written, (\\d+) spooled, "
+                    "(\\d+) "
+                    "rejected, (\\d+) messages written, (\\d+) messages spooled, (\\d+) other "
+                    "messages, (\\d+) kept for the next start, (\\d+) dropped; (\\d+) dropped by "
+                    "the "
+                    "system before they were received\\n"))
                 .match(err);
         QVERIFY2(m.hasMatch(), qPrintable(err));
-        QCOMPARE(err.count(u"stopped:"_qs), 1);
+        QCOMPARE(err.count(QStringLiteral("stopped:")), 1);
         const auto n = [&](int i) { return m.captured(i).toLongLong(); };
         QCOMPARE(n(1), n(2) + n(3) + n(4) + n(5) + n(6) + n(7) + n(8) + n(9));
         QCOMPARE(n(3) + n(4) + n(9) + n(10), 0);
@@ -98,9 +103,9 @@ private slots:
 
     void databaseAwayLosesNothingAndIsReportedOnce_data() {
         QTest::addColumn<QString>("fault");
-        QTest::newRow("file replaced by a folder") << u"folder"_qs;
-        QTest::newRow("locked by another process") << u"lock"_qs;
-        QTest::newRow("its folder deleted") << u"deleted"_qs;
+        QTest::newRow("file replaced by a folder") << QStringLiteral("folder");
+        QTest::newRow("locked by another process") << QStringLiteral("lock");
+        QTest::newRow("its folder deleted") << QStringLiteral("deleted");
     }
     // Events that arrive while the database cannot take them wait in the spool and reach the
     // database in order once it can: by itself when the file comes back or the lock goes, after
@@ -119,14 +124,15 @@ private slots:
         const QString db = app.database();
         QProcess holder;
         if (fault == u"lock") {
-            holder.start(QCoreApplication::applicationDirPath() + u"/hold_lock"_qs, {db});
+            holder.start(QCoreApplication::applicationDirPath() + QStringLiteral("/hold_lock"),
+                         {db});
             QVERIFY(holder.waitForReadyRead(5000));
             QCOMPARE(holder.readAllStandardOutput(), QByteArray("locked\n"));
         } else if (fault == u"folder") {
-            QVERIFY(QFile::rename(db, db + u".moved"_qs));
+            QVERIFY(QFile::rename(db, db + QStringLiteral(".moved")));
             QVERIFY(QDir().mkdir(db));
         } else {
-            QVERIFY(QDir(app.path(u"Data"_qs)).removeRecursively());
+            QVERIFY(QDir(app.path(QStringLiteral("Data"))).removeRecursively());
         }
         QList<int> expected = {1, 2, 3, 4, 5};
         if (fault == u"lock") {
@@ -137,8 +143,9 @@ private slots:
             held.start();
             QProcess gen;
             gen.start(tool("loadgen"),
-                      {u"--port"_qs, QString::number(hub.port), u"--count"_qs, u"5000"_qs,
-                       u"--start"_qs, u"100"_qs, u"--rate"_qs, u"1000"_qs});
+                      {QStringLiteral("--port"), QString::number(hub.port),
+                       QStringLiteral("--count"), QStringLiteral("5000"), QStringLiteral("--start"),
+                       QStringLiteral("100"), QStringLiteral("--rate"), QStringLiteral("1000")});
             bool finished = false;
             while (held.elapsed() < 10000 || !finished) {
                 finished = finished || gen.waitForFinished(10);
@@ -173,7 +180,7 @@ private slots:
             QVERIFY(holder.waitForFinished(5000));
         } else if (fault == u"folder") {
             QVERIFY(QDir().rmdir(db));
-            QVERIFY(QFile::rename(db + u".moved"_qs, db));  // found again by itself
+            QVERIFY(QFile::rename(db + QStringLiteral(".moved"), db));  // found again by itself
         } else {
             expected = expected.mid(5);  // a new database in a new folder
             logger.signal(SIGHUP);       // the operator's reopen makes it
@@ -185,7 +192,7 @@ private slots:
             expected.append(9000 + i);
         }
         QTRY_COMPARE_WITH_TIMEOUT(loggedSequence(db), expected, 20000);
-        QVERIFY(!QFileInfo::exists(app.path(u"Data/spool/events.spool"_qs)));
+        QVERIFY(!QFileInfo::exists(app.path(QStringLiteral("Data/spool/events.spool"))));
     }
 
     // Killed while events wait in the spool: the next start writes each of them once, in order.
@@ -197,11 +204,11 @@ private slots:
             QVERIFY(sendEvents(logger.port, 3, 1));
             QTRY_COMPARE_WITH_TIMEOUT(loggedSequence(app.database()).size(), 3, 10000);
             QProcess holder;
-            holder.start(QCoreApplication::applicationDirPath() + u"/hold_lock"_qs,
+            holder.start(QCoreApplication::applicationDirPath() + QStringLiteral("/hold_lock"),
                          {app.database()});
             QVERIFY(holder.waitForReadyRead(5000));
             QVERIFY(sendEvents(logger.port, 300, 100, 3000));
-            const QString spool = app.path(u"Data/spool/events.spool"_qs);
+            const QString spool = app.path(QStringLiteral("Data/spool/events.spool"));
             QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(spool).size() > 300 * 100, 10000);
             QTest::qWait(300);  // the last pass reaches the disk
             logger.signal(SIGKILL);
@@ -226,18 +233,20 @@ private slots:
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QByteArray>("said");
         const QByteArray settings = "Cannot read settings file";
-        QTest::newRow("settings: a folder") << u"folder"_qs << settings;
-        QTest::newRow("settings: a pipe") << u"pipe"_qs << settings;
-        QTest::newRow("settings: a link to itself") << u"link"_qs << settings;
+        QTest::newRow("settings: a folder") << QStringLiteral("folder") << settings;
+        QTest::newRow("settings: a pipe") << QStringLiteral("pipe") << settings;
+        QTest::newRow("settings: a link to itself") << QStringLiteral("link") << settings;
         // Start-up and the logging settings both ask for the folder: one report.
-        QTest::newRow("text log folder: a file") << u"text log"_qs << QByteArray("CreateFolders");
+        QTest::newRow("text log folder: a file")
+            << QStringLiteral("text log") << QByteArray("CreateFolders");
     }
     void unusablePathsAreSaidOnceAndTheProgramRuns() {
         QFETCH(QString, kind);
         QFETCH(QByteArray, said);
         LoggerBehindHub run;
         auto& [app, hub, logger] = run;
-        const QByteArray settings = QFile::encodeName(app.path(u"Config/zelXapQuilljot.ini"_qs));
+        const QByteArray settings =
+            QFile::encodeName(app.path(QStringLiteral("Config/zelXapQuilljot.ini")));
         if (kind == u"folder") {
             QVERIFY(::mkdir(settings.constData(), 0755) == 0);
         } else if (kind == u"pipe") {
@@ -245,7 +254,7 @@ private slots:
         } else if (kind == u"link") {
             QVERIFY(::symlink("zelXapQuilljot.ini", settings.constData()) == 0);
         } else {
-            QVERIFY(writeFile(app.path(u"Data/xapzelQuilljot"_qs), QByteArray()));
+            QVERIFY(writeFile(app.path(QStringLiteral("Data/xapzelQuilljot")), QByteArray()));
         }
         QVERIFY(run.start());
         QTRY_VERIFY_WITH_TIMEOUT(hub.reports(said) >= 1, 10000);
@@ -256,9 +265,11 @@ private slots:
         }
         QCOMPARE(logger.process.state(), QProcess::Running);
         QProcess echo;
-        echo.start(tool("xap-send"),
-                   {u"--port"_qs, QString::number(hub.port), u"--class"_qs, u"VOZ.Echo"_qs,
-                    u"--section"_qs, u"Echo.Query"_qs, u"Query=PING"_qs, u"--wait"_qs, u"2"_qs});
+        echo.start(
+            tool("xap-send"),
+            {QStringLiteral("--port"), QString::number(hub.port), QStringLiteral("--class"),
+             QStringLiteral("VOZ.Echo"), QStringLiteral("--section"), QStringLiteral("Echo.Query"),
+             QStringLiteral("Query=PING"), QStringLiteral("--wait"), QStringLiteral("2")});
         QVERIFY(echo.waitForFinished(10000));
         QVERIFY(echo.readAllStandardOutput().contains("Response=ping"));
     }

@@ -19,24 +19,29 @@ QString g_noNamespace;  // why there is no namespace of our own; empty when ther
 
 bool ip(const QStringList& args) {
     QProcess p;
-    p.start(u"ip"_qs, args);
+    p.start(QStringLiteral("ip"), args);
     return p.waitForFinished(5000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
 // Two interfaces up with an address each: a veth pair, whose ends both stay in this namespace
 // (dummy interfaces need a kernel module that containers often lack).
 bool addInterfaces(const QString& first, const QString& second) {
-    return ip({u"link"_qs, u"add"_qs, u"qj0"_qs, u"type"_qs, u"veth"_qs, u"peer"_qs, u"name"_qs,
-               u"qj1"_qs}) &&
-           ip({u"addr"_qs, u"add"_qs, first, u"dev"_qs, u"qj0"_qs}) &&
-           ip({u"addr"_qs, u"add"_qs, second, u"dev"_qs, u"qj1"_qs}) &&
-           ip({u"link"_qs, u"set"_qs, u"qj0"_qs, u"up"_qs}) &&
-           ip({u"link"_qs, u"set"_qs, u"qj1"_qs, u"up"_qs});
+    return ip({QStringLiteral("link"), QStringLiteral("add"), QStringLiteral("qj0"),
+               QStringLiteral("type"), QStringLiteral("veth"), QStringLiteral("peer"),
+               QStringLiteral("name"), QStringLiteral("qj1")}) &&
+           ip({QStringLiteral("addr"), QStringLiteral("add"), first, QStringLiteral("dev"),
+               QStringLiteral("qj0")}) &&
+           ip({QStringLiteral("addr"), QStringLiteral("add"), second, QStringLiteral("dev"),
+               QStringLiteral("qj1")}) &&
+           ip({QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("qj0"),
+               QStringLiteral("up")}) &&
+           ip({QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("qj1"),
+               QStringLiteral("up")});
 }
 
 void writeShared(const AppFolder& app, const QByteArray& interfacePattern,
                  const QByteArray& broadcast) {
-    QFile shared(app.path(u"Config/zelXap.ini"_qs));
+    QFile shared(app.path(QStringLiteral("Config/zelXap.ini")));
     if (shared.open(QIODevice::WriteOnly)) {
         shared.write("[Interface]\r\nInterfaceAddress=" + interfacePattern +
                      "\r\nBroadcastAddress=" + broadcast + "\r\n");
@@ -57,9 +62,10 @@ QByteArray next(QUdpSocket& socket, QHostAddress* from) {
 
 // A macro, as QSKIP must return from the test function itself: nothing of an address test may
 // run outside the namespace.
-#define NEED_NAMESPACE()                                                                   \
-    if (!g_noNamespace.isEmpty()) {                                                        \
-        QSKIP(qPrintable(u"no network namespace of the test's own: "_qs + g_noNamespace)); \
+#define NEED_NAMESPACE()                                                              \
+    if (!g_noNamespace.isEmpty()) {                                                   \
+        QSKIP(qPrintable(QStringLiteral("no network namespace of the test's own: ") + \
+                         g_noNamespace));                                             \
     }
 
 class NetworkTest : public QObject {
@@ -68,7 +74,8 @@ class NetworkTest : public QObject {
 private slots:
     void cleanup() {
         if (g_noNamespace.isEmpty()) {
-            ip({u"link"_qs, u"del"_qs, u"qj0"_qs});  // and its peer with it
+            ip({QStringLiteral("link"), QStringLiteral("del"),
+                QStringLiteral("qj0")});  // and its peer with it
         }
     }
 
@@ -76,11 +83,12 @@ private slots:
     // settings name, and says nothing of loopback.
     void sendsFromAnInterfaceToTheConfiguredDestination() {
         NEED_NAMESPACE();
-        QVERIFY(addInterfaces(u"192.0.2.5/24"_qs, u"192.0.2.66/24"_qs));
+        QVERIFY(addInterfaces(QStringLiteral("192.0.2.5/24"), QStringLiteral("192.0.2.66/24")));
         const struct {
             QByteArray pattern;
             QString from;
-        } cases[] = {{"255.255.255.66", u"192.0.2.66"_qs}, {"255.255.255.5", u"192.0.2.5"_qs}};
+        } cases[] = {{"255.255.255.66", QStringLiteral("192.0.2.66")},
+                     {"255.255.255.5", QStringLiteral("192.0.2.5")}};
         for (const auto& c : cases) {
             // Bound to all addresses: it hears the subnet broadcast as a hub on this host would.
             QUdpSocket network;
@@ -106,10 +114,13 @@ private slots:
     // end whose peer is down) counts as none.
     void withoutInterfacesSaysItUsesLoopback() {
         NEED_NAMESPACE();
-        QVERIFY(ip({u"link"_qs, u"add"_qs, u"qj0"_qs, u"type"_qs, u"veth"_qs, u"peer"_qs,
-                    u"name"_qs, u"qj1"_qs}));
-        QVERIFY(ip({u"addr"_qs, u"add"_qs, u"192.0.2.5/24"_qs, u"dev"_qs, u"qj0"_qs}));
-        QVERIFY(ip({u"link"_qs, u"set"_qs, u"qj0"_qs, u"up"_qs}));
+        QVERIFY(ip({QStringLiteral("link"), QStringLiteral("add"), QStringLiteral("qj0"),
+                    QStringLiteral("type"), QStringLiteral("veth"), QStringLiteral("peer"),
+                    QStringLiteral("name"), QStringLiteral("qj1")}));
+        QVERIFY(ip({QStringLiteral("addr"), QStringLiteral("add"), QStringLiteral("192.0.2.5/24"),
+                    QStringLiteral("dev"), QStringLiteral("qj0")}));
+        QVERIFY(ip({QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("qj0"),
+                    QStringLiteral("up")}));
         LoggerBehindHub run;
         writeShared(run.app, "Default", "Default");
         QVERIFY(run.start());
@@ -131,15 +142,17 @@ private slots:
         QVERIFY(hub->start());
         LoggerProcess logger;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"QUILLJOT_HEARTBEAT_SECONDS"_qs, u"5"_qs);
+        env.insert(QStringLiteral("QUILLJOT_HEARTBEAT_SECONDS"), QStringLiteral("5"));
         logger.process.setProcessEnvironment(env);
         QVERIFY(logger.start(app, port));
         QTRY_VERIFY_WITH_TIMEOUT(hub->said("add zel.Quilljot."), 10000);
         auto echo = [port] {
             QProcess p;
             p.start(tool("xap-send"),
-                    {u"--port"_qs, QString::number(port), u"--class"_qs, u"VOZ.Echo"_qs,
-                     u"--section"_qs, u"Echo.Query"_qs, u"Query=again"_qs, u"--wait"_qs, u"1"_qs});
+                    {QStringLiteral("--port"), QString::number(port), QStringLiteral("--class"),
+                     QStringLiteral("VOZ.Echo"), QStringLiteral("--section"),
+                     QStringLiteral("Echo.Query"), QStringLiteral("Query=again"),
+                     QStringLiteral("--wait"), QStringLiteral("1")});
             p.waitForFinished(10000);
             return p.readAllStandardOutput().contains("Response=again");
         };
@@ -164,8 +177,9 @@ int main(int argc, char** argv) {
         g_noNamespace = QString::fromLocal8Bit(std::strerror(errno));
     }
     QCoreApplication app(argc, argv);
-    if (g_noNamespace.isEmpty() && !ip({u"link"_qs, u"set"_qs, u"lo"_qs, u"up"_qs})) {
-        g_noNamespace = u"`ip link set lo up` failed (is iproute2 installed?)"_qs;
+    if (g_noNamespace.isEmpty() && !ip({QStringLiteral("link"), QStringLiteral("set"),
+                                        QStringLiteral("lo"), QStringLiteral("up")})) {
+        g_noNamespace = QStringLiteral("`ip link set lo up` failed (is iproute2 installed?)");
     }
     NetworkTest test;
     QTEST_SET_MAIN_SOURCE_PATH

@@ -24,7 +24,7 @@
 namespace {
 
 bool writeSettings(const AppFolder& app, const QByteArray& lines) {
-    QFile ini(app.path(u"Config/zelXapQuilljot.ini"_qs));
+    QFile ini(app.path(QStringLiteral("Config/zelXapQuilljot.ini")));
     return ini.open(QIODevice::WriteOnly) && ini.write("[QUILLJOT]\r\n" + lines) > 0;
 }
 
@@ -35,19 +35,20 @@ QList<int> loggedSequence(const QString& driver,
                           const QString& table) {
     QList<int> seqs;
     {
-        auto db = QSqlDatabase::addDatabase(driver, u"peek"_qs);
+        auto db = QSqlDatabase::addDatabase(driver, QStringLiteral("peek"));
         configure(db);
         if (db.open()) {
             QSqlQuery q(db);
             q.setForwardOnly(true);
-            q.exec(u"SELECT Data FROM "_qs + table + u" WHERE Category = 'Bench' ORDER BY ID"_qs);
+            q.exec(QStringLiteral("SELECT Data FROM ") + table +
+                   QStringLiteral(" WHERE Category = 'Bench' ORDER BY ID"));
             while (q.next()) {
                 seqs.append(q.value(0).toString().mid(4, 10).toInt());
             }
             db.close();
         }
     }
-    QSqlDatabase::removeDatabase(u"peek"_qs);
+    QSqlDatabase::removeDatabase(QStringLiteral("peek"));
     return seqs;
 }
 
@@ -91,19 +92,20 @@ private slots:
         }
         LoggerBehindHub run;
         auto& [app, hub, logger] = run;
-        const DatabaseSettings d = pg.settings(u"HomeLog"_qs, u"tblQuilljot"_qs);
+        const DatabaseSettings d =
+            pg.settings(QStringLiteral("HomeLog"), QStringLiteral("tblQuilljot"));
         QVERIFY(writeSettings(app, "ENGINE=postgresql\r\nSQLSOURCE=" + d.sqlSource.toUtf8() +
                                        "\r\nDATABASE=HomeLog\r\nDATABASETABLE=tblQuilljot\r\n"));
         QVERIFY(run.start());
         const auto logged = [&] {
             return loggedSequence(
-                u"QPSQL"_qs,
+                QStringLiteral("QPSQL"),
                 [&](QSqlDatabase& db) {
                     db.setHostName(pg.socketFolder);
                     db.setPort(pg.port.toInt());
-                    db.setDatabaseName(u"HomeLog"_qs);
+                    db.setDatabaseName(QStringLiteral("HomeLog"));
                 },
-                u"tblQuilljot"_qs);
+                QStringLiteral("tblQuilljot"));
         };
         QVERIFY(sendEvents(hub.port, 5, 1));
         QTRY_COMPARE_WITH_TIMEOUT(logged(), numbers(1, 5), 10000);
@@ -114,12 +116,12 @@ private slots:
         QTest::qWait(1500);  // the retries while the server is down add no report
         QCOMPARE(failureReports(hub), 1);
         QCOMPARE(hub.reports("kept in the spool"), 1);
-        QVERIFY(QFileInfo::exists(app.path(u"Data/spool/events.spool"_qs)));
+        QVERIFY(QFileInfo::exists(app.path(QStringLiteral("Data/spool/events.spool"))));
 
         QVERIFY(pg.startAgain());
         QTRY_COMPARE_WITH_TIMEOUT(logged(), numbers(1, 25), 20000);
         QTRY_COMPARE_WITH_TIMEOUT(hub.reports("Spool written"), 1, 5000);
-        QVERIFY(!QFileInfo::exists(app.path(u"Data/spool/events.spool"_qs)));
+        QVERIFY(!QFileInfo::exists(app.path(QStringLiteral("Data/spool/events.spool"))));
         QCOMPARE(failureReports(hub), 1);
         QCOMPARE(logger.process.state(), QProcess::Running);
     }
@@ -137,7 +139,8 @@ private slots:
             QSKIP(qPrintable(pg.missing));
         }
         AppFolder app;
-        const DatabaseSettings d = pg.settings(u"HomeLog"_qs, u"tblFrozen"_qs);
+        const DatabaseSettings d =
+            pg.settings(QStringLiteral("HomeLog"), QStringLiteral("tblFrozen"));
         QVERIFY(writeSettings(app, "ENGINE=postgresql\r\nSQLSOURCE=" + d.sqlSource.toUtf8() +
                                        "\r\nDATABASE=HomeLog\r\nDATABASETABLE=tblFrozen\r\n"));
         QUdpSocket network;  // where the logger sends: its heartbeats and replies
@@ -146,13 +149,13 @@ private slots:
         QVERIFY(logger.start(app, network.localPort()));
         const auto logged = [&] {
             return loggedSequence(
-                u"QPSQL"_qs,
+                QStringLiteral("QPSQL"),
                 [&](QSqlDatabase& db) {
                     db.setHostName(pg.socketFolder);
                     db.setPort(pg.port.toInt());
-                    db.setDatabaseName(u"HomeLog"_qs);
+                    db.setDatabaseName(QStringLiteral("HomeLog"));
                 },
-                u"tblFrozen"_qs);
+                QStringLiteral("tblFrozen"));
         };
         QVERIFY(sendEvents(logger.port, 5, 1));
         QTRY_COMPARE_WITH_TIMEOUT(logged(), numbers(1, 5), 10000);
@@ -161,11 +164,15 @@ private slots:
         QVERIFY(!backends.isEmpty());
         signalAll(backends, SIGSTOP);
         QProcess gen;
-        gen.start(tool("loadgen"), {u"--port"_qs, QString::number(logger.port), u"--count"_qs,
-                                    u"30000"_qs, u"--start"_qs, u"6"_qs, u"--rate"_qs, u"0"_qs});
+        gen.start(tool("loadgen"),
+                  {QStringLiteral("--port"), QString::number(logger.port),
+                   QStringLiteral("--count"), QStringLiteral("30000"), QStringLiteral("--start"),
+                   QStringLiteral("6"), QStringLiteral("--rate"), QStringLiteral("0")});
         QVERIFY(gen.waitForFinished(20000));
-        QTRY_VERIFY_WITH_TIMEOUT(
-            !QDir(app.path(u"Data/spool"_qs)).entryList({u"received-*.spool"_qs}).isEmpty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!QDir(app.path(QStringLiteral("Data/spool")))
+                                      .entryList({QStringLiteral("received-*.spool")})
+                                      .isEmpty(),
+                                 10000);
         while (network.hasPendingDatagrams()) {
             network.receiveDatagram();
         }
@@ -191,8 +198,11 @@ private slots:
         logger.signal(SIGTERM);
         QVERIFY(logger.process.waitForFinished(10000));
         const QString err = QString::fromUtf8(logger.stderrText());
-        QVERIFY2(err.contains(u" 0 dropped; 0 dropped by the system"_qs), qPrintable(err));
-        QVERIFY(QDir(app.path(u"Data/spool"_qs)).entryList({u"received-*"_qs}).isEmpty());
+        QVERIFY2(err.contains(QStringLiteral(" 0 dropped; 0 dropped by the system")),
+                 qPrintable(err));
+        QVERIFY(QDir(app.path(QStringLiteral("Data/spool")))
+                    .entryList({QStringLiteral("received-*")})
+                    .isEmpty());
     }
 
     // On a shared SQL Server only the logger's own session is ended, as a restart of the server
@@ -210,12 +220,12 @@ private slots:
         }
         QString catalog;
         for (const QString& part : ado.split(u';')) {
-            if (part.trimmed().startsWith(u"Initial Catalog"_qs, Qt::CaseInsensitive)) {
+            if (part.trimmed().startsWith(QStringLiteral("Initial Catalog"), Qt::CaseInsensitive)) {
                 catalog = part.section(u'=', 1).trimmed();
             }
         }
-        const QString table =
-            u"tblOutage"_qs + QString::number(QDateTime::currentMSecsSinceEpoch() % 100000000);
+        const QString table = QStringLiteral("tblOutage") +
+                              QString::number(QDateTime::currentMSecsSinceEpoch() % 100000000);
         const ServerSource source = ServerSource::parse(ado);
         const auto server = [&](QSqlDatabase& db) {
             db.setDatabaseName(
@@ -228,7 +238,8 @@ private slots:
                                        "\r\nDATABASETABLE=" + table.toUtf8() + "\r\n"));
         QVERIFY(run.start());
         QVERIFY(sendEvents(hub.port, 5, 1));
-        QTRY_COMPARE_WITH_TIMEOUT(loggedSequence(u"QODBC"_qs, server, table), numbers(1, 5), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(loggedSequence(QStringLiteral("QODBC"), server, table),
+                                  numbers(1, 5), 15000);
 
         const QList<qint64> backends = ownBackends(source.port, logger.process.processId());
         QCOMPARE(backends.size(), 1);
@@ -240,29 +251,29 @@ private slots:
             // the events wait in the spool; none is written twice once the server wakes.
             signalAll(backends, SIGSTOP);
             QVERIFY(sendEvents(hub.port, 20, 6, 50));
-            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(app.path(u"Data/spool/events.spool"_qs)).size() > 0,
-                                     15000);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                QFileInfo(app.path(QStringLiteral("Data/spool/events.spool"))).size() > 0, 15000);
             signalAll(backends, SIGCONT);
         }
-        QTRY_COMPARE_WITH_TIMEOUT(loggedSequence(u"QODBC"_qs, server, table), numbers(1, 25),
-                                  20000);
+        QTRY_COMPARE_WITH_TIMEOUT(loggedSequence(QStringLiteral("QODBC"), server, table),
+                                  numbers(1, 25), 20000);
         QTest::qWait(1500);  // any later report has come back through the hub
         QCOMPARE(failureReports(hub), 1);
         QCOMPARE(hub.reports("kept in the spool"), 1);
         QCOMPARE(hub.reports("Spool written"), 1);
-        QVERIFY(!QFileInfo::exists(app.path(u"Data/spool/events.spool"_qs)));
+        QVERIFY(!QFileInfo::exists(app.path(QStringLiteral("Data/spool/events.spool"))));
         QCOMPARE(logger.process.state(), QProcess::Running);
 
         logger.signal(SIGTERM);
         QVERIFY(logger.process.waitForFinished(10000));
         {
-            auto db = QSqlDatabase::addDatabase(u"QODBC"_qs, u"drop"_qs);
+            auto db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), QStringLiteral("drop"));
             server(db);
             if (db.open()) {
-                QSqlQuery(u"DROP TABLE "_qs + table, db);
+                QSqlQuery(QStringLiteral("DROP TABLE ") + table, db);
             }
         }
-        QSqlDatabase::removeDatabase(u"drop"_qs);
+        QSqlDatabase::removeDatabase(QStringLiteral("drop"));
     }
 };
 

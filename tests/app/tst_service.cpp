@@ -25,8 +25,9 @@ QStringList listing(const QString& root) {
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QFileInfo f(it.next());
-        out.append(f.filePath() + u' ' + (f.isDir() ? u"dir"_qs : QString::number(f.size())) +
-                   u' ' + QString::number(f.lastModified().toMSecsSinceEpoch()));
+        out.append(f.filePath() + u' ' +
+                   (f.isDir() ? QStringLiteral("dir") : QString::number(f.size())) + u' ' +
+                   QString::number(f.lastModified().toMSecsSinceEpoch()));
     }
     out.sort();
     return out;
@@ -54,7 +55,7 @@ private slots:
         const QString said = QString::fromUtf8(second.stderrText());
         QCOMPARE(said.count(u'\n'), 1);
         QVERIFY2(said.contains(app.dir.path()), qPrintable(said));
-        QVERIFY2(said.contains(u"pid "_qs + QString::number(first.process.processId())),
+        QVERIFY2(said.contains(QStringLiteral("pid ") + QString::number(first.process.processId())),
                  qPrintable(said));
         QCOMPARE(first.process.state(), QProcess::Running);
 
@@ -67,8 +68,10 @@ private slots:
     void problemsAtStartAreOneJournalLineEach_data() {
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("line");
-        QTest::newRow("settings unreadable") << u"settings"_qs << u"Cannot read settings file"_qs;
-        QTest::newRow("database not SQLite") << u"database"_qs << u"is not a SQLite database"_qs;
+        QTest::newRow("settings unreadable")
+            << QStringLiteral("settings") << QStringLiteral("Cannot read settings file");
+        QTest::newRow("database not SQLite")
+            << QStringLiteral("database") << QStringLiteral("is not a SQLite database");
     }
     // Headless, each report also goes to standard error, once; the start-up line names the
     // database and the table, and does not repeat as a report.
@@ -77,7 +80,7 @@ private slots:
         QFETCH(QString, line);
         AppFolder app;
         if (fault == u"settings") {
-            QVERIFY(QDir().mkpath(app.path(u"Config/zelXapQuilljot.ini"_qs)));
+            QVERIFY(QDir().mkpath(app.path(QStringLiteral("Config/zelXapQuilljot.ini"))));
         } else {
             QVERIFY(writeFile(app.database(), "a spreadsheet, say"));
         }
@@ -88,14 +91,14 @@ private slots:
         QVERIFY(logger.process.waitForFinished(10000));
         const QString err = QString::fromUtf8(logger.stderrText());
         QCOMPARE(err.count(line), 1);
-        QVERIFY2(!err.contains(u"Using xAP port"_qs), qPrintable(err));
+        QVERIFY2(!err.contains(QStringLiteral("Using xAP port")), qPrintable(err));
         if (fault == u"database") {
-            QVERIFY2(err.contains(u", database file "_qs + app.database() +
-                                  u", table tblQuilljot (not open), data in "_qs),
+            QVERIFY2(err.contains(QStringLiteral(", database file ") + app.database() +
+                                  QStringLiteral(", table tblQuilljot (not open), data in ")),
                      qPrintable(err));
         }
         for (const QString& l : err.split(u'\n', Qt::SkipEmptyParts)) {
-            QVERIFY2(l.startsWith(u"quilljot: "_qs), qPrintable(l));
+            QVERIFY2(l.startsWith(QStringLiteral("quilljot: ")), qPrintable(l));
         }
     }
 
@@ -104,14 +107,15 @@ private slots:
     // says both, once each.
     void unreadableNetworkSettingsAndLoopbackOnlyAreSaidOnce() {
         AppFolder app;
-        QVERIFY(QFile::remove(app.path(u"Config/zelXap.ini"_qs)));
-        QVERIFY(QDir().mkpath(app.path(u"Config/zelXap.ini"_qs)));
+        QVERIFY(QFile::remove(app.path(QStringLiteral("Config/zelXap.ini"))));
+        QVERIFY(QDir().mkpath(app.path(QStringLiteral("Config/zelXap.ini"))));
         QProcess logger;
         logger.start(
-            u"unshare"_qs,
-            {u"-n"_qs, u"sh"_qs, u"-c"_qs, u"ip link set lo up 2>/dev/null; exec \"$0\" \"$@\""_qs,
-             tool("quilljot"), u"--headless"_qs, u"--app-dir"_qs, app.dir.path(), u"--xap-port"_qs,
-             QString::number(freeUdpPort())});
+            QStringLiteral("unshare"),
+            {QStringLiteral("-n"), QStringLiteral("sh"), QStringLiteral("-c"),
+             QStringLiteral("ip link set lo up 2>/dev/null; exec \"$0\" \"$@\""), tool("quilljot"),
+             QStringLiteral("--headless"), QStringLiteral("--app-dir"), app.dir.path(),
+             QStringLiteral("--xap-port"), QString::number(freeUdpPort())});
         QByteArray err;
         QElapsedTimer t;
         t.start();
@@ -123,17 +127,19 @@ private slots:
         if (!err.contains("listening on")) {
             logger.kill();
             logger.waitForFinished();
-            QSKIP(
-                qPrintable(u"no network namespace, or the host's name resolves to an address "
-                           "it lacks: "_qs +
-                           QString::fromUtf8(err)));
+            QSKIP(qPrintable(
+                QStringLiteral("no network namespace, or the host's name resolves to an address "
+                               "it lacks: ") +
+                QString::fromUtf8(err)));
         }
         ::kill(pid_t(logger.processId()), SIGTERM);
         QVERIFY(logger.waitForFinished(10000));
         err += logger.readAllStandardError();
         const QString said = QString::fromUtf8(err);
-        QCOMPARE(said.count(u"network settings not read, the defaults apply: Cannot read"_qs), 1);
-        QCOMPARE(said.count(u"No network interface is up"_qs), 1);
+        QCOMPARE(said.count(
+                     QStringLiteral("network settings not read, the defaults apply: Cannot read")),
+                 1);
+        QCOMPARE(said.count(QStringLiteral("No network interface is up")), 1);
     }
 
     void checkConfig_data() {
@@ -142,31 +148,34 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QStringList>("said");
         QTest::newRow("defaults") << QByteArray() << false << 0
-                                  << QStringList{u"database            file "_qs,
-                                                 u"it would be made"_qs, u"tblQuilljot"_qs,
-                                                 u"the settings can be used"_qs};
+                                  << QStringList{QStringLiteral("database            file "),
+                                                 QStringLiteral("it would be made"),
+                                                 QStringLiteral("tblQuilljot"),
+                                                 QStringLiteral("the settings can be used")};
         QTest::newRow("relative database, other table")
             << QByteArray("[Quilljot]\nDatabase=db/events.sqlite\nDatabaseTable=tblOther\n")
             << false << 0
-            << QStringList{u"/db/events.sqlite: does not exist yet"_qs,
-                           u"table               tblOther"_qs};
+            << QStringList{QStringLiteral("/db/events.sqlite: does not exist yet"),
+                           QStringLiteral("table               tblOther")};
         QTest::newRow("a file that is no database, a file for the text log's folder")
             << QByteArray() << true << 1
-            << QStringList{u"problem: The file "_qs, u"is not a SQLite database"_qs,
-                           u"/Data/xapzelQuilljot is a file where the logger needs a folder"_qs,
-                           u"2 problems found"_qs};
+            << QStringList{
+                   QStringLiteral("problem: The file "), QStringLiteral("is not a SQLite database"),
+                   QStringLiteral("/Data/xapzelQuilljot is a file where the logger needs a folder"),
+                   QStringLiteral("2 problems found")};
         QTest::newRow("engine, table and a line that is no setting")
             << QByteArray("[Quilljot]\nEngine=oracle\nDatabaseTable=a-b\nnonsense\n") << false << 1
-            << QStringList{u"problem: Engine must be file, sqlserver or postgresql"_qs,
-                           u"problem: DatabaseTable must be a plain name"_qs,
-                           u"problem: IniTool: Equal sign not found on line nonsense"_qs};
+            << QStringList{
+                   QStringLiteral("problem: Engine must be file, sqlserver or postgresql"),
+                   QStringLiteral("problem: DatabaseTable must be a plain name"),
+                   QStringLiteral("problem: IniTool: Equal sign not found on line nonsense")};
         QTest::newRow("database server that does not answer")
             << QByteArray("[Quilljot]\nEngine=postgresql\nSQLSource=127.0.0.1," +
                           QByteArray::number(freeUdpPort()) +
                           "; User ID=u; Password=hush\nDatabase=HomeLog\n")
             << false << 1
-            << QStringList{u"PostgreSQL database HomeLog on 127.0.0.1,"_qs,
-                           u"problem: Cannot connect to PostgreSQL"_qs};
+            << QStringList{QStringLiteral("PostgreSQL database HomeLog on 127.0.0.1,"),
+                           QStringLiteral("problem: Cannot connect to PostgreSQL")};
     }
     // What it would use and each problem, status 0 or 1, and not one file made or touched.
     void checkConfig() {
@@ -176,22 +185,23 @@ private slots:
         QFETCH(QStringList, said);
         AppFolder app;
         if (!settings.isEmpty()) {
-            QVERIFY(writeFile(app.path(u"Config/zelXapQuilljot.ini"_qs), settings));
+            QVERIFY(writeFile(app.path(QStringLiteral("Config/zelXapQuilljot.ini")), settings));
         }
         if (notADatabase) {
             QVERIFY(writeFile(app.database(), "a spreadsheet, say"));
-            QVERIFY(writeFile(app.path(u"Data/xapzelQuilljot"_qs), "not a folder"));
+            QVERIFY(writeFile(app.path(QStringLiteral("Data/xapzelQuilljot")), "not a folder"));
         }
         const QStringList before = listing(app.dir.path());
-        const Run r = quilljot({u"--check-config"_qs, u"--app-dir"_qs, app.dir.path()});
+        const Run r = quilljot(
+            {QStringLiteral("--check-config"), QStringLiteral("--app-dir"), app.dir.path()});
         QCOMPARE(listing(app.dir.path()), before);
         QCOMPARE(r.status, status);
         const QString out = QString::fromUtf8(r.out);
         for (const QString& s : said) {
-            QVERIFY2(out.contains(s), qPrintable(s + u"\n---\n"_qs + out));
+            QVERIFY2(out.contains(s), qPrintable(s + QStringLiteral("\n---\n") + out));
         }
-        QVERIFY(!out.contains(u"hush"_qs));
-        QVERIFY(out.contains(u"application folder  "_qs + app.dir.path()));
+        QVERIFY(!out.contains(QStringLiteral("hush")));
+        QVERIFY(out.contains(QStringLiteral("application folder  ") + app.dir.path()));
     }
 
     // A database a logger made and left, and a running logger, are seen; still nothing changes.
@@ -199,27 +209,31 @@ private slots:
         AppFolder app;
         LoggerProcess logger;
         QVERIFY(logger.start(app, freeUdpPort()));
-        const QStringList before = listing(app.path(u"Config"_qs));
-        const Run r = quilljot({u"--check-config"_qs, u"--app-dir"_qs, app.dir.path()});
+        const QStringList before = listing(app.path(QStringLiteral("Config")));
+        const Run r = quilljot(
+            {QStringLiteral("--check-config"), QStringLiteral("--app-dir"), app.dir.path()});
         QCOMPARE(r.status, 0);
-        QVERIFY2(QString::fromUtf8(r.out).contains(u"running logger      pid "_qs +
+        QVERIFY2(QString::fromUtf8(r.out).contains(QStringLiteral("running logger      pid ") +
                                                    QString::number(logger.process.processId())),
                  r.out.constData());
         logger.signal(SIGTERM);
         QVERIFY(logger.process.waitForFinished(10000));
         const QStringList stopped = listing(app.dir.path());
-        const Run again = quilljot({u"--check-config"_qs, u"--app-dir"_qs, app.dir.path()});
+        const Run again = quilljot(
+            {QStringLiteral("--check-config"), QStringLiteral("--app-dir"), app.dir.path()});
         QCOMPARE(listing(app.dir.path()), stopped);
         QVERIFY2(again.out.contains("is a SQLite database with the table"), again.out.constData());
         QVERIFY(again.out.contains("running logger      none"));
-        QCOMPARE(listing(app.path(u"Config"_qs)), before);
+        QCOMPARE(listing(app.path(QStringLiteral("Config"))), before);
 
         // A folder that is not there is not made.
-        const QString missing = app.path(u"not/yet"_qs);
-        const Run notYet = quilljot({u"--check-config"_qs, u"--app-dir"_qs, missing});
+        const QString missing = app.path(QStringLiteral("not/yet"));
+        const Run notYet =
+            quilljot({QStringLiteral("--check-config"), QStringLiteral("--app-dir"), missing});
         QVERIFY(QString::fromUtf8(notYet.out)
-                    .startsWith(u"application folder  "_qs + missing + u" (would be made)"_qs));
-        QVERIFY(!QFileInfo::exists(app.path(u"not"_qs)));
+                    .startsWith(QStringLiteral("application folder  ") + missing +
+                                QStringLiteral(" (would be made)")));
+        QVERIFY(!QFileInfo::exists(app.path(QStringLiteral("not"))));
     }
 
     // --check-config --web PORT says whether the page could be served there: a port another
@@ -229,14 +243,14 @@ private slots:
         QTcpServer holder;
         QVERIFY(holder.listen(QHostAddress::LocalHost));
         const QString held = QString::number(holder.serverPort());
-        const Run taken =
-            quilljot({u"--check-config"_qs, u"--app-dir"_qs, app.dir.path(), u"--web"_qs, held});
+        const Run taken = quilljot({QStringLiteral("--check-config"), QStringLiteral("--app-dir"),
+                                    app.dir.path(), QStringLiteral("--web"), held});
         QCOMPARE(taken.status, 1);
         QVERIFY2(taken.out.contains(QByteArray("web page: problem: port " + held.toLatin1())),
                  taken.out.constData());
         holder.close();
-        const Run free =
-            quilljot({u"--check-config"_qs, u"--app-dir"_qs, app.dir.path(), u"--web"_qs, held});
+        const Run free = quilljot({QStringLiteral("--check-config"), QStringLiteral("--app-dir"),
+                                   app.dir.path(), QStringLiteral("--web"), held});
         QCOMPARE(free.status, 0);
         QVERIFY2(
             free.out.contains(QByteArray("web page: http://127.0.0.1:" + held.toLatin1() + "/")),
@@ -248,69 +262,72 @@ private slots:
     void installedProgramUsesTheUsersDataFolder() {
         QTemporaryDir home;
         QProcess probe;
-        probe.start(u"unshare"_qs, {u"-m"_qs, u"true"_qs});
+        probe.start(QStringLiteral("unshare"), {QStringLiteral("-m"), QStringLiteral("true")});
         if (!probe.waitForFinished(5000) || probe.exitCode() != 0) {
             QSKIP("no mount namespace to install the program into");
         }
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove(u"QUILLJOT_HOME"_qs);
-        env.insert(u"HOME"_qs, home.path());
-        const QString install =
-            u"mount -t tmpfs tmpfs /opt && mkdir -p /opt/quilljot/bin && "
-            "cp \"$1\" /opt/quilljot/bin/ && "_qs;
-        QString script = install + u"/opt/quilljot/bin/quilljot --check-config"_qs;
+        env.remove(QStringLiteral("QUILLJOT_HOME"));
+        env.insert(QStringLiteral("HOME"), home.path());
+        const QString install = QStringLiteral(
+            "mount -t tmpfs tmpfs /opt && mkdir -p /opt/quilljot/bin && "
+            "cp \"$1\" /opt/quilljot/bin/ && ");
+        QString script = install + QStringLiteral("/opt/quilljot/bin/quilljot --check-config");
         auto installed = [&](const QString& dataHome) {
             if (dataHome.isEmpty()) {
-                env.remove(u"XDG_DATA_HOME"_qs);
+                env.remove(QStringLiteral("XDG_DATA_HOME"));
             } else {
-                env.insert(u"XDG_DATA_HOME"_qs, dataHome);
+                env.insert(QStringLiteral("XDG_DATA_HOME"), dataHome);
             }
             QProcess p;
             p.setProcessEnvironment(env);
-            p.start(u"unshare"_qs,
-                    {u"-m"_qs, u"sh"_qs, u"-c"_qs, script, u"sh"_qs, tool("quilljot")});
+            p.start(QStringLiteral("unshare"),
+                    {QStringLiteral("-m"), QStringLiteral("sh"), QStringLiteral("-c"), script,
+                     QStringLiteral("sh"), tool("quilljot")});
             p.waitForFinished(20000);
             return QString::fromUtf8(p.readAllStandardOutput());
         };
         QString out = installed(QString());
-        QVERIFY2(out.startsWith(u"application folder  "_qs + home.path() +
-                                u"/.local/share/quilljot (would be made)"_qs),
+        QVERIFY2(out.startsWith(QStringLiteral("application folder  ") + home.path() +
+                                QStringLiteral("/.local/share/quilljot (would be made)")),
                  qPrintable(out));
-        out = installed(home.path() + u"/data"_qs);
-        QVERIFY2(out.startsWith(u"application folder  "_qs + home.path() +
-                                u"/data/quilljot (would be made)"_qs),
+        out = installed(home.path() + QStringLiteral("/data"));
+        QVERIFY2(out.startsWith(QStringLiteral("application folder  ") + home.path() +
+                                QStringLiteral("/data/quilljot (would be made)")),
                  qPrintable(out));
         // The web page's password goes where that logger reads its settings.
-        script = install +
-                 u"echo 'correct horse battery' | "
-                 "/opt/quilljot/bin/quilljot --set-web-password"_qs;
-        installed(home.path() + u"/data"_qs);
-        QVERIFY(readFile(home.path() + u"/data/quilljot/Config/zelXapQuilljot.ini"_qs)
+        script = install + QStringLiteral(
+                               "echo 'correct horse battery' | "
+                               "/opt/quilljot/bin/quilljot --set-web-password");
+        installed(home.path() + QStringLiteral("/data"));
+        QVERIFY(readFile(home.path() + QStringLiteral("/data/quilljot/Config/zelXapQuilljot.ini"))
                     .contains("WebPasswordHash"));
         // Run from where it was built, it keeps the program's folder.
-        const Run built = quilljot({u"--check-config"_qs}, env);
-        QVERIFY2(QString::fromUtf8(built.out).startsWith(
-                     u"application folder  "_qs + QFileInfo(tool("quilljot")).absolutePath()),
-                 built.out.constData());
+        const Run built = quilljot({QStringLiteral("--check-config")}, env);
+        QVERIFY2(
+            QString::fromUtf8(built.out).startsWith(QStringLiteral("application folder  ") +
+                                                    QFileInfo(tool("quilljot")).absolutePath()),
+            built.out.constData());
     }
 
     // --check-config and the running logger read the settings through one check: what the one
     // finds, the other reports.
     void checkConfigFindsWhatTheLoggerReports() {
         AppFolder app;
-        QVERIFY(writeFile(app.path(u"Config/zelXapQuilljot.ini"_qs),
+        QVERIFY(writeFile(app.path(QStringLiteral("Config/zelXapQuilljot.ini")),
                           "[Quilljot]\nKeepDays=-5\nDatabse=x.db\n[Rules]\n"
                           "Include1=xAPBSC.event acme..lights extra words\n"));
-        const Run check = quilljot({u"--check-config"_qs, u"--app-dir"_qs, app.dir.path()});
+        const Run check = quilljot(
+            {QStringLiteral("--check-config"), QStringLiteral("--app-dir"), app.dir.path()});
         QCOMPARE(check.status, 1);
         QStringList problems;
         for (const QString& line : QString::fromUtf8(check.out).split(u'\n')) {
-            if (line.startsWith(u"problem: "_qs)) {
+            if (line.startsWith(QStringLiteral("problem: "))) {
                 problems.append(line.mid(9));
             }
         }
         QCOMPARE(problems.size(), 3);
-        QVERIFY2(problems.join(u'\n').contains(u"nearest known setting is Database"_qs),
+        QVERIFY2(problems.join(u'\n').contains(QStringLiteral("nearest known setting is Database")),
                  check.out.constData());
         LoggerProcess logger;
         QVERIFY(logger.start(app, freeUdpPort()));
@@ -318,7 +335,7 @@ private slots:
         QVERIFY(logger.process.waitForFinished(10000));
         const QString err = QString::fromUtf8(logger.stderrText());
         for (const QString& p : problems) {
-            QVERIFY2(err.contains(p), qPrintable(p + u"\n---\n"_qs + err));
+            QVERIFY2(err.contains(p), qPrintable(p + QStringLiteral("\n---\n") + err));
         }
     }
 
@@ -328,11 +345,14 @@ private slots:
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("cause");
         QTest::newRow("application folder not the user's")
-            << u"app"_qs << u"nobody"_qs << u"Data"_qs << u"Permission denied"_qs;
+            << QStringLiteral("app") << QStringLiteral("nobody") << QStringLiteral("Data")
+            << QStringLiteral("Permission denied");
         QTest::newRow("data folder not the user's")
-            << u"data"_qs << u"nobody"_qs << u"Data/spool"_qs << u"Permission denied"_qs;
-        QTest::newRow("a file in the spool's place") << u"file"_qs << u"root"_qs << u"Data/spool"_qs
-                                                     << u"a file of that name is in the way"_qs;
+            << QStringLiteral("data") << QStringLiteral("nobody") << QStringLiteral("Data/spool")
+            << QStringLiteral("Permission denied");
+        QTest::newRow("a file in the spool's place")
+            << QStringLiteral("file") << QStringLiteral("root") << QStringLiteral("Data/spool")
+            << QStringLiteral("a file of that name is in the way");
     }
     // A logger that could keep no spool would drop what the database does not take: it ends with
     // status 1 and says why, where and as whom. Root writes anywhere, so the first two run the
@@ -350,48 +370,52 @@ private slots:
                                                           QFile::ExeOwner | QFile::ReadOther |
                                                           QFile::ExeOther));
         if (blocker == u"data") {
-            QVERIFY(QDir().mkpath(app.path(u"Data"_qs)));
+            QVERIFY(QDir().mkpath(app.path(QStringLiteral("Data"))));
         } else if (blocker == u"file") {
-            QVERIFY(writeFile(app.path(u"Data/spool"_qs), "not a folder"));
+            QVERIFY(writeFile(app.path(QStringLiteral("Data/spool")), "not a folder"));
         }
-        QStringList command{tool("quilljot"), u"--headless"_qs, u"--app-dir"_qs,
-                            app.dir.path(),   u"--xap-port"_qs, QString::number(freeUdpPort())};
+        QStringList command{
+            tool("quilljot"), QStringLiteral("--headless"), QStringLiteral("--app-dir"),
+            app.dir.path(),   QStringLiteral("--xap-port"), QString::number(freeUdpPort())};
         if (user != u"root") {
-            command = QStringList{u"--reuid=nobody"_qs, u"--regid=nogroup"_qs, u"--clear-groups"_qs,
-                                  u"--"_qs} +
-                      command;
-            command.prepend(u"setpriv"_qs);
+            command =
+                QStringList{QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
+                            QStringLiteral("--clear-groups"), QStringLiteral("--")} +
+                command;
+            command.prepend(QStringLiteral("setpriv"));
         }
         QProcess p;
         p.start(command.takeFirst(), command);
         QVERIFY(p.waitForFinished(20000));
         const QString err = QString::fromUtf8(p.readAllStandardError());
         QCOMPARE(p.exitCode(), 1);
-        const QString why = u"Cannot make the folder "_qs + app.path(folder) + u" as user "_qs +
-                            user + u": "_qs + cause;
-        for (const QString& part : {why, u"does not start"_qs}) {
-            QVERIFY2(err.contains(part), qPrintable(part + u"\n---\n"_qs + err));
+        const QString why = QStringLiteral("Cannot make the folder ") + app.path(folder) +
+                            QStringLiteral(" as user ") + user + QStringLiteral(": ") + cause;
+        for (const QString& part : {why, QStringLiteral("does not start")}) {
+            QVERIFY2(err.contains(part), qPrintable(part + QStringLiteral("\n---\n") + err));
         }
-        QVERIFY(!err.contains(u"listening"_qs));
+        QVERIFY(!err.contains(QStringLiteral("listening")));
     }
 
     // A real usage line; every option listed does what it says; bad arguments end with 2.
     void commandLine() {
-        const Run help = quilljot({u"--help"_qs});
+        const Run help = quilljot({QStringLiteral("--help")});
         QCOMPARE(help.status, 0);
         QVERIFY2(help.out.startsWith("Usage: quilljot "), help.out.constData());
         QVERIFY(!help.out.contains("<executable_name>"));
         QVERIFY(!help.out.contains("--help-all"));
-        const Run helpAll = quilljot({u"--help-all"_qs, u"--app-dir"_qs, u"/nonexistent"_qs});
+        const Run helpAll = quilljot({QStringLiteral("--help-all"), QStringLiteral("--app-dir"),
+                                      QStringLiteral("/nonexistent")});
         QCOMPARE(helpAll.status, 0);
         QCOMPARE(helpAll.out, help.out);
-        QVERIFY(quilljot({u"--version"_qs}).out.startsWith("quilljot "));
-        for (const QStringList& bad : QList<QStringList>{{u"--bogus"_qs},
-                                                         {u"stray"_qs},
-                                                         {u"--xap-port"_qs, u"0"_qs},
-                                                         {u"--show"_qs, u"everything"_qs},
-                                                         {u"--check-config"_qs, u"--echo"_qs},
-                                                         {u"--app-dir"_qs}}) {
+        QVERIFY(quilljot({QStringLiteral("--version")}).out.startsWith("quilljot "));
+        for (const QStringList& bad :
+             QList<QStringList>{{QStringLiteral("--bogus")},
+                                {QStringLiteral("stray")},
+                                {QStringLiteral("--xap-port"), QStringLiteral("0")},
+                                {QStringLiteral("--show"), QStringLiteral("everything")},
+                                {QStringLiteral("--check-config"), QStringLiteral("--echo")},
+                                {QStringLiteral("--app-dir")}}) {
             const Run r = quilljot(bad);
             QVERIFY2(r.status == 2, qPrintable(bad.join(u' ')));
             QVERIFY(r.err.startsWith("quilljot: "));

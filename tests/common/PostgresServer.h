@@ -19,25 +19,25 @@ struct PostgresServer {
 
     bool start() {
         QProcess p;
-        p.start(qEnvironmentVariable("QUILLJOT_SCRIPTS") + u"/pg-test-server"_qs,
-                {u"start"_qs, QString::number(QCoreApplication::applicationPid()), u"-c"_qs,
-                 u"fsync=off"_qs});
+        p.start(qEnvironmentVariable("QUILLJOT_SCRIPTS") + QStringLiteral("/pg-test-server"),
+                {QStringLiteral("start"), QString::number(QCoreApplication::applicationPid()),
+                 QStringLiteral("-c"), QStringLiteral("fsync=off")});
         p.waitForFinished(120000);
         const QString out = QString::fromUtf8(p.readAllStandardOutput());
         for (const QString& line : out.split(u'\n')) {
             const QString value = line.section(u'=', 1);
-            if (line.startsWith(u"socket="_qs)) {
+            if (line.startsWith(QStringLiteral("socket="))) {
                 socketFolder = value;
-            } else if (line.startsWith(u"port="_qs)) {
+            } else if (line.startsWith(QStringLiteral("port="))) {
                 port = value;
-            } else if (line.startsWith(u"user="_qs)) {
+            } else if (line.startsWith(QStringLiteral("user="))) {
                 user = value;
-            } else if (line.startsWith(u"password="_qs)) {
+            } else if (line.startsWith(QStringLiteral("password="))) {
                 password = value;
             }
         }
         if (p.exitCode() != 0 || socketFolder.isEmpty()) {
-            missing = u"no private PostgreSQL server: "_qs +
+            missing = QStringLiteral("no private PostgreSQL server: ") +
                       QString::fromUtf8(p.readAllStandardError()).trimmed();
             socketFolder.clear();
             return false;
@@ -48,8 +48,8 @@ struct PostgresServer {
 
     // The server stopped (its sessions ended as by an administrator) and started again with the
     // same data, port and password; the destructor still cleans up either way.
-    bool stopServer() const { return script(u"down"_qs); }
-    bool startAgain() const { return script(u"up"_qs); }
+    bool stopServer() const { return script(QStringLiteral("down")); }
+    bool startAgain() const { return script(QStringLiteral("up")); }
     static bool required() { return qEnvironmentVariableIsSet("QUILLJOT_REQUIRE_POSTGRES"); }
 
     // The logger's settings for a database on this server: over TCP with the password, or on
@@ -57,17 +57,18 @@ struct PostgresServer {
     DatabaseSettings settings(const QString& database, const QString& table,
                               bool overSocket = false) const {
         const QString source = overSocket ? QString(socketFolder + u',' + port)
-                                          : QString(u"127.0.0.1,"_qs + port + u"; User ID="_qs +
-                                                    user + u"; Password="_qs + password);
+                                          : QString(QStringLiteral("127.0.0.1,") + port +
+                                                    QStringLiteral("; User ID=") + user +
+                                                    QStringLiteral("; Password=") + password);
         return DatabaseSettings{DatabaseKind::PostgreSql, source, database, table};
     }
 
     // A command of scripts/pg-test-server on this server's folder.
     bool script(const QString& command) const {
-        return running() &&
-               QProcess::execute(qEnvironmentVariable("QUILLJOT_SCRIPTS") + u"/pg-test-server"_qs,
-                                 {command, socketFolder}) == 0;
+        return running() && QProcess::execute(qEnvironmentVariable("QUILLJOT_SCRIPTS") +
+                                                  QStringLiteral("/pg-test-server"),
+                                              {command, socketFolder}) == 0;
     }
 
-    ~PostgresServer() { script(u"stop"_qs); }
+    ~PostgresServer() { script(QStringLiteral("stop")); }
 };

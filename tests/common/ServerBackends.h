@@ -13,10 +13,10 @@
 inline QList<qint64> ownBackends(const QString& port,
                                  qint64 client = QCoreApplication::applicationPid()) {
     QProcess ss;
-    ss.start(u"ss"_qs, {u"-Htnp"_qs});
+    ss.start(QStringLiteral("ss"), {QStringLiteral("-Htnp")});
     ss.waitForFinished();
     const QStringList lines = QString::fromLatin1(ss.readAllStandardOutput()).split(u'\n');
-    const QString self = u"pid="_qs + QString::number(client) + u',';
+    const QString self = QStringLiteral("pid=") + QString::number(client) + u',';
     auto portOf = [](const QString& address) { return address.section(u':', -1); };
     QStringList ours;
     for (const QString& line : lines) {
@@ -29,7 +29,7 @@ inline QList<qint64> ownBackends(const QString& port,
     for (const QString& line : lines) {
         const QStringList f = line.simplified().split(u' ');
         if (f.size() >= 6 && portOf(f[3]) == port && ours.contains(portOf(f[4]))) {
-            pids.append(line.section(u"pid="_qs, 1).section(u',', 0, 0).toLongLong());
+            pids.append(line.section(QStringLiteral("pid="), 1).section(u',', 0, 0).toLongLong());
         }
     }
     return pids;

@@ -11,7 +11,7 @@
 inline QList<QStringList> sqliteRows(const QString& path, const QString& sql) {
     QList<QStringList> out;
     {
-        auto db = QSqlDatabase::addDatabase(u"QSQLITE"_qs, u"peek"_qs);
+        auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("peek"));
         db.setDatabaseName(path);
         if (db.open()) {
             QSqlQuery q(db);
@@ -25,6 +25,6 @@ inline QList<QStringList> sqliteRows(const QString& path, const QString& sql) {
             }
         }
     }
-    QSqlDatabase::removeDatabase(u"peek"_qs);
+    QSqlDatabase::removeDatabase(QStringLiteral("peek"));
     return out;
 }

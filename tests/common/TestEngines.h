@@ -20,23 +20,24 @@ struct TestEngine {
 inline QList<TestEngine> testEngines(const QString& folder, const QString& table,
                                      const PostgresServer& pg) {
     QList<TestEngine> out;
-    out.append(TestEngine{
-        u"file"_qs,
-        DatabaseSettings{DatabaseKind::File, QString(), folder + u"/Data/events.mdb"_qs, table},
-        {u'"', u'\''}});
+    out.append(TestEngine{QStringLiteral("file"),
+                          DatabaseSettings{DatabaseKind::File, QString(),
+                                           folder + QStringLiteral("/Data/events.mdb"), table},
+                          {u'"', u'\''}});
     if (pg.running()) {
-        out.append(
-            TestEngine{u"postgresql"_qs, pg.settings(u"quilljot_store"_qs, table), {u'"', u'"'}});
+        out.append(TestEngine{QStringLiteral("postgresql"),
+                              pg.settings(QStringLiteral("quilljot_store"), table),
+                              {u'"', u'"'}});
     }
     const QString ado = qEnvironmentVariable("QUILLJOT_TEST_MSSQL");
     if (!ado.isEmpty()) {
         QString catalog;
         for (const QString& part : ado.split(u';')) {
-            if (part.trimmed().startsWith(u"Initial Catalog"_qs, Qt::CaseInsensitive)) {
+            if (part.trimmed().startsWith(QStringLiteral("Initial Catalog"), Qt::CaseInsensitive)) {
                 catalog = part.mid(part.indexOf(u'=') + 1).trimmed();
             }
         }
-        out.append(TestEngine{u"sqlserver"_qs,
+        out.append(TestEngine{QStringLiteral("sqlserver"),
                               DatabaseSettings{DatabaseKind::SqlServer, ado, catalog, table},
                               {u'\'', u'"'}});
     }

@@ -57,8 +57,8 @@ struct HubProcess {
     QByteArray out;
 
     bool start() {
-        process.start(tool("xap-hub"),
-                      {u"--bind"_qs, u"127.0.0.1"_qs, u"--port"_qs, QString::number(port)});
+        process.start(tool("xap-hub"), {QStringLiteral("--bind"), QStringLiteral("127.0.0.1"),
+                                        QStringLiteral("--port"), QString::number(port)});
         QElapsedTimer t;
         t.start();
         while (!said("listening") && t.elapsed() < 5000 &&
@@ -84,7 +84,7 @@ struct SnoopProcess {
 
     bool start(quint16 hubPort, const QStringList& args) {
         process.start(tool("xap-snoop"),
-                      QStringList{u"--hub-port"_qs, QString::number(hubPort)} + args);
+                      QStringList{QStringLiteral("--hub-port"), QString::number(hubPort)} + args);
         QElapsedTimer t;
         t.start();
         bool registered = false;
@@ -112,15 +112,15 @@ struct SnoopProcess {
 struct AppFolder {
     QTemporaryDir dir;
     AppFolder() {
-        QDir().mkpath(path(u"Config"_qs));
-        QFile shared(path(u"Config/zelXap.ini"_qs));
+        QDir().mkpath(path(QStringLiteral("Config")));
+        QFile shared(path(QStringLiteral("Config/zelXap.ini")));
         if (shared.open(QIODevice::WriteOnly)) {
             shared.write(
                 "[Interface]\r\nBroadcastAddress=127.0.0.1\r\nInterfaceAddress=127.0.0.1\r\n");
         }
     }
     QString path(const QString& relative) const { return dir.path() + u'/' + relative; }
-    QString database() const { return path(u"Data/xapzelQuilljot.mdb"_qs); }
+    QString database() const { return path(QStringLiteral("Data/xapzelQuilljot.mdb")); }
 };
 
 // The logger, headless, as a process; knows the loopback port it listens on.
@@ -130,11 +130,12 @@ struct LoggerProcess {
     quint16 port = 0;
 
     bool start(const AppFolder& app, quint16 xapPort, const QStringList& more = {}) {
-        process.start(tool("quilljot"),
-                      QStringList{u"--headless"_qs, u"--app-dir"_qs, app.dir.path(),
-                                  u"--xap-port"_qs, QString::number(xapPort)} +
-                          more);
-        const QRegularExpression listening(u"listening on 127\\.0\\.0\\.1:(\\d+)"_qs);
+        process.start(
+            tool("quilljot"),
+            QStringList{QStringLiteral("--headless"), QStringLiteral("--app-dir"), app.dir.path(),
+                        QStringLiteral("--xap-port"), QString::number(xapPort)} +
+                more);
+        const QRegularExpression listening(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)"));
         QElapsedTimer t;
         t.start();
         while (t.elapsed() < 10000 && process.state() != QProcess::NotRunning) {
@@ -203,7 +204,8 @@ struct LoggerBehindHub {
 inline bool sendEvents(quint16 port, int count, int start, int rate = 0) {
     QProcess gen;
     gen.start(tool("loadgen"),
-              {u"--port"_qs, QString::number(port), u"--count"_qs, QString::number(count),
-               u"--start"_qs, QString::number(start), u"--rate"_qs, QString::number(rate)});
+              {QStringLiteral("--port"), QString::number(port), QStringLiteral("--count"),
+               QString::number(count), QStringLiteral("--start"), QString::number(start),
+               QStringLiteral("--rate"), QString::number(rate)});
     return gen.waitForFinished(60000) && gen.exitCode() == 0;
 }

@@ -64,7 +64,7 @@ struct FakeCodec {
             return Problem{ErrorNumber::DatabaseUnavailable, *db->away};
         }
         if (db->refused.contains(r)) {
-            return Problem{ErrorNumber::Database, u"refused "_qs + r};
+            return Problem{ErrorNumber::Database, QStringLiteral("refused ") + r};
         }
         (db->inBatch ? db->batch : db->rows).append(r);
         return {};
@@ -77,7 +77,7 @@ struct FakeCodec {
         db->inBatch = false;
         if (db->commitFails) {
             db->batch.clear();
-            return Problem{ErrorNumber::DatabaseUnavailable, u"commit failed"_qs};
+            return Problem{ErrorNumber::DatabaseUnavailable, QStringLiteral("commit failed")};
         }
         db->rows += std::exchange(db->batch, {});
         return {};
@@ -91,7 +91,7 @@ struct FakeCodec {
         return {};
     }
     void refuse(const QString& r, const Refusal& f) {
-        db->refusals.append(r + (f.refusedSinceWrite ? u" again"_qs : QString()));
+        db->refusals.append(r + (f.refusedSinceWrite ? QStringLiteral(" again") : QString()));
     }
 };
 
@@ -141,8 +141,8 @@ private slots:
     // retry asked for.
     void retryPausesGrowToTheirCap() {
         Rig rig;
-        rig.db.away = u"locked"_qs;
-        QCOMPARE(rig.drainer->write(u"1"_qs), DrainOutcome::Spooled);
+        rig.db.away = QStringLiteral("locked");
+        QCOMPARE(rig.drainer->write(QStringLiteral("1")), DrainOutcome::Spooled);
         QCOMPARE(rig.timer->pause(), 250);
         QList<qint64> pauses;
         for (int i = 0; i < 3; ++i) {
@@ -169,9 +169,9 @@ private slots:
 
         rig.db.away.reset();
         rig.drain();
-        QCOMPARE(rig.db.rows, QStringList{u"1"_qs});
-        rig.db.away = u"locked"_qs;
-        rig.drainer->write(u"2"_qs);
+        QCOMPARE(rig.db.rows, QStringList{QStringLiteral("1")});
+        rig.db.away = QStringLiteral("locked");
+        rig.drainer->write(QStringLiteral("2"));
         QCOMPARE(rig.timer->pause(), 250);
     }
 
@@ -179,29 +179,31 @@ private slots:
     // one said. Once the spool is written, the next outage says its cause again.
     void aCauseIsSaidOncePerOutage() {
         Rig rig;
-        rig.db.away = u"The database is locked"_qs;
+        rig.db.away = QStringLiteral("The database is locked");
         for (int i = 1; i <= 3; ++i) {
             rig.drainer->write(n(i));
         }
         rig.timer->fireNext();
         rig.timer->fireNext();
         QCOMPARE(rig.reporter.entries.size(), 1);
-        rig.db.away = u"Server gone"_qs;
+        rig.db.away = QStringLiteral("Server gone");
         rig.timer->fireNext();
         rig.timer->advance(DrainReports::kCauseRepeatMs);
         rig.timer->fireNext();
-        rig.db.away = u"The database is locked"_qs;
+        rig.db.away = QStringLiteral("The database is locked");
         rig.timer->fireNext();  // within a minute of the last cause said
         rig.db.away.reset();
         rig.drain();
-        QCOMPARE(rig.said(),
-                 (QStringList{u"Readmessage Line 4 The database is locked. Events are kept in the "
-                              "spool (1 waiting) and written when the database takes them"_qs,
-                              u"Readmessage Line 4 Server gone. Events are kept in the spool "
-                              "(3 waiting) and written when the database takes them"_qs,
-                              u"Spool written: every waiting event is in the database (3 in this "
-                              "run)"_qs}));
-        rig.db.away = u"The database is locked"_qs;
+        QCOMPARE(
+            rig.said(),
+            (QStringList{
+                QStringLiteral("Readmessage Line 4 The database is locked. Events are kept in the "
+                               "spool (1 waiting) and written when the database takes them"),
+                QStringLiteral("Readmessage Line 4 Server gone. Events are kept in the spool "
+                               "(3 waiting) and written when the database takes them"),
+                QStringLiteral("Spool written: every waiting event is in the database (3 in this "
+                               "run)")}));
+        rig.db.away = QStringLiteral("The database is locked");
         rig.drainer->write(n(4));
         QCOMPARE(rig.reporter.entries.size(), 4);
     }
@@ -220,7 +222,7 @@ private slots:
         };
         rig.drainer->beginPass();
         write(0);
-        rig.db.away = u"locked"_qs;
+        rig.db.away = QStringLiteral("locked");
         QCOMPARE(write(1), DrainOutcome::Spooled);  // the pass's first is committed before
         rig.db.away.reset();
         QCOMPARE(write(2), DrainOutcome::Spooled);  // behind the waiting one
@@ -246,7 +248,7 @@ private slots:
         }
         rig.drain();
         QCOMPARE(rig.db.rows, sent);
-        QCOMPARE(rig.db.refusals, (QStringList{n(4), n(5) + u" again"_qs}));
+        QCOMPARE(rig.db.refusals, (QStringList{n(4), n(5) + QStringLiteral(" again")}));
 
         const DrainTally t = rig.drainer->tally();
         QCOMPARE(t.written, quint64(sent.size()));
@@ -259,7 +261,7 @@ private slots:
     // outage) and drops the newest, said once per outage; dropped records are counted.
     void aFullSpoolDropsTheNewest() {
         Rig rig(200);
-        rig.db.away = u"locked"_qs;
+        rig.db.away = QStringLiteral("locked");
         int kept = 0;
         int dropped = 0;
         for (int i = 0; i < 40; ++i) {
@@ -269,22 +271,22 @@ private slots:
             QVERIFY(o == DrainOutcome::Dropped || dropped == 0);
         }
         QVERIFY(kept > 0 && dropped > 0);
-        QCOMPARE(rig.said().filter(u"Spool full"_qs).size(), 1);
+        QCOMPARE(rig.said().filter(QStringLiteral("Spool full")).size(), 1);
         QCOMPARE(rig.said().last(),
-                 u"Spool full: new events are dropped until the database "
-                 "takes the "_qs +
-                     n(kept) + u" waiting (SpoolLimit in the settings)"_qs);
+                 QStringLiteral("Spool full: new events are dropped until the database "
+                                "takes the ") +
+                     n(kept) + QStringLiteral(" waiting (SpoolLimit in the settings)"));
         QCOMPARE(rig.drainer->tally().dropped, quint64(dropped));
         QCOMPARE(rig.drainer->tally().spooled, quint64(kept));
         rig.db.away.reset();
         rig.drain();
         QCOMPARE(rig.db.rows.size(), kept);
         QCOMPARE(rig.db.rows.last(), n(kept - 1));
-        rig.db.away = u"locked"_qs;
+        rig.db.away = QStringLiteral("locked");
         for (int i = 0; i < 40; ++i) {
             rig.drainer->write(n(i));
         }
-        QCOMPARE(rig.said().filter(u"Spool full"_qs).size(), 2);
+        QCOMPARE(rig.said().filter(QStringLiteral("Spool full")).size(), 2);
     }
 
     // What one run left in the spool is written first by the next, said once, and counted as
@@ -292,23 +294,25 @@ private slots:
     void anEarlierRunsSpoolIsWrittenFirst_data() {
         QTest::addColumn<bool>("messages");
         QTest::addColumn<QStringList>("said");
-        QTest::newRow("events") << false
-                                << QStringList{
-                                       u"Readmessage Line 4 locked. Events are kept in the spool "
-                                       "(1 waiting) and written when the database takes them"_qs,
-                                       u"Spool: 3 events left by an earlier run are written "
-                                       "first"_qs,
-                                       u"Spool written: every waiting event is in the database "
-                                       "(4 in this run)"_qs};
+        QTest::newRow("events")
+            << false
+            << QStringList{QStringLiteral("Readmessage Line 4 locked. Events are kept in the spool "
+                                          "(1 waiting) and written when the database takes them"),
+                           QStringLiteral("Spool: 3 events left by an earlier run are written "
+                                          "first"),
+                           QStringLiteral("Spool written: every waiting event is in the database "
+                                          "(4 in this run)")};
         QTest::newRow("messages")
             << true
             << QStringList{
-                   u"Messages  Line 0 locked. Messages the rules log are kept in the spool (1 "
-                   "waiting) and written when the database takes them"_qs,
-                   u"Messages spool: 3 messages left by an earlier run are written "
-                   "first"_qs,
-                   u"Messages spool written: every waiting message is in the database "
-                   "(4 in this run)"_qs};
+                   QStringLiteral(
+                       "Messages  Line 0 locked. Messages the rules log are kept in the spool (1 "
+                       "waiting) and written when the database takes them"),
+                   QStringLiteral("Messages spool: 3 messages left by an earlier run are written "
+                                  "first"),
+                   QStringLiteral(
+                       "Messages spool written: every waiting message is in the database "
+                       "(4 in this run)")};
     }
     void anEarlierRunsSpoolIsWrittenFirst() {
         QFETCH(bool, messages);
@@ -317,7 +321,7 @@ private slots:
         QTemporaryDir folder;
         {
             Rig earlier(1 << 20, folder.path());
-            earlier.db.away = u"locked"_qs;
+            earlier.db.away = QStringLiteral("locked");
             for (int i = 0; i < 3; ++i) {
                 earlier.drainer->write(n(i));
             }
@@ -326,7 +330,7 @@ private slots:
         }
         Rig rig(1 << 20, folder.path());
         QCOMPARE(rig.timer->pause(), 0);
-        rig.drainer->write(u"3"_qs);  // behind the earlier ones
+        rig.drainer->write(QStringLiteral("3"));  // behind the earlier ones
         rig.drain();
         QCOMPARE(rig.db.rows, (QStringList{n(0), n(1), n(2), n(3)}));
         QCOMPARE(rig.said(), said.mid(1));

@@ -21,30 +21,33 @@
 
 namespace {
 
-const QString kOwn = u"zel.Quilljot.HOST1"_qs;
+const QString kOwn = QStringLiteral("zel.Quilljot.HOST1");
 const QDateTime kNow(QDate(2026, 12, 5), QTime(8, 30, 0));
 
-QString eventText(const QString& items, const QString& cls = u"Homeseer.Event"_qs,
-                  const QString& source = u"zel.hs.pc"_qs) {
-    return u"xap-header\n{\nv=12\nhop=1\nuid=FF123400\nclass="_qs + cls + u"\nsource="_qs + source +
-           u"\n}\nEvent.Log\n{\n"_qs + items + u"}\n"_qs;
+QString eventText(const QString& items, const QString& cls = QStringLiteral("Homeseer.Event"),
+                  const QString& source = QStringLiteral("zel.hs.pc")) {
+    return QStringLiteral("xap-header\n{\nv=12\nhop=1\nuid=FF123400\nclass=") + cls +
+           QStringLiteral("\nsource=") + source + QStringLiteral("\n}\nEvent.Log\n{\n") + items +
+           QStringLiteral("}\n");
 }
 
 QString query(const QString& cls, const QString& block, const QString& item,
               const QString& target = QString()) {
-    QString t = u"xap-header\n{\nv=12\nhop=1\nuid=FF000100\nclass="_qs + cls +
-                u"\nsource=acme.asker.box\n"_qs;
+    QString t = QStringLiteral("xap-header\n{\nv=12\nhop=1\nuid=FF000100\nclass=") + cls +
+                QStringLiteral("\nsource=acme.asker.box\n");
     if (!target.isEmpty()) {
-        t += u"target="_qs + target + u'\n';
+        t += QStringLiteral("target=") + target + u'\n';
     }
-    return t + u"}\n"_qs + block + u"\n{\n"_qs + item + u"}\n"_qs;
+    return t + QStringLiteral("}\n") + block + QStringLiteral("\n{\n") + item +
+           QStringLiteral("}\n");
 }
 
 // A device status message: a light's state.
 QString bsc(const QString& cls, const QString& source, const QString& target = QString()) {
-    return u"xap-header\n{\nv=12\nhop=1\nuid=FF123401\nclass="_qs + cls + u"\nsource="_qs + source +
-           (target.isEmpty() ? QString() : u"\ntarget="_qs + target) +
-           u"\n}\noutput.state.1\n{\nstate=on\nlevel=80%\n}\n"_qs;
+    return QStringLiteral("xap-header\n{\nv=12\nhop=1\nuid=FF123401\nclass=") + cls +
+           QStringLiteral("\nsource=") + source +
+           (target.isEmpty() ? QString() : QStringLiteral("\ntarget=") + target) +
+           QStringLiteral("\n}\noutput.state.1\n{\nstate=on\nlevel=80%\n}\n");
 }
 
 // What the recorder does with what the handler hands on: events to the event writer, messages
@@ -71,7 +74,7 @@ struct LightLogging {
           messages(store, reporter),
           handler(storeIn(writer, &messages), outgoing, reporter, [] { return kNow; }) {
         StorageRules rules;
-        rules.include = {*RuleSettings::parseRule(u"xAPBSC.event"_qs)};
+        rules.include = {*RuleSettings::parseRule(QStringLiteral("xAPBSC.event"))};
         handler.setRules(LogRules(rules));
     }
     MemoryReporter reporter;
@@ -82,8 +85,8 @@ struct LightLogging {
 };
 
 QList<QStringList> rows(const QString& path, const QString& table) {
-    return sqliteRows(
-        path, u"SELECT SampleDate, Source, Category, Data FROM "_qs + table + u" ORDER BY ID"_qs);
+    return sqliteRows(path, QStringLiteral("SELECT SampleDate, Source, Category, Data FROM ") +
+                                table + QStringLiteral(" ORDER BY ID"));
 }
 
 }  // namespace
@@ -96,11 +99,11 @@ class LoggerTest : public QObject {
     Frontend m_noWindows;
     std::unique_ptr<Logger> m_logger;
 
-    QString defaultDb() const { return m_dir->path() + u"/Data/xapzelQuilljot.mdb"_qs; }
+    QString defaultDb() const { return m_dir->path() + QStringLiteral("/Data/xapzelQuilljot.mdb"); }
     void setting(const QString& key, const QString& value) {
-        const QString path = m_dir->path() + u"/Config/zelXapQuilljot.ini"_qs;
+        const QString path = m_dir->path() + QStringLiteral("/Config/zelXapQuilljot.ini");
         IniFile ini = IniFile::load(path).value();
-        ini.write(u"Quilljot"_qs, key, value);
+        ini.write(QStringLiteral("Quilljot"), key, value);
         QVERIFY(ini.save());
     }
     // The event reports the logger sent, as "type: data".
@@ -110,8 +113,9 @@ class LoggerTest : public QObject {
             QByteArray d(m_network->pendingDatagramSize(), '\0');
             m_network->readDatagram(d.data(), d.size());
             const QString text = QString::fromUtf8(d);
-            if (text.startsWith(u"xap-header"_qs) && text.contains(u"Event.Log"_qs)) {
-                out.append(text.section(u"\nData="_qs, 1).section(u'\n', 0, 0));
+            if (text.startsWith(QStringLiteral("xap-header")) &&
+                text.contains(QStringLiteral("Event.Log"))) {
+                out.append(text.section(QStringLiteral("\nData="), 1).section(u'\n', 0, 0));
             }
         }
         return out;
@@ -119,9 +123,9 @@ class LoggerTest : public QObject {
     void startLogger() {
         Logger::Options o;
         o.place.appDir = m_dir->path();
-        o.place.programFile = u"/opt/quilljot/bin/quilljot"_qs;
-        o.place.hostName = [] { return u"HOST1"_qs; };
-        o.network = std::make_unique<FixedHostNetwork>(QStringList{u"127.0.0.1"_qs});
+        o.place.programFile = QStringLiteral("/opt/quilljot/bin/quilljot");
+        o.place.hostName = [] { return QStringLiteral("HOST1"); };
+        o.network = std::make_unique<FixedHostNetwork>(QStringList{QStringLiteral("127.0.0.1")});
         o.xapPort = m_network->localPort();
         o.clock = [] { return kNow; };
         m_logger = std::make_unique<Logger>(m_noWindows, std::move(o));
@@ -142,8 +146,8 @@ class LoggerTest : public QObject {
 private slots:
     void init() {
         m_dir = std::make_unique<QTemporaryDir>();
-        QDir().mkpath(m_dir->path() + u"/Config"_qs);
-        QFile shared(m_dir->path() + u"/Config/zelXap.ini"_qs);
+        QDir().mkpath(m_dir->path() + QStringLiteral("/Config"));
+        QFile shared(m_dir->path() + QStringLiteral("/Config/zelXap.ini"));
         QVERIFY(shared.open(QIODevice::WriteOnly));
         shared.write("[Interface]\r\nBroadcastAddress=127.0.0.1\r\n");
         shared.close();
@@ -158,59 +162,70 @@ private slots:
 
     // Controller events in every time form become rows; the rest of the traffic does not.
     void eventsBecomeRows() {
-        QDir().mkpath(m_dir->path() + u"/Data"_qs);
+        QDir().mkpath(m_dir->path() + QStringLiteral("/Data"));
         Store store;
-        QVERIFY(!store.open(DatabaseSettings{DatabaseKind::File, {}, defaultDb(), u"t"_qs}).open);
+        QVERIFY(
+            !store.open(DatabaseSettings{DatabaseKind::File, {}, defaultDb(), QStringLiteral("t")})
+                 .open);
         MemoryReporter reporter;
         OutgoingQueue outgoing(reporter);
         EventWriter writer(store, reporter, [] { return kNow; });
         QList<LogEvent> logged;
         MessageHandler handler(storeIn(writer, nullptr, &logged), outgoing, reporter,
                                [] { return kNow; });
-        handler.handle(eventText(u"Time=2026-12-04 23:13:09\nType=O'Neil\nData=say \"hi\"\n"_qs));
-        handler.handle(eventText(u"Time=12/4/2026 11:14:00 PM\n"_qs, u"HOMESEER.EVENT"_qs));
-        handler.handle(eventText(u"Time=not a date\nType=t\nData=d\n"_qs));
-        handler.handle(eventText(u"Type=no time\n"_qs));
-        handler.handle(u"xap-header\n{\nclass=Homeseer.Event\n}\nOther\n{\nTime=1\n}\n"_qs);
-        handler.handle(eventText(u"Time=2026-12-04\nType=midnight\n"_qs));
-        // A malformed text is said in the text log; what was read before the fault still counts.
-        handler.handle(eventText(u"Time=2026-12-04 10:00:00\nType=a\nType=b\n"_qs));
-        // An event without a time is logged with its arrival, and said once per source.
-        handler.handle(eventText(u"Type=no time again\n"_qs));
-        QCOMPARE(reporter.entries.size(), 2);
-        QVERIFY(reporter.entries[0].second.startsWith(u"Event without Time from zel.hs.pc"_qs));
-        QCOMPARE(reporter.entries[1].text, u"From XAP  6 Duplicate item name: type"_qs);
-        // CR LF line ends are read as LF ones.
         handler.handle(
-            eventText(u"Time=2026-12-04 11:00:00\nType=crlf\n"_qs).replace(u"\n"_qs, u"\r\n"_qs));
+            eventText(QStringLiteral("Time=2026-12-04 23:13:09\nType=O'Neil\nData=say \"hi\"\n")));
+        handler.handle(eventText(QStringLiteral("Time=12/4/2026 11:14:00 PM\n"),
+                                 QStringLiteral("HOMESEER.EVENT")));
+        handler.handle(eventText(QStringLiteral("Time=not a date\nType=t\nData=d\n")));
+        handler.handle(eventText(QStringLiteral("Type=no time\n")));
+        handler.handle(
+            QStringLiteral("xap-header\n{\nclass=Homeseer.Event\n}\nOther\n{\nTime=1\n}\n"));
+        handler.handle(eventText(QStringLiteral("Time=2026-12-04\nType=midnight\n")));
+        // A malformed text is said in the text log; what was read before the fault still counts.
+        handler.handle(eventText(QStringLiteral("Time=2026-12-04 10:00:00\nType=a\nType=b\n")));
+        // An event without a time is logged with its arrival, and said once per source.
+        handler.handle(eventText(QStringLiteral("Type=no time again\n")));
+        QCOMPARE(reporter.entries.size(), 2);
+        QVERIFY(reporter.entries[0].second.startsWith(
+            QStringLiteral("Event without Time from zel.hs.pc")));
+        QCOMPARE(reporter.entries[1].text, QStringLiteral("From XAP  6 Duplicate item name: type"));
+        // CR LF line ends are read as LF ones.
+        handler.handle(eventText(QStringLiteral("Time=2026-12-04 11:00:00\nType=crlf\n"))
+                           .replace(QStringLiteral("\n"), QStringLiteral("\r\n")));
         // A text cut off inside its block is no row, and is said once per source.
-        const QString whole = eventText(u"Time=2026-12-04 12:00:00\nType=t\nData=long\n"_qs);
-        const QString cut = whole.first(whole.indexOf(u"=long"_qs) + 3);
+        const QString whole =
+            eventText(QStringLiteral("Time=2026-12-04 12:00:00\nType=t\nData=long\n"));
+        const QString cut = whole.first(whole.indexOf(QStringLiteral("=long")) + 3);
         handler.handle(cut);
         handler.handle(cut);
-        handler.handle(QString(cut).replace(u"zel.hs.pc"_qs, u"zel.hs.other"_qs));
+        handler.handle(
+            QString(cut).replace(QStringLiteral("zel.hs.pc"), QStringLiteral("zel.hs.other")));
         QCOMPARE(reporter.entries.size(), 4);
         QVERIFY(!reporter.entries[2].textLog);
-        QVERIFY2(reporter.entries[2].text.startsWith(
-                     u"Readmessage Line 5 A message from zel.hs.pc ends inside a block"_qs),
+        QVERIFY2(reporter.entries[2].text.startsWith(QStringLiteral(
+                     "Readmessage Line 5 A message from zel.hs.pc ends inside a block")),
                  qPrintable(reporter.entries[2].text));
-        QVERIFY(reporter.entries[3].text.contains(u"zel.hs.other"_qs));
+        QVERIFY(reporter.entries[3].text.contains(QStringLiteral("zel.hs.other")));
 
-        const auto r = rows(defaultDb(), u"t"_qs);
+        const auto r = rows(defaultDb(), QStringLiteral("t"));
         QCOMPARE(r.size(), 8);
-        QCOMPARE(r[7][2], u"crlf"_qs);
-        QCOMPARE(r[0], QStringList({u"2026-12-04 23:13:09"_qs, u"zel.hs.pc"_qs, u"O'Neil"_qs,
-                                    u"say 'hi'"_qs}));
-        QCOMPARE(r[1], QStringList({u"2026-12-04 23:14:00"_qs, u"zel.hs.pc"_qs, u"Unknown"_qs,
-                                    u"Unknown"_qs}));
-        QCOMPARE(r[2][0], u"2026-12-05 08:30:00"_qs);  // the moment of arrival
-        QCOMPARE(r[3], QStringList({u"2026-12-05 08:30:00"_qs, u"zel.hs.pc"_qs, u"no time"_qs,
-                                    u"Unknown"_qs}));
-        QCOMPARE(r[4][0], u"2026-12-04 00:00:00"_qs);
-        QCOMPARE(r[5][2], u"a"_qs);
+        QCOMPARE(r[7][2], QStringLiteral("crlf"));
+        QCOMPARE(r[0],
+                 QStringList({QStringLiteral("2026-12-04 23:13:09"), QStringLiteral("zel.hs.pc"),
+                              QStringLiteral("O'Neil"), QStringLiteral("say 'hi'")}));
+        QCOMPARE(r[1],
+                 QStringList({QStringLiteral("2026-12-04 23:14:00"), QStringLiteral("zel.hs.pc"),
+                              QStringLiteral("Unknown"), QStringLiteral("Unknown")}));
+        QCOMPARE(r[2][0], QStringLiteral("2026-12-05 08:30:00"));  // the moment of arrival
+        QCOMPARE(r[3],
+                 QStringList({QStringLiteral("2026-12-05 08:30:00"), QStringLiteral("zel.hs.pc"),
+                              QStringLiteral("no time"), QStringLiteral("Unknown")}));
+        QCOMPARE(r[4][0], QStringLiteral("2026-12-04 00:00:00"));
+        QCOMPARE(r[5][2], QStringLiteral("a"));
         QCOMPARE(logged.size(), 8);
         QCOMPARE(logged[0].data,
-                 u"say \"hi\""_qs);  // the echo shows it as sent
+                 QStringLiteral("say \"hi\""));  // the echo shows it as sent
         QCOMPARE(handler.tally().messages, 12u);
         QCOMPARE(handler.tally().events, 8u);
         QCOMPARE(writer.tally().written, 8u);
@@ -226,40 +241,46 @@ private slots:
         const int events = int(LogRules::Destination::Events);
         const int messages = int(LogRules::Destination::Messages);
         const int none = int(LogRules::Destination::None);
-        const QString event = eventText(u"Time=2026-12-04 10:00:00\n"_qs);
-        const QString own = eventText(u"Time=2026-12-04 10:00:00\n"_qs, u"Homeseer.Event"_qs, kOwn);
-        const QString light = bsc(u"xAPBSC.event"_qs, u"acme.lights.kitchen:ceiling"_qs);
-        const QString info = bsc(u"xAPBSC.info"_qs, u"acme.lights.hall"_qs, u"zel.hs.pc"_qs);
-        const QString beat =
-            u"xap-hbeat\n{\nv=12\nhop=1\nuid=FF1\nclass=xap-hbeat.alive\n"
-            "source=acme.lights.kitchen\ninterval=60\n}\n"_qs;
+        const QString event = eventText(QStringLiteral("Time=2026-12-04 10:00:00\n"));
+        const QString own = eventText(QStringLiteral("Time=2026-12-04 10:00:00\n"),
+                                      QStringLiteral("Homeseer.Event"), kOwn);
+        const QString light =
+            bsc(QStringLiteral("xAPBSC.event"), QStringLiteral("acme.lights.kitchen:ceiling"));
+        const QString info = bsc(QStringLiteral("xAPBSC.info"), QStringLiteral("acme.lights.hall"),
+                                 QStringLiteral("zel.hs.pc"));
+        const QString beat = QStringLiteral(
+            "xap-hbeat\n{\nv=12\nhop=1\nuid=FF1\nclass=xap-hbeat.alive\n"
+            "source=acme.lights.kitchen\ninterval=60\n}\n");
         const QStringList no;
         QTest::newRow("no rules: events only") << event << no << no << false << events;
         QTest::newRow("no rules: status not logged") << light << no << no << false << none;
         QTest::newRow("own report kept by default") << own << no << no << false << events;
         QTest::newRow("own report excluded") << own << no << no << true << none;
         QTest::newRow("class include")
-            << light << QStringList{u"xAPBSC.event"_qs} << no << false << messages;
+            << light << QStringList{QStringLiteral("xAPBSC.event")} << no << false << messages;
         QTest::newRow("class wildcard")
-            << info << QStringList{u"xapbsc.*"_qs} << no << false << messages;
-        QTest::newRow("other class") << beat << QStringList{u"xAPBSC.>"_qs} << no << false << none;
-        QTest::newRow("everything") << beat << QStringList{u">"_qs} << no << false << messages;
+            << info << QStringList{QStringLiteral("xapbsc.*")} << no << false << messages;
+        QTest::newRow("other class")
+            << beat << QStringList{QStringLiteral("xAPBSC.>")} << no << false << none;
+        QTest::newRow("everything")
+            << beat << QStringList{QStringLiteral(">")} << no << false << messages;
         QTest::newRow("source wildcard")
-            << light << QStringList{u"> acme.lights.*"_qs} << no << false << messages;
+            << light << QStringList{QStringLiteral("> acme.lights.*")} << no << false << messages;
         QTest::newRow("source differs")
-            << light << QStringList{u"> acme.heating.>"_qs} << no << false << none;
+            << light << QStringList{QStringLiteral("> acme.heating.>")} << no << false << none;
         QTest::newRow("target given")
-            << info << QStringList{u"> > zel.>"_qs} << no << false << messages;
+            << info << QStringList{QStringLiteral("> > zel.>")} << no << false << messages;
         QTest::newRow("no target to match")
-            << light << QStringList{u"> > zel.>"_qs} << no << false << none;
+            << light << QStringList{QStringLiteral("> > zel.>")} << no << false << none;
         QTest::newRow("exclude wins")
-            << light << QStringList{u"xAPBSC.>"_qs} << QStringList{u"> acme.*.kitchen:ceiling"_qs}
-            << false << none;
+            << light << QStringList{QStringLiteral("xAPBSC.>")}
+            << QStringList{QStringLiteral("> acme.*.kitchen:ceiling")} << false << none;
         QTest::newRow("exclude elsewhere")
-            << info << QStringList{u"xAPBSC.>"_qs} << QStringList{u"> acme.*.kitchen:ceiling"_qs}
-            << false << messages;
+            << info << QStringList{QStringLiteral("xAPBSC.>")}
+            << QStringList{QStringLiteral("> acme.*.kitchen:ceiling")} << false << messages;
         QTest::newRow("exclude an event source")
-            << event << no << QStringList{u"Homeseer.Event zel.hs.*"_qs} << false << none;
+            << event << no << QStringList{QStringLiteral("Homeseer.Event zel.hs.*")} << false
+            << none;
     }
     void rulesChooseTheTable() {
         QFETCH(QString, text);
@@ -284,24 +305,29 @@ private slots:
     // A light switched on, with xAPBSC.event included, is a row of the messages table, found by
     // its source; the event table does not see it, and an included message is still answered.
     void aSwitchedLightIsLoggedAsAMessage() {
-        QDir().mkpath(m_dir->path() + u"/Data"_qs);
+        QDir().mkpath(m_dir->path() + QStringLiteral("/Data"));
         Store store;
-        QVERIFY(!store.open(DatabaseSettings{DatabaseKind::File, {}, defaultDb(), u"t"_qs}).create);
+        QVERIFY(
+            !store.open(DatabaseSettings{DatabaseKind::File, {}, defaultDb(), QStringLiteral("t")})
+                 .create);
         LightLogging rig(store);
         auto& [reporter, outgoing, writer, messages, handler] = rig;
-        const QString on = bsc(u"xAPBSC.event"_qs, u"acme.lights.kitchen:ceiling"_qs);
+        const QString on =
+            bsc(QStringLiteral("xAPBSC.event"), QStringLiteral("acme.lights.kitchen:ceiling"));
         handler.handle(on);
-        handler.handle(bsc(u"xAPBSC.event"_qs, u"acme.lights.hall"_qs));
-        handler.handle(bsc(u"xAPBSC.info"_qs, u"acme.lights.kitchen:ceiling"_qs));
+        handler.handle(bsc(QStringLiteral("xAPBSC.event"), QStringLiteral("acme.lights.hall")));
+        handler.handle(
+            bsc(QStringLiteral("xAPBSC.info"), QStringLiteral("acme.lights.kitchen:ceiling")));
         QList<StoredMessage> found;
         MessageQuery bySource;
-        bySource.source = u"KITCHEN"_qs;
+        bySource.source = QStringLiteral("KITCHEN");
         QVERIFY(store.readMessages(bySource, [&](const StoredMessage& m) { found.append(m); }));
         QCOMPARE(found.size(), 1);
         QCOMPARE(found[0].message,
-                 (LoggedMessage{u"2026-12-05 08:30:00"_qs, u"acme.lights.kitchen:ceiling"_qs,
-                                QString(), u"xAPBSC.event"_qs, u"FF123401"_qs, on}));
-        QVERIFY(rows(defaultDb(), u"t"_qs).isEmpty());
+                 (LoggedMessage{QStringLiteral("2026-12-05 08:30:00"),
+                                QStringLiteral("acme.lights.kitchen:ceiling"), QString(),
+                                QStringLiteral("xAPBSC.event"), QStringLiteral("FF123401"), on}));
+        QVERIFY(rows(defaultDb(), QStringLiteral("t")).isEmpty());
         QCOMPARE(messages.written(), 2u);
     }
 
@@ -309,21 +335,25 @@ private slots:
     // log wait in their spool, and newer ones behind them; once it is back each reaches the table
     // once, in the order they came.
     void loggedMessagesWaitWhileTheDatabaseIsAway() {
-        QDir().mkpath(m_dir->path() + u"/Data"_qs);
-        const QString aside = defaultDb() + u".aside"_qs;
+        QDir().mkpath(m_dir->path() + QStringLiteral("/Data"));
+        const QString aside = defaultDb() + QStringLiteral(".aside");
         Store store;
-        QVERIFY(!store.open(DatabaseSettings{DatabaseKind::File, {}, defaultDb(), u"t"_qs}).create);
+        QVERIFY(
+            !store.open(DatabaseSettings{DatabaseKind::File, {}, defaultDb(), QStringLiteral("t")})
+                 .create);
         QVERIFY(QFile::rename(defaultDb(), aside));
         QVERIFY(QDir().mkpath(defaultDb()));
         LightLogging rig(store);
         auto& [reporter, outgoing, writer, messages, handler] = rig;
-        messages.open(m_dir->path() + u"/Data/spool"_qs, 1 << 20);
+        messages.open(m_dir->path() + QStringLiteral("/Data/spool"), 1 << 20);
         QList<LoggedMessage> sent;
         auto send = [&] {
-            const QString source = u"acme.lights.l"_qs + QString::number(sent.size());
-            const QString text = bsc(u"xAPBSC.event"_qs, source, u"acme.hub.x"_qs);
-            sent.append({u"2026-12-05 08:30:00"_qs, source, u"acme.hub.x"_qs, u"xAPBSC.event"_qs,
-                         u"FF123401"_qs, text});
+            const QString source = QStringLiteral("acme.lights.l") + QString::number(sent.size());
+            const QString text =
+                bsc(QStringLiteral("xAPBSC.event"), source, QStringLiteral("acme.hub.x"));
+            sent.append({QStringLiteral("2026-12-05 08:30:00"), source,
+                         QStringLiteral("acme.hub.x"), QStringLiteral("xAPBSC.event"),
+                         QStringLiteral("FF123401"), text});
             rig.handler.handle(text);
         };
         for (int i = 0; i < 3; ++i) {
@@ -331,7 +361,7 @@ private slots:
         }
         QCOMPARE(messages.waiting(), 3);
         QCOMPARE(reporter.entries.size(), 1);
-        QVERIFY2(reporter.entries[0].text.contains(u"kept in the spool"_qs),
+        QVERIFY2(reporter.entries[0].text.contains(QStringLiteral("kept in the spool")),
                  qPrintable(reporter.entries[0].text));
 
         QVERIFY(QDir(defaultDb()).removeRecursively());
@@ -348,18 +378,24 @@ private slots:
 
     // Each table keeps its own number of days; more old rows than one batch go in several.
     void retentionKeepsEachTableToItsDays() {
-        QDir().mkpath(m_dir->path() + u"/Data"_qs);
+        QDir().mkpath(m_dir->path() + QStringLiteral("/Data"));
         Store store;
-        QVERIFY(!store.open(DatabaseSettings{DatabaseKind::File, {}, defaultDb(), u"t"_qs}).create);
+        QVERIFY(
+            !store.open(DatabaseSettings{DatabaseKind::File, {}, defaultDb(), QStringLiteral("t")})
+                 .create);
         QVERIFY(store.beginBatch());
         for (int i = 0; i < Retention::kBatchRows * 2 + 10; ++i) {
-            QVERIFY(store.insert(LogEvent{u"2026-11-04 08:29:59"_qs, u"old"_qs, {}, {}}));
+            QVERIFY(store.insert(
+                LogEvent{QStringLiteral("2026-11-04 08:29:59"), QStringLiteral("old"), {}, {}}));
         }
-        for (const QString& time : {u"2026-11-05 08:30:00"_qs, u"2026-12-05 08:00:00"_qs}) {
-            QVERIFY(store.insert(LogEvent{time, u"kept"_qs, {}, {}}));
-            QVERIFY(store.insertMessage(LoggedMessage{time, u"a.b.c"_qs, {}, u"c.d"_qs, {}, {}}));
+        for (const QString& time :
+             {QStringLiteral("2026-11-05 08:30:00"), QStringLiteral("2026-12-05 08:00:00")}) {
+            QVERIFY(store.insert(LogEvent{time, QStringLiteral("kept"), {}, {}}));
+            QVERIFY(store.insertMessage(
+                LoggedMessage{time, QStringLiteral("a.b.c"), {}, QStringLiteral("c.d"), {}, {}}));
         }
-        QVERIFY(store.insertMessage(LoggedMessage{u"2026-11-28 08:29:59"_qs, {}, {}, {}, {}, {}}));
+        QVERIFY(store.insertMessage(
+            LoggedMessage{QStringLiteral("2026-11-28 08:29:59"), {}, {}, {}, {}, {}}));
         QVERIFY(store.endBatch());
 
         MemoryReporter reporter;
@@ -370,43 +406,56 @@ private slots:
         QCOMPARE(purged[0][0].toLongLong(), Retention::kBatchRows * 2 + 10 + 2);
         QVERIFY(reporter.entries.isEmpty());
         QStringList sources;
-        for (const QStringList& row : rows(defaultDb(), u"t"_qs)) {
+        for (const QStringList& row : rows(defaultDb(), QStringLiteral("t"))) {
             sources.append(row[1]);
         }
-        QCOMPARE(sources, (QStringList{u"kept"_qs, u"kept"_qs}));
+        QCOMPARE(sources, (QStringList{QStringLiteral("kept"), QStringLiteral("kept")}));
         QList<StoredMessage> left;
         QVERIFY(store.readMessages({}, [&](const StoredMessage& m) { left.append(m); }));
         QCOMPARE(left.size(), 1);
-        QCOMPARE(left[0].message.time, u"2026-12-05 08:00:00"_qs);
+        QCOMPARE(left[0].message.time, QStringLiteral("2026-12-05 08:00:00"));
     }
 
     void queriesAreAnswered_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QStringList>("reply");  // target, class, block, items as name=value
         QTest::newRow("echo unaddressed")
-            << query(u"VOZ.Echo"_qs, u"Echo.Query"_qs, u"Query=PING\n"_qs)
-            << QStringList{u"acme.asker.box"_qs, u"VOZ.Echo"_qs, u"Echo.Response"_qs,
-                           u"Response=ping"_qs};
+            << query(QStringLiteral("VOZ.Echo"), QStringLiteral("Echo.Query"),
+                     QStringLiteral("Query=PING\n"))
+            << QStringList{QStringLiteral("acme.asker.box"), QStringLiteral("VOZ.Echo"),
+                           QStringLiteral("Echo.Response"), QStringLiteral("Response=ping")};
         QTest::newRow("echo addressed")
-            << query(u"voz.echo"_qs, u"Echo.Query"_qs, u"Query=Hi\n"_qs, u"zel.quilljot.*"_qs)
-            << QStringList{u"acme.asker.box"_qs, u"VOZ.Echo"_qs, u"Echo.Response"_qs,
-                           u"Response=hi"_qs};
+            << query(QStringLiteral("voz.echo"), QStringLiteral("Echo.Query"),
+                     QStringLiteral("Query=Hi\n"), QStringLiteral("zel.quilljot.*"))
+            << QStringList{QStringLiteral("acme.asker.box"), QStringLiteral("VOZ.Echo"),
+                           QStringLiteral("Echo.Response"), QStringLiteral("Response=hi")};
         QTest::newRow("echo elsewhere")
-            << query(u"VOZ.Echo"_qs, u"Echo.Query"_qs, u"Query=PING\n"_qs, u"other.app.box"_qs)
+            << query(QStringLiteral("VOZ.Echo"), QStringLiteral("Echo.Query"),
+                     QStringLiteral("Query=PING\n"), QStringLiteral("other.app.box"))
             << QStringList{};
         QTest::newRow("echo without query")
-            << query(u"VOZ.Echo"_qs, u"Echo.Query"_qs, u"Other=1\n"_qs) << QStringList{};
-        const QString role = u"Role=Application|Path=/opt/quilljot/bin/quilljot|Form=SetupForm"_qs;
-        QTest::newRow("role ANY") << query(u"Homeseer.Role"_qs, u"Role.Query"_qs, u"Role=ANY\n"_qs)
-                                  << QStringList{QString(), u"Homeseer.Role"_qs,
-                                                 u"Role.Notification"_qs, role};
+            << query(QStringLiteral("VOZ.Echo"), QStringLiteral("Echo.Query"),
+                     QStringLiteral("Other=1\n"))
+            << QStringList{};
+        const QString role =
+            QStringLiteral("Role=Application|Path=/opt/quilljot/bin/quilljot|Form=SetupForm");
+        QTest::newRow("role ANY") << query(QStringLiteral("Homeseer.Role"),
+                                           QStringLiteral("Role.Query"),
+                                           QStringLiteral("Role=ANY\n"))
+                                  << QStringList{QString(), QStringLiteral("Homeseer.Role"),
+                                                 QStringLiteral("Role.Notification"), role};
         QTest::newRow("role application addressed")
-            << query(u"Homeseer.Role"_qs, u"Role.Query"_qs, u"Role=application\n"_qs, kOwn)
-            << QStringList{QString(), u"Homeseer.Role"_qs, u"Role.Notification"_qs, role};
+            << query(QStringLiteral("Homeseer.Role"), QStringLiteral("Role.Query"),
+                     QStringLiteral("Role=application\n"), kOwn)
+            << QStringList{QString(), QStringLiteral("Homeseer.Role"),
+                           QStringLiteral("Role.Notification"), role};
         QTest::newRow("role other")
-            << query(u"Homeseer.Role"_qs, u"Role.Query"_qs, u"Role=other\n"_qs) << QStringList{};
+            << query(QStringLiteral("Homeseer.Role"), QStringLiteral("Role.Query"),
+                     QStringLiteral("Role=other\n"))
+            << QStringList{};
         QTest::newRow("role elsewhere")
-            << query(u"Homeseer.Role"_qs, u"Role.Query"_qs, u"Role=any\n"_qs, u"a.b.c"_qs)
+            << query(QStringLiteral("Homeseer.Role"), QStringLiteral("Role.Query"),
+                     QStringLiteral("Role=any\n"), QStringLiteral("a.b.c"))
             << QStringList{};
     }
     void queriesAreAnswered() {
@@ -419,7 +468,7 @@ private slots:
         outgoing.setReady(true);
         MessageHandler handler([](ReceivedItem&&) {}, outgoing, reporter, [] { return kNow; });
         handler.setOwnSource(kOwn);
-        handler.setProgramFile(u"/opt/quilljot/bin/quilljot"_qs);
+        handler.setProgramFile(QStringLiteral("/opt/quilljot/bin/quilljot"));
         handler.handle(text);
         if (reply.isEmpty()) {
             QVERIFY(sender.sent.isEmpty());
@@ -433,35 +482,37 @@ private slots:
     // A value the database will not take is refused for good: reported (unless the event is the
     // logger's own report) and kept in the rejected file.
     void refusedEventsAreRejected() {
-        QDir().mkpath(m_dir->path() + u"/Data"_qs);
+        QDir().mkpath(m_dir->path() + QStringLiteral("/Data"));
         {
-            auto db = QSqlDatabase::addDatabase(u"QSQLITE"_qs, u"prep"_qs);
+            auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("prep"));
             db.setDatabaseName(defaultDb());
             QVERIFY(db.open());
             QSqlQuery q(db);
             QVERIFY(
-                q.exec(u"CREATE TABLE t (ID INTEGER PRIMARY KEY, SampleDate, Source, "
-                       "Category, Data CHECK (Data <> 'bad'))"_qs));
+                q.exec(QStringLiteral("CREATE TABLE t (ID INTEGER PRIMARY KEY, SampleDate, Source, "
+                                      "Category, Data CHECK (Data <> 'bad'))")));
             db.close();
         }
-        QSqlDatabase::removeDatabase(u"prep"_qs);
+        QSqlDatabase::removeDatabase(QStringLiteral("prep"));
         Store store;
-        store.open(DatabaseSettings{DatabaseKind::File, {}, defaultDb(), u"t"_qs});
+        store.open(DatabaseSettings{DatabaseKind::File, {}, defaultDb(), QStringLiteral("t")});
         MemoryReporter reporter;
         EventWriter writer(store, reporter, [] { return kNow; });
-        const QString spool = m_dir->path() + u"/Data/spool"_qs;
-        writer.open({spool, 1 << 20, spool + u"/rejected.jsonl"_qs});
-        const LogEvent bad{u"2026-12-04 10:00:00"_qs, u"a.b.c"_qs, u"t"_qs, u"bad"_qs};
+        const QString spool = m_dir->path() + QStringLiteral("/Data/spool");
+        writer.open({spool, 1 << 20, spool + QStringLiteral("/rejected.jsonl")});
+        const LogEvent bad{QStringLiteral("2026-12-04 10:00:00"), QStringLiteral("a.b.c"),
+                           QStringLiteral("t"), QStringLiteral("bad")};
         QCOMPARE(writer.write(bad, true), EventWriter::Outcome::Rejected);
         QVERIFY(reporter.entries.isEmpty());
         QCOMPARE(writer.write(bad, false), EventWriter::Outcome::Rejected);
         QCOMPARE(reporter.entries.size(), 1);
-        QVERIFY2(reporter.entries[0].text.startsWith(u"Readmessage Line 4 CHECK constraint"_qs),
+        QVERIFY2(reporter.entries[0].text.startsWith(
+                     QStringLiteral("Readmessage Line 4 CHECK constraint")),
                  qPrintable(reporter.entries[0].text));
-        QVERIFY2(
-            reporter.entries[0].text.endsWith(u"(kept in "_qs + spool + u"/rejected.jsonl)"_qs),
-            qPrintable(reporter.entries[0].text));
-        QFile rejected(spool + u"/rejected.jsonl"_qs);
+        QVERIFY2(reporter.entries[0].text.endsWith(QStringLiteral("(kept in ") + spool +
+                                                   QStringLiteral("/rejected.jsonl)")),
+                 qPrintable(reporter.entries[0].text));
+        QFile rejected(spool + QStringLiteral("/rejected.jsonl"));
         QVERIFY(rejected.open(QIODevice::ReadOnly));
         QCOMPARE(rejected.readAll().count('\n'), 2);
         QCOMPARE(writer.tally().rejected, 2u);
@@ -478,39 +529,41 @@ private slots:
             }
             QSKIP(qPrintable(pg.missing));
         }
-        const DatabaseSettings settings = pg.settings(u"quilljot_writer"_qs, u"t"_qs);
+        const DatabaseSettings settings =
+            pg.settings(QStringLiteral("quilljot_writer"), QStringLiteral("t"));
         Store store;
         QVERIFY(!store.open(settings).open);
         {
-            auto db = QSqlDatabase::addDatabase(u"QPSQL"_qs, u"prep"_qs);
+            auto db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("prep"));
             db.setHostName(pg.socketFolder);
             db.setPort(pg.port.toInt());
-            db.setDatabaseName(u"quilljot_writer"_qs);
+            db.setDatabaseName(QStringLiteral("quilljot_writer"));
             QVERIFY(db.open());
-            QVERIFY(QSqlQuery(db).exec(u"ALTER TABLE t ADD CHECK (Data <> 'bad')"_qs));
+            QVERIFY(QSqlQuery(db).exec(QStringLiteral("ALTER TABLE t ADD CHECK (Data <> 'bad')")));
             db.close();
         }
-        QSqlDatabase::removeDatabase(u"prep"_qs);
+        QSqlDatabase::removeDatabase(QStringLiteral("prep"));
         MemoryReporter reporter;
         EventWriter writer(store, reporter, [] { return kNow; });
-        const QString spool = m_dir->path() + u"/Data/spool"_qs;
-        writer.open({spool, 1 << 20, spool + u"/rejected.jsonl"_qs});
+        const QString spool = m_dir->path() + QStringLiteral("/Data/spool");
+        writer.open({spool, 1 << 20, spool + QStringLiteral("/rejected.jsonl")});
         // Long enough that the rows reach the server while the pass goes on.
         const QString padding(40000, u'.');
-        const QStringList sent = {u"1"_qs + padding, u"bad"_qs, u"2"_qs + padding,
-                                  u"3"_qs + padding};
+        const QStringList sent = {QStringLiteral("1") + padding, QStringLiteral("bad"),
+                                  QStringLiteral("2") + padding, QStringLiteral("3") + padding};
         writer.beginPass();
         for (const QString& d : sent) {
-            QCOMPARE(
-                writer.write(LogEvent{u"2026-12-04 10:00:00"_qs, u"a.b.c"_qs, u"t"_qs, d}, false),
-                EventWriter::Outcome::Written);
+            QCOMPARE(writer.write(LogEvent{QStringLiteral("2026-12-04 10:00:00"),
+                                           QStringLiteral("a.b.c"), QStringLiteral("t"), d},
+                                  false),
+                     EventWriter::Outcome::Written);
         }
         writer.endPass();
         QTRY_COMPARE_WITH_TIMEOUT(writer.waiting(), 0, 5000);
         const EventWriter::Tally t = writer.tally();
         QCOMPARE(t.written, 3u);
         QCOMPARE(t.rejected, 1u);
-        QFile rejected(spool + u"/rejected.jsonl"_qs);
+        QFile rejected(spool + QStringLiteral("/rejected.jsonl"));
         QVERIFY(rejected.open(QIODevice::ReadOnly));
         const QByteArray kept = rejected.readAll();
         QCOMPARE(kept.count('\n'), 1);
@@ -534,44 +587,47 @@ private slots:
             QSKIP(qPrintable(pg.missing));
         }
         Store store;
-        QVERIFY(!store.open(pg.settings(u"quilljot_mixed"_qs, u"t"_qs)).open);
+        QVERIFY(
+            !store.open(pg.settings(QStringLiteral("quilljot_mixed"), QStringLiteral("t"))).open);
         LightLogging rig(store);
         auto& [reporter, outgoing, writer, messages, handler] = rig;
         writer.beginPass();
         messages.beginPass();
-        handler.handle(eventText(u"Time=2026-12-04 10:00:00\nType=t\nData=one\n"_qs));
-        handler.handle(bsc(u"xAPBSC.event"_qs, u"acme.lights.hall"_qs));
-        handler.handle(eventText(u"Time=2026-12-04 10:00:01\nType=t\nData=two\n"_qs));
+        handler.handle(eventText(QStringLiteral("Time=2026-12-04 10:00:00\nType=t\nData=one\n")));
+        handler.handle(bsc(QStringLiteral("xAPBSC.event"), QStringLiteral("acme.lights.hall")));
+        handler.handle(eventText(QStringLiteral("Time=2026-12-04 10:00:01\nType=t\nData=two\n")));
         writer.endPass();
         messages.endPass();
         QCOMPARE(messages.written(), 1u);
         QCOMPARE(messages.lost(), 0u);
         QStringList data;
         QVERIFY(store.readEvents({}, [&](const StoredEvent& r) { data.prepend(r.event.data); }));
-        QCOMPARE(data, QStringList({u"one"_qs, u"two"_qs}));
+        QCOMPARE(data, QStringList({QStringLiteral("one"), QStringLiteral("two")}));
         QList<StoredMessage> found;
         QVERIFY(store.readMessages({}, [&](const StoredMessage& m) { found.append(m); }));
         QCOMPARE(found.size(), 1);
-        QCOMPARE(found[0].message.source, u"acme.lights.hall"_qs);
+        QCOMPARE(found[0].message.source, QStringLiteral("acme.lights.hall"));
     }
 
     void settingsThatAreNotPlainNamesAreRefused() {
-        setting(u"DatabaseTable"_qs, u"tblQuilljot (ID) SELECT 1; DROP TABLE x"_qs);
+        setting(QStringLiteral("DatabaseTable"),
+                QStringLiteral("tblQuilljot (ID) SELECT 1; DROP TABLE x"));
         startLogger();
         QVERIFY(m_logger->settings().database.table.isEmpty());
         const QStringList said = reportsAfterStart();
-        QVERIFY2(said.value(0).startsWith(u"InitXap  Line 4 DatabaseTable must be a plain name"_qs),
+        QVERIFY2(said.value(0).startsWith(
+                     QStringLiteral("InitXap  Line 4 DatabaseTable must be a plain name")),
                  qPrintable(said.join(u'|')));
 
         // Engine chooses over UseSQL.
-        setting(u"UseSQL"_qs, u"False"_qs);
-        setting(u"Engine"_qs, u"PostgreSQL"_qs);
-        setting(u"Database"_qs, u"Home; DROP DATABASE postgres"_qs);
+        setting(QStringLiteral("UseSQL"), QStringLiteral("False"));
+        setting(QStringLiteral("Engine"), QStringLiteral("PostgreSQL"));
+        setting(QStringLiteral("Database"), QStringLiteral("Home; DROP DATABASE postgres"));
         m_logger->reloadSettings();
         QCOMPARE(m_logger->settings().database.kind, DatabaseKind::PostgreSql);
         QTRY_VERIFY(m_network->hasPendingDatagrams());
         const QStringList later = reports();
-        QVERIFY2(!later.filter(u"Database must be a plain database name"_qs).isEmpty(),
+        QVERIFY2(!later.filter(QStringLiteral("Database must be a plain database name")).isEmpty(),
                  qPrintable(later.join(u'|')));
     }
 
@@ -579,13 +635,15 @@ private slots:
     void reloadSwitchesDatabases() {
         startLogger();
         QSignalSpy reloaded(m_logger.get(), &Logger::settingsReloaded);
-        setting(u"Database"_qs, u"Logs/Home/events.mdb"_qs);  // relative to the folder
-        setting(u"DatabaseTable"_qs, u"tblOther"_qs);
+        setting(QStringLiteral("Database"),
+                QStringLiteral("Logs/Home/events.mdb"));  // relative to the folder
+        setting(QStringLiteral("DatabaseTable"), QStringLiteral("tblOther"));
         m_logger->reloadSettings();
         QCOMPARE(reloaded.size(), 1);
-        QTRY_VERIFY(QFileInfo::exists(m_dir->path() + u"/Logs/Home/events.mdb"_qs));
+        QTRY_VERIFY(QFileInfo::exists(m_dir->path() + QStringLiteral("/Logs/Home/events.mdb")));
         QTRY_VERIFY(m_logger->databaseOpen());
-        const QStringList problems = reports().filter(u" Line "_qs);  // the start report aside
+        const QStringList problems =
+            reports().filter(QStringLiteral(" Line "));  // the start report aside
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'|')));
     }
 };

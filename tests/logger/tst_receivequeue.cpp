@@ -9,17 +9,22 @@
 namespace {
 
 ReceivedItem event(int n) {
-    return ReceivedItem{
-        LogEvent{u"2026-12-07 10:00:00"_qs, u"a.b.c"_qs, u"t"_qs, QString::number(n)}, n % 7 == 0};
+    return ReceivedItem{LogEvent{QStringLiteral("2026-12-07 10:00:00"), QStringLiteral("a.b.c"),
+                                 QStringLiteral("t"), QString::number(n)},
+                        n % 7 == 0};
 }
 
 std::vector<ReceivedItem> batch(int first, int count) {
     std::vector<ReceivedItem> out;
     for (int i = 0; i < count; ++i) {
         if (i % 5 == 4) {
-            out.push_back(ReceivedItem{
-                LoggedMessage{u"t"_qs, u"s"_qs, {}, u"c"_qs, {}, QString::number(first + i)},
-                false});
+            out.push_back(ReceivedItem{LoggedMessage{QStringLiteral("t"),
+                                                     QStringLiteral("s"),
+                                                     {},
+                                                     QStringLiteral("c"),
+                                                     {},
+                                                     QString::number(first + i)},
+                                       false});
         } else {
             out.push_back(event(first + i));
         }
@@ -54,7 +59,7 @@ QList<int> range(int first, int count) {
 }
 
 QStringList filesIn(const QString& folder) {
-    return QDir(folder).entryList({u"received-*"_qs}, QDir::Files);
+    return QDir(folder).entryList({QStringLiteral("received-*")}, QDir::Files);
 }
 
 }  // namespace
@@ -123,7 +128,8 @@ private slots:
             q.push(batch(1, 1));
             q.push(batch(2, 3));
         }
-        const QString file = dir.path() + u'/' + filesIn(dir.path()).filter(u".spool"_qs).first();
+        const QString file =
+            dir.path() + u'/' + filesIn(dir.path()).filter(QStringLiteral(".spool")).first();
         QFile f(file);
         QVERIFY(f.open(QIODevice::ReadWrite));
         QVERIFY(f.resize(f.size() - 3));

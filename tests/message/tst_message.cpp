@@ -54,8 +54,8 @@ private slots:
             QVERIFY(!m.fault());
         }
         {
-            const XapMessage m =
-                XapMessage::read(u">XAP-HEADER<\n{\n  Class  =  My.Class  \nuid\n}\n"_qs);
+            const XapMessage m = XapMessage::read(
+                QStringLiteral(">XAP-HEADER<\n{\n  Class  =  My.Class  \nuid\n}\n"));
             QCOMPARE(m.className(), u"My.Class");
             QCOMPARE(m.uid(), u"Unknown");
         }
@@ -67,20 +67,20 @@ private slots:
     void readsLooseLayout_data() {
         QTest::addColumn<QString>("text");
         QString crlf = kEvent;
-        QTest::newRow("CR LF") << crlf.replace(u"\n"_qs, u"\r\n"_qs);
-        QTest::newRow("trailing blanks")
-            << u"xap-header \n{ \nv=12\nhop=1\nuid=FF123400 \nclass=Homeseer.Event  \n"
-               "source=zel.hs.host\n} \nEvent.Log  \n{\nTime= 2026-12-04 23:13:09\nType=Log\n"
-               "Data=a=b\n}  \r\n"_qs;
-        QTest::newRow("blank lines")
-            << u"\n\r\n  \nxap-header\n{\nv=12\nhop=1\nuid=FF123400\nclass=Homeseer.Event\n"
-               "source=zel.hs.host\n}\n\n \r\nEvent.Log\n{\nTime= 2026-12-04 23:13:09\n"
-               "Type=Log\nData=a=b\n}\n\n\n"_qs;
+        QTest::newRow("CR LF") << crlf.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
+        QTest::newRow("trailing blanks") << QStringLiteral(
+            "xap-header \n{ \nv=12\nhop=1\nuid=FF123400 \nclass=Homeseer.Event  \n"
+            "source=zel.hs.host\n} \nEvent.Log  \n{\nTime= 2026-12-04 23:13:09\nType=Log\n"
+            "Data=a=b\n}  \r\n");
+        QTest::newRow("blank lines") << QStringLiteral(
+            "\n\r\n  \nxap-header\n{\nv=12\nhop=1\nuid=FF123400\nclass=Homeseer.Event\n"
+            "source=zel.hs.host\n}\n\n \r\nEvent.Log\n{\nTime= 2026-12-04 23:13:09\n"
+            "Type=Log\nData=a=b\n}\n\n\n");
         QTest::newRow("no LF at the end") << kEvent.chopped(1);
-        QTest::newRow("tabs")
-            << u"xap-header\t\n{\nv=12\nhop=1\n\tuid=FF123400\t\nclass=Homeseer.Event\t\n"
-               "source=zel.hs.host\n}\t\n\t\nEvent.Log\t\n{\t\n\tTime= 2026-12-04 23:13:09\n"
-               " \tType=Log\n\tData=a=b\n\t}\t\n"_qs;
+        QTest::newRow("tabs") << QStringLiteral(
+            "xap-header\t\n{\nv=12\nhop=1\n\tuid=FF123400\t\nclass=Homeseer.Event\t\n"
+            "source=zel.hs.host\n}\t\n\t\nEvent.Log\t\n{\t\n\tTime= 2026-12-04 23:13:09\n"
+            " \tType=Log\n\tData=a=b\n\t}\t\n");
     }
     void readsLooseLayout() {
         QFETCH(QString, text);
@@ -89,7 +89,7 @@ private slots:
         QVERIFY(!m.cutOff());
         QCOMPARE(m.className(), u"Homeseer.Event");
         QCOMPARE(m.uid(), u"FF123400");
-        QCOMPARE(m.blockNames(), QList<QString>({u"event.log"_qs}));
+        QCOMPARE(m.blockNames(), QList<QString>({QStringLiteral("event.log")}));
         QCOMPARE(m.itemLines(0),
                  QList<QStringView>({u"Time= 2026-12-04 23:13:09", u"Type=Log", u"Data=a=b"}));
         QCOMPARE(m.item(u"Event.Log", u"Type"), u"Log");
@@ -97,7 +97,8 @@ private slots:
 
     // A text that ends inside a block (a hub cutting datagrams at 1500 bytes) says so.
     void cutOffTextSaysSo() {
-        for (const QString& end : {u"Data=a="_qs, u"Data=a=b\n"_qs, u"Time= 2026"_qs}) {
+        for (const QString& end : {QStringLiteral("Data=a="), QStringLiteral("Data=a=b\n"),
+                                   QStringLiteral("Time= 2026")}) {
             const QString text = kEvent.first(kEvent.indexOf(end) + end.size());
             const XapMessage m = XapMessage::read(text);
             QVERIFY2(m.cutOff(), qPrintable(text));
@@ -105,21 +106,23 @@ private slots:
         }
         const QString header = kEvent.first(kEvent.indexOf(u"source"));
         QVERIFY(XapMessage::read(header).cutOff());
-        QVERIFY(XapMessage::read(u"xap-header"_qs).cutOff());
+        QVERIFY(XapMessage::read(QStringLiteral("xap-header")).cutOff());
         QVERIFY(XapMessage::read(kEvent.first(kEvent.indexOf(u"{\nTime"))).cutOff());
         QVERIFY(!XapMessage::read(kEvent).cutOff());
         QVERIFY(!XapMessage::read(kHeartbeat.first(30)).cutOff());
-        QVERIFY(!XapMessage::read(u"xap-header\n{\nclass=a\n}\n"_qs).cutOff());
+        QVERIFY(!XapMessage::read(QStringLiteral("xap-header\n{\nclass=a\n}\n")).cutOff());
     }
 
     void stopsAtABrokenTextAndSaysWhere_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("step");
         QTest::addColumn<QString>("description");
-        QTest::newRow("duplicate item") << u"xap-header\n{\n}\ns\n{\na=1\nA =2\nb=3\n}\n"_qs << 6
-                                        << u"Duplicate item name: a"_qs;
-        QTest::newRow("duplicate block") << u"xap-header\n{\n}\ns\n{\na=1\n}\nS\n{\na=2\n}\n"_qs
-                                         << 5 << u"Duplicate section name: s"_qs;
+        QTest::newRow("duplicate item")
+            << QStringLiteral("xap-header\n{\n}\ns\n{\na=1\nA =2\nb=3\n}\n") << 6
+            << QStringLiteral("Duplicate item name: a");
+        QTest::newRow("duplicate block")
+            << QStringLiteral("xap-header\n{\n}\ns\n{\na=1\n}\nS\n{\na=2\n}\n") << 5
+            << QStringLiteral("Duplicate section name: s");
     }
     void stopsAtABrokenTextAndSaysWhere() {
         QFETCH(QString, text);
@@ -135,11 +138,11 @@ private slots:
 
     void stopsAtTheSixteenBitLineLimit() {
         auto build = [](int lines) -> QString {
-            QString t = u"xap-header\n{\n}\ns\n{\n"_qs;
+            QString t = QStringLiteral("xap-header\n{\n}\ns\n{\n");
             for (int n = 5; n < lines - 1; ++n) {
-                t += u"i"_qs + QString::number(n) + u"=v\n"_qs;
+                t += QStringLiteral("i") + QString::number(n) + QStringLiteral("=v\n");
             }
-            return t + u"}"_qs;  // the last line, no LF after it: `lines` lines in all
+            return t + QStringLiteral("}");  // the last line, no LF after it: `lines` lines in all
         };
         {
             const XapMessage m = XapMessage::read(build(32767));
@@ -151,25 +154,25 @@ private slots:
             QCOMPARE(m.item(u"s", u"i32767"), u"v");
             QCOMPARE(m.item(u"s", u"i32768"), u"Unknown");
             QCOMPARE(m.fault()->step, 7);
-            QCOMPARE(m.fault()->description, u"Overflow"_qs);
+            QCOMPARE(m.fault()->description, QStringLiteral("Overflow"));
         }
     }
 
     void heartbeatReading() {
-        const auto back = Heartbeat::read(
-            u"  XAP-HBEAT \r\n{\r\n Class = xap-hbeat.alive \r\n"
-            "source=a.b\r\nuid=FF\r\ninterval= 60\r\nport=3639\r\n}"
-            "\r\nport=1\r\n"_qs);
+        const auto back =
+            Heartbeat::read(QStringLiteral("  XAP-HBEAT \r\n{\r\n Class = xap-hbeat.alive \r\n"
+                                           "source=a.b\r\nuid=FF\r\ninterval= 60\r\nport=3639\r\n}"
+                                           "\r\nport=1\r\n"));
         QVERIFY(back);
-        QCOMPARE(back->className, u"xap-hbeat.alive"_qs);
-        QCOMPARE(back->source, u"a.b"_qs);
-        QCOMPARE(back->uid, u"FF"_qs);
+        QCOMPARE(back->className, QStringLiteral("xap-hbeat.alive"));
+        QCOMPARE(back->source, QStringLiteral("a.b"));
+        QCOMPARE(back->uid, QStringLiteral("FF"));
         QCOMPARE(back->intervalSeconds, 60);
         QCOMPARE(back->port, 3639);  // nothing after the block counts
         QVERIFY(back->isAlive() && !back->isStopped());
 
-        const auto odd =
-            Heartbeat::read(u"xap-hbeat\n{\nclass=XAP-HBEAT.STOP\ninterval=0\nport=65536\n"_qs);
+        const auto odd = Heartbeat::read(
+            QStringLiteral("xap-hbeat\n{\nclass=XAP-HBEAT.STOP\ninterval=0\nport=65536\n"));
         QVERIFY(odd && odd->isStopped() && !odd->isAlive());
         QCOMPARE(odd->intervalSeconds, -1);
         QCOMPARE(odd->port, -1);

@@ -51,8 +51,9 @@ private slots:
 
         QProcess send;
         send.start(tool("xap-send"),
-                   {u"--port"_qs, QString::number(m_port), u"--class"_qs, u"Homeseer.Event"_qs,
-                    u"--section"_qs, u"Event.Log"_qs, u"Data=hello"_qs});
+                   {QStringLiteral("--port"), QString::number(m_port), QStringLiteral("--class"),
+                    QStringLiteral("Homeseer.Event"), QStringLiteral("--section"),
+                    QStringLiteral("Event.Log"), QStringLiteral("Data=hello")});
         QVERIFY(send.waitForFinished(5000));
         QCOMPARE(send.exitCode(), 0);
         QVERIFY(client.waitForReadyRead(2000));
@@ -67,11 +68,11 @@ private slots:
 
     void badArgumentsAndATakenPort() {
         QProcess bad;
-        bad.start(tool("xap-hub"), {u"--port"_qs, u"0"_qs});
+        bad.start(tool("xap-hub"), {QStringLiteral("--port"), QStringLiteral("0")});
         QVERIFY(bad.waitForFinished(5000));
         QCOMPARE(bad.exitCode(), 2);
-        bad.start(tool("xap-hub"),
-                  {u"--bind"_qs, u"127.0.0.1"_qs, u"--port"_qs, QString::number(m_port)});
+        bad.start(tool("xap-hub"), {QStringLiteral("--bind"), QStringLiteral("127.0.0.1"),
+                                    QStringLiteral("--port"), QString::number(m_port)});
         QVERIFY(bad.waitForFinished(5000));
         QCOMPARE(bad.exitCode(), 1);
     }

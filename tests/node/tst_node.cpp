@@ -28,16 +28,18 @@ struct Listener {
 std::unique_ptr<XapNode> nodeOn(Reporter& r, const QString& address, quint16 remotePort = 9) {
     auto node = std::make_unique<XapNode>(
         r, std::make_unique<FixedHostNetwork>(QStringList{address}), remotePort);
-    node->setIdentity(u"zel.Quilljot.HOST1"_qs, u"FF.000A:00"_qs);
+    node->setIdentity(QStringLiteral("zel.Quilljot.HOST1"), QStringLiteral("FF.000A:00"));
     // Sends go to loopback whatever the host address: nothing leaves this machine.
-    node->setNetworkSettings(NetworkSettings{u"Default"_qs, u"127.0.0.1"_qs});
+    node->setNetworkSettings(
+        NetworkSettings{QStringLiteral("Default"), QStringLiteral("127.0.0.1")});
     return node;
 }
 
 QString heartbeat(const QString& interval, int port) {
-    return u"xap-hbeat\n{\nv=13\nhop=1\nuid=FF.000A:00\nclass=xap-hbeat.alive\n"
-           "source=zel.Quilljot.HOST1\ninterval="_qs +
-           interval + u"\nport="_qs + QString::number(port) + u"\n}\n"_qs;
+    return QStringLiteral(
+               "xap-hbeat\n{\nv=13\nhop=1\nuid=FF.000A:00\nclass=xap-hbeat.alive\n"
+               "source=zel.Quilljot.HOST1\ninterval=") +
+           interval + QStringLiteral("\nport=") + QString::number(port) + QStringLiteral("\n}\n");
 }
 
 // Gives the socket of this process bound to 127.0.0.1:port a receive buffer of a few datagrams.
@@ -59,7 +61,7 @@ bool shrinkReceiveBuffer(quint16 port) {
 
 // The drops the system counted on the UDP socket at 127.0.0.1:port (/proc/net/udp's last column).
 qint64 systemDrops(quint16 port) {
-    QFile table(u"/proc/net/udp"_qs);
+    QFile table(QStringLiteral("/proc/net/udp"));
     if (!table.open(QIODevice::ReadOnly)) {
         return -1;
     }
@@ -89,23 +91,23 @@ private slots:
             ++blocked;
         }
         MemoryReporter r;
-        auto node = nodeOn(r, u"127.0.0.1"_qs);
+        auto node = nodeOn(r, QStringLiteral("127.0.0.1"));
         const int port = node->bind();
         QVERIFY(port > blocked);
         QVERIFY(port < XapNode::kFirstPort + XapNode::kPortAttempts);
         QCOMPARE(node->port(), port);
-        QCOMPARE(node->destination(), u"127.0.0.1"_qs);
+        QCOMPARE(node->destination(), QStringLiteral("127.0.0.1"));
     }
 
     void heartbeatTextAndInterval_data() {
         QTest::addColumn<int>("asked");
         QTest::addColumn<int>("periodMs");
         QTest::addColumn<QString>("interval");
-        QTest::newRow("60") << 60 << 60000 << u"60"_qs;
-        QTest::newRow("3") << 3 << 5000 << u"5"_qs;
-        QTest::newRow("0") << 0 << 0 << u"0"_qs;
-        QTest::newRow("-5") << -5 << 0 << u"0"_qs;
-        QTest::newRow("61") << 61 << 60000 << u"60"_qs;
+        QTest::newRow("60") << 60 << 60000 << QStringLiteral("60");
+        QTest::newRow("3") << 3 << 5000 << QStringLiteral("5");
+        QTest::newRow("0") << 0 << 0 << QStringLiteral("0");
+        QTest::newRow("-5") << -5 << 0 << QStringLiteral("0");
+        QTest::newRow("61") << 61 << 60000 << QStringLiteral("60");
     }
     void heartbeatTextAndInterval() {
         QFETCH(int, asked);
@@ -113,7 +115,7 @@ private slots:
         QFETCH(QString, interval);
         MemoryReporter r;
         Listener hub;
-        auto node = nodeOn(r, u"127.0.0.1"_qs, hub.port());
+        auto node = nodeOn(r, QStringLiteral("127.0.0.1"), hub.port());
         const int port = node->bind();
         QVERIFY(port > 0);
         node->sendHeartbeat(asked);
@@ -128,46 +130,52 @@ private slots:
 
     void heartbeatWithoutSocketIsLogged() {
         MemoryReporter r;
-        auto node = nodeOn(r, u"127.0.0.1"_qs);
+        auto node = nodeOn(r, QStringLiteral("127.0.0.1"));
         node->sendHeartbeat(60);
         QCOMPARE(r.entries.size(), 1);
         QVERIFY(r.entries[0].textLog);
         QCOMPARE(r.entries[0].problem.number, ErrorNumber::Socket);
-        QVERIFY(!node->send(OutgoingMessage{QString(), u"c"_qs, u"s"_qs, {}}));
+        QVERIFY(
+            !node->send(OutgoingMessage{QString(), QStringLiteral("c"), QStringLiteral("s"), {}}));
     }
 
     void sendsMessagesByteForByte() {
         MemoryReporter r;
         Listener hub;
-        auto node = nodeOn(r, u"127.0.0.1"_qs, hub.port());
-        node->setIdentity(u"zel.Quilljot.HOST1"_qs, QString());
+        auto node = nodeOn(r, QStringLiteral("127.0.0.1"), hub.port());
+        node->setIdentity(QStringLiteral("zel.Quilljot.HOST1"), QString());
         QVERIFY(node->bind() > 0);
 
-        QVERIFY(node->send(OutgoingMessage{QString(), u"c"_qs, u"s"_qs, {}}));
+        QVERIFY(
+            node->send(OutgoingMessage{QString(), QStringLiteral("c"), QStringLiteral("s"), {}}));
         QCOMPARE(hub.next(), QByteArray("class=c\nsource=zel.Quilljot.HOST1\n}\ns\n{\n}\n"));
 
-        node->setIdentity(u"zel.Quilljot.HOST1"_qs, u"FF.000A:00"_qs);
+        node->setIdentity(QStringLiteral("zel.Quilljot.HOST1"), QStringLiteral("FF.000A:00"));
         QVERIFY(
-            node->send(OutgoingMessage{u"a.b.c"_qs,
-                                       u"Homeseer.Event"_qs,
-                                       u"Event.Log"_qs,
-                                       {{u"Time"_qs, u"t=1"_qs}, {u"Type"_qs, u"x\u0001y"_qs}}}));
+            node->send(OutgoingMessage{QStringLiteral("a.b.c"),
+                                       QStringLiteral("Homeseer.Event"),
+                                       QStringLiteral("Event.Log"),
+                                       {{QStringLiteral("Time"), QStringLiteral("t=1")},
+                                        {QStringLiteral("Type"), QStringLiteral("x\u0001y")}}}));
         QCOMPARE(hub.next(), QByteArray("xap-header\n{\nv=13\nhop=1\nuid=FF.000A:00\n"
                                         "class=Homeseer.Event\nsource=zel.Quilljot.HOST1\n"
                                         "target=a.b.c\n}\nEvent.Log\n{\nTime=t=1\n"
                                         "Type=x\x01y\n}\n"));
 
         // Too large for one datagram: said, not sent in part.
-        const Status big = node->send(
-            OutgoingMessage{QString(), u"c"_qs, u"s"_qs, {{u"d"_qs, QString(70000, u'x')}}});
+        const Status big =
+            node->send(OutgoingMessage{QString(),
+                                       QStringLiteral("c"),
+                                       QStringLiteral("s"),
+                                       {{QStringLiteral("d"), QString(70000, u'x')}}});
         QVERIFY(!big);
-        QVERIFY(big.problem().description.startsWith(u"Message too large to send"_qs));
+        QVERIFY(big.problem().description.startsWith(QStringLiteral("Message too large to send")));
         QVERIFY(r.entries.isEmpty());
     }
 
     void receiveFilterQueueAndOneNotification() {
         MemoryReporter r;
-        auto node = nodeOn(r, u"127.0.0.1"_qs);
+        auto node = nodeOn(r, QStringLiteral("127.0.0.1"));
         const int port = node->bind();
         QVERIFY(port > 0);
         int calls = 0;
@@ -191,10 +199,10 @@ private slots:
         send(QByteArray("xap-header\n{\nclass=caf\xe9\n}\n"));
         QTRY_COMPARE(calls, 1);
         QCOMPARE(got.size(), 4);
-        QVERIFY(got[0].endsWith(u"\nxap-header\n{\n}\n"_qs));
-        QVERIFY(got[1].startsWith(u"XAP-HEADER"_qs));
-        QVERIFY(got[2].contains(u"two-b"_qs));
-        QCOMPARE(got[3], u"xap-header\n{\nclass=caf\u00e9\n}\n"_qs);
+        QVERIFY(got[0].endsWith(QStringLiteral("\nxap-header\n{\n}\n")));
+        QVERIFY(got[1].startsWith(QStringLiteral("XAP-HEADER")));
+        QVERIFY(got[2].contains(QStringLiteral("two-b")));
+        QCOMPARE(got[3], QStringLiteral("xap-header\n{\nclass=caf\u00e9\n}\n"));
         QCOMPARE(node->datagramsReceived(), 6u);
         QCOMPARE(node->datagramsIgnored(), 2u);
         QTest::qWait(120);
@@ -210,14 +218,14 @@ private slots:
         send("xap-header\n3");
         QTRY_COMPARE_WITH_TIMEOUT((node->drainSockets(), node->queuedCount()), std::size_t(1),
                                   2000);
-        QCOMPARE(node->takeMessage(), u"xap-header\n3"_qs);
+        QCOMPARE(node->takeMessage(), QStringLiteral("xap-header\n3"));
     }
 
     // A full receive buffer drops what arrives until the node reads again; the node learns the
     // system's count with the next datagram it takes.
     void dropsBeforeReceiveAreTheSystemsCount() {
         MemoryReporter r;
-        auto node = nodeOn(r, u"127.0.0.1"_qs);
+        auto node = nodeOn(r, QStringLiteral("127.0.0.1"));
         const quint16 port = quint16(node->bind());
         QVERIFY(shrinkReceiveBuffer(port));
         QUdpSocket sender;
@@ -260,7 +268,7 @@ private slots:
         QVERIFY(hub->start());
         const quint16 hubPort = hub->port;
         MemoryReporter r;
-        auto node = nodeOn(r, u"127.0.0.1"_qs, hubPort);
+        auto node = nodeOn(r, QStringLiteral("127.0.0.1"), hubPort);
         QVERIFY(node->bind() > 0);
         node->sendHeartbeat(60);
         QTRY_VERIFY(hub->said("add zel.Quilljot.HOST1"));
@@ -277,46 +285,53 @@ private slots:
     void secondSocketSendsFromTheHostAddress() {
         MemoryReporter r;
         Listener hub;
-        auto node = nodeOn(r, u"127.0.0.2"_qs, hub.port());
+        auto node = nodeOn(r, QStringLiteral("127.0.0.2"), hub.port());
         const int port = node->bind();
         QVERIFY(port > 0);
-        QCOMPARE(node->localIp(), u"127.0.0.2"_qs);
+        QCOMPARE(node->localIp(), QStringLiteral("127.0.0.2"));
         node->sendHeartbeat(60);
         QHostAddress from;
-        QCOMPARE(hub.next(&from), heartbeat(u"60"_qs, port).toUtf8());
-        QCOMPARE(from, QHostAddress(u"127.0.0.2"_qs));
+        QCOMPARE(hub.next(&from), heartbeat(QStringLiteral("60"), port).toUtf8());
+        QCOMPARE(from, QHostAddress(QStringLiteral("127.0.0.2")));
 
         // Both sockets receive: the hub forwards to loopback, others may send to the host.
         QUdpSocket sender;
         sender.writeDatagram("xap-header\nL", QHostAddress(QHostAddress::LocalHost), quint16(port));
-        sender.writeDatagram("xap-header\nH", QHostAddress(u"127.0.0.2"_qs), quint16(port));
+        sender.writeDatagram("xap-header\nH", QHostAddress(QStringLiteral("127.0.0.2")),
+                             quint16(port));
         QTRY_COMPARE(node->queuedCount(), std::size_t(2));
     }
 
     void secondSocketBindFailureIsNegated() {
         MemoryReporter r;
-        auto node = nodeOn(r, u"192.0.2.77"_qs);
-        node->setNetworkSettings(NetworkSettings{u"Default"_qs, u"DEFAULT"_qs});
+        auto node = nodeOn(r, QStringLiteral("192.0.2.77"));
+        node->setNetworkSettings(
+            NetworkSettings{QStringLiteral("Default"), QStringLiteral("DEFAULT")});
         QCOMPARE(node->bind(), -10049);
-        QCOMPARE(node->destination(), u"255.255.255.255"_qs);
+        QCOMPARE(node->destination(), QStringLiteral("255.255.255.255"));
     }
 
     void addressChoice_data() {
         QTest::addColumn<QString>("pattern");
         QTest::addColumn<QString>("chosen");
-        QTest::newRow("Default") << u"Default"_qs << u"192.168.1.5"_qs;
-        QTest::newRow("10 net") << u"10.0.0.255"_qs << u"10.0.0.7"_qs;
-        QTest::newRow("bits of the pattern") << u"10.0.0.15"_qs << u"10.0.0.7"_qs;
-        QTest::newRow("text after a number") << u"10.0.0.255x"_qs << u"10.0.0.7"_qs;
-        QTest::newRow("no match") << u"172.16.0.255"_qs << u"192.168.1.5"_qs;
-        QTest::newRow("three parts") << u"10.0.255"_qs << u"192.168.1.5"_qs;
-        QTest::newRow("all") << u"255.255.255.255"_qs << u"192.168.1.5"_qs;
+        QTest::newRow("Default") << QStringLiteral("Default") << QStringLiteral("192.168.1.5");
+        QTest::newRow("10 net") << QStringLiteral("10.0.0.255") << QStringLiteral("10.0.0.7");
+        QTest::newRow("bits of the pattern")
+            << QStringLiteral("10.0.0.15") << QStringLiteral("10.0.0.7");
+        QTest::newRow("text after a number")
+            << QStringLiteral("10.0.0.255x") << QStringLiteral("10.0.0.7");
+        QTest::newRow("no match") << QStringLiteral("172.16.0.255")
+                                  << QStringLiteral("192.168.1.5");
+        QTest::newRow("three parts") << QStringLiteral("10.0.255") << QStringLiteral("192.168.1.5");
+        QTest::newRow("all") << QStringLiteral("255.255.255.255") << QStringLiteral("192.168.1.5");
     }
     void addressChoice() {
         QFETCH(QString, pattern);
         QFETCH(QString, chosen);
-        QCOMPARE(XapNode::chooseAddress({u"192.168.1.5"_qs, u"10.0.0.7"_qs}, pattern), chosen);
-        QCOMPARE(XapNode::chooseAddress({}, pattern), u"127.0.0.1"_qs);
+        QCOMPARE(XapNode::chooseAddress({QStringLiteral("192.168.1.5"), QStringLiteral("10.0.0.7")},
+                                        pattern),
+                 chosen);
+        QCOMPARE(XapNode::chooseAddress({}, pattern), QStringLiteral("127.0.0.1"));
     }
 
     // Loopback only when the host has no interface up, and then said; a destination other than
@@ -328,18 +343,23 @@ private slots:
         QTest::addColumn<QString>("from");
         QTest::addColumn<QString>("to");
         QTest::addColumn<QString>("notice");
-        const QString only = u"; only xAP applications on this host hear the logger"_qs;
-        const QString none = u"No network interface is up: sending from 127.0.0.1"_qs;
+        const QString only = QStringLiteral("; only xAP applications on this host hear the logger");
+        const QString none = QStringLiteral("No network interface is up: sending from 127.0.0.1");
         QTest::newRow("none, subnet")
-            << QStringList{} << u"192.0.2.255"_qs << u"127.0.0.1"_qs << u"127.0.0.1"_qs
-            << none + u" to 127.0.0.1 instead of 192.0.2.255"_qs + only;
-        QTest::newRow("none, loopback") << QStringList{} << u"127.0.0.1"_qs << u"127.0.0.1"_qs
-                                        << u"127.0.0.1"_qs << none + only;
+            << QStringList{} << QStringLiteral("192.0.2.255") << QStringLiteral("127.0.0.1")
+            << QStringLiteral("127.0.0.1")
+            << none + QStringLiteral(" to 127.0.0.1 instead of 192.0.2.255") + only;
+        QTest::newRow("none, loopback")
+            << QStringList{} << QStringLiteral("127.0.0.1") << QStringLiteral("127.0.0.1")
+            << QStringLiteral("127.0.0.1") << none + only;
         QTest::newRow("loopback host, Default")
-            << QStringList{u"127.0.0.1"_qs} << u"Default"_qs << u"127.0.0.1"_qs << u"127.0.0.1"_qs
-            << u"Sending from 127.0.0.1 to 127.0.0.1 instead of 255.255.255.255"_qs + only;
-        QTest::newRow("loopback host, loopback") << QStringList{u"127.0.0.1"_qs} << u"127.0.0.1"_qs
-                                                 << u"127.0.0.1"_qs << u"127.0.0.1"_qs << QString();
+            << QStringList{QStringLiteral("127.0.0.1")} << QStringLiteral("Default")
+            << QStringLiteral("127.0.0.1") << QStringLiteral("127.0.0.1")
+            << QStringLiteral("Sending from 127.0.0.1 to 127.0.0.1 instead of 255.255.255.255") +
+                   only;
+        QTest::newRow("loopback host, loopback")
+            << QStringList{QStringLiteral("127.0.0.1")} << QStringLiteral("127.0.0.1")
+            << QStringLiteral("127.0.0.1") << QStringLiteral("127.0.0.1") << QString();
     }
     void loopbackAndDestinationAreSaid() {
         QFETCH(QStringList, addresses);
@@ -349,7 +369,7 @@ private slots:
         QFETCH(QString, notice);
         MemoryReporter r;
         XapNode node(r, std::make_unique<FixedHostNetwork>(addresses));
-        node.setNetworkSettings(NetworkSettings{u"Default"_qs, configured});
+        node.setNetworkSettings(NetworkSettings{QStringLiteral("Default"), configured});
         QVERIFY(node.bind() > 0);  // binding sends nothing
         QCOMPARE(node.localIp(), from);
         QCOMPARE(node.destination(), to);

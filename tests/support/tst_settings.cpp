@@ -13,8 +13,10 @@ class SettingsTest : public QObject {
     QTemporaryDir m_dir;
     MemoryReporter m_reports;
 
-    QString cfg(const QString& name) const { return m_dir.path() + u"/Config/"_qs + name; }
-    QString loggerFile() const { return cfg(u"zelXapQuilljot.ini"_qs); }
+    QString cfg(const QString& name) const {
+        return m_dir.path() + QStringLiteral("/Config/") + name;
+    }
+    QString loggerFile() const { return cfg(QStringLiteral("zelXapQuilljot.ini")); }
     SettingsStore store() { return SettingsStore(AppFolders(m_dir.path()), m_reports); }
     // Who may do what with a file, apart from the running user.
     static QFile::Permissions access(const QString& path) {
@@ -43,7 +45,7 @@ private slots:
         const SettingsStore s = store();
         QCOMPARE(s.load(s.defaults()).settings, s.defaults());
         QVERIFY(s.loadNetwork().problems.isEmpty());
-        QVERIFY(!QFileInfo::exists(m_dir.path() + u"/Config"_qs));
+        QVERIFY(!QFileInfo::exists(m_dir.path() + QStringLiteral("/Config")));
         QVERIFY(s.createIfMissing());
         const QByteArray first = readFile(loggerFile());
         QCOMPARE(access(loggerFile()), QFile::ReadOwner | QFile::WriteOwner);
@@ -65,9 +67,9 @@ private slots:
         QVERIFY(s.createIfMissing());
         QCOMPARE(readFile(loggerFile()), QByteArray("[Quilljot]\r\nDatabaseTable=tblMine\r\n"));
         QVERIFY(QFile::remove(loggerFile()));
-        QVERIFY(QFile::link(cfg(u"nowhere"_qs), loggerFile()));
+        QVERIFY(QFile::link(cfg(QStringLiteral("nowhere")), loggerFile()));
         QVERIFY(s.createIfMissing());
-        QVERIFY(!QFileInfo::exists(cfg(u"nowhere"_qs)));
+        QVERIFY(!QFileInfo::exists(cfg(QStringLiteral("nowhere"))));
     }
 
     void savesChangeOnlyWhatChangedAndBackUpThePreviousFile() {
@@ -89,12 +91,14 @@ private slots:
                                                         QFile::ReadOther | QFile::ReadGroup));
         const SettingsStore::Loaded loaded = s.load(s.defaults());
         QCOMPARE(loaded.problems.size(), 1);  // Colour, which no setting reads
-        QCOMPARE(loaded.settings.database.table, u"tblMine"_qs);
-        QCOMPARE(loaded.settings.database.sqlSource, u"old"_qs);
-        QCOMPARE(reports(), QStringList{u" Equal sign not found on line no equal sign here"_qs});
+        QCOMPARE(loaded.settings.database.table, QStringLiteral("tblMine"));
+        QCOMPARE(loaded.settings.database.sqlSource, QStringLiteral("old"));
+        QCOMPARE(reports(),
+                 QStringList{QStringLiteral(" Equal sign not found on line no equal sign here")});
 
-        const DatabaseSettings db{DatabaseKind::SqlServer, u"db.local,1433; Password=x"_qs,
-                                  u"Events"_qs, u"tblMine"_qs};
+        const DatabaseSettings db{DatabaseKind::SqlServer,
+                                  QStringLiteral("db.local,1433; Password=x"),
+                                  QStringLiteral("Events"), QStringLiteral("tblMine")};
         QVERIFY(s.saveDatabase(db, loaded.settings.database));
         QCOMPARE(readFile(loggerFile()), QByteArray("; my notes\n"
                                                     "[Quilljot]\n"
@@ -110,8 +114,8 @@ private slots:
                                                     "\n"
                                                     "[Other]\n"
                                                     "x=1\n"));
-        QCOMPARE(readFile(loggerFile() + u"_bck"_qs), mine);
-        for (const QString& f : QStringList{loggerFile(), loggerFile() + u"_bck"_qs}) {
+        QCOMPARE(readFile(loggerFile() + QStringLiteral("_bck")), mine);
+        for (const QString& f : QStringList{loggerFile(), loggerFile() + QStringLiteral("_bck")}) {
             QCOMPARE(access(f), QFile::ReadOwner | QFile::WriteOwner);
         }
         QCOMPARE(reports().size(), 1);  // odd lines are said when read, not again on saving
@@ -120,11 +124,12 @@ private slots:
         const QByteArray saved = readFile(loggerFile());
         QVERIFY(s.saveDatabase(db, db));
         QCOMPARE(readFile(loggerFile()), saved);
-        QCOMPARE(readFile(loggerFile() + u"_bck"_qs), mine);
+        QCOMPARE(readFile(loggerFile() + QStringLiteral("_bck")), mine);
 
-        const EchoWindowSettings window{7200, 14400, u"zel.*"_qs, u"Log"_qs, u"a=b"_qs};
+        const EchoWindowSettings window{7200, 14400, QStringLiteral("zel.*"), QStringLiteral("Log"),
+                                        QStringLiteral("a=b")};
         QVERIFY(s.saveEchoWindow(window));
-        QCOMPARE(readFile(loggerFile() + u"_bck"_qs), saved);
+        QCOMPARE(readFile(loggerFile() + QStringLiteral("_bck")), saved);
         QCOMPARE(s.load(s.defaults()).settings, (LoggerSettings{db, window}));
     }
 
@@ -137,17 +142,19 @@ private slots:
         const SettingsStore s = store();
         const DatabaseSettings before = s.load(s.defaults()).settings.database;
         DatabaseSettings after = before;
-        after.table = u"tblHome"_qs;
+        after.table = QStringLiteral("tblHome");
         QVERIFY(s.saveDatabase(after, before));
         QCOMPARE(readFile(loggerFile()),
                  QByteArray("[Quilljot]\nEngine=FILE\nDatabase=mine.db\nDatabaseTable=tblHome\n"));
     }
 
     void byteOrderMarkIsNoPartOfTheFirstSection() {
-        QVERIFY(writeFile(cfg(u"bom.ini"_qs), "\xEF\xBB\xBF[Quilljot]\r\nUseSQL=True\r\n"));
-        QCOMPARE(
-            IniFile::load(cfg(u"bom.ini"_qs)).value().read(u"Quilljot"_qs, u"UseSQL"_qs, QString()),
-            u"True"_qs);
+        QVERIFY(
+            writeFile(cfg(QStringLiteral("bom.ini")), "\xEF\xBB\xBF[Quilljot]\r\nUseSQL=True\r\n"));
+        QCOMPARE(IniFile::load(cfg(QStringLiteral("bom.ini")))
+                     .value()
+                     .read(QStringLiteral("Quilljot"), QStringLiteral("UseSQL"), QString()),
+                 QStringLiteral("True"));
     }
 
     void badInputLoadsWhatIsWellFormed() {
@@ -159,39 +166,41 @@ private slots:
         QVERIFY(writeFile(loggerFile(), bytes));
         Result<IniFile> ini = IniFile::load(loggerFile());
         QVERIFY(ini);
-        QCOMPARE(
-            ini.value().read(u"quilljot"_qs, QString::fromLatin1("\0\1\xff\xfe", 4), QString()),
-            u"nul"_qs);
+        QCOMPARE(ini.value().read(QStringLiteral("quilljot"),
+                                  QString::fromLatin1("\0\1\xff\xfe", 4), QString()),
+                 QStringLiteral("nul"));
 
         const SettingsStore::Loaded loaded = store().load(store().defaults());
         QCOMPARE(loaded.problems.size(), 1);  // the binary name, which is no setting
-        QCOMPARE(loaded.settings.database.table, u"tblGood"_qs);
-        QCOMPARE(loaded.settings.echoWindow.sourceFilter, u"last"_qs);
+        QCOMPARE(loaded.settings.database.table, QStringLiteral("tblGood"));
+        QCOMPARE(loaded.settings.echoWindow.sourceFilter, QStringLiteral("last"));
         const QStringList r = reports();
         QCOMPARE(r.size(), 3);
         QCOMPARE(r[0].size(), 30 + IniFile::kMaxQuotedLine + 3);
-        QVERIFY(r[1].contains(u"PNG"_qs));
-        QCOMPARE(m_reports.entries[0].first, u"IniTool"_qs);
+        QVERIFY(r[1].contains(QStringLiteral("PNG")));
+        QCOMPARE(m_reports.entries[0].first, QStringLiteral("IniTool"));
         QVERIFY(!m_reports.entries[0].textLog);
     }
 
     void failedSaveLeavesBothFilesAndReports() {
         QVERIFY(writeFile(loggerFile(), "[Quilljot]\r\nk=1\r\n"));
-        QDir().mkpath(loggerFile() + u"_bck"_qs);  // a folder where the backup file should be
-        QVERIFY(writeFile(loggerFile() + u"_bck/keep"_qs, "x"));
+        QDir().mkpath(loggerFile() +
+                      QStringLiteral("_bck"));  // a folder where the backup file should be
+        QVERIFY(writeFile(loggerFile() + QStringLiteral("_bck/keep"), "x"));
         const Status saved = store().saveEchoWindow(EchoWindowSettings{});
         QVERIFY(!saved);
         QCOMPARE(saved.problem().step, 2);
         QCOMPARE(readFile(loggerFile()), QByteArray("[Quilljot]\r\nk=1\r\n"));
-        QVERIFY(QFileInfo::exists(loggerFile() + u"_bck/keep"_qs));
+        QVERIFY(QFileInfo::exists(loggerFile() + QStringLiteral("_bck/keep")));
         QCOMPARE(reports().size(), 1);
-        QVERIFY(reports()[0].startsWith(u"IniTool Save "_qs + loggerFile() + u" Line 2 "_qs));
+        QVERIFY(reports()[0].startsWith(QStringLiteral("IniTool Save ") + loggerFile() +
+                                        QStringLiteral(" Line 2 ")));
 
         // Names too long for the file are refused before anything is touched.
-        IniFile ini = IniFile::fromText(QString(), cfg(u"long.ini"_qs));
-        ini.write(u"s"_qs, QString(66, u'k'), u"v"_qs);
+        IniFile ini = IniFile::fromText(QString(), cfg(QStringLiteral("long.ini")));
+        ini.write(QStringLiteral("s"), QString(66, u'k'), QStringLiteral("v"));
         QCOMPARE(ini.save().problem().step, 1);
-        QVERIFY(!QFileInfo::exists(cfg(u"long.ini"_qs)));
+        QVERIFY(!QFileInfo::exists(cfg(QStringLiteral("long.ini"))));
     }
 
     void unusableValuesKeepThePreviousOnes_data() {
@@ -202,23 +211,27 @@ private slots:
         QTest::addColumn<QString>("table");
         QTest::addColumn<int>("height");
         QTest::newRow("usable") << QByteArray("UseSQL=-1\r\nDatabase=Cat_1\r\nWindowHeight=80.6")
-                                << QList<int>{} << int(DatabaseKind::SqlServer) << u"Cat_1"_qs
-                                << u"tblQuilljot"_qs << 81;
+                                << QList<int>{} << int(DatabaseKind::SqlServer)
+                                << QStringLiteral("Cat_1") << QStringLiteral("tblQuilljot") << 81;
         QTest::newRow("relative file")
             << QByteArray("UseSQL=false\r\nDatabase=db/q.mdb\r\nWindowHeight=tall") << QList<int>{}
-            << int(DatabaseKind::File) << u"@/db/q.mdb"_qs << u"tblQuilljot"_qs << 0;
+            << int(DatabaseKind::File) << QStringLiteral("@/db/q.mdb")
+            << QStringLiteral("tblQuilljot") << 0;
         QTest::newRow("UseSQL not a boolean")
             << QByteArray("UseSQL=yes\r\nDatabase=/q.mdb") << QList<int>{1}
-            << int(DatabaseKind::File) << u"/q.mdb"_qs << u"tblQuilljot"_qs << 5000;
+            << int(DatabaseKind::File) << QStringLiteral("/q.mdb") << QStringLiteral("tblQuilljot")
+            << 5000;
         QTest::newRow("catalog not plain")
             << QByteArray("UseSQL=True\r\nDatabase=x]; DROP TABLE t--\r\nDatabaseTable=tblY")
-            << QList<int>{3} << int(DatabaseKind::SqlServer) << u"prev"_qs << u"tblY"_qs << 5000;
+            << QList<int>{3} << int(DatabaseKind::SqlServer) << QStringLiteral("prev")
+            << QStringLiteral("tblY") << 5000;
         QTest::newRow("table not plain")
             << QByteArray("DatabaseTable=1tbl") << QList<int>{4} << int(DatabaseKind::File)
-            << u"@/Data/xapzelQuilljot.mdb"_qs << u"prevT"_qs << 5000;
+            << QStringLiteral("@/Data/xapzelQuilljot.mdb") << QStringLiteral("prevT") << 5000;
         QTest::newRow("table too long")
             << (QByteArray("DatabaseTable=t") + QByteArray(128, 'x')) << QList<int>{4}
-            << int(DatabaseKind::File) << u"@/Data/xapzelQuilljot.mdb"_qs << u"prevT"_qs << 5000;
+            << int(DatabaseKind::File) << QStringLiteral("@/Data/xapzelQuilljot.mdb")
+            << QStringLiteral("prevT") << 5000;
     }
     void unusableValuesKeepThePreviousOnes() {
         QFETCH(QByteArray, text);
@@ -229,8 +242,8 @@ private slots:
         QFETCH(int, height);
         QVERIFY(writeFile(loggerFile(), "[Quilljot]\r\n" + text + "\r\n"));
         LoggerSettings previous;
-        previous.database =
-            DatabaseSettings{DatabaseKind::File, QString(), u"prev"_qs, u"prevT"_qs};
+        previous.database = DatabaseSettings{DatabaseKind::File, QString(), QStringLiteral("prev"),
+                                             QStringLiteral("prevT")};
         const SettingsStore::Loaded loaded = store().load(previous);
         QList<int> got;
         for (const Problem& p : loaded.problems) {
@@ -240,17 +253,17 @@ private slots:
         QCOMPARE(got, steps);
         const DatabaseSettings& d = loaded.settings.database;
         QCOMPARE(int(d.kind), kind);
-        QCOMPARE(d.database, QString(database).replace(u"@"_qs, m_dir.path()));
+        QCOMPARE(d.database, QString(database).replace(QStringLiteral("@"), m_dir.path()));
         QCOMPARE(d.table, table);
         QCOMPARE(loaded.settings.echoWindow.heightTwips, height);
     }
 
     void unreadableFilesAreProblemsNotDefaults() {
         QDir().mkpath(loggerFile());
-        QDir().mkpath(cfg(u"zelXap.ini"_qs));
+        QDir().mkpath(cfg(QStringLiteral("zelXap.ini")));
         const SettingsStore s = store();
         LoggerSettings previous;
-        previous.database.table = u"tblKept"_qs;
+        previous.database.table = QStringLiteral("tblKept");
         const SettingsStore::Loaded loaded = s.load(previous);
         QCOMPARE(loaded.problems.size(), 1);
         QCOMPARE(loaded.problems[0].step, 1);
@@ -261,32 +274,33 @@ private slots:
         const SettingsStore::LoadedNetwork net = s.loadNetwork();
         QCOMPARE(net.problems.size(), 1);
         QCOMPARE(net.problems[0].step, 9);
-        QCOMPARE(net.settings.interfaceAddress, u"Default"_qs);
+        QCOMPARE(net.settings.interfaceAddress, QStringLiteral("Default"));
 
         // A link to no file is not taken for a missing file.
-        QVERIFY(QFile::link(cfg(u"nowhere"_qs), cfg(u"dangling.ini"_qs)));
-        QVERIFY(!IniFile::load(cfg(u"dangling.ini"_qs)));
+        QVERIFY(QFile::link(cfg(QStringLiteral("nowhere")), cfg(QStringLiteral("dangling.ini"))));
+        QVERIFY(!IniFile::load(cfg(QStringLiteral("dangling.ini"))));
     }
 
     // Rule lines in the order of their numbers, "class [source [target]]" with a lone ">" for
     // any; values that cannot be read keep their defaults and are named, and a save reads back
     // the same.
     void storageRulesReadAndWrite() {
-        IniFile ini = IniFile::fromText(
-            u"[Quilljot]\nKeepDays=30\nMessagesKeepDays=-1\n"
-            "MessagesTable=bad name\n[Rules]\nInclude10=a.b\n"
-            "Include2=xAPBSC.>   acme.*.x  >\nInclude3=\n"
-            "Exclude1=> > zel.>\nExclude2=a b c d\n"
-            "ExcludeOwnReports=yes\n"_qs,
-            cfg(u"rules.ini"_qs));
+        IniFile ini =
+            IniFile::fromText(QStringLiteral("[Quilljot]\nKeepDays=30\nMessagesKeepDays=-1\n"
+                                             "MessagesTable=bad name\n[Rules]\nInclude10=a.b\n"
+                                             "Include2=xAPBSC.>   acme.*.x  >\nInclude3=\n"
+                                             "Exclude1=> > zel.>\nExclude2=a b c d\n"
+                                             "ExcludeOwnReports=yes\n"),
+                              cfg(QStringLiteral("rules.ini")));
         const RuleSettings::Loaded loaded = RuleSettings::read(ini);
         const StorageRules& r = loaded.rules;
         QCOMPARE(r.eventKeepDays, 30);
         QCOMPARE(r.messageKeepDays, 0);
-        QCOMPARE(r.messagesTable, u"tblQuilljotMessages"_qs);
+        QCOMPARE(r.messagesTable, QStringLiteral("tblQuilljotMessages"));
         QCOMPARE(r.include,
-                 (QList<MessageRule>{{u"xAPBSC.>"_qs, u"acme.*.x"_qs, {}}, {u"a.b"_qs, {}, {}}}));
-        QCOMPARE(r.exclude, (QList<MessageRule>{{{}, {}, u"zel.>"_qs}}));
+                 (QList<MessageRule>{{QStringLiteral("xAPBSC.>"), QStringLiteral("acme.*.x"), {}},
+                                     {QStringLiteral("a.b"), {}, {}}}));
+        QCOMPARE(r.exclude, (QList<MessageRule>{{{}, {}, QStringLiteral("zel.>")}}));
         QVERIFY(!r.excludeOwnReports);
         QCOMPARE(loaded.problems.size(), 4);  // MessagesKeepDays, MessagesTable, Exclude2, own
 
@@ -311,14 +325,16 @@ private slots:
         for (const Problem& p : loaded.problems) {
             said.append(p.description);
         }
-        QCOMPARE(said, (QStringList{u"The setting Databse in section [Quilljot] is not one the "
+        QCOMPARE(said,
+                 (QStringList{
+                     QStringLiteral("The setting Databse in section [Quilljot] is not one the "
                                     "logger knows; the nearest known setting is Database (in "
-                                    "[Quilljot])"_qs,
-                                    u"The setting Include1 in section [Quilljot] is not one the "
-                                    "logger knows: Include1 belongs in section [Rules]"_qs,
-                                    u"The setting ExcludeOwnReport in section [Rules] is not one "
+                                    "[Quilljot])"),
+                     QStringLiteral("The setting Include1 in section [Quilljot] is not one the "
+                                    "logger knows: Include1 belongs in section [Rules]"),
+                     QStringLiteral("The setting ExcludeOwnReport in section [Rules] is not one "
                                     "the logger knows; the nearest known setting is "
-                                    "ExcludeOwnReports (in [Rules])"_qs}));
+                                    "ExcludeOwnReports (in [Rules])")}));
         QCOMPARE(loaded.settings.database.database, store().defaults().database.database);
         QCOMPARE(loaded.rules.eventKeepDays, 3);
         QCOMPARE(loaded.rules.include.size(), 1);
@@ -329,7 +345,7 @@ private slots:
     void writtenFilesHaveOneSectionEachAndKeepTheirLineEnds() {
         const SettingsStore s = store();
         QVERIFY(s.createIfMissing());
-        QVERIFY(WebSettingsFile::savePasswordHash(s.folders(), u"hash"_qs));
+        QVERIFY(WebSettingsFile::savePasswordHash(s.folders(), QStringLiteral("hash")));
         const QByteArray first = readFile(loggerFile());
         QCOMPARE(first.count("[Quilljot]"), 1);
         QCOMPARE(first.count("[Rules]"), 1);
@@ -338,9 +354,9 @@ private slots:
         QCOMPARE(first.count("\r\n"),
                  IniFile::kPlatformLineEnd.size() == 2 ? first.count('\n') : 0);
 
-        for (const QByteArray end : {QByteArray("\r\n"), QByteArray("\n")}) {
+        for (const QByteArray& end : {QByteArray("\r\n"), QByteArray("\n")}) {
             QVERIFY(writeFile(loggerFile(), "[Quilljot]" + end + "DatabaseTable=tblMine" + end));
-            QVERIFY(WebSettingsFile::savePasswordHash(s.folders(), u"h"_qs));
+            QVERIFY(WebSettingsFile::savePasswordHash(s.folders(), QStringLiteral("h")));
             QCOMPARE(readFile(loggerFile()), "[Quilljot]" + end + "DatabaseTable=tblMine" + end +
                                                  "WebPasswordHash=h" + end);
         }

@@ -34,27 +34,27 @@ class SupportTest : public QObject {
 private slots:
     void textLogNeverCreatesItsFolderAndSaysSoOnce() {
         QTemporaryDir dir;
-        const QString folder = dir.path() + u"/Data/xapzelQuilljot"_qs;
+        const QString folder = dir.path() + QStringLiteral("/Data/xapzelQuilljot");
         QStringList notices;
         TextLog log(AppFolders(dir.path()).textLogPath(),
                     [&](const QString& text) { notices.append(text); });
-        log.append(u"b"_qs);
-        log.append(u"c"_qs);
-        QVERIFY(!QFileInfo::exists(dir.path() + u"/Data"_qs));
+        log.append(QStringLiteral("b"));
+        log.append(QStringLiteral("c"));
+        QVERIFY(!QFileInfo::exists(dir.path() + QStringLiteral("/Data")));
         QCOMPARE(notices.size(), 1);
-        QVERIFY(notices[0].startsWith(u"cannot write the text log "_qs + log.path()));
+        QVERIFY(notices[0].startsWith(QStringLiteral("cannot write the text log ") + log.path()));
 
         QDir().mkpath(folder);
-        log.append(u"d"_qs);  // gets through: a later failure is said again
+        log.append(QStringLiteral("d"));  // gets through: a later failure is said again
         QVERIFY(QDir(folder).removeRecursively());
-        log.append(u"e"_qs);
+        log.append(QStringLiteral("e"));
         QCOMPARE(notices.size(), 2);
 
         // A folder in the file's place is no text log, and is left alone.
         QDir().mkpath(log.path());
-        log.append(u"f"_qs);
+        log.append(QStringLiteral("f"));
         QCOMPARE(notices.size(), 3);
-        QVERIFY(notices[2].contains(u"not a regular file"_qs));
+        QVERIFY(notices[2].contains(QStringLiteral("not a regular file")));
     }
 
     void eventReportsWaitUntilReadyThenGoInOrder() {
@@ -65,30 +65,37 @@ private slots:
         RecordingSender node;
         queue.setSender(&node);
 
-        reporter.toNetwork(u"xapzelQuilljot"_qs, u"one"_qs);
-        reporter.toNetwork(u"xapzelQuilljot"_qs, u"Readmessage"_qs, Problem{3, u"D"_qs, 120});
-        queue.send(OutgoingMessage{u"t"_qs, u"c"_qs, u"s"_qs, {{u"x"_qs, u"y"_qs}}});
+        reporter.toNetwork(QStringLiteral("xapzelQuilljot"), QStringLiteral("one"));
+        reporter.toNetwork(QStringLiteral("xapzelQuilljot"), QStringLiteral("Readmessage"),
+                           Problem{3, QStringLiteral("D"), 120});
+        queue.send(OutgoingMessage{QStringLiteral("t"),
+                                   QStringLiteral("c"),
+                                   QStringLiteral("s"),
+                                   {{QStringLiteral("x"), QStringLiteral("y")}}});
         QVERIFY(node.sent.isEmpty());
         QCOMPARE(queue.waitingMessages().size(), 3);
 
         queue.setReady(true);
-        reporter.toNetwork(u"xapzelQuilljot"_qs, u"four"_qs);
+        reporter.toNetwork(QStringLiteral("xapzelQuilljot"), QStringLiteral("four"));
         QCOMPARE(node.sent.size(), 4);
         QCOMPARE(queue.waitingMessages().size(), 0);
         const OutgoingMessage& first = node.sent[0];
         QCOMPARE(first.target, QString());
-        QCOMPARE(first.className, u"Homeseer.Event"_qs);
-        QCOMPARE(first.block, u"Event.Log"_qs);
-        QCOMPARE(first.items, QList<XapItem>({{u"Time"_qs, u"2026-03-05 14:03:09"_qs},
-                                              {u"Type"_qs, u"xapzelQuilljot"_qs},
-                                              {u"Data"_qs, u"one"_qs}}));
-        QCOMPARE(itemValue(node.sent[1], u"Data"_qs), u"Readmessage Line 120 D"_qs);
-        QCOMPARE(node.sent[2].target, u"t"_qs);
-        QCOMPARE(itemValue(node.sent[3], u"Data"_qs), u"four"_qs);
+        QCOMPARE(first.className, QStringLiteral("Homeseer.Event"));
+        QCOMPARE(first.block, QStringLiteral("Event.Log"));
+        QCOMPARE(first.items,
+                 QList<XapItem>({{QStringLiteral("Time"), QStringLiteral("2026-03-05 14:03:09")},
+                                 {QStringLiteral("Type"), QStringLiteral("xapzelQuilljot")},
+                                 {QStringLiteral("Data"), QStringLiteral("one")}}));
+        QCOMPARE(itemValue(node.sent[1], QStringLiteral("Data")),
+                 QStringLiteral("Readmessage Line 120 D"));
+        QCOMPARE(node.sent[2].target, QStringLiteral("t"));
+        QCOMPARE(itemValue(node.sent[3], QStringLiteral("Data")), QStringLiteral("four"));
 
         // A problem numbered 0 is no failure: the data is the text alone.
-        reporter.toNetwork(u"xapzelQuilljot"_qs, u"five"_qs, Problem{0, u"D"_qs, 7});
-        QCOMPARE(itemValue(node.sent[4], u"Data"_qs), u"five"_qs);
+        reporter.toNetwork(QStringLiteral("xapzelQuilljot"), QStringLiteral("five"),
+                           Problem{0, QStringLiteral("D"), 7});
+        QCOMPARE(itemValue(node.sent[4], QStringLiteral("Data")), QStringLiteral("five"));
     }
 
     // People read the sentence alone, on the journal and in the status views; the xAP report
@@ -106,63 +113,70 @@ private slots:
         reporter.setJournal([&](const QString& line) { journal.append(line); });
         reporter.setWatcher([&](const QString& line) { watched.append(line); });
 
-        reporter.toNetwork(u"xapzelQuilljot"_qs, u"InitXap "_qs,
-                           Problem{6, u"keepDays must be a number\nof days"_qs, 0});
-        reporter.toNetwork(u"IniTool"_qs, u" Equal sign not found on line x"_qs);
-        reporter.toTextLog(u"xapzelQuilljot"_qs, u"SendHeartbeat"_qs, Problem{4, u"refused"_qs, 2});
-        const QStringList sentences{u"KeepDays must be a number of days"_qs,
-                                    u"IniTool: Equal sign not found on line x"_qs, u"Refused"_qs};
+        reporter.toNetwork(QStringLiteral("xapzelQuilljot"), QStringLiteral("InitXap "),
+                           Problem{6, QStringLiteral("keepDays must be a number\nof days"), 0});
+        reporter.toNetwork(QStringLiteral("IniTool"),
+                           QStringLiteral(" Equal sign not found on line x"));
+        reporter.toTextLog(QStringLiteral("xapzelQuilljot"), QStringLiteral("SendHeartbeat"),
+                           Problem{4, QStringLiteral("refused"), 2});
+        const QStringList sentences{QStringLiteral("KeepDays must be a number of days"),
+                                    QStringLiteral("IniTool: Equal sign not found on line x"),
+                                    QStringLiteral("Refused")};
         QCOMPARE(journal, sentences.first(2));
         QCOMPARE(watched, sentences);
-        QCOMPARE(itemValue(node.sent[0], u"Data"_qs),
-                 u"InitXap  Line 0 keepDays must be a number\nof days"_qs);
-        QCOMPARE(Reporter::textLogLine(u"xapzelQuilljot"_qs, u"SendHeartbeat"_qs,
-                                       Problem{4, u"refused"_qs, 2}),
-                 u"xapzelQuilljot SendHeartbeat 2 refused"_qs);
+        QCOMPARE(itemValue(node.sent[0], QStringLiteral("Data")),
+                 QStringLiteral("InitXap  Line 0 keepDays must be a number\nof days"));
+        QCOMPARE(
+            Reporter::textLogLine(QStringLiteral("xapzelQuilljot"), QStringLiteral("SendHeartbeat"),
+                                  Problem{4, QStringLiteral("refused"), 2}),
+            QStringLiteral("xapzelQuilljot SendHeartbeat 2 refused"));
     }
 
     void failedSendKeepsTheQueueAndWritesTheTextLog() {
         QTemporaryDir dir;
         const AppFolders folders(dir.path());
-        QDir().mkpath(dir.path() + u"/Data/xapzelQuilljot"_qs);
+        QDir().mkpath(dir.path() + QStringLiteral("/Data/xapzelQuilljot"));
         TextLog log(folders.textLogPath());
         ApplicationReporter reporter(log, fixedNow);
         OutgoingQueue queue(reporter);
         RecordingSender node;
         queue.setSender(&node);
         auto message = [](const QString& value) {
-            return OutgoingMessage{QString(), u"c"_qs, u"s"_qs, {{u"v"_qs, value}}};
+            return OutgoingMessage{QString(),
+                                   QStringLiteral("c"),
+                                   QStringLiteral("s"),
+                                   {{QStringLiteral("v"), value}}};
         };
-        queue.send(message(u"a"_qs));
-        queue.send(message(u"b"_qs));
+        queue.send(message(QStringLiteral("a")));
+        queue.send(message(QStringLiteral("b")));
         queue.setReady(true);
         node.failNext = 1;
-        queue.send(message(u"new"_qs));
+        queue.send(message(QStringLiteral("new")));
         QCOMPARE(queue.waitingMessages().size(), 2);
         QVERIFY(node.sent.isEmpty());
         node.failNext = 2;
-        queue.send(message(u"x"_qs));
-        queue.send(message(u"long"_qs + QString(3000, u'z')));
+        queue.send(message(QStringLiteral("x")));
+        queue.send(message(QStringLiteral("long") + QString(3000, u'z')));
         QCOMPARE(readFile(folders.textLogPath()),
                  QByteArray("xapzelQuilljot SendXap  v=new 1 Send refused\r\n"
                             "xapzelQuilljot SendXap  v=x 1 Send refused\r\n"
                             "xapzelQuilljot SendXap  v=long") +
                      QByteArray(1994, 'z') + "... (1006 characters cut) 1 Send refused\r\n");
 
-        queue.send(message(u"later"_qs));
+        queue.send(message(QStringLiteral("later")));
         QCOMPARE(node.sent.size(), 3);
-        QCOMPARE(node.sent[0].items[0].value, u"a"_qs);
-        QCOMPARE(node.sent[2].items[0].value, u"later"_qs);
+        QCOMPARE(node.sent[0].items[0].value, QStringLiteral("a"));
+        QCOMPARE(node.sent[2].items[0].value, QStringLiteral("later"));
 
         node.failNext = 1;  // nothing waits: the new message's own send fails
-        queue.send(message(u"lost"_qs));
+        queue.send(message(QStringLiteral("lost")));
         QVERIFY(readFile(folders.textLogPath())
                     .endsWith("xapzelQuilljot SendXap  v=lost 2 Send refused\r\n"));
 
         // Without a node nothing can be sent, and the log says why.
         OutgoingQueue alone(reporter);
         alone.setReady(true);
-        alone.send(message(u"q"_qs));
+        alone.send(message(QStringLiteral("q")));
         QVERIFY(readFile(folders.textLogPath())
                     .endsWith("xapzelQuilljot SendXap  v=q 2 No xAP node to send through\r\n"));
     }
@@ -170,11 +184,12 @@ private slots:
     void pathRules_data() {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QStringList>("folders");
-        QTest::newRow("posix") << u"/var/lib/q/Data/x"_qs
-                               << QStringList{u"/var"_qs, u"/var/lib"_qs, u"/var/lib/q"_qs,
-                                              u"/var/lib/q/Data"_qs};
-        QTest::newRow("root file") << u"/x"_qs << QStringList{};
-        QTest::newRow("relative") << u"a/b/x"_qs << QStringList{};
+        QTest::newRow("posix") << QStringLiteral("/var/lib/q/Data/x")
+                               << QStringList{QStringLiteral("/var"), QStringLiteral("/var/lib"),
+                                              QStringLiteral("/var/lib/q"),
+                                              QStringLiteral("/var/lib/q/Data")};
+        QTest::newRow("root file") << QStringLiteral("/x") << QStringList{};
+        QTest::newRow("relative") << QStringLiteral("a/b/x") << QStringList{};
     }
     void pathRules() {
         QFETCH(QString, path);
@@ -185,26 +200,26 @@ private slots:
     void locatesTheApplicationFolderAndSharedSettings() {
         QTemporaryDir dir;
         StartupPlace place;
-        place.appDir = dir.path() + u"/app/"_qs;
-        place.homeEnv = dir.path() + u"/home"_qs;
-        place.programFile = u"/usr/bin/quilljot"_qs;
-        place.userHome = u"/home/u"_qs;
+        place.appDir = dir.path() + QStringLiteral("/app/");
+        place.homeEnv = dir.path() + QStringLiteral("/home");
+        place.programFile = QStringLiteral("/usr/bin/quilljot");
+        place.userHome = QStringLiteral("/home/u");
         AppFolders folders = AppFolders::locate(place);
-        QCOMPARE(folders.appPath(), dir.path() + u"/app"_qs);
+        QCOMPARE(folders.appPath(), dir.path() + QStringLiteral("/app"));
         MemoryReporter r;
         SettingsStore::LoadedNetwork net = SettingsStore(folders, r).loadNetwork();
-        QCOMPARE(net.settings.interfaceAddress, u"Default"_qs);
-        QCOMPARE(net.settings.broadcastAddress, u"Default"_qs);
+        QCOMPARE(net.settings.interfaceAddress, QStringLiteral("Default"));
+        QCOMPARE(net.settings.broadcastAddress, QStringLiteral("Default"));
         QVERIFY(net.problems.isEmpty());
 
-        QVERIFY(writeFile(dir.path() + u"/home/Config/zelXap.ini"_qs,
+        QVERIFY(writeFile(dir.path() + QStringLiteral("/home/Config/zelXap.ini"),
                           "[Interface]\r\nBroadcastAddress=127.0.0.1\r\n"));
         place.appDir.clear();
         folders = AppFolders::locate(place);
-        QCOMPARE(folders.appPath(), dir.path() + u"/home"_qs);
+        QCOMPARE(folders.appPath(), dir.path() + QStringLiteral("/home"));
         net = SettingsStore(folders, r).loadNetwork();
-        QCOMPARE(net.settings.broadcastAddress, u"127.0.0.1"_qs);
-        QCOMPARE(net.settings.interfaceAddress, u"Default"_qs);
+        QCOMPARE(net.settings.broadcastAddress, QStringLiteral("127.0.0.1"));
+        QCOMPARE(net.settings.interfaceAddress, QStringLiteral("Default"));
         QVERIFY(r.entries.isEmpty());
     }
 
@@ -212,18 +227,20 @@ private slots:
         QTest::addColumn<QString>("program");
         QTest::addColumn<QString>("dataHome");
         QTest::addColumn<QString>("folder");
-        const QString user = u"/home/u/.local/share/quilljot"_qs;
-        QTest::newRow("/usr/bin") << u"/usr/bin/quilljot"_qs << QString() << user;
+        const QString user = QStringLiteral("/home/u/.local/share/quilljot");
+        QTest::newRow("/usr/bin") << QStringLiteral("/usr/bin/quilljot") << QString() << user;
         QTest::newRow("relative XDG_DATA_HOME ignored")
-            << u"/usr/bin/quilljot"_qs << u"rel"_qs << user;
+            << QStringLiteral("/usr/bin/quilljot") << QStringLiteral("rel") << user;
         QTest::newRow("build folder")
-            << u"/work/q/build/bin/quilljot"_qs << u"/data/x"_qs << u"/work/q/build/bin"_qs;
+            << QStringLiteral("/work/q/build/bin/quilljot") << QStringLiteral("/data/x")
+            << QStringLiteral("/work/q/build/bin");
         QTest::newRow("build folder under /opt")
-            << u"/opt/src/q/build/bin/quilljot"_qs << QString() << u"/opt/src/q/build/bin"_qs;
-        QTest::newRow("build folder under /usr")
-            << u"/usr/src/q/bin/quilljot"_qs << QString() << u"/usr/src/q/bin"_qs;
-        QTest::newRow("a folder named vb")
-            << u"/home/u/vb/bin/quilljot"_qs << QString() << u"/home/u/vb/bin"_qs;
+            << QStringLiteral("/opt/src/q/build/bin/quilljot") << QString()
+            << QStringLiteral("/opt/src/q/build/bin");
+        QTest::newRow("build folder under /usr") << QStringLiteral("/usr/src/q/bin/quilljot")
+                                                 << QString() << QStringLiteral("/usr/src/q/bin");
+        QTest::newRow("a folder named vb") << QStringLiteral("/home/u/vb/bin/quilljot") << QString()
+                                           << QStringLiteral("/home/u/vb/bin");
     }
     // Without --app-dir or QUILLJOT_HOME: an installed program keeps the user's data in the
     // user's data folder; a program run where it was built keeps it beside itself.
@@ -234,7 +251,7 @@ private slots:
         StartupPlace place;
         place.programFile = program;
         place.dataHomeEnv = dataHome;
-        place.userHome = u"/home/u"_qs;
+        place.userHome = QStringLiteral("/home/u");
         QCOMPARE(AppFolders::locate(place).appPath(), folder);
     }
 
@@ -242,21 +259,22 @@ private slots:
         QTemporaryDir dir;
         MemoryReporter r;
         FolderMaker maker(r);
-        QVERIFY(writeFile(dir.path() + u"/blocker"_qs, "a file where a folder should be"));
-        const QString file = dir.path() + u"/blocker/deeper/x"_qs;
+        QVERIFY(
+            writeFile(dir.path() + QStringLiteral("/blocker"), "a file where a folder should be"));
+        const QString file = dir.path() + QStringLiteral("/blocker/deeper/x");
         QVERIFY(!maker.makeFoldersFor(file));
         QVERIFY(!maker.makeFoldersFor(file));  // asked again: not said again
         QCOMPARE(r.entries.size(), 1);
         QVERIFY(!r.entries[0].textLog);
         QCOMPARE(r.entries[0].first, ProgramNames::kProgram);
-        QVERIFY(r.entries[0].text.startsWith(u" CreateFolders "_qs + dir.path() +
-                                             u"/blocker Line 4 "_qs));
-        QVERIFY(r.entries[0].text.endsWith(u"(a file of that name is in the way)"_qs));
-        QVERIFY(!QFileInfo::exists(dir.path() + u"/blocker/deeper"_qs));
+        QVERIFY(r.entries[0].text.startsWith(QStringLiteral(" CreateFolders ") + dir.path() +
+                                             QStringLiteral("/blocker Line 4 ")));
+        QVERIFY(r.entries[0].text.endsWith(QStringLiteral("(a file of that name is in the way)")));
+        QVERIFY(!QFileInfo::exists(dir.path() + QStringLiteral("/blocker/deeper")));
 
-        QVERIFY(QFile::remove(dir.path() + u"/blocker"_qs));
+        QVERIFY(QFile::remove(dir.path() + QStringLiteral("/blocker")));
         QVERIFY(maker.makeFoldersFor(file));
-        QVERIFY(QFileInfo(dir.path() + u"/blocker/deeper"_qs).isDir());
+        QVERIFY(QFileInfo(dir.path() + QStringLiteral("/blocker/deeper")).isDir());
         QVERIFY(!QFileInfo::exists(file));
     }
 
@@ -264,26 +282,31 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("dayFirst");
         QTest::addColumn<QString>("iso");
-        QTest::newRow("iso") << u"2026-12-04 23:13:09"_qs << false << u"2026-12-04 23:13:09"_qs;
+        QTest::newRow("iso") << QStringLiteral("2026-12-04 23:13:09") << false
+                             << QStringLiteral("2026-12-04 23:13:09");
         QTest::newRow("iso no seconds")
-            << u"2026-12-04 23:13"_qs << true << u"2026-12-04 23:13:00"_qs;
-        QTest::newRow("iso date") << u"2026-12-04"_qs << true << u"2026-12-04 00:00:00"_qs;
-        QTest::newRow("iso T") << u" 2026-12-04T23:13:09.5 "_qs << false
-                               << u"2026-12-04 23:13:09"_qs;
-        QTest::newRow("us pm") << u"12/4/2026 11:13:09 PM"_qs << true << u"2026-12-04 23:13:09"_qs;
-        QTest::newRow("us am 12") << u"12/4/2026 12:05 am"_qs << false << u"2026-12-04 00:05:00"_qs;
-        QTest::newRow("day first")
-            << u"04/12/2026 23:13:09"_qs << true << u"2026-12-04 23:13:09"_qs;
-        QTest::newRow("month first")
-            << u"04/12/2026 23:13:09"_qs << false << u"2026-04-12 23:13:09"_qs;
+            << QStringLiteral("2026-12-04 23:13") << true << QStringLiteral("2026-12-04 23:13:00");
+        QTest::newRow("iso date") << QStringLiteral("2026-12-04") << true
+                                  << QStringLiteral("2026-12-04 00:00:00");
+        QTest::newRow("iso T") << QStringLiteral(" 2026-12-04T23:13:09.5 ") << false
+                               << QStringLiteral("2026-12-04 23:13:09");
+        QTest::newRow("us pm") << QStringLiteral("12/4/2026 11:13:09 PM") << true
+                               << QStringLiteral("2026-12-04 23:13:09");
+        QTest::newRow("us am 12") << QStringLiteral("12/4/2026 12:05 am") << false
+                                  << QStringLiteral("2026-12-04 00:05:00");
+        QTest::newRow("day first") << QStringLiteral("04/12/2026 23:13:09") << true
+                                   << QStringLiteral("2026-12-04 23:13:09");
+        QTest::newRow("month first") << QStringLiteral("04/12/2026 23:13:09") << false
+                                     << QStringLiteral("2026-04-12 23:13:09");
         QTest::newRow("day above 12")
-            << u"24/12/2026 08:00"_qs << false << u"2026-12-24 08:00:00"_qs;
-        QTest::newRow("dots") << u"4.12.2026"_qs << true << u"2026-12-04 00:00:00"_qs;
-        QTest::newRow("mixed separators") << u"4.12/2026"_qs << true << QString();
-        QTest::newRow("not a date") << u"soon"_qs << true << QString();
-        QTest::newRow("bad day") << u"2026-02-30 10:00"_qs << true << QString();
-        QTest::newRow("bad hour") << u"2026-02-03 25:00"_qs << true << QString();
-        QTest::newRow("pm hour 13") << u"12/4/2026 13:00 PM"_qs << true << QString();
+            << QStringLiteral("24/12/2026 08:00") << false << QStringLiteral("2026-12-24 08:00:00");
+        QTest::newRow("dots") << QStringLiteral("4.12.2026") << true
+                              << QStringLiteral("2026-12-04 00:00:00");
+        QTest::newRow("mixed separators") << QStringLiteral("4.12/2026") << true << QString();
+        QTest::newRow("not a date") << QStringLiteral("soon") << true << QString();
+        QTest::newRow("bad day") << QStringLiteral("2026-02-30 10:00") << true << QString();
+        QTest::newRow("bad hour") << QStringLiteral("2026-02-03 25:00") << true << QString();
+        QTest::newRow("pm hour 13") << QStringLiteral("12/4/2026 13:00 PM") << true << QString();
     }
     void readsControllerDateForms() {
         QFETCH(QString, text);

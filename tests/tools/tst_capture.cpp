@@ -34,10 +34,10 @@ private slots:
             QByteArray("\xff\xfe latin \xe9", 10),                    // not UTF-8: base64
         };
         QTemporaryDir dir;
-        const QString path = dir.filePath(u"c.jsonl"_qs);
+        const QString path = dir.filePath(QStringLiteral("c.jsonl"));
         {
             CaptureWriter writer;
-            QVERIFY(writer.open(path, u"zel.xapsnoop.host"_qs, 1764929472000000).ok());
+            QVERIFY(writer.open(path, QStringLiteral("zel.xapsnoop.host"), 1764929472000000).ok());
             qint64 us = 1764929472000001;
             for (const QByteArray& d : datagrams) {
                 QVERIFY(writer.write(CaptureRecord{us, d}).ok());
@@ -62,28 +62,28 @@ private slots:
 
     void malformedLinesAreRefusedWithTheirNumber() {
         const QList<QPair<QByteArray, QString>> cases = {
-            {"not json", u"illegal"_qs},
-            {"{\"text\":\"x\"}", u"\"t\""_qs},
-            {"{\"t\":\"soon\",\"text\":\"x\"}", u"\"t\""_qs},
-            {"{\"t\":1}", u"neither"_qs},
-            {"{\"t\":1,\"base64\":\"***\"}", u"base64"_qs},
-            {"{\"format\":\"pcap\"}", u"not an xAP capture"_qs},
+            {"not json", QStringLiteral("illegal")},
+            {"{\"text\":\"x\"}", QStringLiteral("\"t\"")},
+            {"{\"t\":\"soon\",\"text\":\"x\"}", QStringLiteral("\"t\"")},
+            {"{\"t\":1}", QStringLiteral("neither")},
+            {"{\"t\":1,\"base64\":\"***\"}", QStringLiteral("base64")},
+            {"{\"format\":\"pcap\"}", QStringLiteral("not an xAP capture")},
         };
         QTemporaryDir dir;
         for (const auto& [line, problem] : cases) {
-            QFile file(dir.filePath(u"bad.jsonl"_qs));
+            QFile file(dir.filePath(QStringLiteral("bad.jsonl")));
             QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
             file.write("{\"format\":\"xap-capture\",\"version\":1}\n\n{\"t\":1,\"text\":\"ok\"}\n" +
                        line + "\n");
             file.close();
             auto read = readCaptureFile(file.fileName());
             QVERIFY2(!read.ok(), line.constData());
-            QVERIFY2(read.problem().description.contains(u":4: "_qs),
+            QVERIFY2(read.problem().description.contains(QStringLiteral(":4: ")),
                      qPrintable(read.problem().description));
             QVERIFY2(read.problem().description.contains(problem, Qt::CaseInsensitive),
                      qPrintable(read.problem().description));
         }
-        QVERIFY(!readCaptureFile(dir.filePath(u"missing"_qs)).ok());
+        QVERIFY(!readCaptureFile(dir.filePath(QStringLiteral("missing"))).ok());
     }
 
     void scheduleScalesTheCapturedSpacingOrKeepsARate() {
@@ -107,9 +107,9 @@ private slots:
             "interval=60\nport=3700\n}\n");
         QVERIFY(!SnoopFilter{}.passes(hb));
         QVERIFY((SnoopFilter{{}, {}, {}, true}.passes(hb)));
-        QVERIFY((SnoopFilter{u"xap-hbeat.*"_qs, {}, {}, false}.passes(hb)));
-        QVERIFY((SnoopFilter{{}, u"zel.>"_qs, {}, false}.passes(event)));
-        QVERIFY((!SnoopFilter{{}, u"zel.other.*"_qs, {}, false}.passes(event)));
+        QVERIFY((SnoopFilter{QStringLiteral("xap-hbeat.*"), {}, {}, false}.passes(hb)));
+        QVERIFY((SnoopFilter{{}, QStringLiteral("zel.>"), {}, false}.passes(event)));
+        QVERIFY((!SnoopFilter{{}, QStringLiteral("zel.other.*"), {}, false}.passes(event)));
     }
 
     void terminalOutputCarriesNoControlCharactersFromTheNetwork() {

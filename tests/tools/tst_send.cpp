@@ -15,7 +15,8 @@ class SendTest : public QObject {
 
     Run run(const QStringList& args) {
         return runProgram(
-            "xap-send", QStringList{u"--port"_qs, QString::number(m_receiver.localPort())} + args);
+            "xap-send",
+            QStringList{QStringLiteral("--port"), QString::number(m_receiver.localPort())} + args);
     }
     QList<QByteArray> received() {
         QList<QByteArray> out;
@@ -31,44 +32,64 @@ private slots:
     void initTestCase() {
         QVERIFY(m_dir.isValid());
         QVERIFY(m_receiver.bind(QHostAddress(QHostAddress::LocalHost), 0));
-        QVERIFY(writeFile(m_dir.filePath(u"blank"_qs), " \r\n\n"));
+        QVERIFY(writeFile(m_dir.filePath(QStringLiteral("blank")), " \r\n\n"));
     }
 
     void refusesWhatIsNoValidXapAndSendsNothing_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QByteArray>("why");
-        const QStringList event{u"--section"_qs, u"Event.Log"_qs, u"Type=Log"_qs};
+        const QStringList event{QStringLiteral("--section"), QStringLiteral("Event.Log"),
+                                QStringLiteral("Type=Log")};
         QTest::newRow("class of one part")
-            << QStringList{u"--class"_qs, u"Homeseer"_qs} + event << QByteArray("two parts");
+            << QStringList{QStringLiteral("--class"), QStringLiteral("Homeseer")} + event
+            << QByteArray("two parts");
         QTest::newRow("class with a blank")
-            << QStringList{u"--class"_qs, u"Home seer.Event"_qs} + event << QByteArray("blank");
+            << QStringList{QStringLiteral("--class"), QStringLiteral("Home seer.Event")} + event
+            << QByteArray("blank");
         QTest::newRow("source with a wildcard")
-            << QStringList{u"--class"_qs, u"Homeseer.Event"_qs, u"--source"_qs, u"zel.*.x"_qs} +
+            << QStringList{QStringLiteral("--class"), QStringLiteral("Homeseer.Event"),
+                           QStringLiteral("--source"), QStringLiteral("zel.*.x")} +
                    event
             << QByteArray("wildcards");
         QTest::newRow("source of two parts")
-            << QStringList{u"--class"_qs, u"Homeseer.Event"_qs, u"--source"_qs, u"zel.send"_qs} +
+            << QStringList{QStringLiteral("--class"), QStringLiteral("Homeseer.Event"),
+                           QStringLiteral("--source"), QStringLiteral("zel.send")} +
                    event
             << QByteArray("three parts");
         QTest::newRow("source with an empty part")
-            << QStringList{u"--class"_qs, u"a.b"_qs, u"--source"_qs, u"zel..x"_qs} + event
+            << QStringList{QStringLiteral("--class"), QStringLiteral("a.b"),
+                           QStringLiteral("--source"), QStringLiteral("zel..x")} +
+                   event
             << QByteArray("empty");
         QTest::newRow("uid not hex")
-            << QStringList{u"--class"_qs, u"a.b"_qs, u"--uid"_qs, u"FF.00XY:00"_qs} + event
+            << QStringList{QStringLiteral("--class"), QStringLiteral("a.b"),
+                           QStringLiteral("--uid"), QStringLiteral("FF.00XY:00")} +
+                   event
             << QByteArray("hex digits");
         QTest::newRow("uid without sub-address")
-            << QStringList{u"--class"_qs, u"a.b"_qs, u"--uid"_qs, u"FF.00AB"_qs} + event
+            << QStringList{QStringLiteral("--class"), QStringLiteral("a.b"),
+                           QStringLiteral("--uid"), QStringLiteral("FF.00AB")} +
+                   event
             << QByteArray("NN.DDDD:SS");
         QTest::newRow("--all without --wait")
-            << QStringList{u"--class"_qs, u"a.b"_qs, u"--all"_qs} + event << QByteArray("--wait");
+            << QStringList{QStringLiteral("--class"), QStringLiteral("a.b"),
+                           QStringLiteral("--all")} +
+                   event
+            << QByteArray("--wait");
         QTest::newRow("raw file of blanks")
-            << QStringList{u"--raw"_qs, m_dir.filePath(u"blank"_qs)} << QByteArray("empty");
+            << QStringList{QStringLiteral("--raw"), m_dir.filePath(QStringLiteral("blank"))}
+            << QByteArray("empty");
         QTest::newRow("IPv6 host")
-            << QStringList{u"--host"_qs, u"::1"_qs, u"--class"_qs, u"a.b"_qs} + event
+            << QStringList{QStringLiteral("--host"), QStringLiteral("::1"),
+                           QStringLiteral("--class"), QStringLiteral("a.b")} +
+                   event
             << QByteArray("IPv4");
-        QTest::newRow("unknown option") << QStringList{u"--colour"_qs} << QByteArray("colour");
+        QTest::newRow("unknown option")
+            << QStringList{QStringLiteral("--colour")} << QByteArray("colour");
         QTest::newRow("item without =")
-            << QStringList{u"--class"_qs, u"a.b"_qs, u"--section"_qs, u"s"_qs, u"noequals"_qs}
+            << QStringList{QStringLiteral("--class"), QStringLiteral("a.b"),
+                           QStringLiteral("--section"), QStringLiteral("s"),
+                           QStringLiteral("noequals")}
             << QByteArray("NAME=VALUE");
     }
     void refusesWhatIsNoValidXapAndSendsNothing() {
@@ -83,9 +104,11 @@ private slots:
 
     void sendsToAHostNameWithTheFieldsGiven() {
         const Run r =
-            run({u"--host"_qs, u"localhost"_qs, u"--class"_qs, u"Homeseer.Event"_qs,
-                 u"--section"_qs, u"Event.Log"_qs, u"--source"_qs, u"zel.x-send.host:sub.2"_qs,
-                 u"--uid"_qs, u"FF123400"_qs, u"Type=Log"_qs});
+            run({QStringLiteral("--host"), QStringLiteral("localhost"), QStringLiteral("--class"),
+                 QStringLiteral("Homeseer.Event"), QStringLiteral("--section"),
+                 QStringLiteral("Event.Log"), QStringLiteral("--source"),
+                 QStringLiteral("zel.x-send.host:sub.2"), QStringLiteral("--uid"),
+                 QStringLiteral("FF123400"), QStringLiteral("Type=Log")});
         QVERIFY2(r.status == 0, r.err.constData());
         const QList<QByteArray> got = received();
         QCOMPARE(got.size(), 1);

@@ -60,12 +60,14 @@ private slots:
     void initTestCase() { QVERIFY(m_hub.start()); }
 
     void registersShowsFiltersAndCapturesSurvivingGarbage() {
-        const QString capture = m_dir.filePath(u"all.jsonl"_qs);
+        const QString capture = m_dir.filePath(QStringLiteral("all.jsonl"));
         SnoopProcess all;
-        QVERIFY(all.start(m_hub.port, {u"--capture"_qs, capture}));
+        QVERIFY(all.start(m_hub.port, {QStringLiteral("--capture"), capture}));
         SnoopProcess events;
-        QVERIFY(events.start(m_hub.port, {u"--class"_qs, u"homeseer.*"_qs, u"--target"_qs,
-                                          u"zel.>"_qs, u"--json"_qs, u"--count"_qs, u"2"_qs}));
+        QVERIFY(events.start(m_hub.port, {QStringLiteral("--class"), QStringLiteral("homeseer.*"),
+                                          QStringLiteral("--target"), QStringLiteral("zel.>"),
+                                          QStringLiteral("--json"), QStringLiteral("--count"),
+                                          QStringLiteral("2")}));
         QTRY_VERIFY(m_hub.said("add zel.xapsnoop."));
 
         const QList<QByteArray> sent = {
@@ -85,9 +87,10 @@ private slots:
         QCOMPARE(events.process.exitCode(), 0);
         const QList<QByteArray> json = events.process.readAllStandardOutput().trimmed().split('\n');
         QCOMPARE(json.size(), 2);
-        QCOMPARE(QJsonDocument::fromJson(json[0])[u"data"_qs].toString(), u"first"_qs);
-        QCOMPARE(QJsonDocument::fromJson(json[1])[u"target"_qs].toString(),
-                 u"zel.Quilljot.host"_qs);
+        QCOMPARE(QJsonDocument::fromJson(json[0])[QStringLiteral("data")].toString(),
+                 QStringLiteral("first"));
+        QCOMPARE(QJsonDocument::fromJson(json[1])[QStringLiteral("target")].toString(),
+                 QStringLiteral("zel.Quilljot.host"));
         QTRY_VERIFY(m_hub.said("(stopped)"));
 
         QTRY_VERIFY(all.process.peek(1 << 20).contains("Data=second"));
@@ -117,22 +120,26 @@ private slots:
             QByteArray::number(otherApp.localPort()) + "\n}\n";
         const QList<QByteArray> original = {eventText("one"), heartbeat, QByteArray("\xe9t\xe9", 3),
                                             eventText("two, \"quoted\""), QByteArray()};
-        const QString first = m_dir.filePath(u"first.jsonl"_qs);
+        const QString first = m_dir.filePath(QStringLiteral("first.jsonl"));
         {
             CaptureWriter w;
-            QVERIFY(w.open(first, u"test"_qs, 0).ok());
+            QVERIFY(w.open(first, QStringLiteral("test"), 0).ok());
             for (qsizetype i = 0; i < original.size(); ++i) {
                 QVERIFY(w.write(CaptureRecord{1764929472000000 + i * 300000, original[i]}).ok());
             }
         }
 
-        const QString second = m_dir.filePath(u"second.jsonl"_qs);
+        const QString second = m_dir.filePath(QStringLiteral("second.jsonl"));
         SnoopProcess snoop;
-        QVERIFY(snoop.start(m_hub.port, {u"--capture"_qs, second}));
-        const QStringList to{u"--port"_qs, QString::number(m_hub.port), u"--replay"_qs, first};
-        QCOMPARE(run("xap-send", to + QStringList{u"--rate"_qs, u"500"_qs, u"--heartbeats"_qs}), 0);
+        QVERIFY(snoop.start(m_hub.port, {QStringLiteral("--capture"), second}));
+        const QStringList to{QStringLiteral("--port"), QString::number(m_hub.port),
+                             QStringLiteral("--replay"), first};
+        QCOMPARE(run("xap-send", to + QStringList{QStringLiteral("--rate"), QStringLiteral("500"),
+                                                  QStringLiteral("--heartbeats")}),
+                 0);
         // the capture's own spacing, ten times as fast; heartbeats left out by default
-        QCOMPARE(run("xap-send", to + QStringList{u"--speed"_qs, u"10"_qs}), 0);
+        QCOMPARE(run("xap-send", to + QStringList{QStringLiteral("--speed"), QStringLiteral("10")}),
+                 0);
         QTRY_VERIFY(QFile(second).size() > 0 &&
                     readCaptureFile(second).value().size() == 2 * original.size() - 1);
         QCOMPARE(snoop.stop(), 0);
@@ -145,25 +152,33 @@ private slots:
 
     void refusesBadArgumentsAndSaysWhenNothingCame() {
         QByteArray err;
-        QCOMPARE(run("xap-snoop", {u"--count"_qs, u"0"_qs}, &err), 2);
+        QCOMPARE(run("xap-snoop", {QStringLiteral("--count"), QStringLiteral("0")}, &err), 2);
         QVERIFY(err.contains("--count"));
-        QCOMPARE(run("xap-snoop", {u"--json"_qs, u"-v"_qs}), 2);
-        QCOMPARE(run("xap-snoop", {u"--no-such-option"_qs}), 2);
-        QCOMPARE(run("xap-send", {u"--replay"_qs, m_dir.filePath(u"missing"_qs)}, &err), 2);
+        QCOMPARE(run("xap-snoop", {QStringLiteral("--json"), QStringLiteral("-v")}), 2);
+        QCOMPARE(run("xap-snoop", {QStringLiteral("--no-such-option")}), 2);
+        QCOMPARE(run("xap-send",
+                     {QStringLiteral("--replay"), m_dir.filePath(QStringLiteral("missing"))}, &err),
+                 2);
         QVERIFY(err.contains("cannot read"));
         QCOMPARE(run("xap-send",
-                     {u"--replay"_qs, u"-"_qs, u"--speed"_qs, u"2"_qs, u"--rate"_qs, u"5"_qs}),
+                     {QStringLiteral("--replay"), QStringLiteral("-"), QStringLiteral("--speed"),
+                      QStringLiteral("2"), QStringLiteral("--rate"), QStringLiteral("5")}),
                  2);
         QCOMPARE(run("xap-send",
-                     {u"--class"_qs, u"a.b"_qs, u"--section"_qs, u"s"_qs, u"--rate"_qs, u"5"_qs}),
+                     {QStringLiteral("--class"), QStringLiteral("a.b"), QStringLiteral("--section"),
+                      QStringLiteral("s"), QStringLiteral("--rate"), QStringLiteral("5")}),
                  2);
 
         const QString port = QString::number(m_hub.port);
-        QCOMPARE(run("xap-snoop", {u"--hub-port"_qs, port, u"--capture"_qs, m_dir.path()}, &err),
-                 1);
         QCOMPARE(
             run("xap-snoop",
-                {u"--hub-port"_qs, port, u"--class"_qs, u"no.such"_qs, u"--timeout"_qs, u"0.5"_qs},
+                {QStringLiteral("--hub-port"), port, QStringLiteral("--capture"), m_dir.path()},
+                &err),
+            1);
+        QCOMPARE(
+            run("xap-snoop",
+                {QStringLiteral("--hub-port"), port, QStringLiteral("--class"),
+                 QStringLiteral("no.such"), QStringLiteral("--timeout"), QStringLiteral("0.5")},
                 &err),
             3);
         QVERIFY2(err.contains(" 0 shown"), err.constData());

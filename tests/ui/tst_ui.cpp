@@ -34,9 +34,11 @@ namespace {
 const QDateTime kNow(QDate(2026, 12, 5), QTime(8, 30, 0));
 
 QString eventMessage(const LogEvent& e) {
-    return u"xap-header\n{\nv=12\nhop=1\nuid=FF123400\nclass=Homeseer.Event\nsource="_qs +
-           e.source + u"\n}\nEvent.Log\n{\nTime="_qs + e.time + u"\nType="_qs + e.type +
-           u"\nData="_qs + e.data + u"\n}\n"_qs;
+    return QStringLiteral(
+               "xap-header\n{\nv=12\nhop=1\nuid=FF123400\nclass=Homeseer.Event\nsource=") +
+           e.source + QStringLiteral("\n}\nEvent.Log\n{\nTime=") + e.time +
+           QStringLiteral("\nType=") + e.type + QStringLiteral("\nData=") + e.data +
+           QStringLiteral("\n}\n");
 }
 
 }  // namespace
@@ -67,16 +69,22 @@ private:
         }
         return found;
     }
-    QString settingsPath() const { return m_dir->path() + u"/Config/zelXapQuilljot.ini"_qs; }
+    QString settingsPath() const {
+        return m_dir->path() + QStringLiteral("/Config/zelXapQuilljot.ini");
+    }
     QString setting(const QString& key) const {
-        return IniFile::load(settingsPath()).value().read(u"Quilljot"_qs, key, u"-"_qs);
+        return IniFile::load(settingsPath())
+            .value()
+            .read(QStringLiteral("Quilljot"), key, QStringLiteral("-"));
     }
     void writeSetting(const QString& key, const QString& value) {
         IniFile ini = IniFile::load(settingsPath()).value();
-        ini.write(u"Quilljot"_qs, key, value);
+        ini.write(QStringLiteral("Quilljot"), key, value);
         QVERIFY(ini.save());
     }
-    QString defaultDatabase() const { return m_dir->path() + u"/Data/xapzelQuilljot.mdb"_qs; }
+    QString defaultDatabase() const {
+        return m_dir->path() + QStringLiteral("/Data/xapzelQuilljot.mdb");
+    }
 
     // Sends the events to the logger's node as a controller would, and waits until the logger
     // has written them all.
@@ -95,7 +103,7 @@ private:
 private slots:
     void init() {
         m_dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(writeFile(m_dir->path() + u"/Config/zelXap.ini"_qs,
+        QVERIFY(writeFile(m_dir->path() + QStringLiteral("/Config/zelXap.ini"),
                           "[Interface]\r\nBroadcastAddress=127.0.0.1\r\n"));
         m_hub = std::make_unique<QUdpSocket>();
         QVERIFY(m_hub->bind(QHostAddress(QHostAddress::LocalHost), 0));
@@ -103,9 +111,10 @@ private slots:
         m_desktop = std::make_unique<DesktopFrontend>();
         Logger::Options options;
         options.place.appDir = m_dir->path();
-        options.place.programFile = u"/opt/quilljot/bin/quilljot"_qs;
-        options.place.hostName = [] { return u"HOST1"_qs; };
-        options.network = std::make_unique<FixedHostNetwork>(QStringList{u"127.0.0.1"_qs});
+        options.place.programFile = QStringLiteral("/opt/quilljot/bin/quilljot");
+        options.place.hostName = [] { return QStringLiteral("HOST1"); };
+        options.network =
+            std::make_unique<FixedHostNetwork>(QStringList{QStringLiteral("127.0.0.1")});
         options.xapPort = m_hub->localPort();
         options.clock = [] { return kNow; };
         m_logger = std::make_unique<Logger>(*m_desktop, std::move(options));
@@ -113,7 +122,7 @@ private slots:
         connect(m_logger.get(), &Logger::eventsLogged, this,
                 [this](const QList<LogEvent>& events) { m_logged += int(events.size()); });
         QVERIFY(m_logger->start());
-        QCOMPARE(m_logger->node()->destination(), u"127.0.0.1"_qs);
+        QCOMPARE(m_logger->node()->destination(), QStringLiteral("127.0.0.1"));
         QVERIFY(echo() != nullptr);
         QVERIFY(!echo()->isVisible());
     }
@@ -125,71 +134,83 @@ private slots:
     }
 
     void echoLineFormat() {
-        const LogEvent event{u"2026-03-05 14:03:09"_qs, u"zel.hs.pc.abcde"_qs, u"L\r\nog"_qs,
-                             u"a\r\nb\rc\nd"_qs};
+        const LogEvent event{QStringLiteral("2026-03-05 14:03:09"),
+                             QStringLiteral("zel.hs.pc.abcde"), QStringLiteral("L\r\nog"),
+                             QStringLiteral("a\r\nb\rc\nd")};
         QCOMPARE(EchoFormat::line(event),
-                 u"zel.hs.pc.abcde     \t2026-03-05 14:03:09 |  L|og  |  a|b|c|d"_qs);
+                 QStringLiteral("zel.hs.pc.abcde     \t2026-03-05 14:03:09 |  L|og  |  a|b|c|d"));
     }
 
     void liveViewFiltersFreezesAndClears() {
         auto* freeze = child<QCheckBox>(echo(), "freezeBox");
         auto* tally = child<QLabel>(echo(), "liveTally");
         LiveEventModel* live = echo()->liveModel();
-        send({{u"2026-12-04 10:00:00"_qs, u"hs.den"_qs, u"EventLog"_qs, u"one"_qs},
-              {u"2026-12-04 10:00:01"_qs, u"zel.hall"_qs, u"Status"_qs, u"two"_qs},
-              {u"2026-12-04 10:00:02"_qs, u"hs.den"_qs, u"log"_qs, u"three"_qs}});
+        send({{QStringLiteral("2026-12-04 10:00:00"), QStringLiteral("hs.den"),
+               QStringLiteral("EventLog"), QStringLiteral("one")},
+              {QStringLiteral("2026-12-04 10:00:01"), QStringLiteral("zel.hall"),
+               QStringLiteral("Status"), QStringLiteral("two")},
+              {QStringLiteral("2026-12-04 10:00:02"), QStringLiteral("hs.den"),
+               QStringLiteral("log"), QStringLiteral("three")}});
         QCOMPARE(echo()->liveLines().size(), 3);
 
         // Every filter narrows the lines already shown, the source's too.
-        child<QLineEdit>(echo(), "sourceFilter")->setText(u"DEN"_qs);
+        child<QLineEdit>(echo(), "sourceFilter")->setText(QStringLiteral("DEN"));
         QCOMPARE(echo()->liveLines().size(), 2);
-        child<QLineEdit>(echo(), "typeFilter")->setText(u"log"_qs);
-        child<QLineEdit>(echo(), "dataFilter")->setText(u"THR"_qs);
+        child<QLineEdit>(echo(), "typeFilter")->setText(QStringLiteral("log"));
+        child<QLineEdit>(echo(), "dataFilter")->setText(QStringLiteral("THR"));
         QCOMPARE(echo()->liveLines(),
-                 QStringList{EchoFormat::line(
-                     {u"2026-12-04 10:00:02"_qs, u"hs.den"_qs, u"log"_qs, u"three"_qs})});
-        echo()->addEvents({{u"2026-12-04 10:00:03"_qs, u"zel.hall"_qs, u"log"_qs, u"three"_qs}});
+                 QStringList{EchoFormat::line({QStringLiteral("2026-12-04 10:00:02"),
+                                               QStringLiteral("hs.den"), QStringLiteral("log"),
+                                               QStringLiteral("three")})});
+        echo()->addEvents({{QStringLiteral("2026-12-04 10:00:03"), QStringLiteral("zel.hall"),
+                            QStringLiteral("log"), QStringLiteral("three")}});
         QCOMPARE(echo()->liveLines().size(), 1);
         for (const char* f : {"sourceFilter", "typeFilter", "dataFilter"}) {
             child<QLineEdit>(echo(), f)->clear();
         }
         QCOMPARE(echo()->liveLines().size(), 4);
         // The whole text of a line is in its tooltip, line breaks kept, never read as markup.
-        const QString markup = u"a\nb <a href='file:///etc'>x</a> &amp;"_qs;
-        echo()->addEvents({{u"2026-12-04 10:00:04"_qs, u"zel.hall"_qs, u"log"_qs, markup}});
+        const QString markup = QStringLiteral("a\nb <a href='file:///etc'>x</a> &amp;");
+        echo()->addEvents({{QStringLiteral("2026-12-04 10:00:04"), QStringLiteral("zel.hall"),
+                            QStringLiteral("log"), markup}});
         QVERIFY(live->data(live->index(4), Qt::ToolTipRole)
                     .toString()
                     .contains(markup.toHtmlEscaped()));
 
         // Frozen, arriving events are held and counted, then shown in order.
         freeze->setChecked(true);
-        send({{u"2026-12-05 08:00:00"_qs, u"hs.den"_qs, u"Log"_qs, u"held 1"_qs},
-              {u"2026-12-05 08:00:01"_qs, u"hs.den"_qs, u"Log"_qs, u"held 2"_qs}});
+        send({{QStringLiteral("2026-12-05 08:00:00"), QStringLiteral("hs.den"),
+               QStringLiteral("Log"), QStringLiteral("held 1")},
+              {QStringLiteral("2026-12-05 08:00:01"), QStringLiteral("hs.den"),
+               QStringLiteral("Log"), QStringLiteral("held 2")}});
         QCOMPARE(echo()->liveLines().size(), 5);
-        QVERIFY2(tally->text().contains(u"2 new events held"_qs), qPrintable(tally->text()));
+        QVERIFY2(tally->text().contains(QStringLiteral("2 new events held")),
+                 qPrintable(tally->text()));
         // The history is its own view, frozen or not.
         echo()->showHistory();
         QCOMPARE(echo()->history()->model()->rowCount(), 5);
         echo()->showLive();
         freeze->setChecked(false);
         QCOMPARE(echo()->liveLines().size(), 7);
-        QVERIFY(echo()->liveLines().last().endsWith(u"held 2"_qs));
-        QVERIFY(!tally->text().contains(u"held"_qs));
+        QVERIFY(echo()->liveLines().last().endsWith(QStringLiteral("held 2")));
+        QVERIFY(!tally->text().contains(QStringLiteral("held")));
 
         child<QPushButton>(echo(), "clearButton")->click();
         QVERIFY(echo()->liveLines().isEmpty());
 
         // Bounded: the oldest lines leave the view, and the window says so.
         for (std::size_t i = 0; i < LiveEventModel::kKeptEvents + 10; ++i) {
-            echo()->addEvents({{u"2026-12-05 08:00:00"_qs, u"s"_qs, u"t"_qs, QString::number(i)}});
+            echo()->addEvents({{QStringLiteral("2026-12-05 08:00:00"), QStringLiteral("s"),
+                                QStringLiteral("t"), QString::number(i)}});
         }
         QCOMPARE(echo()->liveLines().size(), qsizetype(LiveEventModel::kKeptEvents));
-        QVERIFY(echo()->liveLines().first().endsWith(u"  10"_qs));
-        QVERIFY2(tally->text().contains(u"10 older lines left the view"_qs),
+        QVERIFY(echo()->liveLines().first().endsWith(QStringLiteral("  10")));
+        QVERIFY2(tally->text().contains(QStringLiteral("10 older lines left the view")),
                  qPrintable(tally->text()));
         freeze->setChecked(true);
         for (std::size_t i = 0; i < LiveEventModel::kHeldEvents + 5; ++i) {
-            echo()->addEvents({{u"2026-12-05 08:00:00"_qs, u"s"_qs, u"t"_qs, u"h"_qs}});
+            echo()->addEvents({{QStringLiteral("2026-12-05 08:00:00"), QStringLiteral("s"),
+                                QStringLiteral("t"), QStringLiteral("h")}});
         }
         QCOMPARE(live->held(), LiveEventModel::kHeldEvents);
         QCOMPARE(live->droppedFromView(), quint64(15));
@@ -202,12 +223,15 @@ private slots:
         for (int i = 0; i < 1200; ++i) {
             events.append({QDateTime(QDate(2026, 12, 1), QTime(0, 0))
                                .addSecs(i / 3 * 60)
-                               .toString(u"yyyy-MM-dd HH:mm:ss"_qs),
-                           i % 2 ? u"hs.den"_qs : u"zel.hall"_qs, u"Log"_qs,
-                           u"event %1 "_qs.arg(i) + QString(40, u'x')});
+                               .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                           i % 2 ? QStringLiteral("hs.den") : QStringLiteral("zel.hall"),
+                           QStringLiteral("Log"),
+                           QStringLiteral("event %1 ").arg(i) + QString(40, u'x')});
         }
-        events.append({u"2026-11-20 10:00:00"_qs, u"old"_qs, u"Log"_qs, u"too old"_qs});
-        events.append({u"2026-12-06 10:00:00"_qs, u"later"_qs, u"Log"_qs, u"after today"_qs});
+        events.append({QStringLiteral("2026-11-20 10:00:00"), QStringLiteral("old"),
+                       QStringLiteral("Log"), QStringLiteral("too old")});
+        events.append({QStringLiteral("2026-12-06 10:00:00"), QStringLiteral("later"),
+                       QStringLiteral("Log"), QStringLiteral("after today")});
         send(events);
         const QStringList live = echo()->liveLines();
 
@@ -216,7 +240,8 @@ private slots:
         auto* table = child<QTableView>(echo(), "historyTable");
         QCOMPARE(model->total(), qint64(1200));
         QCOMPARE(model->columnCount(), 4);
-        QCOMPARE(model->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), u"Time"_qs);
+        QCOMPARE(model->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(),
+                 QStringLiteral("Time"));
         while (model->canFetchMore({})) {
             model->fetchMore({});
         }
@@ -224,10 +249,11 @@ private slots:
         for (int r = 0; r < 1200; ++r) {
             QCOMPARE(model->row(r).event, events[1199 - r]);  // newest first, none missing
         }
-        QVERIFY(child<QLabel>(echo(), "historyTally")->text().contains(u"rows"_qs));
+        QVERIFY(child<QLabel>(echo(), "historyTally")->text().contains(QStringLiteral("rows")));
 
         // A live event never enters the history; the live view keeps it.
-        const LogEvent arriving{u"2026-12-05 08:01:00"_qs, u"live"_qs, u"Log"_qs, u"arrives"_qs};
+        const LogEvent arriving{QStringLiteral("2026-12-05 08:01:00"), QStringLiteral("live"),
+                                QStringLiteral("Log"), QStringLiteral("arrives")};
         send({arriving});
         QCOMPARE(model->rowCount(), 1200);
         echo()->showLive();
@@ -258,17 +284,17 @@ private slots:
             QCOMPARE(model->row(r).event, events[1198 - 2 * r]);
             QCOMPARE(model->row(r + 603).event, events[1199 - 2 * r]);
         }
-        QCOMPARE(model->row(600).event.source, u"old"_qs);
-        QCOMPARE(model->row(601).event.source, u"live"_qs);
-        QCOMPARE(model->row(602).event.source, u"later"_qs);
+        QCOMPARE(model->row(600).event.source, QStringLiteral("old"));
+        QCOMPARE(model->row(601).event.source, QStringLiteral("live"));
+        QCOMPARE(model->row(602).event.source, QStringLiteral("later"));
         table->sortByColumn(HistoryModel::Time, Qt::AscendingOrder);
-        child<QLineEdit>(echo(), "sourceFilter")->setText(u"DEN"_qs);
-        child<QLineEdit>(echo(), "dataFilter")->setText(u"event 1_9 "_qs);
+        child<QLineEdit>(echo(), "sourceFilter")->setText(QStringLiteral("DEN"));
+        child<QLineEdit>(echo(), "dataFilter")->setText(QStringLiteral("event 1_9 "));
         QTRY_COMPARE(model->total(), qint64(10));  // 109, 119, ... 199: odd, so from the den
         QCOMPARE(model->row(0).event, events[109]);
 
         // Export: every row of the range and filters, as CSV; stopped, it leaves no file.
-        const QString csv = m_dir->path() + u"/out.csv"_qs;
+        const QString csv = m_dir->path() + QStringLiteral("/out.csv");
         const Result<qint64> exported = echo()->history()->exportTo(csv);
         QVERIFY(exported);
         QCOMPARE(exported.value(), qint64(10));
@@ -276,7 +302,7 @@ private slots:
         QCOMPARE(lines.size(), 12);
         QCOMPARE(lines[0], QByteArray("ID,Time,Source,Type,Data\r"));
         QVERIFY(lines[1].contains("2026-12-01 00:36:00,hs.den,Log,event 109"));
-        const QString stopped = m_dir->path() + u"/stopped.csv"_qs;
+        const QString stopped = m_dir->path() + QStringLiteral("/stopped.csv");
         QVERIFY(!echo()->history()->exportTo(stopped, [](qint64) { return false; }));
         QVERIFY(!QFileInfo::exists(stopped));
 
@@ -286,15 +312,17 @@ private slots:
                                         QItemSelectionModel::Select | QItemSelectionModel::Rows);
         child<QPushButton>(echo(), "copyButton")->click();
         QCOMPARE(QGuiApplication::clipboard()->text(),
-                 u"2026-12-01 00:36:00\ths.den\tLog\tevent 109 "_qs + QString(40, u'x') +
-                     u"\n2026-12-01 00:39:00\ths.den\tLog\tevent 119 "_qs + QString(40, u'x') +
-                     u"\n"_qs);
+                 QStringLiteral("2026-12-01 00:36:00\ths.den\tLog\tevent 109 ") +
+                     QString(40, u'x') +
+                     QStringLiteral("\n2026-12-01 00:39:00\ths.den\tLog\tevent 119 ") +
+                     QString(40, u'x') + QStringLiteral("\n"));
     }
 
     void historyProblemsAreSaidInTheWindow() {
-        send({{u"2026-12-05 08:00:00"_qs, u"hs.den"_qs, u"Log"_qs, u"it's open"_qs}});
+        send({{QStringLiteral("2026-12-05 08:00:00"), QStringLiteral("hs.den"),
+               QStringLiteral("Log"), QStringLiteral("it's open")}});
         echo()->showHistory();
-        child<QLineEdit>(echo(), "dataFilter")->setText(u"it's"_qs);
+        child<QLineEdit>(echo(), "dataFilter")->setText(QStringLiteral("it's"));
         QTRY_COMPARE(echo()->history()->model()->total(), qint64(1));
         auto* problem = child<QLabel>(echo(), "historyProblem");
         QVERIFY(!problem->isVisibleTo(echo()));
@@ -303,14 +331,15 @@ private slots:
         m_desktop->showSetupDialog();
         SetupDialog* setup = m_desktop->setupDialog();
         child<QRadioButton>(setup, "postgresqlOption")->click();
-        child<QLineEdit>(setup, "sqlSourceField")->setText(u"127.0.0.1,1; User ID=x"_qs);
-        child<QLineEdit>(setup, "databaseField")->setText(u"HomeLog"_qs);
+        child<QLineEdit>(setup, "sqlSourceField")
+            ->setText(QStringLiteral("127.0.0.1,1; User ID=x"));
+        child<QLineEdit>(setup, "databaseField")->setText(QStringLiteral("HomeLog"));
         QSignalSpy reloaded(m_logger.get(), &Logger::settingsReloaded);
         child<QPushButton>(setup, "saveButton")->click();
         QVERIFY(reloaded.wait());
         child<QPushButton>(echo(), "refreshHistory")->click();
         QVERIFY(problem->isVisibleTo(echo()));
-        QVERIFY2(problem->text().startsWith(u"The history could not be read"_qs),
+        QVERIFY2(problem->text().startsWith(QStringLiteral("The history could not be read")),
                  qPrintable(problem->text()));
         QCOMPARE(echo()->history()->model()->rowCount(), 0);
     }
@@ -318,24 +347,25 @@ private slots:
     void closingHidesAndSavesSizeAndFilters() {
         echo()->show();
         echo()->resize(640, 300);
-        child<QLineEdit>(echo(), "sourceFilter")->setText(u"zel"_qs);
-        echo()->addEvents({{u"2026-12-04 10:00:00"_qs, u"zel.a"_qs, u"Log"_qs, u"kept"_qs}});
+        child<QLineEdit>(echo(), "sourceFilter")->setText(QStringLiteral("zel"));
+        echo()->addEvents({{QStringLiteral("2026-12-04 10:00:00"), QStringLiteral("zel.a"),
+                            QStringLiteral("Log"), QStringLiteral("kept")}});
         QVERIFY(!echo()->close());
         QVERIFY(!echo()->isVisible());
-        QVERIFY(echo()->liveLines().last().endsWith(u"kept"_qs));
-        QCOMPARE(setting(u"WindowWidth"_qs),
+        QVERIFY(echo()->liveLines().last().endsWith(QStringLiteral("kept")));
+        QCOMPARE(setting(QStringLiteral("WindowWidth")),
                  QString::number(qRound(640 * echo()->twipsPerPixelX())));
-        QCOMPARE(setting(u"WindowHeight"_qs),
+        QCOMPARE(setting(QStringLiteral("WindowHeight")),
                  QString::number(qRound(300 * echo()->twipsPerPixelY())));
-        QCOMPARE(setting(u"SourceFilter"_qs), u"zel"_qs);
+        QCOMPARE(setting(QStringLiteral("SourceFilter")), QStringLiteral("zel"));
 
         EchoWindow again(*m_logger);
         again.restore();
         QCOMPARE(again.size(), QSize(640, 300));
-        QCOMPARE(child<QLineEdit>(&again, "sourceFilter")->text(), u"zel"_qs);
+        QCOMPARE(child<QLineEdit>(&again, "sourceFilter")->text(), QStringLiteral("zel"));
 
         // A size that is no number gives the window its smallest size.
-        writeSetting(u"WindowHeight"_qs, u"tall"_qs);
+        writeSetting(QStringLiteral("WindowHeight"), QStringLiteral("tall"));
         m_logger->reloadSettings();
         EchoWindow small(*m_logger);
         small.restore();
@@ -344,47 +374,49 @@ private slots:
 
     void setupDialogShowsSettingsInEffectAndSwitchesDatabase() {
         // A settings file changed behind the logger's back is not what the logger uses.
-        writeSetting(u"Database"_qs, u"Data/elsewhere.mdb"_qs);
+        writeSetting(QStringLiteral("Database"), QStringLiteral("Data/elsewhere.mdb"));
         m_desktop->onMenuChosen(TrayIcon::Setup);
         SetupDialog* setup = m_desktop->setupDialog();
         QVERIFY(setup != nullptr && setup->isVisible());
-        QCOMPARE(setup->windowTitle(), u"Quilljot Setup"_qs);
+        QCOMPARE(setup->windowTitle(), QStringLiteral("Quilljot Setup"));
         QVERIFY(child<QRadioButton>(setup, "fileDatabaseOption")->isChecked());
         QVERIFY(!child<QRadioButton>(setup, "sqlServerOption")->isChecked());
         QVERIFY(!child<QRadioButton>(setup, "postgresqlOption")->isChecked());
         QCOMPARE(child<QLineEdit>(setup, "sqlSourceField")->text(), QString());
         QCOMPARE(child<QLineEdit>(setup, "databaseField")->text(), defaultDatabase());
-        QCOMPARE(child<QLineEdit>(setup, "tableField")->text(), u"tblQuilljot"_qs);
+        QCOMPARE(child<QLineEdit>(setup, "tableField")->text(), QStringLiteral("tblQuilljot"));
 
-        const QString chosen = m_dir->path() + u"/Data/Xap/Quilljot.mdb"_qs;
+        const QString chosen = m_dir->path() + QStringLiteral("/Data/Xap/Quilljot.mdb");
         child<QLineEdit>(setup, "databaseField")->setText(chosen);
         child<QPushButton>(setup, "saveButton")->click();
         QVERIFY(!setup->isVisible());
-        QCOMPARE(setting(u"Database"_qs), chosen);
+        QCOMPARE(setting(QStringLiteral("Database")), chosen);
         QCOMPARE(m_logger->settings().database.database, chosen);
         QTRY_VERIFY(QFileInfo::exists(chosen));
         QTRY_VERIFY(m_logger->databaseOpen());
 
         // Opened again, it shows the choice now in effect, not what was typed and cancelled.
         m_desktop->showSetupDialog();
-        child<QLineEdit>(setup, "databaseField")->setText(u"typed, never saved"_qs);
+        child<QLineEdit>(setup, "databaseField")->setText(QStringLiteral("typed, never saved"));
         child<QPushButton>(setup, "cancelButton")->click();
         m_desktop->showSetupDialog();
         QVERIFY(setup->isVisible());
         QCOMPARE(child<QLineEdit>(setup, "databaseField")->text(), chosen);
 
         // The password is masked in the field, and kept when the field is left as it is.
-        const QString source = u"127.0.0.1,1; User ID=sa; Password=S3cret"_qs;
+        const QString source = QStringLiteral("127.0.0.1,1; User ID=sa; Password=S3cret");
         child<QLineEdit>(setup, "sqlSourceField")->setText(source);
         child<QPushButton>(setup, "saveButton")->click();
         m_desktop->showSetupDialog();
-        QVERIFY(!child<QLineEdit>(setup, "sqlSourceField")->text().contains(u"S3cret"_qs));
+        QVERIFY(
+            !child<QLineEdit>(setup, "sqlSourceField")->text().contains(QStringLiteral("S3cret")));
         child<QPushButton>(setup, "saveButton")->click();
-        QCOMPARE(setting(u"SQLSource"_qs), source);
+        QCOMPARE(setting(QStringLiteral("SQLSource")), source);
     }
 
     void setupEscapeAndCancelSaveNothing() {
-        send({{u"2026-12-05 08:00:00"_qs, u"zel.hs.pc"_qs, u"Log"_qs, u"kept"_qs}});
+        send({{QStringLiteral("2026-12-05 08:00:00"), QStringLiteral("zel.hs.pc"),
+               QStringLiteral("Log"), QStringLiteral("kept")}});
         const QByteArray before = readFile(settingsPath());
         m_desktop->showSetupDialog();
         SetupDialog* setup = m_desktop->setupDialog();
@@ -392,19 +424,22 @@ private slots:
         QTest::keyClick(setup, Qt::Key_Escape);
         QVERIFY(!setup->isVisible());
         m_desktop->showSetupDialog();
-        child<QLineEdit>(setup, "databaseField")->setText(m_dir->path() + u"/other.mdb"_qs);
+        child<QLineEdit>(setup, "databaseField")
+            ->setText(m_dir->path() + QStringLiteral("/other.mdb"));
         child<QPushButton>(setup, "cancelButton")->click();
         setup->show();
         setup->close();
         QCOMPARE(readFile(settingsPath()), before);
         QCOMPARE(m_logger->settings().database.kind, DatabaseKind::File);
         QCOMPARE(m_logger->settings().database.database, defaultDatabase());
-        QVERIFY(!QFileInfo::exists(m_dir->path() + u"/other.mdb"_qs));
+        QVERIFY(!QFileInfo::exists(m_dir->path() + QStringLiteral("/other.mdb")));
     }
 
     void setupFieldsFollowTheKindAndTestWithoutSaving() {
-        send({{u"2026-12-05 08:00:00"_qs, u"zel.hs.pc"_qs, u"Log"_qs, u"one"_qs},
-              {u"2026-12-05 08:00:01"_qs, u"zel.hs.pc"_qs, u"Log"_qs, u"two"_qs}});
+        send({{QStringLiteral("2026-12-05 08:00:00"), QStringLiteral("zel.hs.pc"),
+               QStringLiteral("Log"), QStringLiteral("one")},
+              {QStringLiteral("2026-12-05 08:00:01"), QStringLiteral("zel.hs.pc"),
+               QStringLiteral("Log"), QStringLiteral("two")}});
         const QByteArray before = readFile(settingsPath());
         m_desktop->showSetupDialog();
         SetupDialog* setup = m_desktop->setupDialog();
@@ -415,28 +450,29 @@ private slots:
         QVERIFY(child<QPushButton>(setup, "browseButton")->isVisibleTo(setup));
 
         child<QPushButton>(setup, "testConnectionButton")->click();
-        QVERIFY2(message->text().contains(u"2 rows"_qs), qPrintable(message->text()));
+        QVERIFY2(message->text().contains(QStringLiteral("2 rows")), qPrintable(message->text()));
 
         // A server's database is a name, never the file path shown for the file database.
         child<QRadioButton>(setup, "sqlServerOption")->click();
         QVERIFY(source->isEnabled());
         QVERIFY(!child<QPushButton>(setup, "browseButton")->isVisibleTo(setup));
         QCOMPARE(database->text(), QString());
-        source->setText(u"127.0.0.1,1"_qs);
-        database->setText(u"/srv/HomeLog.mdb"_qs);
+        source->setText(QStringLiteral("127.0.0.1,1"));
+        database->setText(QStringLiteral("/srv/HomeLog.mdb"));
         child<QPushButton>(setup, "saveButton")->click();
         QVERIFY(setup->isVisible());
-        QVERIFY2(message->text().contains(u"plain database name"_qs), qPrintable(message->text()));
+        QVERIFY2(message->text().contains(QStringLiteral("plain database name")),
+                 qPrintable(message->text()));
         child<QRadioButton>(setup, "postgresqlOption")->click();
-        QCOMPARE(database->text(), u"/srv/HomeLog.mdb"_qs);
+        QCOMPARE(database->text(), QStringLiteral("/srv/HomeLog.mdb"));
         child<QRadioButton>(setup, "fileDatabaseOption")->click();
         QCOMPARE(database->text(), defaultDatabase());
 
         // A file database that cannot be opened says so in the dialog.
-        QVERIFY(QDir().mkpath(m_dir->path() + u"/folder.mdb"_qs));
-        database->setText(m_dir->path() + u"/folder.mdb"_qs);
+        QVERIFY(QDir().mkpath(m_dir->path() + QStringLiteral("/folder.mdb")));
+        database->setText(m_dir->path() + QStringLiteral("/folder.mdb"));
         child<QPushButton>(setup, "testConnectionButton")->click();
-        QVERIFY2(message->text().contains(u"folder"_qs), qPrintable(message->text()));
+        QVERIFY2(message->text().contains(QStringLiteral("folder")), qPrintable(message->text()));
         child<QPushButton>(setup, "cancelButton")->click();
         QCOMPARE(readFile(settingsPath()), before);
     }
@@ -445,44 +481,50 @@ private slots:
         QMenu* menu = m_desktop->tray()->menu();
         QStringList captions;
         for (QAction* a : menu->actions()) {
-            captions.append(a->isSeparator() ? u"-"_qs : a->text());
+            captions.append(a->isSeparator() ? QStringLiteral("-") : a->text());
         }
-        QCOMPARE(captions, QStringList({u"Setup"_qs, u"System Config"_qs, u"System Status"_qs,
-                                        u"Window"_qs, u"Help"_qs, u"-"_qs, u"Exit"_qs}));
+        QCOMPARE(captions, QStringList({QStringLiteral("Setup"), QStringLiteral("System Config"),
+                                        QStringLiteral("System Status"), QStringLiteral("Window"),
+                                        QStringLiteral("Help"), QStringLiteral("-"),
+                                        QStringLiteral("Exit")}));
 
         QSignalSpy exit(m_desktop.get(), &DesktopFrontend::exitRequested);
         // System Config opens the settings folder (here in the test's stand-in file manager).
-        QDesktopServices::setUrlHandler(u"file"_qs, this, "openedUrl");
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "openedUrl");
         child<QAction>(menu, "menuSystemConfig")->trigger();
-        QDesktopServices::unsetUrlHandler(u"file"_qs);
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
         QCOMPARE(m_openedUrls,
                  QList<QUrl>{QUrl::fromLocalFile(QFileInfo(settingsPath()).absolutePath())});
 
-        send({{u"2026-12-05 08:00:00"_qs, u"zel.hs.pc"_qs, u"Log"_qs, u"one"_qs}});
+        send({{QStringLiteral("2026-12-05 08:00:00"), QStringLiteral("zel.hs.pc"),
+               QStringLiteral("Log"), QStringLiteral("one")}});
         child<QAction>(menu, "menuSystemStatus")->trigger();
         StatusWindow* status = m_desktop->statusWindow();
         QVERIFY(status != nullptr && status->isVisible());
-        QVERIFY2(status->lineText(u"node"_qs)
-                     .contains(u"127.0.0.1:"_qs + QString::number(m_logger->node()->port())),
-                 qPrintable(status->lineText(u"node"_qs)));
-        QTRY_VERIFY2(status->lineText(u"events"_qs).contains(u"1 events written"_qs),
-                     qPrintable(status->lineText(u"events"_qs)));
-        QVERIFY2(status->lineText(u"reports"_qs).endsWith(u" sent"_qs) &&
-                     status->lineText(u"reports"_qs) != u"0 sent"_qs,
-                 qPrintable(status->lineText(u"reports"_qs)));
-        QVERIFY(status->lineText(u"hub"_qs).startsWith(u"heard"_qs));
+        QVERIFY2(
+            status->lineText(QStringLiteral("node"))
+                .contains(QStringLiteral("127.0.0.1:") + QString::number(m_logger->node()->port())),
+            qPrintable(status->lineText(QStringLiteral("node"))));
+        QTRY_VERIFY2(
+            status->lineText(QStringLiteral("events")).contains(QStringLiteral("1 events written")),
+            qPrintable(status->lineText(QStringLiteral("events"))));
+        QVERIFY2(status->lineText(QStringLiteral("reports")).endsWith(QStringLiteral(" sent")) &&
+                     status->lineText(QStringLiteral("reports")) != QStringLiteral("0 sent"),
+                 qPrintable(status->lineText(QStringLiteral("reports"))));
+        QVERIFY(status->lineText(QStringLiteral("hub")).startsWith(QStringLiteral("heard")));
         QVERIFY(child<QPlainTextEdit>(status, "statusReports")
                     ->toPlainText()
-                    .contains(u"Using xAP port"_qs));
-        QVERIFY(status->lineText(u"database"_qs)
-                    .contains(defaultDatabase() + u", table tblQuilljot (open)"_qs));
+                    .contains(QStringLiteral("Using xAP port")));
+        QVERIFY(status->lineText(QStringLiteral("database"))
+                    .contains(defaultDatabase() + QStringLiteral(", table tblQuilljot (open)")));
 
         child<QAction>(menu, "menuHelp")->trigger();
         QVERIFY(m_desktop->helpBox() != nullptr && m_desktop->helpBox()->isVisible());
         const QString help = child<QLabel>(m_desktop->helpBox(), "helpText")->text();
-        QVERIFY(help.contains(u"Quilljot "_qs + QStringLiteral(QUILLJOT_VERSION)));
-        QVERIFY(help.contains(u"Settings: "_qs + settingsPath()));
-        QVERIFY(help.contains(m_dir->path() + u"/Data/xapzelQuilljot/xapzelQuilljot.txt"_qs));
+        QVERIFY(help.contains(QStringLiteral("Quilljot ") + QStringLiteral(QUILLJOT_VERSION)));
+        QVERIFY(help.contains(QStringLiteral("Settings: ") + settingsPath()));
+        QVERIFY(help.contains(m_dir->path() +
+                              QStringLiteral("/Data/xapzelQuilljot/xapzelQuilljot.txt")));
         QVERIFY(!echo()->isVisible());
         QCOMPARE(exit.size(), 0);
 
@@ -506,13 +548,13 @@ private slots:
         QVERIFY(m_desktop->tray()->iconShown());
         echo()->show();
         m_desktop->showSetupDialog();
-        child<QLineEdit>(echo(), "dataFilter")->setText(u"door"_qs);
+        child<QLineEdit>(echo(), "dataFilter")->setText(QStringLiteral("door"));
         QPointer<EchoWindow> window = echo();
         m_logger->stop();
         QVERIFY(window.isNull());
         QVERIFY(!m_desktop->setupDialog()->isVisible());
         QVERIFY(!m_desktop->tray()->iconShown());
-        QCOMPARE(setting(u"DataFilter"_qs), u"door"_qs);
+        QCOMPARE(setting(QStringLiteral("DataFilter")), QStringLiteral("door"));
         QVERIFY(m_logger->stopped());
     }
 };

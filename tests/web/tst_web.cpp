@@ -46,7 +46,7 @@ constexpr bool kResidentGrowthTells = true;
 
 // What this process holds in memory now, in bytes.
 qint64 residentBytes() {
-    QFile statm(u"/proc/self/statm"_qs);
+    QFile statm(QStringLiteral("/proc/self/statm"));
     if (!statm.open(QIODevice::ReadOnly)) {
         return 0;
     }
@@ -103,7 +103,9 @@ class WebTest : public QObject {
     std::unique_ptr<WebServer> m_web;
     QNetworkAccessManager m_http;
 
-    QString webAddress() const { return u"127.0.0.1:"_qs + QString::number(m_web->port()); }
+    QString webAddress() const {
+        return QStringLiteral("127.0.0.1:") + QString::number(m_web->port());
+    }
     void sendEvents(int count) {
         QUdpSocket sender;
         for (int i = 0; i < count; ++i) {
@@ -126,8 +128,8 @@ class WebTest : public QObject {
     void startLogger(const WebSettings& web = {}) {
         Logger::Options o;
         o.place.appDir = m_dir->path();
-        o.place.hostName = [] { return u"HOST1"_qs; };
-        o.network = std::make_unique<FixedHostNetwork>(QStringList{u"127.0.0.1"_qs});
+        o.place.hostName = [] { return QStringLiteral("HOST1"); };
+        o.network = std::make_unique<FixedHostNetwork>(QStringList{QStringLiteral("127.0.0.1")});
         o.xapPort = m_network->localPort();
         m_logger = std::make_unique<Logger>(m_noWindows, std::move(o));
         QVERIFY(m_logger->start());
@@ -156,8 +158,8 @@ class WebTest : public QObject {
 private slots:
     void init() {
         m_dir = std::make_unique<QTemporaryDir>();
-        QDir().mkpath(m_dir->path() + u"/Config"_qs);
-        QFile shared(m_dir->path() + u"/Config/zelXap.ini"_qs);
+        QDir().mkpath(m_dir->path() + QStringLiteral("/Config"));
+        QFile shared(m_dir->path() + QStringLiteral("/Config/zelXap.ini"));
         QVERIFY(shared.open(QIODevice::WriteOnly));
         shared.write("[Interface]\r\nBroadcastAddress=127.0.0.1\r\n");
         shared.close();
@@ -175,62 +177,79 @@ private slots:
     void requestsAreChecked_data() {
         QTest::addColumn<QString>("query");
         QTest::addColumn<QString>("said");  // part of the error; empty: accepted
-        QTest::newRow("dates and times") << u"from=2026-12-01&to=2026-12-02T10:30"_qs << QString();
-        QTest::newRow("bad date") << u"from=2026-13-01"_qs << u"'from' must be a date"_qs;
-        QTest::newRow("year 0") << u"from=0000-01-01"_qs << u"'from' must be a date"_qs;
-        QTest::newRow("reversed") << u"from=2026-12-03&to=2026-12-01"_qs << u"after 'to'"_qs;
-        QTest::newRow("unknown") << u"page=2"_qs << u"Unknown parameter 'page'"_qs;
-        QTest::newRow("twice") << u"data=a&data=b"_qs << u"given twice"_qs;
-        QTest::newRow("limit 0") << u"limit=0"_qs << u"'limit' must be"_qs;
-        QTest::newRow("limit huge") << u"limit=100000"_qs << u"'limit' must be"_qs;
-        QTest::newRow("cursor") << u"before=-4"_qs << u"'before' must be"_qs;
-        QTest::newRow("sort") << u"sort=id"_qs << u"'sort' must be one of time, source"_qs;
-        QTest::newRow("order") << u"order=up"_qs << u"'order' must be desc or asc"_qs;
-        QTest::newRow("long filter") << u"source="_qs + QString(300, u'x') << u"longer than"_qs;
+        QTest::newRow("dates and times")
+            << QStringLiteral("from=2026-12-01&to=2026-12-02T10:30") << QString();
+        QTest::newRow("bad date") << QStringLiteral("from=2026-13-01")
+                                  << QStringLiteral("'from' must be a date");
+        QTest::newRow("year 0") << QStringLiteral("from=0000-01-01")
+                                << QStringLiteral("'from' must be a date");
+        QTest::newRow("reversed") << QStringLiteral("from=2026-12-03&to=2026-12-01")
+                                  << QStringLiteral("after 'to'");
+        QTest::newRow("unknown") << QStringLiteral("page=2")
+                                 << QStringLiteral("Unknown parameter 'page'");
+        QTest::newRow("twice") << QStringLiteral("data=a&data=b") << QStringLiteral("given twice");
+        QTest::newRow("limit 0") << QStringLiteral("limit=0") << QStringLiteral("'limit' must be");
+        QTest::newRow("limit huge")
+            << QStringLiteral("limit=100000") << QStringLiteral("'limit' must be");
+        QTest::newRow("cursor") << QStringLiteral("before=-4")
+                                << QStringLiteral("'before' must be");
+        QTest::newRow("sort") << QStringLiteral("sort=id")
+                              << QStringLiteral("'sort' must be one of time, source");
+        QTest::newRow("order") << QStringLiteral("order=up")
+                               << QStringLiteral("'order' must be desc or asc");
+        QTest::newRow("long filter")
+            << QStringLiteral("source=") + QString(300, u'x') << QStringLiteral("longer than");
     }
     void requestsAreChecked() {
         QFETCH(QString, query);
         QFETCH(QString, said);
         const Result<EventQuery> parsed = EventRequest::parse(
-            QUrlQuery(query), {u"limit"_qs, u"before"_qs, u"sort"_qs, u"order"_qs});
+            QUrlQuery(query), {QStringLiteral("limit"), QStringLiteral("before"),
+                               QStringLiteral("sort"), QStringLiteral("order")});
         QCOMPARE(parsed.ok(), said.isEmpty());
         if (parsed) {
-            QCOMPARE(parsed.value().from, u"2026-12-01 00:00:00"_qs);
-            QCOMPARE(parsed.value().to, u"2026-12-02 10:30:00"_qs);
+            QCOMPARE(parsed.value().from, QStringLiteral("2026-12-01 00:00:00"));
+            QCOMPARE(parsed.value().to, QStringLiteral("2026-12-02 10:30:00"));
             QCOMPARE(parsed.value().limit, EventRequest::kDefaultLimit);
         } else {
             QVERIFY2(parsed.problem().description.contains(said),
                      qPrintable(parsed.problem().description));
         }
         // A day alone as the end of a range takes that whole day.
-        QCOMPARE(EventRequest::storedTime(u"2026-12-31"_qs, true), u"2027-01-01 00:00:00"_qs);
+        QCOMPARE(EventRequest::storedTime(QStringLiteral("2026-12-31"), true),
+                 QStringLiteral("2027-01-01 00:00:00"));
     }
 
     void passwordsAreSaltedHashes() {
-        const QString stored = WebPassword::hash(u"secret pass"_qs, 1000);
-        QVERIFY(!stored.contains(u"secret"_qs));
-        QVERIFY(stored != WebPassword::hash(u"secret pass"_qs, 1000));
-        QVERIFY(WebPassword::matches(u"secret pass"_qs, stored));
-        QVERIFY(!WebPassword::matches(u"secret pasS"_qs, stored));
-        QVERIFY(!WebPassword::matches(u"secret pass"_qs, u"pbkdf2-sha256$1000$$"_qs));
+        const QString stored = WebPassword::hash(QStringLiteral("secret pass"), 1000);
+        QVERIFY(!stored.contains(QStringLiteral("secret")));
+        QVERIFY(stored != WebPassword::hash(QStringLiteral("secret pass"), 1000));
+        QVERIFY(WebPassword::matches(QStringLiteral("secret pass"), stored));
+        QVERIFY(!WebPassword::matches(QStringLiteral("secret pasS"), stored));
+        QVERIFY(!WebPassword::matches(QStringLiteral("secret pass"),
+                                      QStringLiteral("pbkdf2-sha256$1000$$")));
         QVERIFY(!WebPassword::matches(QString(), QString()));
     }
 
     void badRequestsGet4xxAndLoggingGoesOn() {
         startLogger();
-        QCOMPARE(get(u"/api/history?from=yesterday"_qs).status, 400);
-        QVERIFY(get(u"/api/history?from=yesterday"_qs)
-                    .json()[u"error"_qs]
+        QCOMPARE(get(QStringLiteral("/api/history?from=yesterday")).status, 400);
+        QVERIFY(get(QStringLiteral("/api/history?from=yesterday"))
+                    .json()[QStringLiteral("error")]
                     .toString()
-                    .contains(u"must be a date"_qs));
-        QCOMPARE(get(u"/api/nothing"_qs).status, 404);
-        QCOMPARE(get(u"/api/export?format=xml"_qs).status, 400);
-        QCOMPARE(ask("DELETE", u"/api/history"_qs).status, 405);
-        QCOMPARE(ask("POST", u"/signout"_qs).status, 403);  // no CSRF token
-        QCOMPARE(ask("PUT", u"/api/settings"_qs, QByteArray(HttpLimits::kMaxBody + 1, 'x')).status,
-                 413);
+                    .contains(QStringLiteral("must be a date")));
+        QCOMPARE(get(QStringLiteral("/api/nothing")).status, 404);
+        QCOMPARE(get(QStringLiteral("/api/export?format=xml")).status, 400);
+        QCOMPARE(ask("DELETE", QStringLiteral("/api/history")).status, 405);
+        QCOMPARE(ask("POST", QStringLiteral("/signout")).status, 403);  // no CSRF token
+        QCOMPARE(
+            ask("PUT", QStringLiteral("/api/settings"), QByteArray(HttpLimits::kMaxBody + 1, 'x'))
+                .status,
+            413);
         // A page of another site reaching 127.0.0.1 through its own host name.
-        QCOMPARE(ask("GET", u"/api/status"_qs, {}, {{"Host", "attacker.example"}}).status, 421);
+        QCOMPARE(
+            ask("GET", QStringLiteral("/api/status"), {}, {{"Host", "attacker.example"}}).status,
+            421);
 
         QUdpSocket sender;
         sender.writeDatagram(
@@ -238,17 +257,18 @@ private slots:
             "Event.Log\n{\nTime=2026-12-04 23:13:09\nType=t\nData=still here\n}\n",
             QHostAddress::LocalHost, quint16(m_logger->node()->port()));
         QTRY_COMPARE_WITH_TIMEOUT(m_logger->status().counts.written, 1u, 5000);
-        const QJsonObject status = get(u"/api/status"_qs).json();
-        QCOMPARE(status[u"counts"_qs][u"written"_qs].toInt(), 1);
-        QCOMPARE(status[u"databaseOpen"_qs].toBool(), true);
-        QVERIFY(status[u"hubSeen"_qs].toBool());
-        QCOMPARE(status[u"version"_qs].toString(), QStringLiteral(QUILLJOT_VERSION));
+        const QJsonObject status = get(QStringLiteral("/api/status")).json();
+        QCOMPARE(status[QStringLiteral("counts")][QStringLiteral("written")].toInt(), 1);
+        QCOMPARE(status[QStringLiteral("databaseOpen")].toBool(), true);
+        QVERIFY(status[QStringLiteral("hubSeen")].toBool());
+        QCOMPARE(status[QStringLiteral("version")].toString(), QStringLiteral(QUILLJOT_VERSION));
     }
 
     // Logged events reach a listening page in batches.
     void liveStreamBatches() {
         startLogger();
-        QNetworkReply* live = m_http.get(QNetworkRequest(QUrl(m_web->url() + u"api/live"_qs)));
+        QNetworkReply* live =
+            m_http.get(QNetworkRequest(QUrl(m_web->url() + QStringLiteral("api/live"))));
         QByteArray got;
         connect(live, &QNetworkReply::readyRead, this, [&] { got += live->readAll(); });
         QTRY_VERIFY_WITH_TIMEOUT(got.contains(": live"), 5000);
@@ -262,10 +282,11 @@ private slots:
         }
         QTRY_VERIFY_WITH_TIMEOUT(got.contains("<b>2</b>"), 5000);
         QVERIFY(live->header(QNetworkRequest::ContentTypeHeader).toString() ==
-                u"text/event-stream"_qs);
+                QStringLiteral("text/event-stream"));
         const QByteArray first = got.mid(got.indexOf("data: ") + 6).split('\n').first();
-        QCOMPARE(QJsonDocument::fromJson(first)[u"events"_qs][0][u"data"_qs].toString(),
-                 u"<b>0</b>"_qs);
+        QCOMPARE(QJsonDocument::fromJson(first)[QStringLiteral("events")][0][QStringLiteral("data")]
+                     .toString(),
+                 QStringLiteral("<b>0</b>"));
         // Quotes, backslashes and control characters travel escaped, as sent.
         sender.writeDatagram(
             "xap-header\n{\nv=12\nhop=1\nuid=FF123400\nclass=Homeseer.Event\nsource=a.b.c\n}"
@@ -273,8 +294,9 @@ private slots:
             QHostAddress::LocalHost, quint16(m_logger->node()->port()));
         QTRY_VERIFY_WITH_TIMEOUT(got.contains("say"), 5000);
         const QByteArray last = got.mid(got.lastIndexOf("data: ") + 6).split('\n').first();
-        QCOMPARE(QJsonDocument::fromJson(last)[u"events"_qs][0][u"data"_qs].toString(),
-                 u"say \"hi\" \\ \t \u00e9"_qs);
+        QCOMPARE(QJsonDocument::fromJson(last)[QStringLiteral("events")][0][QStringLiteral("data")]
+                     .toString(),
+                 QStringLiteral("say \"hi\" \\ \t \u00e9"));
         live->abort();
         live->deleteLater();
     }
@@ -282,37 +304,45 @@ private slots:
     // Changes need the session's CSRF token; a masked password stays what it was.
     void settingsChangeWithToken() {
         startLogger();
-        const Answer session = get(u"/api/session"_qs);
-        const QByteArray csrf = session.json()[u"csrf"_qs].toString().toLatin1();
+        const Answer session = get(QStringLiteral("/api/session"));
+        const QByteArray csrf = session.json()[QStringLiteral("csrf")].toString().toLatin1();
         QVERIFY(!csrf.isEmpty());
         const QByteArray json = "application/json";
         const QByteArray change = R"({"table":"tblWeb"})";
-        QCOMPARE(ask("PUT", u"/api/settings"_qs, change, {{"Content-Type", json}}).status, 403);
-        QCOMPARE(ask("PUT", u"/api/settings"_qs, change,
+        QCOMPARE(
+            ask("PUT", QStringLiteral("/api/settings"), change, {{"Content-Type", json}}).status,
+            403);
+        QCOMPARE(ask("PUT", QStringLiteral("/api/settings"), change,
                      {{"Content-Type", json}, {"X-CSRF-Token", csrf + "x"}})
                      .status,
                  403);
         const QList<std::pair<QByteArray, QByteArray>> good = {{"Content-Type", json},
                                                                {"X-CSRF-Token", csrf}};
-        QCOMPARE(ask("PUT", u"/api/settings"_qs, R"({"table":"x y"})", good).status, 400);
-        QCOMPARE(ask("PUT", u"/api/settings"_qs, R"({"colour":"red"})", good).status, 400);
-        QCOMPARE(ask("PUT", u"/api/settings"_qs, R"({"table":5})", good).status, 400);
-        const Answer saved = ask("PUT", u"/api/settings"_qs, change, good);
+        QCOMPARE(ask("PUT", QStringLiteral("/api/settings"), R"({"table":"x y"})", good).status,
+                 400);
+        QCOMPARE(ask("PUT", QStringLiteral("/api/settings"), R"({"colour":"red"})", good).status,
+                 400);
+        QCOMPARE(ask("PUT", QStringLiteral("/api/settings"), R"({"table":5})", good).status, 400);
+        const Answer saved = ask("PUT", QStringLiteral("/api/settings"), change, good);
         QCOMPARE(saved.status, 200);
-        QCOMPARE(m_logger->settings().database.table, u"tblWeb"_qs);
-        QTRY_VERIFY(get(u"/api/status"_qs).json()[u"databaseOpen"_qs].toBool());
+        QCOMPARE(m_logger->settings().database.table, QStringLiteral("tblWeb"));
+        QTRY_VERIFY(
+            get(QStringLiteral("/api/status")).json()[QStringLiteral("databaseOpen")].toBool());
 
         // A closed loopback port: refused at once, and no name for the resolver to look up.
-        DatabaseSettings server{DatabaseKind::SqlServer, u"127.0.0.1,1; Password=s3cret"_qs,
-                                u"HomeLog"_qs, u"tblQuilljot"_qs};
+        DatabaseSettings server{DatabaseKind::SqlServer,
+                                QStringLiteral("127.0.0.1,1; Password=s3cret"),
+                                QStringLiteral("HomeLog"), QStringLiteral("tblQuilljot")};
         QVERIFY(m_logger->applyDatabaseSettings(server));
-        const QJsonObject shown = get(u"/api/settings"_qs).json();
-        QVERIFY(!shown[u"sqlSource"_qs].toString().contains(u"s3cret"_qs));
+        const QJsonObject shown = get(QStringLiteral("/api/settings")).json();
+        QVERIFY(!shown[QStringLiteral("sqlSource")].toString().contains(QStringLiteral("s3cret")));
         QJsonObject back = shown;
-        back[u"database"_qs] = u"Other"_qs;
-        QCOMPARE(ask("PUT", u"/api/settings"_qs, QJsonDocument(back).toJson(), good).status, 200);
+        back[QStringLiteral("database")] = QStringLiteral("Other");
+        QCOMPARE(
+            ask("PUT", QStringLiteral("/api/settings"), QJsonDocument(back).toJson(), good).status,
+            200);
         QCOMPARE(m_logger->settings().database.sqlSource, server.sqlSource);
-        QCOMPARE(m_logger->settings().database.database, u"Other"_qs);
+        QCOMPARE(m_logger->settings().database.database, QStringLiteral("Other"));
     }
 
     // A declared body over the limit is answered before any of it is read, and the server's
@@ -356,7 +386,7 @@ private slots:
             }
         }
         QTest::qWait(200);
-        const Answer status = get(u"/api/status"_qs);
+        const Answer status = get(QStringLiteral("/api/status"));
         QCOMPARE(status.status, 200);
         int open = 0;
         for (RawClient& c : idle) {
@@ -374,7 +404,7 @@ private slots:
     // password too), logging goes on meanwhile, and the burst is reported once with its count.
     void parallelWrongSignInsLockTheAddressOut() {
         WebSettings guarded;
-        guarded.passwordHash = WebPassword::hash(u"letmein!"_qs, 1000);
+        guarded.passwordHash = WebPassword::hash(QStringLiteral("letmein!"), 1000);
         startLogger(guarded);
         const QByteArray signIn = "POST /signin HTTP/1.1\r\nHost: " + webAddress().toLatin1() +
                                   "\r\nContent-Type: application/x-www-form-urlencoded\r\n"
@@ -391,12 +421,12 @@ private slots:
             QVERIFY2(!c.got.contains("Set-Cookie"), c.got.constData());
         }
         auto reports = [this] {
-            return m_logger->status().lastReports.filter(u"failed sign-ins"_qs);
+            return m_logger->status().lastReports.filter(QStringLiteral("failed sign-ins"));
         };
         QTRY_COMPARE_WITH_TIMEOUT(reports().size(), 1, 10000);
-        QVERIFY2(
-            reports().first().contains(u"50 failed sign-ins to the web page from 127.0.0.1"_qs),
-            qPrintable(reports().first()));
+        QVERIFY2(reports().first().contains(
+                     QStringLiteral("50 failed sign-ins to the web page from 127.0.0.1")),
+                 qPrintable(reports().first()));
         const QByteArray right = exchange(signIn + "17\r\n\r\npassword=letmein!");
         QVERIFY2(right.contains("Location: /signin?locked=1"), right.constData());
         QCOMPARE(m_logger->status().counts.written, 20u);
@@ -408,22 +438,25 @@ private slots:
         startLogger();
         const DatabaseSettings database = m_logger->settings().database;
         {
-            QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_qs, u"fill"_qs);
+            QSqlDatabase db =
+                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("fill"));
             db.setDatabaseName(database.database);
             QVERIFY(db.open());
             db.transaction();
             QSqlQuery insert(db);
-            insert.prepare(u"INSERT INTO "_qs + database.table +
-                           u" (SampleDate, Source, Category, Data) VALUES (?, 'a.b.c', 't', ?)"_qs);
+            insert.prepare(
+                QStringLiteral("INSERT INTO ") + database.table +
+                QStringLiteral(
+                    " (SampleDate, Source, Category, Data) VALUES (?, 'a.b.c', 't', ?)"));
             const QString big(60 * 1024, u'd');
             for (int i = 0; i < 400; ++i) {
-                insert.addBindValue(u"2026-12-04 23:13:09"_qs);
+                insert.addBindValue(QStringLiteral("2026-12-04 23:13:09"));
                 insert.addBindValue(big);
                 QVERIFY(insert.exec());
             }
             QVERIFY(db.commit());
         }
-        QSqlDatabase::removeDatabase(u"fill"_qs);
+        QSqlDatabase::removeDatabase(QStringLiteral("fill"));
         const qint64 before = residentBytes();
         std::vector<RawClient> unread(HttpLimits::kMaxExports + 2);
         for (RawClient& c : unread) {
@@ -441,16 +474,17 @@ private slots:
         unread.clear();
 
         // A read that fails: the table went away under the reader.
-        QCOMPARE(get(u"/api/count"_qs).json()[u"count"_qs].toInt(), 400);
+        QCOMPARE(get(QStringLiteral("/api/count")).json()[QStringLiteral("count")].toInt(), 400);
         {
-            QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_qs, u"break"_qs);
+            QSqlDatabase db =
+                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("break"));
             db.setDatabaseName(database.database);
             QVERIFY(db.open());
-            QVERIFY(
-                QSqlQuery(db).exec(u"ALTER TABLE "_qs + database.table + u" RENAME TO gone"_qs));
+            QVERIFY(QSqlQuery(db).exec(QStringLiteral("ALTER TABLE ") + database.table +
+                                       QStringLiteral(" RENAME TO gone")));
         }
-        QSqlDatabase::removeDatabase(u"break"_qs);
-        QCOMPARE(get(u"/api/export?format=jsonl"_qs).status, 503);
+        QSqlDatabase::removeDatabase(QStringLiteral("break"));
+        QCOMPARE(get(QStringLiteral("/api/export?format=jsonl")).status, 503);
     }
 
     // What the page may choose as the database stays in the Data folder and the logger's tables.
@@ -458,50 +492,60 @@ private slots:
         QTest::addColumn<QByteArray>("change");
         QTest::addColumn<QString>("said");
         QTest::newRow("SQLite's own table")
-            << QByteArray(R"({"table":"sqlite_master"})") << u"SQLite's own"_qs;
+            << QByteArray(R"({"table":"sqlite_master"})") << QStringLiteral("SQLite's own");
         QTest::newRow("URI") << QByteArray(R"({"database":"file:Data/x.db?mode=rwc"})")
-                             << u"not a URI"_qs;
-        QTest::newRow("outside Data")
-            << QByteArray(R"({"database":"New/folder/x.db"})") << u"must be in the Data folder"_qs;
-        QTest::newRow("up and out")
-            << QByteArray(R"({"database":"Data/../x.db"})") << u"must be in the Data folder"_qs;
-        QTest::newRow("another program's file")
-            << QByteArray(R"({"database":"Data/other.db"})") << u"another program's tables"_qs;
+                             << QStringLiteral("not a URI");
+        QTest::newRow("outside Data") << QByteArray(R"({"database":"New/folder/x.db"})")
+                                      << QStringLiteral("must be in the Data folder");
+        QTest::newRow("up and out") << QByteArray(R"({"database":"Data/../x.db"})")
+                                    << QStringLiteral("must be in the Data folder");
+        QTest::newRow("another program's file") << QByteArray(R"({"database":"Data/other.db"})")
+                                                << QStringLiteral("another program's tables");
         QTest::newRow("a table of other columns")
-            << QByteArray(R"({"table":"tblForeign"})") << u"columns that are not the logger's"_qs;
+            << QByteArray(R"({"table":"tblForeign"})")
+            << QStringLiteral("columns that are not the logger's");
     }
     void settingsFromThePageStayInside() {
         QFETCH(QByteArray, change);
         QFETCH(QString, said);
         startLogger();
         for (const auto& [file, table] :
-             {std::pair(u"Data/other.db"_qs, u"accounts"_qs),
-              std::pair(m_logger->settings().database.database, u"tblForeign"_qs)}) {
-            QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_qs, u"other"_qs);
+             {std::pair(QStringLiteral("Data/other.db"), QStringLiteral("accounts")),
+              std::pair(m_logger->settings().database.database, QStringLiteral("tblForeign"))}) {
+            QSqlDatabase db =
+                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
             db.setDatabaseName(QDir(m_dir->path()).absoluteFilePath(file));
             QVERIFY(db.open());
-            QVERIFY(
-                QSqlQuery(db).exec(u"CREATE TABLE "_qs + table + u" (name TEXT, secret TEXT)"_qs));
+            QVERIFY(QSqlQuery(db).exec(QStringLiteral("CREATE TABLE ") + table +
+                                       QStringLiteral(" (name TEXT, secret TEXT)")));
             db.close();
             db = QSqlDatabase();
-            QSqlDatabase::removeDatabase(u"other"_qs);
+            QSqlDatabase::removeDatabase(QStringLiteral("other"));
         }
-        const QByteArray before = readFile(m_dir->path() + u"/Config/zelXapQuilljot.ini"_qs);
-        const QByteArray csrf = get(u"/api/session"_qs).json()[u"csrf"_qs].toString().toLatin1();
-        const Answer refused = ask("PUT", u"/api/settings"_qs, change,
+        const QByteArray before =
+            readFile(m_dir->path() + QStringLiteral("/Config/zelXapQuilljot.ini"));
+        const QByteArray csrf = get(QStringLiteral("/api/session"))
+                                    .json()[QStringLiteral("csrf")]
+                                    .toString()
+                                    .toLatin1();
+        const Answer refused = ask("PUT", QStringLiteral("/api/settings"), change,
                                    {{"Content-Type", "application/json"}, {"X-CSRF-Token", csrf}});
         QCOMPARE(refused.status, 400);
-        QVERIFY2(refused.json()[u"error"_qs].toString().contains(said), refused.body.constData());
-        QCOMPARE(readFile(m_dir->path() + u"/Config/zelXapQuilljot.ini"_qs), before);
-        QVERIFY(!QFileInfo::exists(m_dir->path() + u"/New"_qs));
+        QVERIFY2(refused.json()[QStringLiteral("error")].toString().contains(said),
+                 refused.body.constData());
+        QCOMPARE(readFile(m_dir->path() + QStringLiteral("/Config/zelXapQuilljot.ini")), before);
+        QVERIFY(!QFileInfo::exists(m_dir->path() + QStringLiteral("/New")));
     }
 
     // Exact media type; asking for sessions pushes no one's session out.
     void requestsAreReadExactly() {
         startLogger();
-        const QByteArray csrf = get(u"/api/session"_qs).json()[u"csrf"_qs].toString().toLatin1();
+        const QByteArray csrf = get(QStringLiteral("/api/session"))
+                                    .json()[QStringLiteral("csrf")]
+                                    .toString()
+                                    .toLatin1();
         auto put = [&](const QByteArray& type) {
-            return ask("PUT", u"/api/settings"_qs, R"({"table":"tblWeb"})",
+            return ask("PUT", QStringLiteral("/api/settings"), R"({"table":"tblWeb"})",
                        {{"Content-Type", type}, {"X-CSRF-Token", csrf}})
                 .status;
         };
@@ -523,27 +567,29 @@ private slots:
         QCOMPARE(anonymous.got.count("HTTP/1.1 200"), WebAccess::kMaxSessions + 100);
         QCOMPARE(put("application/json; charset=UTF-8"), 200);
         // A browser's request from another site.
-        QCOMPARE(
-            ask("GET", u"/api/export?format=csv"_qs, {}, {{"Sec-Fetch-Site", "cross-site"}}).status,
-            403);
+        QCOMPARE(ask("GET", QStringLiteral("/api/export?format=csv"), {},
+                     {{"Sec-Fetch-Site", "cross-site"}})
+                     .status,
+                 403);
     }
 
     // Signing in by the form is the browser test's.
     void passwordGuardsEverything() {
         WebSettings open;
-        open.bind = u"0.0.0.0"_qs;
+        open.bind = QStringLiteral("0.0.0.0");
         startLogger();
         WebServer refused(*m_logger, open);
         const Result<quint16> started = refused.start(0);
         QVERIFY(!started.ok());
-        QVERIFY(started.problem().description.contains(u"--set-web-password"_qs));
+        QVERIFY(started.problem().description.contains(QStringLiteral("--set-web-password")));
 
         WebSettings guarded;
-        guarded.passwordHash = WebPassword::hash(u"letmein!"_qs, 1000);
+        guarded.passwordHash = WebPassword::hash(QStringLiteral("letmein!"), 1000);
         m_web = std::make_unique<WebServer>(*m_logger, guarded);
         QVERIFY(m_web->start(0).ok());
-        QCOMPARE(get(u"/api/history"_qs).status, 401);
-        QCOMPARE(get(u"/api/session"_qs).json()[u"signedIn"_qs].toBool(), false);
+        QCOMPARE(get(QStringLiteral("/api/history")).status, 401);
+        QCOMPARE(get(QStringLiteral("/api/session")).json()[QStringLiteral("signedIn")].toBool(),
+                 false);
     }
 };
 

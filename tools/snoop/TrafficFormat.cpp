@@ -113,28 +113,28 @@ QByteArray json(const SeenMessage& seen) {
     static const QString kKinds[] = {QStringLiteral("message"), QStringLiteral("heartbeat"),
                                      QStringLiteral("other")};
     QJsonObject o{
-        {u"time"_qs, arrival(seen).toUTC().toString(Qt::ISODateWithMs)},
-        {u"kind"_qs, kKinds[int(seen.kind)]},
-        {u"text"_qs, seen.text},
+        {QStringLiteral("time"), arrival(seen).toUTC().toString(Qt::ISODateWithMs)},
+        {QStringLiteral("kind"), kKinds[int(seen.kind)]},
+        {QStringLiteral("text"), seen.text},
     };
     if (seen.kind != SeenMessage::Kind::Other) {
-        o.insert(u"class"_qs, seen.className);
-        o.insert(u"source"_qs, seen.source);
-        o.insert(u"uid"_qs, seen.uid);
+        o.insert(QStringLiteral("class"), seen.className);
+        o.insert(QStringLiteral("source"), seen.source);
+        o.insert(QStringLiteral("uid"), seen.uid);
     }
     if (!seen.target.isEmpty()) {
-        o.insert(u"target"_qs, seen.target);
+        o.insert(QStringLiteral("target"), seen.target);
     }
     if (seen.isEvent) {
-        o.insert(u"type"_qs, seen.type);
-        o.insert(u"data"_qs, seen.data);
+        o.insert(QStringLiteral("type"), seen.type);
+        o.insert(QStringLiteral("data"), seen.data);
     }
     if (!seen.fault.isEmpty()) {
-        o.insert(u"fault"_qs, seen.fault);
+        o.insert(QStringLiteral("fault"), seen.fault);
     }
     if (seen.kind == SeenMessage::Kind::Heartbeat) {
-        o.insert(u"interval"_qs, seen.interval);
-        o.insert(u"port"_qs, seen.port);
+        o.insert(QStringLiteral("interval"), seen.interval);
+        o.insert(QStringLiteral("port"), seen.port);
     }
     return QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n';
 }
