@@ -1,5 +1,7 @@
 // quilljot: the xAP event logger. A tray application on a desktop, or headless on a server.
 #include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QThread>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -54,12 +56,20 @@ void printRunTally(const Logger::RunTally& t) {
 
 // The start-up line's part on the database: which one, its table, whether it opened.
 QString databaseInUse(const Logger& logger) {
+    // The recorder opens the database on its own thread: the line says how that went, when it
+    // is known within a few seconds.
+    QDeadlineTimer patience(3000);
+    while (!logger.databaseTried() && !patience.hasExpired()) {
+        QThread::msleep(10);
+    }
     const DatabaseSettings& d = logger.settings().database;
     if (d.database.isEmpty()) {
         return QStringLiteral("no database (see above)");
     }
     return QStringLiteral("database ") + Store::describe(d) + QStringLiteral(", table ") + d.table +
-           (logger.databaseOpen() ? QString() : QStringLiteral(" (not open)"));
+           (logger.databaseOpen()    ? QString()
+            : logger.databaseTried() ? QStringLiteral(" (not open)")
+                                     : QStringLiteral(" (still opening)"));
 }
 
 // Reads and checks the settings, changing nothing; status 0 when they can be used.

@@ -282,6 +282,10 @@ const XapNode* Logger::node() const {
     return m_receiver != nullptr && !m_stopped ? m_receiver->node() : nullptr;
 }
 
+bool Logger::databaseTried() const {
+    return m_recorder != nullptr && m_recorder->counts().opensTried > 0;
+}
+
 bool Logger::databaseOpen() const {
     return m_recorder != nullptr && m_recorder->counts().databaseOpen;
 }

@@ -76,6 +76,8 @@ public:
     // The node's addresses, fixed at start; null before start and after stop.
     const XapNode* node() const;
     bool databaseOpen() const;
+    // Whether the database the settings name has been tried since the start (opened or not).
+    bool databaseTried() const;
     const RunTally& runTally() const { return m_runTally; }
     LoggerStatus status() const override;
     bool stopped() const { return m_stopped; }

@@ -52,6 +52,7 @@ void Recorder::apply(const DatabaseSettings& database, const Retention::Limits& 
         return;
     }
     reportOpen(m_store.open(database));
+    ++m_opensTried;
     m_events->retryNow();
     m_messages->retryNow();
     m_retention->start(limits);
@@ -150,6 +151,7 @@ void Recorder::publish() {
     c.eventsWaiting = m_events->waiting();
     c.messagesWaiting = m_messages->waiting();
     c.databaseOpen = m_store.isOpen();
+    c.opensTried = m_opensTried;
     c.passes = m_passes;
     const std::lock_guard hold(m_countsLock);
     m_counts = c;

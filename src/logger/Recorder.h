@@ -53,6 +53,8 @@ public:
         qint64 eventsWaiting = 0;    // in the event spool
         qint64 messagesWaiting = 0;  // in the messages' spool
         bool databaseOpen = false;
+        // Databases the settings named that were tried (opened or not).
+        quint64 opensTried = 0;
         quint64 passes = 0;
     };
     Counts counts() const;
@@ -81,6 +83,7 @@ private:
     std::unique_ptr<QTimer> m_publishTimer;
     std::unique_ptr<QTimer> m_gatherTimer;
     quint64 m_passes = 0;
+    quint64 m_opensTried = 0;
     bool m_finished = false;
 
     mutable std::mutex m_countsLock;
