@@ -52,6 +52,18 @@ QList<int> loggedSequence(const QString& driver,
     return seqs;
 }
 
+// The same, in `table` of the private PostgreSQL server's database HomeLog.
+QList<int> loggedOnPostgres(const PostgresServer& pg, const QString& table) {
+    return loggedSequence(
+        QStringLiteral("QPSQL"),
+        [&](QSqlDatabase& db) {
+            db.setHostName(pg.socketFolder);
+            db.setPort(pg.port.toInt());
+            db.setDatabaseName(QStringLiteral("HomeLog"));
+        },
+        table);
+}
+
 QList<int> numbers(int first, int count) {
     QList<int> out;
     for (int i = 0; i < count; ++i) {
@@ -97,16 +109,7 @@ private slots:
         QVERIFY(writeSettings(app, "ENGINE=postgresql\r\nSQLSOURCE=" + d.sqlSource.toUtf8() +
                                        "\r\nDATABASE=HomeLog\r\nDATABASETABLE=tblQuilljot\r\n"));
         QVERIFY(run.start());
-        const auto logged = [&] {
-            return loggedSequence(
-                QStringLiteral("QPSQL"),
-                [&](QSqlDatabase& db) {
-                    db.setHostName(pg.socketFolder);
-                    db.setPort(pg.port.toInt());
-                    db.setDatabaseName(QStringLiteral("HomeLog"));
-                },
-                QStringLiteral("tblQuilljot"));
-        };
+        const auto logged = [&] { return loggedOnPostgres(pg, QStringLiteral("tblQuilljot")); };
         QVERIFY(sendEvents(hub.port, 5, 1));
         QTRY_COMPARE_WITH_TIMEOUT(logged(), numbers(1, 5), 10000);
 
@@ -147,16 +150,7 @@ private slots:
         QVERIFY(network.bind(QHostAddress(QHostAddress::LocalHost), 0));
         LoggerProcess logger;
         QVERIFY(logger.start(app, network.localPort()));
-        const auto logged = [&] {
-            return loggedSequence(
-                QStringLiteral("QPSQL"),
-                [&](QSqlDatabase& db) {
-                    db.setHostName(pg.socketFolder);
-                    db.setPort(pg.port.toInt());
-                    db.setDatabaseName(QStringLiteral("HomeLog"));
-                },
-                QStringLiteral("tblFrozen"));
-        };
+        const auto logged = [&] { return loggedOnPostgres(pg, QStringLiteral("tblFrozen")); };
         QVERIFY(sendEvents(logger.port, 5, 1));
         QTRY_COMPARE_WITH_TIMEOUT(logged(), numbers(1, 5), 10000);
 

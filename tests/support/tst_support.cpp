@@ -17,6 +17,19 @@ QDateTime fixedNow() {
     return QDateTime(QDate(2026, 3, 5), QTime(14, 3, 9));
 }
 
+// Reports on their way as the logger wires them: a reporter sending through an outgoing queue to
+// a node that records what it is given.
+struct ReportPath {
+    TextLog log{QString()};
+    ApplicationReporter reporter{log, fixedNow};
+    OutgoingQueue queue{reporter};
+    RecordingSender node;
+    ReportPath() {
+        reporter.setOutgoing(&queue);
+        queue.setSender(&node);
+    }
+};
+
 QString itemValue(const OutgoingMessage& m, const QString& name) {
     for (const XapItem& it : m.items) {
         if (it.name == name) {
@@ -58,12 +71,8 @@ private slots:
     }
 
     void eventReportsWaitUntilReadyThenGoInOrder() {
-        TextLog log{QString()};
-        ApplicationReporter reporter(log, fixedNow);
-        OutgoingQueue queue(reporter);
-        reporter.setOutgoing(&queue);
-        RecordingSender node;
-        queue.setSender(&node);
+        ReportPath path;
+        auto& [log, reporter, queue, node] = path;
 
         reporter.toNetwork(QStringLiteral("xapzelQuilljot"), QStringLiteral("one"));
         reporter.toNetwork(QStringLiteral("xapzelQuilljot"), QStringLiteral("Readmessage"),
@@ -101,12 +110,8 @@ private slots:
     // People read the sentence alone, on the journal and in the status views; the xAP report
     // and the text log keep the routine's name and step that other programs read.
     void peopleReadSentencesProgramsTheFormat() {
-        TextLog log{QString()};
-        ApplicationReporter reporter(log, fixedNow);
-        OutgoingQueue queue(reporter);
-        reporter.setOutgoing(&queue);
-        RecordingSender node;
-        queue.setSender(&node);
+        ReportPath path;
+        auto& [log, reporter, queue, node] = path;
         queue.setReady(true);
         QStringList journal;
         QStringList watched;
