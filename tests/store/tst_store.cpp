@@ -9,7 +9,10 @@
 #include <QSqlRecord>
 #include <QtTest>
 
+#include <barrier>
 #include <csignal>
+#include <mutex>
+#include <thread>
 
 #include "ServerBackends.h"
 #include "TestEngines.h"
@@ -586,6 +589,85 @@ private slots:
     // sent: it is sent again on a new connection, refused for that row and undone. Written again
     // (as the spool does), that row alone is refused, as its own write, and the rest kept in
     // order. An existing table in another letter case is used as it is, and gets the time index.
+    // Two loggers (two sites) start at the same moment on a server database that does not exist
+    // yet: both make it, write and purge their old rows at the same time without an error, and
+    // no row is lost.
+    void twoLoggersStartTogetherOnANewDatabase_data() {
+        QTest::addColumn<int>("engine");
+        const auto list = testEngines(m_dir.path(), QString(), m_pg);
+        for (int i = 0; i < list.size(); ++i) {
+            if (list[i].settings.kind != DatabaseKind::File) {
+                QTest::newRow(qPrintable(list[i].name)) << i;
+            }
+        }
+        if (list.size() < 3) {
+            qInfo("a server engine is not there to test (QUILLJOT_TEST_MSSQL, PostgreSQL)");
+        }
+    }
+    void twoLoggersStartTogetherOnANewDatabase() {
+        QFETCH(int, engine);
+        DatabaseSettings settings = this->engine(engine, u"tblQuilljot"_qs).settings;
+        settings.database = u"QjTwo"_qs + QString::number(QDateTime::currentMSecsSinceEpoch());
+        constexpr int kRows = 60;
+        std::barrier together(2);
+        std::mutex lock;
+        QStringList problems;
+        const auto site = [&](const QString& name) {
+            const auto failed = [&](const QString& what, const std::optional<Problem>& p) {
+                if (p) {
+                    const std::lock_guard hold(lock);
+                    problems.append(name + u' ' + what + u": "_qs + p->description);
+                }
+            };
+            Store store;
+            together.arrive_and_wait();
+            const Store::OpenProblems opened = store.open(settings);
+            failed(u"create"_qs, opened.create);
+            failed(u"open"_qs, opened.open);
+            for (int pass = 0; pass < 3; ++pass) {
+                failed(u"begin"_qs, store.beginBatch().optional());
+                for (int i = 0; i < kRows / 3; ++i) {
+                    // Half of the rows old enough to be purged.
+                    const QString time =
+                        (i % 2 ? u"2026-11-01 10:00:%1"_qs : u"2026-12-05 10:00:%1"_qs)
+                            .arg(i, 2, 10, QChar(u'0'));
+                    failed(u"insert"_qs,
+                           store.insert(LogEvent{time, name, u"t"_qs, QString::number(pass)})
+                               .optional());
+                }
+                failed(u"end"_qs, store.endBatch().optional());
+            }
+            failed(
+                u"message"_qs,
+                store.insertMessage(LoggedMessage{u"2026-11-01 00:00:00"_qs, name, {}, {}, {}, {}})
+                    .optional());
+            together.arrive_and_wait();
+            for (int gone = -1; gone != 0;) {
+                const Result<int> r =
+                    store.deleteRowsBefore(StoreProvider::Table::Events, u"2026-12-01"_qs, 7);
+                failed(u"purge"_qs, r ? std::nullopt : std::optional(r.problem()));
+                gone = r ? r.value() : 0;
+            }
+        };
+        std::thread first(site, u"site1"_qs);
+        std::thread second(site, u"site2"_qs);
+        first.join();
+        second.join();
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
+        Store store;
+        QVERIFY(store.openForReading(settings));
+        EventQuery all;
+        all.to = u"2100-01-01"_qs;
+        QCOMPARE(store.countEvents(all).value(), kRows);  // the new half of both sites
+        for (const char* name : {"site1", "site2"}) {
+            all.source = QLatin1String(name);
+            QCOMPARE(store.countEvents(all).value(), kRows / 2);
+        }
+        int messages = 0;
+        QVERIFY(store.readMessages({}, [&](const StoredMessage&) { ++messages; }));
+        QCOMPARE(messages, 2);
+    }
+
     void postgresPassWithARefusedRowAndALostConnection() {
         if (!m_pg.running()) {
             QSKIP("no PostgreSQL server");
