@@ -228,10 +228,11 @@ Result<bool> SqliteProvider::exists(const QString& name) const {
     return sqlite3_column_int(q.value().get(), 0) > 0;
 }
 
-// Another process waits for the write lock (its busy timeout, then it tries again at its next
-// open): the layout is changed by one of them only.
+// Deferred: tables of the current layout are only read, and a file that another program holds
+// locked, or that this user may only read, opens as before. An upgrade takes the write lock when
+// it first writes.
 Status SqliteProvider::beginLayoutChange() {
-    return run("BEGIN IMMEDIATE");
+    return run("BEGIN");
 }
 
 Status SqliteProvider::endLayoutChange(bool commit) {
