@@ -45,6 +45,9 @@ void Recorder::reportOpen(const Store::OpenProblems& opened) {
         m_reporter.toNetwork(ProgramNames::kProgram, QStringLiteral("InitXap "),
                              opened.open->atStep(10));
     }
+    if (!opened.upgraded.isEmpty()) {
+        m_reporter.toNetwork(ProgramNames::kProgram, opened.upgraded);
+    }
 }
 
 void Recorder::apply(const DatabaseSettings& database, const Retention::Limits& limits) {

@@ -80,7 +80,8 @@ EventSelect rows(const EventSelectDialect& d, const EventQuery& query, const QSt
         d.limitWithTop && q.limit > 0
             ? QStringLiteral("TOP (") + QString::number(q.limit) + QStringLiteral(") ")
             : QString();
-    select.sql = QStringLiteral("SELECT ") + top + QStringLiteral("ID, ") + d.timeColumn +
+    select.sql = QStringLiteral("SELECT ") + top + QStringLiteral("ID, ") +
+                 d.timeColumn.arg(QStringLiteral("SampleDate")) +
                  QStringLiteral(", Source, Category, Data FROM ") + d.table + select.sql +
                  QStringLiteral(" ORDER BY ") + sorted + direction + QStringLiteral(", ID") +
                  direction;
@@ -98,8 +99,9 @@ EventSelect count(const EventSelectDialect& d, const EventQuery& q) {
 
 EventSelect cursorOf(const EventSelectDialect& d, const EventQuery& query) {
     // By time, the stored form: the one the range's bounds are written in.
-    const QString column =
-        query.sortBy == EventQuery::Column::Time ? d.timeColumn : sortExpression(d, query.sortBy);
+    const QString column = query.sortBy == EventQuery::Column::Time
+                               ? d.timeColumn.arg(QStringLiteral("SampleDate"))
+                               : sortExpression(d, query.sortBy);
     return EventSelect{QStringLiteral("SELECT ") + column + QStringLiteral(" FROM ") + d.table +
                            QStringLiteral(" WHERE ID = ?"),
                        {QString::number(query.after.value_or(0))}};

@@ -41,9 +41,10 @@ struct EventSelect {
 
 // How an engine writes the parts of an event query that differ between engines.
 struct EventSelectDialect {
-    QString table;                                      // as it stands in SQL
-    QString timeColumn = QStringLiteral("SampleDate");  // what reads SampleDate in stored form
-    QString likeOperator = QStringLiteral("LIKE");      // one that ignores letter case
+    QString table;  // as it stands in SQL
+    // What reads a date-time column in stored form: %1 is the column.
+    QString timeColumn = QStringLiteral("%1");
+    QString likeOperator = QStringLiteral("LIKE");  // one that ignores letter case
     // A text column as it sorts and compares: %1 is the column. Never NULL, so that a cursor on
     // a row without the text still compares.
     QString sortableText = QStringLiteral("COALESCE(%1, '')");

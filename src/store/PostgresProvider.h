@@ -12,8 +12,9 @@ struct pg_result;
 
 // PostgreSQL through Qt's QPSQL driver. The database is created through the server's "postgres"
 // maintenance database when missing, the table with an identity key and an index on SampleDate
-// that the history query uses. Texts are stored as they are (a NUL character, which PostgreSQL's
-// text cannot hold, as U+FFFD); the history filters ignore letter case, as the other engines' do.
+// that the history query uses; the table tblQuilljotLayout records each event table's layout. Texts
+// are stored as they are (a NUL character, which PostgreSQL's text cannot hold, as U+FFFD); the
+// history filters ignore letter case, as the other engines' do.
 //
 // A receive pass's events go into one COPY, which is its own transaction and ends with the pass:
 // one flush to disk per pass instead of a round trip per event. Its rows are sent in pieces while
@@ -34,8 +35,6 @@ public:
     Status createDatabaseIfMissing() override;
     Status open() override;
     bool isOpen() const override { return m_opened; }
-    Status ensureTable() override;
-    Status ensureMessagesTable() override;
     Status insert(const LogEvent& event) override;
     Status beginBatch() override;
     Status endBatch() override;
@@ -47,8 +46,16 @@ protected:
     QString tableName(Table table) const override;
     Status readyToRead() override { return connection(); }
     Problem failure(const QString& text) const override;
+    Status beginLayoutChange() override;
+    Status endLayoutChange(bool commit) override;
+    Result<int> recordedLayout() override;
+    Result<LayoutChanges> upgradeLayout(int from) override;
+    Status recordLayout() override;
 
 private:
+    // A statement of the layout on Qt's connection, with its values; the first column of its
+    // first row (null when it has none).
+    Result<QVariant> layoutQuery(const QString& sql, const QVariantList& values = {});
     // A row the server refused, refused again at once when it is written again.
     struct Refusal {
         LogEvent event;

@@ -4,6 +4,7 @@
 #include <QSqlError>
 #include <QVariant>
 #include <algorithm>
+#include <map>
 #include <utility>
 
 namespace {
@@ -135,7 +136,7 @@ Status SqlServerProvider::ready() {
     }
     Status connected = connect(m_settings.database);
     if (connected) {
-        connected = ensureTable();
+        connected = ensureLayout().status();
     }
     if (!connected) {
         removeConnection();
@@ -204,6 +205,11 @@ Status SqlServerProvider::createDatabaseIfMissing() {
     const bool made = q.exec(QStringLiteral("CREATE DATABASE ") + m_settings.database);
     const Status result = made ? Status() : Status(failure(q.lastError().text()).atStep(3));
     removeConnection();
+    // Another logger starting at the same moment may have made it first.
+    if (!made && connect(m_settings.database)) {
+        removeConnection();
+        return {};
+    }
     return result;
 }
 
@@ -234,55 +240,287 @@ Result<bool> SqlServerProvider::hasTable() {
     return q.value(0).toInt() > 0;
 }
 
-Status SqlServerProvider::ensureTable() {
+Result<QVariant> SqlServerProvider::layoutQuery(const QString& sql, const QVariantList& values) {
+    QSqlQuery q(m_db);
+    q.setForwardOnly(true);
+    // Statements without values go as they are: the server prepares no DDL.
+    bool ok = values.isEmpty() || q.prepare(sql);
+    for (qsizetype i = 0; ok && i < values.size(); ++i) {
+        q.bindValue(int(i), values[i]);
+    }
+    if (!ok || !(values.isEmpty() ? q.exec(sql) : q.exec())) {
+        return failed(q.lastError());
+    }
+    // A batch's statements that return no rows come first.
+    do {
+        if (q.isSelect() && q.next()) {
+            return q.value(0);
+        }
+    } while (q.nextResult());
+    return QVariant();
+}
+
+// Other loggers starting on the same catalog wait for the lock until this one is done.
+Status SqlServerProvider::beginLayoutChange() {
+    if (const Status begun = layoutQuery(QStringLiteral("BEGIN TRANSACTION")).status(); !begun) {
+        return begun;
+    }
+    const Result<QVariant> locked = layoutQuery(
+        QStringLiteral("DECLARE @r int; EXEC @r = sp_getapplock @Resource = 'quilljot layout', "
+                       "@LockMode = 'Exclusive', @LockOwner = 'Transaction', @LockTimeout = "
+                       "30000; SELECT @r"));
+    if (locked && locked.value().toInt() < 0) {
+        (void)endLayoutChange(false);
+        return failure(QStringLiteral("Another program held the layout lock of ") +
+                       m_settings.database + QStringLiteral(" for 30 s"));
+    }
+    return locked.status();
+}
+
+Status SqlServerProvider::endLayoutChange(bool commit) {
+    return layoutQuery(commit ? QStringLiteral("COMMIT TRANSACTION")
+                              : QStringLiteral("IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION"))
+        .status();
+}
+
+Result<int> SqlServerProvider::recordedLayout() {
+    const Result<QVariant> kept = layoutQuery(
+        QStringLiteral("SELECT COUNT(*) FROM INFORMATION_SCHEMA.TABLES WHERE TABLE_TYPE = "
+                       "'BASE TABLE' AND TABLE_NAME = 'tblQuilljotLayout'"));
+    if (!kept || kept.value().toInt() == 0) {
+        return kept ? Result<int>(0) : Result<int>(kept.problem());
+    }
+    const Result<QVariant> version =
+        layoutQuery(QStringLiteral("SELECT Version FROM tblQuilljotLayout WHERE TableName = ?"),
+                    {m_settings.table});
+    return version ? Result<int>(version.value().toInt()) : Result<int>(version.problem());
+}
+
+Status SqlServerProvider::recordLayout() {
+    for (const QString& sql :
+         {QStringLiteral("IF OBJECT_ID('tblQuilljotLayout', 'U') IS NULL CREATE TABLE "
+                         "tblQuilljotLayout (TableName nvarchar(128) NOT NULL CONSTRAINT "
+                         "[PK_tblQuilljotLayout] PRIMARY KEY, Version int NOT NULL)"),
+          QStringLiteral("DELETE FROM tblQuilljotLayout WHERE TableName = ?")}) {
+        if (const Status done = layoutQuery(sql, {m_settings.table}).status(); !done) {
+            return done;
+        }
+    }
+    return layoutQuery(
+               QStringLiteral("INSERT INTO tblQuilljotLayout (TableName, Version) VALUES (?, ?)"),
+               {m_settings.table, kLayoutVersion})
+        .status();
+}
+
+// Layout 1: the event table with nvarchar columns, which keep every character, a datetime2
+// SampleDate, which keeps every date from year 1, a key and an index on SampleDate that the
+// history reads in time order; the messages table alike. Tables of earlier versions may have
+// varchar, text or datetime columns, no key, no index, no messages table.
+Result<StoreProvider::LayoutChanges> SqlServerProvider::upgradeLayout(int from) {
+    LayoutChanges changes;
     const Result<bool> there = hasTable();
     if (!there) {
         return there.problem().atStep(4);
     }
+    changes.existed = there.value();
     const QString& t = m_settings.table;
-    // An existing table is used as it is, whatever its column types: old tables keep working.
-    if (there.value()) {
-        return ensureTimeIndex();
-    }
-    // nvarchar keeps every character; datetime2 every date from year 1. The key is part of the
-    // table's definition, so that there is no table without it.
-    QSqlQuery q(m_db);
-    q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("CREATE TABLE ") + t +
-                QStringLiteral(" (ID int IDENTITY(1,1) CONSTRAINT [PK_") + t +
-                QStringLiteral("] PRIMARY KEY NONCLUSTERED, SampleDate datetime2(0) NOT NULL, "
-                               "Source nvarchar(255) NULL, Category nvarchar(255) NULL, "
-                               "Data nvarchar(max) NULL)"))) {
-        return failed(q.lastError()).atStep(4);
+    const QString& messages = m_settings.messagesTable;
+    const QString key = QStringLiteral(" CONSTRAINT [PK_%1] PRIMARY KEY NONCLUSTERED");
+    if (!changes.existed) {
+        // The key is part of the table's definition, so that there is no table without it.
+        const Status made =
+            layoutQuery(
+                QStringLiteral("CREATE TABLE ") + t + QStringLiteral(" (ID int IDENTITY(1,1)") +
+                key.arg(t) +
+                QStringLiteral(", SampleDate datetime2(0) NOT NULL, Source nvarchar(255) NULL, "
+                               "Category nvarchar(255) NULL, Data nvarchar(max) NULL)"))
+                .status();
+        if (!made) {
+            return made.problem().atStep(4);
+        }
+    } else if (from < 1) {
+        const Result<QStringList> converted = convertColumns();
+        if (!converted) {
+            return converted.problem().atStep(4);
+        }
+        changes.done = converted.value();
+        if (!hasPrimaryKey()) {
+            const Status keyed =
+                layoutQuery(
+                    QStringLiteral("ALTER TABLE ") + t +
+                    QStringLiteral(" ADD CONSTRAINT [PK_%1] PRIMARY KEY NONCLUSTERED (ID)").arg(t))
+                    .status();
+            if (!keyed) {
+                return keyed.problem().atStep(5);
+            }
+            changes.done.append(QStringLiteral("a primary key on ID"));
+        }
     }
     if (!hasPrimaryKey()) {
         return failure(QStringLiteral("The table ") + t +
                        QStringLiteral(" was made without its primary key"))
             .atStep(5);
     }
-    return ensureTimeIndex();
+    const Result<bool> indexed = hasIndexOn(t, QStringLiteral("SampleDate"));
+    if (!indexed) {
+        return indexed.problem().atStep(6);
+    }
+    if (const Status index = ensureIndexOn(t, QStringLiteral("SampleDate")); !index) {
+        return index.problem();
+    }
+    if (changes.existed && !indexed.value()) {
+        changes.done.append(QStringLiteral("an index on SampleDate"));
+    }
+    const Result<QVariant> hadMessages = layoutQuery(
+        QStringLiteral("SELECT CASE WHEN OBJECT_ID(?, 'U') IS NULL THEN 0 ELSE 1 END"), {messages});
+    if (!hadMessages) {
+        return hadMessages.problem().atStep(6);
+    }
+    if (hadMessages.value().toInt() == 0) {
+        const Status made =
+            layoutQuery(QStringLiteral("CREATE TABLE ") + messages +
+                        QStringLiteral(" (ID int IDENTITY(1,1)") + key.arg(messages) +
+                        QStringLiteral(", ReceivedDate datetime2(0) NOT NULL, "
+                                       "Source nvarchar(255) NULL, Target "
+                                       "nvarchar(255) NULL, Class nvarchar(255) "
+                                       "NULL, UID nvarchar(64) NULL, Message "
+                                       "nvarchar(max) NULL)"))
+                .status();
+        if (!made) {
+            return made.problem().atStep(6);
+        }
+        if (changes.existed) {
+            changes.done.append(QStringLiteral("the table ") + messages + QStringLiteral(" made"));
+        }
+    }
+    if (const Status index = ensureIndexOn(messages, QStringLiteral("ReceivedDate")); !index) {
+        return index.problem();
+    }
+    return changes;
 }
 
-// The history asks for the rows after a time, in time order: the index serves both. Step 6 of
-// "CreateDatabase".
-Status SqlServerProvider::ensureTimeIndex() {
-    return ensureIndexOn(m_settings.table, QStringLiteral("SampleDate"));
-}
-
-Status SqlServerProvider::ensureIndexOn(const QString& table, const QString& column) {
-    const QString index = QStringLiteral("IX_") + table + u'_' + column;
+Result<QStringList> SqlServerProvider::convertColumns() {
+    const QString& t = m_settings.table;
     QSqlQuery q(m_db);
     q.setForwardOnly(true);
-    // Found by what it indexes, not by name: some servers keep an index's name changed.
-    if (!q.exec(QStringLiteral("IF NOT EXISTS (SELECT 1 FROM sys.index_columns ic JOIN "
-                               "sys.columns c ON c.object_id = ic.object_id AND c.column_id = "
-                               "ic.column_id WHERE ic.object_id = OBJECT_ID('") +
-                table + QStringLiteral("') AND ic.key_ordinal = 1 AND c.name = '") + column +
-                QStringLiteral("') CREATE INDEX [") + index + QStringLiteral("] ON ") + table +
-                QStringLiteral(" (") + column + u')')) {
-        return failed(q.lastError()).atStep(6);
+    q.prepare(
+        QStringLiteral("SELECT COLUMN_NAME, DATA_TYPE, CHARACTER_MAXIMUM_LENGTH, IS_NULLABLE FROM "
+                       "INFORMATION_SCHEMA.COLUMNS WHERE TABLE_NAME = ?"));
+    q.bindValue(0, t);
+    if (!q.exec()) {
+        return failed(q.lastError());
     }
-    return {};
+    struct Column {
+        QString type;
+        int length = 0;
+        bool nullable = true;
+    };
+    std::map<QString, Column> columns;
+    while (q.next()) {
+        columns[q.value(0).toString().toLower()] =
+            Column{q.value(1).toString().toLower(), q.value(2).toInt(),
+                   q.value(3).toString().compare(u"NO", Qt::CaseInsensitive) != 0};
+    }
+    q.finish();
+    QStringList sql;
+    QStringList done;
+    const QString alter = QStringLiteral("ALTER TABLE ") + t + QStringLiteral(" ALTER COLUMN ");
+    for (const char* name : {"Source", "Category"}) {
+        const QString column = QLatin1String(name);
+        const Column c = columns[column.toLower()];
+        if (c.type == u"nvarchar" && c.length == kNameColumnSize) {
+            continue;
+        }
+        // text and ntext change to the (max) types only.
+        if (c.type == u"text" || c.type == u"ntext") {
+            sql.append(alter + column + QStringLiteral(" nvarchar(max)"));
+        }
+        sql.append(QStringLiteral("UPDATE ") + t +
+                   QStringLiteral(" SET %1 = LEFT(CAST(%1 AS "
+                                  "nvarchar(max)), %2) + NCHAR(%3) "
+                                  "WHERE LEN(CAST(%1 AS "
+                                  "nvarchar(max))) > %4")
+                       .arg(column)
+                       .arg(kNameColumnSize - 1)
+                       .arg(kCutMark.unicode())
+                       .arg(kNameColumnSize));
+        sql.append(alter + column + QStringLiteral(" nvarchar(255)"));
+        done.append(column + QStringLiteral(" to nvarchar(255)"));
+    }
+    const Column data = columns[QStringLiteral("data")];
+    if (data.type != u"nvarchar" || data.length != -1) {
+        sql.append(alter + QStringLiteral("Data nvarchar(max)"));
+        done.append(QStringLiteral("Data to nvarchar(max)"));
+    }
+    const Column time = columns[QStringLiteral("sampledate")];
+    const bool newTime = time.type != u"datetime2";
+    if (newTime) {
+        // SQL Server changes no indexed column: the index is made again after.
+        const Result<bool> indexed = hasIndexOn(t, QStringLiteral("SampleDate"));
+        if (!indexed) {
+            return indexed.problem();
+        }
+        if (indexed.value()) {
+            sql.append(QStringLiteral("DROP INDEX [IX_") + t + QStringLiteral("_SampleDate] ON ") +
+                       t);
+        }
+        // Without NULL or NOT NULL: one server keeps what the column had, another takes NULL
+        // (made NOT NULL again below), and a third refuses either word here.
+        sql.append(alter + QStringLiteral("SampleDate datetime2(0)"));
+        done.append(QStringLiteral("SampleDate to datetime2(0)"));
+    }
+    for (const QString& statement : std::as_const(sql)) {
+        if (const Status ran = layoutQuery(statement).status(); !ran) {
+            return ran.problem();
+        }
+    }
+    if (newTime && !time.nullable) {
+        const Result<QVariant> nullable = layoutQuery(
+            QStringLiteral("SELECT IS_NULLABLE FROM INFORMATION_SCHEMA.COLUMNS WHERE TABLE_NAME = "
+                           "? AND COLUMN_NAME = 'SampleDate'"),
+            {t});
+        if (!nullable) {
+            return nullable.problem();
+        }
+        if (nullable.value().toString().compare(u"YES", Qt::CaseInsensitive) == 0) {
+            if (const Status kept =
+                    layoutQuery(alter + QStringLiteral("SampleDate datetime2(0) NOT NULL"))
+                        .status();
+                !kept) {
+                return kept.problem();
+            }
+        }
+    }
+    return done;
+}
+
+Result<bool> SqlServerProvider::hasIndexOn(const QString& table, const QString& column) {
+    // Found by what it indexes, not by name: some servers keep an index's name changed.
+    const Result<QVariant> found = layoutQuery(
+        QStringLiteral("SELECT COUNT(*) FROM sys.index_columns ic JOIN sys.columns c ON "
+                       "c.object_id = ic.object_id AND c.column_id = ic.column_id WHERE "
+                       "ic.object_id = OBJECT_ID(?) AND ic.key_ordinal = 1 AND c.name = ?"),
+        {table, column});
+    if (!found) {
+        return found.problem();
+    }
+    return found.value().toInt() > 0;
+}
+
+// Step 6 of "CreateDatabase".
+Status SqlServerProvider::ensureIndexOn(const QString& table, const QString& column) {
+    const Result<bool> there = hasIndexOn(table, column);
+    if (!there) {
+        return there.problem().atStep(6);
+    }
+    if (there.value()) {
+        return {};
+    }
+    const Status made =
+        layoutQuery(QStringLiteral("CREATE INDEX [IX_") + table + u'_' + column +
+                    QStringLiteral("] ON ") + table + QStringLiteral(" (") + column + u')')
+            .status();
+    return made ? made : Status(made.problem().atStep(6));
 }
 
 bool SqlServerProvider::hasPrimaryKey() {
@@ -320,7 +558,7 @@ Status SqlServerProvider::insert(const LogEvent& event) {
 EventSelectDialect SqlServerProvider::selectDialect() const {
     EventSelectDialect dialect{m_settings.table};
     // Style 120 is the stored form, yyyy-mm-dd hh:mm:ss, for datetime and datetime2 alike.
-    dialect.timeColumn = QStringLiteral("CONVERT(varchar(19), SampleDate, 120)");
+    dialect.timeColumn = QStringLiteral("CONVERT(varchar(19), %1, 120)");
     // Tables made by older tools may hold text/ntext, which neither sorts nor compares.
     dialect.sortableText = QStringLiteral("COALESCE(CAST(%1 AS nvarchar(max)), N'')");
     dialect.limitWithTop = true;
@@ -388,22 +626,6 @@ Result<int> SqlServerProvider::deleteRowsBefore(Table table, const QString& befo
         return failed(q);
     }
     return int(q.rowsAffected());
-}
-
-Status SqlServerProvider::ensureMessagesTable() {
-    const QString& t = m_settings.messagesTable;
-    QSqlQuery q(m_db);
-    q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("IF OBJECT_ID('") + t +
-                QStringLiteral("', 'U') IS NULL CREATE TABLE ") + t +
-                QStringLiteral(" (ID int IDENTITY(1,1) CONSTRAINT [PK_") + t +
-                QStringLiteral("] PRIMARY KEY NONCLUSTERED, ReceivedDate datetime2(0) NOT NULL, "
-                               "Source nvarchar(255) NULL, Target nvarchar(255) NULL, "
-                               "Class nvarchar(255) NULL, UID nvarchar(64) NULL, "
-                               "Message nvarchar(max) NULL)"))) {
-        return failed(q.lastError());
-    }
-    return ensureIndexOn(t, QStringLiteral("ReceivedDate"));
 }
 
 Status SqlServerProvider::insertMessage(const LoggedMessage& m) {

@@ -14,7 +14,8 @@
 // "master" database when missing; every statement is forward-only (otherwise FreeTDS opens server
 // cursors) and takes its values as bound parameters; events and history filters go through
 // OdbcStatement, as Unicode. Tables are listed through INFORMATION_SCHEMA: this driver stack's
-// QSqlDatabase::tables() returns nothing.
+// QSqlDatabase::tables() returns nothing. The table tblQuilljotLayout records each event table's
+// layout; tables of older versions (varchar, text, datetime columns) are converted.
 //
 // A server that is slow, gone or restarted never holds the logger longer than the login or the
 // query timeout: such a failure is DatabaseUnavailable, the connection is dropped, and the next
@@ -44,14 +45,8 @@ public:
     Status open() override;
     bool isOpen() const override { return m_db.isOpen(); }
     bool connectsAgain() const override { return m_unavailable.has_value(); }
-    // Steps: 4 making the table, 5 its key.
-    Status ensureTable() override;
     // Whether the event table is in the catalog.
     Result<bool> hasTable();
-    Status ensureTimeIndex();
-    // An index on the column unless one starts with it already.
-    Status ensureIndexOn(const QString& table, const QString& column);
-    Status ensureMessagesTable() override;
     Status insertMessage(const LoggedMessage& message) override;
     Status insert(const LogEvent& event) override;
     Status readEvents(const EventQuery& query, const RowVisitor& visit) override;
@@ -76,8 +71,21 @@ protected:
     EventSelectDialect selectDialect() const override;
     QString deleteOldestSql(Table table, int limit) const override;
     Problem failure(const QString& text) const override;
+    Status beginLayoutChange() override;
+    Status endLayoutChange(bool commit) override;
+    Result<int> recordedLayout() override;
+    Result<LayoutChanges> upgradeLayout(int from) override;
+    Status recordLayout() override;
 
 private:
+    // A statement with its values; the first column of its first row (null when it has none).
+    Result<QVariant> layoutQuery(const QString& sql, const QVariantList& values = {});
+    // The event table's columns brought to today's types, every value kept (a Source or Category
+    // too long for its column cut as new ones are); what was converted.
+    Result<QStringList> convertColumns();
+    Result<bool> hasIndexOn(const QString& table, const QString& column);
+    // An index on the column unless one starts with it already.
+    Status ensureIndexOn(const QString& table, const QString& column);
     Status connect(const QString& catalog);
     // Connects again when the connection was lost and the backoff delay has passed.
     Status ready();

@@ -59,10 +59,6 @@ void leaveMemoryUncounted() {
     (void)configured;
 }
 
-QString quotedName(const QString& name) {
-    return u'"' + QString(name).replace(u'"', QStringLiteral("\"\"")) + u'"';
-}
-
 }  // namespace
 
 SqliteProvider::~SqliteProvider() {
@@ -74,10 +70,7 @@ SqliteProvider::~SqliteProvider() {
 }
 
 void SqliteProvider::closeHandle() {
-    if (m_insert != nullptr) {
-        sqlite3_finalize(m_insert);
-        m_insert = nullptr;
-    }
+    m_insert.reset();
     m_handle = nullptr;
     removeConnection();
 }
@@ -196,34 +189,115 @@ Status SqliteProvider::open() {
     return openFile();
 }
 
-// Steps, as "CreateDatabase" reports them: 4 the table, 5 its time index.
-Status SqliteProvider::ensureTable() {
-    bool exists = false;
-    for (const QString& name : m_db.tables(QSql::Tables)) {
-        exists = exists || name.compare(m_settings.table, Qt::CaseInsensitive) == 0;
+Result<SqliteStatement> SqliteProvider::prepare(const QByteArray& sql, unsigned flags) const {
+    sqlite3_stmt* made = nullptr;
+    if (sqlite3_prepare_v3(m_handle, sql.constData(), int(sql.size()), flags, &made, nullptr) !=
+        SQLITE_OK) {
+        sqlite3_finalize(made);
+        return engineFailure(QString());
     }
-    if (!exists) {
-        const QByteArray sql =
-            (QStringLiteral("CREATE TABLE ") + quotedName(m_settings.table) +
-             QStringLiteral(" (ID INTEGER CONSTRAINT PrimaryKey PRIMARY KEY AUTOINCREMENT, "
-                            "SampleDate DATETIME, Source VARCHAR(255), Category VARCHAR(255), "
-                            "Data TEXT)"))
-                .toUtf8();
-        if (const Status made = run(sql.constData()); !made) {
-            return made.problem().atStep(4);
+    return SqliteStatement(made);
+}
+
+Result<int> SqliteProvider::number(const QByteArray& sql, int fallback) const {
+    Result<SqliteStatement> q = prepare(sql);
+    if (!q) {
+        return q.problem();
+    }
+    switch (sqlite3_step(q.value().get())) {
+        case SQLITE_ROW:
+            return sqlite3_column_int(q.value().get(), 0);
+        case SQLITE_DONE:
+            return fallback;
+        default:
+            return engineFailure(QString());
+    }
+}
+
+Result<bool> SqliteProvider::exists(const QString& name) const {
+    Result<SqliteStatement> q =
+        prepare("SELECT count(*) FROM sqlite_master WHERE lower(name) = lower(?)");
+    if (!q) {
+        return q.problem();
+    }
+    const QByteArray utf8 = name.toUtf8();
+    sqlite3_bind_text(q.value().get(), 1, utf8.constData(), int(utf8.size()), SQLITE_STATIC);
+    if (sqlite3_step(q.value().get()) != SQLITE_ROW) {
+        return engineFailure(QString());
+    }
+    return sqlite3_column_int(q.value().get(), 0) > 0;
+}
+
+// Deferred: tables of the current layout are only read, and a file that another program holds
+// locked, or that this user may only read, opens as before. An upgrade takes the write lock when
+// it first writes.
+Status SqliteProvider::beginLayoutChange() {
+    return run("BEGIN");
+}
+
+Status SqliteProvider::endLayoutChange(bool commit) {
+    return run(commit ? "COMMIT" : "ROLLBACK");
+}
+
+Result<int> SqliteProvider::recordedLayout() {
+    return number("PRAGMA user_version");
+}
+
+Status SqliteProvider::recordLayout() {
+    const QByteArray sql = "PRAGMA user_version=" + QByteArray::number(kLayoutVersion);
+    return run(sql.constData());
+}
+
+// Layout 1: the event table with an index on its time, which the history reads in time order
+// without a sort, and the messages table with one on its time. Tables of earlier versions lack
+// the indexes or the messages table; their columns are as they are today.
+Result<StoreProvider::LayoutChanges> SqliteProvider::upgradeLayout(int from) {
+    (void)from;
+    LayoutChanges changes;
+    const QString& events = m_settings.table;
+    const QString& messages = m_settings.messagesTable;
+    const QString eventIndex = events + QStringLiteral("_SampleDate");
+    const QString messageIndex = messages + QStringLiteral("_ReceivedDate");
+    const Result<bool> hadEvents = exists(events);
+    const Result<bool> hadIndex = exists(eventIndex);
+    const Result<bool> hadMessages = exists(messages);
+    for (const Result<bool>* found : {&hadEvents, &hadIndex, &hadMessages}) {
+        if (!*found) {
+            return found->problem().atStep(4);
         }
     }
-    // The history asks for the rows after a time, in time order: with this index it reads just
-    // those, already sorted. Made once, also on a table of an earlier version.
-    const QByteArray index =
-        (QStringLiteral("CREATE INDEX IF NOT EXISTS ") +
-         quotedName(m_settings.table + QStringLiteral("_SampleDate")) + QStringLiteral(" ON ") +
-         quotedName(m_settings.table) + QStringLiteral(" (SampleDate)"))
-            .toUtf8();
-    if (const Status made = run(index.constData()); !made) {
-        return made.problem().atStep(5);
+    changes.existed = hadEvents.value();
+    const QByteArray steps[] = {
+        (QStringLiteral("CREATE TABLE IF NOT EXISTS ") + quotedName(events) +
+         QStringLiteral(" (ID INTEGER CONSTRAINT PrimaryKey PRIMARY KEY AUTOINCREMENT, "
+                        "SampleDate DATETIME, Source VARCHAR(255), Category VARCHAR(255), "
+                        "Data TEXT)"))
+            .toUtf8(),
+        (QStringLiteral("CREATE INDEX IF NOT EXISTS ") + quotedName(eventIndex) +
+         QStringLiteral(" ON ") + quotedName(events) + QStringLiteral(" (SampleDate)"))
+            .toUtf8(),
+        (QStringLiteral("CREATE TABLE IF NOT EXISTS ") + quotedName(messages) +
+         QStringLiteral(" (ID INTEGER PRIMARY KEY AUTOINCREMENT, ReceivedDate DATETIME, "
+                        "Source VARCHAR(255), Target VARCHAR(255), Class VARCHAR(255), "
+                        "UID VARCHAR(32), Message TEXT)"))
+            .toUtf8(),
+        (QStringLiteral("CREATE INDEX IF NOT EXISTS ") + quotedName(messageIndex) +
+         QStringLiteral(" ON ") + quotedName(messages) + QStringLiteral(" (ReceivedDate)"))
+            .toUtf8(),
+    };
+    const int stepNumbers[] = {4, 5, 6, 6};
+    for (int i = 0; i < 4; ++i) {
+        if (const Status made = run(steps[i].constData()); !made) {
+            return made.problem().atStep(stepNumbers[i]);
+        }
     }
-    return {};
+    if (changes.existed && !hadIndex.value()) {
+        changes.done.append(QStringLiteral("an index on ") + events + QStringLiteral(" made"));
+    }
+    if (changes.existed && !hadMessages.value()) {
+        changes.done.append(QStringLiteral("the table ") + messages + QStringLiteral(" made"));
+    }
+    return changes;
 }
 
 Status SqliteProvider::checkSameFile() {
@@ -296,18 +370,16 @@ Status SqliteProvider::insert(const LogEvent& event) {
             return same;
         }
     }
-    if (m_insert == nullptr) {
-        const QByteArray sql = (QStringLiteral("INSERT INTO ") + quotedName(m_settings.table) +
-                                QStringLiteral(" (SampleDate,Source,Category,Data) "
-                                               "VALUES (?,?,?,?)"))
-                                   .toUtf8();
-        if (sqlite3_prepare_v3(m_handle, sql.constData(), int(sql.size()),
-                               SQLITE_PREPARE_PERSISTENT, &m_insert, nullptr) != SQLITE_OK) {
-            const Problem p = engineFailure(QString());
-            sqlite3_finalize(m_insert);
-            m_insert = nullptr;
-            return p;
+    if (!m_insert) {
+        Result<SqliteStatement> made =
+            prepare((QStringLiteral("INSERT INTO ") + quotedName(m_settings.table) +
+                     QStringLiteral(" (SampleDate,Source,Category,Data) VALUES (?,?,?,?)"))
+                        .toUtf8(),
+                    SQLITE_PREPARE_PERSISTENT);
+        if (!made) {
+            return made.problem();
         }
+        m_insert = std::move(made.value());
     }
     // The values are bound from a buffer kept from one insert to the next: an insert allocates
     // nothing of its own.
@@ -325,18 +397,18 @@ Status SqliteProvider::insert(const LogEvent& event) {
         if (i > 0) {
             quotesToApostrophes(at, end);
         }
-        sqlite3_bind_text(m_insert, i + 1, at, int(end - at), SQLITE_STATIC);
+        sqlite3_bind_text(m_insert.get(), i + 1, at, int(end - at), SQLITE_STATIC);
         at = end;
     }
     // Inside a batch each insert is its own unit: SQLite undoes a refused statement alone and
     // keeps the transaction, so its neighbours stay. Only a failure that makes SQLite abandon
     // the whole transaction (a full disk, an I/O error) ends the batch; a new one is begun.
-    const int rc = sqlite3_step(m_insert);
+    const int rc = sqlite3_step(m_insert.get());
     const bool ok = rc == SQLITE_DONE;
     const Problem problem = ok ? Problem{} : engineFailure(QString());
     const int code = ok ? SQLITE_OK : sqlite3_errcode(m_handle);
     // The bindings are left: the next insert replaces all four before it steps.
-    sqlite3_reset(m_insert);
+    sqlite3_reset(m_insert.get());
     setContended(code == SQLITE_BUSY || code == SQLITE_LOCKED);
     if (ok) {
         if (m_batch) {
@@ -398,46 +470,28 @@ Result<bool> SqliteProvider::releaseSpace(int pages) {
     }
     // A database made before incremental vacuum was set keeps its free pages for new rows; it
     // takes the setting only with a VACUUM, which rewrites the whole file (see the README).
-    sqlite3_stmt* mode = nullptr;
-    sqlite3_prepare_v2(m_handle, "PRAGMA auto_vacuum", -1, &mode, nullptr);
-    const bool incremental = sqlite3_step(mode) == SQLITE_ROW && sqlite3_column_int(mode, 0) == 2;
-    sqlite3_finalize(mode);
-    if (!incremental) {
+    const Result<int> mode = number("PRAGMA auto_vacuum");
+    if (!mode) {
+        return mode.problem();
+    }
+    if (mode.value() != 2) {  // incremental
         return false;
     }
     const QByteArray step = "PRAGMA incremental_vacuum(" + QByteArray::number(pages) + ')';
     if (const Status done = run(step.constData()); !done) {
         return done.problem();
     }
-    sqlite3_stmt* left = nullptr;
-    sqlite3_prepare_v2(m_handle, "PRAGMA freelist_count", -1, &left, nullptr);
-    const bool more = sqlite3_step(left) == SQLITE_ROW && sqlite3_column_int(left, 0) > 0;
-    sqlite3_finalize(left);
+    const Result<int> left = number("PRAGMA freelist_count");
+    if (!left) {
+        return left.problem();
+    }
+    const bool more = left.value() > 0;
     if (!more) {
         // The file shrinks when the log is copied back into it; a passive checkpoint waits for
         // nobody and leaves the log file's length alone (resetting it takes long).
         (void)run("PRAGMA wal_checkpoint(PASSIVE)");
     }
     return more;
-}
-
-Status SqliteProvider::ensureMessagesTable() {
-    const QString table = tableName(Table::Messages);
-    const QByteArray sql =
-        (QStringLiteral("CREATE TABLE IF NOT EXISTS ") + table +
-         QStringLiteral(" (ID INTEGER PRIMARY KEY AUTOINCREMENT, ReceivedDate DATETIME, "
-                        "Source VARCHAR(255), Target VARCHAR(255), Class VARCHAR(255), "
-                        "UID VARCHAR(32), Message TEXT)"))
-            .toUtf8();
-    const QByteArray index =
-        (QStringLiteral("CREATE INDEX IF NOT EXISTS ") +
-         quotedName(m_settings.messagesTable + QStringLiteral("_ReceivedDate")) +
-         QStringLiteral(" ON ") + table + QStringLiteral(" (ReceivedDate)"))
-            .toUtf8();
-    if (const Status made = run(sql.constData()); !made) {
-        return made;
-    }
-    return run(index.constData());
 }
 
 QString SqliteProvider::where() const {
@@ -500,23 +554,23 @@ Result<QString> SqliteProvider::probe() {
     const QByteArray uri = "file:" + QUrl::toPercentEncoding(path(), "/") + "?immutable=1";
     sqlite3* db = nullptr;
     int rc = sqlite3_open_v2(uri.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
-    sqlite3_stmt* query = nullptr;
+    const std::unique_ptr<sqlite3, int (*)(sqlite3*)> closer(db, sqlite3_close);
+    sqlite3_stmt* prepared = nullptr;
     if (rc == SQLITE_OK) {
         rc = sqlite3_prepare_v2(db,
                                 "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
                                 "lower(name) = lower(?)",
-                                -1, &query, nullptr);
+                                -1, &prepared, nullptr);
     }
+    const SqliteStatement query(prepared);
     const QByteArray table = m_settings.table.toUtf8();
     bool hasTable = false;
     if (rc == SQLITE_OK) {
-        sqlite3_bind_text(query, 1, table.constData(), int(table.size()), SQLITE_TRANSIENT);
-        rc = sqlite3_step(query);
-        hasTable = rc == SQLITE_ROW && sqlite3_column_int(query, 0) > 0;
+        sqlite3_bind_text(query.get(), 1, table.constData(), int(table.size()), SQLITE_TRANSIENT);
+        rc = sqlite3_step(query.get());
+        hasTable = rc == SQLITE_ROW && sqlite3_column_int(query.get(), 0) > 0;
     }
     const QString why = QString::fromUtf8(sqlite3_errmsg(db));
-    sqlite3_finalize(query);
-    sqlite3_close(db);
     if (rc != SQLITE_ROW) {
         return Problem{ErrorNumber::Database, QStringLiteral("Cannot read database ") + path() +
                                                   QStringLiteral(": ") + why};

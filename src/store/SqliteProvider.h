@@ -5,12 +5,13 @@
 #include <optional>
 #include <string>
 
+#include "store/SqliteStatement.h"
 #include "store/StoreProvider.h"
 
 struct sqlite3;
-struct sqlite3_stmt;
 
-// The file database: a SQLite file, opened in WAL mode with synchronous=NORMAL. A file that
+// The file database: a SQLite file, opened in WAL mode with synchronous=NORMAL. Its layout is
+// recorded in the file's user_version. A file that
 // exists and is not a SQLite database is refused and never written to. Events are written by one
 // prepared insert on the connection's own SQLite handle, bound as UTF-8.
 //
@@ -27,8 +28,6 @@ public:
     Status createDatabaseIfMissing() override;
     Status open() override;
     bool isOpen() const override { return m_handle != nullptr; }
-    Status ensureTable() override;
-    Status ensureMessagesTable() override;
     Status insert(const LogEvent& event) override;
     Status beginBatch() override;
     Status endBatch() override;
@@ -43,8 +42,18 @@ protected:
     // closed or replaced file, and a failure that passes, as event writes do.
     Status readyToRead() override;
     Problem failure(const QString& text) const override;
+    Status beginLayoutChange() override;
+    Status endLayoutChange(bool commit) override;
+    Result<int> recordedLayout() override;
+    Result<LayoutChanges> upgradeLayout(int from) override;
+    Status recordLayout() override;
 
 private:
+    Result<SqliteStatement> prepare(const QByteArray& sql, unsigned flags = 0) const;
+    // The first column of the statement's first row; `fallback` when it has none.
+    Result<int> number(const QByteArray& sql, int fallback = 0) const;
+    // Whether a table or index of the name is in the file, in any letter case.
+    Result<bool> exists(const QString& name) const;
     // `fresh`: the file is being made.
     Status openFile(bool fresh = false);
     Status run(const char* sql);
@@ -65,7 +74,7 @@ private:
     const QString& path() const { return m_settings.database; }
 
     sqlite3* m_handle = nullptr;
-    sqlite3_stmt* m_insert = nullptr;
+    SqliteStatement m_insert;
     // The UTF-8 of the values the insert is bound to; kept, with its room, from one to the next.
     std::string m_values;
     bool m_batch = false;

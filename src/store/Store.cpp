@@ -7,6 +7,11 @@ Problem closed() {
                    QStringLiteral("Operation is not allowed when the object is closed")};
 }
 
+// A layout newer than this version knows: the only failure of ensureLayout without a step.
+bool refusedLayout(const Problem& p) {
+    return p.step == 0;
+}
+
 }  // namespace
 
 Store::Store() = default;
@@ -30,11 +35,14 @@ Store::OpenProblems Store::open(const DatabaseSettings& settings) {
         }
         return problems;
     }
-    if (const Status table = provider->ensureTable(); !table && !problems.create) {
-        problems.create = table.problem();
-    } else if (const Status messages = provider->ensureMessagesTable();
-               !messages && !problems.create) {
-        problems.create = messages.problem().atStep(6);
+    const Result<QString> layout = provider->ensureLayout();
+    if (layout) {
+        problems.upgraded = layout.value();
+    } else if (refusedLayout(layout.problem())) {
+        problems.open = layout.problem();
+        return problems;
+    } else if (!problems.create) {
+        problems.create = layout.problem();
     }
     m_provider = std::move(provider);
     return problems;
@@ -48,8 +56,10 @@ Status Store::reopen() {
     if (const Status opened = provider->open(); !opened) {
         return opened;
     }
-    (void)provider->ensureTable();
-    (void)provider->ensureMessagesTable();
+    if (const Result<QString> layout = provider->ensureLayout();
+        !layout && refusedLayout(layout.problem())) {
+        return layout.problem();
+    }
     m_provider = std::move(provider);
     return {};
 }

@@ -14,16 +14,20 @@ public:
     Store(const Store&) = delete;
     Store& operator=(const Store&) = delete;
 
-    // What went wrong while opening: making the database or its table (steps 2 to 5), or
-    // opening it. A database that was unavailable is kept, and writes connect again by themselves.
+    // What went wrong while opening: making the database or its tables (steps 2 to 7), or
+    // opening it. A database that was unavailable is kept, and writes connect again by themselves;
+    // one whose tables have a newer layout is refused (`open`) and nothing is written to it.
+    // `upgraded` says what was done to tables of an older layout, when anything was.
     struct OpenProblems {
         std::optional<Problem> create;
         std::optional<Problem> open;
+        QString upgraded;
     };
-    // Closes the current database and opens the one `settings` name, making it when missing.
+    // Closes the current database and opens the one `settings` name, making it and its tables
+    // when missing and upgrading tables of an older layout.
     OpenProblems open(const DatabaseSettings& settings);
-    // Opens the database the settings named last again, making nothing: a database that went away
-    // stays away until the settings are applied again.
+    // Opens the database the settings named last again, making no database: a database that went
+    // away stays away until the settings are applied again.
     Status reopen();
     // Opens the database `settings` name to read it, making nothing: what windows, the web page
     // and the export read through, on a connection of their own beside the logger's.

@@ -52,6 +52,58 @@ std::unique_ptr<StoreProvider> StoreProvider::forSettings(const DatabaseSettings
     return std::make_unique<SqliteProvider>(settings);
 }
 
+QString StoreProvider::quotedName(const QString& name) {
+    return u'"' + QString(name).replace(u'"', QStringLiteral("\"\"")) + u'"';
+}
+
+Result<QString> StoreProvider::ensureLayout() {
+    if (const Status begun = beginLayoutChange(); !begun) {
+        return begun.problem().atStep(7);
+    }
+    const Result<int> found = recordedLayout();
+    if (!found) {
+        (void)endLayoutChange(false);
+        return found.problem().atStep(7);
+    }
+    const int from = found.value();
+    if (from > kLayoutVersion) {
+        (void)endLayoutChange(false);
+        return Problem{ErrorNumber::Database,
+                       QStringLiteral("The tables of ") + where() +
+                           QStringLiteral(" have layout ") + QString::number(from) +
+                           QStringLiteral(", made by a newer version of Quilljot; this one knows "
+                                          "layouts up to ") +
+                           QString::number(kLayoutVersion) +
+                           QStringLiteral(" and writes nothing to it. Run the newer version, or "
+                                          "name another database or table.")};
+    }
+    const Result<LayoutChanges> changes = upgradeLayout(from);
+    if (!changes) {
+        (void)endLayoutChange(false);
+        return changes.problem();
+    }
+    if (from < kLayoutVersion) {
+        if (const Status recorded = recordLayout(); !recorded) {
+            (void)endLayoutChange(false);
+            return recorded.problem().atStep(7);
+        }
+    }
+    if (const Status committed = endLayoutChange(true); !committed) {
+        return committed.problem().atStep(7);
+    }
+    if (from == kLayoutVersion || !changes.value().existed) {
+        return QString();
+    }
+    QStringList done = changes.value().done;
+    done.append(QStringLiteral("the layout recorded"));
+    return QString(
+        QStringLiteral("The tables of ") + where() + QStringLiteral(" had the layout of ") +
+        (from == 0 ? QStringLiteral("an earlier version")
+                   : QStringLiteral("version ") + QString::number(from)) +
+        QStringLiteral(" and were upgraded to layout ") + QString::number(kLayoutVersion) +
+        QStringLiteral(", every row kept: ") + done.join(QStringLiteral(", ")) + u'.');
+}
+
 QString StoreProvider::timeText(const QVariant& stored) const {
     // Servers return their date-time columns as such.
     if (stored.typeId() == QMetaType::QDateTime) {
@@ -216,8 +268,7 @@ Status StoreProvider::readMessages(const MessageQuery& query, const MessageVisit
         QStringLiteral("SELECT ") +
         (top ? QStringLiteral("TOP (") + QString::number(query.limit) + QStringLiteral(") ")
              : QString()) +
-        QStringLiteral("ID, ") +
-        QString(dialect.timeColumn).replace(QStringLiteral("SampleDate"), time) +
+        QStringLiteral("ID, ") + dialect.timeColumn.arg(time) +
         QStringLiteral(", Source, Target, Class, UID, Message FROM ") + tableName(Table::Messages) +
         (terms.isEmpty() ? QString()
                          : QStringLiteral(" WHERE ") + terms.join(QStringLiteral(" AND "))) +

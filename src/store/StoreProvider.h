@@ -2,6 +2,7 @@
 
 #include <QSqlDatabase>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <memory>
 
@@ -34,9 +35,16 @@ public:
     virtual bool isOpen() const = 0;
     // True when the provider, closed by a failure, connects again by itself at a later write.
     virtual bool connectsAgain() const { return false; }
-    // Creates the event table when the database has none of that name, in any letter case; the
-    // problem's step says which part of making it failed.
-    virtual Status ensureTable() = 0;
+    // The layout of the tables this version makes: each database records the layout its tables
+    // have, and an older one is upgraded when the logger opens it.
+    static constexpr int kLayoutVersion = 1;
+    // Brings the tables to the current layout in one transaction, which holds off any other
+    // logger doing the same on the database: makes the event table and the messages table when
+    // missing (in any letter case) and upgrades an older layout, every row kept. What was changed
+    // on tables that were there before, for people (empty when nothing). A layout newer than this
+    // version knows is refused untouched: that problem has no step; the others' step says which
+    // part failed (4 the event table, 5 its key or index, 6 the messages table, 7 the record).
+    Result<QString> ensureLayout();
     virtual Status insert(const LogEvent& event) = 0;
     // Groups the writes of one receive pass; each write stays its own unit of failure.
     virtual Status beginBatch() { return {}; }
@@ -46,9 +54,8 @@ public:
     // How many rows the query's range and filters take.
     virtual Result<qint64> countEvents(const EventQuery& query);
 
-    // The table of other messages: made when missing (with an index on its time), written and
-    // read like the event table.
-    virtual Status ensureMessagesTable() = 0;
+    // The table of other messages (with an index on its time), written and read like the event
+    // table.
     virtual Status insertMessage(const LoggedMessage& message);
     virtual Status readMessages(const MessageQuery& query, const MessageVisitor& visit);
 
@@ -72,6 +79,26 @@ public:
 
 protected:
     explicit StoreProvider(DatabaseSettings settings) : m_settings(std::move(settings)) {}
+
+    // What a layout upgrade found and did: whether the event table was there before, and what
+    // was added to or changed in the tables that were.
+    struct LayoutChanges {
+        bool existed = false;
+        QStringList done;
+    };
+    // The transaction of a layout change, holding the engine's lock that other loggers on the
+    // same database wait for; ended by committing or undoing it.
+    virtual Status beginLayoutChange() = 0;
+    virtual Status endLayoutChange(bool commit) = 0;
+    // The layout the database records for the event table; 0 when none is recorded (nothing
+    // made yet, or made before layouts were recorded).
+    virtual Result<int> recordedLayout() = 0;
+    // Makes what is missing and upgrades the tables from layout `from` to the current one.
+    virtual Result<LayoutChanges> upgradeLayout(int from) = 0;
+    virtual Status recordLayout() = 0;
+
+    // A name as a double-quoted SQL identifier.
+    static QString quotedName(const QString& name);
 
     // A Qt connection of its own name, so that several can be open at once; removed again with
     // the provider.

@@ -9,7 +9,10 @@
 #include <QSqlRecord>
 #include <QtTest>
 
+#include <barrier>
 #include <csignal>
+#include <mutex>
+#include <thread>
 
 #include "ServerBackends.h"
 #include "TestEngines.h"
@@ -127,6 +130,31 @@ class StoreTest : public QObject {
     Engine engine(int i, const QString& table) {
         QDir().mkpath(m_dir.path() + u"/Data"_qs);  // the logger makes the folder, not the store
         return testEngines(m_dir.path(), table, m_pg)[i];
+    }
+
+    // Statements on the engine's database, each on its own, on a connection of the test's own.
+    bool rawExec(const Engine& e, const QStringList& statements) {
+        for (const QString& sql : statements) {
+            bool ok = false;
+            switch (e.settings.kind) {
+                case DatabaseKind::File:
+                    ok = sqliteExec(e.settings.database, sql).has_value();
+                    break;
+                case DatabaseKind::PostgreSql: {
+                    QSqlQuery q(pgAdmin());
+                    ok = q.exec(sql);
+                    break;
+                }
+                case DatabaseKind::SqlServer:
+                    ok = serverExec(e, sql);
+                    break;
+            }
+            if (!ok) {
+                qWarning() << "failed:" << sql;
+                return false;
+            }
+        }
+        return true;
     }
 
     // A superuser's connection to the store's PostgreSQL database, on the socket.
@@ -561,6 +589,85 @@ private slots:
     // sent: it is sent again on a new connection, refused for that row and undone. Written again
     // (as the spool does), that row alone is refused, as its own write, and the rest kept in
     // order. An existing table in another letter case is used as it is, and gets the time index.
+    // Two loggers (two sites) start at the same moment on a server database that does not exist
+    // yet: both make it, write and purge their old rows at the same time without an error, and
+    // no row is lost.
+    void twoLoggersStartTogetherOnANewDatabase_data() {
+        QTest::addColumn<int>("engine");
+        const auto list = testEngines(m_dir.path(), QString(), m_pg);
+        for (int i = 0; i < list.size(); ++i) {
+            if (list[i].settings.kind != DatabaseKind::File) {
+                QTest::newRow(qPrintable(list[i].name)) << i;
+            }
+        }
+        if (list.size() < 3) {
+            qInfo("a server engine is not there to test (QUILLJOT_TEST_MSSQL, PostgreSQL)");
+        }
+    }
+    void twoLoggersStartTogetherOnANewDatabase() {
+        QFETCH(int, engine);
+        DatabaseSettings settings = this->engine(engine, u"tblQuilljot"_qs).settings;
+        settings.database = u"QjTwo"_qs + QString::number(QDateTime::currentMSecsSinceEpoch());
+        constexpr int kRows = 60;
+        std::barrier together(2);
+        std::mutex lock;
+        QStringList problems;
+        const auto site = [&](const QString& name) {
+            const auto failed = [&](const QString& what, const std::optional<Problem>& p) {
+                if (p) {
+                    const std::lock_guard hold(lock);
+                    problems.append(name + u' ' + what + u": "_qs + p->description);
+                }
+            };
+            Store store;
+            together.arrive_and_wait();
+            const Store::OpenProblems opened = store.open(settings);
+            failed(u"create"_qs, opened.create);
+            failed(u"open"_qs, opened.open);
+            for (int pass = 0; pass < 3; ++pass) {
+                failed(u"begin"_qs, store.beginBatch().optional());
+                for (int i = 0; i < kRows / 3; ++i) {
+                    // Half of the rows old enough to be purged.
+                    const QString time =
+                        (i % 2 ? u"2026-11-01 10:00:%1"_qs : u"2026-12-05 10:00:%1"_qs)
+                            .arg(i, 2, 10, QChar(u'0'));
+                    failed(u"insert"_qs,
+                           store.insert(LogEvent{time, name, u"t"_qs, QString::number(pass)})
+                               .optional());
+                }
+                failed(u"end"_qs, store.endBatch().optional());
+            }
+            failed(
+                u"message"_qs,
+                store.insertMessage(LoggedMessage{u"2026-11-01 00:00:00"_qs, name, {}, {}, {}, {}})
+                    .optional());
+            together.arrive_and_wait();
+            for (int gone = -1; gone != 0;) {
+                const Result<int> r =
+                    store.deleteRowsBefore(StoreProvider::Table::Events, u"2026-12-01"_qs, 7);
+                failed(u"purge"_qs, r ? std::nullopt : std::optional(r.problem()));
+                gone = r ? r.value() : 0;
+            }
+        };
+        std::thread first(site, u"site1"_qs);
+        std::thread second(site, u"site2"_qs);
+        first.join();
+        second.join();
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
+        Store store;
+        QVERIFY(store.openForReading(settings));
+        EventQuery all;
+        all.to = u"2100-01-01"_qs;
+        QCOMPARE(store.countEvents(all).value(), kRows);  // the new half of both sites
+        for (const char* name : {"site1", "site2"}) {
+            all.source = QLatin1String(name);
+            QCOMPARE(store.countEvents(all).value(), kRows / 2);
+        }
+        int messages = 0;
+        QVERIFY(store.readMessages({}, [&](const StoredMessage&) { ++messages; }));
+        QCOMPARE(messages, 2);
+    }
+
     void postgresPassWithARefusedRowAndALostConnection() {
         if (!m_pg.running()) {
             QSKIP("no PostgreSQL server");
@@ -826,41 +933,147 @@ private slots:
         QCOMPARE(rows[1].event, logEvent("2026-12-04 10:00:01", u"a.b?"_qs, u"?'"_qs, u"x?y"_qs));
     }
 
-    // A table made with the old column types (varchar, text, datetime) keeps working, and refuses
-    // only the event it cannot hold. On every table a Source or Category longer than its column
-    // is cut with a mark rather than refused.
-    void oldColumnTypesAndLongNames() {
+    // A Source or Category longer than its column is cut with a mark rather than refused.
+    void longNamesAreCut() {
         const auto e = serverEngine(freshTable());
         if (!e) {
             QSKIP("needs QUILLJOT_TEST_MSSQL");
         }
-        const QString old = e->settings.table;
-        QVERIFY(serverExec(*e, u"CREATE TABLE "_qs + old +
-                                   u" (ID int IDENTITY(1,1), SampleDate[datetime] NOT NULL, "
-                                   "Source varchar(255) NULL, Category varchar(255) NULL, "
-                                   "Data text NULL)"_qs));
         const QString longName = QString(300, u'n');
-        for (const QString& table : {old, freshTable()}) {
-            DatabaseSettings settings = e->settings;
-            settings.table = table;
-            Store store;
-            const auto p = store.open(settings);
-            QVERIFY2(!p.create && !p.open,
-                     qPrintable(p.create ? p.create->description
-                                         : (p.open ? p.open->description : QString())));
-            QVERIFY(store.insert(logEvent("2026-12-04 10:00:00", longName, longName, u"d"_qs)));
-            const auto rows = history(store);
-            QCOMPARE(rows.size(), 1);
-            QCOMPARE(rows[0].event.source.size(), SqlServerProvider::kNameColumnSize);
-            QVERIFY(rows[0].event.type.startsWith(QString(254, u'n')));
-            if (table != old) {
-                QCOMPARE(rows[0].event.type.back(), SqlServerProvider::kCutMark);
-            } else {
-                const Status early = store.insert(logEvent("1700-01-01 00:00:00", {}, {}, {}));
-                QVERIFY(!early && early.problem().number == ErrorNumber::Database);
-                QVERIFY(store.insert(logEvent("2026-12-04 10:00:01", {}, {}, u"ascii"_qs)));
+        Store store;
+        QVERIFY(!store.open(e->settings).create);
+        QVERIFY(store.insert(logEvent("2026-12-04 10:00:00", longName, longName, u"d"_qs)));
+        const auto rows = history(store);
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows[0].event.source.size(), SqlServerProvider::kNameColumnSize);
+        QCOMPARE(rows[0].event.type, QString(254, u'n') + SqlServerProvider::kCutMark);
+    }
+
+    // Every layout a version of the logger has made, and the event table alone as first
+    // designed, is upgraded when the logger opens it, every row kept, and its layout recorded; a
+    // layout newer than the logger knows is refused and nothing is written.
+    void olderLayoutsAreUpgradedAndNewerRefused_data() {
+        QTest::addColumn<int>("engine");
+        QTest::addColumn<QString>("layout");  // %1 the table
+        const auto list = testEngines(m_dir.path(), QString(), m_pg);
+        const QString sqliteFirst =
+            u"CREATE TABLE %1 (ID INTEGER CONSTRAINT PrimaryKey PRIMARY KEY AUTOINCREMENT, "
+            "SampleDate DATETIME, Source VARCHAR(255), Category VARCHAR(255), Data TEXT)"_qs;
+        const QString pgFirst =
+            u"CREATE TABLE %1 (ID bigint GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY, "
+            "SampleDate timestamp NOT NULL, Source text, Category text, Data text);"
+            "CREATE INDEX %1_sampledate ON %1 (SampleDate)"_qs;
+        const QString mssqlFirst =
+            u"CREATE TABLE %1 (ID int IDENTITY(1,1), SampleDate[datetime] NOT NULL, "
+            "Source varchar(255) NULL, Category varchar(255) NULL, Data text NULL);"
+            "ALTER TABLE %1 WITH NOCHECK ADD CONSTRAINT [PK_%1] PRIMARY KEY NONCLUSTERED (ID)"_qs;
+        const std::map<DatabaseKind, QList<std::pair<const char*, QString>>> layouts = {
+            {DatabaseKind::File,
+             {{"design",
+               u"CREATE TABLE %1 (ID INTEGER PRIMARY KEY, SampleDate DATETIME, Source "
+               "TEXT, Category TEXT, Data TEXT)"_qs},
+              {"first", sqliteFirst},
+              {"unrecorded",
+               sqliteFirst + u";CREATE INDEX \"%1_SampleDate\" ON %1 (SampleDate)"_qs}}},
+            {DatabaseKind::PostgreSql,
+             {{"design",
+               u"CREATE TABLE %1 (ID serial PRIMARY KEY, SampleDate timestamp, Source "
+               "text, Category text, Data text)"_qs},
+              {"first", pgFirst}}},
+            {DatabaseKind::SqlServer,
+             {{"design",
+               u"CREATE TABLE %1 (ID int IDENTITY(1,1), SampleDate datetime NULL, "
+               "Source text NULL, Category text NULL, Data text NULL)"_qs},
+              {"first", mssqlFirst},
+              {"indexed", mssqlFirst + u";CREATE INDEX [IX_%1_SampleDate] ON %1 (SampleDate)"_qs},
+              {"unrecorded",
+               u"CREATE TABLE %1 (ID int IDENTITY(1,1) CONSTRAINT [PK_%1] PRIMARY KEY "
+               "NONCLUSTERED, SampleDate datetime2(0) NOT NULL, Source nvarchar(255) NULL, "
+               "Category nvarchar(255) NULL, Data nvarchar(max) NULL);"
+               "CREATE INDEX [IX_%1_SampleDate] ON %1 (SampleDate)"_qs}}},
+        };
+        for (int i = 0; i < list.size(); ++i) {
+            for (const auto& [name, sql] : layouts.at(list[i].settings.kind)) {
+                QTest::newRow(qPrintable(list[i].name + u' ' + QLatin1String(name))) << i << sql;
             }
         }
+    }
+    void olderLayoutsAreUpgradedAndNewerRefused() {
+        QFETCH(int, engine);
+        QFETCH(QString, layout);
+        Engine e = this->engine(engine, freshTable());
+        DatabaseSettings& s = e.settings;
+        s.messagesTable = s.table + u"_msg"_qs;
+        if (s.kind == DatabaseKind::File) {
+            s.database = m_dir.path() + u"/Data/"_qs + s.table + u".db"_qs;  // a layout per file
+        } else {
+            // The database itself is there already.
+            DatabaseSettings other = s;
+            other.table = freshTable();
+            QVERIFY(!Store().open(other).create);
+        }
+        // SQL Server's varchar(255) holds no more; its text does.
+        const bool roomy = s.kind != DatabaseKind::SqlServer || layout.contains(u"Source text"_qs);
+        const QString longName(roomy ? 300 : 255, u'n');
+        QStringList sql = layout.arg(s.table).split(u';');
+        if (s.kind == DatabaseKind::PostgreSql) {
+            sql.append(u"ALTER TABLE %1 OWNER TO %2"_qs.arg(s.table, m_pg.user));
+        }
+        sql.append(
+            u"INSERT INTO %1 (SampleDate, Source, Category, Data) VALUES "
+            "('2026-01-02 03:04:05', 'hs.den', 'Log', 'first row')"_qs.arg(s.table));
+        sql.append(
+            u"INSERT INTO %1 (SampleDate, Source, Category, Data) VALUES "
+            "('2026-01-02 03:04:06', '%2', 'Log', 'second row')"_qs.arg(s.table, longName));
+        QVERIFY(rawExec(e, sql));
+
+        const auto keptRows = [&](const Store& store) {
+            const auto rows = history(store);
+            QCOMPARE(rows.size(), 2);
+            QCOMPARE(rows[0].event,
+                     logEvent("2026-01-02 03:04:05", u"hs.den"_qs, u"Log"_qs, u"first row"_qs));
+            QCOMPARE(rows[1].event.data, u"second row"_qs);
+            // SQL Server's Source holds 255 characters: a longer one is cut as new ones are.
+            QCOMPARE(rows[1].event.source.size(), s.kind == DatabaseKind::SqlServer ? 255 : 300);
+        };
+        {
+            Store store;
+            const Store::OpenProblems p = store.open(s);
+            QVERIFY2(!p.create && !p.open, qPrintable((p.create ? p.create : p.open)->description));
+            QVERIFY2(p.upgraded.contains(u"upgraded to layout 1"_qs), qPrintable(p.upgraded));
+            keptRows(store);
+            if (QTest::currentTestFailed()) {
+                return;
+            }
+            // Every date from year 1 and every character fit now.
+            QVERIFY(store.insert(logEvent("1700-01-01 00:00:00", u"ü"_qs, u"t"_qs, u"ẞ"_qs)));
+            QVERIFY(store.insertMessage(LoggedMessage{u"2026-01-03 00:00:00"_qs, u"a"_qs, u"b"_qs,
+                                                      u"c"_qs, u"FF00"_qs, u"m"_qs}));
+            QCOMPARE(history(store, EventQuery{.to = u"1800-01-01"_qs}).value(0).event.data,
+                     u"ẞ"_qs);
+        }
+        // Recorded: the next start finds nothing to do.
+        {
+            Store store;
+            const Store::OpenProblems p = store.open(s);
+            QVERIFY(!p.create && !p.open);
+            QCOMPARE(p.upgraded, QString());
+        }
+        QVERIFY(
+            rawExec(e, {s.kind == DatabaseKind::File
+                            ? u"PRAGMA user_version = 99"_qs
+                            : u"UPDATE tblQuilljotLayout SET Version = 99 WHERE TableName = "
+                              "'%1'"_qs.arg(s.kind == DatabaseKind::PostgreSql ? s.table.toLower()
+                                                                               : s.table)}));
+        Store store;
+        const Store::OpenProblems p = store.open(s);
+        QVERIFY(p.open);
+        QVERIFY2(p.open->description.contains(u"layout 99, made by a newer version"_qs),
+                 qPrintable(p.open->description));
+        QVERIFY(!store.insert(logEvent("2026-12-04 10:00:00", u"s"_qs, u"t"_qs, u"d"_qs)));
+        EventQuery all;
+        all.to = u"2100-01-01"_qs;
+        QCOMPARE(reader(store)->countEvents(all).value(), 3);
     }
 
     // A failed step while making the table is reported, not passed over.
