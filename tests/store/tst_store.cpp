@@ -29,8 +29,9 @@ using Engine = TestEngine;
 // Each case gets a table of its own, so that server engines start from nothing too.
 QString freshTable() {
     static int n = 0;
-    return u"tblStoreTest"_qs + QString::number(QDateTime::currentMSecsSinceEpoch() % 100000) +
-           u'_' + QString::number(++n);
+    return QStringLiteral("tblStoreTest") +
+           QString::number(QDateTime::currentMSecsSinceEpoch() % 100000) + u'_' +
+           QString::number(++n);
 }
 
 // A store that only reads the database the writing store names, as the windows, the web page
@@ -67,7 +68,7 @@ LogEvent logEvent(const char* time, const QString& source, const QString& type,
 std::optional<QStringList> sqliteExec(const QString& path, const QString& sql) {
     std::optional<QStringList> out;
     {
-        auto db = QSqlDatabase::addDatabase(u"QSQLITE"_qs, u"side"_qs);
+        auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("side"));
         db.setDatabaseName(path);
         QSqlQuery q(db);
         if (db.open() && q.exec(sql)) {
@@ -79,7 +80,7 @@ std::optional<QStringList> sqliteExec(const QString& path, const QString& sql) {
         q.finish();
         db.close();
     }
-    QSqlDatabase::removeDatabase(u"side"_qs);
+    QSqlDatabase::removeDatabase(QStringLiteral("side"));
     return out;
 }
 
@@ -111,7 +112,7 @@ class StoreTest : public QObject {
     static bool serverExec(const Engine& e, const QString& sql) {
         bool ok = false;
         {
-            auto db = QSqlDatabase::addDatabase(u"QODBC"_qs, u"direct"_qs);
+            auto db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), QStringLiteral("direct"));
             db.setDatabaseName(
                 SqlServerProvider::odbcText(ServerSource::parse(e.settings.sqlSource),
                                             e.settings.database, SqlServerProvider::driverName()));
@@ -124,11 +125,12 @@ class StoreTest : public QObject {
                 }
             }
         }
-        QSqlDatabase::removeDatabase(u"direct"_qs);
+        QSqlDatabase::removeDatabase(QStringLiteral("direct"));
         return ok;
     }
     Engine engine(int i, const QString& table) {
-        QDir().mkpath(m_dir.path() + u"/Data"_qs);  // the logger makes the folder, not the store
+        QDir().mkpath(m_dir.path() +
+                      QStringLiteral("/Data"));  // the logger makes the folder, not the store
         return testEngines(m_dir.path(), table, m_pg)[i];
     }
 
@@ -159,12 +161,12 @@ class StoreTest : public QObject {
 
     // A superuser's connection to the store's PostgreSQL database, on the socket.
     QSqlDatabase pgAdmin() {
-        auto db = QSqlDatabase::database(u"pgadmin"_qs, false);
+        auto db = QSqlDatabase::database(QStringLiteral("pgadmin"), false);
         if (!db.isValid()) {
-            db = QSqlDatabase::addDatabase(u"QPSQL"_qs, u"pgadmin"_qs);
+            db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("pgadmin"));
             db.setHostName(m_pg.socketFolder);
             db.setPort(m_pg.port.toInt());
-            db.setDatabaseName(u"quilljot_store"_qs);
+            db.setDatabaseName(QStringLiteral("quilljot_store"));
         }
         db.open();
         return db;
@@ -191,27 +193,29 @@ private slots:
                                                                : QString()));
             QVERIFY(store.isOpen());
             const Status written =
-                store.insert(logEvent("2026-12-04 23:13:09", u"a.b.c"_qs, u"t"_qs, u"d"_qs));
+                store.insert(logEvent("2026-12-04 23:13:09", QStringLiteral("a.b.c"),
+                                      QStringLiteral("t"), QStringLiteral("d")));
             QVERIFY2(written, qPrintable(written ? QString() : written.problem().description));
         }
         Store again;
         again.open(e.settings);
         const auto rows = history(again);
         QCOMPARE(rows.size(), 1);
-        QCOMPARE(rows[0].event, logEvent("2026-12-04 23:13:09", u"a.b.c"_qs, u"t"_qs, u"d"_qs));
+        QCOMPARE(rows[0].event, logEvent("2026-12-04 23:13:09", QStringLiteral("a.b.c"),
+                                         QStringLiteral("t"), QStringLiteral("d")));
     }
 
     // A file that cannot be made says so once, with the system's reason.
     void aDatabaseFileThatCannotBeMadeSaysWhy() {
         QTemporaryDir dir;
         DatabaseSettings settings;
-        settings.database = dir.path() + u"/no/such/folder/x.db"_qs;
-        settings.table = u"tblQuilljot"_qs;
+        settings.database = dir.path() + QStringLiteral("/no/such/folder/x.db");
+        settings.table = QStringLiteral("tblQuilljot");
         Store store;
         const Store::OpenProblems p = store.open(settings);
         QVERIFY(p.create);
         QVERIFY2(p.create->description.endsWith(
-                     u": unable to open database file (No such file or directory)"_qs),
+                     QStringLiteral(": unable to open database file (No such file or directory)")),
                  qPrintable(p.create->description));
     }
 
@@ -222,17 +226,17 @@ private slots:
         Store store;
         store.open(e.settings);
         const QStringList hostile = {
-            u"x\"; DROP TABLE t; --"_qs,
-            u"'); DELETE FROM t; --"_qs,
-            u"#2026-01-01# \" || (SELECT 1) || \"?"_qs,
-            u"line one\r\nline two\ttab %_ \\"_qs,
-            u"\\N\n\\.\n\\\\t\\"_qs,  // markers and escapes of bulk-load text formats
+            QStringLiteral("x\"; DROP TABLE t; --"),
+            QStringLiteral("'); DELETE FROM t; --"),
+            QStringLiteral("#2026-01-01# \" || (SELECT 1) || \"?"),
+            QStringLiteral("line one\r\nline two\ttab %_ \\"),
+            QStringLiteral("\\N\n\\.\n\\\\t\\"),  // markers and escapes of bulk-load text formats
             QString(70000, u'L'),
         };
         QVERIFY(store.beginBatch());
         for (const QString& h : hostile) {
-            QVERIFY(store.insert(
-                logEvent("2026-12-04 23:13:09", u"a.b."_qs + h.left(200), h.left(200), h)));
+            QVERIFY(store.insert(logEvent("2026-12-04 23:13:09",
+                                          QStringLiteral("a.b.") + h.left(200), h.left(200), h)));
         }
         QVERIFY(store.endBatch());
         const auto rows = history(store);
@@ -250,17 +254,17 @@ private slots:
         const Engine e = this->engine(engine, freshTable());
         Store store;
         store.open(e.settings);
-        QVERIFY(store.insert(
-            logEvent("2026-12-04 10:00:00", u"hs.den"_qs, u"Log"_qs, u"Door open"_qs)));
-        QVERIFY(
-            store.insert(logEvent("2026-11-01 10:00:00", u"hs.den"_qs, u"Log"_qs, u"too old"_qs)));
-        QVERIFY(store.insert(
-            logEvent("2026-12-03 09:00:00", u"zel.hall"_qs, u"Status"_qs, u"21.5 C"_qs)));
-        QVERIFY(store.insert(
-            logEvent("2026-12-05 00:00:00", u"hs.den"_qs, u"Device"_qs, u"O'Neil's lamp"_qs)));
+        QVERIFY(store.insert(logEvent("2026-12-04 10:00:00", QStringLiteral("hs.den"),
+                                      QStringLiteral("Log"), QStringLiteral("Door open"))));
+        QVERIFY(store.insert(logEvent("2026-11-01 10:00:00", QStringLiteral("hs.den"),
+                                      QStringLiteral("Log"), QStringLiteral("too old"))));
+        QVERIFY(store.insert(logEvent("2026-12-03 09:00:00", QStringLiteral("zel.hall"),
+                                      QStringLiteral("Status"), QStringLiteral("21.5 C"))));
+        QVERIFY(store.insert(logEvent("2026-12-05 00:00:00", QStringLiteral("hs.den"),
+                                      QStringLiteral("Device"), QStringLiteral("O'Neil's lamp"))));
         auto filtered = [](QString source, QString type, QString data) {
             EventQuery q;
-            q.from = u"2026-11-28 00:00:00"_qs;
+            q.from = QStringLiteral("2026-11-28 00:00:00");
             q.order = EventQuery::Order::Ascending;
             q.source = source;
             q.type = type;
@@ -275,16 +279,20 @@ private slots:
             return out;
         };
         const QString lamp =
-            QString(u"O'Neil's lamp"_qs).replace(e.storedQuote[0], e.storedQuote[1]);
-        QCOMPARE(data(filtered({}, {}, {})), QStringList({u"21.5 C"_qs, u"Door open"_qs, lamp}));
-        QCOMPARE(data(filtered(u"DEN"_qs, {}, {})).size(), 2);
-        QCOMPARE(data(filtered({}, u"status"_qs, {})), QStringList({u"21.5 C"_qs}));
-        QCOMPARE(data(filtered(u"hs."_qs, u"log"_qs, u"door"_qs)), QStringList({u"Door open"_qs}));
+            QString(QStringLiteral("O'Neil's lamp")).replace(e.storedQuote[0], e.storedQuote[1]);
+        QCOMPARE(data(filtered({}, {}, {})),
+                 QStringList({QStringLiteral("21.5 C"), QStringLiteral("Door open"), lamp}));
+        QCOMPARE(data(filtered(QStringLiteral("DEN"), {}, {})).size(), 2);
+        QCOMPARE(data(filtered({}, QStringLiteral("status"), {})),
+                 QStringList({QStringLiteral("21.5 C")}));
+        QCOMPARE(
+            data(filtered(QStringLiteral("hs."), QStringLiteral("log"), QStringLiteral("door"))),
+            QStringList({QStringLiteral("Door open")}));
         // A filter with an apostrophe is a value like any other.
         QCOMPARE(data(filtered({}, {}, lamp.left(6))), QStringList({lamp}));
         EventQuery range = filtered({}, {}, {});
-        range.to = u"2026-12-05 00:00:00"_qs;  // the first time no longer taken
-        QCOMPARE(data(range), QStringList({u"21.5 C"_qs, u"Door open"_qs}));
+        range.to = QStringLiteral("2026-12-05 00:00:00");  // the first time no longer taken
+        QCOMPARE(data(range), QStringList({QStringLiteral("21.5 C"), QStringLiteral("Door open")}));
         QCOMPARE(reader(store)->countEvents(range).value(), 2);
     }
 
@@ -298,11 +306,13 @@ private slots:
         Store store;
         QVERIFY(!store.open(e.settings).open);
         QVERIFY(store.beginBatch());
-        const QString sources[] = {u"b"_qs, u"A"_qs, QString(), u"a"_qs, u"c"_qs};
+        const QString sources[] = {QStringLiteral("b"), QStringLiteral("A"), QString(),
+                                   QStringLiteral("a"), QStringLiteral("c")};
         for (int i = 0; i < 23; ++i) {
-            const QString time = u"2026-12-0"_qs + QString::number(1 + i / 5) + u" 10:00:0"_qs +
-                                 QString::number(i % 5 / 2);
-            QVERIFY(store.insert(LogEvent{time, sources[i % 5], u"Log"_qs, QString::number(i)}));
+            const QString time = QStringLiteral("2026-12-0") + QString::number(1 + i / 5) +
+                                 QStringLiteral(" 10:00:0") + QString::number(i % 5 / 2);
+            QVERIFY(store.insert(
+                LogEvent{time, sources[i % 5], QStringLiteral("Log"), QString::number(i)}));
         }
         QVERIFY(store.endBatch());
         const QList<StoredEvent> rows = history(store);
@@ -346,23 +356,26 @@ private slots:
             }
         }
         EventQuery q;
-        q.data = u"1"_qs;
+        q.data = QStringLiteral("1");
         QCOMPARE(reader(store)->countEvents(q).value(), 12);  // 1, 10..19, 21
     }
 
     // Pages of the export join without a gap or a repeat. (What the texts become is the export
     // command's test.)
     void exportPagesJoinWithoutAGapOrARepeat() {
-        QDir().mkpath(m_dir.path() + u"/Data"_qs);
+        QDir().mkpath(m_dir.path() + QStringLiteral("/Data"));
         Store store;
         QVERIFY(!store
-                     .open(DatabaseSettings{
-                         DatabaseKind::File, {}, m_dir.path() + u"/Data/export.mdb"_qs, u"t"_qs})
+                     .open(DatabaseSettings{DatabaseKind::File,
+                                            {},
+                                            m_dir.path() + QStringLiteral("/Data/export.mdb"),
+                                            QStringLiteral("t")})
                      .open);
         QVERIFY(store.beginBatch());
         for (int i = 0; i < 5003; ++i) {
-            QVERIFY(store.insert(
-                LogEvent{u"2026-12-02 00:00:00"_qs, u"s"_qs, u"t"_qs, QString::number(i)}));
+            QVERIFY(
+                store.insert(LogEvent{QStringLiteral("2026-12-02 00:00:00"), QStringLiteral("s"),
+                                      QStringLiteral("t"), QString::number(i)}));
         }
         QVERIFY(store.endBatch());
         EventQuery q;
@@ -385,33 +398,37 @@ private slots:
     // The history query of the file database reads the time index, without a sort of its own;
     // also on a table made before the index existed.
     void fileHistoryUsesTheTimeIndex() {
-        const QString path = m_dir.path() + u"/Data/indexed.mdb"_qs;
-        QDir().mkpath(m_dir.path() + u"/Data"_qs);
-        QVERIFY(sqliteExec(path,
-                           u"CREATE TABLE tblOld (ID INTEGER PRIMARY KEY, SampleDate, "
-                           "Source, Category, Data)"_qs));
+        const QString path = m_dir.path() + QStringLiteral("/Data/indexed.mdb");
+        QDir().mkpath(m_dir.path() + QStringLiteral("/Data"));
+        QVERIFY(sqliteExec(
+            path, QStringLiteral("CREATE TABLE tblOld (ID INTEGER PRIMARY KEY, SampleDate, "
+                                 "Source, Category, Data)")));
         Store store;
-        QVERIFY(!store.open(DatabaseSettings{DatabaseKind::File, {}, path, u"tblOld"_qs}).open);
+        QVERIFY(
+            !store.open(DatabaseSettings{DatabaseKind::File, {}, path, QStringLiteral("tblOld")})
+                 .open);
         EventQuery q;
-        q.from = u"2026-12-01 00:00:00"_qs;
-        q.to = u"2026-12-08 00:00:00"_qs;
-        q.source = u"a"_qs;
+        q.from = QStringLiteral("2026-12-01 00:00:00");
+        q.to = QStringLiteral("2026-12-08 00:00:00");
+        q.source = QStringLiteral("a");
         for (const EventQuery::Order order :
              {EventQuery::Order::Descending, EventQuery::Order::Ascending}) {
             q.order = order;
             q.after = 1234;
             q.limit = 100;
             // The values written in: the test's side connection runs statements unprepared.
-            const EventSelect select = EventSelects::rows({u"tblOld"_qs}, q, u"2026-12-04"_qs);
+            const EventSelect select =
+                EventSelects::rows({QStringLiteral("tblOld")}, q, QStringLiteral("2026-12-04"));
             QString sql = select.sql;
             for (const QString& value : select.values) {
                 sql.replace(sql.indexOf(u'?'), 1, u'\'' + value + u'\'');
             }
-            const QString plan = sqliteExec(path, u"EXPLAIN QUERY PLAN "_qs + sql)
+            const QString plan = sqliteExec(path, QStringLiteral("EXPLAIN QUERY PLAN ") + sql)
                                      .value_or(QStringList())
                                      .join(u'\n');
-            QVERIFY2(plan.contains(u"USING INDEX tblOld_SampleDate"_qs), qPrintable(plan));
-            QVERIFY2(!plan.contains(u"TEMP B-TREE"_qs), qPrintable(plan));
+            QVERIFY2(plan.contains(QStringLiteral("USING INDEX tblOld_SampleDate")),
+                     qPrintable(plan));
+            QVERIFY2(!plan.contains(QStringLiteral("TEMP B-TREE")), qPrintable(plan));
         }
     }
 
@@ -424,14 +441,16 @@ private slots:
         Store store;
         QVERIFY(!store.open(e.settings).open);
         for (int day = 1; day <= 10; ++day) {
-            const QString time = u"2026-11-%1 12:00:00"_qs.arg(day, 2, 10, QChar(u'0'));
-            QVERIFY(store.insert(LogEvent{time, u"old"_qs, u"t"_qs, QString::number(day)}));
+            const QString time = QStringLiteral("2026-11-%1 12:00:00").arg(day, 2, 10, QChar(u'0'));
+            QVERIFY(store.insert(
+                LogEvent{time, QStringLiteral("old"), QStringLiteral("t"), QString::number(day)}));
         }
         for (const char* time : {"2026-11-30 23:59:59", "2026-12-01 00:00:00", "2026-12-05"}) {
-            QVERIFY(store.insert(logEvent(time, u"new"_qs, u"t"_qs, u"d"_qs)));
+            QVERIFY(store.insert(
+                logEvent(time, QStringLiteral("new"), QStringLiteral("t"), QStringLiteral("d"))));
         }
         const qint64 lastKey = history(store).last().id;
-        const QString limit = u"2026-12-01 00:00:00"_qs;
+        const QString limit = QStringLiteral("2026-12-01 00:00:00");
         using Table = StoreProvider::Table;
         QList<int> batches;
         for (int gone = -1; gone != 0;) {
@@ -444,8 +463,11 @@ private slots:
         QCOMPARE(rows.size(), 2);
         QCOMPARE(rows[0].event.time, limit);
 
-        QCOMPARE(store.deleteRowsBefore(Table::Events, u"2027-01-01 00:00:00"_qs, 100).value(), 2);
-        QVERIFY(store.insert(logEvent("2026-12-06 08:00:00", u"after"_qs, u"t"_qs, u"d"_qs)));
+        QCOMPARE(store.deleteRowsBefore(Table::Events, QStringLiteral("2027-01-01 00:00:00"), 100)
+                     .value(),
+                 2);
+        QVERIFY(store.insert(logEvent("2026-12-06 08:00:00", QStringLiteral("after"),
+                                      QStringLiteral("t"), QStringLiteral("d"))));
         QVERIFY(history(store).value(0).id > lastKey);
     }
 
@@ -455,23 +477,24 @@ private slots:
     void messagesTableIsWrittenReadAndPurged() {
         QFETCH(int, engine);
         Engine e = this->engine(engine, freshTable());
-        e.settings.messagesTable = e.settings.table + u"_msg"_qs;
+        e.settings.messagesTable = e.settings.table + QStringLiteral("_msg");
         Store store;
         const Store::OpenProblems opened = store.open(e.settings);
         QVERIFY2(!opened.create && !opened.open,
                  qPrintable(opened.create ? opened.create->description : QString()));
         const QString text =
-            u"xap-header\n{\nclass=xAPBSC.event\n}\nx\n{\nname=Küche \"1\"\n}\n"_qs;
+            QStringLiteral("xap-header\n{\nclass=xAPBSC.event\n}\nx\n{\nname=Küche \"1\"\n}\n");
         QList<LoggedMessage> sent;
         for (int i = 0; i < 5; ++i) {
-            sent.append(LoggedMessage{u"2026-12-0%1 10:00:00"_qs.arg(i + 1),
-                                      i % 2 ? u"acme.lights.hall"_qs : u"acme.lights.kitchen"_qs,
-                                      i == 0 ? QString() : u"zel.x.y"_qs, u"xAPBSC.event"_qs,
-                                      u"FF00AB01"_qs, text});
+            sent.append(LoggedMessage{
+                QStringLiteral("2026-12-0%1 10:00:00").arg(i + 1),
+                i % 2 ? QStringLiteral("acme.lights.hall") : QStringLiteral("acme.lights.kitchen"),
+                i == 0 ? QString() : QStringLiteral("zel.x.y"), QStringLiteral("xAPBSC.event"),
+                QStringLiteral("FF00AB01"), text});
             QVERIFY(store.insertMessage(sent.last()));
         }
         MessageQuery q;
-        q.source = u"KITCHEN"_qs;
+        q.source = QStringLiteral("KITCHEN");
         q.limit = 2;
         QList<StoredMessage> read;
         const auto messages = reader(store);
@@ -481,35 +504,38 @@ private slots:
         QCOMPARE(read.size(), 3);
         QCOMPARE(read[0].message, sent[0]);
         QCOMPARE(read[2].message, sent[4]);
-        QCOMPARE(
-            store.deleteRowsBefore(StoreProvider::Table::Messages, u"2026-12-03 00:00:00"_qs, 10)
-                .value(),
-            2);
+        QCOMPARE(store
+                     .deleteRowsBefore(StoreProvider::Table::Messages,
+                                       QStringLiteral("2026-12-03 00:00:00"), 10)
+                     .value(),
+                 2);
         read.clear();
         QVERIFY(messages->readMessages({}, [&](const StoredMessage& m) { read.append(m); }));
         QCOMPARE(read.size(), 3);
-        QCOMPARE(read[0].message.time, u"2026-12-03 10:00:00"_qs);
+        QCOMPARE(read[0].message.time, QStringLiteral("2026-12-03 10:00:00"));
     }
 
     // A new file database gives the space of purged rows back to the file system.
     void aNewFileDatabaseGivesPurgedSpaceBack() {
-        const QString path = m_dir.path() + u"/Data/shrinks.mdb"_qs;
-        QDir().mkpath(m_dir.path() + u"/Data"_qs);
-        const DatabaseSettings settings{DatabaseKind::File, {}, path, u"tblQuilljot"_qs};
+        const QString path = m_dir.path() + QStringLiteral("/Data/shrinks.mdb");
+        QDir().mkpath(m_dir.path() + QStringLiteral("/Data"));
+        const DatabaseSettings settings{
+            DatabaseKind::File, {}, path, QStringLiteral("tblQuilljot")};
         Store store;
         const Store::OpenProblems opened = store.open(settings);
         QVERIFY(!opened.open && !opened.create);
         QVERIFY(store.beginBatch());
         const QString data(2000, u'x');
         for (int i = 0; i < 5000; ++i) {
-            QVERIFY(store.insert(LogEvent{u"2026-11-01 00:00:00"_qs, u"s"_qs, u"t"_qs, data}));
+            QVERIFY(store.insert(LogEvent{QStringLiteral("2026-11-01 00:00:00"),
+                                          QStringLiteral("s"), QStringLiteral("t"), data}));
         }
         QVERIFY(store.endBatch());
         QVERIFY(store.releaseSpace(100).ok());  // checkpoints nothing yet: nothing is free
         const qint64 full = QFileInfo(path).size();
         while (
-            store.deleteRowsBefore(StoreProvider::Table::Events, u"2026-12-01"_qs, 1000).value() >
-            0) {
+            store.deleteRowsBefore(StoreProvider::Table::Events, QStringLiteral("2026-12-01"), 1000)
+                .value() > 0) {
         }
         int steps = 0;
         for (Result<bool> more = true; more && more.value(); ++steps) {
@@ -518,30 +544,30 @@ private slots:
         }
         QVERIFY(steps > 1);
         QVERIFY2(QFileInfo(path).size() < full / 10,
-                 qPrintable(u"%1 of %2"_qs.arg(QFileInfo(path).size()).arg(full)));
+                 qPrintable(QStringLiteral("%1 of %2").arg(QFileInfo(path).size()).arg(full)));
     }
 
     // File database: a refused row leaves its neighbours in the same batch.
     void aRefusedRowInABatchLeavesItsNeighbours() {
-        const QString path = m_dir.path() + u"/Data/check.mdb"_qs;
-        QDir().mkpath(m_dir.path() + u"/Data"_qs);
+        const QString path = m_dir.path() + QStringLiteral("/Data/check.mdb");
+        QDir().mkpath(m_dir.path() + QStringLiteral("/Data"));
         // An existing table in another letter case, with a rule of its own, is used as it is.
-        QVERIFY(sqliteExec(path,
-                           u"CREATE TABLE TBLCHECK (ID INTEGER PRIMARY KEY, SampleDate, "
-                           "Source, Category, Data CHECK (Data <> 'bad'))"_qs));
+        QVERIFY(sqliteExec(
+            path, QStringLiteral("CREATE TABLE TBLCHECK (ID INTEGER PRIMARY KEY, SampleDate, "
+                                 "Source, Category, Data CHECK (Data <> 'bad'))")));
         Store store;
-        store.open(DatabaseSettings{DatabaseKind::File, {}, path, u"tblCheck"_qs});
+        store.open(DatabaseSettings{DatabaseKind::File, {}, path, QStringLiteral("tblCheck")});
         QVERIFY(store.beginBatch());
-        QVERIFY(store.insert(logEvent("2026-12-04 10:00:00", {}, {}, u"x"_qs)));
-        QVERIFY(!store.insert(logEvent("2026-12-04 10:00:01", {}, {}, u"bad"_qs)));
-        QVERIFY(store.insert(logEvent("2026-12-04 10:00:02", {}, {}, u"y"_qs)));
+        QVERIFY(store.insert(logEvent("2026-12-04 10:00:00", {}, {}, QStringLiteral("x"))));
+        QVERIFY(!store.insert(logEvent("2026-12-04 10:00:01", {}, {}, QStringLiteral("bad"))));
+        QVERIFY(store.insert(logEvent("2026-12-04 10:00:02", {}, {}, QStringLiteral("y"))));
         QVERIFY(store.endBatch());
         QCOMPARE(history(store).size(), 2);
     }
 
     void aForeignFileIsRefusedAndLeftUntouched() {
-        const QString path = m_dir.path() + u"/Data/old.mdb"_qs;
-        QDir().mkpath(m_dir.path() + u"/Data"_qs);
+        const QString path = m_dir.path() + QStringLiteral("/Data/old.mdb");
+        QDir().mkpath(m_dir.path() + QStringLiteral("/Data"));
         QByteArray jet(4096, '\0');
         jet.replace(4, 15, "Standard Jet DB");
         {
@@ -550,38 +576,42 @@ private slots:
             f.write(jet);
         }
         Store store;
-        const auto p = store.open(DatabaseSettings{DatabaseKind::File, {}, path, u"t"_qs});
-        QVERIFY(p.open && p.open->description.contains(path + u" is not a SQLite database"_qs));
+        const auto p =
+            store.open(DatabaseSettings{DatabaseKind::File, {}, path, QStringLiteral("t")});
+        QVERIFY(p.open &&
+                p.open->description.contains(path + QStringLiteral(" is not a SQLite database")));
         QVERIFY(!store.isOpen());
         QFile f(path);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), jet);
-        QVERIFY(!QFileInfo::exists(path + u"-wal"_qs));
+        QVERIFY(!QFileInfo::exists(path + QStringLiteral("-wal")));
     }
 
     // The file moved away mid-batch: its rows stay in it, and the store closes.
     void aDatabaseReplacedWhileOpenKeepsItsRows() {
-        const QString path = m_dir.path() + u"/Data/moving.mdb"_qs;
+        const QString path = m_dir.path() + QStringLiteral("/Data/moving.mdb");
         Store store;
-        store.open(DatabaseSettings{DatabaseKind::File, {}, path, u"t"_qs});
+        store.open(DatabaseSettings{DatabaseKind::File, {}, path, QStringLiteral("t")});
         QVERIFY(store.beginBatch());
-        QVERIFY(store.insert(logEvent("2026-12-04 10:00:00", {}, {}, u"1"_qs)));
-        QVERIFY(store.insert(logEvent("2026-12-04 10:00:01", {}, {}, u"2"_qs)));
-        const QString moved = m_dir.path() + u"/Data/moved.mdb"_qs;
+        QVERIFY(store.insert(logEvent("2026-12-04 10:00:00", {}, {}, QStringLiteral("1"))));
+        QVERIFY(store.insert(logEvent("2026-12-04 10:00:01", {}, {}, QStringLiteral("2"))));
+        const QString moved = m_dir.path() + QStringLiteral("/Data/moved.mdb");
         QVERIFY(QFile::rename(path, moved));
         QVERIFY(QDir().mkdir(path));  // a folder where the file was
-        QVERIFY(store.insert(logEvent("2026-12-04 10:00:02", {}, {}, u"3"_qs)));
+        QVERIFY(store.insert(logEvent("2026-12-04 10:00:02", {}, {}, QStringLiteral("3"))));
         QVERIFY(store.endBatch());  // committed, into the file that moved
         QVERIFY(!store.isOpen());
-        const Status s = store.insert(logEvent("2026-12-04 10:00:03", {}, {}, u"4"_qs));
+        const Status s = store.insert(logEvent("2026-12-04 10:00:03", {}, {}, QStringLiteral("4")));
         QVERIFY(!s);
         QCOMPARE(s.problem().number, ErrorNumber::DatabaseUnavailable);
-        QVERIFY2(s.problem().description.contains(u"was removed or replaced while open"_qs) &&
-                     s.problem().description.contains(u"The last 3 rows went to the file"_qs),
+        QVERIFY2(s.problem().description.contains(
+                     QStringLiteral("was removed or replaced while open")) &&
+                     s.problem().description.contains(
+                         QStringLiteral("The last 3 rows went to the file")),
                  qPrintable(s.problem().description));
-        QCOMPARE(QFileInfo(path + u"-wal"_qs).size(), 0);  // nothing left to replay
+        QCOMPARE(QFileInfo(path + QStringLiteral("-wal")).size(), 0);  // nothing left to replay
         Store reopened;
-        reopened.open(DatabaseSettings{DatabaseKind::File, {}, moved, u"t"_qs});
+        reopened.open(DatabaseSettings{DatabaseKind::File, {}, moved, QStringLiteral("t")});
         QCOMPARE(history(reopened).size(), 3);
     }
 
@@ -606,8 +636,9 @@ private slots:
     }
     void twoLoggersStartTogetherOnANewDatabase() {
         QFETCH(int, engine);
-        DatabaseSettings settings = this->engine(engine, u"tblQuilljot"_qs).settings;
-        settings.database = u"QjTwo"_qs + QString::number(QDateTime::currentMSecsSinceEpoch());
+        DatabaseSettings settings = this->engine(engine, QStringLiteral("tblQuilljot")).settings;
+        settings.database =
+            QStringLiteral("QjTwo") + QString::number(QDateTime::currentMSecsSinceEpoch());
         constexpr int kRows = 60;
         std::barrier together(2);
         std::mutex lock;
@@ -616,48 +647,51 @@ private slots:
             const auto failed = [&](const QString& what, const std::optional<Problem>& p) {
                 if (p) {
                     const std::lock_guard hold(lock);
-                    problems.append(name + u' ' + what + u": "_qs + p->description);
+                    problems.append(name + u' ' + what + QStringLiteral(": ") + p->description);
                 }
             };
             Store store;
             together.arrive_and_wait();
             const Store::OpenProblems opened = store.open(settings);
-            failed(u"create"_qs, opened.create);
-            failed(u"open"_qs, opened.open);
+            failed(QStringLiteral("create"), opened.create);
+            failed(QStringLiteral("open"), opened.open);
             for (int pass = 0; pass < 3; ++pass) {
-                failed(u"begin"_qs, store.beginBatch().optional());
+                failed(QStringLiteral("begin"), store.beginBatch().optional());
                 for (int i = 0; i < kRows / 3; ++i) {
                     // Half of the rows old enough to be purged.
-                    const QString time =
-                        (i % 2 ? u"2026-11-01 10:00:%1"_qs : u"2026-12-05 10:00:%1"_qs)
-                            .arg(i, 2, 10, QChar(u'0'));
-                    failed(u"insert"_qs,
-                           store.insert(LogEvent{time, name, u"t"_qs, QString::number(pass)})
+                    const QString time = (i % 2 ? QStringLiteral("2026-11-01 10:00:%1")
+                                                : QStringLiteral("2026-12-05 10:00:%1"))
+                                             .arg(i, 2, 10, QChar(u'0'));
+                    failed(QStringLiteral("insert"),
+                           store
+                               .insert(
+                                   LogEvent{time, name, QStringLiteral("t"), QString::number(pass)})
                                .optional());
                 }
-                failed(u"end"_qs, store.endBatch().optional());
+                failed(QStringLiteral("end"), store.endBatch().optional());
             }
-            failed(
-                u"message"_qs,
-                store.insertMessage(LoggedMessage{u"2026-11-01 00:00:00"_qs, name, {}, {}, {}, {}})
-                    .optional());
+            failed(QStringLiteral("message"),
+                   store
+                       .insertMessage(LoggedMessage{
+                           QStringLiteral("2026-11-01 00:00:00"), name, {}, {}, {}, {}})
+                       .optional());
             together.arrive_and_wait();
             for (int gone = -1; gone != 0;) {
-                const Result<int> r =
-                    store.deleteRowsBefore(StoreProvider::Table::Events, u"2026-12-01"_qs, 7);
-                failed(u"purge"_qs, r ? std::nullopt : std::optional(r.problem()));
+                const Result<int> r = store.deleteRowsBefore(StoreProvider::Table::Events,
+                                                             QStringLiteral("2026-12-01"), 7);
+                failed(QStringLiteral("purge"), r ? std::nullopt : std::optional(r.problem()));
                 gone = r ? r.value() : 0;
             }
         };
-        std::thread first(site, u"site1"_qs);
-        std::thread second(site, u"site2"_qs);
+        std::thread first(site, QStringLiteral("site1"));
+        std::thread second(site, QStringLiteral("site2"));
         first.join();
         second.join();
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
         Store store;
         QVERIFY(store.openForReading(settings));
         EventQuery all;
-        all.to = u"2100-01-01"_qs;
+        all.to = QStringLiteral("2100-01-01");
         QCOMPARE(store.countEvents(all).value(), kRows);  // the new half of both sites
         for (const char* name : {"site1", "site2"}) {
             all.source = QLatin1String(name);
@@ -673,33 +707,38 @@ private slots:
             QSKIP("no PostgreSQL server");
         }
         Store store;
-        QVERIFY(!store.open(m_pg.settings(u"quilljot_store"_qs, u"tblFirst"_qs)).open);
-        QSqlQuery admin(pgAdmin());
         QVERIFY(
-            admin.exec(u"CREATE TABLE \"TBLCHECK\" (ID serial PRIMARY KEY, SampleDate timestamp, "
-                       "Source text, Category text, Data text CHECK (Data <> 'bad'));"
-                       "ALTER TABLE \"TBLCHECK\" OWNER TO quilljot"_qs));
-        QVERIFY(!store.open(m_pg.settings(u"quilljot_store"_qs, u"tblCheck"_qs)).open);
+            !store.open(m_pg.settings(QStringLiteral("quilljot_store"), QStringLiteral("tblFirst")))
+                 .open);
+        QSqlQuery admin(pgAdmin());
+        QVERIFY(admin.exec(QStringLiteral(
+            "CREATE TABLE \"TBLCHECK\" (ID serial PRIMARY KEY, SampleDate timestamp, "
+            "Source text, Category text, Data text CHECK (Data <> 'bad'));"
+            "ALTER TABLE \"TBLCHECK\" OWNER TO quilljot")));
+        QVERIFY(
+            !store.open(m_pg.settings(QStringLiteral("quilljot_store"), QStringLiteral("tblCheck")))
+                 .open);
         QList<LogEvent> pass;
         // Rows long enough to be sent before the pass ends: the first on the connection that
         // then ends, the last into it afterwards.
-        const QString x = u"x"_qs + QString(40000, u'.');
-        const QString z = u"z"_qs + QString(40000, u'.');
-        for (const QString& data : {x, u"bad"_qs, u"y"_qs, u"bad"_qs, z}) {
+        const QString x = QStringLiteral("x") + QString(40000, u'.');
+        const QString z = QStringLiteral("z") + QString(40000, u'.');
+        for (const QString& data :
+             {x, QStringLiteral("bad"), QStringLiteral("y"), QStringLiteral("bad"), z}) {
             pass.append(logEvent("2026-12-04 10:00:00", {}, {}, data));
         }
         QVERIFY(store.beginBatch());
         for (const LogEvent& e : pass.first(4)) {
             QVERIFY(store.insert(e));
         }
-        QVERIFY(
-            admin.exec(u"SELECT pg_terminate_backend(pid, 5000) FROM pg_stat_activity "
-                       "WHERE application_name = 'quilljot'"_qs));
+        QVERIFY(admin.exec(
+            QStringLiteral("SELECT pg_terminate_backend(pid, 5000) FROM pg_stat_activity "
+                           "WHERE application_name = 'quilljot'")));
         QVERIFY(store.insert(pass[4]));
         const Status sent = store.endBatch();
         QVERIFY(!sent);
         QCOMPARE(sent.problem().number, ErrorNumber::Database);
-        QVERIFY2(sent.problem().description.startsWith(u"2 of the 5 rows"_qs),
+        QVERIFY2(sent.problem().description.startsWith(QStringLiteral("2 of the 5 rows")),
                  qPrintable(sent.problem().description));
         QVERIFY(history(store).isEmpty());
 
@@ -713,15 +752,15 @@ private slots:
             }
         }
         QVERIFY(store.endBatch());
-        QCOMPARE(refused, QStringList({u"bad"_qs, u"bad"_qs}));
+        QCOMPARE(refused, QStringList({QStringLiteral("bad"), QStringLiteral("bad")}));
         QStringList data;
         for (const StoredEvent& r : history(store)) {
             data.append(r.event.data);
         }
-        QCOMPARE(data, QStringList({x, u"y"_qs, z}));
-        QVERIFY(
-            admin.exec(u"SELECT count(*) FROM pg_indexes WHERE indexdef ILIKE "
-                       "'%(sampledate)' AND tablename IN ('TBLCHECK', 'tblfirst')"_qs));
+        QCOMPARE(data, QStringList({x, QStringLiteral("y"), z}));
+        QVERIFY(admin.exec(
+            QStringLiteral("SELECT count(*) FROM pg_indexes WHERE indexdef ILIKE "
+                           "'%(sampledate)' AND tablename IN ('TBLCHECK', 'tblfirst')")));
         QVERIFY(admin.next());
         QCOMPARE(admin.value(0).toInt(), 2);
     }
@@ -734,23 +773,25 @@ private slots:
         }
         {
             Store store;
-            const auto p = store.open(m_pg.settings(u"PeerLog"_qs, u"t"_qs, true));
+            const auto p =
+                store.open(m_pg.settings(QStringLiteral("PeerLog"), QStringLiteral("t"), true));
             QVERIFY2(!p.create && !p.open, qPrintable(p.create ? p.create->description
                                                       : p.open ? p.open->description
                                                                : QString()));
-            QVERIFY(store.insert(logEvent("2026-12-04 10:00:00", {}, {}, u"peer"_qs)));
+            QVERIFY(store.insert(logEvent("2026-12-04 10:00:00", {}, {}, QStringLiteral("peer"))));
             QCOMPARE(history(store).size(), 1);
         }
-        DatabaseSettings wrong = m_pg.settings(u"PeerLog"_qs, u"t"_qs);
-        wrong.sqlSource.replace(m_pg.password, u"Wr0ng-S3cret"_qs);
+        DatabaseSettings wrong = m_pg.settings(QStringLiteral("PeerLog"), QStringLiteral("t"));
+        wrong.sqlSource.replace(m_pg.password, QStringLiteral("Wr0ng-S3cret"));
         Store store;
         const auto p = store.open(wrong);
         QVERIFY(p.create && p.open);
         QCOMPARE(p.create->step, 3);
         for (const Problem& problem : {*p.create, *p.open}) {
-            QVERIFY2(problem.description.startsWith(u"Cannot connect to PostgreSQL 127.0.0.1,"_qs),
+            QVERIFY2(problem.description.startsWith(
+                         QStringLiteral("Cannot connect to PostgreSQL 127.0.0.1,")),
                      qPrintable(problem.description));
-            QVERIFY(!problem.description.contains(u"Wr0ng-S3cret"_qs));
+            QVERIFY(!problem.description.contains(QStringLiteral("Wr0ng-S3cret")));
         }
     }
 
@@ -758,16 +799,23 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QStringList>("parts");  // host, port, user, password
         QTest::newRow("host and port")
-            << u"sqlhost,1433"_qs << QStringList{u"sqlhost"_qs, u"1433"_qs, {}, {}};
-        QTest::newRow("login") << u" sqlhost ; User ID = logger; Password=s3cret"_qs
-                               << QStringList{u"sqlhost"_qs, {}, u"logger"_qs, u"s3cret"_qs};
+            << QStringLiteral("sqlhost,1433")
+            << QStringList{QStringLiteral("sqlhost"), QStringLiteral("1433"), {}, {}};
+        QTest::newRow("login") << QStringLiteral(" sqlhost ; User ID = logger; Password=s3cret")
+                               << QStringList{QStringLiteral("sqlhost"),
+                                              {},
+                                              QStringLiteral("logger"),
+                                              QStringLiteral("s3cret")};
         QTest::newRow("braced password with ;")
-            << u"h,1; User ID=a; Password={Semi;colon1}"_qs
-            << QStringList{u"h"_qs, u"1"_qs, u"a"_qs, u"Semi;colon1"_qs};
+            << QStringLiteral("h,1; User ID=a; Password={Semi;colon1}")
+            << QStringList{QStringLiteral("h"), QStringLiteral("1"), QStringLiteral("a"),
+                           QStringLiteral("Semi;colon1")};
         QTest::newRow("connection string")
-            << u"Provider = sqloledb; Data Source =127.0.0.1,14330; User ID=u; Password=p; "
-               "Initial Catalog=Q"_qs
-            << QStringList{u"127.0.0.1"_qs, u"14330"_qs, u"u"_qs, u"p"_qs};
+            << QStringLiteral(
+                   "Provider = sqloledb; Data Source =127.0.0.1,14330; User ID=u; Password=p; "
+                   "Initial Catalog=Q")
+            << QStringList{QStringLiteral("127.0.0.1"), QStringLiteral("14330"),
+                           QStringLiteral("u"), QStringLiteral("p")};
     }
     void serverSourcesAndMaskedPasswords() {
         QFETCH(QString, text);
@@ -776,9 +824,11 @@ private slots:
         QCOMPARE((QStringList{s.host, s.port, s.userId, s.password}), parts);
         if (!s.password.isEmpty()) {
             QVERIFY(!ServerSource::redactedSource(text).contains(s.password));
-            const QString odbc = SqlServerProvider::odbcText(s, u"Home"_qs, u"FreeTDS"_qs);
-            QVERIFY2(odbc.endsWith(u';') && odbc.contains(u"PWD={"_qs + s.password + u'}'),
-                     qPrintable(odbc));
+            const QString odbc =
+                SqlServerProvider::odbcText(s, QStringLiteral("Home"), QStringLiteral("FreeTDS"));
+            QVERIFY2(
+                odbc.endsWith(u';') && odbc.contains(QStringLiteral("PWD={") + s.password + u'}'),
+                qPrintable(odbc));
         }
     }
 
@@ -786,7 +836,7 @@ private slots:
     // refuses it: the open fails within the login timeout, once, as a failure that may pass,
     // named clearly and without the password; writes fail the same way and do not wait.
     void silentOrAbsentServerFailsOnceAndInTime() {
-        QVERIFY2(QSqlDatabase::isDriverAvailable(u"QODBC"_qs),
+        QVERIFY2(QSqlDatabase::isDriverAvailable(QStringLiteral("QODBC")),
                  "Qt's ODBC driver is missing (package libqt6sql6-odbc)");
         // Listens and never accepts: the system takes the connection, nobody answers.
         const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -798,21 +848,23 @@ private slots:
                 ::listen(silent, 4) == 0 &&
                 ::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length) == 0);
         const auto closeSilent = qScopeGuard([silent] { ::close(silent); });
-        for (const QString& port : {QString::number(ntohs(address.sin_port)), u"1"_qs}) {
+        for (const QString& port :
+             {QString::number(ntohs(address.sin_port)), QStringLiteral("1")}) {
             QElapsedTimer clock;
             clock.start();
             Store store;
-            const auto p = store.open(
-                DatabaseSettings{DatabaseKind::SqlServer,
-                                 u"127.0.0.1,"_qs + port + u"; User ID=sa; Password=S3cret-Pw"_qs,
-                                 u"none"_qs, u"t"_qs});
+            const auto p =
+                store.open(DatabaseSettings{DatabaseKind::SqlServer,
+                                            QStringLiteral("127.0.0.1,") + port +
+                                                QStringLiteral("; User ID=sa; Password=S3cret-Pw"),
+                                            QStringLiteral("none"), QStringLiteral("t")});
             QVERIFY(clock.elapsed() < (SqlServerProvider::kLoginTimeoutSeconds + 3) * 1000);
             QVERIFY2(!p.create && p.open, qPrintable(p.create ? p.create->description : port));
             QCOMPARE(p.open->number, ErrorNumber::DatabaseUnavailable);
-            QVERIFY2(p.open->description.startsWith(u"Cannot connect to SQL Server 127.0.0.1,"_qs +
-                                                    port),
+            QVERIFY2(p.open->description.startsWith(
+                         QStringLiteral("Cannot connect to SQL Server 127.0.0.1,") + port),
                      qPrintable(p.open->description));
-            QVERIFY(!p.open->description.contains(u"S3cret"_qs));
+            QVERIFY(!p.open->description.contains(QStringLiteral("S3cret")));
             clock.restart();
             const Status s = store.insert(logEvent("2026-12-04 10:00:00", {}, {}, {}));
             QVERIFY(!s && s.problem().number == ErrorNumber::DatabaseUnavailable);
@@ -823,22 +875,24 @@ private slots:
     // What one run spooled, the next finds in order; what was written is not read again, even
     // when the run ended without a word.
     void spoolKeepsOrderAcrossRunsAndForgetsWhatWasWritten() {
-        const QString folder = m_dir.path() + u"/spool-runs"_qs;
+        const QString folder = m_dir.path() + QStringLiteral("/spool-runs");
         {
-            Spool spool(folder, u"events"_qs, 1 << 20);
+            Spool spool(folder, QStringLiteral("events"), 1 << 20);
             QVERIFY(spool.open());
             for (int i = 0; i < 5; ++i) {
-                QVERIFY(spool.append({u"s"_qs, QString(), u"d \"'\u65e5"_qs + QString::number(i)}));
+                QVERIFY(spool.append({QStringLiteral("s"), QString(),
+                                      QStringLiteral("d \"'\u65e5") + QString::number(i)}));
             }
             QVERIFY(spool.sync());
             QCOMPARE(spool.peek(2).value().size(), 2);
             QVERIFY(spool.consume(2));
         }
-        Spool again(folder, u"events"_qs, 1 << 20);
+        Spool again(folder, QStringLiteral("events"), 1 << 20);
         QCOMPARE(again.open().value().records, 3);
         const QList<QStringList> left = again.peek(10).value();
         QCOMPARE(left.size(), 3);
-        QCOMPARE(left[0], (QStringList{u"s"_qs, QString(), u"d \"'\u65e52"_qs}));
+        QCOMPARE(left[0],
+                 (QStringList{QStringLiteral("s"), QString(), QStringLiteral("d \"'\u65e52")}));
         QVERIFY(again.consume(3));
         QVERIFY(again.isEmpty());
         QVERIFY(!QFileInfo::exists(again.path()));
@@ -847,15 +901,16 @@ private slots:
     // A torn last record (a crash in the middle of a write) and a damaged one are cut, counted,
     // and never read as events; the records around them are.
     void spoolCutsTornAndDamagedRecords() {
-        const QString folder = m_dir.path() + u"/spool-damage"_qs;
+        const QString folder = m_dir.path() + QStringLiteral("/spool-damage");
         {
-            Spool spool(folder, u"events"_qs, 1 << 20);
+            Spool spool(folder, QStringLiteral("events"), 1 << 20);
             QVERIFY(spool.open());
             for (int i = 0; i < 4; ++i) {
-                QVERIFY(spool.append({u"2026-12-04 10:00:00"_qs, u"s"_qs, QString::number(i)}));
+                QVERIFY(spool.append({QStringLiteral("2026-12-04 10:00:00"), QStringLiteral("s"),
+                                      QString::number(i)}));
             }
         }
-        QFile file(folder + u"/events.spool"_qs);
+        QFile file(folder + QStringLiteral("/events.spool"));
         QVERIFY(file.open(QIODevice::ReadWrite));
         QByteArray bytes = file.readAll();
         const qsizetype second = bytes.indexOf("qjs1", 1);
@@ -864,27 +919,27 @@ private slots:
         file.resize(0);
         file.write(bytes);
         file.close();
-        Spool spool(folder, u"events"_qs, 1 << 20);
+        Spool spool(folder, QStringLiteral("events"), 1 << 20);
         const Result<Spool::Recovered> found = spool.open();
         QVERIFY(found);
         QCOMPARE(found.value().records, 2);
         QVERIFY(found.value().cutBytes > 0);
         const QList<QStringList> left = spool.peek(10).value();
         QCOMPARE(left.size(), 2);
-        QCOMPARE(left[0].last(), u"0"_qs);
-        QCOMPARE(left[1].last(), u"2"_qs);
+        QCOMPARE(left[0].last(), QStringLiteral("0"));
+        QCOMPARE(left[1].last(), QStringLiteral("2"));
         // Appends go on after the good records.
-        QVERIFY(spool.append({u"4"_qs}));
-        QCOMPARE(spool.peek(10).value().last(), QStringList{u"4"_qs});
+        QVERIFY(spool.append({QStringLiteral("4")}));
+        QCOMPARE(spool.peek(10).value().last(), QStringList{QStringLiteral("4")});
     }
 
     void spoolRefusesWhatPassesItsLimit() {
-        Spool spool(m_dir.path() + u"/spool-full"_qs, u"events"_qs, 1000);
+        Spool spool(m_dir.path() + QStringLiteral("/spool-full"), QStringLiteral("events"), 1000);
         QVERIFY(spool.open());
         int kept = 0;
         int full = 0;
         for (int i = 0; i < 40; ++i) {
-            const auto r = spool.append({u"s"_qs, QString(50, u'x')});
+            const auto r = spool.append({QStringLiteral("s"), QString(50, u'x')});
             QVERIFY(r);
             (r.value() == Spool::Appended::Kept ? kept : full) += 1;
         }
@@ -900,37 +955,44 @@ private slots:
         const Engine e = this->engine(engine, freshTable());
         Store store;
         store.open(e.settings);
-        const QString text = u"日本語 ✓ 😀 Ωλ"_qs;
+        const QString text = QStringLiteral("日本語 ✓ 😀 Ωλ");
         QVERIFY(store.beginBatch());
-        QVERIFY(store.insert(logEvent("1700-02-03 04:05:06", u"a.日本.c"_qs, text, text)));
-        QVERIFY(store.insert(logEvent("2026-12-04 10:00:00", u"a.b.c"_qs, u"t"_qs, u"d"_qs)));
+        QVERIFY(
+            store.insert(logEvent("1700-02-03 04:05:06", QStringLiteral("a.日本.c"), text, text)));
+        QVERIFY(store.insert(logEvent("2026-12-04 10:00:00", QStringLiteral("a.b.c"),
+                                      QStringLiteral("t"), QStringLiteral("d"))));
         QVERIFY(store.endBatch());
         EventQuery q;
-        q.from = u"1600-01-01 00:00:00"_qs;
-        q.source = u"日本"_qs;
-        q.type = u"✓ 😀"_qs;
-        q.data = u"Ωλ"_qs;
+        q.from = QStringLiteral("1600-01-01 00:00:00");
+        q.source = QStringLiteral("日本");
+        q.type = QStringLiteral("✓ 😀");
+        q.data = QStringLiteral("Ωλ");
         const auto rows = history(store, q);
         QCOMPARE(rows.size(), 1);
-        QCOMPARE(rows[0].event, logEvent("1700-02-03 04:05:06", u"a.日本.c"_qs, text, text));
+        QCOMPARE(rows[0].event,
+                 logEvent("1700-02-03 04:05:06", QStringLiteral("a.日本.c"), text, text));
     }
 
     // A lone surrogate half has no UTF-8: the file database keeps a "?" for it, as it always did,
     // beside a text that grew and shrank the bound values.
     void aLoneSurrogateHalfIsStoredAsAQuestionMark() {
-        QDir().mkpath(m_dir.path() + u"/Data"_qs);
+        QDir().mkpath(m_dir.path() + QStringLiteral("/Data"));
         Store store;
-        store.open(
-            DatabaseSettings{DatabaseKind::File, {}, m_dir.path() + u"/Data/half.mdb"_qs, u"t"_qs});
+        store.open(DatabaseSettings{DatabaseKind::File,
+                                    {},
+                                    m_dir.path() + QStringLiteral("/Data/half.mdb"),
+                                    QStringLiteral("t")});
         const QString half(QChar(0xD800));
+        QVERIFY(store.insert(logEvent("2026-12-04 10:00:00", QStringLiteral("a"),
+                                      QStringLiteral("t"), QString(5000, u'é'))));
         QVERIFY(
-            store.insert(logEvent("2026-12-04 10:00:00", u"a"_qs, u"t"_qs, QString(5000, u'é'))));
-        QVERIFY(store.insert(logEvent("2026-12-04 10:00:01", u"a.b"_qs + half, half + u'"',
-                                      u"x"_qs + half + u"y"_qs)));
+            store.insert(logEvent("2026-12-04 10:00:01", QStringLiteral("a.b") + half, half + u'"',
+                                  QStringLiteral("x") + half + QStringLiteral("y"))));
         const auto rows = history(store);
         QCOMPARE(rows.size(), 2);
         QCOMPARE(rows[0].event.data, QString(5000, u'é'));
-        QCOMPARE(rows[1].event, logEvent("2026-12-04 10:00:01", u"a.b?"_qs, u"?'"_qs, u"x?y"_qs));
+        QCOMPARE(rows[1].event, logEvent("2026-12-04 10:00:01", QStringLiteral("a.b?"),
+                                         QStringLiteral("?'"), QStringLiteral("x?y")));
     }
 
     // A Source or Category longer than its column is cut with a mark rather than refused.
@@ -942,7 +1004,8 @@ private slots:
         const QString longName = QString(300, u'n');
         Store store;
         QVERIFY(!store.open(e->settings).create);
-        QVERIFY(store.insert(logEvent("2026-12-04 10:00:00", longName, longName, u"d"_qs)));
+        QVERIFY(
+            store.insert(logEvent("2026-12-04 10:00:00", longName, longName, QStringLiteral("d"))));
         const auto rows = history(store);
         QCOMPARE(rows.size(), 1);
         QCOMPARE(rows[0].event.source.size(), SqlServerProvider::kNameColumnSize);
@@ -956,41 +1019,44 @@ private slots:
         QTest::addColumn<int>("engine");
         QTest::addColumn<QString>("layout");  // %1 the table
         const auto list = testEngines(m_dir.path(), QString(), m_pg);
-        const QString sqliteFirst =
-            u"CREATE TABLE %1 (ID INTEGER CONSTRAINT PrimaryKey PRIMARY KEY AUTOINCREMENT, "
-            "SampleDate DATETIME, Source VARCHAR(255), Category VARCHAR(255), Data TEXT)"_qs;
-        const QString pgFirst =
-            u"CREATE TABLE %1 (ID bigint GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY, "
+        const QString sqliteFirst = QStringLiteral(
+            "CREATE TABLE %1 (ID INTEGER CONSTRAINT PrimaryKey PRIMARY KEY AUTOINCREMENT, "
+            "SampleDate DATETIME, Source VARCHAR(255), Category VARCHAR(255), Data TEXT)");
+        const QString pgFirst = QStringLiteral(
+            "CREATE TABLE %1 (ID bigint GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY, "
             "SampleDate timestamp NOT NULL, Source text, Category text, Data text);"
-            "CREATE INDEX %1_sampledate ON %1 (SampleDate)"_qs;
-        const QString mssqlFirst =
-            u"CREATE TABLE %1 (ID int IDENTITY(1,1), SampleDate[datetime] NOT NULL, "
+            "CREATE INDEX %1_sampledate ON %1 (SampleDate)");
+        const QString mssqlFirst = QStringLiteral(
+            "CREATE TABLE %1 (ID int IDENTITY(1,1), SampleDate[datetime] NOT NULL, "
             "Source varchar(255) NULL, Category varchar(255) NULL, Data text NULL);"
-            "ALTER TABLE %1 WITH NOCHECK ADD CONSTRAINT [PK_%1] PRIMARY KEY NONCLUSTERED (ID)"_qs;
+            "ALTER TABLE %1 WITH NOCHECK ADD CONSTRAINT [PK_%1] PRIMARY KEY NONCLUSTERED (ID)");
         const std::map<DatabaseKind, QList<std::pair<const char*, QString>>> layouts = {
             {DatabaseKind::File,
-             {{"design",
-               u"CREATE TABLE %1 (ID INTEGER PRIMARY KEY, SampleDate DATETIME, Source "
-               "TEXT, Category TEXT, Data TEXT)"_qs},
+             {{"design", QStringLiteral(
+                             "CREATE TABLE %1 (ID INTEGER PRIMARY KEY, SampleDate DATETIME, Source "
+                             "TEXT, Category TEXT, Data TEXT)")},
               {"first", sqliteFirst},
               {"unrecorded",
-               sqliteFirst + u";CREATE INDEX \"%1_SampleDate\" ON %1 (SampleDate)"_qs}}},
+               sqliteFirst +
+                   QStringLiteral(";CREATE INDEX \"%1_SampleDate\" ON %1 (SampleDate)")}}},
             {DatabaseKind::PostgreSql,
-             {{"design",
-               u"CREATE TABLE %1 (ID serial PRIMARY KEY, SampleDate timestamp, Source "
-               "text, Category text, Data text)"_qs},
+             {{"design", QStringLiteral(
+                             "CREATE TABLE %1 (ID serial PRIMARY KEY, SampleDate timestamp, Source "
+                             "text, Category text, Data text)")},
               {"first", pgFirst}}},
             {DatabaseKind::SqlServer,
              {{"design",
-               u"CREATE TABLE %1 (ID int IDENTITY(1,1), SampleDate datetime NULL, "
-               "Source text NULL, Category text NULL, Data text NULL)"_qs},
+               QStringLiteral("CREATE TABLE %1 (ID int IDENTITY(1,1), SampleDate datetime NULL, "
+                              "Source text NULL, Category text NULL, Data text NULL)")},
               {"first", mssqlFirst},
-              {"indexed", mssqlFirst + u";CREATE INDEX [IX_%1_SampleDate] ON %1 (SampleDate)"_qs},
+              {"indexed",
+               mssqlFirst + QStringLiteral(";CREATE INDEX [IX_%1_SampleDate] ON %1 (SampleDate)")},
               {"unrecorded",
-               u"CREATE TABLE %1 (ID int IDENTITY(1,1) CONSTRAINT [PK_%1] PRIMARY KEY "
-               "NONCLUSTERED, SampleDate datetime2(0) NOT NULL, Source nvarchar(255) NULL, "
-               "Category nvarchar(255) NULL, Data nvarchar(max) NULL);"
-               "CREATE INDEX [IX_%1_SampleDate] ON %1 (SampleDate)"_qs}}},
+               QStringLiteral(
+                   "CREATE TABLE %1 (ID int IDENTITY(1,1) CONSTRAINT [PK_%1] PRIMARY KEY "
+                   "NONCLUSTERED, SampleDate datetime2(0) NOT NULL, Source nvarchar(255) NULL, "
+                   "Category nvarchar(255) NULL, Data nvarchar(max) NULL);"
+                   "CREATE INDEX [IX_%1_SampleDate] ON %1 (SampleDate)")}}},
         };
         for (int i = 0; i < list.size(); ++i) {
             for (const auto& [name, sql] : layouts.at(list[i].settings.kind)) {
@@ -1003,9 +1069,10 @@ private slots:
         QFETCH(QString, layout);
         Engine e = this->engine(engine, freshTable());
         DatabaseSettings& s = e.settings;
-        s.messagesTable = s.table + u"_msg"_qs;
+        s.messagesTable = s.table + QStringLiteral("_msg");
         if (s.kind == DatabaseKind::File) {
-            s.database = m_dir.path() + u"/Data/"_qs + s.table + u".db"_qs;  // a layout per file
+            s.database = m_dir.path() + QStringLiteral("/Data/") + s.table +
+                         QStringLiteral(".db");  // a layout per file
         } else {
             // The database itself is there already.
             DatabaseSettings other = s;
@@ -1013,26 +1080,27 @@ private slots:
             QVERIFY(!Store().open(other).create);
         }
         // SQL Server's varchar(255) holds no more; its text does.
-        const bool roomy = s.kind != DatabaseKind::SqlServer || layout.contains(u"Source text"_qs);
+        const bool roomy =
+            s.kind != DatabaseKind::SqlServer || layout.contains(QStringLiteral("Source text"));
         const QString longName(roomy ? 300 : 255, u'n');
         QStringList sql = layout.arg(s.table).split(u';');
         if (s.kind == DatabaseKind::PostgreSql) {
-            sql.append(u"ALTER TABLE %1 OWNER TO %2"_qs.arg(s.table, m_pg.user));
+            sql.append(QStringLiteral("ALTER TABLE %1 OWNER TO %2").arg(s.table, m_pg.user));
         }
-        sql.append(
-            u"INSERT INTO %1 (SampleDate, Source, Category, Data) VALUES "
-            "('2026-01-02 03:04:05', 'hs.den', 'Log', 'first row')"_qs.arg(s.table));
-        sql.append(
-            u"INSERT INTO %1 (SampleDate, Source, Category, Data) VALUES "
-            "('2026-01-02 03:04:06', '%2', 'Log', 'second row')"_qs.arg(s.table, longName));
+        sql.append(QStringLiteral("INSERT INTO %1 (SampleDate, Source, Category, Data) VALUES "
+                                  "('2026-01-02 03:04:05', 'hs.den', 'Log', 'first row')")
+                       .arg(s.table));
+        sql.append(QStringLiteral("INSERT INTO %1 (SampleDate, Source, Category, Data) VALUES "
+                                  "('2026-01-02 03:04:06', '%2', 'Log', 'second row')")
+                       .arg(s.table, longName));
         QVERIFY(rawExec(e, sql));
 
         const auto keptRows = [&](const Store& store) {
             const auto rows = history(store);
             QCOMPARE(rows.size(), 2);
-            QCOMPARE(rows[0].event,
-                     logEvent("2026-01-02 03:04:05", u"hs.den"_qs, u"Log"_qs, u"first row"_qs));
-            QCOMPARE(rows[1].event.data, u"second row"_qs);
+            QCOMPARE(rows[0].event, logEvent("2026-01-02 03:04:05", QStringLiteral("hs.den"),
+                                             QStringLiteral("Log"), QStringLiteral("first row")));
+            QCOMPARE(rows[1].event.data, QStringLiteral("second row"));
             // SQL Server's Source holds 255 characters: a longer one is cut as new ones are.
             QCOMPARE(rows[1].event.source.size(), s.kind == DatabaseKind::SqlServer ? 255 : 300);
         };
@@ -1040,17 +1108,21 @@ private slots:
             Store store;
             const Store::OpenProblems p = store.open(s);
             QVERIFY2(!p.create && !p.open, qPrintable((p.create ? p.create : p.open)->description));
-            QVERIFY2(p.upgraded.contains(u"upgraded to layout 1"_qs), qPrintable(p.upgraded));
+            QVERIFY2(p.upgraded.contains(QStringLiteral("upgraded to layout 1")),
+                     qPrintable(p.upgraded));
             keptRows(store);
             if (QTest::currentTestFailed()) {
                 return;
             }
             // Every date from year 1 and every character fit now.
-            QVERIFY(store.insert(logEvent("1700-01-01 00:00:00", u"ü"_qs, u"t"_qs, u"ẞ"_qs)));
-            QVERIFY(store.insertMessage(LoggedMessage{u"2026-01-03 00:00:00"_qs, u"a"_qs, u"b"_qs,
-                                                      u"c"_qs, u"FF00"_qs, u"m"_qs}));
-            QCOMPARE(history(store, EventQuery{.to = u"1800-01-01"_qs}).value(0).event.data,
-                     u"ẞ"_qs);
+            QVERIFY(store.insert(logEvent("1700-01-01 00:00:00", QStringLiteral("ü"),
+                                          QStringLiteral("t"), QStringLiteral("ẞ"))));
+            QVERIFY(store.insertMessage(LoggedMessage{
+                QStringLiteral("2026-01-03 00:00:00"), QStringLiteral("a"), QStringLiteral("b"),
+                QStringLiteral("c"), QStringLiteral("FF00"), QStringLiteral("m")}));
+            EventQuery early;
+            early.to = QStringLiteral("1800-01-01");
+            QCOMPARE(history(store, early).value(0).event.data, QStringLiteral("ẞ"));
         }
         // Recorded: the next start finds nothing to do.
         {
@@ -1059,20 +1131,21 @@ private slots:
             QVERIFY(!p.create && !p.open);
             QCOMPARE(p.upgraded, QString());
         }
-        QVERIFY(
-            rawExec(e, {s.kind == DatabaseKind::File
-                            ? u"PRAGMA user_version = 99"_qs
-                            : u"UPDATE tblQuilljotLayout SET Version = 99 WHERE TableName = "
-                              "'%1'"_qs.arg(s.kind == DatabaseKind::PostgreSql ? s.table.toLower()
-                                                                               : s.table)}));
+        QVERIFY(rawExec(
+            e, {s.kind == DatabaseKind::File
+                    ? QStringLiteral("PRAGMA user_version = 99")
+                    : QStringLiteral("UPDATE tblQuilljotLayout SET Version = 99 WHERE TableName = "
+                                     "'%1'")
+                          .arg(s.kind == DatabaseKind::PostgreSql ? s.table.toLower() : s.table)}));
         Store store;
         const Store::OpenProblems p = store.open(s);
         QVERIFY(p.open);
-        QVERIFY2(p.open->description.contains(u"layout 99, made by a newer version"_qs),
+        QVERIFY2(p.open->description.contains(QStringLiteral("layout 99, made by a newer version")),
                  qPrintable(p.open->description));
-        QVERIFY(!store.insert(logEvent("2026-12-04 10:00:00", u"s"_qs, u"t"_qs, u"d"_qs)));
+        QVERIFY(!store.insert(logEvent("2026-12-04 10:00:00", QStringLiteral("s"),
+                                       QStringLiteral("t"), QStringLiteral("d"))));
         EventQuery all;
-        all.to = u"2100-01-01"_qs;
+        all.to = QStringLiteral("2100-01-01");
         QCOMPARE(reader(store)->countEvents(all).value(), 3);
     }
 
@@ -1084,8 +1157,9 @@ private slots:
         }
         const QString t = e->settings.table;
         // Another table holds the name of the new table's key already.
-        QVERIFY(serverExec(*e, u"CREATE TABLE "_qs + t + u"x (ID int CONSTRAINT [PK_"_qs + t +
-                                   u"] PRIMARY KEY)"_qs));
+        QVERIFY(serverExec(*e, QStringLiteral("CREATE TABLE ") + t +
+                                   QStringLiteral("x (ID int CONSTRAINT [PK_") + t +
+                                   QStringLiteral("] PRIMARY KEY)")));
         Store store;
         const auto p = store.open(e->settings);
         QVERIFY(p.create && !p.open);
@@ -1106,37 +1180,38 @@ private slots:
         auto write = [&](const QString& data) {
             return store.insert(logEvent("2026-12-04 10:00:00", {}, {}, data));
         };
-        QVERIFY(write(u"1"_qs));
+        QVERIFY(write(QStringLiteral("1")));
         const QList<qint64> backends = ownBackends(port);
         QCOMPARE(backends.size(), 1);
         signalAll(backends, SIGSTOP);
         QElapsedTimer clock;
         clock.start();
-        Status s = write(u"frozen"_qs);
+        Status s = write(QStringLiteral("frozen"));
         signalAll(backends, SIGCONT);
         QVERIFY(!s && s.problem().number == ErrorNumber::DatabaseUnavailable);
         // The timeout, then as long again for the server to confirm the cancel.
         qInfo("a frozen server held the write %lld ms", qint64(clock.elapsed()));
         QVERIFY(clock.elapsed() < (2 * SqlServerProvider::kWriteTimeoutSeconds + 3) * 1000);
         clock.restart();
-        QVERIFY(!write(u"waiting"_qs));
+        QVERIFY(!write(QStringLiteral("waiting")));
         QVERIFY(clock.elapsed() < 500);
         QTest::qWait(SqlServerProvider::kFirstRetryMs + 200);
-        QVERIFY(write(u"2"_qs));
+        QVERIFY(write(QStringLiteral("2")));
 
         signalAll(ownBackends(port), SIGTERM);
-        s = write(u"lost"_qs);
+        s = write(QStringLiteral("lost"));
         QVERIFY2(!s && s.problem().number == ErrorNumber::DatabaseUnavailable,
                  qPrintable(s ? QString() : s.problem().description));
         QTest::qWait(SqlServerProvider::kFirstRetryMs + 200);
-        QVERIFY(write(u"3"_qs));
+        QVERIFY(write(QStringLiteral("3")));
         QStringList data;
         for (const StoredEvent& r : history(store)) {
             data.append(r.event.data);
         }
         // The frozen write may have been done after all, once the server woke.
-        data.removeAll(u"frozen"_qs);
-        QCOMPARE(data, QStringList({u"1"_qs, u"2"_qs, u"3"_qs}));
+        data.removeAll(QStringLiteral("frozen"));
+        QCOMPARE(data,
+                 QStringList({QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3")}));
     }
 
     void aPasswordWithASemicolonSignsIn() {
@@ -1145,16 +1220,17 @@ private slots:
             QSKIP("needs QUILLJOT_TEST_MSSQL");
         }
         // Made once per server; an existing login is kept.
-        serverExec(*e, u"CREATE LOGIN qj_semicolon WITH PASSWORD = 'Semi;colon1'"_qs);
-        QVERIFY(serverExec(*e, u"ALTER SERVER ROLE sysadmin ADD MEMBER qj_semicolon"_qs));
+        serverExec(*e, QStringLiteral("CREATE LOGIN qj_semicolon WITH PASSWORD = 'Semi;colon1'"));
+        QVERIFY(
+            serverExec(*e, QStringLiteral("ALTER SERVER ROLE sysadmin ADD MEMBER qj_semicolon")));
         const ServerSource source = ServerSource::parse(e->settings.sqlSource);
         DatabaseSettings settings = e->settings;
-        settings.sqlSource =
-            source.host + u',' + source.port + u"; User ID=qj_semicolon; Password={Semi;colon1}"_qs;
+        settings.sqlSource = source.host + u',' + source.port +
+                             QStringLiteral("; User ID=qj_semicolon; Password={Semi;colon1}");
         Store store;
         const auto p = store.open(settings);
         QVERIFY2(!p.open, qPrintable(p.open ? p.open->description : QString()));
-        QVERIFY(store.insert(logEvent("2026-12-04 10:00:00", {}, {}, u"d"_qs)));
+        QVERIFY(store.insert(logEvent("2026-12-04 10:00:00", {}, {}, QStringLiteral("d"))));
     }
 };
 
