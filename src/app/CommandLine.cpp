@@ -45,7 +45,7 @@ QList<QCommandLineOption> optionTable() {
 }
 
 Problem bad(const QString& text) {
-    return Problem{ErrorNumber::Generic, text};
+    return Problem{ErrorKind::Generic, text};
 }
 
 }  // namespace

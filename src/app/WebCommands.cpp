@@ -125,7 +125,7 @@ std::unique_ptr<WebServer> start(LoggerControl& logger, std::optional<quint16> p
     // Asked first, so that a port in use is said in one line, with the reason.
     if (const auto refused = portRefused(settings.value().bind, wanted)) {
         return refuse(
-            Problem{ErrorNumber::Socket,
+            Problem{ErrorKind::Socket,
                     *refused + QStringLiteral("; the logger goes on without the web page")});
     }
     auto server = std::make_unique<WebServer>(logger, settings.value());

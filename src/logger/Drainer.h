@@ -151,7 +151,7 @@ DrainOutcome Drainer<Codec>::write(const Record& record, bool ownReport) {
         }
         return DrainOutcome::Written;
     }
-    if (written.problem().number == ErrorNumber::DatabaseUnavailable && m_spool) {
+    if (written.problem().passes() && m_spool) {
         // What this pass wrote so far goes first: committed now, or spooled ahead of this one.
         if (m_inPass) {
             commitPass();
@@ -269,7 +269,7 @@ void Drainer<Codec>::drainStep() {
         const Status written = m_codec.insert(record);
         if (written) {
             m_refusedSinceWrite = false;
-        } else if (written.problem().number == ErrorNumber::DatabaseUnavailable) {
+        } else if (written.problem().passes()) {
             stopped = written.problem();
             break;
         } else {

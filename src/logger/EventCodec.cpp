@@ -24,7 +24,7 @@ const DrainTexts& EventCodec::texts() {
 void EventCodec::refuse(const LogEvent& event, const Refusal& refusal) {
     const Status kept =
         m_rejected ? m_rejected->add(event, refusal.why.description, DateText::isoText(m_clock()))
-                   : Status(Problem{ErrorNumber::FileSystem, QStringLiteral("no rejected file")});
+                   : Status(Problem{ErrorKind::FileSystem, QStringLiteral("no rejected file")});
     // Our own reports come back through the hub; reporting their refusal again would feed the
     // failure to itself.
     if (refusal.ownReport) {

@@ -75,7 +75,7 @@ Status Logger::lockFolder() {
     if (holder != 0) {
         const QString who =
             holder > 0 ? QStringLiteral(" (pid ") + QString::number(holder) + u')' : QString();
-        return Problem{ErrorNumber::Generic,
+        return Problem{ErrorKind::Generic,
                        QStringLiteral("another quilljot") + who +
                            QStringLiteral(" already logs from the application folder ") +
                            m_folders.appPath() +
@@ -181,7 +181,7 @@ Status Logger::startThreads(const NetworkSettings& network) {
                                                          signedNumber(m_bindResult) +
                                                          QStringLiteral(" occurred"));
         m_outgoing.setSender(nullptr);
-        return Problem{ErrorNumber::Socket,
+        return Problem{ErrorKind::Socket,
                        QStringLiteral("the xAP node could not start (result ") +
                            QString::number(m_bindResult) +
                            QStringLiteral("): no free loopback port from 32768, or the host "
@@ -254,7 +254,7 @@ Status Logger::applyDatabaseSettings(const DatabaseSettings& database) {
     {
         const std::lock_guard hold(m_settingsLock);
         if (!m_settingsStore) {
-            return Problem{ErrorNumber::Settings, QStringLiteral("The logger has not started")};
+            return Problem{ErrorKind::Settings, QStringLiteral("The logger has not started")};
         }
         if (const Status saved = m_settingsStore->saveDatabase(database, m_settings.database);
             !saved) {
@@ -272,7 +272,7 @@ Status Logger::applyDatabaseSettings(const DatabaseSettings& database) {
 Status Logger::saveEchoWindowSettings(const EchoWindowSettings& window) {
     const std::lock_guard hold(m_settingsLock);
     if (!m_settingsStore) {
-        return Problem{ErrorNumber::Settings, QStringLiteral("The logger has not started")};
+        return Problem{ErrorKind::Settings, QStringLiteral("The logger has not started")};
     }
     m_settings.echoWindow = window;
     return m_settingsStore->saveEchoWindow(window);

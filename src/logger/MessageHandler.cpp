@@ -34,7 +34,7 @@ void MessageHandler::handle(QString text) {
     }
     if (const auto& fault = m.fault()) {
         m_reporter.toTextLog(QStringLiteral("From XAP"), QString(),
-                             Problem{ErrorNumber::Message, fault->description, fault->step});
+                             Problem{ErrorKind::Message, fault->description, fault->step});
     }
     if (m.isClass(ProgramNames::kEventClass)) {
         logEvent(m);
@@ -64,7 +64,7 @@ void MessageHandler::reportCutOff(const XapMessage& m) {
     m_cutOffSources.insert(source);
     m_reporter.toNetwork(
         ProgramNames::kProgram, QStringLiteral("Readmessage"),
-        Problem{ErrorNumber::Message,
+        Problem{ErrorKind::Message,
                 QStringLiteral("A message from ") + m.source().toString() +
                     QStringLiteral(" ends inside a block (cut off on its way?) and is not logged; "
                                    "said once for this source"),

@@ -174,11 +174,11 @@ int XapNode::bind() {
 
 Status XapNode::sendText(const QString& text) {
     if (m_sendSocket == nullptr) {
-        return Problem{ErrorNumber::Socket, QStringLiteral("The xAP node has no bound socket")};
+        return Problem{ErrorKind::Socket, QStringLiteral("The xAP node has no bound socket")};
     }
     const QString error = m_sendSocket->sendTo(bytesFromText(text), m_destination, m_remotePort);
     if (!error.isEmpty()) {
-        return Problem{ErrorNumber::Socket, error};
+        return Problem{ErrorKind::Socket, error};
     }
     return {};
 }

@@ -5,7 +5,7 @@ QString Reporter::textLogLine(const QString& where, const QString& what, const P
 }
 
 QString Reporter::reportData(const QString& what, const std::optional<Problem>& problem) {
-    if (!problem || problem->number == 0) {
+    if (!problem || problem->kind == ErrorKind::None) {
         return what;
     }
     return what + QStringLiteral(" Line ") + QString::number(problem->step) + u' ' +

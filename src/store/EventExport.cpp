@@ -79,7 +79,7 @@ QByteArray jsonLine(const StoredEvent& row) {
 Result<qint64> writePages(QIODevice& out, const QByteArray& header, int wanted,
                           const PageReader& readPage, const std::function<bool(qint64)>& progress) {
     auto failedWrite = [&out] {
-        return Problem{ErrorNumber::Database,
+        return Problem{ErrorKind::Database,
                        QStringLiteral("Cannot write the export: ") + out.errorString()};
     };
     if (!header.isEmpty() && out.write(header) < 0) {

@@ -86,7 +86,7 @@ QString PostgresProvider::serverName() const {
 Problem PostgresProvider::failure(const QString& text) const {
     // Without a live connection nothing could have been written: that passes when the server
     // is back. With one, the server refused the value itself.
-    return Problem{connected() ? ErrorNumber::Database : ErrorNumber::DatabaseUnavailable,
+    return Problem{connected() ? ErrorKind::Database : ErrorKind::DatabaseUnavailable,
                    m_source.redact(text)};
 }
 
@@ -141,7 +141,7 @@ Status PostgresProvider::connect(const QString& database) {
     const QVariant handle = m_db.driver()->handle();
     if (!handle.isValid() || qstrcmp(handle.typeName(), "pg_conn*") != 0) {
         disconnect();
-        return Problem{ErrorNumber::Database,
+        return Problem{ErrorKind::Database,
                        QStringLiteral("The PostgreSQL driver gives no handle")};
     }
     m_conn = *static_cast<pg_conn* const*>(handle.constData());

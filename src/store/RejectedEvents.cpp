@@ -19,7 +19,7 @@ Status RejectedEvents::add(const LogEvent& event, const QString& reason, const Q
                             '\n';
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append) || file.write(line) != line.size() ||
         !file.flush()) {
-        return Problem{ErrorNumber::FileSystem,
+        return Problem{ErrorKind::FileSystem,
                        QStringLiteral("Cannot write ") + m_path + u": " + file.errorString()};
     }
     return {};

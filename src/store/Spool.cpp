@@ -123,8 +123,8 @@ Result<Spool::Recovered> Spool::open() {
     }
     QFile in(m_path);
     if (!in.open(QIODevice::ReadOnly)) {
-        return Problem{ErrorNumber::FileSystem, QStringLiteral("Cannot read the spool ") + m_path +
-                                                    u": " + in.errorString()};
+        return Problem{ErrorKind::FileSystem, QStringLiteral("Cannot read the spool ") + m_path +
+                                                  u": " + in.errorString()};
     }
     const QByteArray bytes = in.readAll();
     in.close();
@@ -156,8 +156,8 @@ Result<Spool::Recovered> Spool::open() {
         QSaveFile rewritten(m_path);
         if (!rewritten.open(QIODevice::WriteOnly) || rewritten.write(kept) != kept.size() ||
             !rewritten.commit()) {
-            return Problem{ErrorNumber::FileSystem, QStringLiteral("Cannot rewrite the spool ") +
-                                                        m_path + u": " + rewritten.errorString()};
+            return Problem{ErrorKind::FileSystem, QStringLiteral("Cannot rewrite the spool ") +
+                                                      m_path + u": " + rewritten.errorString()};
         }
         QFile::remove(m_positionPath);
     }
@@ -176,8 +176,8 @@ Status Spool::openForAppend() {
     QDir().mkpath(m_folder);
     m_file.setFileName(m_path);
     if (!m_file.open(QIODevice::ReadWrite | QIODevice::Append)) {
-        return Problem{ErrorNumber::FileSystem, QStringLiteral("Cannot write the spool ") + m_path +
-                                                    u": " + m_file.errorString()};
+        return Problem{ErrorKind::FileSystem, QStringLiteral("Cannot write the spool ") + m_path +
+                                                  u": " + m_file.errorString()};
     }
     return {};
 }
@@ -191,8 +191,8 @@ Result<Spool::Appended> Spool::append(const QStringList& record) {
         return opened.problem();
     }
     if (m_file.write(bytes) != bytes.size() || !m_file.flush()) {
-        return Problem{ErrorNumber::FileSystem, QStringLiteral("Cannot write the spool ") + m_path +
-                                                    u": " + m_file.errorString()};
+        return Problem{ErrorKind::FileSystem, QStringLiteral("Cannot write the spool ") + m_path +
+                                                  u": " + m_file.errorString()};
     }
     ++m_waiting;
     if (++m_unsynced >= kSyncEvery) {
@@ -209,7 +209,7 @@ Status Spool::sync() {
     }
     m_unsynced = 0;
     if (::fdatasync(m_file.handle()) != 0) {
-        return Problem{ErrorNumber::FileSystem,
+        return Problem{ErrorKind::FileSystem,
                        QStringLiteral("Cannot write the spool to disk: ") + m_path};
     }
     return {};
@@ -223,8 +223,8 @@ Result<QList<QStringList>> Spool::peek(int count) {
     }
     QFile in(m_path);
     if (!in.open(QIODevice::ReadOnly) || !in.seek(m_readOffset)) {
-        return Problem{ErrorNumber::FileSystem, QStringLiteral("Cannot read the spool ") + m_path +
-                                                    u": " + in.errorString()};
+        return Problem{ErrorKind::FileSystem, QStringLiteral("Cannot read the spool ") + m_path +
+                                                  u": " + in.errorString()};
     }
     qint64 at = m_readOffset;
     while (records.size() < count && records.size() < m_waiting) {
@@ -234,7 +234,7 @@ Result<QList<QStringList>> Spool::peek(int count) {
         const auto r = recordAt(header + rest, 0);
         auto texts = r ? decoded(r->first) : std::nullopt;
         if (!texts) {
-            return Problem{ErrorNumber::FileSystem,
+            return Problem{ErrorKind::FileSystem,
                            QStringLiteral("The spool ") + m_path +
                                QStringLiteral(" was changed while in use at byte ") +
                                QString::number(at)};
@@ -264,8 +264,8 @@ Status Spool::writePosition() {
     QSaveFile out(m_positionPath);
     if (!out.open(QIODevice::WriteOnly) || out.write(QByteArray::number(m_readOffset)) < 0 ||
         !out.commit()) {
-        return Problem{ErrorNumber::FileSystem, QStringLiteral("Cannot write ") + m_positionPath +
-                                                    u": " + out.errorString()};
+        return Problem{ErrorKind::FileSystem, QStringLiteral("Cannot write ") + m_positionPath +
+                                                  u": " + out.errorString()};
     }
     return {};
 }

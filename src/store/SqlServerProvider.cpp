@@ -57,7 +57,7 @@ QString SqlServerProvider::odbcText(const ServerSource& source, const QString& c
 }
 
 Problem SqlServerProvider::failure(const QString& text) const {
-    return Problem{isUnavailable(text) ? ErrorNumber::DatabaseUnavailable : ErrorNumber::Database,
+    return Problem{isUnavailable(text) ? ErrorKind::DatabaseUnavailable : ErrorKind::Database,
                    m_source.redact(text)};
 }
 
@@ -111,13 +111,13 @@ Problem SqlServerProvider::failed(const OdbcStatement& statement) {
     Problem p = failure(statement.message());
     // Connection failures (08...) and timeouts (HYT00, HYT01).
     if (statement.state().startsWith(u"08") || statement.state().startsWith(u"HYT")) {
-        p.number = ErrorNumber::DatabaseUnavailable;
+        p.kind = ErrorKind::DatabaseUnavailable;
     }
     return failed(p);
 }
 
 Problem SqlServerProvider::failed(const Problem& p) {
-    if (p.number == ErrorNumber::DatabaseUnavailable) {
+    if (p.passes()) {
         // The connection is of no more use: FreeTDS keeps failing on it after the server is back.
         m_insert.reset();
         removeConnection();
@@ -140,13 +140,13 @@ Status SqlServerProvider::ready() {
     }
     if (!connected) {
         removeConnection();
-        if (connected.problem().number != ErrorNumber::DatabaseUnavailable) {
+        if (!connected.problem().passes()) {
             // Reachable, but refusing: tried again after the longest delay only.
             m_retryMs = kLastRetryMs;
         } else {
             m_retryMs = std::min(m_retryMs * 2, kLastRetryMs);
         }
-        m_unavailable = Problem{ErrorNumber::DatabaseUnavailable, connected.problem().description};
+        m_unavailable = Problem{ErrorKind::DatabaseUnavailable, connected.problem().description};
         m_sinceFailure.start();
         return *m_unavailable;
     }
@@ -186,7 +186,7 @@ Status SqlServerProvider::connect(const QString& catalog) {
 
 Status SqlServerProvider::createDatabaseIfMissing() {
     const Status direct = connect(m_settings.database);
-    if (direct || direct.problem().number == ErrorNumber::DatabaseUnavailable) {
+    if (direct || direct.problem().passes()) {
         // Open already, or a server that does not answer: open() hands back the same failure
         // rather than waiting for the server a second and third time and reporting it twice.
         if (!direct) {
@@ -219,7 +219,7 @@ Status SqlServerProvider::open() {
     }
     Status opened = m_openFailure ? Status(*std::exchange(m_openFailure, std::nullopt))
                                   : connect(m_settings.database);
-    if (!opened && opened.problem().number == ErrorNumber::DatabaseUnavailable) {
+    if (!opened && opened.problem().passes()) {
         // Writes connect again by themselves once the server answers.
         m_unavailable = opened.problem();
         m_sinceFailure.start();
@@ -652,7 +652,7 @@ QString SqlServerProvider::where() const {
 Result<QString> SqlServerProvider::probe() {
     if (const Status reached = connect(m_settings.database); !reached) {
         removeConnection();
-        if (reached.problem().number == ErrorNumber::DatabaseUnavailable) {
+        if (reached.problem().passes()) {
             return reached.problem();
         }
         // A catalog that is missing is made through the instance's master database.

@@ -77,12 +77,12 @@ void SqliteProvider::closeHandle() {
 
 Problem SqliteProvider::engineFailure(const QString& what) const {
     if (m_handle == nullptr) {
-        return Problem{ErrorNumber::DatabaseUnavailable, what};
+        return Problem{ErrorKind::DatabaseUnavailable, what};
     }
     const QString why =
         QString::fromUtf16(static_cast<const char16_t*>(sqlite3_errmsg16(m_handle)));
     // Failures of the file or of the moment pass; a value SQLite will not take does not.
-    int number = ErrorNumber::Database;
+    ErrorKind kind = ErrorKind::Database;
     switch (sqlite3_errcode(m_handle)) {
         case SQLITE_BUSY:
         case SQLITE_LOCKED:
@@ -94,12 +94,12 @@ Problem SqliteProvider::engineFailure(const QString& what) const {
         case SQLITE_PROTOCOL:
         case SQLITE_NOTADB:
         case SQLITE_CORRUPT:
-            number = ErrorNumber::DatabaseUnavailable;
+            kind = ErrorKind::DatabaseUnavailable;
             break;
         default:
             break;
     }
-    return Problem{number, what.isEmpty() ? why : what + QStringLiteral(": ") + why};
+    return Problem{kind, what.isEmpty() ? why : what + QStringLiteral(": ") + why};
 }
 
 Status SqliteProvider::run(const char* sql) {
@@ -118,12 +118,12 @@ Status SqliteProvider::openFile(bool fresh) {
     m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=") +
                            QString::number(kBusyTimeoutMs));
     if (!m_db.open()) {
-        return Problem{ErrorNumber::Database, QStringLiteral("Cannot open database ") + path() +
-                                                  u": " + openFailure(m_db.lastError(), path())};
+        return Problem{ErrorKind::Database, QStringLiteral("Cannot open database ") + path() +
+                                                u": " + openFailure(m_db.lastError(), path())};
     }
     const QVariant handle = m_db.driver()->handle();
     if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0) {
-        return Problem{ErrorNumber::Database,
+        return Problem{ErrorKind::Database,
                        QStringLiteral("The SQLite driver gives no handle for ") + path()};
     }
     m_handle = *static_cast<sqlite3* const*>(handle.constData());
@@ -134,7 +134,7 @@ Status SqliteProvider::openFile(bool fresh) {
     if (sqlite3_exec(m_handle, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) !=
         SQLITE_OK) {
         const bool foreign = sqlite3_errcode(m_handle) == SQLITE_NOTADB;
-        const Problem p = foreign ? Problem{ErrorNumber::Database,
+        const Problem p = foreign ? Problem{ErrorKind::Database,
                                             QStringLiteral("The file ") + path() +
                                                 QStringLiteral(" is not a SQLite database; "
                                                                "Quilljot leaves it untouched. "
@@ -159,7 +159,7 @@ Status SqliteProvider::openFile(bool fresh) {
     struct stat st = {};
     if (::stat(m_nativePath.constData(), &st) != 0) {
         closeHandle();
-        return Problem{ErrorNumber::Database,
+        return Problem{ErrorKind::Database,
                        QStringLiteral("The database file vanished while opening: ") + path()};
     }
     m_device = st.st_dev;
@@ -180,10 +180,10 @@ Status SqliteProvider::createDatabaseIfMissing() {
 
 Status SqliteProvider::open() {
     if (path().isEmpty()) {
-        return Problem{ErrorNumber::DatabaseUnavailable, QStringLiteral("No database file named")};
+        return Problem{ErrorKind::DatabaseUnavailable, QStringLiteral("No database file named")};
     }
     if (!QFileInfo(path()).isFile()) {
-        return Problem{ErrorNumber::DatabaseUnavailable,
+        return Problem{ErrorKind::DatabaseUnavailable,
                        QStringLiteral("Could not find file '") + path() + u'\''};
     }
     return openFile();
@@ -327,7 +327,7 @@ Status SqliteProvider::checkSameFile() {
         text += QStringLiteral(". The last ") + QString::number(kept) +
                 QStringLiteral(" rows went to the file that was opened, wherever it is now");
     }
-    m_closedBecause = Problem{ErrorNumber::DatabaseUnavailable, text};
+    m_closedBecause = Problem{ErrorKind::DatabaseUnavailable, text};
     return *m_closedBecause;
 }
 
@@ -340,7 +340,7 @@ void SqliteProvider::setContended(bool contended) {
 
 Problem SqliteProvider::whyClosed() const {
     return m_closedBecause.value_or(
-        Problem{ErrorNumber::DatabaseUnavailable,
+        Problem{ErrorKind::DatabaseUnavailable,
                 QStringLiteral("Operation is not allowed when the object is closed")});
 }
 
@@ -355,7 +355,7 @@ Status SqliteProvider::readyToRead() {
 }
 
 Problem SqliteProvider::failure(const QString& text) const {
-    return Problem{engineFailure(QString()).number, text};
+    return Problem{engineFailure(QString()).kind, text};
 }
 
 Status SqliteProvider::insert(const LogEvent& event) {
@@ -502,7 +502,7 @@ QString SqliteProvider::where() const {
 // so that the check leaves no -wal or -shm file behind and never waits for a running logger.
 Result<QString> SqliteProvider::probe() {
     if (path().isEmpty()) {
-        return Problem{ErrorNumber::Settings, QStringLiteral("No database file named")};
+        return Problem{ErrorKind::Settings, QStringLiteral("No database file named")};
     }
     const QFileInfo file(path());
     if (!file.exists()) {
@@ -512,32 +512,31 @@ Result<QString> SqliteProvider::probe() {
             folder = QFileInfo(folder).absolutePath();
         }
         if (!QFileInfo(folder).isDir()) {
-            return Problem{ErrorNumber::FileSystem, QStringLiteral("Cannot make ") + path() +
-                                                        QStringLiteral(": ") + folder +
-                                                        QStringLiteral(" is a file, not a folder")};
+            return Problem{ErrorKind::FileSystem, QStringLiteral("Cannot make ") + path() +
+                                                      QStringLiteral(": ") + folder +
+                                                      QStringLiteral(" is a file, not a folder")};
         }
         if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0) {
-            return Problem{ErrorNumber::FileSystem, QStringLiteral("Cannot make ") + path() +
-                                                        QStringLiteral(": the folder ") + folder +
-                                                        QStringLiteral(" is not writable")};
+            return Problem{ErrorKind::FileSystem, QStringLiteral("Cannot make ") + path() +
+                                                      QStringLiteral(": the folder ") + folder +
+                                                      QStringLiteral(" is not writable")};
         }
         return QStringLiteral("does not exist yet; it would be made, with the table");
     }
     if (!file.isFile()) {
-        return Problem{ErrorNumber::FileSystem,
+        return Problem{ErrorKind::FileSystem,
                        path() + QStringLiteral(" is not a file (a folder, pipe or device)")};
     }
     // A WAL database needs its folder writable for the -wal and -shm files beside it.
     for (const QString& needed : {path(), file.absolutePath()}) {
         if (::access(QFile::encodeName(needed).constData(), W_OK) != 0) {
-            return Problem{ErrorNumber::FileSystem,
-                           needed + QStringLiteral(" is not writable: ") +
-                               QString::fromLocal8Bit(std::strerror(errno))};
+            return Problem{ErrorKind::FileSystem, needed + QStringLiteral(" is not writable: ") +
+                                                      QString::fromLocal8Bit(std::strerror(errno))};
         }
     }
     QFile header(path());
     if (!header.open(QIODevice::ReadOnly)) {
-        return Problem{ErrorNumber::FileSystem,
+        return Problem{ErrorKind::FileSystem,
                        QStringLiteral("Cannot read ") + path() + u": " + header.errorString()};
     }
     const QByteArray start = header.read(16);
@@ -546,7 +545,7 @@ Result<QString> SqliteProvider::probe() {
         return QStringLiteral("is empty; it would be made a database, with the table");
     }
     if (start != QByteArray("SQLite format 3", 16)) {
-        return Problem{ErrorNumber::Database,
+        return Problem{ErrorKind::Database,
                        QStringLiteral("The file ") + path() +
                            QStringLiteral(" is not a SQLite database; Quilljot leaves it "
                                           "untouched. Name another file in the Database setting.")};
@@ -572,8 +571,8 @@ Result<QString> SqliteProvider::probe() {
     }
     const QString why = QString::fromUtf8(sqlite3_errmsg(db));
     if (rc != SQLITE_ROW) {
-        return Problem{ErrorNumber::Database, QStringLiteral("Cannot read database ") + path() +
-                                                  QStringLiteral(": ") + why};
+        return Problem{ErrorKind::Database, QStringLiteral("Cannot read database ") + path() +
+                                                QStringLiteral(": ") + why};
     }
     if (hasTable) {
         return QStringLiteral("is a SQLite database with the table");

@@ -3,7 +3,7 @@
 namespace {
 
 Problem closed() {
-    return Problem{ErrorNumber::DatabaseUnavailable,
+    return Problem{ErrorKind::DatabaseUnavailable,
                    QStringLiteral("Operation is not allowed when the object is closed")};
 }
 
@@ -30,7 +30,7 @@ Store::OpenProblems Store::open(const DatabaseSettings& settings) {
     if (const Status opened = provider->open(); !opened) {
         problems.open = opened.problem();
         // A server that may come back is kept: its provider connects again by itself.
-        if (opened.problem().number == ErrorNumber::DatabaseUnavailable) {
+        if (opened.problem().passes()) {
             m_provider = std::move(provider);
         }
         return problems;
@@ -114,7 +114,7 @@ Status Store::endBatch() {
 namespace {
 
 Problem notOpen() {
-    return Problem{ErrorNumber::Database, QStringLiteral("The database is not open")};
+    return Problem{ErrorKind::Database, QStringLiteral("The database is not open")};
 }
 
 }  // namespace

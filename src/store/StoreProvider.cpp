@@ -21,7 +21,7 @@ Status StoreProvider::addConnection(const QString& driver) {
     m_connectionName = QStringLiteral("quilljot-") + QString::number(++counter);
     m_db = QSqlDatabase::addDatabase(driver, m_connectionName);
     if (!m_db.isValid()) {
-        return Problem{ErrorNumber::Database,
+        return Problem{ErrorKind::Database,
                        QStringLiteral("The Qt SQL driver ") + driver +
                            QStringLiteral(" is not installed (see the README's dependencies)")};
     }
@@ -68,7 +68,7 @@ Result<QString> StoreProvider::ensureLayout() {
     const int from = found.value();
     if (from > kLayoutVersion) {
         (void)endLayoutChange(false);
-        return Problem{ErrorNumber::Database,
+        return Problem{ErrorKind::Database,
                        QStringLiteral("The tables of ") + where() +
                            QStringLiteral(" have layout ") + QString::number(from) +
                            QStringLiteral(", made by a newer version of Quilljot; this one knows "
@@ -114,7 +114,7 @@ QString StoreProvider::timeText(const QVariant& stored) const {
 }
 
 Problem StoreProvider::failure(const QString& text) const {
-    return Problem{ErrorNumber::Database, text};
+    return Problem{ErrorKind::Database, text};
 }
 
 namespace {
@@ -128,7 +128,7 @@ Result<QSqlQuery> runSelect(const QSqlDatabase& db, const EventSelect& select) {
         q.bindValue(int(i), select.values[i]);
     }
     if (!ok || !q.exec()) {
-        return Problem{ErrorNumber::Database, q.lastError().text()};
+        return Problem{ErrorKind::Database, q.lastError().text()};
     }
     return q;
 }

@@ -106,7 +106,7 @@ bool FolderMaker::makeFoldersFor(const QString& filePath) {
             m_reporter.toNetwork(
                 ProgramNames::kProgram, QStringLiteral(" CreateFolders ") + folder,
                 Problem{
-                    ErrorNumber::FileSystem,
+                    ErrorKind::FileSystem,
                     QStringLiteral("Path/File access error: cannot create folder ") + folder + why,
                     4});
         }

@@ -46,13 +46,12 @@ const QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner | QFileDevice
 Result<IniFile> IniFile::load(const QString& path) {
     const QFileInfo info(path);
     if (!info.exists() && info.isSymLink()) {
-        return Problem{ErrorNumber::FileSystem,
-                       QStringLiteral("Cannot read settings file ") + path +
-                           QStringLiteral(": a link that leads to no file")};
+        return Problem{ErrorKind::FileSystem, QStringLiteral("Cannot read settings file ") + path +
+                                                  QStringLiteral(": a link that leads to no file")};
     }
     // A pipe would block the program on open, and a folder or device is no settings file.
     if (info.exists() && !info.isFile()) {
-        return Problem{ErrorNumber::FileSystem,
+        return Problem{ErrorKind::FileSystem,
                        QStringLiteral("Cannot read settings file ") + path +
                            QStringLiteral(": not a regular file (a folder, pipe, socket or device "
                                           "is in its place)")};
@@ -62,8 +61,8 @@ Result<IniFile> IniFile::load(const QString& path) {
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        return Problem{ErrorNumber::FileSystem, QStringLiteral("Cannot read settings file ") +
-                                                    path + u": " + file.errorString()};
+        return Problem{ErrorKind::FileSystem, QStringLiteral("Cannot read settings file ") + path +
+                                                  u": " + file.errorString()};
     }
     return fromText(textFromBytes(file.readAll()), path);
 }
@@ -230,7 +229,7 @@ Status IniFile::save(Access access) const {
     m_values.forEach([&](const QString&, const Value& v) {
         if (names && (v.section.size() > kMaxSectionLength || v.key.size() > kMaxKeyLength)) {
             names = Problem{
-                ErrorNumber::Settings,
+                ErrorKind::Settings,
                 QStringLiteral("Name too long for the settings file: ") + v.section + u'~' + v.key,
                 1};
         }
@@ -251,12 +250,12 @@ Status IniFile::save(Access access) const {
         }
         const QString backup = m_path + QStringLiteral("_bck");
         if (QFileInfo::exists(backup) && !QFile::remove(backup)) {
-            return Problem{ErrorNumber::FileSystem,
-                           QStringLiteral("Cannot replace backup ") + backup, 2};
+            return Problem{ErrorKind::FileSystem, QStringLiteral("Cannot replace backup ") + backup,
+                           2};
         }
         if (!QFile::copy(m_path, backup)) {
             return Problem{
-                ErrorNumber::FileSystem,
+                ErrorKind::FileSystem,
                 QStringLiteral("Cannot copy ") + m_path + QStringLiteral(" to ") + backup, 2};
         }
         if (access == Access::OwnerOnly) {
@@ -268,15 +267,15 @@ Status IniFile::save(Access access) const {
     // Written beside the old file and renamed over it, so a crash never leaves half a file.
     QSaveFile out(m_path);
     if (!out.open(QIODevice::WriteOnly)) {
-        return Problem{ErrorNumber::FileSystem, out.errorString(), 3};
+        return Problem{ErrorKind::FileSystem, out.errorString(), 3};
     }
     // Before anything is written, so the text is never readable by others.
     if (access == Access::OwnerOnly && !out.setPermissions(kOwnerOnly)) {
-        return Problem{ErrorNumber::FileSystem, out.errorString(), 3};
+        return Problem{ErrorKind::FileSystem, out.errorString(), 3};
     }
     out.write(bytes);
     if (!out.commit()) {
-        return Problem{ErrorNumber::FileSystem, out.errorString(), 4};
+        return Problem{ErrorKind::FileSystem, out.errorString(), 4};
     }
     return {};
 }

@@ -66,9 +66,8 @@ Result<InstanceLock> InstanceLock::take(const QString& path, qint64* holderPid) 
     // Not inherited by programs this one starts: they must not keep the folder locked.
     const int fd = ::open(native.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) {
-        return Problem{ErrorNumber::FileSystem, QStringLiteral("cannot open the lock file ") +
-                                                    path + QStringLiteral(": ") +
-                                                    systemError(errno)};
+        return Problem{ErrorKind::FileSystem, QStringLiteral("cannot open the lock file ") + path +
+                                                  QStringLiteral(": ") + systemError(errno)};
     }
     struct flock lock = wholeFile(F_WRLCK);
     if (::fcntl(fd, F_SETLK, &lock) != 0) {
@@ -79,12 +78,12 @@ Result<InstanceLock> InstanceLock::take(const QString& path, qint64* holderPid) 
             if (holderPid != nullptr) {
                 *holderPid = pid;
             }
-            return Problem{ErrorNumber::Generic,
+            return Problem{ErrorKind::Generic,
                            pid > 0 ? QStringLiteral("held by process ") + QString::number(pid)
                                    : QStringLiteral("held by another process")};
         }
-        return Problem{ErrorNumber::FileSystem, QStringLiteral("cannot lock ") + path +
-                                                    QStringLiteral(": ") + systemError(error)};
+        return Problem{ErrorKind::FileSystem, QStringLiteral("cannot lock ") + path +
+                                                  QStringLiteral(": ") + systemError(error)};
     }
     const QByteArray pid = QByteArray::number(qint64(::getpid())) + '\n';
     if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.constData(), size_t(pid.size()), 0) < 0) {

@@ -10,7 +10,7 @@ constexpr qsizetype kMaxQuotedItems = 2000;
 
 Status OutgoingQueue::sendNow(const OutgoingMessage& message) {
     if (m_sender == nullptr) {
-        return Problem{ErrorNumber::Socket, QStringLiteral("No xAP node to send through")};
+        return Problem{ErrorKind::Socket, QStringLiteral("No xAP node to send through")};
     }
     return m_sender->send(message);
 }

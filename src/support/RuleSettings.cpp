@@ -12,7 +12,7 @@
 namespace {
 
 Problem problem(const QString& text) {
-    return Problem{ErrorNumber::Settings, text};
+    return Problem{ErrorKind::Settings, text};
 }
 
 void readDays(const IniFile& ini, Setting key, int& days, QList<Problem>& problems) {

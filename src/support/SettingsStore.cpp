@@ -16,7 +16,7 @@ const QString kInterfaceAddress = QStringLiteral("InterfaceAddress");
 const QString kBroadcastAddress = QStringLiteral("BroadcastAddress");
 
 Problem settingsProblem(const QString& text, int step) {
-    return Problem{ErrorNumber::Settings, text, step};
+    return Problem{ErrorKind::Settings, text, step};
 }
 
 const std::pair<DatabaseKind, const char16_t*> kEngineNames[] = {

@@ -84,7 +84,7 @@ QList<Problem> find(const IniFile& ini) {
         }
         for (const QString& key : ini.keys(section)) {
             if (!isKnown(section, key)) {
-                out.append(Problem{ErrorNumber::Settings, describe(section, key)});
+                out.append(Problem{ErrorKind::Settings, describe(section, key)});
             }
         }
     }

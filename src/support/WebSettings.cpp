@@ -23,12 +23,12 @@ Result<WebSettings> load(const AppFolders& folders) {
     WebSettings web;
     const QString port = SettingKeys::read(ini.value(), Setting::WebPort).trimmed();
     if (const auto wrong = SettingKeys::wrongValue(Setting::WebPort, port)) {
-        return Problem{ErrorNumber::Settings, *wrong, 1};
+        return Problem{ErrorKind::Settings, *wrong, 1};
     }
     web.port = quint16(port.toUInt());
     web.bind = SettingKeys::read(ini.value(), Setting::WebBind).trimmed();
     if (const auto wrong = SettingKeys::wrongValue(Setting::WebBind, web.bind)) {
-        return Problem{ErrorNumber::Settings, *wrong, 2};
+        return Problem{ErrorKind::Settings, *wrong, 2};
     }
     web.passwordHash = SettingKeys::read(ini.value(), Setting::WebPasswordHash).trimmed();
     return web;

@@ -14,9 +14,9 @@
 namespace {
 
 Problem cannot(const QString& doing, const QString& folder, const QString& why) {
-    return Problem{ErrorNumber::FileSystem, QStringLiteral("Cannot ") + doing + u' ' + folder +
-                                                QStringLiteral(" as user ") + runningUserName() +
-                                                QStringLiteral(": ") + why};
+    return Problem{ErrorKind::FileSystem, QStringLiteral("Cannot ") + doing + u' ' + folder +
+                                              QStringLiteral(" as user ") + runningUserName() +
+                                              QStringLiteral(": ") + why};
 }
 
 QString systemReason(int error) {
@@ -68,7 +68,7 @@ Status makeSpoolFolder(const AppFolders& folders) {
     if (made) {
         return made;
     }
-    return Problem{made.problem().number,
+    return Problem{made.problem().kind,
                    made.problem().description + QStringLiteral(". The logger keeps its spool in ") +
                        folders.spoolFolder() +
                        QStringLiteral(" and does not start without one: let ") + runningUserName() +

@@ -211,7 +211,7 @@ Result<qint64> HistoryView::exportTo(const QString& path,
     // The file appears whole or not at all; a reader of its own leaves the table's paging alone.
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
-        return Problem{ErrorNumber::FileSystem, path + QStringLiteral(": ") + file.errorString()};
+        return Problem{ErrorKind::FileSystem, path + QStringLiteral(": ") + file.errorString()};
     }
     Store store;
     if (const Status opened = store.openForReading(m_database); !opened) {
@@ -226,12 +226,12 @@ Result<qint64> HistoryView::exportTo(const QString& path,
         });
     if (!written || stopped) {
         file.cancelWriting();
-        return written ? Result<qint64>(Problem{ErrorNumber::Generic,
+        return written ? Result<qint64>(Problem{ErrorKind::Generic,
                                                 QStringLiteral("stopped; no file written")})
                        : written;
     }
     if (!file.commit()) {
-        return Problem{ErrorNumber::FileSystem, path + QStringLiteral(": ") + file.errorString()};
+        return Problem{ErrorKind::FileSystem, path + QStringLiteral(": ") + file.errorString()};
     }
     return written;
 }

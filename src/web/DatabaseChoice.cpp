@@ -15,7 +15,7 @@ const QStringList kEventColumns = {QStringLiteral("ID"), QStringLiteral("SampleD
                                    QStringLiteral("Data")};
 
 Problem refused(const QString& text) {
-    return Problem{ErrorNumber::Settings, text};
+    return Problem{ErrorKind::Settings, text};
 }
 
 QStringList columnsOf(QSqlDatabase& db, const QString& table) {

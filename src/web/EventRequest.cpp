@@ -5,7 +5,7 @@
 namespace {
 
 Problem badRequest(const QString& text) {
-    return Problem{ErrorNumber::Generic, text};
+    return Problem{ErrorKind::Generic, text};
 }
 
 const QString kStored = QStringLiteral("yyyy-MM-dd HH:mm:ss");

@@ -12,7 +12,7 @@ Status ExportStream::start(Store& store, EventQuery query, ExportFormat format,
     QByteArray first;
     if (!stream->readPage(first)) {
         delete stream;
-        return Problem{ErrorNumber::Database,
+        return Problem{ErrorKind::Database,
                        QStringLiteral("The export could not be read from the database")};
     }
     const bool csv = format == ExportFormat::Csv;

@@ -8,7 +8,7 @@
 namespace {
 
 Problem refused(const QString& text) {
-    return Problem{ErrorNumber::Settings, text};
+    return Problem{ErrorKind::Settings, text};
 }
 
 }  // namespace

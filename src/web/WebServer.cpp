@@ -20,10 +20,10 @@ WebServer::~WebServer() {
 Result<quint16> WebServer::start(quint16 port) {
     m_address = QHostAddress(m_settings.bind);
     if (const auto wrong = SettingKeys::wrongValue(Setting::WebBind, m_settings.bind)) {
-        return Problem{ErrorNumber::Settings, *wrong};
+        return Problem{ErrorKind::Settings, *wrong};
     }
     if (!m_address.isLoopback() && m_settings.passwordHash.isEmpty()) {
-        return Problem{ErrorNumber::Settings,
+        return Problem{ErrorKind::Settings,
                        QStringLiteral("The web page binds ") + m_settings.bind +
                            QStringLiteral(", which is not loopback: set a password first with "
                                           "quilljot --set-web-password")};

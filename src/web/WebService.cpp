@@ -95,10 +95,10 @@ WebService::~WebService() {
 
 Result<quint16> WebService::listen(quint16 port) {
     if (!m_listener->listen(m_address, port)) {
-        return Problem{ErrorNumber::Socket, QStringLiteral("The web page cannot listen on ") +
-                                                m_address.toString() + QStringLiteral(" port ") +
-                                                QString::number(port) + QStringLiteral(": ") +
-                                                m_listener->errorString()};
+        return Problem{ErrorKind::Socket, QStringLiteral("The web page cannot listen on ") +
+                                              m_address.toString() + QStringLiteral(" port ") +
+                                              QString::number(port) + QStringLiteral(": ") +
+                                              m_listener->errorString()};
     }
     m_port = m_listener->serverPort();
     return m_port;
@@ -281,7 +281,7 @@ void WebService::reportBursts() {
                     QString::number(SignInGuard::kLockoutMinutes) + QStringLiteral(" minutes");
         }
         m_logger.reporter().toNetwork(ProgramNames::kProgram, QStringLiteral("WebPage SignIn"),
-                                      Problem{ErrorNumber::Generic, text});
+                                      Problem{ErrorKind::Generic, text});
     }
 }
 

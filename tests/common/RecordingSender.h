@@ -10,7 +10,7 @@ public:
     Status send(const OutgoingMessage& message) override {
         if (failNext > 0) {
             --failNext;
-            return Problem{ErrorNumber::Socket, QStringLiteral("Send refused")};
+            return Problem{ErrorKind::Socket, QStringLiteral("Send refused")};
         }
         sent.append(message);
         return {};

@@ -61,10 +61,10 @@ struct FakeCodec {
     Status insert(const QString& r) {
         if (db->away) {
             db->timer->advance(db->attemptCostMs);
-            return Problem{ErrorNumber::DatabaseUnavailable, *db->away};
+            return Problem{ErrorKind::DatabaseUnavailable, *db->away};
         }
         if (db->refused.contains(r)) {
-            return Problem{ErrorNumber::Database, QStringLiteral("refused ") + r};
+            return Problem{ErrorKind::Database, QStringLiteral("refused ") + r};
         }
         (db->inBatch ? db->batch : db->rows).append(r);
         return {};
@@ -77,7 +77,7 @@ struct FakeCodec {
         db->inBatch = false;
         if (db->commitFails) {
             db->batch.clear();
-            return Problem{ErrorNumber::DatabaseUnavailable, QStringLiteral("commit failed")};
+            return Problem{ErrorKind::DatabaseUnavailable, QStringLiteral("commit failed")};
         }
         db->rows += std::exchange(db->batch, {});
         return {};
@@ -86,7 +86,7 @@ struct FakeCodec {
     Status reopen() {
         if (db->away) {
             db->timer->advance(db->attemptCostMs);
-            return Problem{ErrorNumber::DatabaseUnavailable, *db->away};
+            return Problem{ErrorKind::DatabaseUnavailable, *db->away};
         }
         return {};
     }

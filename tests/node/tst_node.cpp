@@ -134,7 +134,7 @@ private slots:
         node->sendHeartbeat(60);
         QCOMPARE(r.entries.size(), 1);
         QVERIFY(r.entries[0].textLog);
-        QCOMPARE(r.entries[0].problem.number, ErrorNumber::Socket);
+        QCOMPARE(r.entries[0].problem.kind, ErrorKind::Socket);
         QVERIFY(
             !node->send(OutgoingMessage{QString(), QStringLiteral("c"), QStringLiteral("s"), {}}));
     }

@@ -247,7 +247,7 @@ private slots:
         const SettingsStore::Loaded loaded = store().load(previous);
         QList<int> got;
         for (const Problem& p : loaded.problems) {
-            QCOMPARE(p.number, ErrorNumber::Settings);
+            QCOMPARE(p.kind, ErrorKind::Settings);
             got.append(p.step);
         }
         QCOMPARE(got, steps);
@@ -267,7 +267,7 @@ private slots:
         const SettingsStore::Loaded loaded = s.load(previous);
         QCOMPARE(loaded.problems.size(), 1);
         QCOMPARE(loaded.problems[0].step, 1);
-        QCOMPARE(loaded.problems[0].number, ErrorNumber::FileSystem);
+        QCOMPARE(loaded.problems[0].kind, ErrorKind::FileSystem);
         QCOMPARE(loaded.settings, previous);
         QVERIFY(!s.saveDatabase(DatabaseSettings{}, previous.database));
         QVERIFY(QFileInfo(loggerFile()).isDir());

@@ -76,7 +76,7 @@ private slots:
 
         reporter.toNetwork(QStringLiteral("xapzelQuilljot"), QStringLiteral("one"));
         reporter.toNetwork(QStringLiteral("xapzelQuilljot"), QStringLiteral("Readmessage"),
-                           Problem{3, QStringLiteral("D"), 120});
+                           Problem{ErrorKind::Database, QStringLiteral("D"), 120});
         queue.send(OutgoingMessage{QStringLiteral("t"),
                                    QStringLiteral("c"),
                                    QStringLiteral("s"),
@@ -103,7 +103,7 @@ private slots:
 
         // A problem numbered 0 is no failure: the data is the text alone.
         reporter.toNetwork(QStringLiteral("xapzelQuilljot"), QStringLiteral("five"),
-                           Problem{0, QStringLiteral("D"), 7});
+                           Problem{ErrorKind::None, QStringLiteral("D"), 7});
         QCOMPARE(itemValue(node.sent[4], QStringLiteral("Data")), QStringLiteral("five"));
     }
 
@@ -118,12 +118,13 @@ private slots:
         reporter.setJournal([&](const QString& line) { journal.append(line); });
         reporter.setWatcher([&](const QString& line) { watched.append(line); });
 
-        reporter.toNetwork(QStringLiteral("xapzelQuilljot"), QStringLiteral("InitXap "),
-                           Problem{6, QStringLiteral("keepDays must be a number\nof days"), 0});
+        reporter.toNetwork(
+            QStringLiteral("xapzelQuilljot"), QStringLiteral("InitXap "),
+            Problem{ErrorKind::Settings, QStringLiteral("keepDays must be a number\nof days"), 0});
         reporter.toNetwork(QStringLiteral("IniTool"),
                            QStringLiteral(" Equal sign not found on line x"));
         reporter.toTextLog(QStringLiteral("xapzelQuilljot"), QStringLiteral("SendHeartbeat"),
-                           Problem{4, QStringLiteral("refused"), 2});
+                           Problem{ErrorKind::Socket, QStringLiteral("refused"), 2});
         const QStringList sentences{QStringLiteral("KeepDays must be a number of days"),
                                     QStringLiteral("IniTool: Equal sign not found on line x"),
                                     QStringLiteral("Refused")};
@@ -133,7 +134,7 @@ private slots:
                  QStringLiteral("InitXap  Line 0 keepDays must be a number\nof days"));
         QCOMPARE(
             Reporter::textLogLine(QStringLiteral("xapzelQuilljot"), QStringLiteral("SendHeartbeat"),
-                                  Problem{4, QStringLiteral("refused"), 2}),
+                                  Problem{ErrorKind::Socket, QStringLiteral("refused"), 2}),
             QStringLiteral("xapzelQuilljot SendHeartbeat 2 refused"));
     }
 

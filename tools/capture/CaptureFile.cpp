@@ -19,7 +19,7 @@ bool openPath(QFile& file, const QString& path, QIODevice::OpenMode mode) {
 Status CaptureWriter::open(const QString& path, const QString& source, qint64 startedMicroseconds) {
     m_path = path;
     if (!openPath(m_file, path, QIODevice::WriteOnly | QIODevice::Truncate)) {
-        return Problem{ErrorNumber::FileSystem,
+        return Problem{ErrorKind::FileSystem,
                        QStringLiteral("cannot write ") + path + u": " + m_file.errorString(), 0};
     }
     m_file.write(CaptureFormat::headerLine(source, startedMicroseconds));
@@ -30,7 +30,7 @@ Status CaptureWriter::open(const QString& path, const QString& source, qint64 st
 Status CaptureWriter::write(const CaptureRecord& record) {
     const QByteArray line = CaptureFormat::recordLine(record);
     if (m_file.write(line) != line.size() || !m_file.flush()) {
-        return Problem{ErrorNumber::FileSystem,
+        return Problem{ErrorKind::FileSystem,
                        QStringLiteral("cannot write ") + m_path + u": " + m_file.errorString(), 0};
     }
     return {};
@@ -39,7 +39,7 @@ Status CaptureWriter::write(const CaptureRecord& record) {
 Result<QList<CaptureRecord>> readCaptureFile(const QString& path) {
     QFile file;
     if (!openPath(file, path, QIODevice::ReadOnly)) {
-        return Problem{ErrorNumber::FileSystem,
+        return Problem{ErrorKind::FileSystem,
                        QStringLiteral("cannot read ") + path + u": " + file.errorString(), 0};
     }
     QList<CaptureRecord> records;
@@ -50,7 +50,7 @@ Result<QList<CaptureRecord>> readCaptureFile(const QString& path) {
         auto read = CaptureFormat::readLine(line);
         if (!read) {
             return Problem{
-                ErrorNumber::Message,
+                ErrorKind::Message,
                 path + u':' + QString::number(number) + u": " + read.problem().description, number};
         }
         if (read.value()) {
@@ -58,7 +58,7 @@ Result<QList<CaptureRecord>> readCaptureFile(const QString& path) {
         }
     }
     if (file.error() != QFileDevice::NoError) {
-        return Problem{ErrorNumber::FileSystem,
+        return Problem{ErrorKind::FileSystem,
                        QStringLiteral("cannot read ") + path + u": " + file.errorString(), 0};
     }
     return records;

@@ -19,7 +19,7 @@ bool isUtf8(const QByteArray& bytes) {
 }
 
 Problem malformed(const QString& what) {
-    return Problem{ErrorNumber::Message, what, 0};
+    return Problem{ErrorKind::Message, what, 0};
 }
 
 }  // namespace

@@ -47,7 +47,7 @@ Status replay(const QList<CaptureRecord>& records, ReplayPace pace, const QHostA
     QUdpSocket socket;
     if (!socket.bind(QHostAddress(to.isLoopback() ? QHostAddress::LocalHost : QHostAddress::Any),
                      0)) {
-        return Problem{ErrorNumber::Socket,
+        return Problem{ErrorKind::Socket,
                        QStringLiteral("cannot open a socket: ") + socket.errorString(), 0};
     }
     const QList<qint64> due = replaySchedule(records, pace);
@@ -59,7 +59,7 @@ Status replay(const QList<CaptureRecord>& records, ReplayPace pace, const QHostA
             std::this_thread::sleep_until(at);
         }
         if (!sendOne(socket, records[i].bytes, to, port)) {
-            return Problem{ErrorNumber::Socket,
+            return Problem{ErrorKind::Socket,
                            QStringLiteral("datagram ") + QString::number(i + 1) +
                                QStringLiteral(" not sent: ") + socket.errorString(),
                            0};

@@ -3,7 +3,7 @@
 namespace {
 
 Problem bad(const QString& text) {
-    return Problem{ErrorNumber::Generic, text, 0};
+    return Problem{ErrorKind::Generic, text, 0};
 }
 
 std::optional<quint16> portValue(const QString& text, uint lowest) {

@@ -48,7 +48,7 @@ Snooper::Snooper(SnoopOptions options, QString source, bool colour, QObject* par
 Status Snooper::start() {
     if (!m_socket.bind(QHostAddress(QHostAddress::LocalHost), m_options.port,
                        QAbstractSocket::DontShareAddress)) {
-        return Problem{ErrorNumber::Socket,
+        return Problem{ErrorKind::Socket,
                        QStringLiteral("cannot listen on 127.0.0.1:") +
                            QString::number(m_options.port) + u": " + m_socket.errorString(),
                        0};
