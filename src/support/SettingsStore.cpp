@@ -108,8 +108,6 @@ std::optional<bool> readBoolean(const QString& text) {
 SettingsStore::SettingsStore(AppFolders folders, Reporter& reporter)
     : m_folders(std::move(folders)), m_reporter(reporter) {}
 
-namespace {}  // namespace
-
 Result<IniFile> SettingsStore::read(const QString& file, bool reportLines) const {
     Result<IniFile> ini = IniFile::load(m_folders.configFile(file));
     if (ini && reportLines) {
@@ -124,7 +122,7 @@ Result<IniFile> SettingsStore::read(const QString& file, bool reportLines) const
 LoggerSettings SettingsStore::defaults() const {
     LoggerSettings s;
     s.database.database = m_folders.defaultDatabasePath();
-    s.database.table = SettingKeys::of(Setting::DatabaseTable).initial.toString();
+    s.database.table = SettingKeys::initial(Setting::DatabaseTable);
     return s;
 }
 
@@ -148,11 +146,13 @@ SettingsStore::Loaded SettingsStore::load(const LoggerSettings& previous) const 
     // Engine names the engine; without it UseSQL chooses between the file and SQL Server.
     const QString engine = SettingKeys::read(ini, Setting::Engine);
     const QString useSql = SettingKeys::read(ini, Setting::UseSql);
-    if (wrong(Setting::Engine, engine, 1)) {
-    } else if (const auto kind = SettingRules::engineNamed(engine)) {
-        d.kind = *kind;
-    } else if (!wrong(Setting::UseSql, useSql, 1)) {
-        d.kind = *SettingRules::readBoolean(useSql) ? DatabaseKind::SqlServer : DatabaseKind::File;
+    if (!wrong(Setting::Engine, engine, 1)) {
+        if (const auto kind = SettingRules::engineNamed(engine)) {
+            d.kind = *kind;
+        } else if (!wrong(Setting::UseSql, useSql, 1)) {
+            d.kind =
+                *SettingRules::readBoolean(useSql) ? DatabaseKind::SqlServer : DatabaseKind::File;
+        }
     }
     d.sqlSource = SettingKeys::read(ini, Setting::SqlSource);
     const QString table = SettingKeys::read(ini, Setting::DatabaseTable);
