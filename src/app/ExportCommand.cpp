@@ -15,7 +15,6 @@
 #include "store/Store.h"
 #include "support/AppFolders.h"
 #include "support/DateText.h"
-#include "support/RuleSettings.h"
 #include "support/SettingsStore.h"
 
 namespace {
@@ -186,10 +185,8 @@ int run(const QStringList& arguments) {
     for (const Problem& p : loaded.problems) {
         std::fprintf(stderr, "quilljot export: settings: %s\n", qPrintable(p.description));
     }
-    DatabaseSettings database = loaded.settings.database;
-    database.messagesTable = RuleSettings::load(folders).rules.messagesTable;
     Store store;
-    if (const Status opened = store.openForReading(database); !opened) {
+    if (const Status opened = store.openForReading(loaded.settings.database); !opened) {
         return fail(kFailed,
                     QStringLiteral("cannot read the database: ") + opened.problem().description);
     }

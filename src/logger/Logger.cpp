@@ -210,7 +210,6 @@ void Logger::loadSettings() {
     }
     m_settings = loaded.settings;
     m_rules = loaded.rules;
-    m_settings.database.messagesTable = m_rules.messagesTable;
 }
 
 // The receiver logs by the rules, the recorder opens the database and keeps the tables' days.

@@ -75,6 +75,13 @@ Status Store::openForReading(const DatabaseSettings& settings) {
     return {};
 }
 
+Status Store::readFrom(const DatabaseSettings& settings) {
+    if (isOpen() && m_settings == settings) {
+        return {};
+    }
+    return openForReading(settings);
+}
+
 QString Store::describe(const DatabaseSettings& settings) {
     return StoreProvider::forSettings(settings)->where();
 }

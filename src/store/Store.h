@@ -32,6 +32,9 @@ public:
     // Opens the database `settings` name to read it, making nothing: what windows, the web page
     // and the export read through, on a connection of their own beside the logger's.
     Status openForReading(const DatabaseSettings& settings);
+    // Ready to read the database `settings` name: the open connection is kept while the settings
+    // stay, and opened again when they changed or it was lost.
+    Status readFrom(const DatabaseSettings& settings);
     void close();
     bool isOpen() const;
     const std::optional<DatabaseSettings>& settings() const { return m_settings; }

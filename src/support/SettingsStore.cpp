@@ -183,6 +183,8 @@ SettingsStore::Loaded SettingsStore::load(const LoggerSettings& previous) const 
 
     RuleSettings::Loaded rules = RuleSettings::read(ini);
     out.rules = rules.rules;
+    // Where the rules' messages go is a database setting too: written once, read by both.
+    out.settings.database.messagesTable = out.rules.messagesTable;
     out.problems += rules.problems;
     out.problems += UnknownKeys::find(ini);
     return out;

@@ -31,10 +31,7 @@ Status HistoryModel::run(const DatabaseSettings& database, const EventQuery& que
     m_query.limit = query.sortBy == EventQuery::Column::Time ? kPageRows : kSortedPageRows;
     // The connection is kept between queries while the settings stay; a failure drops it, so
     // that the next query connects again.
-    Status status;
-    if (!m_store.isOpen() || m_store.settings() != database) {
-        status = m_store.openForReading(database);
-    }
+    Status status = m_store.readFrom(database);
     if (status) {
         const Result<qint64> counted = m_store.countEvents(m_query);
         status = counted.status();

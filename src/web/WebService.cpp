@@ -312,11 +312,7 @@ void WebService::session(HttpConnection& c) {
 }
 
 Status WebService::reader() {
-    const DatabaseSettings database = m_logger.settings().database;
-    if (m_reader.isOpen() && m_reader.settings() == database) {
-        return {};
-    }
-    return m_reader.openForReading(database);
+    return m_reader.readFrom(m_logger.settings().database);
 }
 
 std::optional<EventQuery> WebService::readableQuery(HttpConnection& c,
