@@ -1107,7 +1107,9 @@ private slots:
         {
             Store store;
             const Store::OpenProblems p = store.open(s);
-            QVERIFY2(!p.create && !p.open, qPrintable((p.create ? p.create : p.open)->description));
+            QVERIFY2(!p.create && !p.open, qPrintable(p.create ? p.create->description
+                                                      : p.open ? p.open->description
+                                                               : QString()));
             QVERIFY2(p.upgraded.contains(QStringLiteral("upgraded to layout 1")),
                      qPrintable(p.upgraded));
             keptRows(store);
