@@ -1,5 +1,6 @@
 #include "logger/EventCodec.h"
 
+#include "report/ReportSteps.h"
 #include "report/Reporter.h"
 #include "support/DateText.h"
 #include "support/ProgramNames.h"
@@ -15,7 +16,7 @@ const DrainTexts& EventCodec::texts() {
         .records = QStringLiteral("events"),
         .openWhat = QStringLiteral("Spool "),
         .problemWhat = QStringLiteral("Readmessage"),
-        .problemStep = 4,
+        .problemStep = ReportStep::Readmessage::Store,
         .keptWhat = QStringLiteral("Events"),
     };
     return t;
@@ -30,7 +31,7 @@ void EventCodec::refuse(const LogEvent& event, const Refusal& refusal) {
     if (refusal.ownReport) {
         return;
     }
-    Problem said = refusal.why.atStep(4);
+    Problem said = refusal.why.atStep(ReportStep::Readmessage::Store);
     if (kept) {
         said.description += QStringLiteral(" (kept in ") + m_rejected->path() + u')';
     }

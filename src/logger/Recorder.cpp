@@ -5,6 +5,7 @@
 
 #include "logger/MessageWriter.h"
 #include "logger/ReceiveQueue.h"
+#include "report/ReportSteps.h"
 #include "report/Reporter.h"
 #include "support/ProgramNames.h"
 
@@ -43,7 +44,7 @@ void Recorder::reportOpen(const Store::OpenProblems& opened) {
     }
     if (opened.open) {
         m_reporter.toNetwork(ProgramNames::kProgram, QStringLiteral("InitXap "),
-                             opened.open->atStep(10));
+                             opened.open->atStep(ReportStep::InitXap::OpenDatabase));
     }
     if (!opened.upgraded.isEmpty()) {
         m_reporter.toNetwork(ProgramNames::kProgram, opened.upgraded);

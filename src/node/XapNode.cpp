@@ -5,6 +5,7 @@
 
 #include "message/Heartbeat.h"
 #include "message/TextCodec.h"
+#include "report/ReportSteps.h"
 #include "report/Reporter.h"
 #include "support/ProgramNames.h"
 
@@ -195,7 +196,7 @@ void XapNode::sendHeartbeat(int seconds) {
     armHeartbeat();
     if (const Status sent = sendText(heartbeatText(n)); !sent) {
         m_reporter.toTextLog(ProgramNames::kProgram, QStringLiteral("SendHeartbeat"),
-                             sent.problem().atStep(4));
+                             sent.problem().atStep(ReportStep::Send::Datagram));
     }
 }
 
@@ -214,7 +215,7 @@ void XapNode::sayGoodbye() {
                             int(m_heartbeats.intervalMs() / 1000), m_port};
     if (const Status sent = sendText(stopped.text()); !sent) {
         m_reporter.toTextLog(ProgramNames::kProgram, QStringLiteral("SendHeartbeat"),
-                             sent.problem().atStep(4));
+                             sent.problem().atStep(ReportStep::Send::Datagram));
     }
 }
 

@@ -7,6 +7,8 @@
 #include <map>
 #include <utility>
 
+#include "report/ReportSteps.h"
+
 namespace {
 
 // SQL Server stores an apostrophe inside a text as a double quote.
@@ -198,12 +200,14 @@ Status SqlServerProvider::createDatabaseIfMissing() {
     // A connection to the instance that does not name the missing catalog.
     if (const Status server = connect(QStringLiteral("master")); !server) {
         removeConnection();
-        return server.problem().atStep(3);
+        return server.problem().atStep(ReportStep::CreateDatabase::Catalog);
     }
     QSqlQuery q(m_db);
     q.setForwardOnly(true);
     const bool made = q.exec(QStringLiteral("CREATE DATABASE ") + m_settings.database);
-    const Status result = made ? Status() : Status(failure(q.lastError().text()).atStep(3));
+    const Status result =
+        made ? Status()
+             : Status(failure(q.lastError().text()).atStep(ReportStep::CreateDatabase::Catalog));
     removeConnection();
     // Another logger starting at the same moment may have made it first.
     if (!made && connect(m_settings.database)) {
@@ -320,7 +324,7 @@ Result<StoreProvider::LayoutChanges> SqlServerProvider::upgradeLayout(int from) 
     LayoutChanges changes;
     const Result<bool> there = hasTable();
     if (!there) {
-        return there.problem().atStep(4);
+        return there.problem().atStep(ReportStep::CreateDatabase::Table);
     }
     changes.existed = there.value();
     const QString& t = m_settings.table;
@@ -336,12 +340,12 @@ Result<StoreProvider::LayoutChanges> SqlServerProvider::upgradeLayout(int from) 
                                "Category nvarchar(255) NULL, Data nvarchar(max) NULL)"))
                 .status();
         if (!made) {
-            return made.problem().atStep(4);
+            return made.problem().atStep(ReportStep::CreateDatabase::Table);
         }
     } else if (from < 1) {
         const Result<QStringList> converted = convertColumns();
         if (!converted) {
-            return converted.problem().atStep(4);
+            return converted.problem().atStep(ReportStep::CreateDatabase::Table);
         }
         changes.done = converted.value();
         if (!hasPrimaryKey()) {
@@ -351,7 +355,7 @@ Result<StoreProvider::LayoutChanges> SqlServerProvider::upgradeLayout(int from) 
                     QStringLiteral(" ADD CONSTRAINT [PK_%1] PRIMARY KEY NONCLUSTERED (ID)").arg(t))
                     .status();
             if (!keyed) {
-                return keyed.problem().atStep(5);
+                return keyed.problem().atStep(ReportStep::CreateDatabase::Key);
             }
             changes.done.append(QStringLiteral("a primary key on ID"));
         }
@@ -359,11 +363,11 @@ Result<StoreProvider::LayoutChanges> SqlServerProvider::upgradeLayout(int from) 
     if (!hasPrimaryKey()) {
         return failure(QStringLiteral("The table ") + t +
                        QStringLiteral(" was made without its primary key"))
-            .atStep(5);
+            .atStep(ReportStep::CreateDatabase::Key);
     }
     const Result<bool> indexed = hasIndexOn(t, QStringLiteral("SampleDate"));
     if (!indexed) {
-        return indexed.problem().atStep(6);
+        return indexed.problem().atStep(ReportStep::CreateDatabase::IndexesAndMessages);
     }
     if (const Status index = ensureIndexOn(t, QStringLiteral("SampleDate")); !index) {
         return index.problem();
@@ -374,7 +378,7 @@ Result<StoreProvider::LayoutChanges> SqlServerProvider::upgradeLayout(int from) 
     const Result<QVariant> hadMessages = layoutQuery(
         QStringLiteral("SELECT CASE WHEN OBJECT_ID(?, 'U') IS NULL THEN 0 ELSE 1 END"), {messages});
     if (!hadMessages) {
-        return hadMessages.problem().atStep(6);
+        return hadMessages.problem().atStep(ReportStep::CreateDatabase::IndexesAndMessages);
     }
     if (hadMessages.value().toInt() == 0) {
         const Status made =
@@ -387,7 +391,7 @@ Result<StoreProvider::LayoutChanges> SqlServerProvider::upgradeLayout(int from) 
                                        "nvarchar(max) NULL)"))
                 .status();
         if (!made) {
-            return made.problem().atStep(6);
+            return made.problem().atStep(ReportStep::CreateDatabase::IndexesAndMessages);
         }
         if (changes.existed) {
             changes.done.append(QStringLiteral("the table ") + messages + QStringLiteral(" made"));
@@ -511,7 +515,7 @@ Result<bool> SqlServerProvider::hasIndexOn(const QString& table, const QString& 
 Status SqlServerProvider::ensureIndexOn(const QString& table, const QString& column) {
     const Result<bool> there = hasIndexOn(table, column);
     if (!there) {
-        return there.problem().atStep(6);
+        return there.problem().atStep(ReportStep::CreateDatabase::IndexesAndMessages);
     }
     if (there.value()) {
         return {};
@@ -520,7 +524,8 @@ Status SqlServerProvider::ensureIndexOn(const QString& table, const QString& col
         layoutQuery(QStringLiteral("CREATE INDEX [IX_") + table + u'_' + column +
                     QStringLiteral("] ON ") + table + QStringLiteral(" (") + column + u')')
             .status();
-    return made ? made : Status(made.problem().atStep(6));
+    return made ? made
+                : Status(made.problem().atStep(ReportStep::CreateDatabase::IndexesAndMessages));
 }
 
 bool SqlServerProvider::hasPrimaryKey() {

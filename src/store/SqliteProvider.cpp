@@ -14,6 +14,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "report/ReportSteps.h"
+
 namespace {
 
 // SQLite's own words once (the driver's "Error opening database" only repeats them), with the
@@ -175,7 +177,7 @@ Status SqliteProvider::createDatabaseIfMissing() {
     // WAL mode writes the header, so the new file is a database at once.
     const Status made = openFile(true);
     closeHandle();
-    return made ? made : Status(made.problem().atStep(4));
+    return made ? made : Status(made.problem().atStep(ReportStep::CreateDatabase::Table));
 }
 
 Status SqliteProvider::open() {
@@ -263,7 +265,7 @@ Result<StoreProvider::LayoutChanges> SqliteProvider::upgradeLayout(int from) {
     const Result<bool> hadMessages = exists(messages);
     for (const Result<bool>* found : {&hadEvents, &hadIndex, &hadMessages}) {
         if (!*found) {
-            return found->problem().atStep(4);
+            return found->problem().atStep(ReportStep::CreateDatabase::Table);
         }
     }
     changes.existed = hadEvents.value();
@@ -285,7 +287,9 @@ Result<StoreProvider::LayoutChanges> SqliteProvider::upgradeLayout(int from) {
          QStringLiteral(" ON ") + quotedName(messages) + QStringLiteral(" (ReceivedDate)"))
             .toUtf8(),
     };
-    const int stepNumbers[] = {4, 5, 6, 6};
+    const int stepNumbers[] = {ReportStep::CreateDatabase::Table, ReportStep::CreateDatabase::Key,
+                               ReportStep::CreateDatabase::IndexesAndMessages,
+                               ReportStep::CreateDatabase::IndexesAndMessages};
     for (int i = 0; i < 4; ++i) {
         if (const Status made = run(steps[i].constData()); !made) {
             return made.problem().atStep(stepNumbers[i]);

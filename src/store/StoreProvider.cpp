@@ -5,11 +5,11 @@
 #include <QStringList>
 #include <atomic>
 
-#include "support/DateText.h"
-
+#include "report/ReportSteps.h"
 #include "store/PostgresProvider.h"
 #include "store/SqlServerProvider.h"
 #include "store/SqliteProvider.h"
+#include "support/DateText.h"
 
 StoreProvider::~StoreProvider() {
     removeConnection();
@@ -58,12 +58,12 @@ QString StoreProvider::quotedName(const QString& name) {
 
 Result<QString> StoreProvider::ensureLayout() {
     if (const Status begun = beginLayoutChange(); !begun) {
-        return begun.problem().atStep(7);
+        return begun.problem().atStep(ReportStep::CreateDatabase::Layout);
     }
     const Result<int> found = recordedLayout();
     if (!found) {
         (void)endLayoutChange(false);
-        return found.problem().atStep(7);
+        return found.problem().atStep(ReportStep::CreateDatabase::Layout);
     }
     const int from = found.value();
     if (from > kLayoutVersion) {
@@ -85,11 +85,11 @@ Result<QString> StoreProvider::ensureLayout() {
     if (from < kLayoutVersion) {
         if (const Status recorded = recordLayout(); !recorded) {
             (void)endLayoutChange(false);
-            return recorded.problem().atStep(7);
+            return recorded.problem().atStep(ReportStep::CreateDatabase::Layout);
         }
     }
     if (const Status committed = endLayoutChange(true); !committed) {
-        return committed.problem().atStep(7);
+        return committed.problem().atStep(ReportStep::CreateDatabase::Layout);
     }
     if (from == kLayoutVersion || !changes.value().existed) {
         return QString();

@@ -8,6 +8,7 @@
 #include <QSet>
 
 #include "message/TextCodec.h"
+#include "report/ReportSteps.h"
 
 namespace {
 
@@ -231,7 +232,7 @@ Status IniFile::save(Access access) const {
             names = Problem{
                 ErrorKind::Settings,
                 QStringLiteral("Name too long for the settings file: ") + v.section + u'~' + v.key,
-                1};
+                ReportStep::IniSave::Names};
         }
     });
     if (!names) {
@@ -251,12 +252,13 @@ Status IniFile::save(Access access) const {
         const QString backup = m_path + QStringLiteral("_bck");
         if (QFileInfo::exists(backup) && !QFile::remove(backup)) {
             return Problem{ErrorKind::FileSystem, QStringLiteral("Cannot replace backup ") + backup,
-                           2};
+                           ReportStep::IniSave::Backup};
         }
         if (!QFile::copy(m_path, backup)) {
             return Problem{
                 ErrorKind::FileSystem,
-                QStringLiteral("Cannot copy ") + m_path + QStringLiteral(" to ") + backup, 2};
+                QStringLiteral("Cannot copy ") + m_path + QStringLiteral(" to ") + backup,
+                ReportStep::IniSave::Backup};
         }
         if (access == Access::OwnerOnly) {
             QFile::setPermissions(backup, kOwnerOnly);
@@ -267,15 +269,15 @@ Status IniFile::save(Access access) const {
     // Written beside the old file and renamed over it, so a crash never leaves half a file.
     QSaveFile out(m_path);
     if (!out.open(QIODevice::WriteOnly)) {
-        return Problem{ErrorKind::FileSystem, out.errorString(), 3};
+        return Problem{ErrorKind::FileSystem, out.errorString(), ReportStep::IniSave::Write};
     }
     // Before anything is written, so the text is never readable by others.
     if (access == Access::OwnerOnly && !out.setPermissions(kOwnerOnly)) {
-        return Problem{ErrorKind::FileSystem, out.errorString(), 3};
+        return Problem{ErrorKind::FileSystem, out.errorString(), ReportStep::IniSave::Write};
     }
     out.write(bytes);
     if (!out.commit()) {
-        return Problem{ErrorKind::FileSystem, out.errorString(), 4};
+        return Problem{ErrorKind::FileSystem, out.errorString(), ReportStep::IniSave::Replace};
     }
     return {};
 }

@@ -1,5 +1,6 @@
 #include "support/OutgoingQueue.h"
 
+#include "report/ReportSteps.h"
 #include "report/Reporter.h"
 #include "support/ProgramNames.h"
 
@@ -47,7 +48,7 @@ void OutgoingQueue::send(OutgoingMessage message) {
         while (!m_waiting.isEmpty()) {
             const Status sent = sendNow(m_waiting.front());
             if (!sent) {
-                failure = sent.problem().atStep(1);
+                failure = sent.problem().atStep(ReportStep::Outgoing::Waiting);
                 break;
             }
             m_waiting.removeFirst();
@@ -55,7 +56,7 @@ void OutgoingQueue::send(OutgoingMessage message) {
         if (!failure) {
             const Status sent = sendNow(message);
             if (!sent) {
-                failure = sent.problem().atStep(2);
+                failure = sent.problem().atStep(ReportStep::Outgoing::Current);
             }
         }
     }

@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <algorithm>
 
+#include "report/ReportSteps.h"
 #include "report/Reporter.h"
 #include "support/IniFile.h"
 #include "support/ProgramNames.h"
@@ -65,14 +66,14 @@ Status checkCatalog(const DatabaseSettings& d) {
     if (d.database.trimmed().isEmpty()) {
         return settingsProblem(QStringLiteral("Database must name the database file or the "
                                               "database on the server"),
-                               3);
+                               ReportStep::InitXap::Database);
     }
     // A server's database name goes into CREATE DATABASE and the connection as it is.
     if (d.kind != DatabaseKind::File && !isPlainName(d.database)) {
         return settingsProblem(QStringLiteral("Database must be a plain database name on the "
                                               "server (letters, digits, _), not '") +
                                    d.database + u'\'',
-                               3);
+                               ReportStep::InitXap::Database);
     }
     return {};
 }
@@ -82,7 +83,7 @@ Status checkDatabase(const DatabaseSettings& d) {
         return catalog;
     }
     if (const auto wrong = SettingKeys::wrongValue(Setting::DatabaseTable, d.table)) {
-        return settingsProblem(*wrong, 4);
+        return settingsProblem(*wrong, ReportStep::InitXap::Table);
     }
     return {};
 }
@@ -130,7 +131,7 @@ SettingsStore::Loaded SettingsStore::load(const LoggerSettings& previous) const 
     Loaded out{previous, StorageRules{}, {}};
     const Result<IniFile> file = read(ProgramNames::kLoggerSettingsFile);
     if (!file) {
-        out.problems.append(file.problem().atStep(1));
+        out.problems.append(file.problem().atStep(ReportStep::InitXap::SettingsFile));
         return out;
     }
     const IniFile& ini = file.value();
@@ -146,17 +147,17 @@ SettingsStore::Loaded SettingsStore::load(const LoggerSettings& previous) const 
     // Engine names the engine; without it UseSQL chooses between the file and SQL Server.
     const QString engine = SettingKeys::read(ini, Setting::Engine);
     const QString useSql = SettingKeys::read(ini, Setting::UseSql);
-    if (!wrong(Setting::Engine, engine, 1)) {
+    if (!wrong(Setting::Engine, engine, ReportStep::InitXap::SettingsFile)) {
         if (const auto kind = SettingRules::engineNamed(engine)) {
             d.kind = *kind;
-        } else if (!wrong(Setting::UseSql, useSql, 1)) {
+        } else if (!wrong(Setting::UseSql, useSql, ReportStep::InitXap::SettingsFile)) {
             d.kind =
                 *SettingRules::readBoolean(useSql) ? DatabaseKind::SqlServer : DatabaseKind::File;
         }
     }
     d.sqlSource = SettingKeys::read(ini, Setting::SqlSource);
     const QString table = SettingKeys::read(ini, Setting::DatabaseTable);
-    if (!wrong(Setting::DatabaseTable, table, 4)) {
+    if (!wrong(Setting::DatabaseTable, table, ReportStep::InitXap::Table)) {
         d.table = table;
     }
     DatabaseSettings candidate = d;
@@ -169,7 +170,7 @@ SettingsStore::Loaded SettingsStore::load(const LoggerSettings& previous) const 
     }
 
     const QString limit = SettingKeys::read(ini, Setting::SpoolLimit);
-    if (!wrong(Setting::SpoolLimit, limit, 5)) {
+    if (!wrong(Setting::SpoolLimit, limit, ReportStep::InitXap::SpoolLimit)) {
         out.settings.spoolLimitMiB = limit.trimmed().toInt();
     }
 
@@ -257,7 +258,7 @@ SettingsStore::LoadedNetwork SettingsStore::loadNetwork() const {
     LoadedNetwork out;
     const Result<IniFile> file = read(ProgramNames::kSharedSettingsFile);
     if (!file) {
-        out.problems.append(file.problem().atStep(9));
+        out.problems.append(file.problem().atStep(ReportStep::InitXap::NetworkFile));
         return out;
     }
     const QString& section = ProgramNames::kSharedSection;

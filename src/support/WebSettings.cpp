@@ -1,5 +1,6 @@
 #include "support/WebSettings.h"
 
+#include "report/ReportSteps.h"
 #include "support/IniFile.h"
 #include "support/ProgramNames.h"
 
@@ -23,12 +24,12 @@ Result<WebSettings> load(const AppFolders& folders) {
     WebSettings web;
     const QString port = SettingKeys::read(ini.value(), Setting::WebPort).trimmed();
     if (const auto wrong = SettingKeys::wrongValue(Setting::WebPort, port)) {
-        return Problem{ErrorKind::Settings, *wrong, 1};
+        return Problem{ErrorKind::Settings, *wrong, ReportStep::WebPage::Port};
     }
     web.port = quint16(port.toUInt());
     web.bind = SettingKeys::read(ini.value(), Setting::WebBind).trimmed();
     if (const auto wrong = SettingKeys::wrongValue(Setting::WebBind, web.bind)) {
-        return Problem{ErrorKind::Settings, *wrong, 2};
+        return Problem{ErrorKind::Settings, *wrong, ReportStep::WebPage::Bind};
     }
     web.passwordHash = SettingKeys::read(ini.value(), Setting::WebPasswordHash).trimmed();
     return web;
