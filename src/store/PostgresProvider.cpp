@@ -214,13 +214,7 @@ bool PostgresProvider::findTable() {
 
 Result<QVariant> PostgresProvider::layoutQuery(const QString& sql, const QVariantList& values) {
     QSqlQuery q(m_db);
-    q.setForwardOnly(true);
-    // Statements without values go as they are: the server prepares no DDL.
-    bool ok = values.isEmpty() || q.prepare(sql);
-    for (qsizetype i = 0; ok && i < values.size(); ++i) {
-        q.bindValue(int(i), values[i]);
-    }
-    if (!ok || !(values.isEmpty() ? q.exec(sql) : q.exec())) {
+    if (!execLayout(q, sql, values)) {
         return failure(q.lastError().text());
     }
     return q.next() ? q.value(0) : QVariant();

@@ -246,13 +246,7 @@ Result<bool> SqlServerProvider::hasTable() {
 
 Result<QVariant> SqlServerProvider::layoutQuery(const QString& sql, const QVariantList& values) {
     QSqlQuery q(m_db);
-    q.setForwardOnly(true);
-    // Statements without values go as they are: the server prepares no DDL.
-    bool ok = values.isEmpty() || q.prepare(sql);
-    for (qsizetype i = 0; ok && i < values.size(); ++i) {
-        q.bindValue(int(i), values[i]);
-    }
-    if (!ok || !(values.isEmpty() ? q.exec(sql) : q.exec())) {
+    if (!execLayout(q, sql, values)) {
         return failed(q.lastError());
     }
     // A batch's statements that return no rows come first.

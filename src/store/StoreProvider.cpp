@@ -52,6 +52,20 @@ std::unique_ptr<StoreProvider> StoreProvider::forSettings(const DatabaseSettings
     return std::make_unique<SqliteProvider>(settings);
 }
 
+bool StoreProvider::execLayout(QSqlQuery& q, const QString& sql, const QVariantList& values) {
+    q.setForwardOnly(true);
+    if (values.isEmpty()) {
+        return q.exec(sql);
+    }
+    if (!q.prepare(sql)) {
+        return false;
+    }
+    for (qsizetype i = 0; i < values.size(); ++i) {
+        q.bindValue(int(i), values[i]);
+    }
+    return q.exec();
+}
+
 QString StoreProvider::quotedName(const QString& name) {
     return u'"' + QString(name).replace(u'"', QStringLiteral("\"\"")) + u'"';
 }

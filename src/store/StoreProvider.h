@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
+#include <QVariantList>
 #include <functional>
 #include <memory>
 
@@ -99,6 +101,10 @@ protected:
 
     // A name as a double-quoted SQL identifier.
     static QString quotedName(const QString& name);
+    // Runs a statement of the layout's on `q` with `values` bound to its "?" marks; false when it
+    // failed (q.lastError() says why). Statements without values go as they are: servers prepare
+    // no DDL.
+    static bool execLayout(QSqlQuery& q, const QString& sql, const QVariantList& values);
 
     // A Qt connection of its own name, so that several can be open at once; removed again with
     // the provider.
