@@ -9,15 +9,11 @@
 
 namespace {
 
-// The handler may only write to a descriptor and set a flag; both live as long as the process
-// can be signalled.
+// The handler may only write to a descriptor, which lives as long as the process can be
+// signalled.
 int g_signalPipe[2] = {-1, -1};
-volatile std::sig_atomic_t g_stopRequested = 0;
 
 void onSignal(int number) {
-    if (number == SIGINT || number == SIGTERM) {
-        g_stopRequested = 1;
-    }
     const char byte = static_cast<char>(number);
     [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[0], &byte, 1);
 }
@@ -51,8 +47,4 @@ ProcessSignals::~ProcessSignals() {
     for (int s : m_signals) {
         signal(s, SIG_DFL);
     }
-}
-
-bool ProcessSignals::stopRequested() {
-    return g_stopRequested != 0;
 }

@@ -17,10 +17,6 @@ public:
                    QObject* parent = nullptr);
     ~ProcessSignals() override;
 
-    // True from the moment SIGINT or SIGTERM arrives, before the event loop has run the call:
-    // a long piece of work asks it to end early.
-    static bool stopRequested();
-
 private:
     std::function<void(int)> m_onSignal;
     QSocketNotifier* m_notifier = nullptr;

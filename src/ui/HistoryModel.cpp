@@ -25,7 +25,6 @@ Status HistoryModel::run(const DatabaseSettings& database, const EventQuery& que
     m_names.clear();
     m_total = 0;
     m_atEnd = true;
-    m_pageProblem.clear();
     m_query = query;
     m_query.after.reset();
     m_query.limit = query.sortBy == EventQuery::Column::Time ? kPageRows : kSortedPageRows;
@@ -78,7 +77,6 @@ Status HistoryModel::readPage() {
     });
     if (!status) {
         m_atEnd = true;
-        m_pageProblem = status.problem().description;
         return status;
     }
     if (read.size() < std::size_t(m_query.limit)) {

@@ -33,8 +33,6 @@ public:
     qint64 total() const { return m_total; }
     const EventQuery& query() const { return m_query; }
     const StoredEvent& row(int index) const { return m_rows[std::size_t(index)]; }
-    // The last failure of reading a page, or an empty text.
-    const QString& pageProblem() const { return m_pageProblem; }
     // Tab-separated lines of the given rows (Time, Source, Type, Data), line breaks in the texts
     // kept as "|" so that each row stays one line.
     QString rowsAsText(const QList<int>& rows) const;
@@ -64,5 +62,4 @@ private:
     QSet<QString> m_names;
     qint64 m_total = 0;
     bool m_atEnd = true;
-    QString m_pageProblem;
 };

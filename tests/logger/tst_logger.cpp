@@ -518,64 +518,6 @@ private slots:
         QCOMPARE(writer.tally().rejected, 2u);
     }
 
-    // PostgreSQL learns of a refused value only when the pass is sent: the pass is undone and
-    // waits in the spool, and written from there the refused event alone is rejected; the
-    // counts, the rejected file and the order come out as if it had been refused at once.
-    void aPostgresPassWithARefusedEventIsWrittenAgainWithoutIt() {
-        PostgresServer pg;
-        if (!pg.start()) {
-            if (PostgresServer::required()) {
-                QFAIL(qPrintable(pg.missing));
-            }
-            QSKIP(qPrintable(pg.missing));
-        }
-        const DatabaseSettings settings =
-            pg.settings(QStringLiteral("quilljot_writer"), QStringLiteral("t"));
-        Store store;
-        QVERIFY(!store.open(settings).open);
-        {
-            auto db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("prep"));
-            db.setHostName(pg.socketFolder);
-            db.setPort(pg.port.toInt());
-            db.setDatabaseName(QStringLiteral("quilljot_writer"));
-            QVERIFY(db.open());
-            QVERIFY(QSqlQuery(db).exec(QStringLiteral("ALTER TABLE t ADD CHECK (Data <> 'bad')")));
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("prep"));
-        MemoryReporter reporter;
-        EventWriter writer(store, reporter, [] { return kNow; });
-        const QString spool = m_dir->path() + QStringLiteral("/Data/spool");
-        writer.open({spool, 1 << 20, spool + QStringLiteral("/rejected.jsonl")});
-        // Long enough that the rows reach the server while the pass goes on.
-        const QString padding(40000, u'.');
-        const QStringList sent = {QStringLiteral("1") + padding, QStringLiteral("bad"),
-                                  QStringLiteral("2") + padding, QStringLiteral("3") + padding};
-        writer.beginPass();
-        for (const QString& d : sent) {
-            QCOMPARE(writer.write(LogEvent{QStringLiteral("2026-12-04 10:00:00"),
-                                           QStringLiteral("a.b.c"), QStringLiteral("t"), d},
-                                  false),
-                     EventWriter::Outcome::Written);
-        }
-        writer.endPass();
-        QTRY_COMPARE_WITH_TIMEOUT(writer.waiting(), 0, 5000);
-        const EventWriter::Tally t = writer.tally();
-        QCOMPARE(t.written, 3u);
-        QCOMPARE(t.rejected, 1u);
-        QFile rejected(spool + QStringLiteral("/rejected.jsonl"));
-        QVERIFY(rejected.open(QIODevice::ReadOnly));
-        const QByteArray kept = rejected.readAll();
-        QCOMPARE(kept.count('\n'), 1);
-        QVERIFY(kept.contains("\"bad\""));
-        QStringList data;
-        EventQuery oldestFirst;
-        oldestFirst.order = EventQuery::Order::Ascending;
-        QVERIFY(store.readEvents(oldestFirst,
-                                 [&](const StoredEvent& r) { data.append(r.event.data); }));
-        QCOMPARE(data, QStringList({sent[0], sent[2], sent[3]}));
-    }
-
     // On PostgreSQL a pass streams its events in one COPY: a message the rules log in the middle
     // of the pass still reaches its table, and the events theirs.
     void aMessageAmongTheEventsOfAPostgresPassIsWritten() {
