@@ -4,8 +4,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <array>
 #include <cstring>
+
+#include <zlib.h>
 
 namespace {
 
@@ -18,27 +19,10 @@ constexpr quint32 kMaxPayload = 4u * 1024 * 1024;
 // Appends since the last sync at most before the next one is forced.
 constexpr qint64 kSyncEvery = 256;
 
-const std::array<quint32, 256>& crcTable() {
-    static const std::array<quint32, 256> table = [] {
-        std::array<quint32, 256> t{};
-        for (quint32 i = 0; i < 256; ++i) {
-            quint32 c = i;
-            for (int k = 0; k < 8; ++k) {
-                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            }
-            t[i] = c;
-        }
-        return t;
-    }();
-    return table;
-}
-
+// zlib's CRC-32 is the one the records carry (IEEE, reflected), computed several bytes a step.
 quint32 crc32(const char* data, qsizetype size) {
-    quint32 c = 0xFFFFFFFFu;
-    for (qsizetype i = 0; i < size; ++i) {
-        c = crcTable()[(c ^ quint8(data[i])) & 0xFF] ^ (c >> 8);
-    }
-    return c ^ 0xFFFFFFFFu;
+    return quint32(::crc32_z(::crc32_z(0, nullptr, 0), reinterpret_cast<const Bytef*>(data),
+                             std::size_t(size)));
 }
 
 void putU32(QByteArray& out, quint32 v) {
