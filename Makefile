@@ -8,7 +8,9 @@ FUZZ_SECONDS ?= 20
 
 HEADLESS_BUILD ?= build-headless
 
-.PHONY: deps deps-run programs build build-headless run test test-sanitize fuzz fuzz-short bench instructions screenshots clean format
+DEB_BUILD ?= build-deb
+
+.PHONY: deps deps-run programs build build-headless deb run test test-sanitize fuzz fuzz-short bench instructions screenshots clean format
 
 PROGRAMS = quilljot xap-hub xap-send xap-snoop
 
@@ -40,6 +42,14 @@ build-headless: deps-run
 	@! ldd $(HEADLESS_BUILD)/bin/quilljot | grep -E 'libQt6(Widgets|Gui)' || \
 	  (echo "the headless quilljot links a GUI library" >&2; exit 1)
 	@$(HEADLESS_BUILD)/bin/quilljot --version
+
+# The Debian package of the headless logger and the xAP tools (debian/), built in DEB_BUILD from a
+# copy of the sources and put here: quilljot_<version>_amd64.deb.
+deb:
+	@scripts/install-deps run debhelper dpkg-dev
+	@echo "make: building the Debian package in $(DEB_BUILD) (a first build takes a few minutes)"
+	@cp "$$(scripts/build-deb $(DEB_BUILD))" .
+	@ls quilljot_*.deb
 
 run: programs
 	@echo "make: starting the local hub and the logger (scripts/run-local); Ctrl-C ends both"
@@ -80,4 +90,4 @@ format:
 	@find src tests tools bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format -i
 
 clean:
-	@rm -rf $(BUILD) $(ASAN_BUILD) $(HEADLESS_BUILD) build-fuzz
+	@rm -rf $(BUILD) $(ASAN_BUILD) $(HEADLESS_BUILD) $(DEB_BUILD) build-fuzz
