@@ -15,8 +15,9 @@ constexpr int kPassesPerTurn = 8;
 constexpr int kPublishMs = 250;
 }  // namespace
 
-Recorder::Recorder(Reporter& reporter, ReceiveQueue& queue, std::function<QDateTime()> clock)
-    : m_reporter(reporter), m_queue(queue), m_clock(std::move(clock)) {}
+Recorder::Recorder(Reporter& reporter, ReceiveQueue& queue, std::function<QDateTime()> clock,
+                   qint64 minQuietMs)
+    : m_reporter(reporter), m_queue(queue), m_clock(std::move(clock)), m_sources(minQuietMs) {}
 
 Recorder::~Recorder() = default;
 
@@ -108,8 +109,20 @@ void Recorder::store(std::vector<ReceivedItem>& items) {
     m_messages->endPass();
     ++m_passes;
     if (!logged.isEmpty()) {
+        noteSources(logged);
         emit eventsLogged(logged);
     }
+}
+
+// Once per pass, with the pass's time: a source is heard when its events are logged, which is
+// when they arrived unless the recorder is behind.
+void Recorder::noteSources(const QList<LogEvent>& logged) {
+    QList<QString> sources;
+    sources.reserve(logged.size());
+    for (const LogEvent& event : logged) {
+        sources.append(event.source);
+    }
+    m_sources.heard(sources, m_clock().toMSecsSinceEpoch());
 }
 
 void Recorder::finish(int ms) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "logger/EventWriter.h"
+#include "logger/QuietSources.h"
 #include "logger/ReceivedItem.h"
 #include "logger/Retention.h"
 #include "store/Store.h"
@@ -26,7 +27,9 @@ class Recorder : public QObject {
     Q_OBJECT
 
 public:
-    Recorder(Reporter& reporter, ReceiveQueue& queue, std::function<QDateTime()> clock);
+    // A source is quiet after at least `minQuietMs` of silence (see QuietSources).
+    Recorder(Reporter& reporter, ReceiveQueue& queue, std::function<QDateTime()> clock,
+             qint64 minQuietMs = QuietSources::kDefaultMinQuietMs);
     ~Recorder() override;
 
     // These run on the recorder's thread; the logger calls them queued.
@@ -58,6 +61,8 @@ public:
         quint64 passes = 0;
     };
     Counts counts() const;
+    // The sources of the events logged so far; any thread.
+    const QuietSources& sources() const { return m_sources; }
 
     // Receive passes of at most this many items are committed together: a crash costs no more.
     static constexpr qsizetype kPassItems = 2000;
@@ -70,6 +75,7 @@ signals:
 private:
     void store(std::vector<ReceivedItem>& items);
     void publish();
+    void noteSources(const QList<LogEvent>& logged);
     void reportOpen(const Store::OpenProblems& opened);
 
     Reporter& m_reporter;
@@ -85,6 +91,8 @@ private:
     quint64 m_passes = 0;
     quint64 m_opensTried = 0;
     bool m_finished = false;
+
+    QuietSources m_sources;
 
     mutable std::mutex m_countsLock;
     Counts m_counts;
