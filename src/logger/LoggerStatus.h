@@ -45,7 +45,7 @@ struct LoggerStatus {
     QDateTime startedAt;
     // When the last datagram arrived; null while nothing has (no hub forwards to the logger).
     QDateTime lastReceived;
-    // When the last event was logged; null while none has been.
+    // When the last event came (the logger's own reports left out); null while none has.
     QDateTime lastEvent;
     // The one heard most recently first.
     QList<QuietSource> quietSources;

@@ -10,7 +10,7 @@
 // Which sources of events went quiet: for each source, when it was last heard and its usual
 // spacing (the median of its last gaps). A source is quiet once it has been silent for
 // kQuietFactor times its usual spacing and at least the minimum given, and it stays listed until
-// it is heard again or has been silent for kForgetDays. Fed by the recorder as it logs events and
+// it is heard again or has been silent for kForgetDays. Fed by the recorder as it takes events and
 // read by the status from any thread; the receiver never touches it. Times are milliseconds since
 // the epoch, given by the caller.
 class QuietSources {

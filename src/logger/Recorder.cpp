@@ -94,8 +94,13 @@ void Recorder::store(std::vector<ReceivedItem>& items) {
     m_messages->beginPass();
     QList<LogEvent> logged;
     logged.reserve(qsizetype(items.size()));
+    // The devices heard, whatever became of their events; the logger's own reports left out.
+    QList<QString> heardFrom;
     for (ReceivedItem& item : items) {
         if (auto* event = std::get_if<LogEvent>(&item.what)) {
+            if (!item.ownReport) {
+                heardFrom.append(event->source);
+            }
             const EventWriter::Outcome outcome = m_events->write(*event, item.ownReport);
             if (outcome == EventWriter::Outcome::Written ||
                 outcome == EventWriter::Outcome::Spooled) {
@@ -108,21 +113,13 @@ void Recorder::store(std::vector<ReceivedItem>& items) {
     m_events->endPass();
     m_messages->endPass();
     ++m_passes;
+    // Once per pass, with the pass's time: when the events arrived, unless the recorder is behind.
+    if (!heardFrom.isEmpty()) {
+        m_sources.heard(heardFrom, m_clock().toMSecsSinceEpoch());
+    }
     if (!logged.isEmpty()) {
-        noteSources(logged);
         emit eventsLogged(logged);
     }
-}
-
-// Once per pass, with the pass's time: a source is heard when its events are logged, which is
-// when they arrived unless the recorder is behind.
-void Recorder::noteSources(const QList<LogEvent>& logged) {
-    QList<QString> sources;
-    sources.reserve(logged.size());
-    for (const LogEvent& event : logged) {
-        sources.append(event.source);
-    }
-    m_sources.heard(sources, m_clock().toMSecsSinceEpoch());
 }
 
 void Recorder::finish(int ms) {

@@ -61,7 +61,7 @@ public:
         quint64 passes = 0;
     };
     Counts counts() const;
-    // The sources of the events logged so far; any thread.
+    // The sources of the events taken so far (not the logger's own reports); any thread.
     const QuietSources& sources() const { return m_sources; }
 
     // Receive passes of at most this many items are committed together: a crash costs no more.
@@ -75,7 +75,6 @@ signals:
 private:
     void store(std::vector<ReceivedItem>& items);
     void publish();
-    void noteSources(const QList<LogEvent>& logged);
     void reportOpen(const Store::OpenProblems& opened);
 
     Reporter& m_reporter;

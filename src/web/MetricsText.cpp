@@ -86,7 +86,8 @@ QByteArray format(const LoggerStatus& s, const QDateTime& now, int webSessions) 
     w.gauge("quilljot_database_open", "1 while the database is open, else 0.",
             s.databaseOpen ? 1 : 0);
     w.gauge("quilljot_event_silence_seconds",
-            "Seconds since the last event was logged (since the start while none has been).",
+            "Seconds since the last event came, the logger's own reports left out (since the "
+            "start while none has).",
             secondsSince(s.lastEvent, s.startedAt, now));
     w.gauge("quilljot_receive_silence_seconds",
             "Seconds since the last datagram arrived (since the start while none has).",

@@ -52,7 +52,7 @@ constexpr qsizetype kMaxMonitorCredentials = 16;
 
 // The password of an "Authorization: Basic ..." header (the user name is not looked at).
 std::optional<QString> basicPassword(const QByteArray& authorization) {
-    if (!authorization.startsWith("Basic ")) {
+    if (authorization.size() < 6 || authorization.first(6).toLower() != "basic ") {
         return std::nullopt;
     }
     const auto decoded = QByteArray::fromBase64Encoding(authorization.mid(6).trimmed(),
