@@ -157,7 +157,14 @@ Status Logger::start() {
 Status Logger::startThreads(const NetworkSettings& network) {
     m_folderMaker.makeFoldersFor(PathRules::join(m_folders.dataFolder(), QStringLiteral("x")));
     m_queue = std::make_unique<ReceiveQueue>(m_folders.spoolFolder(), ReceiveQueue::Limits{});
-    m_recorder = new Recorder(m_reporter, *m_queue, m_clock, minQuietMs());
+    Recorder::SourceWatch watch;
+    watch.minQuietMs = minQuietMs();
+    // The system's time without a turn into local time, which costs a few thousand instructions
+    // a pass; an injected clock is asked.
+    if (!m_options.clock) {
+        watch.epochMs = &QDateTime::currentMSecsSinceEpoch;
+    }
+    m_recorder = new Recorder(m_reporter, *m_queue, m_clock, std::move(watch));
     m_recorder->moveToThread(&m_recorderThread);
     connect(m_recorder, &Recorder::eventsLogged, this, &LoggerControl::eventsLogged,
             Qt::DirectConnection);

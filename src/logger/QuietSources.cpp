@@ -31,7 +31,13 @@ void QuietSources::makeRoom(qint64 nowMs) {
 void QuietSources::heard(const QList<QString>& sources, qint64 nowMs) {
     const std::lock_guard hold(m_lock);
     m_lastHeardMs = nowMs;
+    const QString* previous = nullptr;
     for (const QString& name : sources) {
+        // A pass often holds many events of one source in a row: one look-up for them.
+        if (previous != nullptr && *previous == name) {
+            continue;
+        }
+        previous = &name;
         const QString key = name.toLower();
         auto it = m_sources.find(key);
         if (it == m_sources.end()) {

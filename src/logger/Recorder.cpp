@@ -16,8 +16,13 @@ constexpr int kPublishMs = 250;
 }  // namespace
 
 Recorder::Recorder(Reporter& reporter, ReceiveQueue& queue, std::function<QDateTime()> clock,
-                   qint64 minQuietMs)
-    : m_reporter(reporter), m_queue(queue), m_clock(std::move(clock)), m_sources(minQuietMs) {}
+                   SourceWatch watch)
+    : m_reporter(reporter),
+      m_queue(queue),
+      m_clock(std::move(clock)),
+      m_epochMs(watch.epochMs ? std::move(watch.epochMs)
+                              : [c = m_clock] { return c().toMSecsSinceEpoch(); }),
+      m_sources(watch.minQuietMs) {}
 
 Recorder::~Recorder() = default;
 
@@ -115,7 +120,7 @@ void Recorder::store(std::vector<ReceivedItem>& items) {
     ++m_passes;
     // Once per pass, with the pass's time: when the events arrived, unless the recorder is behind.
     if (!heardFrom.isEmpty()) {
-        m_sources.heard(heardFrom, m_clock().toMSecsSinceEpoch());
+        m_sources.heard(heardFrom, m_epochMs());
     }
     if (!logged.isEmpty()) {
         emit eventsLogged(logged);

@@ -27,9 +27,16 @@ class Recorder : public QObject {
     Q_OBJECT
 
 public:
-    // A source is quiet after at least `minQuietMs` of silence (see QuietSources).
+    // How the recorder follows the sources of events: the time each pass is noted at, in
+    // milliseconds since the epoch (the clock's when empty), and the least silence after which a
+    // source is quiet.
+    struct SourceWatch {
+        std::function<qint64()> epochMs;
+        qint64 minQuietMs = QuietSources::kDefaultMinQuietMs;
+    };
+
     Recorder(Reporter& reporter, ReceiveQueue& queue, std::function<QDateTime()> clock,
-             qint64 minQuietMs = QuietSources::kDefaultMinQuietMs);
+             SourceWatch watch);
     ~Recorder() override;
 
     // These run on the recorder's thread; the logger calls them queued.
@@ -91,6 +98,7 @@ private:
     quint64 m_opensTried = 0;
     bool m_finished = false;
 
+    std::function<qint64()> m_epochMs;
     QuietSources m_sources;
 
     mutable std::mutex m_countsLock;
