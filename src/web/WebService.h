@@ -74,8 +74,8 @@ private:
     bool hostAllowed(const HttpRequest& request) const;
     bool fromThisSite(const HttpRequest& request) const;
     void page(HttpConnection& c, const QString& resource, const QByteArray& type);
-    // Checks a password on the worker thread; `answer` runs on this thread once the guard allows
-    // (with null when the client has gone).
+    // Checks a password on the worker thread; `answer` runs on this thread with the verdict (a
+    // wrong password late), and with null when the client has gone meanwhile.
     using Answer = std::function<void(HttpConnection*, bool passed)>;
     void checkPassword(QPointer<HttpConnection> held, const QHostAddress& peer,
                        const QString& password, Answer answer);
