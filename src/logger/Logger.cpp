@@ -26,6 +26,15 @@ int heartbeatSeconds() {
     return ok && seconds > 0 ? seconds : Logger::kHeartbeatInterval;
 }
 
+// How long a source must be silent at least before it counts as quiet;
+// QUILLJOT_QUIET_MINIMUM_SECONDS sets another, so that tests need not wait ten minutes. It is read
+// here only.
+qint64 minQuietMs() {
+    bool ok = false;
+    const int seconds = qEnvironmentVariableIntValue("QUILLJOT_QUIET_MINIMUM_SECONDS", &ok);
+    return ok && seconds > 0 ? qint64(seconds) * 1000 : QuietSources::kDefaultMinQuietMs;
+}
+
 // Runs `work` on the thread `object` lives on and waits for it.
 template <typename Work>
 void runOn(QObject* object, Work work) {
@@ -148,7 +157,14 @@ Status Logger::start() {
 Status Logger::startThreads(const NetworkSettings& network) {
     m_folderMaker.makeFoldersFor(PathRules::join(m_folders.dataFolder(), QStringLiteral("x")));
     m_queue = std::make_unique<ReceiveQueue>(m_folders.spoolFolder(), ReceiveQueue::Limits{});
-    m_recorder = new Recorder(m_reporter, *m_queue, m_clock);
+    Recorder::SourceWatch watch;
+    watch.minQuietMs = minQuietMs();
+    // The system's time without a turn into local time, which costs a few thousand instructions
+    // a pass; an injected clock is asked.
+    if (!m_options.clock) {
+        watch.epochMs = &QDateTime::currentMSecsSinceEpoch;
+    }
+    m_recorder = new Recorder(m_reporter, *m_queue, m_clock, std::move(watch));
     m_recorder->moveToThread(&m_recorderThread);
     connect(m_recorder, &Recorder::eventsLogged, this, &LoggerControl::eventsLogged,
             Qt::DirectConnection);
@@ -357,6 +373,14 @@ void Logger::gather(LoggerStatus& s) const {
     s.databaseOpen = kept.databaseOpen;
     s.spoolWaiting = kept.eventsWaiting;
     s.messagesWaiting = kept.messagesWaiting;
+    const QuietSources& sources = m_recorder->sources();
+    if (const std::optional<qint64> last = sources.lastHeardMs()) {
+        s.lastEvent = QDateTime::fromMSecsSinceEpoch(*last);
+    }
+    for (const QuietSources::Quiet& q : sources.quiet(m_clock().toMSecsSinceEpoch())) {
+        s.quietSources.append(
+            {q.source, QDateTime::fromMSecsSinceEpoch(q.lastHeardMs), (q.usualGapMs + 500) / 1000});
+    }
 }
 
 LoggerStatus Logger::status() const {

@@ -29,6 +29,13 @@ struct LoggerStatus {
         quint64 earlierWritten = 0;        // events an earlier run left in the spool, written now
     };
 
+    // A source of events heard before and silent now for much longer than its usual spacing.
+    struct QuietSource {
+        QString source;
+        QDateTime lastHeard;
+        qint64 usualGapSeconds = 0;
+    };
+
     QString version;
     QString xapSource;  // the logger's xAP address
     quint16 listenPort = 0;
@@ -38,6 +45,10 @@ struct LoggerStatus {
     QDateTime startedAt;
     // When the last datagram arrived; null while nothing has (no hub forwards to the logger).
     QDateTime lastReceived;
+    // When the last event came (the logger's own reports left out); null while none has.
+    QDateTime lastEvent;
+    // The one heard most recently first.
+    QList<QuietSource> quietSources;
     DatabaseSettings database;
     bool databaseOpen = false;
     qint64 spoolWaiting = 0;     // events waiting in the spool

@@ -15,8 +15,14 @@ constexpr int kPassesPerTurn = 8;
 constexpr int kPublishMs = 250;
 }  // namespace
 
-Recorder::Recorder(Reporter& reporter, ReceiveQueue& queue, std::function<QDateTime()> clock)
-    : m_reporter(reporter), m_queue(queue), m_clock(std::move(clock)) {}
+Recorder::Recorder(Reporter& reporter, ReceiveQueue& queue, std::function<QDateTime()> clock,
+                   SourceWatch watch)
+    : m_reporter(reporter),
+      m_queue(queue),
+      m_clock(std::move(clock)),
+      m_epochMs(watch.epochMs ? std::move(watch.epochMs)
+                              : [c = m_clock] { return c().toMSecsSinceEpoch(); }),
+      m_sources(watch.minQuietMs) {}
 
 Recorder::~Recorder() = default;
 
@@ -93,8 +99,13 @@ void Recorder::store(std::vector<ReceivedItem>& items) {
     m_messages->beginPass();
     QList<LogEvent> logged;
     logged.reserve(qsizetype(items.size()));
+    // The devices heard, whatever became of their events; the logger's own reports left out.
+    QList<QString> heardFrom;
     for (ReceivedItem& item : items) {
         if (auto* event = std::get_if<LogEvent>(&item.what)) {
+            if (!item.ownReport) {
+                heardFrom.append(event->source);
+            }
             const EventWriter::Outcome outcome = m_events->write(*event, item.ownReport);
             if (outcome == EventWriter::Outcome::Written ||
                 outcome == EventWriter::Outcome::Spooled) {
@@ -107,6 +118,10 @@ void Recorder::store(std::vector<ReceivedItem>& items) {
     m_events->endPass();
     m_messages->endPass();
     ++m_passes;
+    // Once per pass, with the pass's time: when the events arrived, unless the recorder is behind.
+    if (!heardFrom.isEmpty()) {
+        m_sources.heard(heardFrom, m_epochMs());
+    }
     if (!logged.isEmpty()) {
         emit eventsLogged(logged);
     }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "logger/EventWriter.h"
+#include "logger/QuietSources.h"
 #include "logger/ReceivedItem.h"
 #include "logger/Retention.h"
 #include "store/Store.h"
@@ -26,7 +27,16 @@ class Recorder : public QObject {
     Q_OBJECT
 
 public:
-    Recorder(Reporter& reporter, ReceiveQueue& queue, std::function<QDateTime()> clock);
+    // How the recorder follows the sources of events: the time each pass is noted at, in
+    // milliseconds since the epoch (the clock's when empty), and the least silence after which a
+    // source is quiet.
+    struct SourceWatch {
+        std::function<qint64()> epochMs;
+        qint64 minQuietMs = QuietSources::kDefaultMinQuietMs;
+    };
+
+    Recorder(Reporter& reporter, ReceiveQueue& queue, std::function<QDateTime()> clock,
+             SourceWatch watch);
     ~Recorder() override;
 
     // These run on the recorder's thread; the logger calls them queued.
@@ -58,6 +68,8 @@ public:
         quint64 passes = 0;
     };
     Counts counts() const;
+    // The sources of the events taken so far (not the logger's own reports); any thread.
+    const QuietSources& sources() const { return m_sources; }
 
     // Receive passes of at most this many items are committed together: a crash costs no more.
     static constexpr qsizetype kPassItems = 2000;
@@ -85,6 +97,9 @@ private:
     quint64 m_passes = 0;
     quint64 m_opensTried = 0;
     bool m_finished = false;
+
+    std::function<qint64()> m_epochMs;
+    QuietSources m_sources;
 
     mutable std::mutex m_countsLock;
     Counts m_counts;

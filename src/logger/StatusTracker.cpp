@@ -75,7 +75,8 @@ void StatusTracker::check() {
                                  quint64(now.messagesWaiting),
                                  quint64(now.databaseOpen),
                                  quint64(now.lastReceived.toMSecsSinceEpoch()),
-                                 now.reportsSent};
+                                 now.reportsSent,
+                                 quint64(now.quietSources.size())};
     if (seen != m_seen) {
         m_seen = seen;
         emit changed();

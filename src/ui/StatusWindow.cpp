@@ -22,6 +22,33 @@ QString engineText(DatabaseKind kind) {
     return {};
 }
 
+// "every 40 s", "every 5 min", "every 2 h": a source's usual spacing, roughly.
+QString spacingText(qint64 seconds) {
+    if (seconds < 120) {
+        return QStringLiteral("every %1 s").arg(seconds);
+    }
+    if (seconds < 7200) {
+        return QStringLiteral("every %1 min").arg((seconds + 30) / 60);
+    }
+    return QStringLiteral("every %1 h").arg((seconds + 1800) / 3600);
+}
+
+QString quietText(const QList<LoggerStatus::QuietSource>& quiet, int shown) {
+    if (quiet.isEmpty()) {
+        return QStringLiteral("none: every source of events was heard about as often as usual");
+    }
+    QStringList lines;
+    for (const LoggerStatus::QuietSource& q : quiet.mid(0, shown)) {
+        lines.append(QStringLiteral("%1: last heard %2 (usually %3)")
+                         .arg(q.source, q.lastHeard.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                              spacingText(q.usualGapSeconds)));
+    }
+    if (quiet.size() > shown) {
+        lines.append(QStringLiteral("and %L1 more").arg(quiet.size() - shown));
+    }
+    return lines.join(u'\n');
+}
+
 }  // namespace
 
 StatusWindow::StatusWindow(LoggerControl& logger, QWidget* parent)
@@ -33,6 +60,7 @@ StatusWindow::StatusWindow(LoggerControl& logger, QWidget* parent)
     m_hub = addLine(form, QStringLiteral("Hub"), QStringLiteral("hub"));
     m_database = addLine(form, QStringLiteral("Database"), QStringLiteral("database"));
     m_events = addLine(form, QStringLiteral("Events"), QStringLiteral("events"));
+    m_quiet = addLine(form, QStringLiteral("Quiet sources"), QStringLiteral("quiet"));
     m_reportCount = addLine(form, QStringLiteral("Reports"), QStringLiteral("reports"));
     m_reports = new QPlainTextEdit(this);
     m_reports->setObjectName(QStringLiteral("statusReports"));
@@ -91,8 +119,9 @@ void StatusWindow::refresh() {
     }
     m_database->setText(where);
     const LoggerStatus::Counts& c = s.counts;
-    QString events = QStringLiteral("%L1 messages received, %L2 events written, %L3 refused, "
-                                    "%L4 spooled, %L5 dropped, %L6 other messages")
+    QString events = QStringLiteral(
+                         "%L1 messages received, %L2 events written, %L3 refused, "
+                         "%L4 spooled, %L5 dropped, %L6 other messages")
                          .arg(c.received)
                          .arg(c.written)
                          .arg(c.rejected)
@@ -108,11 +137,13 @@ void StatusWindow::refresh() {
         events += QStringLiteral("\n%L1 received and waiting to be written").arg(c.waiting);
     }
     if (c.droppedBeforeReceive > 0) {
-        events += QStringLiteral("\n%L1 dropped by the system before the logger could receive "
-                                 "them: raise net.core.rmem_max (see the README)")
+        events += QStringLiteral(
+                      "\n%L1 dropped by the system before the logger could receive "
+                      "them: raise net.core.rmem_max (see the README)")
                       .arg(c.droppedBeforeReceive);
     }
     m_events->setText(events);
+    m_quiet->setText(quietText(s.quietSources, kShownQuietSources));
     m_reportCount->setText(s.reportsSent == 1 ? QStringLiteral("1 sent")
                                               : QStringLiteral("%L1 sent").arg(s.reportsSent));
     const QStringList reports = s.lastReports.mid(0, kShownReports);

@@ -21,6 +21,16 @@ QString databaseText(const DatabaseSettings& d) {
            QStringLiteral(", database ") + d.database + QStringLiteral(", table ") + d.table;
 }
 
+QJsonArray quietJson(const QList<LoggerStatus::QuietSource>& quiet) {
+    QJsonArray list;
+    for (const LoggerStatus::QuietSource& q : quiet) {
+        list.append(QJsonObject{{QStringLiteral("source"), q.source},
+                                {QStringLiteral("lastHeard"), timeValue(q.lastHeard)},
+                                {QStringLiteral("usualGapSeconds"), q.usualGapSeconds}});
+    }
+    return list;
+}
+
 }  // namespace
 
 namespace StatusJson {
@@ -37,6 +47,8 @@ QJsonObject toJson(const LoggerStatus& s) {
         {QStringLiteral("startedAt"), timeValue(s.startedAt)},
         {QStringLiteral("lastReceived"), timeValue(s.lastReceived)},
         {QStringLiteral("hubSeen"), s.lastReceived.isValid()},
+        {QStringLiteral("lastEvent"), timeValue(s.lastEvent)},
+        {QStringLiteral("quietSources"), quietJson(s.quietSources)},
         {QStringLiteral("database"), databaseText(s.database)},
         {QStringLiteral("engine"), SettingRules::engineName(s.database.kind)},
         {QStringLiteral("databaseOpen"), s.databaseOpen},

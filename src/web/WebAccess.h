@@ -31,6 +31,8 @@ public:
     NewSession openSession();
     void closeSession(const HttpRequest& request);
     bool passwordMatches(const QString& password) const;
+    // Sessions open now (idle ones may be counted until they are next looked at).
+    int sessionCount() const { return int(m_sessions.size()); }
 
     // True when the request carries its session's CSRF token in the X-CSRF-Token header.
     bool csrfMatches(const HttpRequest& request);

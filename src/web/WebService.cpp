@@ -1,5 +1,6 @@
 #include "web/WebService.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QJsonArray>
 #include <QPointer>
@@ -15,6 +16,7 @@
 #include "web/HttpListener.h"
 #include "web/HttpReply.h"
 #include "web/LiveFeed.h"
+#include "web/MetricsText.h"
 #include "web/SettingsJson.h"
 #include "web/StatusJson.h"
 #include "web/WebPassword.h"
@@ -43,7 +45,28 @@ const WebService::Route kRoutes[] = {
     {"GET", "/api/live", Who::SignedIn, false, &WebService::live},
     {"GET", "/api/settings", Who::SignedIn, false, &WebService::getSettings},
     {"PUT", "/api/settings", Who::SignedIn, true, &WebService::putSettings},
+    {"GET", "/metrics", Who::Monitor, false, &WebService::metrics},
 };
+
+constexpr qsizetype kMaxMonitorCredentials = 16;
+
+// The password of an "Authorization: Basic ..." header (the user name is not looked at).
+std::optional<QString> basicPassword(const QByteArray& authorization) {
+    if (authorization.size() < 6 || authorization.first(6).toLower() != "basic ") {
+        return std::nullopt;
+    }
+    const auto decoded = QByteArray::fromBase64Encoding(authorization.mid(6).trimmed(),
+                                                        QByteArray::AbortOnBase64DecodingErrors);
+    const qsizetype colon = decoded.decoded.indexOf(':');
+    if (!decoded || colon < 0) {
+        return std::nullopt;
+    }
+    return QString::fromUtf8(decoded.decoded.mid(colon + 1));
+}
+
+// What a scraper without a password (or with a wrong one) is told.
+const HttpReply::Headers kChallenge = {
+    {"WWW-Authenticate", "Basic realm=\"Quilljot\", charset=\"UTF-8\""}};
 
 QJsonObject rowJson(const StoredEvent& row) {
     return {{QStringLiteral("id"), row.id},
@@ -152,8 +175,13 @@ void WebService::dispatch(HttpConnection& c) {
         return;
     }
     const bool api = request.path.startsWith(QStringLiteral("/api/"));
-    if ((api || route->changes) && !fromThisSite(request)) {
+    if ((api || route->changes || route->who == Who::Monitor) && !fromThisSite(request)) {
         HttpReply::error(c, Code::Forbidden, QStringLiteral("Request from another site refused"));
+        return;
+    }
+    if (route->who == Who::Monitor && m_access.signInNeeded() &&
+        m_access.csrfOf(request) == nullptr) {
+        monitorWithPassword(c, route->handler);
         return;
     }
     if (route->who == Who::SignedIn) {
@@ -238,23 +266,83 @@ void WebService::signIn(HttpConnection& c) {
     const QString password = form.queryItemValue(QStringLiteral("password"), QUrl::FullyDecoded);
     QTimer::singleShot(admitted.delayMillis, this,
                        [this, held = QPointer<HttpConnection>(&c), peer = c.peer(), password] {
-                           checkPassword(held, peer, password);
+                           checkPassword(held, peer, password, [this](HttpConnection* c, bool ok) {
+                               answerSignIn(c, ok);
+                           });
                        });
+}
+
+void WebService::monitorWithPassword(HttpConnection& c, Handler handler) {
+    const QByteArray authorization = c.request().header("Authorization");
+    const std::optional<QString> password = basicPassword(authorization);
+    if (!password) {
+        HttpReply::error(c, Code::Unauthorized,
+                         QStringLiteral("Give the web password in HTTP Basic (any user name)"),
+                         kChallenge);
+        return;
+    }
+    const QByteArray digest = QCryptographicHash::hash(authorization, QCryptographicHash::Sha256);
+    if (m_monitorCredentials.contains(digest)) {
+        (this->*handler)(c);
+        return;
+    }
+    const SignInGuard::Admission admitted = m_guard.admit(c.peer(), m_clock.elapsed());
+    switch (admitted.verdict) {
+        case SignInGuard::Verdict::LockedOut:
+            HttpReply::error(
+                c, Code::TooManyRequests,
+                QStringLiteral("Too many wrong passwords from here: try again in a "
+                               "few minutes"),
+                {{"Retry-After", QByteArray::number(SignInGuard::kLockoutMinutes * 60)}});
+            return;
+        case SignInGuard::Verdict::Busy:
+        case SignInGuard::Verdict::Full:
+            HttpReply::error(
+                c, Code::TooManyRequests,
+                QStringLiteral("Another password is being checked: try again in a moment"),
+                {{"Retry-After", "2"}});
+            return;
+        case SignInGuard::Verdict::Check:
+            break;
+    }
+    const Answer answer = [this, handler, digest](HttpConnection* held, bool passed) {
+        if (passed) {
+            if (m_monitorCredentials.size() >= kMaxMonitorCredentials) {
+                m_monitorCredentials.clear();
+            }
+            m_monitorCredentials.insert(digest);
+        }
+        if (held == nullptr) {
+            return;
+        }
+        if (passed) {
+            (this->*handler)(*held);
+        } else {
+            HttpReply::error(*held, Code::Unauthorized, QStringLiteral("Wrong password"),
+                             kChallenge);
+        }
+    };
+    QTimer::singleShot(
+        admitted.delayMillis, this,
+        [this, held = QPointer<HttpConnection>(&c), peer = c.peer(), password = *password, answer] {
+            checkPassword(held, peer, password, answer);
+        });
 }
 
 // A client gone meanwhile still frees its place in the guard.
 void WebService::checkPassword(QPointer<HttpConnection> held, const QHostAddress& peer,
-                               const QString& password) {
+                               const QString& password, Answer answer) {
     const qint64 arrived = m_clock.elapsed();
-    m_passwordChecks.start([this, held, peer, password, arrived, hash = m_settings.passwordHash] {
+    m_passwordChecks.start([this, held, peer, password, arrived, answer = std::move(answer),
+                            hash = m_settings.passwordHash] {
         const bool passed = WebPassword::matches(password, hash);
-        QMetaObject::invokeMethod(this, [this, held, peer, passed, arrived] {
+        QMetaObject::invokeMethod(this, [this, held, peer, passed, arrived, answer] {
             // A wrong password is answered late, and its place in the guard is kept till then.
             const qint64 wait =
                 passed ? 0 : arrived + SignInGuard::kFailedAnswerMillis - m_clock.elapsed();
-            QTimer::singleShot(std::max<qint64>(wait, 0), this, [this, held, peer, passed] {
+            QTimer::singleShot(std::max<qint64>(wait, 0), this, [this, held, peer, passed, answer] {
                 m_guard.checked(peer, passed, m_clock.elapsed());
-                answerSignIn(held.data(), passed);
+                answer(held.data(), passed);
             });
         });
     });
@@ -405,6 +493,14 @@ void WebService::live(HttpConnection& c) {
 
 void WebService::status(HttpConnection& c) {
     HttpReply::json(c, StatusJson::toJson(m_logger.status()));
+}
+
+// Counts are read the way /api/status reads them: the status the logger gathers, never the
+// receive path.
+void WebService::metrics(HttpConnection& c) {
+    HttpReply::send(
+        c, Code::Ok, MetricsText::kContentType,
+        MetricsText::format(m_logger.status(), m_logger.now(), m_access.sessionCount()));
 }
 
 void WebService::getSettings(HttpConnection& c) {

@@ -7,6 +7,7 @@
 #include <QSet>
 #include <QThreadPool>
 #include <QTimer>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -36,7 +37,9 @@ public:
     Result<quint16> listen(quint16 port);
     int maxConnections() const;
 
-    enum class Who { Anyone, SignedIn };
+    // Monitor: signed in, or the web password given in HTTP Basic (any user name), for scrapers
+    // that cannot sign in with a form; it is checked through the same guard as sign-ins.
+    enum class Who { Anyone, SignedIn, Monitor };
     using Handler = void (WebService::*)(HttpConnection&);
     struct Route {
         const char* method;
@@ -64,15 +67,20 @@ public:
     void live(HttpConnection& c);
     void getSettings(HttpConnection& c);
     void putSettings(HttpConnection& c);
+    void metrics(HttpConnection& c);
 
 private:
     void dispatch(HttpConnection& connection);
     bool hostAllowed(const HttpRequest& request) const;
     bool fromThisSite(const HttpRequest& request) const;
     void page(HttpConnection& c, const QString& resource, const QByteArray& type);
+    // Checks a password on the worker thread; `answer` runs on this thread with the verdict (a
+    // wrong password late), and with null when the client has gone meanwhile.
+    using Answer = std::function<void(HttpConnection*, bool passed)>;
     void checkPassword(QPointer<HttpConnection> held, const QHostAddress& peer,
-                       const QString& password);
+                       const QString& password, Answer answer);
     void answerSignIn(HttpConnection* c, bool passed);
+    void monitorWithPassword(HttpConnection& c, Handler handler);
     void reportBursts();
     // The reading Store, opened on the logger's current database when it is not yet.
     Status reader();
@@ -87,6 +95,9 @@ private:
     QElapsedTimer m_clock;
     QTimer m_burstTimer;
     QThreadPool m_passwordChecks;
+    // Digests of Authorization headers whose password matched, so that a scraper's every visit
+    // does not cost a password check; a few at most.
+    QSet<QByteArray> m_monitorCredentials;
     Store m_reader;
     std::unique_ptr<LiveFeed> m_live;
     QObject m_exports;  // parent of the exports under way

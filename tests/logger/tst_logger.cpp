@@ -12,6 +12,7 @@
 #include "logger/Logger.h"
 #include "logger/MessageHandler.h"
 #include "logger/MessageWriter.h"
+#include "logger/QuietSources.h"
 #include "logger/Retention.h"
 #include "message/XapMessage.h"
 #include "report/Reporter.h"
@@ -377,6 +378,40 @@ private slots:
     }
 
     // Each table keeps its own number of days; more old rows than one batch go in several.
+    void quietSourcesAreToldByTheirUsualSpacing() {
+        constexpr qint64 kMinute = 60'000;
+        QuietSources sources(10 * kMinute);
+        const auto names = [&](qint64 now) {
+            QStringList found;
+            for (const QuietSources::Quiet& q : sources.quiet(now)) {
+                found.append(q.source);
+            }
+            return found;
+        };
+        // Every five minutes, each time a burst of three events within half a second: the bursts
+        // make no gaps, so its spacing is five minutes and it is quiet after 25.
+        for (qint64 at = 0; at <= 15 * kMinute; at += 5 * kMinute) {
+            sources.heard({QStringLiteral("acme.pir.hall")}, at);
+            sources.heard({QStringLiteral("ACME.PIR.HALL"), QStringLiteral("acme.pir.hall")},
+                          at + 500);
+        }
+        const qint64 last = 15 * kMinute + 500;
+        const qint64 usual = 5 * kMinute - 500;
+        const QStringList pir{QStringLiteral("acme.pir.hall")};
+        QCOMPARE(names(last + 5 * usual), QStringList());
+        QCOMPARE(names(last + 5 * usual + 1), pir);
+        QCOMPARE(sources.quiet(last + 5 * usual + 1).first().usualGapMs, usual);
+        // A week later it is forgotten.
+        QCOMPARE(names(last + 7LL * 24 * 60 * kMinute + 1), QStringList());
+
+        // A flood of made-up names pushes out names heard once, never a source with a spacing.
+        for (int i = 0; i < QuietSources::kMaxSources * 3; ++i) {
+            sources.heard({QStringLiteral("made.up.") + QString::number(i)}, 16 * kMinute);
+        }
+        QCOMPARE(names(60 * kMinute), pir);
+        QCOMPARE(sources.lastHeardMs(), std::optional<qint64>(16 * kMinute));
+    }
+
     void retentionKeepsEachTableToItsDays() {
         QDir().mkpath(m_dir->path() + QStringLiteral("/Data"));
         Store store;

@@ -14,6 +14,7 @@
 #include <QTableView>
 #include <QUdpSocket>
 #include <QtTest>
+#include <atomic>
 
 #include "TestFiles.h"
 #include "logger/EchoFormat.h"
@@ -59,6 +60,8 @@ private:
     std::unique_ptr<Logger> m_logger;
     int m_logged = 0;
     QList<QUrl> m_openedUrls;
+    // The logger's clock: seconds after kNow (read on the logger's threads).
+    std::atomic<int> m_seconds{0};
 
     EchoWindow* echo() { return m_desktop->echoWindow(); }
     template <typename T>
@@ -116,7 +119,8 @@ private slots:
         options.network =
             std::make_unique<FixedHostNetwork>(QStringList{QStringLiteral("127.0.0.1")});
         options.xapPort = m_hub->localPort();
-        options.clock = [] { return kNow; };
+        m_seconds = 0;
+        options.clock = [this] { return kNow.addSecs(m_seconds); };
         m_logger = std::make_unique<Logger>(*m_desktop, std::move(options));
         m_desktop->attach(*m_logger);
         connect(m_logger.get(), &Logger::eventsLogged, this,
@@ -542,6 +546,39 @@ private slots:
         QVERIFY(m_desktop->setupDialog()->isVisible());
         child<QAction>(menu, "menuExit")->trigger();
         QCOMPARE(exit.size(), 1);
+    }
+
+    void statusWindowListsTheSourcesThatWentQuiet() {
+        const auto heard = [this](int seconds, const QStringList& sources) {
+            m_seconds = seconds;
+            QList<LogEvent> events;
+            for (const QString& source : sources) {
+                events.append({QStringLiteral("2026-12-05 08:00:00"), source, QStringLiteral("Log"),
+                               QStringLiteral("x")});
+            }
+            send(events);
+        };
+        const QString door = QStringLiteral("acme.door.front");
+        const QString thermostat = QStringLiteral("acme.thermo.hall");
+        // Both every minute; the thermostat once more after a long pause (that one long gap
+        // does not make its usual spacing long); a third source heard once has no usual spacing.
+        for (int minute = 0; minute < 4; ++minute) {
+            heard(minute * 60, {door, thermostat});
+        }
+        heard(30, {QStringLiteral("acme.once.only")});
+        m_desktop->showStatusWindow();
+        StatusWindow* status = m_desktop->statusWindow();
+        // Ten minutes is the least silence that counts, whatever the usual spacing.
+        m_seconds = 3 * 60 + 10 * 60;
+        status->refresh();
+        QVERIFY2(status->lineText(QStringLiteral("quiet")).startsWith(QStringLiteral("none")),
+                 qPrintable(status->lineText(QStringLiteral("quiet"))));
+        heard(25 * 60, {thermostat});
+        m_seconds = 30 * 60;
+        status->refresh();
+        QCOMPARE(status->lineText(QStringLiteral("quiet")),
+                 QStringLiteral("acme.door.front: last heard 2026-12-05 08:33:00 (usually every "
+                                "60 s)"));
     }
 
     void shutdownClosesTheWindowForGood() {

@@ -432,6 +432,49 @@ private slots:
         QCOMPARE(m_logger->status().counts.written, 20u);
     }
 
+    // A scraper gives the web password in HTTP Basic (any user name): checked like a sign-in,
+    // under the page's other rules, and never written into a report.
+    void metricsTakeTheWebPasswordInBasic() {
+        WebSettings guarded;
+        guarded.passwordHash = WebPassword::hash(QStringLiteral("letmein!"), 1000);
+        startLogger(guarded);
+        sendEvents(3);
+        QTRY_COMPARE(m_logger->status().counts.written, 3u);
+        const auto basic = [](const QByteArray& password) -> QByteArray {
+            return "Basic " + QByteArray("prometheus:" + password).toBase64();
+        };
+        const auto scrape = [&](const QByteArray& password,
+                                const QByteArray& more = {}) -> QByteArray {
+            return exchange(headOf("/metrics") + "Authorization: " + basic(password) + "\r\n" +
+                            more + "\r\n");
+        };
+        const QByteArray none = exchange(headOf("/metrics") + "\r\n");
+        QVERIFY2(none.startsWith("HTTP/1.1 401") &&
+                     none.contains("WWW-Authenticate: Basic realm=\"Quilljot\""),
+                 none.constData());
+        QVERIFY2(scrape("letmein?").startsWith("HTTP/1.1 401"), "a wrong password");
+        const QByteArray right = scrape("letmein!");
+        QVERIFY2(right.startsWith("HTTP/1.1 200") &&
+                     right.contains("Content-Type: text/plain; version=0.0.4; charset=utf-8"),
+                 right.constData());
+        const Answer metrics =
+            ask("GET", QStringLiteral("/metrics"), {}, {{"Authorization", basic("letmein!")}});
+        QVERIFY2(metrics.body.contains("\nquilljot_events_written_total 3\n") &&
+                     metrics.body.contains("\nquilljot_database_open 1\n"),
+                 metrics.body.constData());
+        QVERIFY(scrape("letmein!", "Sec-Fetch-Site: cross-site\r\n").startsWith("HTTP/1.1 403"));
+        const QByteArray otherHost = exchange(
+            "GET /metrics HTTP/1.1\r\nHost: evil.example\r\n"
+            "Authorization: " +
+            basic("letmein!") + "\r\n\r\n");
+        QVERIFY2(otherHost.startsWith("HTTP/1.1 421"), otherHost.constData());
+        auto reports = [this] {
+            return m_logger->status().lastReports.filter(QStringLiteral("failed sign-ins"));
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(reports().size(), 1, 10000);
+        QVERIFY(!m_logger->status().lastReports.join(u'\n').contains(QStringLiteral("letmein")));
+    }
+
     // Exports produce only as fast as they are read, a few at once; a query that fails is an
     // error status, never an empty file.
     void exportsHoldOnlyWhatIsRead() {

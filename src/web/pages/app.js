@@ -211,7 +211,8 @@ showSorting();
 const STATUS_NAMES = [
   ['version', 'Version'], ['xapSource', 'xAP source'], ['listenPort', 'Listening on port'],
   ['sendFrom', 'Sending from'], ['destination', 'Sending to'], ['startedAt', 'Started'],
-  ['lastReceived', 'Hub seen (last message)'], ['database', 'Database'],
+  ['lastReceived', 'Hub seen (last message)'], ['lastEvent', 'Last event'],
+  ['quietSources', 'Quiet sources'], ['database', 'Database'],
   ['databaseOpen', 'Database open'], ['spoolWaiting', 'Waiting in the spool'],
   ['messagesWaiting', 'Messages waiting in the spool'], ['counts', 'Counts'],
   ['reportsSent', 'Reports sent'],
@@ -229,7 +230,9 @@ const COUNT_NAMES = [
 ];
 
 function statusText(key, value) {
-  if (value === null || value === undefined) return key === 'lastReceived' ? 'nothing yet' : '';
+  if (value === null || value === undefined) {
+    return key === 'lastReceived' || key === 'lastEvent' ? 'nothing yet' : '';
+  }
   if (typeof value === 'boolean') return value ? 'yes' : 'no';
   if (COUNTED.has(key)) return Number(value).toLocaleString();
   return String(value);
@@ -250,6 +253,30 @@ function countList(counts) {
   return dl;
 }
 
+// "every 40 s", "every 5 min", "every 2 h": a source's usual spacing, roughly.
+function spacingText(seconds) {
+  if (seconds < 120) return 'every ' + seconds + ' s';
+  if (seconds < 7200) return 'every ' + Math.round(seconds / 60) + ' min';
+  return 'every ' + Math.round(seconds / 3600) + ' h';
+}
+
+// Sources heard before and silent now for much longer than usual, with when they were last heard.
+function quietList(quiet) {
+  if (quiet.length === 0) {
+    const none = document.createElement('span');
+    none.textContent = 'none: every source of events was heard about as often as usual';
+    return none;
+  }
+  const ul = document.createElement('ul');
+  ul.className = 'quiet';
+  for (const q of quiet) {
+    const li = document.createElement('li');
+    cellText(li, q.source + ': last heard ' + q.lastHeard + ' (usually ' + spacingText(q.usualGapSeconds) + ')');
+    ul.append(li);
+  }
+  return ul;
+}
+
 async function loadStatus() {
   try {
     const s = await api('/api/status');
@@ -259,6 +286,7 @@ async function loadStatus() {
       th.textContent = name;
       const td = document.createElement('td');
       if (key === 'counts') td.append(countList(s[key]));
+      else if (key === 'quietSources') td.append(quietList(s[key]));
       else cellText(td, statusText(key, s[key]));
       tr.append(th, td);
       return tr;

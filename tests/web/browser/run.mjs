@@ -1,6 +1,7 @@
 // The web page in a real browser: Debian's chromium, driven by playwright-core, against a logger
-// and a hub started here on 127.0.0.1. Exit status 77 (skipped) when chromium or the test's
-// node modules are missing. SCREENSHOTS=DIR saves a picture of each page there.
+// and a hub started here on 127.0.0.1; /metrics read with a parser of the Prometheus text format.
+// Exit status 77 (skipped) when chromium or the test's node modules are missing. SCREENSHOTS=DIR
+// saves a picture of each page there.
 import { spawn, spawnSync } from 'node:child_process';
 import { existsSync, mkdtempSync, mkdirSync, writeFileSync, rmSync } from 'node:fs';
 import { createServer } from 'node:net';
@@ -17,10 +18,12 @@ function missing(what) {
 }
 if (!existsSync(CHROMIUM)) missing('no /usr/bin/chromium (scripts/install-deps installs it)');
 let chromium;
+let parseMetrics;
 try {
   ({ chromium } = await import('playwright-core'));
+  parseMetrics = (await import('parse-prometheus-text-format')).default;
 } catch {
-  missing('playwright-core is not installed (scripts/install-deps runs npm ci)');
+  missing('playwright-core or parse-prometheus-text-format is not installed (scripts/install-deps runs npm ci)');
 }
 
 const bin = process.env.QUILLJOT_BIN;
@@ -43,7 +46,9 @@ function freePort(kind) {
 
 function start(program, args, waitFor, input) {
   return new Promise((resolve, reject) => {
-    const child = spawn(join(bin, program), args, { env: { ...process.env, QT_QPA_PLATFORM: 'offscreen' } });
+    // Two seconds of silence are enough for a source to count as quiet here (ten minutes otherwise).
+    const env = { ...process.env, QT_QPA_PLATFORM: 'offscreen', QUILLJOT_QUIET_MINIMUM_SECONDS: '2' };
+    const child = spawn(join(bin, program), args, { env });
     children.push(child);
     let said = '';
     const timer = setTimeout(() => reject(new Error(program + ' did not say "' + waitFor + '": ' + said)), 10000);
@@ -245,7 +250,52 @@ try {
     assert.ok(counts.includes('Received') && !counts.includes('earlierWritten'), counts);
     const icon = await page.request.get(url + 'favicon.svg');
     assert.equal(icon.headers()['content-type'], 'image/svg+xml');
+  });
+
+  await check('a source that went quiet is listed in Status, with when it was last heard', async () => {
+    // Heard every 1.2 s, then silent: quiet after five times that.
+    for (let i = 0; i < 4; ++i) {
+      if (i) await sleep(1200);
+      send('Front door closed', { source: 'acme.door.front' });
+    }
+    const listed = '#status-rows .quiet li:has-text("acme.door.front")';
+    await page.waitForSelector(listed, { timeout: 20000 });
+    assert.match(await page.locator(listed).textContent(),
+      /^acme\.door\.front: last heard \d{4}-\d\d-\d\d \d\d:\d\d:\d\d \(usually every \d s\)$/);
+    const status = await (await page.request.get(url + 'api/status')).json();
+    assert.ok(status.quietSources.some((q) => q.source === 'acme.door.front' && q.usualGapSeconds >= 1));
     await shot(page, 'web-status');
+  });
+
+  // Every family named, explained and typed; the counts are those of /api/status.
+  const metricsOf = async (answer) => {
+    const text = await answer.text();
+    assert.equal(answer.status, 200, text);
+    assert.equal(answer.headers.get('content-type'), 'text/plain; version=0.0.4; charset=utf-8');
+    const families = new Map(parseMetrics(text).map((f) => [f.name, f]));
+    for (const [name, f] of families) {
+      assert.ok(/^quilljot_[a-z_]+$/.test(name) && f.help.endsWith('.'), name);
+      assert.equal(f.type, name.endsWith('_total') ? 'COUNTER' : 'GAUGE', name);
+      assert.equal(f.metrics.length, 1, name);
+    }
+    return (name) => {
+      assert.ok(families.has(name), name + ' missing');
+      return Number(families.get(name).metrics[0].value);
+    };
+  };
+
+  await check('/metrics answers in the Prometheus text format, with the counts of the status', async () => {
+    const metric = await metricsOf(await fetch(url + 'metrics'));
+    const { counts } = await (await page.request.get(url + 'api/status')).json();
+    assert.ok(metric('quilljot_received_total') >= counts.received);
+    assert.equal(metric('quilljot_events_written_total'), counts.written);
+    assert.equal(metric('quilljot_events_written_total'), sqlite('SELECT COUNT(*) FROM tblQuilljot')[0][0]);
+    assert.equal(metric('quilljot_dropped_before_receive_total'), 0);
+    assert.equal(metric('quilljot_database_open'), 1);
+    assert.ok(metric('quilljot_quiet_sources') >= 1);
+    assert.ok(metric('quilljot_event_silence_seconds') >= 0);
+    assert.ok(metric('quilljot_web_sessions') >= 1);
+    assert.ok(Math.abs(metric('quilljot_start_time_seconds') - Date.now() / 1000) < 600);
   });
 
   await check('setup saves, takes effect at once, and refuses a bad table name', async () => {
@@ -291,6 +341,17 @@ try {
       method: 'PUT', headers: { 'Content-Type': 'application/json' }, body: '{"table":"tblOther"}' })).status);
     assert.equal(withoutToken, 403);
     assert.equal((await fetch(url + 'api/history')).status, 401);
+  });
+
+  await check('with a password: /metrics takes it in HTTP Basic, and nothing else', async () => {
+    const scrape = (password) => fetch(url + 'metrics', password === undefined ? {} : {
+      headers: { Authorization: 'Basic ' + Buffer.from('prometheus:' + password).toString('base64') } });
+    const none = await scrape();
+    assert.equal(none.status, 401);
+    assert.equal(none.headers.get('www-authenticate'), 'Basic realm="Quilljot", charset="UTF-8"');
+    const metric = await metricsOf(await scrape('correct horse battery'));
+    assert.equal(metric('quilljot_database_open'), 1);
+    assert.equal((await scrape('wrong horse')).status, 401);
   });
 } catch (e) {
   ++failed;
