@@ -68,10 +68,6 @@ void WebAccess::dropIdleSessions() {
     }
 }
 
-bool WebAccess::passwordMatches(const QString& password) const {
-    return signInNeeded() && WebPassword::matches(password, m_passwordHash);
-}
-
 bool WebAccess::csrfMatches(const HttpRequest& request) {
     const QByteArray* csrf = csrfOf(request);
     const QByteArray sent = request.header("X-CSRF-Token");

@@ -30,7 +30,6 @@ public:
     // A new session after a sign-in; without a password, the shared one.
     NewSession openSession();
     void closeSession(const HttpRequest& request);
-    bool passwordMatches(const QString& password) const;
     // Sessions open now (idle ones may be counted until they are next looked at).
     int sessionCount() const { return int(m_sessions.size()); }
 
