@@ -115,7 +115,16 @@ Status Store::beginBatch() {
 }
 
 Status Store::endBatch() {
-    return isOpen() ? m_provider->endBatch() : Status();
+    if (!isOpen()) {
+        return {};
+    }
+    const Status ended = m_provider->endBatch();
+    // The rows are in; a summary that could not take them now takes them after a later pass,
+    // and charts count them from the rows meanwhile.
+    if (ended && isOpen()) {
+        (void)m_provider->rollUpActivity();
+    }
+    return ended;
 }
 
 namespace {
@@ -138,6 +147,14 @@ Result<qint64> Store::countEvents(const EventQuery& query) {
         return notOpen();
     }
     return m_provider->countEvents(query);
+}
+
+Result<ActivityChart> Store::activity(const ActivityQuery& query,
+                                      const ActivityProgress& progress) {
+    if (!usable()) {
+        return notOpen();
+    }
+    return m_provider->activity(query, progress);
 }
 
 Result<int> Store::deleteRowsBefore(StoreProvider::Table table, const QString& before, int limit) {

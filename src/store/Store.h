@@ -47,10 +47,14 @@ public:
 
     Status insert(const LogEvent& event);
     Status beginBatch();
+    // Ends the pass and adds its rows to the activity summary.
     Status endBatch();
     // Reading: a page of rows, or how many rows a query takes (see EventQuery).
     Status readEvents(const EventQuery& query, const StoreProvider::RowVisitor& visit);
     Result<qint64> countEvents(const EventQuery& query);
+    // Events per interval of a range (see ActivityQuery and StoreProvider::activity).
+    Result<ActivityChart> activity(const ActivityQuery& query,
+                                   const ActivityProgress& progress = {});
     // The table of other messages (see StoreProvider).
     Status insertMessage(const LoggedMessage& message);
     Status readMessages(const MessageQuery& query, const StoreProvider::MessageVisitor& visit);
