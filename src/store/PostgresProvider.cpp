@@ -285,7 +285,12 @@ Result<StoreProvider::LayoutChanges> PostgresProvider::upgradeLayout(int from) {
     const Result<QVariant> hadIndex = layoutQuery(isThere, {eventIndex});
     const Result<QVariant> hadMessages = layoutQuery(isThere, {messages});
     const QString summary = activityDialect(0).table;
+    const QString days = activityDialect(0).days;
     const Result<QVariant> hadSummary = layoutQuery(isThere, {summary});
+    const Result<QVariant> hadDays = layoutQuery(isThere, {days});
+    if (!hadDays) {
+        return hadDays.problem().atStep(ReportStep::CreateDatabase::Table);
+    }
     if (!hadSummary) {
         return hadSummary.problem().atStep(ReportStep::CreateDatabase::Table);
     }
@@ -327,6 +332,13 @@ Result<StoreProvider::LayoutChanges> PostgresProvider::upgradeLayout(int from) {
              : QStringLiteral("CREATE TABLE ") + summary +
                    QStringLiteral(" (Hour text NOT NULL, Source text NOT NULL, Category text "
                                   "NOT NULL, Events bigint NOT NULL, PRIMARY KEY (Hour, Source, "
+                                  "Category))")},
+        {ReportStep::CreateDatabase::IndexesAndMessages,
+         hadDays.value().toBool()
+             ? QString()
+             : QStringLiteral("CREATE TABLE ") + days +
+                   QStringLiteral(" (Day text NOT NULL, Source text NOT NULL, Category text "
+                                  "NOT NULL, Events bigint NOT NULL, PRIMARY KEY (Day, Source, "
                                   "Category))")},
     };
     for (const auto& [step, sql] : steps) {
@@ -638,16 +650,23 @@ StoreProvider::ActivityDialect PostgresProvider::activityDialect(int limit) cons
     dialect.table = quotedName(m_settings.table.toLower() + QStringLiteral("_activity"));
     dialect.hourOf = QStringLiteral("to_char(date_trunc('hour', %1), 'YYYY-MM-DD HH24:MI:SS')");
     dialect.minuteOf = QStringLiteral("to_char(date_trunc('minute', %1), 'YYYY-MM-DD HH24:MI:SS')");
+    dialect.days = quotedName(m_settings.table.toLower() + QStringLiteral("_activitydays"));
+    dialect.dayOf = QStringLiteral("to_char(date_trunc('day', %1), 'YYYY-MM-DD HH24:MI:SS')");
     const QString hour = dialect.hourOf.arg(QStringLiteral("SampleDate"));
-    dialect.merge =
-        QStringList{QStringLiteral("INSERT INTO ") + dialect.table +
-                    QStringLiteral(" AS summary (Hour, Source, Category, Events) SELECT ") + hour +
-                    QStringLiteral(", COALESCE(Source, ''), COALESCE(Category, ''), COUNT(*) "
-                                   "FROM ") +
-                    m_table +
-                    QStringLiteral(" WHERE ID > ? AND ID <= ? GROUP BY 1, 2, 3 ON CONFLICT "
-                                   "(Hour, Source, Category) DO UPDATE SET Events = "
-                                   "summary.Events + EXCLUDED.Events")};
+    const auto mergeInto = [&](const QString& table, const QString& column,
+                               const QString& start) -> QString {
+        return QStringLiteral("INSERT INTO ") + table + QStringLiteral(" AS summary (") + column +
+               QStringLiteral(", Source, Category, Events) SELECT ") + start +
+               QStringLiteral(", COALESCE(Source, ''), COALESCE(Category, ''), COUNT(*) FROM ") +
+               m_table +
+               QStringLiteral(" WHERE ID > ? AND ID <= ? GROUP BY 1, 2, 3 ON CONFLICT (") + column +
+               QStringLiteral(
+                   ", Source, Category) DO UPDATE SET Events = summary.Events + "
+                   "EXCLUDED.Events");
+    };
+    dialect.merge = QStringList{mergeInto(dialect.table, QStringLiteral("Hour"), hour),
+                                mergeInto(dialect.days, QStringLiteral("Day"),
+                                          dialect.dayOf.arg(QStringLiteral("SampleDate")))};
     dialect.deleteOldest = deleteOldestSql(Table::Events, limit) +
                            QStringLiteral(" RETURNING ID, ") + hour +
                            QStringLiteral(", COALESCE(Source, ''), COALESCE(Category, '')");

@@ -401,16 +401,20 @@ Result<StoreProvider::LayoutChanges> SqlServerProvider::upgradeLayout(int from) 
         return hadSummary.problem().atStep(ReportStep::CreateDatabase::IndexesAndMessages);
     }
     if (hadSummary.value().toInt() == 0) {
-        const Status made =
-            layoutQuery(QStringLiteral("CREATE TABLE ") + summary +
-                        QStringLiteral(" (Hour varchar(19) NOT NULL, Source nvarchar(255) NOT "
-                                       "NULL, Category nvarchar(255) NOT NULL, Events bigint NOT "
-                                       "NULL, CONSTRAINT [PK_%1] PRIMARY KEY NONCLUSTERED (Hour, "
-                                       "Source, Category))")
-                            .arg(summary))
-                .status();
-        if (!made) {
-            return made.problem().atStep(ReportStep::CreateDatabase::IndexesAndMessages);
+        for (const auto& [table, column] :
+             {std::pair{summary, QStringLiteral("Hour")},
+              std::pair{activityDialect(0).days, QStringLiteral("Day")}}) {
+            const Status made =
+                layoutQuery(QStringLiteral("IF OBJECT_ID('%1', 'U') IS NULL CREATE TABLE %1 (%2 "
+                                           "varchar(19) NOT NULL, Source nvarchar(255) NOT NULL, "
+                                           "Category nvarchar(255) NOT NULL, Events bigint NOT "
+                                           "NULL, CONSTRAINT [PK_%1] PRIMARY KEY NONCLUSTERED "
+                                           "(%2, Source, Category))")
+                                .arg(table, column))
+                    .status();
+            if (!made) {
+                return made.problem().atStep(ReportStep::CreateDatabase::IndexesAndMessages);
+            }
         }
         if (changes.existed) {
             changes.done.append(QStringLiteral("the activity summary made from the rows"));
@@ -582,25 +586,34 @@ StoreProvider::ActivityDialect SqlServerProvider::activityDialect(int limit) con
     dialect.table = events + QStringLiteral("_Activity");
     dialect.hourOf = QStringLiteral("CONVERT(varchar(13), %1, 120) + ':00:00'");
     dialect.minuteOf = QStringLiteral("CONVERT(varchar(16), %1, 120) + ':00'");
-    const QString hour = dialect.hourOf.arg(QStringLiteral("SampleDate"));
+    dialect.days = events + QStringLiteral("_ActivityDays");
+    dialect.dayOf = QStringLiteral("CONVERT(varchar(10), %1, 120) + ' 00:00:00'");
     const QString source = QStringLiteral("COALESCE(Source, N'')");
     const QString type = QStringLiteral("COALESCE(Category, N'')");
     // In two statements: the server this is tested on knows no MERGE.
-    const QString added = QStringLiteral("(SELECT ") + hour + QStringLiteral(" AS Hour, ") +
-                          source + QStringLiteral(" AS Source, ") + type +
-                          QStringLiteral(" AS Category, COUNT_BIG(*) AS Events FROM ") + events +
-                          QStringLiteral(" WHERE ID > ? AND ID <= ? GROUP BY ") + hour + u',' +
-                          source + u',' + type + QStringLiteral(") AS s");
-    const QString same =
-        QStringLiteral(" t.Hour = s.Hour AND t.Source = s.Source AND t.Category = s.Category");
-    dialect.merge = QStringList{
-        QStringLiteral("UPDATE t SET Events = t.Events + s.Events FROM ") + dialect.table +
-            QStringLiteral(" AS t JOIN ") + added + QStringLiteral(" ON") + same,
-        QStringLiteral("INSERT INTO ") + dialect.table +
-            QStringLiteral(" (Hour, Source, Category, Events) SELECT s.Hour, s.Source, "
-                           "s.Category, s.Events FROM ") +
-            added + QStringLiteral(" WHERE NOT EXISTS (SELECT 1 FROM ") + dialect.table +
-            QStringLiteral(" AS t WHERE") + same + u')'};
+    const auto mergeInto = [&](const QString& table, const QString& column, const QString& start) {
+        const QString added = QStringLiteral("(SELECT ") + start + QStringLiteral(" AS Start, ") +
+                              source + QStringLiteral(" AS Source, ") + type +
+                              QStringLiteral(" AS Category, COUNT_BIG(*) AS Events FROM ") +
+                              events + QStringLiteral(" WHERE ID > ? AND ID <= ? GROUP BY ") +
+                              start + u',' + source + u',' + type + QStringLiteral(") AS s");
+        const QString same = QStringLiteral(" t.") + column +
+                             QStringLiteral(
+                                 " = s.Start AND t.Source = s.Source AND t.Category = "
+                                 "s.Category");
+        return QStringList{
+            QStringLiteral("UPDATE t SET Events = t.Events + s.Events FROM ") + table +
+                QStringLiteral(" AS t JOIN ") + added + QStringLiteral(" ON") + same,
+            QStringLiteral("INSERT INTO ") + table + QStringLiteral(" (") + column +
+                QStringLiteral(", Source, Category, Events) SELECT s.Start, s.Source, "
+                               "s.Category, s.Events FROM ") +
+                added + QStringLiteral(" WHERE NOT EXISTS (SELECT 1 FROM ") + table +
+                QStringLiteral(" AS t WHERE") + same + u')'};
+    };
+    dialect.merge = mergeInto(dialect.table, QStringLiteral("Hour"),
+                              dialect.hourOf.arg(QStringLiteral("SampleDate"))) +
+                    mergeInto(dialect.days, QStringLiteral("Day"),
+                              dialect.dayOf.arg(QStringLiteral("SampleDate")));
     dialect.deleteOldest = QStringLiteral("DELETE TOP (") + QString::number(limit) +
                            QStringLiteral(") FROM ") + events +
                            QStringLiteral(

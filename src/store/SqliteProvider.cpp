@@ -293,12 +293,19 @@ Result<StoreProvider::LayoutChanges> SqliteProvider::upgradeLayout(int from) {
                         "Category VARCHAR(255) NOT NULL, Events INTEGER NOT NULL, "
                         "PRIMARY KEY (Hour, Source, Category)) WITHOUT ROWID"))
             .toUtf8(),
+        (QStringLiteral("CREATE TABLE IF NOT EXISTS ") + activityDialect(0).days +
+         QStringLiteral(" (Day VARCHAR(19) NOT NULL, Source VARCHAR(255) NOT NULL, "
+                        "Category VARCHAR(255) NOT NULL, Events INTEGER NOT NULL, "
+                        "PRIMARY KEY (Day, Source, Category)) WITHOUT ROWID"))
+            .toUtf8(),
     };
-    const int stepNumbers[] = {ReportStep::CreateDatabase::Table, ReportStep::CreateDatabase::Key,
+    const int stepNumbers[] = {ReportStep::CreateDatabase::Table,
+                               ReportStep::CreateDatabase::Key,
+                               ReportStep::CreateDatabase::IndexesAndMessages,
                                ReportStep::CreateDatabase::IndexesAndMessages,
                                ReportStep::CreateDatabase::IndexesAndMessages,
                                ReportStep::CreateDatabase::IndexesAndMessages};
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < 6; ++i) {
         if (const Status made = run(steps[i].constData()); !made) {
             return made.problem().atStep(stepNumbers[i]);
         }
@@ -480,16 +487,26 @@ StoreProvider::ActivityDialect SqliteProvider::activityDialect(int limit) const 
     dialect.table = quotedName(m_settings.table + QStringLiteral("_Activity"));
     dialect.hourOf = QStringLiteral("substr(%1, 1, 13) || ':00:00'");
     dialect.minuteOf = QStringLiteral("substr(%1, 1, 16) || ':00'");
+    dialect.days = quotedName(m_settings.table + QStringLiteral("_ActivityDays"));
+    dialect.dayOf = QStringLiteral("substr(%1, 1, 10) || ' 00:00:00'");
     const QString hour = dialect.hourOf.arg(QStringLiteral("SampleDate"));
-    dialect.merge =
-        QStringList{QStringLiteral("INSERT INTO ") + dialect.table +
-                    QStringLiteral(" (Hour, Source, Category, Events) SELECT ") + hour +
-                    QStringLiteral(", COALESCE(Source, ''), COALESCE(Category, ''), COUNT(*) "
-                                   "FROM ") +
-                    tableName(Table::Events) +
-                    QStringLiteral(" WHERE ID > ? AND ID <= ? AND SampleDate IS NOT NULL "
-                                   "GROUP BY 1, 2, 3 ON CONFLICT (Hour, Source, Category) DO "
-                                   "UPDATE SET Events = Events + excluded.Events")};
+    const auto mergeInto = [&](const QString& table, const QString& column,
+                               const QString& start) -> QString {
+        return QStringLiteral("INSERT INTO ") + table + QStringLiteral(" (") + column +
+               QStringLiteral(", Source, Category, Events) SELECT ") + start +
+               QStringLiteral(", COALESCE(Source, ''), COALESCE(Category, ''), COUNT(*) FROM ") +
+               tableName(Table::Events) +
+               QStringLiteral(
+                   " WHERE ID > ? AND ID <= ? AND SampleDate IS NOT NULL GROUP BY 1, "
+                   "2, 3 ON CONFLICT (") +
+               column +
+               QStringLiteral(
+                   ", Source, Category) DO UPDATE SET Events = Events + "
+                   "excluded.Events");
+    };
+    dialect.merge = QStringList{mergeInto(dialect.table, QStringLiteral("Hour"), hour),
+                                mergeInto(dialect.days, QStringLiteral("Day"),
+                                          dialect.dayOf.arg(QStringLiteral("SampleDate")))};
     dialect.deleteOldest = deleteOldestSql(Table::Events, limit) +
                            QStringLiteral(" RETURNING ID, ") + hour +
                            QStringLiteral(", COALESCE(Source, ''), COALESCE(Category, '')");

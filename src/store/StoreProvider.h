@@ -57,8 +57,9 @@ public:
     // How many rows the query's range and filters take.
     virtual Result<qint64> countEvents(const EventQuery& query);
 
-    // The activity summary: events per hour, source and type, kept beside the event table so
-    // that a chart of years reads thousands of counts rather than millions of rows. It holds the
+    // The activity summary: events per hour, source and type, and per day, source and type, kept
+    // beside the event table so that a chart of years reads thousands of counts rather than
+    // millions of rows. It holds the
     // rows up to a key it records (in its row with an empty hour); rows after that key are counted
     // from the event table when read, so a chart is exact whenever it is read. Each pass of writes
     // is added after it is committed, a purge takes its rows out in its own transaction, and a
@@ -134,11 +135,13 @@ protected:
     virtual Status readyToRead() { return {}; }
     // How this engine writes the parts of the activity summary that differ.
     struct ActivityDialect {
-        QString table;  // the summary's table as it stands in SQL
+        QString table;  // the summary's table of hours as it stands in SQL
+        QString days;   // and its table of days (column Day rather than Hour)
         // What makes the stored form of a date-time column's hour ("yyyy-MM-dd HH:00:00") and
         // minute ("yyyy-MM-dd HH:mm:00"): %1 is the column.
         QString hourOf;
         QString minuteOf;
+        QString dayOf;  // "yyyy-MM-dd 00:00:00"
         // Add the rows with keys after the first "?" up to the second to the summary, in order.
         QStringList merge;
         // Deletes the oldest rows of the event table like deleteOldestSql, and returns each

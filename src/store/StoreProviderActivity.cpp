@@ -147,6 +147,12 @@ Status StoreProvider::rollUpInTransaction() {
         return read.problem();
     }
     if (!mark) {
+        // Made again from the rows: what the table of days held is counted again too.
+        for (const QString& table : {dialect.table, dialect.days}) {
+            if (read = runStatement(QStringLiteral("DELETE FROM ") + table, {}); !read) {
+                return read.problem();
+            }
+        }
         read = runStatement(QStringLiteral("INSERT INTO ") + dialect.table +
                                 QStringLiteral(" (Hour, Source, Category, Events) "
                                                "VALUES ('', '', '', 0)"),
@@ -234,22 +240,31 @@ Result<int> StoreProvider::deleteEventsBefore(const QString& before, int limit) 
             ++gone[key];
         }
     }
+    std::map<std::tuple<QString, QString, QString>, qint64> goneDays;
     for (const auto& [key, n] : gone) {
-        const QStringList values{QString::number(n), std::get<0>(key), std::get<1>(key),
-                                 std::get<2>(key)};
-        const Result<qint64> less = runStatement(
-            QStringLiteral("UPDATE ") + dialect.table +
-                QStringLiteral(" SET Events = Events - ? WHERE Hour = ? AND Source = ? AND "
-                               "Category = ?"),
-            values);
-        const Result<qint64> empty =
-            less ? runStatement(QStringLiteral("DELETE FROM ") + dialect.table +
-                                    QStringLiteral(" WHERE Hour = ? AND Source = ? AND "
-                                                   "Category = ? AND Events <= 0"),
-                                values.mid(1))
-                 : less;
-        if (!empty) {
-            return undo(empty.problem());
+        goneDays[std::tuple{std::get<0>(key).left(10) + QStringLiteral(" 00:00:00"),
+                            std::get<1>(key), std::get<2>(key)}] += n;
+    }
+    for (const auto& [table, column, counts] :
+         {std::tuple{dialect.table, QStringLiteral("Hour"), &gone},
+          std::tuple{dialect.days, QStringLiteral("Day"), &goneDays}}) {
+        const QString where = QStringLiteral(" WHERE ") + column +
+                              QStringLiteral(" = ? AND Source = ? AND Category = ?");
+        for (const auto& [key, n] : *counts) {
+            const QStringList values{QString::number(n), std::get<0>(key), std::get<1>(key),
+                                     std::get<2>(key)};
+            const Result<qint64> less =
+                runStatement(QStringLiteral("UPDATE ") + table +
+                                 QStringLiteral(" SET Events = Events - ?") + where,
+                             values);
+            const Result<qint64> empty =
+                less ? runStatement(QStringLiteral("DELETE FROM ") + table + where +
+                                        QStringLiteral(" AND Events <= 0"),
+                                    values.mid(1))
+                     : less;
+            if (!empty) {
+                return undo(empty.problem());
+            }
         }
     }
     if (!m_db.commit()) {
@@ -284,14 +299,20 @@ Result<ActivityChart> StoreProvider::activity(const ActivityQuery& query,
     if (query.data.isEmpty() && query.bucket != ActivityQuery::Bucket::Minute) {
         // One statement reads the summary, its mark and the rows after the mark, so that a pass
         // added meanwhile is counted once.
+        // Days and weeks read the table of days.
+        const bool byDay = query.bucket == ActivityQuery::Bucket::Day ||
+                           query.bucket == ActivityQuery::Bucket::Week;
+        const QString table = byDay ? dialect.days : dialect.table;
+        const QString start = byDay ? QStringLiteral("Day") : QStringLiteral("Hour");
         QStringList values{from, to};
         const QString summaryTerms = filterTerms(query, events.likeOperator, false, values);
         values.append({from, to});
         const QString rowTerms = filterTerms(query, events.likeOperator, false, values);
         const QString sql =
-            QStringLiteral("SELECT Hour, ") + part + QStringLiteral(", SUM(Events) FROM ") +
-            dialect.table + QStringLiteral(" WHERE Hour >= ? AND Hour < ?") + summaryTerms +
-            QStringLiteral(" GROUP BY Hour") + byPart + QStringLiteral(" UNION ALL SELECT ") +
+            QStringLiteral("SELECT ") + start + QStringLiteral(", ") + part +
+            QStringLiteral(", SUM(Events) FROM ") + table + QStringLiteral(" WHERE ") + start +
+            QStringLiteral(" >= ? AND ") + start + QStringLiteral(" < ?") + summaryTerms +
+            QStringLiteral(" GROUP BY ") + start + byPart + QStringLiteral(" UNION ALL SELECT ") +
             hour + u',' + part + QStringLiteral(", COUNT(*) FROM ") + events.table +
             QStringLiteral(" WHERE SampleDate >= ? AND SampleDate < ?") + rowTerms +
             QStringLiteral(" AND ID > COALESCE((SELECT Events FROM ") + dialect.table + kMarkWhere +

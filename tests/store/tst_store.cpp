@@ -226,25 +226,32 @@ class StoreTest : public QObject {
         return out;
     }
 
-    // The activity summary's counts, and the same counted from the rows with GROUP BY.
-    std::pair<QList<QStringList>, QList<QStringList>> summaryAndRows(const Engine& e) {
+    // The activity summary's counts per hour or per day, and the same counted from the rows
+    // with GROUP BY.
+    std::pair<QList<QStringList>, QList<QStringList>> summaryAndRows(const Engine& e, bool days) {
         const DatabaseSettings& s = e.settings;
-        QString summary = s.table + QStringLiteral("_Activity");
-        QString hour = QStringLiteral("substr(SampleDate, 1, 13) || ':00:00'");
+        QString summary =
+            s.table + (days ? QStringLiteral("_ActivityDays") : QStringLiteral("_Activity"));
+        const QString start = days ? QStringLiteral("Day") : QStringLiteral("Hour");
+        QString hour = days ? QStringLiteral("substr(SampleDate, 1, 10) || ' 00:00:00'")
+                            : QStringLiteral("substr(SampleDate, 1, 13) || ':00:00'");
         if (s.kind == DatabaseKind::PostgreSql) {
             summary = summary.toLower();
-            hour =
-                QStringLiteral("to_char(date_trunc('hour', SampleDate), 'YYYY-MM-DD HH24:MI:SS')");
+            hour = QStringLiteral("to_char(date_trunc('%1', SampleDate), 'YYYY-MM-DD HH24:MI:SS')")
+                       .arg(days ? QStringLiteral("day") : QStringLiteral("hour"));
         } else if (s.kind == DatabaseKind::SqlServer) {
-            hour = QStringLiteral("CONVERT(varchar(13), SampleDate, 120) + ':00:00'");
+            hour = days ? QStringLiteral("CONVERT(varchar(10), SampleDate, 120) + ' 00:00:00'")
+                        : QStringLiteral("CONVERT(varchar(13), SampleDate, 120) + ':00:00'");
         }
         const QString order = QStringLiteral(" ORDER BY 1, 2, 3");
-        return {rawRows(e, QStringLiteral("SELECT Hour, Source, Category, Events FROM ") + summary +
-                               QStringLiteral(" WHERE Hour <> ''") + order),
-                rawRows(e, QStringLiteral("SELECT ") + hour +
-                               QStringLiteral(", Source, Category, COUNT(*) FROM ") + s.table +
-                               QStringLiteral(" GROUP BY ") + hour +
-                               QStringLiteral(", Source, Category") + order)};
+        return {
+            rawRows(e, QStringLiteral("SELECT ") + start +
+                           QStringLiteral(", Source, Category, Events FROM ") + summary +
+                           QStringLiteral(" WHERE ") + start + QStringLiteral(" <> ''") + order),
+            rawRows(e, QStringLiteral("SELECT ") + hour +
+                           QStringLiteral(", Source, Category, COUNT(*) FROM ") + s.table +
+                           QStringLiteral(" GROUP BY ") + hour +
+                           QStringLiteral(", Source, Category") + order)};
     }
 
 private slots:
@@ -1234,9 +1241,11 @@ private slots:
         QFETCH(int, engine);
         const Engine e = this->engine(engine, freshTable());
         const auto sameAsRows = [&] {
-            const auto [summary, rows] = summaryAndRows(e);
-            QVERIFY(!rows.isEmpty());
-            QCOMPARE(summary, rows);
+            for (const bool days : {false, true}) {
+                const auto [summary, rows] = summaryAndRows(e, days);
+                QVERIFY(!rows.isEmpty());
+                QCOMPARE(summary, rows);
+            }
         };
         const auto pass = [](Store& store, int first, int count) {
             QVERIFY(store.beginBatch());
