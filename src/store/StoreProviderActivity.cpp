@@ -294,31 +294,52 @@ Result<ActivityChart> StoreProvider::activity(const ActivityQuery& query,
     const QString part = split.isEmpty() ? QStringLiteral("''") : split;
     const QString byPart = split.isEmpty() ? QString() : u',' + split;
     ChartTally tally(query, *starts);
-    const auto add = [&](const QStringList& row) { tally.add(row); };
     const QString hour = dialect.hourOf.arg(QStringLiteral("SampleDate"));
     if (query.data.isEmpty() && query.bucket != ActivityQuery::Bucket::Minute) {
-        // One statement reads the summary, its mark and the rows after the mark, so that a pass
-        // added meanwhile is counted once.
-        // Days and weeks read the table of days.
+        // Days and weeks read the table of days. The rows after the summary's mark are found
+        // by their keys alone (the engines' planners know a literal key's range is short);
+        // those outside the range are left out by the tally. The statement also returns the
+        // mark it saw: when a pass was added after the mark was read, it is read again.
         const bool byDay = query.bucket == ActivityQuery::Bucket::Day ||
                            query.bucket == ActivityQuery::Bucket::Week;
         const QString table = byDay ? dialect.days : dialect.table;
         const QString start = byDay ? QStringLiteral("Day") : QStringLiteral("Hour");
-        QStringList values{from, to};
-        const QString summaryTerms = filterTerms(query, events.likeOperator, false, values);
-        values.append({from, to});
-        const QString rowTerms = filterTerms(query, events.likeOperator, false, values);
-        const QString sql =
-            QStringLiteral("SELECT ") + start + QStringLiteral(", ") + part +
-            QStringLiteral(", SUM(Events) FROM ") + table + QStringLiteral(" WHERE ") + start +
-            QStringLiteral(" >= ? AND ") + start + QStringLiteral(" < ?") + summaryTerms +
-            QStringLiteral(" GROUP BY ") + start + byPart + QStringLiteral(" UNION ALL SELECT ") +
-            hour + u',' + part + QStringLiteral(", COUNT(*) FROM ") + events.table +
-            QStringLiteral(" WHERE SampleDate >= ? AND SampleDate < ?") + rowTerms +
-            QStringLiteral(" AND ID > COALESCE((SELECT Events FROM ") + dialect.table + kMarkWhere +
-            QStringLiteral("), 0) GROUP BY ") + hour + byPart;
-        if (runStatement(sql, values, add)) {
-            return tally.chart();
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            qint64 mark = 0;
+            const QString markSql =
+                QStringLiteral("SELECT Events FROM ") + dialect.table + kMarkWhere;
+            if (!runStatement(markSql, {},
+                              [&](const QStringList& row) { mark = row.value(0).toLongLong(); })) {
+                break;
+            }
+            QStringList values{from, to};
+            const QString summaryTerms = filterTerms(query, events.likeOperator, false, values);
+            const QString rowTerms = filterTerms(query, events.likeOperator, false, values);
+            const QString sql =
+                QStringLiteral("SELECT ") + start + QStringLiteral(", ") + part +
+                QStringLiteral(", SUM(Events) FROM ") + table + QStringLiteral(" WHERE ") + start +
+                QStringLiteral(" >= ? AND ") + start + QStringLiteral(" < ?") + summaryTerms +
+                QStringLiteral(" GROUP BY ") + start + byPart +
+                QStringLiteral(" UNION ALL SELECT ") + hour + u',' + part +
+                QStringLiteral(", COUNT(*) FROM ") + events.table + QStringLiteral(" WHERE ID > ") +
+                QString::number(mark) + rowTerms + QStringLiteral(" GROUP BY ") + hour + byPart +
+                QStringLiteral(" UNION ALL SELECT 'mark', Source, Events FROM ") + dialect.table +
+                kMarkWhere;
+            std::optional<qint64> seen;
+            const Result<qint64> read = runStatement(sql, values, [&](const QStringList& row) {
+                if (row.value(0) == u"mark") {
+                    seen = row.value(2).toLongLong();
+                } else {
+                    tally.add(row);
+                }
+            });
+            if (!read) {
+                break;
+            }
+            if (seen.value_or(0) == mark) {
+                return tally.chart();
+            }
+            tally = ChartTally(query, *starts);
         }
         // A database whose summary is not made yet (no logger has opened it since) is read
         // row by row.
@@ -339,7 +360,8 @@ Result<ActivityChart> StoreProvider::activity(const ActivityQuery& query,
         const qsizetype end = starts->size() * (step + 1) / steps;
         const QString stepTo = end < starts->size() ? starts->at(end) : to;
         const Result<qint64> read =
-            runStatement(sql, QStringList{starts->at(first), stepTo} + filterValues, add);
+            runStatement(sql, QStringList{starts->at(first), stepTo} + filterValues,
+                         [&](const QStringList& row) { tally.add(row); });
         if (!read) {
             return read.problem();
         }
