@@ -132,10 +132,10 @@ private:
     QElapsedTimer m_shown;
 };
 
-// The events per interval of `query`'s range and filters, as CSV: Start,Count and a column per
-// part of a split.
-int writeActivity(Store& store, const QCommandLineParser& parser, const EventQuery& events,
-                  Output& out) {
+// The chart --activity asks for: the range and filters of `events`, --bucket and --split; a
+// problem says what is wrong with the command line.
+Result<ActivityQuery> activityQuery(const QCommandLineParser& parser, const EventQuery& events) {
+    const auto usage = [](const QString& text) { return Problem{ErrorKind::Settings, text}; };
     ActivityQuery query;
     query.to = events.to;
     if (query.to.isEmpty()) {
@@ -156,8 +156,8 @@ int writeActivity(Store& store, const QCommandLineParser& parser, const EventQue
     } else if (const auto named = ActivityBuckets::fromName(bucket)) {
         query.bucket = *named;
     } else {
-        return fail(kUsage, QStringLiteral("--bucket takes minute, hour, day or week, not '") +
-                                bucket + u'\'');
+        return usage(QStringLiteral("--bucket takes minute, hour, day or week, not '") + bucket +
+                     u'\'');
     }
     const QString split = parser.value(QStringLiteral("split"));
     if (split == u"source") {
@@ -165,13 +165,18 @@ int writeActivity(Store& store, const QCommandLineParser& parser, const EventQue
     } else if (split == u"type") {
         query.split = ActivityQuery::Split::Type;
     } else if (!split.isEmpty()) {
-        return fail(kUsage, QStringLiteral("--split takes source or type, not '") + split + u'\'');
+        return usage(QStringLiteral("--split takes source or type, not '") + split + u'\'');
     }
     if (!ActivityBuckets::starts(query)) {
-        return fail(kUsage, QStringLiteral("the range must end after it begins and hold at most ") +
-                                QString::number(ActivityQuery::kMaxBuckets) +
-                                QStringLiteral(" intervals: choose a longer --bucket"));
+        return usage(QStringLiteral("the range must end after it begins and hold at most ") +
+                     QString::number(ActivityQuery::kMaxBuckets) +
+                     QStringLiteral(" intervals: choose a longer --bucket"));
     }
+    return query;
+}
+
+// The events per interval of `query`, as CSV: Start,Count and a column per part of a split.
+int writeActivity(Store& store, const ActivityQuery& query, Output& out) {
     const bool terminal = ::isatty(STDERR_FILENO) != 0;
     const Result<ActivityChart> chart = store.activity(query, [terminal](int done, int total) {
         if (terminal) {
@@ -262,6 +267,11 @@ int run(const QStringList& arguments) {
     query.source = parser.value(QStringLiteral("source"));
     query.type = parser.value(QStringLiteral("type"));
     query.data = parser.value(QStringLiteral("data"));
+    const Result<ActivityQuery> chart =
+        activity ? activityQuery(parser, query) : Result<ActivityQuery>(ActivityQuery{});
+    if (!chart) {
+        return fail(kUsage, chart.problem().description);
+    }
 
     StartupPlace place;
     place.appDir = parser.value(QStringLiteral("app-dir"));
@@ -290,7 +300,7 @@ int run(const QStringList& arguments) {
                                  QStringLiteral(": ") + out.errorString());
     }
     if (activity) {
-        return writeActivity(store, parser, query, out);
+        return writeActivity(store, chart.value(), out);
     }
     std::optional<ProgressBar> bar;
     if (::isatty(STDERR_FILENO) != 0) {
