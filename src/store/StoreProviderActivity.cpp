@@ -111,6 +111,8 @@ Result<qint64> StoreProvider::runStatement(const QString& sql, const QStringList
                                            const TextRow& row) {
     QSqlQuery q(m_db);
     q.setForwardOnly(true);
+    // Sums come as exact text, never as a double ("1e+07").
+    q.setNumericalPrecisionPolicy(QSql::HighPrecision);
     bool ok = q.prepare(sql);
     for (qsizetype i = 0; ok && i < values.size(); ++i) {
         q.bindValue(int(i), values[i]);
@@ -297,19 +299,24 @@ Result<ActivityChart> StoreProvider::activity(const ActivityQuery& query,
     const QString hour = dialect.hourOf.arg(QStringLiteral("SampleDate"));
     if (query.data.isEmpty() && query.bucket != ActivityQuery::Bucket::Minute) {
         // Days and weeks read the table of days. The rows after the summary's mark are found
-        // by their keys alone (the engines' planners know a literal key's range is short);
-        // those outside the range are left out by the tally. The statement also returns the
-        // mark it saw: when a pass was added after the mark was read, it is read again.
+        // by their keys alone, those outside the range left out by the tally. The statement also
+        // returns the mark it saw: when a pass was added after the mark was read, it is read again.
         const bool byDay = query.bucket == ActivityQuery::Bucket::Day ||
                            query.bucket == ActivityQuery::Bucket::Week;
         const QString table = byDay ? dialect.days : dialect.table;
         const QString start = byDay ? QStringLiteral("Day") : QStringLiteral("Hour");
         for (int attempt = 0; attempt < 3; ++attempt) {
+            // Both ends of the keys given: a planner without statistics of the table still
+            // reads a short range of keys rather than the whole table.
             qint64 mark = 0;
-            const QString markSql =
-                QStringLiteral("SELECT Events FROM ") + dialect.table + kMarkWhere;
-            if (!runStatement(markSql, {},
-                              [&](const QStringList& row) { mark = row.value(0).toLongLong(); })) {
+            qint64 last = 0;
+            const QString markSql = QStringLiteral("SELECT (SELECT Events FROM ") + dialect.table +
+                                    kMarkWhere + QStringLiteral("), (SELECT MAX(ID) FROM ") +
+                                    events.table + u')';
+            if (!runStatement(markSql, {}, [&](const QStringList& row) {
+                    mark = row.value(0).toLongLong();
+                    last = row.value(1).toLongLong();
+                })) {
                 break;
             }
             QStringList values{from, to};
@@ -322,7 +329,8 @@ Result<ActivityChart> StoreProvider::activity(const ActivityQuery& query,
                 QStringLiteral(" GROUP BY ") + start + byPart +
                 QStringLiteral(" UNION ALL SELECT ") + hour + u',' + part +
                 QStringLiteral(", COUNT(*) FROM ") + events.table + QStringLiteral(" WHERE ID > ") +
-                QString::number(mark) + rowTerms + QStringLiteral(" GROUP BY ") + hour + byPart +
+                QString::number(mark) + QStringLiteral(" AND ID <= ") + QString::number(last) +
+                rowTerms + QStringLiteral(" GROUP BY ") + hour + byPart +
                 QStringLiteral(" UNION ALL SELECT 'mark', Source, Events FROM ") + dialect.table +
                 kMarkWhere;
             std::optional<qint64> seen;
