@@ -119,10 +119,12 @@ Status Store::endBatch() {
         return {};
     }
     const Status ended = m_provider->endBatch();
-    // The rows are in; a summary that could not take them now takes them after a later pass,
-    // and charts count them from the rows meanwhile.
-    if (ended && isOpen()) {
+    // Adding a pass's rows costs a few statements whatever their number: passes are gathered
+    // for a while. A summary that could not take them now takes them later.
+    if (ended && isOpen() &&
+        (!m_sinceRollUp.isValid() || m_sinceRollUp.elapsed() >= kRollUpEveryMs)) {
         (void)m_provider->rollUpActivity();
+        m_sinceRollUp.start();
     }
     return ended;
 }
@@ -134,6 +136,13 @@ Problem notOpen() {
 }
 
 }  // namespace
+
+Status Store::rollUpActivity() {
+    if (!isOpen()) {
+        return notOpen();
+    }
+    return m_provider->rollUpActivity();
+}
 
 Status Store::readEvents(const EventQuery& query, const StoreProvider::RowVisitor& visit) {
     if (!usable()) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <memory>
 #include <optional>
 
@@ -47,8 +48,12 @@ public:
 
     Status insert(const LogEvent& event);
     Status beginBatch();
-    // Ends the pass and adds its rows to the activity summary.
+    // Ends the pass; its rows are added to the activity summary at most every kRollUpEveryMs
+    // (charts count the rows not yet added from the event table).
     Status endBatch();
+    // Adds the rows written since the last time to the activity summary now.
+    Status rollUpActivity();
+    static constexpr int kRollUpEveryMs = 2000;
     // Reading: a page of rows, or how many rows a query takes (see EventQuery).
     Status readEvents(const EventQuery& query, const StoreProvider::RowVisitor& visit);
     Result<qint64> countEvents(const EventQuery& query);
@@ -69,4 +74,5 @@ private:
 
     std::unique_ptr<StoreProvider> m_provider;
     std::optional<DatabaseSettings> m_settings;
+    QElapsedTimer m_sinceRollUp;
 };

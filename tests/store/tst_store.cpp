@@ -1265,6 +1265,7 @@ private slots:
             QVERIFY(!store.open(e.settings).open);
             pass(store, 0, 200);
             pass(store, 200, 50);
+            QVERIFY(store.rollUpActivity());
             sameAsRows();
             for (int gone = -1; gone != 0;) {
                 const Result<int> r = store.deleteRowsBefore(
