@@ -673,6 +673,12 @@ StoreProvider::ActivityDialect PostgresProvider::activityDialect(int limit) cons
     return dialect;
 }
 
+QString PostgresProvider::storedName(const QString& text) const {
+    return text.isValidUtf16() && !text.contains(QChar(u'\0'))
+               ? text
+               : QString::fromUtf8(storedText(text));
+}
+
 QString PostgresProvider::tableName(Table table) const {
     return table == Table::Events ? m_table : quotedName(m_settings.messagesTable.toLower());
 }

@@ -622,6 +622,10 @@ StoreProvider::ActivityDialect SqlServerProvider::activityDialect(int limit) con
     return dialect;
 }
 
+QString SqlServerProvider::storedName(const QString& text) const {
+    return fitted(storedText(text));
+}
+
 Result<qint64> SqlServerProvider::runStatement(const QString& sql, const QStringList& values,
                                                const TextRow& row) {
     OdbcStatement q(m_db, kQueryTimeoutSeconds);

@@ -513,6 +513,12 @@ StoreProvider::ActivityDialect SqliteProvider::activityDialect(int limit) const 
     return dialect;
 }
 
+QString SqliteProvider::storedName(const QString& text) const {
+    // As insert() writes it: a lone surrogate half as "?", a double quote as an apostrophe.
+    QString stored = text.isValidUtf16() ? text : QString::fromUtf8(text.toUtf8());
+    return stored.contains(u'"') ? stored.replace(u'"', u'\'') : stored;
+}
+
 QString SqliteProvider::tableName(Table table) const {
     return quotedName(table == Table::Events ? m_settings.table : m_settings.messagesTable);
 }

@@ -107,7 +107,11 @@ Status Store::insert(const LogEvent& event) {
     if (!m_provider) {
         return closed();
     }
-    return m_provider->insert(event);
+    const Status written = m_provider->insert(event);
+    if (written) {
+        m_provider->countWritten(event);
+    }
+    return written;
 }
 
 Status Store::beginBatch() {
@@ -119,6 +123,9 @@ Status Store::endBatch() {
         return {};
     }
     const Status ended = m_provider->endBatch();
+    if (!ended) {
+        m_provider->forgetWritten();
+    }
     // Adding a pass's rows costs a few statements whatever their number: passes are gathered
     // for a while. A summary that could not take them now takes them later.
     if (ended && isOpen() &&

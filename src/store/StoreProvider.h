@@ -6,7 +6,9 @@
 #include <QStringList>
 #include <QVariantList>
 #include <functional>
+#include <map>
 #include <memory>
+#include <tuple>
 
 #include "report/Result.h"
 #include "store/ActivityQuery.h"
@@ -65,6 +67,11 @@ public:
     // is added after it is committed, a purge takes its rows out in its own transaction, and a
     // missing summary is made again from the rows when the layout is checked at open.
     Status rollUpActivity();
+    // Counts a row the engine took, by hour, source and type, for the next roll-up: one whose
+    // new rows are as many as were counted adds the counts rather than reading the rows back.
+    void countWritten(const LogEvent& event);
+    // Forgets the counts: a pass was not written after all.
+    void forgetWritten();
     // The chart of `query` (see ActivityQuery): from the summary, or, with a data filter or by
     // minutes, by reading the rows of the range in steps that `progress` hears of and may cancel.
     Result<ActivityChart> activity(const ActivityQuery& query, const ActivityProgress& progress);
@@ -156,6 +163,8 @@ protected:
                                         const TextRow& row = {});
     // deleteRowsBefore of the event table, with the summary's counts of the rows taken out.
     Result<int> deleteEventsBefore(const QString& before, int limit);
+    // A source or type as this engine stores it.
+    virtual QString storedName(const QString& text) const { return text; }
     // Adds the rows after the summary's key to it, in the transaction that is open.
     Status rollUpInTransaction();
     // The stored form of a SampleDate value as the driver returns it.
@@ -165,5 +174,16 @@ protected:
 
     DatabaseSettings m_settings;
     QSqlDatabase m_db;
+    // Rows written since the last roll-up, per hour, source and type, and in all.
+    std::map<std::tuple<QString, QString, QString>, qint64> m_written;
+    qint64 m_writtenRows = 0;
+    // The count of the last event's hour, source and type (as received), which the next event
+    // most often shares.
+    struct LastWritten {
+        QString time;
+        QString source;
+        QString type;
+        qint64* count = nullptr;
+    } m_lastWritten;
     QString m_connectionName;
 };

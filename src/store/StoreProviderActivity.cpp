@@ -1,5 +1,6 @@
 // The activity summary of StoreProvider: keeping it, and reading charts from it.
 #include <QHash>
+#include <QScopeGuard>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -178,9 +179,52 @@ Status StoreProvider::rollUpInTransaction() {
         return {};
     }
     const QStringList range{QString::number(*mark), QString::number(last)};
-    for (const QString& step : dialect.merge) {
-        if (read = runStatement(step, range); !read) {
+    // The counts of the writes stand for the new rows when there are as many of them (a pass
+    // undone, or rows another program wrote, make a difference): adding them costs a statement
+    // or two per hour, source and type rather than reading every row back.
+    qint64 newRows = -1;
+    if (m_writtenRows > 0) {
+        read = runStatement(QStringLiteral("SELECT COUNT(*) FROM ") + selectDialect().table +
+                                QStringLiteral(" WHERE ID > ? AND ID <= ?"),
+                            range,
+                            [&](const QStringList& row) { newRows = row.value(0).toLongLong(); });
+        if (!read) {
             return read.problem();
+        }
+    }
+    if (newRows == m_writtenRows) {
+        std::map<std::tuple<QString, QString, QString>, qint64> days;
+        for (const auto& [key, n] : m_written) {
+            days[std::tuple{std::get<0>(key).left(10) + QStringLiteral(" 00:00:00"),
+                            std::get<1>(key), std::get<2>(key)}] += n;
+        }
+        for (const auto& [table, column, counts] :
+             {std::tuple{dialect.table, QStringLiteral("Hour"), &m_written},
+              std::tuple{dialect.days, QStringLiteral("Day"), &days}}) {
+            for (const auto& [key, n] : *counts) {
+                const QStringList values{QString::number(n), std::get<0>(key), std::get<1>(key),
+                                         std::get<2>(key)};
+                read = runStatement(QStringLiteral("UPDATE ") + table +
+                                        QStringLiteral(" SET Events = Events + ? WHERE ") + column +
+                                        QStringLiteral(" = ? AND Source = ? AND Category = ?"),
+                                    values);
+                if (read && read.value() == 0) {
+                    read = runStatement(QStringLiteral("INSERT INTO ") + table +
+                                            QStringLiteral(" (") + column +
+                                            QStringLiteral(", Source, Category, Events) VALUES "
+                                                           "(?, ?, ?, ?)"),
+                                        values.mid(1) + values.mid(0, 1));
+                }
+                if (!read) {
+                    return read.problem();
+                }
+            }
+        }
+    } else {
+        for (const QString& step : dialect.merge) {
+            if (read = runStatement(step, range); !read) {
+                return read.problem();
+            }
         }
     }
     read = runStatement(
@@ -189,7 +233,30 @@ Status StoreProvider::rollUpInTransaction() {
     return read.status();
 }
 
+void StoreProvider::countWritten(const LogEvent& event) {
+    ++m_writtenRows;
+    LastWritten& last = m_lastWritten;
+    if (last.count != nullptr &&
+        QStringView(event.time).left(13) == QStringView(last.time).left(13) &&
+        event.source == last.source && event.type == last.type) {
+        ++*last.count;
+        return;
+    }
+    qint64& count = m_written[std::tuple{event.time.left(13) + QStringLiteral(":00:00"),
+                                         storedName(event.source), storedName(event.type)}];
+    ++count;
+    last = LastWritten{event.time, event.source, event.type, &count};
+}
+
+void StoreProvider::forgetWritten() {
+    m_written.clear();
+    m_writtenRows = 0;
+    m_lastWritten = {};
+}
+
 Status StoreProvider::rollUpActivity() {
+    // The counts serve one attempt: after one that failed, the rows are read back.
+    const auto forget = qScopeGuard([this] { forgetWritten(); });
     if (const Status ready = readyToRead(); !ready) {
         return ready;
     }

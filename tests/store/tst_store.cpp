@@ -1254,7 +1254,7 @@ private slots:
                                          .arg(1 + i % 9, 2, 10, QChar(u'0'))
                                          .arg(i % 24, 2, 10, QChar(u'0'))
                                          .arg(i % 60, 2, 10, QChar(u'0'));
-                QVERIFY(store.insert(LogEvent{time, QStringLiteral("src") + QString::number(i % 3),
+                QVERIFY(store.insert(LogEvent{time, QStringLiteral("s'r\"c") + QString::number(i % 3),
                                               QStringLiteral("t") + QString::number(i % 2),
                                               QString::number(i)}));
             }
