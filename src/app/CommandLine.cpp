@@ -10,6 +10,7 @@ const QString kUsage = QStringLiteral(
     "                [--web PORT]\n"
     "       quilljot export [--app-dir DIR] [--from T] [--to T] [--source S] [--type T]\n"
     "                       [--data D] [--table events|messages] [--format csv|jsonl]\n"
+    "                       [--activity [--bucket B] [--split source|type]]\n"
     "                       [-o FILE]   (quilljot export --help tells more)\n"
     "       quilljot --check-config [--app-dir DIR] [--xap-port PORT] [--web PORT]\n"
     "       quilljot --set-web-password [--app-dir DIR]\n\n");

@@ -3,6 +3,7 @@
 #include <unistd.h>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -49,6 +50,17 @@ void defineOptions(QCommandLineParser& parser) {
          QStringLiteral("table")},
         {QStringLiteral("format"), QStringLiteral("csv (the default) or jsonl."),
          QStringLiteral("format")},
+        {QStringLiteral("activity"),
+         QStringLiteral("Write the number of events per interval (Start,Count) rather than the "
+                        "events, as CSV; the range is the last seven days when not given.")},
+        {QStringLiteral("bucket"),
+         QStringLiteral("With --activity: minute, hour, day or week (picked from the range's "
+                        "length when not given)."),
+         QStringLiteral("bucket")},
+        {QStringLiteral("split"),
+         QStringLiteral("With --activity: source or type; a column each for the five busiest, "
+                        "and one for the others."),
+         QStringLiteral("split")},
         {{QStringLiteral("o"), QStringLiteral("output")},
          QStringLiteral("Write to this file (standard output when not given)."),
          QStringLiteral("file")},
@@ -120,6 +132,84 @@ private:
     QElapsedTimer m_shown;
 };
 
+// The chart --activity asks for: the range and filters of `events`, --bucket and --split; a
+// problem says what is wrong with the command line.
+Result<ActivityQuery> activityQuery(const QCommandLineParser& parser, const EventQuery& events) {
+    const auto usage = [](const QString& text) { return Problem{ErrorKind::Settings, text}; };
+    ActivityQuery query;
+    query.to = events.to;
+    if (query.to.isEmpty()) {
+        query.to = QDateTime(QDate::currentDate().addDays(1), QTime(0, 0), Qt::UTC)
+                       .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    }
+    query.from = events.from;
+    if (query.from.isEmpty()) {
+        const QDate to = QDate::fromString(query.to.left(10), QStringLiteral("yyyy-MM-dd"));
+        query.from = to.addDays(-7).toString(QStringLiteral("yyyy-MM-dd")) + query.to.mid(10);
+    }
+    query.source = events.source;
+    query.type = events.type;
+    query.data = events.data;
+    const QString bucket = parser.value(QStringLiteral("bucket"));
+    if (bucket.isEmpty()) {
+        query.bucket = ActivityQuery::bucketFor(query.from, query.to);
+    } else if (const auto named = ActivityBuckets::fromName(bucket)) {
+        query.bucket = *named;
+    } else {
+        return usage(QStringLiteral("--bucket takes minute, hour, day or week, not '") + bucket +
+                     u'\'');
+    }
+    const QString split = parser.value(QStringLiteral("split"));
+    if (split == u"source") {
+        query.split = ActivityQuery::Split::Source;
+    } else if (split == u"type") {
+        query.split = ActivityQuery::Split::Type;
+    } else if (!split.isEmpty()) {
+        return usage(QStringLiteral("--split takes source or type, not '") + split + u'\'');
+    }
+    if (!ActivityBuckets::starts(query)) {
+        return usage(QStringLiteral("the range must end after it begins and hold at most ") +
+                     QString::number(ActivityQuery::kMaxBuckets) +
+                     QStringLiteral(" intervals: choose a longer --bucket"));
+    }
+    return query;
+}
+
+// The events per interval of `query`, as CSV: Start,Count and a column per part of a split.
+int writeActivity(Store& store, const ActivityQuery& query, Output& out) {
+    const bool terminal = ::isatty(STDERR_FILENO) != 0;
+    const Result<ActivityChart> chart = store.activity(query, [terminal](int done, int total) {
+        if (terminal) {
+            std::fprintf(stderr, "\rreading the rows: %d of %d parts", done, total);
+            std::fflush(stderr);
+        }
+        return true;
+    });
+    if (terminal && !query.data.isEmpty()) {
+        std::fputc('\n', stderr);
+    }
+    if (!chart) {
+        return fail(kFailed, chart.problem().description);
+    }
+    QByteArray text = "Start,Count";
+    for (const QString& part : chart.value().parts) {
+        text += ',';
+        EventExport::appendCsvField(text, part);
+    }
+    text += "\r\n";
+    for (const ActivityBucket& b : chart.value().buckets) {
+        text += b.start.toLatin1() + ',' + QByteArray::number(b.count);
+        for (const qint64 n : b.parts) {
+            text += ',' + QByteArray::number(n);
+        }
+        text += "\r\n";
+    }
+    if (out.device().write(text) != text.size() || !out.finish()) {
+        return fail(kFailed, QStringLiteral("cannot write the output: ") + out.errorString());
+    }
+    return 0;
+}
+
 }  // namespace
 
 namespace ExportCommand {
@@ -152,6 +242,14 @@ int run(const QStringList& arguments) {
         return fail(kUsage,
                     QStringLiteral("--table takes events or messages, not '") + table + u'\'');
     }
+    const bool activity = parser.isSet(QStringLiteral("activity"));
+    if (activity && (messages || format == u"jsonl")) {
+        return fail(kUsage, QStringLiteral("--activity counts events and writes CSV"));
+    }
+    if (!activity &&
+        (parser.isSet(QStringLiteral("bucket")) || parser.isSet(QStringLiteral("split")))) {
+        return fail(kUsage, QStringLiteral("--bucket and --split go with --activity"));
+    }
     if (messages && parser.isSet(QStringLiteral("data"))) {
         return fail(kUsage, QStringLiteral("--data filters events only"));
     }
@@ -169,6 +267,11 @@ int run(const QStringList& arguments) {
     query.source = parser.value(QStringLiteral("source"));
     query.type = parser.value(QStringLiteral("type"));
     query.data = parser.value(QStringLiteral("data"));
+    const Result<ActivityQuery> chart =
+        activity ? activityQuery(parser, query) : Result<ActivityQuery>(ActivityQuery{});
+    if (!chart) {
+        return fail(kUsage, chart.problem().description);
+    }
 
     StartupPlace place;
     place.appDir = parser.value(QStringLiteral("app-dir"));
@@ -195,6 +298,9 @@ int run(const QStringList& arguments) {
     if (!out.isOpen()) {
         return fail(kFailed, QStringLiteral("cannot write ") + parser.value(QStringLiteral("o")) +
                                  QStringLiteral(": ") + out.errorString());
+    }
+    if (activity) {
+        return writeActivity(store, chart.value(), out);
     }
     std::optional<ProgressBar> bar;
     if (::isatty(STDERR_FILENO) != 0) {

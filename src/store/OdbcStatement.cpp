@@ -103,6 +103,11 @@ bool OdbcStatement::next() {
     return SQL_SUCCEEDED(ret) || (check(ret) && false);
 }
 
+int OdbcStatement::columns() {
+    SQLSMALLINT count = 0;
+    return m_handle != nullptr && SQL_SUCCEEDED(SQLNumResultCols(m_handle, &count)) ? count : 0;
+}
+
 qint64 OdbcStatement::rowsAffected() {
     SQLLEN rows = 0;
     return m_handle != nullptr && SQL_SUCCEEDED(SQLRowCount(m_handle, &rows)) ? rows : 0;

@@ -20,6 +20,8 @@ public:
     // Runs the statement with these values for its "?" marks, in order.
     bool exec(const QStringList& values);
     bool next();
+    // How many columns the statement's rows have (none for one that returns no rows).
+    int columns();
     QString text(int column);
     // Rows the last INSERT, UPDATE or DELETE changed.
     qint64 rowsAffected();

@@ -272,7 +272,8 @@ Status PostgresProvider::recordLayout() {
 
 // Layout 1: the event table with an identity key and an index on SampleDate that the history
 // query uses (also on a table made elsewhere), and the messages table with one on its time.
-// Tables of earlier versions may lack the index or the messages table.
+// Tables of earlier versions may lack the index or the messages table. Layout 2 adds the activity
+// summary.
 Result<StoreProvider::LayoutChanges> PostgresProvider::upgradeLayout(int from) {
     (void)from;
     LayoutChanges changes;
@@ -283,6 +284,16 @@ Result<StoreProvider::LayoutChanges> PostgresProvider::upgradeLayout(int from) {
     const QString isThere = QStringLiteral("SELECT to_regclass(?) IS NOT NULL");
     const Result<QVariant> hadIndex = layoutQuery(isThere, {eventIndex});
     const Result<QVariant> hadMessages = layoutQuery(isThere, {messages});
+    const QString summary = activityDialect(0).table;
+    const QString days = activityDialect(0).days;
+    const Result<QVariant> hadSummary = layoutQuery(isThere, {summary});
+    const Result<QVariant> hadDays = layoutQuery(isThere, {days});
+    if (!hadDays) {
+        return hadDays.problem().atStep(ReportStep::CreateDatabase::Table);
+    }
+    if (!hadSummary) {
+        return hadSummary.problem().atStep(ReportStep::CreateDatabase::Table);
+    }
     if (!hadIndex || !hadMessages) {
         return (hadIndex ? hadMessages : hadIndex)
             .problem()
@@ -315,6 +326,20 @@ Result<StoreProvider::LayoutChanges> PostgresProvider::upgradeLayout(int from) {
                    quotedName(m_settings.messagesTable.toLower() +
                               QStringLiteral("_receiveddate")) +
                    QStringLiteral(" ON ") + messages + QStringLiteral(" (ReceivedDate)")},
+        {ReportStep::CreateDatabase::IndexesAndMessages,
+         hadSummary.value().toBool()
+             ? QString()
+             : QStringLiteral("CREATE TABLE ") + summary +
+                   QStringLiteral(" (Hour text NOT NULL, Source text NOT NULL, Category text "
+                                  "NOT NULL, Events bigint NOT NULL, PRIMARY KEY (Hour, Source, "
+                                  "Category))")},
+        {ReportStep::CreateDatabase::IndexesAndMessages,
+         hadDays.value().toBool()
+             ? QString()
+             : QStringLiteral("CREATE TABLE ") + days +
+                   QStringLiteral(" (Day text NOT NULL, Source text NOT NULL, Category text "
+                                  "NOT NULL, Events bigint NOT NULL, PRIMARY KEY (Day, Source, "
+                                  "Category))")},
     };
     for (const auto& [step, sql] : steps) {
         if (sql.isEmpty()) {
@@ -332,6 +357,9 @@ Result<StoreProvider::LayoutChanges> PostgresProvider::upgradeLayout(int from) {
     if (changes.existed && !hadMessages.value().toBool()) {
         changes.done.append(QStringLiteral("the table ") + m_settings.messagesTable +
                             QStringLiteral(" made"));
+    }
+    if (changes.existed && !hadSummary.value().toBool()) {
+        changes.done.append(QStringLiteral("the activity summary made from the rows"));
     }
     return changes;
 }
@@ -615,6 +643,40 @@ EventSelectDialect PostgresProvider::selectDialect() const {
     // Texts sort regardless of letter case, whatever collation the database was made with.
     dialect.sortableText = QStringLiteral("lower(COALESCE(%1, ''))");
     return dialect;
+}
+
+StoreProvider::ActivityDialect PostgresProvider::activityDialect(int limit) const {
+    ActivityDialect dialect;
+    dialect.table = quotedName(m_settings.table.toLower() + QStringLiteral("_activity"));
+    dialect.hourOf = QStringLiteral("to_char(date_trunc('hour', %1), 'YYYY-MM-DD HH24:MI:SS')");
+    dialect.minuteOf = QStringLiteral("to_char(date_trunc('minute', %1), 'YYYY-MM-DD HH24:MI:SS')");
+    dialect.days = quotedName(m_settings.table.toLower() + QStringLiteral("_activitydays"));
+    dialect.dayOf = QStringLiteral("to_char(date_trunc('day', %1), 'YYYY-MM-DD HH24:MI:SS')");
+    const QString hour = dialect.hourOf.arg(QStringLiteral("SampleDate"));
+    const auto mergeInto = [&](const QString& table, const QString& column,
+                               const QString& start) -> QString {
+        return QStringLiteral("INSERT INTO ") + table + QStringLiteral(" AS summary (") + column +
+               QStringLiteral(", Source, Category, Events) SELECT ") + start +
+               QStringLiteral(", COALESCE(Source, ''), COALESCE(Category, ''), COUNT(*) FROM ") +
+               m_table +
+               QStringLiteral(" WHERE ID > ? AND ID <= ? GROUP BY 1, 2, 3 ON CONFLICT (") + column +
+               QStringLiteral(
+                   ", Source, Category) DO UPDATE SET Events = summary.Events + "
+                   "EXCLUDED.Events");
+    };
+    dialect.merge = QStringList{mergeInto(dialect.table, QStringLiteral("Hour"), hour),
+                                mergeInto(dialect.days, QStringLiteral("Day"),
+                                          dialect.dayOf.arg(QStringLiteral("SampleDate")))};
+    dialect.deleteOldest = deleteOldestSql(Table::Events, limit) +
+                           QStringLiteral(" RETURNING ID, ") + hour +
+                           QStringLiteral(", COALESCE(Source, ''), COALESCE(Category, '')");
+    return dialect;
+}
+
+QString PostgresProvider::storedName(const QString& text) const {
+    return text.isValidUtf16() && !text.contains(QChar(u'\0'))
+               ? text
+               : QString::fromUtf8(storedText(text));
 }
 
 QString PostgresProvider::tableName(Table table) const {

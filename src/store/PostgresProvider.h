@@ -43,6 +43,8 @@ public:
 
 protected:
     EventSelectDialect selectDialect() const override;
+    ActivityDialect activityDialect(int limit) const override;
+    QString storedName(const QString& text) const override;
     QString tableName(Table table) const override;
     Status readyToRead() override { return connection(); }
     Problem failure(const QString& text) const override;

@@ -69,6 +69,11 @@ public:
 
 protected:
     EventSelectDialect selectDialect() const override;
+    ActivityDialect activityDialect(int limit) const override;
+    QString storedName(const QString& text) const override;
+    Result<qint64> runStatement(const QString& sql, const QStringList& values,
+                                const TextRow& row = {}) override;
+    Status readyToRead() override { return ready(); }
     QString deleteOldestSql(Table table, int limit) const override;
     Problem failure(const QString& text) const override;
     Status beginLayoutChange() override;

@@ -252,7 +252,8 @@ Status SqliteProvider::recordLayout() {
 
 // Layout 1: the event table with an index on its time, which the history reads in time order
 // without a sort, and the messages table with one on its time. Tables of earlier versions lack
-// the indexes or the messages table; their columns are as they are today.
+// the indexes or the messages table; their columns are as they are today. Layout 2 adds the
+// activity summary, ordered by hour.
 Result<StoreProvider::LayoutChanges> SqliteProvider::upgradeLayout(int from) {
     (void)from;
     LayoutChanges changes;
@@ -263,7 +264,8 @@ Result<StoreProvider::LayoutChanges> SqliteProvider::upgradeLayout(int from) {
     const Result<bool> hadEvents = exists(events);
     const Result<bool> hadIndex = exists(eventIndex);
     const Result<bool> hadMessages = exists(messages);
-    for (const Result<bool>* found : {&hadEvents, &hadIndex, &hadMessages}) {
+    const Result<bool> hadSummary = exists(events + QStringLiteral("_Activity"));
+    for (const Result<bool>* found : {&hadEvents, &hadIndex, &hadMessages, &hadSummary}) {
         if (!*found) {
             return found->problem().atStep(ReportStep::CreateDatabase::Table);
         }
@@ -286,11 +288,24 @@ Result<StoreProvider::LayoutChanges> SqliteProvider::upgradeLayout(int from) {
         (QStringLiteral("CREATE INDEX IF NOT EXISTS ") + quotedName(messageIndex) +
          QStringLiteral(" ON ") + quotedName(messages) + QStringLiteral(" (ReceivedDate)"))
             .toUtf8(),
+        (QStringLiteral("CREATE TABLE IF NOT EXISTS ") + activityDialect(0).table +
+         QStringLiteral(" (Hour VARCHAR(19) NOT NULL, Source VARCHAR(255) NOT NULL, "
+                        "Category VARCHAR(255) NOT NULL, Events INTEGER NOT NULL, "
+                        "PRIMARY KEY (Hour, Source, Category)) WITHOUT ROWID"))
+            .toUtf8(),
+        (QStringLiteral("CREATE TABLE IF NOT EXISTS ") + activityDialect(0).days +
+         QStringLiteral(" (Day VARCHAR(19) NOT NULL, Source VARCHAR(255) NOT NULL, "
+                        "Category VARCHAR(255) NOT NULL, Events INTEGER NOT NULL, "
+                        "PRIMARY KEY (Day, Source, Category)) WITHOUT ROWID"))
+            .toUtf8(),
     };
-    const int stepNumbers[] = {ReportStep::CreateDatabase::Table, ReportStep::CreateDatabase::Key,
+    const int stepNumbers[] = {ReportStep::CreateDatabase::Table,
+                               ReportStep::CreateDatabase::Key,
+                               ReportStep::CreateDatabase::IndexesAndMessages,
+                               ReportStep::CreateDatabase::IndexesAndMessages,
                                ReportStep::CreateDatabase::IndexesAndMessages,
                                ReportStep::CreateDatabase::IndexesAndMessages};
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 6; ++i) {
         if (const Status made = run(steps[i].constData()); !made) {
             return made.problem().atStep(stepNumbers[i]);
         }
@@ -300,6 +315,9 @@ Result<StoreProvider::LayoutChanges> SqliteProvider::upgradeLayout(int from) {
     }
     if (changes.existed && !hadMessages.value()) {
         changes.done.append(QStringLiteral("the table ") + messages + QStringLiteral(" made"));
+    }
+    if (changes.existed && !hadSummary.value()) {
+        changes.done.append(QStringLiteral("the activity summary made from the rows"));
     }
     return changes;
 }
@@ -462,6 +480,43 @@ EventSelectDialect SqliteProvider::selectDialect() const {
     // Texts sort regardless of letter case, as they do on SQL Server.
     dialect.sortableText = QStringLiteral("COALESCE(%1, '') COLLATE NOCASE");
     return dialect;
+}
+
+StoreProvider::ActivityDialect SqliteProvider::activityDialect(int limit) const {
+    ActivityDialect dialect;
+    dialect.table = quotedName(m_settings.table + QStringLiteral("_Activity"));
+    dialect.hourOf = QStringLiteral("substr(%1, 1, 13) || ':00:00'");
+    dialect.minuteOf = QStringLiteral("substr(%1, 1, 16) || ':00'");
+    dialect.days = quotedName(m_settings.table + QStringLiteral("_ActivityDays"));
+    dialect.dayOf = QStringLiteral("substr(%1, 1, 10) || ' 00:00:00'");
+    const QString hour = dialect.hourOf.arg(QStringLiteral("SampleDate"));
+    const auto mergeInto = [&](const QString& table, const QString& column,
+                               const QString& start) -> QString {
+        return QStringLiteral("INSERT INTO ") + table + QStringLiteral(" (") + column +
+               QStringLiteral(", Source, Category, Events) SELECT ") + start +
+               QStringLiteral(", COALESCE(Source, ''), COALESCE(Category, ''), COUNT(*) FROM ") +
+               tableName(Table::Events) +
+               QStringLiteral(
+                   " WHERE ID > ? AND ID <= ? AND SampleDate IS NOT NULL GROUP BY 1, "
+                   "2, 3 ON CONFLICT (") +
+               column +
+               QStringLiteral(
+                   ", Source, Category) DO UPDATE SET Events = Events + "
+                   "excluded.Events");
+    };
+    dialect.merge = QStringList{mergeInto(dialect.table, QStringLiteral("Hour"), hour),
+                                mergeInto(dialect.days, QStringLiteral("Day"),
+                                          dialect.dayOf.arg(QStringLiteral("SampleDate")))};
+    dialect.deleteOldest = deleteOldestSql(Table::Events, limit) +
+                           QStringLiteral(" RETURNING ID, ") + hour +
+                           QStringLiteral(", COALESCE(Source, ''), COALESCE(Category, '')");
+    return dialect;
+}
+
+QString SqliteProvider::storedName(const QString& text) const {
+    // As insert() writes it: a lone surrogate half as "?", a double quote as an apostrophe.
+    QString stored = text.isValidUtf16() ? text : QString::fromUtf8(text.toUtf8());
+    return stored.contains(u'"') ? stored.replace(u'"', u'\'') : stored;
 }
 
 QString SqliteProvider::tableName(Table table) const {

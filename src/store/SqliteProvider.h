@@ -37,6 +37,8 @@ public:
 
 protected:
     EventSelectDialect selectDialect() const override;
+    ActivityDialect activityDialect(int limit) const override;
+    QString storedName(const QString& text) const override;
     QString tableName(Table table) const override;
     // The messages table and the reads go through Qt's connection on the same handle: they meet a
     // closed or replaced file, and a failure that passes, as event writes do.

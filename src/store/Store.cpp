@@ -107,7 +107,11 @@ Status Store::insert(const LogEvent& event) {
     if (!m_provider) {
         return closed();
     }
-    return m_provider->insert(event);
+    const Status written = m_provider->insert(event);
+    if (written) {
+        m_provider->countWritten(event);
+    }
+    return written;
 }
 
 Status Store::beginBatch() {
@@ -115,7 +119,21 @@ Status Store::beginBatch() {
 }
 
 Status Store::endBatch() {
-    return isOpen() ? m_provider->endBatch() : Status();
+    if (!isOpen()) {
+        return {};
+    }
+    const Status ended = m_provider->endBatch();
+    if (!ended) {
+        m_provider->forgetWritten();
+    }
+    // Adding a pass's rows costs a few statements whatever their number: passes are gathered
+    // for a while. A summary that could not take them now takes them later.
+    if (ended && isOpen() &&
+        (!m_sinceRollUp.isValid() || m_sinceRollUp.elapsed() >= kRollUpEveryMs)) {
+        (void)m_provider->rollUpActivity();
+        m_sinceRollUp.start();
+    }
+    return ended;
 }
 
 namespace {
@@ -125,6 +143,13 @@ Problem notOpen() {
 }
 
 }  // namespace
+
+Status Store::rollUpActivity() {
+    if (!isOpen()) {
+        return notOpen();
+    }
+    return m_provider->rollUpActivity();
+}
 
 Status Store::readEvents(const EventQuery& query, const StoreProvider::RowVisitor& visit) {
     if (!usable()) {
@@ -138,6 +163,14 @@ Result<qint64> Store::countEvents(const EventQuery& query) {
         return notOpen();
     }
     return m_provider->countEvents(query);
+}
+
+Result<ActivityChart> Store::activity(const ActivityQuery& query,
+                                      const ActivityProgress& progress) {
+    if (!usable()) {
+        return notOpen();
+    }
+    return m_provider->activity(query, progress);
 }
 
 Result<int> Store::deleteRowsBefore(StoreProvider::Table table, const QString& before, int limit) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <memory>
 #include <optional>
 
@@ -47,10 +48,18 @@ public:
 
     Status insert(const LogEvent& event);
     Status beginBatch();
+    // Ends the pass; its rows are added to the activity summary at most every kRollUpEveryMs
+    // (charts count the rows not yet added from the event table).
     Status endBatch();
+    // Adds the rows written since the last time to the activity summary now.
+    Status rollUpActivity();
+    static constexpr int kRollUpEveryMs = 2000;
     // Reading: a page of rows, or how many rows a query takes (see EventQuery).
     Status readEvents(const EventQuery& query, const StoreProvider::RowVisitor& visit);
     Result<qint64> countEvents(const EventQuery& query);
+    // Events per interval of a range (see ActivityQuery and StoreProvider::activity).
+    Result<ActivityChart> activity(const ActivityQuery& query,
+                                   const ActivityProgress& progress = {});
     // The table of other messages (see StoreProvider).
     Status insertMessage(const LoggedMessage& message);
     Status readMessages(const MessageQuery& query, const StoreProvider::MessageVisitor& visit);
@@ -65,4 +74,5 @@ private:
 
     std::unique_ptr<StoreProvider> m_provider;
     std::optional<DatabaseSettings> m_settings;
+    QElapsedTimer m_sinceRollUp;
 };

@@ -96,6 +96,11 @@ Result<QString> StoreProvider::ensureLayout() {
         (void)endLayoutChange(false);
         return changes.problem();
     }
+    // A summary made just now is filled from the rows that are there.
+    if (const Status summed = rollUpInTransaction(); !summed) {
+        (void)endLayoutChange(false);
+        return summed.problem().atStep(ReportStep::CreateDatabase::IndexesAndMessages);
+    }
     if (from < kLayoutVersion) {
         if (const Status recorded = recordLayout(); !recorded) {
             (void)endLayoutChange(false);
@@ -215,6 +220,9 @@ QString StoreProvider::deleteOldestSql(Table table, int limit) const {
 Result<int> StoreProvider::deleteRowsBefore(Table table, const QString& before, int limit) {
     if (const Status ready = readyToRead(); !ready) {
         return ready.problem();
+    }
+    if (table == Table::Events) {
+        return deleteEventsBefore(before, limit);
     }
     QSqlQuery q(m_db);
     q.setForwardOnly(true);

@@ -6,9 +6,12 @@
 #include <QStringList>
 #include <QVariantList>
 #include <functional>
+#include <map>
 #include <memory>
+#include <tuple>
 
 #include "report/Result.h"
+#include "store/ActivityQuery.h"
 #include "store/EventQuery.h"
 #include "store/LogEvent.h"
 #include "store/LoggedMessage.h"
@@ -39,7 +42,7 @@ public:
     virtual bool connectsAgain() const { return false; }
     // The layout of the tables this version makes: each database records the layout its tables
     // have, and an older one is upgraded when the logger opens it.
-    static constexpr int kLayoutVersion = 1;
+    static constexpr int kLayoutVersion = 2;
     // Brings the tables to the current layout in one transaction, which holds off any other
     // logger doing the same on the database: makes the event table and the messages table when
     // missing (in any letter case) and upgrades an older layout, every row kept. What was changed
@@ -55,6 +58,23 @@ public:
     virtual Status readEvents(const EventQuery& query, const RowVisitor& visit);
     // How many rows the query's range and filters take.
     virtual Result<qint64> countEvents(const EventQuery& query);
+
+    // The activity summary: events per hour, source and type, and per day, source and type, kept
+    // beside the event table so that a chart of years reads thousands of counts rather than
+    // millions of rows. It holds the
+    // rows up to a key it records (in its row with an empty hour); rows after that key are counted
+    // from the event table when read, so a chart is exact whenever it is read. Each pass of writes
+    // is added after it is committed, a purge takes its rows out in its own transaction, and a
+    // missing summary is made again from the rows when the layout is checked at open.
+    Status rollUpActivity();
+    // Counts a row the engine took, by hour, source and type, for the next roll-up: one whose
+    // new rows are as many as were counted adds the counts rather than reading the rows back.
+    void countWritten(const LogEvent& event);
+    // Forgets the counts: a pass was not written after all.
+    void forgetWritten();
+    // The chart of `query` (see ActivityQuery): from the summary, or, with a data filter or by
+    // minutes, by reading the rows of the range in steps that `progress` hears of and may cancel.
+    Result<ActivityChart> activity(const ActivityQuery& query, const ActivityProgress& progress);
 
     // The table of other messages (with an index on its time), written and read like the event
     // table.
@@ -120,6 +140,33 @@ protected:
     virtual QString deleteOldestSql(Table table, int limit) const;
     // A connection to read on, made again when the engine's was lost.
     virtual Status readyToRead() { return {}; }
+    // How this engine writes the parts of the activity summary that differ.
+    struct ActivityDialect {
+        QString table;  // the summary's table of hours as it stands in SQL
+        QString days;   // and its table of days (column Day rather than Hour)
+        // What makes the stored form of a date-time column's hour ("yyyy-MM-dd HH:00:00") and
+        // minute ("yyyy-MM-dd HH:mm:00"): %1 is the column.
+        QString hourOf;
+        QString minuteOf;
+        QString dayOf;  // "yyyy-MM-dd 00:00:00"
+        // Add the rows with keys after the first "?" up to the second to the summary, in order.
+        QStringList merge;
+        // Deletes the oldest rows of the event table like deleteOldestSql, and returns each
+        // one's ID, time (or hour), source and type.
+        QString deleteOldest;
+    };
+    virtual ActivityDialect activityDialect(int limit) const = 0;
+    // Runs one statement with `values` for its "?" marks, handing each row it returns to `row`
+    // as texts; the rows it changed, or what failed.
+    using TextRow = std::function<void(const QStringList&)>;
+    virtual Result<qint64> runStatement(const QString& sql, const QStringList& values,
+                                        const TextRow& row = {});
+    // deleteRowsBefore of the event table, with the summary's counts of the rows taken out.
+    Result<int> deleteEventsBefore(const QString& before, int limit);
+    // A source or type as this engine stores it.
+    virtual QString storedName(const QString& text) const { return text; }
+    // Adds the rows after the summary's key to it, in the transaction that is open.
+    Status rollUpInTransaction();
     // The stored form of a SampleDate value as the driver returns it.
     virtual QString timeText(const QVariant& stored) const;
     // A problem from a driver message (engines whose messages can quote secrets mask them).
@@ -127,5 +174,16 @@ protected:
 
     DatabaseSettings m_settings;
     QSqlDatabase m_db;
+    // Rows written since the last roll-up, per hour, source and type, and in all.
+    std::map<std::tuple<QString, QString, QString>, qint64> m_written;
+    qint64 m_writtenRows = 0;
+    // The count of the last event's hour, source and type (as received), which the next event
+    // most often shares.
+    struct LastWritten {
+        QString time;
+        QString source;
+        QString type;
+        qint64* count = nullptr;
+    } m_lastWritten;
     QString m_connectionName;
 };

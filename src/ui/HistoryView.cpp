@@ -19,6 +19,7 @@
 
 #include "store/EventExport.h"
 #include "store/Store.h"
+#include "ui/ActivityChartView.h"
 #include "ui/HistoryModel.h"
 
 namespace {
@@ -30,7 +31,7 @@ QString startOfDay(const QDate& day) {
 }  // namespace
 
 HistoryView::HistoryView(const QDate& today, QWidget* parent)
-    : QWidget(parent), m_model(new HistoryModel(this)) {
+    : QWidget(parent), m_model(new HistoryModel(this)), m_chartReader(std::make_unique<Store>()) {
     setObjectName(QStringLiteral("historyView"));
     QHBoxLayout* controls = makeControlRow(today);
     m_problem = new QLabel(this);
@@ -44,6 +45,15 @@ HistoryView::HistoryView(const QDate& today, QWidget* parent)
     m_note->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_note->hide();
 
+    m_chart = new ActivityChartView(this);
+    m_chart->setToolTip(
+        QStringLiteral("Events per interval; click or drag over bars to narrow the "
+                       "range to them"));
+    connect(m_chart, &ActivityChartView::rangeChosen, this, &HistoryView::narrowTo);
+    m_narrowNote = new QLabel(this);
+    m_narrowNote->setObjectName(QStringLiteral("narrowNote"));
+    m_narrowNote->hide();
+
     makeTable();
     connect(m_model, &HistoryModel::rowsInserted, this, &HistoryView::showTally);
     connect(m_model, &HistoryModel::modelReset, this, &HistoryView::showTally);
@@ -54,6 +64,8 @@ HistoryView::HistoryView(const QDate& today, QWidget* parent)
     column->addLayout(controls);
     column->addWidget(m_problem);
     column->addWidget(m_note);
+    column->addWidget(m_chart);
+    column->addWidget(m_narrowNote);
     column->addWidget(m_table, 1);
 }
 
@@ -85,6 +97,8 @@ QHBoxLayout* HistoryView::makeControlRow(const QDate& today) {
     for (QDateEdit* edit : {m_from, m_to}) {
         connect(edit, &QDateEdit::dateChanged, this, [this] {
             m_rangeChosen = true;
+            m_narrowed.reset();
+            m_narrowNote->hide();
             run();
         });
     }
@@ -153,10 +167,12 @@ bool HistoryView::followToday(const QDate& today) {
     return true;
 }
 
+HistoryView::~HistoryView() = default;
+
 EventQuery HistoryView::query() const {
     EventQuery q;
-    q.from = startOfDay(m_from->date());
-    q.to = startOfDay(m_to->date().addDays(1));
+    q.from = m_narrowed ? m_narrowed->first : startOfDay(m_from->date());
+    q.to = m_narrowed ? m_narrowed->second : startOfDay(m_to->date().addDays(1));
     q.source = m_source;
     q.type = m_type;
     q.data = m_data;
@@ -177,6 +193,66 @@ void HistoryView::run() {
         showProblem(read.problem().description);
     }
     showTally();
+    runChart();
+}
+
+void HistoryView::narrowTo(const QString& from, const QString& to) {
+    const QDate first = QDate::fromString(from.left(10), QStringLiteral("yyyy-MM-dd"));
+    // The last day the range takes: `to` is the first time it no longer takes.
+    const QDate last = QDate::fromString(to.left(10), QStringLiteral("yyyy-MM-dd"))
+                           .addDays(to.mid(11) == u"00:00:00" ? -1 : 0);
+    {
+        const QSignalBlocker a(m_from), b(m_to);
+        m_from->setDate(first);
+        m_to->setDate(std::max(first, last));
+    }
+    m_rangeChosen = true;
+    m_narrowed = std::pair{from, to};
+    m_narrowNote->setText(QStringLiteral("Narrowed by the chart to %1 – %2; change a date to see "
+                                         "whole days.")
+                              .arg(from.left(16), to.left(16)));
+    m_narrowNote->show();
+    run();
+}
+
+void HistoryView::runChart() {
+    const EventQuery events = query();
+    ActivityQuery q;
+    q.from = events.from;
+    q.to = events.to;
+    q.bucket = ActivityQuery::bucketFor(q.from, q.to);
+    q.source = m_source;
+    q.type = m_type;
+    q.data = m_data;
+    if (!m_chartReader->readFrom(m_database)) {
+        m_chart->clear();
+        return;
+    }
+    std::unique_ptr<QProgressDialog> progress;
+    if (!q.data.isEmpty()) {
+        progress = std::make_unique<QProgressDialog>(
+            QStringLiteral("Counting the rows whose data contains \"%1\"…").arg(q.data),
+            QStringLiteral("Stop"), 0, 1, this);
+        progress->setWindowTitle(QStringLiteral("Chart"));
+        progress->setWindowModality(Qt::WindowModal);
+        progress->setMinimumDuration(300);
+    }
+    const Result<ActivityChart> chart =
+        m_chartReader->activity(q, [&progress](int done, int total) {
+            if (!progress) {
+                return true;
+            }
+            progress->setMaximum(total);
+            progress->setValue(done);
+            QCoreApplication::processEvents();
+            return !progress->wasCanceled();
+        });
+    if (!chart) {
+        m_chart->clear();
+        return;
+    }
+    m_chart->show(chart.value(), q.bucket,
+                  ActivityBuckets::next(q.bucket, chart.value().buckets.last().start));
 }
 
 void HistoryView::showProblem(const QString& problem) {

@@ -213,7 +213,8 @@ bool HttpConnection::parseHead(qsizetype end) {
         return false;
     }
     m_request.path = url.path(QUrl::FullyDecoded);
-    m_request.query = QUrlQuery(url.query(QUrl::FullyEncoded));
+    // A query is form-encoded, as pages send it: "+" is a blank (a plus sign comes as %2B).
+    m_request.query = QUrlQuery(url.query(QUrl::FullyEncoded).replace(u'+', QStringLiteral("%20")));
     m_closeAfter = start[2] == "HTTP/1.0";
     for (qsizetype i = 1; i < lines.size(); ++i) {
         QByteArray line = lines[i];

@@ -8,6 +8,7 @@
 #include "logger/LoggerControl.h"
 #include "report/Reporter.h"
 #include "support/ProgramNames.h"
+#include "web/ActivityRequest.h"
 #include "web/DatabaseChoice.h"
 #include "web/EventRequest.h"
 #include "web/ExportStream.h"
@@ -31,6 +32,7 @@ const WebService::Route kRoutes[] = {
     {"GET", "/", Who::SignedIn, false, &WebService::indexPage},
     {"GET", "/index.html", Who::SignedIn, false, &WebService::indexPage},
     {"GET", "/app.js", Who::SignedIn, false, &WebService::scriptFile},
+    {"GET", "/chart.js", Who::SignedIn, false, &WebService::scriptFile},
     {"GET", "/style.css", Who::SignedIn, false, &WebService::styleFile},
     {"GET", "/signin", Who::Anyone, false, &WebService::signInPage},
     {"GET", "/signin.css", Who::Anyone, false, &WebService::styleFile},
@@ -41,6 +43,7 @@ const WebService::Route kRoutes[] = {
     {"GET", "/api/status", Who::SignedIn, false, &WebService::status},
     {"GET", "/api/history", Who::SignedIn, false, &WebService::history},
     {"GET", "/api/count", Who::SignedIn, false, &WebService::count},
+    {"GET", "/api/activity", Who::SignedIn, false, &WebService::activity},
     {"GET", "/api/export", Who::SignedIn, false, &WebService::exportEvents},
     {"GET", "/api/live", Who::SignedIn, false, &WebService::live},
     {"GET", "/api/settings", Who::SignedIn, false, &WebService::getSettings},
@@ -227,7 +230,7 @@ void WebService::indexPage(HttpConnection& c) {
 }
 
 void WebService::scriptFile(HttpConnection& c) {
-    page(c, QStringLiteral("app.js"), "text/javascript; charset=utf-8");
+    page(c, c.request().path.mid(1), "text/javascript; charset=utf-8");
 }
 
 void WebService::styleFile(HttpConnection& c) {
@@ -457,6 +460,48 @@ void WebService::count(HttpConnection& c) {
         return;
     }
     HttpReply::json(c, {{QStringLiteral("count"), rows.value()}});
+}
+
+void WebService::activity(HttpConnection& c) {
+    const Result<ActivityQuery> query =
+        ActivityRequest::parse(c.request().query, QDateTime::currentDateTime());
+    if (!query) {
+        HttpReply::error(c, Code::BadRequest, query.problem().description);
+        return;
+    }
+    if (const Status open = reader(); !open) {
+        HttpReply::error(c, Code::ServiceUnavailable, open.problem().description);
+        return;
+    }
+    const Result<ActivityChart> chart = m_reader.activity(query.value());
+    if (!chart) {
+        HttpReply::error(c, Code::ServiceUnavailable, chart.problem().description);
+        return;
+    }
+    const bool split = !chart.value().parts.isEmpty();
+    QJsonArray buckets;
+    for (const ActivityBucket& b : chart.value().buckets) {
+        QJsonObject bucket{{QStringLiteral("start"), b.start}, {QStringLiteral("count"), b.count}};
+        if (split) {
+            QJsonArray parts;
+            for (const qint64 n : b.parts) {
+                parts.append(n);
+            }
+            bucket.insert(QStringLiteral("parts"), parts);
+        }
+        buckets.append(bucket);
+    }
+    QJsonObject body{{QStringLiteral("bucket"), ActivityBuckets::name(query.value().bucket)},
+                     {QStringLiteral("from"), chart.value().buckets.value(0).start},
+                     {QStringLiteral("to"),
+                      ActivityBuckets::next(
+                          query.value().bucket,
+                          chart.value().buckets.value(chart.value().buckets.size() - 1).start)},
+                     {QStringLiteral("buckets"), buckets}};
+    if (split) {
+        body.insert(QStringLiteral("parts"), QJsonArray::fromStringList(chart.value().parts));
+    }
+    HttpReply::json(c, body);
 }
 
 void WebService::exportEvents(HttpConnection& c) {

@@ -63,6 +63,7 @@ public:
     void status(HttpConnection& c);
     void history(HttpConnection& c);
     void count(HttpConnection& c);
+    void activity(HttpConnection& c);
     void exportEvents(HttpConnection& c);
     void live(HttpConnection& c);
     void getSettings(HttpConnection& c);

@@ -221,6 +221,44 @@ private slots:
                                                  light.messageClass, light.uid, light.text}));
     }
 
+    // --activity writes the chart's counts per interval, empty ones too, split into columns.
+    void activityCounts() {
+        Store store;
+        QVERIFY(!store
+                     .open(DatabaseSettings{
+                         DatabaseKind::File, {}, database(), QStringLiteral("tblQuilljot")})
+                     .open);
+        for (const char* time :
+             {"2031-01-01 08:00:00", "2031-01-01 09:30:00", "2031-01-03 23:59:59"}) {
+            QVERIFY(store.insert(LogEvent{QString::fromLatin1(time), QStringLiteral("door, front"),
+                                          QStringLiteral("Log"), QStringLiteral("opened")}));
+        }
+        QVERIFY(store.insert(LogEvent{QStringLiteral("2031-01-02 12:00:00"), QStringLiteral("lamp"),
+                                      QStringLiteral("Log"), QStringLiteral("on")}));
+        const QString path = m_dir.path() + QStringLiteral("/activity.csv");
+        QCOMPARE(exportWith({QStringLiteral("--activity"), QStringLiteral("--from"),
+                             QStringLiteral("2031-01-01"), QStringLiteral("--to"),
+                             QStringLiteral("2031-01-05"), QStringLiteral("--bucket"),
+                             QStringLiteral("day"), QStringLiteral("--split"),
+                             QStringLiteral("source"), QStringLiteral("-o"), path}),
+                 0);
+        QCOMPARE(readCsv(readFile(path)),
+                 (QList<QStringList>{{QStringLiteral("Start"), QStringLiteral("Count"),
+                                      QStringLiteral("door, front"), QStringLiteral("lamp")},
+                                     {QStringLiteral("2031-01-01 00:00:00"), QStringLiteral("2"),
+                                      QStringLiteral("2"), QStringLiteral("0")},
+                                     {QStringLiteral("2031-01-02 00:00:00"), QStringLiteral("1"),
+                                      QStringLiteral("0"), QStringLiteral("1")},
+                                     {QStringLiteral("2031-01-03 00:00:00"), QStringLiteral("1"),
+                                      QStringLiteral("1"), QStringLiteral("0")},
+                                     {QStringLiteral("2031-01-04 00:00:00"), QStringLiteral("0"),
+                                      QStringLiteral("0"), QStringLiteral("0")}}));
+        QCOMPARE(exportWith({QStringLiteral("--activity"), QStringLiteral("--bucket"),
+                             QStringLiteral("year")}),
+                 2);
+        QCOMPARE(exportWith({QStringLiteral("--split"), QStringLiteral("source")}), 2);
+    }
+
     // Wrong usage is 2 and writes nothing; a database that cannot be read is 1.
     void exitStatus() {
         QByteArray err;

@@ -20,6 +20,7 @@
 #include "logger/EchoFormat.h"
 #include "logger/Logger.h"
 #include "support/IniFile.h"
+#include "ui/ActivityChartView.h"
 #include "ui/DesktopFrontend.h"
 #include "ui/EchoWindow.h"
 #include "ui/HelpBox.h"
@@ -218,6 +219,53 @@ private slots:
         }
         QCOMPARE(live->held(), LiveEventModel::kHeldEvents);
         QCOMPARE(live->droppedFromView(), quint64(15));
+    }
+
+    // The chart above the history: a bar per hour of the eight days shown, gaps where nothing
+    // was logged; a drag over bars narrows the table to their hours.
+    void historyChartCountsEachHourAndADragNarrowsTheTable() {
+        QList<LogEvent> events;
+        for (const char* time : {"2026-12-02 08:10:00", "2026-12-02 08:20:00",
+                                 "2026-12-02 08:59:59", "2026-12-02 10:05:00"}) {
+            events.append({QString::fromLatin1(time), QStringLiteral("hs.den"),
+                           QStringLiteral("Log"), QStringLiteral("charted")});
+        }
+        send(events);
+        echo()->showHistory();
+        ActivityChartView* chart = echo()->history()->chart();
+        const QList<ActivityBucket>& buckets = chart->chart().buckets;
+        QCOMPARE(buckets.size(), 8 * 24);  // 2026-11-28 to 2026-12-05, by hours
+        const int eight = 4 * 24 + 8;
+        QCOMPARE(buckets[eight].start, QStringLiteral("2026-12-02 08:00:00"));
+        QList<qint64> counts;
+        for (const ActivityBucket& b : buckets) {
+            counts.append(b.count);
+        }
+        QList<qint64> expected(8 * 24, 0);
+        expected[eight] = 3;
+        expected[eight + 2] = 1;
+        QCOMPARE(counts, expected);
+        chart->resize(960, 110);
+        QVERIFY(chart->barRect(eight + 1).isEmpty());
+        QCOMPARE(chart->barRect(eight + 2).height() * 3, chart->barRect(eight).height());
+        QCOMPARE(chart->describe(eight),
+                 QStringLiteral("2026-12-02 08:00 – 2026-12-02 09:00: 3 events"));
+
+        const auto at = [&](int bucket) {
+            return QPoint(int((bucket + 0.5) * chart->width() / 192), chart->height() / 2);
+        };
+        QTest::mousePress(chart, Qt::LeftButton, {}, at(eight));
+        QTest::mouseMove(chart, at(eight + 1));
+        QTest::mouseRelease(chart, Qt::LeftButton, {}, at(eight + 1));
+        QCOMPARE(echo()->history()->query().from, QStringLiteral("2026-12-02 08:00:00"));
+        QCOMPARE(echo()->history()->query().to, QStringLiteral("2026-12-02 10:00:00"));
+        QCOMPARE(echo()->history()->model()->total(), qint64(3));
+        QVERIFY(child<QLabel>(echo(), "narrowNote")->isVisibleTo(echo()));
+        // Two hours are drawn by minutes.
+        QCOMPARE(chart->chart().buckets.size(), 120);
+        // A date chosen again shows whole days.
+        child<QDateEdit>(echo(), "fromDate")->setDate(QDate(2026, 12, 1));
+        QCOMPARE(echo()->history()->model()->total(), qint64(4));
     }
 
     void historyIsATableOfEveryRowInTheRange() {

@@ -240,6 +240,11 @@ private slots:
                     .contains(QStringLiteral("must be a date")));
         QCOMPARE(get(QStringLiteral("/api/nothing")).status, 404);
         QCOMPARE(get(QStringLiteral("/api/export?format=xml")).status, 400);
+        for (const char* bad :
+             {"bucket=year", "split=data", "top=0", "from=2026-12-05&to=2026-12-04",
+              "from=2000-01-01&to=2026-01-01&bucket=hour"}) {
+            QCOMPARE(get(QStringLiteral("/api/activity?") + QLatin1String(bad)).status, 400);
+        }
         QCOMPARE(ask("DELETE", QStringLiteral("/api/history")).status, 405);
         QCOMPARE(ask("POST", QStringLiteral("/signout")).status, 403);  // no CSRF token
         QCOMPARE(
@@ -262,6 +267,21 @@ private slots:
         QCOMPARE(status[QStringLiteral("databaseOpen")].toBool(), true);
         QVERIFY(status[QStringLiteral("hubSeen")].toBool());
         QCOMPARE(status[QStringLiteral("version")].toString(), QStringLiteral(QUILLJOT_VERSION));
+        // A "+" in a query is a blank, as pages send it.
+        QCOMPARE(get(QStringLiteral("/api/count?data=still+here")).json()[QStringLiteral("count")],
+                 1);
+        const QJsonObject chart =
+            get(QStringLiteral("/api/activity?from=2026-12-04&to=2026-12-04T23:59&split=source"))
+                .json();
+        QCOMPARE(chart[QStringLiteral("bucket")].toString(), QStringLiteral("hour"));
+        QCOMPARE(chart[QStringLiteral("parts")].toArray(), QJsonArray{QStringLiteral("a.b.c")});
+        const QJsonArray buckets = chart[QStringLiteral("buckets")].toArray();
+        QCOMPARE(buckets.size(), 24);
+        QCOMPARE(buckets[0][QStringLiteral("count")].toInt(), 0);
+        QCOMPARE(buckets[23][QStringLiteral("start")].toString(),
+                 QStringLiteral("2026-12-04 23:00:00"));
+        QCOMPARE(buckets[23][QStringLiteral("count")].toInt(), 1);
+        QCOMPARE(buckets[23][QStringLiteral("parts")].toArray(), QJsonArray{1});
     }
 
     // Logged events reach a listening page in batches.

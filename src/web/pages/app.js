@@ -166,8 +166,68 @@ async function loadHistory(before) {
   }
 }
 
+// ---- Activity chart ----
+const chartRun = { id: 0 };
+const chart = new ActivityChart($('chart'), $('chart-tip'), $('chart-legend'), (from, to) => {
+  $('history-from').value = from.replace(' ', 'T');
+  $('history-to').value = to.replace(' ', 'T');
+  searchHistory();
+});
+
+async function loadChart(p) {
+  const run = ++chartRun.id;
+  const q = new URLSearchParams(p);
+  const split = $('chart-split').value;
+  if (split) q.set('split', split);
+  $('chart-note').textContent = '';
+  $('chart-cancel').hidden = true;
+  try {
+    if (!q.get('data')) {
+      const data = await api('/api/activity?' + q);
+      if (run === chartRun.id) chart.show(data);
+      return;
+    }
+    // No summary answers a data filter: the rows of the range are read piece by piece, which
+    // shows progress and can be cancelled between pieces.
+    const outline = new URLSearchParams(q);
+    outline.delete('data');
+    outline.delete('split');
+    const whole = await api('/api/activity?' + outline);
+    const starts = whole.buckets.map((b) => b.start);
+    const pieces = Math.min(10, starts.length);
+    let joined = null;
+    $('chart-cancel').hidden = false;
+    for (let i = 0; i < pieces && run === chartRun.id; ++i) {
+      $('chart-note').textContent = `reading the rows: ${i} of ${pieces} parts`;
+      const first = Math.floor((starts.length * i) / pieces);
+      const end = Math.floor((starts.length * (i + 1)) / pieces);
+      const piece = new URLSearchParams(q);
+      piece.set('from', starts[first].replace(' ', 'T'));
+      piece.set('to', (end < starts.length ? starts[end] : whole.to).replace(' ', 'T'));
+      piece.set('bucket', whole.bucket);
+      const part = await api('/api/activity?' + piece);
+      if (run !== chartRun.id) return;
+      joined = joinCharts(joined, part);
+      chart.show(joined);
+    }
+    if (run === chartRun.id) $('chart-note').textContent = '';
+  } catch (e) {
+    if (run === chartRun.id) $('chart-note').textContent = e.message;
+  } finally {
+    if (run === chartRun.id) $('chart-cancel').hidden = true;
+  }
+}
+
+$('chart-cancel').addEventListener('click', () => {
+  ++chartRun.id;
+  $('chart-note').textContent = 'cancelled';
+  $('chart-cancel').hidden = true;
+});
+$('chart-split').addEventListener('change', () => loadChart(historyParams()));
+
 async function searchHistory() {
   const p = historyParams();
+  loadChart(p);
   $('export-csv').href = '/api/export?format=csv&' + p;
   $('export-jsonl').href = '/api/export?format=jsonl&' + p;
   $('history-count').textContent = 'counting…';

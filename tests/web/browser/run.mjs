@@ -240,6 +240,45 @@ try {
     assert.deepEqual(jsonl.trim().split('\n').map((l) => JSON.parse(l).id), rows.map((r) => r[0]));
   });
 
+  await check('the activity chart shows events per hour with gaps, and a drag narrows the table', async () => {
+    for (const [hour, n] of [['08', 5], ['10', 3]]) {
+      for (let i = 0; i < n; ++i) send('charted ' + hour + ' ' + i, { type: 'Charted', time: `2026-11-20 ${hour}:1${i}:00` });
+    }
+    await sleep(500);
+    await page.fill('#history-from', '2026-11-20T00:00:00');
+    await page.fill('#history-to', '2026-11-21T00:00:00');
+    await page.fill('#history-type', 'charted');
+    await page.fill('#history-data', '');
+    await page.click('#history-form button[type=submit]');
+    await page.waitForSelector('#history-count:text("8 events")');
+    await page.waitForFunction(() => document.querySelectorAll('#chart rect.bar').length === 2);
+    const bars = await page.$$eval('#chart rect.bar', (r) => r.map((x) => [x.dataset.start, x.dataset.count]));
+    assert.deepEqual(bars, [['2026-11-20 08:00:00', '5'], ['2026-11-20 10:00:00', '3']]);
+    assert.equal(await page.locator('#chart rect.gap').count(), 22);
+    const box = await page.locator('#chart svg').boundingBox();
+    const step = box.width / 24;
+    const y = box.y + box.height / 2;
+    await page.mouse.move(box.x + 8.5 * step, y);
+    await page.waitForSelector('#chart-tip:text("2026-11-20 08:00 – 2026-11-20 09:00: 5 events")');
+    await shot(page, 'web-history-chart');
+    await page.mouse.down();
+    await page.mouse.move(box.x + 9.5 * step, y, { steps: 4 });
+    await page.mouse.up();
+    await page.waitForSelector('#history-count:text("5 events")');
+    assert.match(await page.inputValue('#history-from'), /^2026-11-20T08:00(:00)?$/);
+    assert.match(await page.inputValue('#history-to'), /^2026-11-20T10:00(:00)?$/);
+    const rows = await page.$$eval('#history-rows tr td:nth-child(5)', (t) => t.map((x) => x.textContent));
+    assert.deepEqual(rows, ['charted 08 4', 'charted 08 3', 'charted 08 2', 'charted 08 1', 'charted 08 0']);
+    // By minutes now: five of the 120 have events. A data filter reads the rows piece by piece.
+    await page.waitForFunction(() => document.querySelectorAll('#chart rect.bar').length === 5);
+    await page.fill('#history-data', 'charted 08 1');
+    await page.click('#history-form button[type=submit]');
+    await page.waitForSelector('#history-count:text("1 event")');
+    await page.waitForFunction(() => document.querySelectorAll('#chart rect.bar').length === 1 &&
+                               document.querySelector('#chart-note').textContent === '');
+    assert.equal(await page.getAttribute('#chart rect.bar', 'data-start'), '2026-11-20 08:11:00');
+  });
+
   await check('status shows the node, the database and the version', async () => {
     await page.goto(url + '#status');
     await page.waitForSelector('#status-rows th:text("Version")');

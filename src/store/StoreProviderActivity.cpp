@@ -1,0 +1,448 @@
+// The activity summary of StoreProvider: keeping it, and reading charts from it.
+#include <QHash>
+#include <QScopeGuard>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <algorithm>
+#include <map>
+#include <tuple>
+
+#include "store/StoreProvider.h"
+
+namespace {
+
+// The summary's row that records the key of the last event it holds.
+const QString kMarkWhere = QStringLiteral(" WHERE Hour = '' AND Source = '' AND Category = ''");
+
+// The column a chart is split by, as it stands in both tables; none when it is not split.
+QString splitColumn(ActivityQuery::Split split) {
+    switch (split) {
+        case ActivityQuery::Split::Source:
+            return QStringLiteral("COALESCE(Source, '')");
+        case ActivityQuery::Split::Type:
+            return QStringLiteral("COALESCE(Category, '')");
+        case ActivityQuery::Split::None:
+            break;
+    }
+    return QString();
+}
+
+// The filters a chart's rows take, and their values in order.
+QString filterTerms(const ActivityQuery& query, const QString& like, bool withData,
+                    QStringList& values) {
+    QString terms;
+    for (const auto& [column, text] :
+         {std::pair{"Source", &query.source}, std::pair{"Category", &query.type},
+          std::pair{"Data", &query.data}}) {
+        if (text->isEmpty() || (!withData && text == &query.data)) {
+            continue;
+        }
+        terms +=
+            QStringLiteral(" AND ") + QLatin1String(column) + u' ' + like + QStringLiteral(" ?");
+        values.append(u'%' + *text + u'%');
+    }
+    return terms;
+}
+
+// Counts per bucket and part, gathered from rows of (hour or minute, part, count).
+class ChartTally {
+public:
+    ChartTally(ActivityQuery query, const QStringList& starts) : m_query(std::move(query)) {
+        m_buckets.reserve(starts.size());
+        for (const QString& start : starts) {
+            m_index.insert(start, int(m_buckets.size()));
+            m_buckets.append(ActivityBucket{start, 0, {}});
+        }
+        m_perPart.resize(starts.size());
+    }
+
+    void add(const QStringList& row) {
+        const auto at = m_index.constFind(ActivityBuckets::startOf(m_query.bucket, row.value(0)));
+        if (at == m_index.cend()) {
+            return;
+        }
+        const qint64 n = row.value(2).toLongLong();
+        m_buckets[*at].count += n;
+        if (m_query.split != ActivityQuery::Split::None) {
+            m_perPart[*at][row.value(1)] += n;
+            m_totals[row.value(1)] += n;
+        }
+    }
+
+    ActivityChart chart() {
+        ActivityChart out;
+        if (m_query.split != ActivityQuery::Split::None) {
+            std::vector<std::pair<QString, qint64>> byCount(m_totals.cbegin(), m_totals.cend());
+            std::stable_sort(byCount.begin(), byCount.end(),
+                             [](const auto& a, const auto& b) { return a.second > b.second; });
+            const int top = std::max(1, m_query.top);
+            for (std::size_t i = 0; i < byCount.size() && i < std::size_t(top); ++i) {
+                out.parts.append(byCount[i].first);
+            }
+            const bool other = byCount.size() > std::size_t(top);
+            if (other) {
+                out.parts.append(QStringLiteral("other"));
+            }
+            const qsizetype named = other ? out.parts.size() - 1 : out.parts.size();
+            for (qsizetype b = 0; b < m_buckets.size(); ++b) {
+                QList<qint64>& parts = m_buckets[b].parts;
+                parts.fill(0, out.parts.size());
+                for (const auto& [name, n] : m_perPart[b]) {
+                    const qsizetype i = out.parts.indexOf(name);
+                    parts[i >= 0 && i < named ? i : out.parts.size() - 1] += n;
+                }
+            }
+        }
+        out.buckets = std::move(m_buckets);
+        return out;
+    }
+
+private:
+    ActivityQuery m_query;
+    QHash<QString, int> m_index;
+    QList<ActivityBucket> m_buckets;
+    std::vector<std::map<QString, qint64>> m_perPart;
+    std::map<QString, qint64> m_totals;
+};
+
+}  // namespace
+
+Result<qint64> StoreProvider::runStatement(const QString& sql, const QStringList& values,
+                                           const TextRow& row) {
+    QSqlQuery q(m_db);
+    q.setForwardOnly(true);
+    // Sums come as exact text, never as a double ("1e+07").
+    q.setNumericalPrecisionPolicy(QSql::HighPrecision);
+    bool ok = q.prepare(sql);
+    for (qsizetype i = 0; ok && i < values.size(); ++i) {
+        q.bindValue(int(i), values[i]);
+    }
+    if (!ok || !q.exec()) {
+        return failure(q.lastError().text());
+    }
+    if (q.isSelect()) {
+        const int columns = q.record().count();
+        QStringList texts;
+        while (q.next()) {
+            texts.clear();
+            for (int c = 0; c < columns; ++c) {
+                texts.append(q.value(c).toString());
+            }
+            if (row) {
+                row(texts);
+            }
+        }
+        if (q.lastError().isValid()) {
+            return failure(q.lastError().text());
+        }
+    }
+    return qint64(q.numRowsAffected());
+}
+
+Status StoreProvider::rollUpInTransaction() {
+    const ActivityDialect dialect = activityDialect(0);
+    std::optional<qint64> mark;
+    Result<qint64> read =
+        runStatement(QStringLiteral("SELECT Events FROM ") + dialect.table + kMarkWhere, {},
+                     [&](const QStringList& row) { mark = row.value(0).toLongLong(); });
+    if (!read) {
+        return read.problem();
+    }
+    if (!mark) {
+        // Made again from the rows: what the table of days held is counted again too.
+        for (const QString& table : {dialect.table, dialect.days}) {
+            if (read = runStatement(QStringLiteral("DELETE FROM ") + table, {}); !read) {
+                return read.problem();
+            }
+        }
+        read = runStatement(QStringLiteral("INSERT INTO ") + dialect.table +
+                                QStringLiteral(" (Hour, Source, Category, Events) "
+                                               "VALUES ('', '', '', 0)"),
+                            {});
+        if (!read) {
+            return read.problem();
+        }
+        mark = 0;
+    }
+    qint64 last = *mark;
+    read = runStatement(QStringLiteral("SELECT MAX(ID) FROM ") + selectDialect().table, {},
+                        [&](const QStringList& row) {
+                            if (!row.value(0).isEmpty()) {
+                                last = row.value(0).toLongLong();
+                            }
+                        });
+    if (!read) {
+        return read.problem();
+    }
+    if (last <= *mark) {
+        return {};
+    }
+    const QStringList range{QString::number(*mark), QString::number(last)};
+    // The counts of the writes stand for the new rows when there are as many of them (a pass
+    // undone, or rows another program wrote, make a difference): adding them costs a statement
+    // or two per hour, source and type rather than reading every row back.
+    qint64 newRows = -1;
+    if (m_writtenRows > 0) {
+        read = runStatement(QStringLiteral("SELECT COUNT(*) FROM ") + selectDialect().table +
+                                QStringLiteral(" WHERE ID > ? AND ID <= ?"),
+                            range,
+                            [&](const QStringList& row) { newRows = row.value(0).toLongLong(); });
+        if (!read) {
+            return read.problem();
+        }
+    }
+    if (newRows == m_writtenRows) {
+        std::map<std::tuple<QString, QString, QString>, qint64> days;
+        for (const auto& [key, n] : m_written) {
+            days[std::tuple{std::get<0>(key).left(10) + QStringLiteral(" 00:00:00"),
+                            std::get<1>(key), std::get<2>(key)}] += n;
+        }
+        for (const auto& [table, column, counts] :
+             {std::tuple{dialect.table, QStringLiteral("Hour"), &m_written},
+              std::tuple{dialect.days, QStringLiteral("Day"), &days}}) {
+            for (const auto& [key, n] : *counts) {
+                const QStringList values{QString::number(n), std::get<0>(key), std::get<1>(key),
+                                         std::get<2>(key)};
+                read = runStatement(QStringLiteral("UPDATE ") + table +
+                                        QStringLiteral(" SET Events = Events + ? WHERE ") + column +
+                                        QStringLiteral(" = ? AND Source = ? AND Category = ?"),
+                                    values);
+                if (read && read.value() == 0) {
+                    read = runStatement(QStringLiteral("INSERT INTO ") + table +
+                                            QStringLiteral(" (") + column +
+                                            QStringLiteral(", Source, Category, Events) VALUES "
+                                                           "(?, ?, ?, ?)"),
+                                        values.mid(1) + values.mid(0, 1));
+                }
+                if (!read) {
+                    return read.problem();
+                }
+            }
+        }
+    } else {
+        for (const QString& step : dialect.merge) {
+            if (read = runStatement(step, range); !read) {
+                return read.problem();
+            }
+        }
+    }
+    read = runStatement(
+        QStringLiteral("UPDATE ") + dialect.table + QStringLiteral(" SET Events = ?") + kMarkWhere,
+        {QString::number(last)});
+    return read.status();
+}
+
+void StoreProvider::countWritten(const LogEvent& event) {
+    ++m_writtenRows;
+    LastWritten& last = m_lastWritten;
+    if (last.count != nullptr &&
+        QStringView(event.time).left(13) == QStringView(last.time).left(13) &&
+        event.source == last.source && event.type == last.type) {
+        ++*last.count;
+        return;
+    }
+    qint64& count = m_written[std::tuple{event.time.left(13) + QStringLiteral(":00:00"),
+                                         storedName(event.source), storedName(event.type)}];
+    ++count;
+    last = LastWritten{event.time, event.source, event.type, &count};
+}
+
+void StoreProvider::forgetWritten() {
+    m_written.clear();
+    m_writtenRows = 0;
+    m_lastWritten = {};
+}
+
+Status StoreProvider::rollUpActivity() {
+    // The counts serve one attempt: after one that failed, the rows are read back.
+    const auto forget = qScopeGuard([this] { forgetWritten(); });
+    if (const Status ready = readyToRead(); !ready) {
+        return ready;
+    }
+    if (!m_db.transaction()) {
+        return failure(m_db.lastError().text());
+    }
+    if (const Status done = rollUpInTransaction(); !done) {
+        m_db.rollback();
+        return done;
+    }
+    if (!m_db.commit()) {
+        const Problem p = failure(m_db.lastError().text());
+        m_db.rollback();
+        return p;
+    }
+    return {};
+}
+
+Result<int> StoreProvider::deleteEventsBefore(const QString& before, int limit) {
+    const ActivityDialect dialect = activityDialect(limit);
+    if (!m_db.transaction()) {
+        return failure(m_db.lastError().text());
+    }
+    const auto undo = [&](const Problem& p) -> Result<int> {
+        m_db.rollback();
+        return p;
+    };
+    std::map<std::tuple<QString, QString, QString>, qint64> gone;
+    std::vector<std::pair<qint64, std::tuple<QString, QString, QString>>> rows;
+    const Result<qint64> deleted =
+        runStatement(dialect.deleteOldest, {before}, [&](const QStringList& row) {
+            const QString hour = ActivityBuckets::startOf(
+                ActivityQuery::Bucket::Hour, QString(row.value(1)).replace(u'T', u' '));
+            rows.emplace_back(row.value(0).toLongLong(),
+                              std::tuple{hour, row.value(2), row.value(3)});
+        });
+    if (!deleted) {
+        return undo(deleted.problem());
+    }
+    qint64 mark = -1;
+    const Result<qint64> read =
+        runStatement(QStringLiteral("SELECT Events FROM ") + dialect.table + kMarkWhere, {},
+                     [&](const QStringList& row) { mark = row.value(0).toLongLong(); });
+    if (!read) {
+        return undo(read.problem());
+    }
+    // Rows after the mark were never added, and are not taken out.
+    for (const auto& [id, key] : rows) {
+        if (id <= mark) {
+            ++gone[key];
+        }
+    }
+    std::map<std::tuple<QString, QString, QString>, qint64> goneDays;
+    for (const auto& [key, n] : gone) {
+        goneDays[std::tuple{std::get<0>(key).left(10) + QStringLiteral(" 00:00:00"),
+                            std::get<1>(key), std::get<2>(key)}] += n;
+    }
+    for (const auto& [table, column, counts] :
+         {std::tuple{dialect.table, QStringLiteral("Hour"), &gone},
+          std::tuple{dialect.days, QStringLiteral("Day"), &goneDays}}) {
+        const QString where = QStringLiteral(" WHERE ") + column +
+                              QStringLiteral(" = ? AND Source = ? AND Category = ?");
+        for (const auto& [key, n] : *counts) {
+            const QStringList values{QString::number(n), std::get<0>(key), std::get<1>(key),
+                                     std::get<2>(key)};
+            const Result<qint64> less =
+                runStatement(QStringLiteral("UPDATE ") + table +
+                                 QStringLiteral(" SET Events = Events - ?") + where,
+                             values);
+            const Result<qint64> empty =
+                less ? runStatement(QStringLiteral("DELETE FROM ") + table + where +
+                                        QStringLiteral(" AND Events <= 0"),
+                                    values.mid(1))
+                     : less;
+            if (!empty) {
+                return undo(empty.problem());
+            }
+        }
+    }
+    if (!m_db.commit()) {
+        return undo(failure(m_db.lastError().text()));
+    }
+    return int(rows.size());
+}
+
+Result<ActivityChart> StoreProvider::activity(const ActivityQuery& query,
+                                              const ActivityProgress& progress) {
+    const std::optional<QStringList> starts = ActivityBuckets::starts(query);
+    if (!starts) {
+        return Problem{ErrorKind::Settings,
+                       QStringLiteral("The chart's range must run from an earlier to a later "
+                                      "time and hold at most ") +
+                           QString::number(ActivityQuery::kMaxBuckets) +
+                           QStringLiteral(" intervals")};
+    }
+    if (const Status ready = readyToRead(); !ready) {
+        return ready.problem();
+    }
+    const ActivityDialect dialect = activityDialect(0);
+    const EventSelectDialect events = selectDialect();
+    const QString from = starts->first();
+    const QString to = ActivityBuckets::next(query.bucket, starts->last());
+    const QString split = splitColumn(query.split);
+    const QString part = split.isEmpty() ? QStringLiteral("''") : split;
+    const QString byPart = split.isEmpty() ? QString() : u',' + split;
+    ChartTally tally(query, *starts);
+    const QString hour = dialect.hourOf.arg(QStringLiteral("SampleDate"));
+    if (query.data.isEmpty() && query.bucket != ActivityQuery::Bucket::Minute) {
+        // Days and weeks read the table of days. The rows after the summary's mark are found
+        // by their keys alone, those outside the range left out by the tally. The statement also
+        // returns the mark it saw: when a pass was added after the mark was read, it is read again.
+        const bool byDay = query.bucket == ActivityQuery::Bucket::Day ||
+                           query.bucket == ActivityQuery::Bucket::Week;
+        const QString table = byDay ? dialect.days : dialect.table;
+        const QString start = byDay ? QStringLiteral("Day") : QStringLiteral("Hour");
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            // Both ends of the keys given: a planner without statistics of the table still
+            // reads a short range of keys rather than the whole table.
+            qint64 mark = 0;
+            qint64 last = 0;
+            const QString markSql = QStringLiteral("SELECT (SELECT Events FROM ") + dialect.table +
+                                    kMarkWhere + QStringLiteral("), (SELECT MAX(ID) FROM ") +
+                                    events.table + u')';
+            if (!runStatement(markSql, {}, [&](const QStringList& row) {
+                    mark = row.value(0).toLongLong();
+                    last = row.value(1).toLongLong();
+                })) {
+                break;
+            }
+            QStringList values{from, to};
+            const QString summaryTerms = filterTerms(query, events.likeOperator, false, values);
+            const QString rowTerms = filterTerms(query, events.likeOperator, false, values);
+            const QString sql =
+                QStringLiteral("SELECT ") + start + QStringLiteral(", ") + part +
+                QStringLiteral(", SUM(Events) FROM ") + table + QStringLiteral(" WHERE ") + start +
+                QStringLiteral(" >= ? AND ") + start + QStringLiteral(" < ?") + summaryTerms +
+                QStringLiteral(" GROUP BY ") + start + byPart +
+                QStringLiteral(" UNION ALL SELECT ") + hour + u',' + part +
+                QStringLiteral(", COUNT(*) FROM ") + events.table + QStringLiteral(" WHERE ID > ") +
+                QString::number(mark) + QStringLiteral(" AND ID <= ") + QString::number(last) +
+                rowTerms + QStringLiteral(" GROUP BY ") + hour + byPart +
+                QStringLiteral(" UNION ALL SELECT 'mark', Source, Events FROM ") + dialect.table +
+                kMarkWhere;
+            std::optional<qint64> seen;
+            const Result<qint64> read = runStatement(sql, values, [&](const QStringList& row) {
+                if (row.value(0) == u"mark") {
+                    seen = row.value(2).toLongLong();
+                } else {
+                    tally.add(row);
+                }
+            });
+            if (!read) {
+                break;
+            }
+            if (seen.value_or(0) == mark) {
+                return tally.chart();
+            }
+            tally = ChartTally(query, *starts);
+        }
+        // A database whose summary is not made yet (no logger has opened it since) is read
+        // row by row.
+        tally = ChartTally(query, *starts);
+    }
+    const QString slot = query.bucket == ActivityQuery::Bucket::Minute
+                             ? dialect.minuteOf.arg(QStringLiteral("SampleDate"))
+                             : hour;
+    QStringList filterValues;
+    const QString terms = filterTerms(query, events.likeOperator, true, filterValues);
+    const QString sql = QStringLiteral("SELECT ") + slot + u',' + part +
+                        QStringLiteral(", COUNT(*) FROM ") + events.table +
+                        QStringLiteral(" WHERE SampleDate >= ? AND SampleDate < ?") + terms +
+                        QStringLiteral(" GROUP BY ") + slot + byPart;
+    const int steps = int(std::min<qsizetype>(20, starts->size()));
+    for (int step = 0; step < steps; ++step) {
+        const qsizetype first = starts->size() * step / steps;
+        const qsizetype end = starts->size() * (step + 1) / steps;
+        const QString stepTo = end < starts->size() ? starts->at(end) : to;
+        const Result<qint64> read =
+            runStatement(sql, QStringList{starts->at(first), stepTo} + filterValues,
+                         [&](const QStringList& row) { tally.add(row); });
+        if (!read) {
+            return read.problem();
+        }
+        if (progress && !progress(step + 1, steps) && step + 1 < steps) {
+            return Problem{ErrorKind::Settings, QStringLiteral("The chart was cancelled")};
+        }
+    }
+    return tally.chart();
+}

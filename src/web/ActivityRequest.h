@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QDateTime>
+#include <QUrlQuery>
+
+#include "report/Result.h"
+#include "store/ActivityQuery.h"
+
+// The chart a request of /api/activity asks for, checked before anything reaches the database.
+// Parameters: from, to, source, type, data as for the history (a range without `from` takes the
+// seven days before `to`, one without `to` ends with the day of `now`), bucket (minute, hour, day
+// or week; by default picked from the range's length), split (source or type) and top (the parts
+// of a split, 1 to kMaxTop, default 5).
+namespace ActivityRequest {
+
+constexpr int kMaxTop = 20;
+
+Result<ActivityQuery> parse(const QUrlQuery& url, const QDateTime& now);
+
+}  // namespace ActivityRequest
