@@ -93,6 +93,7 @@ void Recorder::store(std::vector<ReceivedItem>& items) {
     m_messages->beginPass();
     QList<LogEvent> logged;
     logged.reserve(qsizetype(items.size()));
+    QList<LoggedMessage> messages;
     for (ReceivedItem& item : items) {
         if (auto* event = std::get_if<LogEvent>(&item.what)) {
             const EventWriter::Outcome outcome = m_events->write(*event, item.ownReport);
@@ -101,7 +102,10 @@ void Recorder::store(std::vector<ReceivedItem>& items) {
                 logged.append(std::move(*event));
             }
         } else {
-            (void)m_messages->write(std::get<LoggedMessage>(item.what));
+            auto& message = std::get<LoggedMessage>(item.what);
+            if (m_messages->write(message)) {
+                messages.append(std::move(message));
+            }
         }
     }
     m_events->endPass();
@@ -109,6 +113,9 @@ void Recorder::store(std::vector<ReceivedItem>& items) {
     ++m_passes;
     if (!logged.isEmpty()) {
         emit eventsLogged(logged);
+    }
+    if (!messages.isEmpty()) {
+        emit messagesLogged(messages);
     }
 }
 
