@@ -13,6 +13,15 @@ void initLibrary() {
     std::call_once(once, [] { mosquitto_lib_init(); });
 }
 
+// The library's sentence without its full stop: ours go on after it.
+QString libraryText(int rc) {
+    QString text = QString::fromUtf8(mosquitto_strerror(rc));
+    while (text.endsWith(u'.')) {
+        text.chop(1);
+    }
+    return text;
+}
+
 QByteArray bytes(const QString& text) {
     return text.toUtf8();
 }
@@ -78,7 +87,7 @@ Status MqttClient::connect(const Options& o, int timeoutMs) {
                         (o.certFile.isEmpty() ? QString()
                                               : QStringLiteral(", CertFile ") + o.certFile +
                                                     QStringLiteral(", KeyFile ") + o.keyFile) +
-                        QStringLiteral("): ") + QString::fromUtf8(mosquitto_strerror(rc)));
+                        QStringLiteral("): ") + libraryText(rc));
         }
     }
     if (!o.willTopic.isEmpty()) {
@@ -87,8 +96,8 @@ Status MqttClient::connect(const Options& o, int timeoutMs) {
     }
     const int rc = mosquitto_connect(m_mosq, bytes(o.host).constData(), o.port, o.keepAliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS) {
-        const QString why = rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(std::strerror(errno))
-                                                 : QString::fromUtf8(mosquitto_strerror(rc));
+        const QString why =
+            rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(std::strerror(errno)) : libraryText(rc);
         return lost(
             QStringLiteral("the MQTT broker at ") + m_broker +
             QStringLiteral(" does not answer: ") + why +
@@ -107,7 +116,7 @@ Status MqttClient::connect(const Options& o, int timeoutMs) {
             }
             return lost(QStringLiteral("the MQTT broker at ") + m_broker +
                         QStringLiteral(" closed the connection before answering: ") +
-                        QString::fromUtf8(mosquitto_strerror(loop)));
+                        libraryText(loop));
         }
     }
     if (m_connackCode < 0) {
@@ -147,20 +156,20 @@ Status MqttClient::publish(const QString& topic, const QByteArray& payload, int 
         case MOSQ_ERR_MALFORMED_UTF8:
             return Problem{ErrorKind::Message,
                            QStringLiteral("the MQTT broker cannot take topic ") + topic +
-                               QStringLiteral(": ") + QString::fromUtf8(mosquitto_strerror(rc))};
+                               QStringLiteral(": ") + libraryText(rc)};
         default:
             return lost(QStringLiteral("the connection to the MQTT broker at ") + m_broker +
-                        QStringLiteral(" was lost: ") + QString::fromUtf8(mosquitto_strerror(rc)));
+                        QStringLiteral(" was lost: ") + libraryText(rc));
     }
 }
 
 Status MqttClient::loopOnce(int timeoutMs) {
     const int rc = mosquitto_loop(m_mosq, timeoutMs, 1);
     if (rc != MOSQ_ERR_SUCCESS || !m_connected) {
-        return lost(m_lost.isEmpty() ? QStringLiteral("the connection to the MQTT broker at ") +
-                                           m_broker + QStringLiteral(" was lost: ") +
-                                           QString::fromUtf8(mosquitto_strerror(rc))
-                                     : m_lost);
+        return lost(m_lost.isEmpty()
+                        ? QStringLiteral("the connection to the MQTT broker at ") + m_broker +
+                              QStringLiteral(" was lost: ") + libraryText(rc)
+                        : m_lost);
     }
     return {};
 }
@@ -190,7 +199,7 @@ Status MqttClient::subscribe(const QString& topic, MessageHandler handler) {
     const int rc = mosquitto_subscribe(m_mosq, nullptr, bytes(topic).constData(), 1);
     if (rc != MOSQ_ERR_SUCCESS) {
         return lost(QStringLiteral("the subscription to ") + topic + QStringLiteral(" failed: ") +
-                    QString::fromUtf8(mosquitto_strerror(rc)));
+                    libraryText(rc));
     }
     return {};
 }
@@ -218,7 +227,7 @@ void MqttClient::onDisconnect(mosquitto*, void* self, int rc) {
     auto* c = static_cast<MqttClient*>(self);
     if (c->m_connected && rc != 0) {
         c->m_lost = QStringLiteral("the connection to the MQTT broker at ") + c->m_broker +
-                    QStringLiteral(" was lost: ") + QString::fromUtf8(mosquitto_strerror(rc));
+                    QStringLiteral(" was lost: ") + libraryText(rc);
     }
     c->m_connected = false;
 }
