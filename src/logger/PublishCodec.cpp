@@ -28,8 +28,7 @@ Publication PublishCodec::fromSpool(const QStringList& texts) {
 
 Status PublishCodec::insert(const Publication& p) {
     if (!m_client) {
-        return Problem{ErrorKind::DatabaseUnavailable,
-                       QStringLiteral("the MQTT broker has not answered yet")};
+        return Problem{ErrorKind::DatabaseUnavailable, m_notConnected};
     }
     const Status sent = m_client->publish(p.topic, p.payload, m_qos, p.retain);
     if (sent) {
@@ -62,6 +61,7 @@ Status PublishCodec::reopen() {
     m_client.reset();
     Result<std::unique_ptr<MqttClient>> made = m_connect();
     if (!made) {
+        m_notConnected = made.problem().description;
         return made.problem();
     }
     m_client = std::move(made.value());

@@ -54,6 +54,7 @@ private:
     int m_qos;
     Connect m_connect;
     std::unique_ptr<MqttClient> m_client;
+    QString m_notConnected = QStringLiteral("the MQTT broker has not answered yet");
     quint64 m_batchSent = 0;
     quint64 m_republished = 0;
 };

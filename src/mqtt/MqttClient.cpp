@@ -57,6 +57,13 @@ Problem MqttClient::lost(const QString& why) {
     return Problem{ErrorKind::DatabaseUnavailable, why};
 }
 
+Problem MqttClient::tlsFailed(const Options& o) {
+    return lost(QStringLiteral("the TLS handshake with the MQTT broker at ") + m_broker +
+                QStringLiteral(" failed: ") + sslReason(m_lastError) +
+                QStringLiteral(" (is CaFile ") + o.caFile +
+                QStringLiteral(" the CA that signed the broker's certificate?)"));
+}
+
 Status MqttClient::connect(const Options& o, int timeoutMs) {
     m_broker = o.host + u':' + QString::number(o.port);
     m_mosq =
@@ -95,24 +102,23 @@ Status MqttClient::connect(const Options& o, int timeoutMs) {
                            o.willPayload.constData(), 1, true);
     }
     const int rc = mosquitto_connect(m_mosq, bytes(o.host).constData(), o.port, o.keepAliveSeconds);
+    if (rc == MOSQ_ERR_TLS) {
+        return tlsFailed(o);
+    }
     if (rc != MOSQ_ERR_SUCCESS) {
         const QString why =
             rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(std::strerror(errno)) : libraryText(rc);
-        return lost(
-            QStringLiteral("the MQTT broker at ") + m_broker +
-            QStringLiteral(" does not answer: ") + why +
-            (m_lastError.isEmpty() ? QString() : QStringLiteral(" (") + m_lastError + u')'));
+        return lost(QStringLiteral("the MQTT broker at ") + m_broker +
+                    QStringLiteral(" does not answer: ") + why);
     }
     QElapsedTimer waited;
     waited.start();
     while (m_connackCode < 0 && waited.elapsed() < timeoutMs) {
         const int loop = mosquitto_loop(m_mosq, 50, 1);
-        if (loop != MOSQ_ERR_SUCCESS) {
+        // A refusal comes as an answer, and then the library's error: the answer says more.
+        if (loop != MOSQ_ERR_SUCCESS && m_connackCode < 0) {
             if (loop == MOSQ_ERR_TLS || m_lastError.contains(QStringLiteral("OpenSSL"))) {
-                return lost(QStringLiteral("the TLS handshake with the MQTT broker at ") +
-                            m_broker + QStringLiteral(" failed: ") + sslReason(m_lastError) +
-                            QStringLiteral(" (is CaFile ") + o.caFile +
-                            QStringLiteral(" the CA that signed the broker's certificate?)"));
+                return tlsFailed(o);
             }
             return lost(QStringLiteral("the MQTT broker at ") + m_broker +
                         QStringLiteral(" closed the connection before answering: ") +

@@ -67,6 +67,7 @@ private:
     static void onLog(mosquitto*, void* self, int level, const char* text);
     Status loopOnce(int timeoutMs);
     Problem lost(const QString& why);
+    Problem tlsFailed(const Options& options);
 
     mosquitto* m_mosq = nullptr;
     QString m_broker;  // host:port, for texts

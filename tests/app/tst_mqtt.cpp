@@ -1,4 +1,5 @@
 #include <signal.h>
+#include <QDirIterator>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -59,6 +60,60 @@ QList<int> sequence(const QList<QByteArray>& payloads) {
 quint64 exitCount(const QByteArray& err, const char* label) {
     const QRegularExpression re(QStringLiteral("MQTT: .*?(\\d+) ") + QLatin1String(label));
     return re.match(QString::fromUtf8(err)).captured(1).toULongLong();
+}
+
+// A CA named `ca` and, when `server` is set, a certificate for 127.0.0.1 it signed, in the
+// broker's folder (readable by the broker's user).
+bool makeCertificates(const MosquittoBroker& broker, const QString& ca,
+                      const QString& server = {}) {
+    const auto openssl = [&](const QStringList& args) {
+        QProcess p;
+        p.setWorkingDirectory(broker.dir.path());
+        p.start(QStringLiteral("openssl"), args);
+        return p.waitForFinished(30000) && p.exitCode() == 0;
+    };
+    bool ok = openssl({QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                       QStringLiteral("rsa:2048"), QStringLiteral("-nodes"),
+                       QStringLiteral("-keyout"), ca + QStringLiteral(".key"),
+                       QStringLiteral("-out"), ca + QStringLiteral(".pem"), QStringLiteral("-days"),
+                       QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=") + ca});
+    if (ok && !server.isEmpty()) {
+        ok = broker.write(QStringLiteral("san.ext"), "subjectAltName=IP:127.0.0.1\n") &&
+             openssl({QStringLiteral("req"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
+                      QStringLiteral("-nodes"), QStringLiteral("-keyout"),
+                      server + QStringLiteral(".key"), QStringLiteral("-out"),
+                      server + QStringLiteral(".csr"), QStringLiteral("-subj"),
+                      QStringLiteral("/CN=127.0.0.1")}) &&
+             openssl({QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
+                      server + QStringLiteral(".csr"), QStringLiteral("-CA"),
+                      ca + QStringLiteral(".pem"), QStringLiteral("-CAkey"),
+                      ca + QStringLiteral(".key"), QStringLiteral("-CAcreateserial"),
+                      QStringLiteral("-out"), server + QStringLiteral(".pem"),
+                      QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-extfile"),
+                      QStringLiteral("san.ext")});
+    }
+    for (const QString& f : QDir(broker.dir.path()).entryList(QDir::Files)) {
+        QFile::setPermissions(broker.path(f), QFile::ReadOwner | QFile::WriteOwner |
+                                                  QFile::ReadGroup | QFile::ReadOther);
+    }
+    return ok;
+}
+
+// Waits until the logger's standard error says `text`.
+bool says(LoggerProcess& logger, const QByteArray& text, int ms = 10000) {
+    QElapsedTimer t;
+    t.start();
+    while (!logger.stderrText().contains(text) && t.elapsed() < ms) {
+        logger.process.waitForReadyRead(100);
+    }
+    return logger.stderrText().contains(text);
+}
+
+bool sendEvent(quint16 hubPort, const QString& source, const QString& data) {
+    return send(hubPort, {QStringLiteral("--class"), QStringLiteral("Homeseer.Event"),
+                          QStringLiteral("--source"), source, QStringLiteral("--section"),
+                          QStringLiteral("Event.Log"), QStringLiteral("Time=2026-12-04 23:13:09"),
+                          QStringLiteral("Type=Log"), QStringLiteral("Data=") + data});
 }
 
 #define START_BROKER(broker, ...)                \
@@ -213,6 +268,168 @@ private slots:
         run.logger.signal(SIGKILL);
         QTRY_COMPARE_WITH_TIMEOUT(on(sub, "xap/status"), (QList<QByteArray>{"online", "offline"}),
                                   10000);
+    }
+    // TLS with a CA the test made: the broker is checked by it; a broker whose certificate
+    // another CA signed is refused, and the reason says so.
+    void tlsChecksTheBroker() {
+        MosquittoBroker broker;
+        const quint16 tlsPort = MosquittoBroker::freeTcpPort();
+        const QString tls =
+            QStringLiteral("allow_anonymous true\nlistener ") + QString::number(tlsPort) +
+            QStringLiteral(" 127.0.0.1\ncafile ") + broker.path(QStringLiteral("ca.pem")) +
+            QStringLiteral("\ncertfile ") + broker.path(QStringLiteral("server.pem")) +
+            QStringLiteral("\nkeyfile ") + broker.path(QStringLiteral("server.key")) +
+            QStringLiteral("\nallow_anonymous true\n");
+        QVERIFY(makeCertificates(broker, QStringLiteral("ca"), QStringLiteral("server")));
+        QVERIFY(makeCertificates(broker, QStringLiteral("other")));
+        START_BROKER(broker, tls);
+        Subscriber sub;
+        QVERIFY(sub.start(broker.port, {QStringLiteral("xap/event/#")}));
+        {
+            LoggerBehindHub run;
+            QVERIFY(writeSettings(
+                run.app, "Host=127.0.0.1\r\nPort=" + QByteArray::number(tlsPort) + "\r\nCaFile=" +
+                             broker.path(QStringLiteral("ca.pem")).toUtf8() + "\r\n"));
+            QVERIFY2(run.start(), run.logger.stderrText().constData());
+            QVERIFY(sendEvent(run.hub.port, QStringLiteral("acme.tls.test"),
+                              QStringLiteral("over TLS")));
+            QTRY_COMPARE_WITH_TIMEOUT(on(sub, "xap/event/acme/tls/test").size(), 1, 10000);
+        }
+        LoggerBehindHub wrong;
+        QVERIFY(writeSettings(
+            wrong.app, "Host=127.0.0.1\r\nPort=" + QByteArray::number(tlsPort) + "\r\nCaFile=" +
+                           broker.path(QStringLiteral("other.pem")).toUtf8() + "\r\n"));
+        QVERIFY2(wrong.start(), wrong.logger.stderrText().constData());
+        QVERIFY2(says(wrong.logger, "failed: certificate verify failed (is CaFile " +
+                                        broker.path(QStringLiteral("other.pem")).toUtf8() +
+                                        " the CA that signed the broker's certificate?)"),
+                 wrong.logger.stderrText().constData());
+    }
+
+    // A broker that asks for a password: a wrong one is refused with a sentence that says what to
+    // check, the right one works, and neither is written anywhere.
+    void passwordNeverLogged() {
+        MosquittoBroker broker;
+        const QByteArray secret = "pässwörd-s3cr3t";
+        QVERIFY(broker.write(QStringLiteral("passwords"), {}));
+        QCOMPARE(QProcess::execute(QStringLiteral("mosquitto_passwd"),
+                                   {QStringLiteral("-b"), broker.path(QStringLiteral("passwords")),
+                                    QStringLiteral("logger"), QString::fromUtf8(secret)}),
+                 0);
+        QFile::setPermissions(broker.path(QStringLiteral("passwords")),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+        START_BROKER(broker, QStringLiteral("allow_anonymous false\npassword_file ") +
+                                 broker.path(QStringLiteral("passwords")) + u'\n');
+        Subscriber sub;
+        QVERIFY(sub.start(broker.port, {QStringLiteral("xap/event/#")},
+                          {QStringLiteral("-u"), QStringLiteral("logger"), QStringLiteral("-P"),
+                           QString::fromUtf8(secret)}));
+        for (const QByteArray& password : {QByteArray("not-" + secret), secret}) {
+            LoggerBehindHub run;
+            QVERIFY(writeSettings(
+                run.app, brokerLines(broker, "Username=logger\r\nPassword=" + password + "\r\n")));
+            QVERIFY2(run.start(), run.logger.stderrText().constData());
+            if (password != secret) {
+                QVERIFY2(says(run.logger,
+                              "refused the connection: Connection Refused: not authorised. "
+                              "Check Username and Password in [Mqtt]"),
+                         run.logger.stderrText().constData());
+            } else {
+                QVERIFY(sendEvent(run.hub.port, QStringLiteral("acme.pw.test"),
+                                  QStringLiteral("signed in")));
+                QTRY_COMPARE_WITH_TIMEOUT(on(sub, "xap/event/acme/pw/test").size(), 1, 10000);
+            }
+            run.logger.signal(SIGTERM);
+            QVERIFY(run.logger.process.waitForFinished(10000));
+            QVERIFY(!run.logger.stderrText().contains(password));
+            QDirIterator files(run.app.dir.path(), QDir::Files, QDirIterator::Subdirectories);
+            while (files.hasNext()) {
+                const QString name = files.next();
+                if (name.endsWith(QStringLiteral("zelXapQuilljot.ini"))) {
+                    continue;  // where it is set
+                }
+                QFile f(name);
+                QVERIFY(f.open(QIODevice::ReadOnly));
+                QVERIFY2(!f.readAll().contains(password), qPrintable(name));
+            }
+        }
+    }
+
+    // A command on <prefix>/send reaches the xAP network through the hub when its class is
+    // allowed; another class does not, and is reported once with the reason.
+    void commandsOnlyForAllowedClasses() {
+        MosquittoBroker broker;
+        START_BROKER(broker);
+        LoggerBehindHub run;
+        QVERIFY(writeSettings(
+            run.app,
+            brokerLines(broker, "Commands=True\r\nCommandClasses=xAPBSC.cmd, acme.other\r\n")));
+        Subscriber status;
+        QVERIFY(status.start(broker.port, {QStringLiteral("xap/status")}));
+        QVERIFY(run.start());
+        QTRY_COMPARE_WITH_TIMEOUT(on(status, "xap/status"), QList<QByteArray>{"online"}, 10000);
+        const auto publish = [&](const QByteArray& json) {
+            return QProcess::execute(
+                       QStringLiteral("mosquitto_pub"),
+                       {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
+                        QString::number(broker.port), QStringLiteral("-q"), QStringLiteral("1"),
+                        QStringLiteral("-t"), QStringLiteral("xap/send"), QStringLiteral("-m"),
+                        QString::fromUtf8(json)}) == 0;
+        };
+        const auto heard = [&](const QByteArray& text) {
+            run.hub.reports("");
+            return std::count_if(run.hub.heard.begin(), run.hub.heard.end(),
+                                 [&](const QByteArray& d) { return d.contains(text); });
+        };
+        QVERIFY(
+            publish("{\"class\":\"acme.secret.cmd\",\"block\":\"output.state.1\","
+                    "\"items\":{\"ID\":\"*\",\"State\":\"off\"}}"));
+        QVERIFY(
+            publish("{\"class\":\"acme.secret.cmd\",\"block\":\"output.state.1\","
+                    "\"items\":{\"ID\":\"*\",\"State\":\"off\"}}"));
+        QVERIFY(
+            publish("{\"class\":\"xAPBSC.cmd\",\"target\":\"acme.lamp.hall\","
+                    "\"block\":\"output.state.1\",\"items\":{\"ID\":\"*\",\"State\":\"on\"}}"));
+        QTRY_COMPARE_WITH_TIMEOUT(heard("class=xAPBSC.cmd"), 1, 10000);
+        QCOMPARE(heard("target=acme.lamp.hall\n}\noutput.state.1\n{\nID=*\nState=on\n}"), 1);
+        QCOMPARE(heard("acme.secret.cmd\n"), 0);
+        QCOMPARE(run.logger.stderrText().count(
+                     "class acme.secret.cmd is not in CommandClasses (xAPBSC.cmd acme.other)"),
+                 1);
+    }
+
+    // Each event source is announced once as a Home Assistant MQTT sensor, retained, by the
+    // documented discovery schema: state and attributes from the source's event topic.
+    void discoveryAnnouncesEachSourceOnce() {
+        MosquittoBroker broker;
+        START_BROKER(broker);
+        LoggerBehindHub run;
+        QVERIFY(writeSettings(run.app, brokerLines(broker, "Discovery=True\r\n")));
+        QVERIFY(run.start());
+        QVERIFY(
+            sendEvent(run.hub.port, QStringLiteral("Acme.Ctl.House:Porch"), QStringLiteral("one")));
+        QVERIFY(
+            sendEvent(run.hub.port, QStringLiteral("Acme.Ctl.House:Porch"), QStringLiteral("two")));
+        Subscriber sub;
+        QTest::qWait(500);
+        QVERIFY(sub.start(broker.port, {QStringLiteral("homeassistant/#")}));
+        const QByteArray topic = "homeassistant/sensor/quilljot/acme_ctl_house_porch/config";
+        QTRY_COMPARE_WITH_TIMEOUT(on(sub, topic).size(), 1, 10000);
+        QCOMPARE(
+            on(sub, topic)[0],
+            QByteArray("{\"name\":\"Acme.Ctl.House:Porch\",\"unique_id\":\"quilljot_acme_ctl_house_"
+                       "porch\","
+                       "\"object_id\":\"quilljot_acme_ctl_house_porch\","
+                       "\"state_topic\":\"xap/event/Acme/Ctl/House/Porch\","
+                       "\"value_template\":\"{{ value_json.data }}\","
+                       "\"json_attributes_topic\":\"xap/event/Acme/Ctl/House/Porch\","
+                       "\"json_attributes_template\":\"{{ {'type': value_json.type, 'time': "
+                       "value_json.time} | tojson }}\",\"availability_topic\":\"xap/status\","
+                       "\"payload_available\":\"online\",\"payload_not_available\":\"offline\","
+                       "\"device\":{\"identifiers\":[\"quilljot_acme_ctl_house_porch\"],"
+                       "\"name\":\"Acme.Ctl.House:Porch\",\"manufacturer\":\"xAP\"}}"));
+        QTest::qWait(300);
+        QCOMPARE(on(sub, topic).size(), 1);
     }
 };
 
