@@ -24,8 +24,7 @@ MqttBridge::MqttBridge(Reporter& reporter, OutgoingQueue& outgoing, MqttSettings
     : m_reporter(reporter),
       m_outgoing(outgoing),
       m_settings(std::move(settings)),
-      m_clientId(m_settings.clientId.isEmpty() ? QStringLiteral("quilljot-") + computerName
-                                               : m_settings.clientId),
+      m_clientId(m_settings.clientIdFor(computerName)),
       // Ids grow across runs too, as long as the clock does: a subscriber tells a message sent
       // again after a reconnect by an id it has seen.
       m_nextId(quint64(QDateTime::currentMSecsSinceEpoch()) * 1000) {}
@@ -78,15 +77,7 @@ void MqttBridge::handMessage(const LoggedMessage& message) {
 
 Result<std::unique_ptr<MqttClient>> MqttBridge::connectNow() {
     m_lastAttemptMs = QDateTime::currentMSecsSinceEpoch();
-    MqttClient::Options o;
-    o.host = m_settings.host;
-    o.port = m_settings.port;
-    o.clientId = m_clientId;
-    o.username = m_settings.username;
-    o.password = m_settings.password;
-    o.caFile = m_settings.caFile;
-    o.certFile = m_settings.certFile;
-    o.keyFile = m_settings.keyFile;
+    MqttClient::Options o = MqttClient::Options::from(m_settings, m_clientId);
     o.willTopic = MqttPayloads::statusTopic(m_settings.topicPrefix);
     o.willPayload = QByteArrayLiteral("offline");
     auto client = std::make_unique<MqttClient>();

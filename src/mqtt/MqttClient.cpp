@@ -40,6 +40,19 @@ QString sslReason(const QString& line) {
 
 }  // namespace
 
+MqttClient::Options MqttClient::Options::from(const MqttSettings& s, const QString& clientId) {
+    Options o;
+    o.host = s.host;
+    o.port = s.port;
+    o.clientId = clientId;
+    o.username = s.username;
+    o.password = s.password;
+    o.caFile = s.caFile;
+    o.certFile = s.certFile;
+    o.keyFile = s.keyFile;
+    return o;
+}
+
 MqttClient::MqttClient() {
     initLibrary();
 }

@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "report/Result.h"
+#include "support/MqttSettings.h"
 
 struct mosquitto;
 struct mosquitto_message;
@@ -28,6 +29,9 @@ public:
         QString willTopic;  // set: the broker publishes `willPayload` there, retained, if we vanish
         QByteArray willPayload;
         int keepAliveSeconds = 30;
+
+        // The broker, the sign-in and TLS as the settings name them.
+        static Options from(const MqttSettings& settings, const QString& clientId);
     };
 
     MqttClient();

@@ -30,6 +30,10 @@ struct MqttSettings {
 
     bool enabled() const { return !host.trimmed().isEmpty(); }
     bool tls() const { return !caFile.isEmpty(); }
+    // The client id, "quilljot-" and the computer's name when the settings name none.
+    QString clientIdFor(const QString& computerName) const {
+        return clientId.isEmpty() ? QStringLiteral("quilljot-") + computerName : clientId;
+    }
     // "host:port", as reports name the broker.
     QString brokerName() const { return host + u':' + QString::number(port); }
 
