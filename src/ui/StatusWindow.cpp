@@ -91,8 +91,9 @@ void StatusWindow::refresh() {
     }
     m_database->setText(where);
     const LoggerStatus::Counts& c = s.counts;
-    QString events = QStringLiteral("%L1 messages received, %L2 events written, %L3 refused, "
-                                    "%L4 spooled, %L5 dropped, %L6 other messages")
+    QString events = QStringLiteral(
+                         "%L1 messages received, %L2 events written, %L3 refused, "
+                         "%L4 spooled, %L5 dropped, %L6 other messages")
                          .arg(c.received)
                          .arg(c.written)
                          .arg(c.rejected)
@@ -107,9 +108,21 @@ void StatusWindow::refresh() {
     if (c.waiting > 0) {
         events += QStringLiteral("\n%L1 received and waiting to be written").arg(c.waiting);
     }
+    if (!s.mqttBroker.isEmpty()) {
+        events += QStringLiteral(
+                      "\nMQTT broker %1 (%2): %L3 published, %L4 waiting, %L5 sent "
+                      "again after a reconnect, %L6 dropped")
+                      .arg(s.mqttBroker, s.mqttConnected ? QStringLiteral("connected")
+                                                         : QStringLiteral("not connected"))
+                      .arg(c.mqttPublished)
+                      .arg(c.mqttWaiting)
+                      .arg(c.mqttRepublished)
+                      .arg(c.mqttDropped);
+    }
     if (c.droppedBeforeReceive > 0) {
-        events += QStringLiteral("\n%L1 dropped by the system before the logger could receive "
-                                 "them: raise net.core.rmem_max (see the README)")
+        events += QStringLiteral(
+                      "\n%L1 dropped by the system before the logger could receive "
+                      "them: raise net.core.rmem_max (see the README)")
                       .arg(c.droppedBeforeReceive);
     }
     m_events->setText(events);
