@@ -125,24 +125,33 @@ void MqttBridge::pump() {
     if (!m_drainer || items.empty()) {
         return;
     }
-    const QString& prefix = m_settings.topicPrefix;
-    m_drainer->beginPass();
-    for (const Item& item : items) {
-        if (const auto* e = std::get_if<LogEvent>(&item)) {
-            if (m_settings.discovery && !m_announced.contains(e->source)) {
-                m_announced.insert(e->source);
-                m_drainer->write({MqttPayloads::discoveryTopic(e->source),
-                                  MqttPayloads::discoveryJson(prefix, e->source), true});
-            }
-            m_drainer->write({MqttPayloads::eventTopic(prefix, e->source),
-                              MqttPayloads::eventJson(*e, m_nextId++)});
-        } else {
-            const auto& m = std::get<LoggedMessage>(item);
-            m_drainer->write({MqttPayloads::messageTopic(prefix, m), MqttPayloads::messageJson(m)});
+    // Passes of a bounded size: the library looks up each confirmation in the list of those
+    // outstanding, so a pass of everything that waited would cost the square of its size.
+    for (std::size_t from = 0; from < items.size(); from += kPassItems) {
+        const std::size_t to = std::min(items.size(), from + kPassItems);
+        m_drainer->beginPass();
+        for (std::size_t i = from; i < to; ++i) {
+            publish(items[i]);
         }
+        m_drainer->endPass();
     }
-    m_drainer->endPass();
     publishCounts();
+}
+
+void MqttBridge::publish(const Item& item) {
+    const QString& prefix = m_settings.topicPrefix;
+    if (const auto* e = std::get_if<LogEvent>(&item)) {
+        if (m_settings.discovery && !m_announced.contains(e->source)) {
+            m_announced.insert(e->source);
+            m_drainer->write({MqttPayloads::discoveryTopic(e->source),
+                              MqttPayloads::discoveryJson(prefix, e->source), true});
+        }
+        m_drainer->write(
+            {MqttPayloads::eventTopic(prefix, e->source), MqttPayloads::eventJson(*e, m_nextId++)});
+    } else {
+        const auto& m = std::get<LoggedMessage>(item);
+        m_drainer->write({MqttPayloads::messageTopic(prefix, m), MqttPayloads::messageJson(m)});
+    }
 }
 
 void MqttBridge::service() {

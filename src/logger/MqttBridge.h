@@ -42,6 +42,7 @@ public:
     // far behind has a broker that takes messages slower than the network sends them.
     static constexpr qsizetype kHandLimit = 200000;
     static constexpr int kServiceMs = 100;
+    static constexpr std::size_t kPassItems = 500;
 
     MqttBridge(Reporter& reporter, OutgoingQueue& outgoing, MqttSettings settings,
                QString computerName);
@@ -60,6 +61,7 @@ public:
 private:
     using Item = std::variant<LogEvent, LoggedMessage>;
     void pump();
+    void publish(const Item& item);
     void service();
     Result<std::unique_ptr<MqttClient>> connectNow();
     void command(const QByteArray& payload);
