@@ -52,6 +52,14 @@ void printRunTally(const Logger::RunTally& t) {
         std::fprintf(stderr, "quilljot: %llu rows of an earlier run's spool written\n",
                      n(t.earlierWritten));
     }
+    if (t.mqtt) {
+        std::fprintf(stderr,
+                     "quilljot: MQTT: %llu messages published, %llu waiting in the MQTT spool, "
+                     "%llu sent again after a reconnect, %llu dropped; %llu commands sent, %llu "
+                     "refused\n",
+                     n(t.mqttPublished), n(t.mqttWaiting), n(t.mqttRepublished), n(t.mqttDropped),
+                     n(t.mqttCommandsSent), n(t.mqttCommandsRefused));
+    }
 }
 
 // The start-up line's part on the database: which one, its table, whether it opened.

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "mqtt/MqttClient.h"
 #include "node/XapNode.h"
 #include "report/Reporter.h"
 #include "store/ServerSource.h"
@@ -171,7 +172,29 @@ ConfigCheck ConfigCheck::run(const StartupPlace& place, quint16 xapPort) {
     if (const Result<WebSettings> web = WebSettingsFile::load(folders); !web) {
         check.problem(web.problem().description);
     }
+    check.checkBroker(loaded.settings.mqtt);
     return check;
+}
+
+// The broker is asked whether it takes the sign-in (CONNECT, its answer, DISCONNECT); nothing
+// is published. A client id of its own keeps a running logger's connection.
+void ConfigCheck::checkBroker(const MqttSettings& mqtt) {
+    if (!mqtt.enabled()) {
+        use(QStringLiteral("mqtt broker"), QStringLiteral("none (no MQTT bridge)"));
+        return;
+    }
+    const QString clientId = mqtt.clientIdFor(localComputerName({})) + QStringLiteral("-check");
+    MqttClient client;
+    const Status connected = client.connect(MqttClient::Options::from(mqtt, clientId), 5000);
+    use(QStringLiteral("mqtt broker"),
+        mqtt.brokerName() + (mqtt.tls() ? QStringLiteral(" over TLS") : QString()) +
+            (mqtt.username.isEmpty() ? QString() : QStringLiteral(" as ") + mqtt.username) +
+            (connected ? QStringLiteral(": answers, sign-in accepted") : QString()));
+    use(QStringLiteral("mqtt topics"), mqtt.topicPrefix + QStringLiteral("/..."));
+    if (!connected) {
+        problem(connected.problem().description);
+    }
+    client.disconnect();
 }
 
 QString ConfigCheck::text() const {

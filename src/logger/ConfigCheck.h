@@ -30,6 +30,7 @@ private:
     void problem(const QString& text) { m_problems.append(text); }
     void checkFolder(const AppFolders& folders);
     void checkNetwork(const NetworkSettings& settings, quint16 xapPort);
+    void checkBroker(const MqttSettings& mqtt);
 
     QList<Finding> m_uses;
     QStringList m_problems;

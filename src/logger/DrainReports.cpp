@@ -38,7 +38,8 @@ void DrainReports::cause(const Problem& cause, qint64 waiting, qint64 nowMs) {
     Problem said = m_texts.problemStep > 0 ? cause.atStep(m_texts.problemStep) : cause;
     said.description += QStringLiteral(". ") + m_texts.keptWhat +
                         QStringLiteral(" are kept in the spool (") + QString::number(waiting) +
-                        QStringLiteral(" waiting) and written when the database takes them");
+                        QStringLiteral(" waiting) and written when ") + m_texts.place +
+                        QStringLiteral(" takes them");
     m_reporter.toNetwork(ProgramNames::kProgram, m_texts.problemWhat, said);
 }
 
@@ -49,16 +50,17 @@ void DrainReports::full(qint64 waiting) {
     m_fullSaid = true;
     m_reporter.toNetwork(ProgramNames::kProgram,
                          m_texts.spool + QStringLiteral(" full: new ") + m_texts.records +
-                             QStringLiteral(" are dropped until the database takes the ") +
-                             QString::number(waiting) +
+                             QStringLiteral(" are dropped until ") + m_texts.place +
+                             QStringLiteral(" takes the ") + QString::number(waiting) +
                              QStringLiteral(" waiting (SpoolLimit in the settings)"));
 }
 
 void DrainReports::drained(quint64 count) {
     m_reporter.toNetwork(ProgramNames::kProgram,
                          m_texts.spool + QStringLiteral(" written: every waiting ") +
-                             m_texts.record + QStringLiteral(" is in the database (") +
-                             QString::number(count) + QStringLiteral(" in this run)"));
+                             m_texts.record + QStringLiteral(" is in ") + m_texts.place +
+                             QStringLiteral(" (") + QString::number(count) +
+                             QStringLiteral(" in this run)"));
     m_cause.clear();
     m_fullSaid = false;
 }

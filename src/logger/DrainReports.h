@@ -18,6 +18,7 @@ struct DrainTexts {
     QString problemWhat;  // what a database or spool problem is reported as
     int problemStep = 0;  // the step problems are said at; 0: their own
     QString keptWhat;     // who waits in the spool ("Events")
+    QString place = QStringLiteral("the database");  // where the records go
 };
 
 // What a drainer says about its spool, and how often. An outage (from the first record kept until

@@ -3,6 +3,7 @@
 #include <QDeadlineTimer>
 
 #include "logger/Frontend.h"
+#include "logger/MqttBridge.h"
 #include "logger/ReceiveQueue.h"
 #include "logger/Receiver.h"
 #include "logger/Recorder.h"
@@ -60,6 +61,7 @@ Logger::Logger(Frontend& frontend, Options options, QObject* parent)
     m_reporter.setJournal(m_options.journal);
     m_receiverThread.setObjectName(QStringLiteral("receiver"));
     m_recorderThread.setObjectName(QStringLiteral("recorder"));
+    m_bridgeThread.setObjectName(QStringLiteral("bridge"));
 }
 
 Logger::~Logger() {
@@ -243,6 +245,7 @@ void Logger::applySettings() {
     const Retention::Limits limits{rules.eventKeepDays, rules.messageKeepDays};
     QMetaObject::invokeMethod(
         m_recorder, [r = m_recorder, d = loadedSettings.database, limits] { r->apply(d, limits); });
+    applyBridge(loadedSettings.mqtt);
     emit settingsReloaded(loadedSettings);
 }
 
@@ -317,6 +320,64 @@ void Logger::stop() {
     m_folderLock = InstanceLock();
 }
 
+void Logger::applyBridge(const MqttSettings& mqtt) {
+    if ((m_bridge != nullptr && mqtt == m_bridgeSettings) || m_recorder == nullptr) {
+        return;
+    }
+    stopBridge();
+    if (!mqtt.enabled()) {
+        return;
+    }
+    m_bridgeSettings = mqtt;
+    m_bridge = new MqttBridge(m_reporter, m_outgoing, mqtt, m_computerName);
+    m_bridge->moveToThread(&m_bridgeThread);
+    // The recorder's thread only adds to the bridge's hand-off list, and never waits on it.
+    m_bridgeFeeds.append(connect(
+        m_recorder, &Recorder::eventsLogged, m_bridge,
+        [b = m_bridge](const QList<LogEvent>& events) { b->handEvents(events); },
+        Qt::DirectConnection));
+    m_bridgeFeeds.append(connect(
+        m_recorder, &Recorder::messagesLogged, m_bridge,
+        [b = m_bridge](const QList<LoggedMessage>& messages) {
+            for (const LoggedMessage& m : messages) {
+                b->handMessage(m);
+            }
+        },
+        Qt::DirectConnection));
+    m_bridgeThread.start();
+    const qint64 spoolLimit = qint64(settings().spoolLimitMiB) * 1024 * 1024;
+    QMetaObject::invokeMethod(m_bridge, [b = m_bridge, f = m_folders.spoolFolder(), spoolLimit] {
+        b->start(f, spoolLimit);
+    });
+}
+
+void Logger::stopBridge() {
+    if (m_bridge == nullptr) {
+        return;
+    }
+    for (const QMetaObject::Connection& c : std::as_const(m_bridgeFeeds)) {
+        disconnect(c);
+    }
+    m_bridgeFeeds.clear();
+    // A hand-off the recorder had begun ends before the bridge goes.
+    if (m_recorderThread.isRunning() && m_recorder != nullptr) {
+        runOn(m_recorder, [] {});
+    }
+    runOn(m_bridge, [b = m_bridge] { b->stop(); });
+    const MqttBridge::Counts c = m_bridge->counts();
+    m_bridgesBefore.mqtt = true;
+    m_bridgesBefore.mqttPublished += c.published;
+    m_bridgesBefore.mqttWaiting = c.waiting;
+    m_bridgesBefore.mqttRepublished += c.republished;
+    m_bridgesBefore.mqttDropped += c.dropped;
+    m_bridgesBefore.mqttCommandsSent += c.commandsSent;
+    m_bridgesBefore.mqttCommandsRefused += c.commandsRefused;
+    m_bridgeThread.quit();
+    m_bridgeThread.wait();
+    delete m_bridge;
+    m_bridge = nullptr;
+}
+
 void Logger::stopThreads() {
     // The ears first: what the sockets hold is taken and handed on, the hubs told goodbye.
     if (m_receiver != nullptr) {
@@ -335,6 +396,8 @@ void Logger::stopThreads() {
         m_recorderThread.quit();
         m_recorderThread.wait();
     }
+    // What the recorder logged last is handed on before the bridge says goodbye.
+    stopBridge();
     m_outgoing.setSender(nullptr);
     if (m_receiver != nullptr && m_recorder != nullptr) {
         m_runTally = status().counts;
@@ -370,6 +433,25 @@ void Logger::gather(LoggerStatus& s) const {
     c.messagesSpooled = quint64(kept.messagesWaiting);
     c.waiting = quint64(m_queue->waiting());
     c.dropped = kept.events.dropped + kept.messagesLost + queued.lost;
+    c.mqtt = m_bridgesBefore.mqtt;
+    c.mqttPublished = m_bridgesBefore.mqttPublished;
+    c.mqttWaiting = m_bridgesBefore.mqttWaiting;
+    c.mqttRepublished = m_bridgesBefore.mqttRepublished;
+    c.mqttDropped = m_bridgesBefore.mqttDropped;
+    c.mqttCommandsSent = m_bridgesBefore.mqttCommandsSent;
+    c.mqttCommandsRefused = m_bridgesBefore.mqttCommandsRefused;
+    if (m_bridge != nullptr) {
+        const MqttBridge::Counts b = m_bridge->counts();
+        c.mqtt = true;
+        c.mqttPublished += b.published;
+        c.mqttWaiting = b.waiting;
+        c.mqttRepublished += b.republished;
+        c.mqttDropped += b.dropped;
+        c.mqttCommandsSent += b.commandsSent;
+        c.mqttCommandsRefused += b.commandsRefused;
+        s.mqttBroker = m_bridgeSettings.brokerName();
+        s.mqttConnected = b.connected;
+    }
     s.databaseOpen = kept.databaseOpen;
     s.spoolWaiting = kept.eventsWaiting;
     s.messagesWaiting = kept.messagesWaiting;

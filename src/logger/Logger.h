@@ -19,6 +19,7 @@
 #include "support/TextLog.h"
 
 class Frontend;
+class MqttBridge;
 class ReceiveQueue;
 class Receiver;
 class Recorder;
@@ -91,6 +92,9 @@ private:
     Status lockFolder();
     Status startThreads(const NetworkSettings& network);
     void gather(LoggerStatus& status) const;
+    // Starts, restarts or stops the MQTT bridge as its settings say.
+    void applyBridge(const MqttSettings& settings);
+    void stopBridge();
 
     Frontend& m_frontend;
     Options m_options;
@@ -115,6 +119,12 @@ private:
     QThread m_recorderThread;
     Receiver* m_receiver = nullptr;  // lives on m_receiverThread
     Recorder* m_recorder = nullptr;  // lives on m_recorderThread
+    QThread m_bridgeThread;
+    MqttBridge* m_bridge = nullptr;  // lives on m_bridgeThread; null: no MQTT bridge
+    MqttSettings m_bridgeSettings;
+    QList<QMetaObject::Connection> m_bridgeFeeds;
+    // The counts of the bridges that ran before the one running (settings changed).
+    LoggerStatus::Counts m_bridgesBefore;
     bool m_stopped = false;
     int m_bindResult = 0;
     RunTally m_runTally;

@@ -27,6 +27,15 @@ struct LoggerStatus {
         quint64 dropped = 0;               // lost: a spool full or unwritable
         quint64 droppedBeforeReceive = 0;  // dropped by the system, its receive buffer full
         quint64 earlierWritten = 0;        // events an earlier run left in the spool, written now
+        // The MQTT bridge, beside: what it published of what was logged (each event and each
+        // message the rules log is one, as is each Home Assistant announcement).
+        bool mqtt = false;             // the bridge ran
+        quint64 mqttPublished = 0;     // confirmed by the broker (QoS 1) or sent (QoS 0)
+        quint64 mqttWaiting = 0;       // in the bridge's spool, for the broker
+        quint64 mqttRepublished = 0;   // sent again after a reconnect: possible duplicates
+        quint64 mqttDropped = 0;       // lost: the bridge's spool full, or the bridge far behind
+        quint64 mqttCommandsSent = 0;  // commands from MQTT sent on the xAP network
+        quint64 mqttCommandsRefused = 0;
     };
 
     // A source of events heard before and silent now for much longer than its usual spacing.
@@ -53,6 +62,8 @@ struct LoggerStatus {
     bool databaseOpen = false;
     qint64 spoolWaiting = 0;     // events waiting in the spool
     qint64 messagesWaiting = 0;  // messages the rules log, waiting in theirs
+    QString mqttBroker;          // host:port; empty: no MQTT bridge
+    bool mqttConnected = false;
     Counts counts;
     // Reports the logger made since it started: xAP events, or lines in the text log.
     quint64 reportsSent = 0;

@@ -101,6 +101,7 @@ void Recorder::store(std::vector<ReceivedItem>& items) {
     logged.reserve(qsizetype(items.size()));
     // The devices heard, whatever became of their events; the logger's own reports left out.
     QList<QString> heardFrom;
+    QList<LoggedMessage> messages;
     for (ReceivedItem& item : items) {
         if (auto* event = std::get_if<LogEvent>(&item.what)) {
             if (!item.ownReport) {
@@ -112,7 +113,10 @@ void Recorder::store(std::vector<ReceivedItem>& items) {
                 logged.append(std::move(*event));
             }
         } else {
-            (void)m_messages->write(std::get<LoggedMessage>(item.what));
+            auto& message = std::get<LoggedMessage>(item.what);
+            if (m_messages->write(message)) {
+                messages.append(std::move(message));
+            }
         }
     }
     m_events->endPass();
@@ -124,6 +128,9 @@ void Recorder::store(std::vector<ReceivedItem>& items) {
     }
     if (!logged.isEmpty()) {
         emit eventsLogged(logged);
+    }
+    if (!messages.isEmpty()) {
+        emit messagesLogged(messages);
     }
 }
 

@@ -78,6 +78,8 @@ public:
 signals:
     // Events written or spooled, in order; emitted on the recorder's thread.
     void eventsLogged(const QList<LogEvent>& events);
+    // Messages the rules log, written or spooled, in order; emitted on the recorder's thread.
+    void messagesLogged(const QList<LoggedMessage>& messages);
 
 private:
     void store(std::vector<ReceivedItem>& items);

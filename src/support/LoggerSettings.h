@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "report/Result.h"
+#include "support/MqttSettings.h"
 #include "support/SettingKeys.h"
 
 // Which database the logger writes to. For the file database `database` is the file's path; for
@@ -39,6 +40,7 @@ struct LoggerSettings {
     EchoWindowSettings echoWindow;
     // The most the spool may hold, in MiB, while the database cannot take events.
     int spoolLimitMiB = SettingKeys::initialNumber(Setting::SpoolLimit);
+    MqttSettings mqtt;
 
     bool operator==(const LoggerSettings&) const = default;
 };

@@ -12,6 +12,7 @@ namespace {
 
 constexpr QStringView kLogger = u"Quilljot";
 constexpr QStringView kRules = u"Rules";
+constexpr QStringView kMqtt = u"Mqtt";
 
 // clang-format off
 constexpr SettingKey kKeys[] = {
@@ -35,6 +36,19 @@ constexpr SettingKey kKeys[] = {
     {Setting::WebPort, kLogger, u"WebPort", u"0", SettingValue::Port, u"The web page's TCP port (quilljot --web PORT for one run); 0: no web page."},
     {Setting::WebBind, kLogger, u"WebBind", u"127.0.0.1", SettingValue::Address, u"The address the web page listens on; any but loopback needs a password (quilljot --set-web-password)."},
     {Setting::WebPasswordHash, kLogger, u"WebPasswordHash", u"", SettingValue::Text, u"Written by quilljot --set-web-password: a salted hash of the web page's password, never the password."},
+    {Setting::MqttHost, kMqtt, u"Host", u"", SettingValue::Text, u"The MQTT broker the events are published to (a name or an address); empty: no MQTT bridge."},
+    {Setting::MqttPort, kMqtt, u"Port", u"1883", SettingValue::Port, u"The broker's TCP port (8883 is usual with TLS)."},
+    {Setting::MqttClientId, kMqtt, u"ClientId", u"", SettingValue::Text, u"The client id the bridge connects with; empty: quilljot- and the computer's name."},
+    {Setting::MqttUsername, kMqtt, u"Username", u"", SettingValue::Text, u"The user name the broker asks for; empty: none."},
+    {Setting::MqttPassword, kMqtt, u"Password", u"", SettingValue::Text, u"That user's password; never written to a log or shown."},
+    {Setting::MqttCaFile, kMqtt, u"CaFile", u"", SettingValue::Text, u"A PEM file of the CA that signed the broker's certificate: set, the bridge speaks TLS and checks the broker by it."},
+    {Setting::MqttCertFile, kMqtt, u"CertFile", u"", SettingValue::Text, u"With TLS, a PEM client certificate the broker asks for; empty: none."},
+    {Setting::MqttKeyFile, kMqtt, u"KeyFile", u"", SettingValue::Text, u"The client certificate's PEM key file."},
+    {Setting::MqttTopicPrefix, kMqtt, u"TopicPrefix", u"xap", SettingValue::Text, u"The first levels of every topic the bridge publishes to and listens on."},
+    {Setting::MqttQos, kMqtt, u"Qos", u"1", SettingValue::Qos, u"0: each message sent once; 1: sent until the broker confirms it (at least once)."},
+    {Setting::MqttDiscovery, kMqtt, u"Discovery", u"False", SettingValue::Boolean, u"True announces a Home Assistant sensor for each event source seen."},
+    {Setting::MqttCommands, kMqtt, u"Commands", u"False", SettingValue::Boolean, u"True sends the messages published to <TopicPrefix>/send on the xAP network, for the classes CommandClasses lists."},
+    {Setting::MqttCommandClasses, kMqtt, u"CommandClasses", u"xAPBSC.cmd", SettingValue::Text, u"The classes a message on <TopicPrefix>/send may have, separated by blanks or commas."},
 };
 // clang-format on
 
@@ -105,6 +119,11 @@ std::optional<QString> rule(SettingValue kind, const QString& v) {
                 return std::nullopt;
             }
             return QStringLiteral("\"class [source [target]]\"");
+        case SettingValue::Qos:
+            if (isWholeNumber(v, 0, 1)) {
+                return std::nullopt;
+            }
+            return QStringLiteral("0 or 1");
     }
     return std::nullopt;
 }

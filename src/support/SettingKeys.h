@@ -30,6 +30,19 @@ enum class Setting {
     WebPort,
     WebBind,
     WebPasswordHash,
+    MqttHost,
+    MqttPort,
+    MqttClientId,
+    MqttUsername,
+    MqttPassword,
+    MqttCaFile,
+    MqttCertFile,
+    MqttKeyFile,
+    MqttTopicPrefix,
+    MqttQos,
+    MqttDiscovery,
+    MqttCommands,
+    MqttCommandClasses,
 };
 
 // What a key's value must be; the check and the sentence that names a wrong value follow from it.
@@ -44,6 +57,7 @@ enum class SettingValue {
     Port,       // a TCP port, 0 to 65535
     Address,    // an IP address
     Rule,       // "class [source [target]]"
+    Qos,        // an MQTT quality of service the bridge offers: 0 or 1
 };
 
 // One key of the logger's settings file: its role, section and name, the value a first start

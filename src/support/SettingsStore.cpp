@@ -6,6 +6,7 @@
 #include "report/ReportSteps.h"
 #include "report/Reporter.h"
 #include "support/IniFile.h"
+#include "support/MqttSettings.h"
 #include "support/ProgramNames.h"
 #include "support/SettingKeys.h"
 #include "support/UnknownKeys.h"
@@ -187,6 +188,9 @@ SettingsStore::Loaded SettingsStore::load(const LoggerSettings& previous) const 
     // Where the rules' messages go is a database setting too: written once, read by both.
     out.settings.database.messagesTable = out.rules.messagesTable;
     out.problems += rules.problems;
+    MqttSettingsFile::Loaded mqtt = MqttSettingsFile::read(ini, m_folders);
+    out.settings.mqtt = mqtt.settings;
+    out.problems += mqtt.problems;
     out.problems += UnknownKeys::find(ini);
     return out;
 }

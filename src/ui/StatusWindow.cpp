@@ -136,6 +136,17 @@ void StatusWindow::refresh() {
     if (c.waiting > 0) {
         events += QStringLiteral("\n%L1 received and waiting to be written").arg(c.waiting);
     }
+    if (!s.mqttBroker.isEmpty()) {
+        events += QStringLiteral(
+                      "\nMQTT broker %1 (%2): %L3 published, %L4 waiting, %L5 sent "
+                      "again after a reconnect, %L6 dropped")
+                      .arg(s.mqttBroker, s.mqttConnected ? QStringLiteral("connected")
+                                                         : QStringLiteral("not connected"))
+                      .arg(c.mqttPublished)
+                      .arg(c.mqttWaiting)
+                      .arg(c.mqttRepublished)
+                      .arg(c.mqttDropped);
+    }
     if (c.droppedBeforeReceive > 0) {
         events += QStringLiteral(
                       "\n%L1 dropped by the system before the logger could receive "

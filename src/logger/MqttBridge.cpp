@@ -1,0 +1,246 @@
+#include "logger/MqttBridge.h"
+
+#include <QDateTime>
+#include <QThread>
+
+#include "mqtt/MqttPayloads.h"
+#include "report/Reporter.h"
+#include "support/OutgoingQueue.h"
+#include "support/ProgramNames.h"
+
+namespace {
+
+// How long after a failed connection the bridge tries again while nothing waits to be published
+// (what waits is retried by the drainer, with its growing pauses).
+constexpr qint64 kIdleRetryMs = 2000;
+constexpr int kConnectMs = 5000;
+
+const QString kReportType = QStringLiteral("Mqtt ");
+
+}  // namespace
+
+MqttBridge::MqttBridge(Reporter& reporter, OutgoingQueue& outgoing, MqttSettings settings,
+                       QString computerName)
+    : m_reporter(reporter),
+      m_outgoing(outgoing),
+      m_settings(std::move(settings)),
+      m_clientId(m_settings.clientIdFor(computerName)),
+      // Ids grow across runs too, as long as the clock does: a subscriber tells a message sent
+      // again after a reconnect by an id it has seen.
+      m_nextId(quint64(QDateTime::currentMSecsSinceEpoch()) * 1000) {}
+
+MqttBridge::~MqttBridge() = default;
+
+void MqttBridge::handEvents(const QList<LogEvent>& events) {
+    bool wake = false;
+    bool sayBehind = false;
+    {
+        const std::lock_guard hold(m_handLock);
+        for (const LogEvent& e : events) {
+            if (qsizetype(m_handed.size()) >= kHandLimit) {
+                ++m_handDropped;
+                sayBehind = !std::exchange(m_behindSaid, true);
+                continue;
+            }
+            m_handed.emplace_back(e);
+        }
+        wake = !std::exchange(m_pumpDue, true);
+    }
+    if (sayBehind) {
+        m_reporter.toNetwork(
+            ProgramNames::kProgram, kReportType,
+            Problem{ErrorKind::Generic,
+                    QStringLiteral("the MQTT bridge is ") + QString::number(kHandLimit) +
+                        QStringLiteral(" messages behind the network: newer ones are not "
+                                       "published until it catches up")});
+    }
+    if (wake) {
+        QMetaObject::invokeMethod(this, &MqttBridge::pump, Qt::QueuedConnection);
+    }
+}
+
+void MqttBridge::handMessage(const LoggedMessage& message) {
+    bool wake = false;
+    {
+        const std::lock_guard hold(m_handLock);
+        if (qsizetype(m_handed.size()) >= kHandLimit) {
+            ++m_handDropped;
+            return;
+        }
+        m_handed.emplace_back(message);
+        wake = !std::exchange(m_pumpDue, true);
+    }
+    if (wake) {
+        QMetaObject::invokeMethod(this, &MqttBridge::pump, Qt::QueuedConnection);
+    }
+}
+
+Result<std::unique_ptr<MqttClient>> MqttBridge::connectNow() {
+    m_lastAttemptMs = QDateTime::currentMSecsSinceEpoch();
+    MqttClient::Options o = MqttClient::Options::from(m_settings, m_clientId);
+    o.willTopic = MqttPayloads::statusTopic(m_settings.topicPrefix);
+    o.willPayload = QByteArrayLiteral("offline");
+    auto client = std::make_unique<MqttClient>();
+    if (const Status connected = client->connect(o, kConnectMs); !connected) {
+        return connected.problem();
+    }
+    if (m_settings.commands) {
+        const Status subscribed = client->subscribe(
+            MqttPayloads::commandTopic(m_settings.topicPrefix),
+            [this](const QString&, const QByteArray& payload) { command(payload); });
+        if (!subscribed) {
+            return subscribed.problem();
+        }
+    }
+    const Status online = client->publish(o.willTopic, QByteArrayLiteral("online"), 1, true);
+    if (!online) {
+        return online.problem();
+    }
+    return client;
+}
+
+void MqttBridge::start(const QString& folder, qint64 limitBytes) {
+    m_drainer = std::make_unique<Drainer<PublishCodec>>(
+        PublishCodec(m_reporter, m_settings.qos, [this] { return connectNow(); }), m_reporter,
+        std::make_unique<QtDrainTimer>(this));
+    if (const Status connected = m_drainer->codec().reopen(); !connected) {
+        m_reporter.toNetwork(ProgramNames::kProgram, kReportType, connected.problem());
+    }
+    m_drainer->open(folder, limitBytes);
+    m_serviceTimer = std::make_unique<QTimer>();
+    m_serviceTimer->setInterval(kServiceMs);
+    connect(m_serviceTimer.get(), &QTimer::timeout, this, &MqttBridge::service);
+    m_serviceTimer->start();
+    publishCounts();
+}
+
+void MqttBridge::pump() {
+    std::vector<Item> items;
+    {
+        const std::lock_guard hold(m_handLock);
+        items.swap(m_handed);
+        m_pumpDue = false;
+        m_behindSaid = false;
+    }
+    if (!m_drainer || items.empty()) {
+        return;
+    }
+    // Passes of a bounded size: the library looks up each confirmation in the list of those
+    // outstanding, so a pass of everything that waited would cost the square of its size.
+    for (std::size_t from = 0; from < items.size(); from += kPassItems) {
+        const std::size_t to = std::min(items.size(), from + kPassItems);
+        m_drainer->beginPass();
+        for (std::size_t i = from; i < to; ++i) {
+            publish(items[i]);
+        }
+        m_drainer->endPass();
+    }
+    publishCounts();
+}
+
+void MqttBridge::publish(const Item& item) {
+    const QString& prefix = m_settings.topicPrefix;
+    if (const auto* e = std::get_if<LogEvent>(&item)) {
+        if (m_settings.discovery && !m_announced.contains(e->source)) {
+            m_announced.insert(e->source);
+            m_drainer->write({MqttPayloads::discoveryTopic(e->source),
+                              MqttPayloads::discoveryJson(prefix, e->source), true});
+        }
+        m_drainer->write(
+            {MqttPayloads::eventTopic(prefix, e->source), MqttPayloads::eventJson(*e, m_nextId++)});
+    } else {
+        const auto& m = std::get<LoggedMessage>(item);
+        m_drainer->write({MqttPayloads::messageTopic(prefix, m), MqttPayloads::messageJson(m)});
+    }
+}
+
+void MqttBridge::service() {
+    PublishCodec& codec = m_drainer->codec();
+    if (codec.isOpen()) {
+        codec.client()->service();
+    } else if (m_drainer->waiting() == 0 &&
+               QDateTime::currentMSecsSinceEpoch() - m_lastAttemptMs >= kIdleRetryMs) {
+        (void)codec.reopen();
+    }
+    publishCounts();
+}
+
+void MqttBridge::stop() {
+    if (!m_drainer) {
+        return;
+    }
+    pump();
+    m_serviceTimer.reset();
+    if (MqttClient* client = m_drainer->codec().client(); client && client->isConnected()) {
+        // A clean goodbye: the broker drops the will, so the status is said here.
+        (void)client->publish(MqttPayloads::statusTopic(m_settings.topicPrefix),
+                              QByteArrayLiteral("offline"), 1, true);
+        client->disconnect();
+    }
+    m_drainer->stop();
+    publishCounts();
+    m_drainer.reset();
+}
+
+void MqttBridge::command(const QByteArray& payload) {
+    Result<OutgoingMessage> message = MqttPayloads::command(payload);
+    if (!message) {
+        refuseCommand(message.problem().description);
+        return;
+    }
+    const QString& className = message.value().className;
+    const bool allowed = std::any_of(
+        m_settings.commandClasses.begin(), m_settings.commandClasses.end(),
+        [&](const QString& c) { return c.compare(className, Qt::CaseInsensitive) == 0; });
+    if (!allowed) {
+        refuseCommand(QStringLiteral("class ") + className +
+                      QStringLiteral(" is not in CommandClasses (") +
+                      m_settings.commandClasses.join(u' ') + u')');
+        return;
+    }
+    m_outgoing.send(std::move(message.value()));
+    const std::lock_guard hold(m_countsLock);
+    ++m_commandsSent;
+}
+
+void MqttBridge::refuseCommand(const QString& why) {
+    {
+        const std::lock_guard hold(m_countsLock);
+        ++m_commandsRefused;
+    }
+    if (m_refusalsSaid.contains(why)) {
+        return;
+    }
+    m_refusalsSaid.insert(why);
+    m_reporter.toNetwork(
+        ProgramNames::kProgram, kReportType,
+        Problem{ErrorKind::Message, QStringLiteral("a command on ") +
+                                        MqttPayloads::commandTopic(m_settings.topicPrefix) +
+                                        QStringLiteral(" is not sent: ") + why});
+}
+
+void MqttBridge::publishCounts() {
+    if (!m_drainer) {
+        return;
+    }
+    const DrainTally t = m_drainer->tally();
+    quint64 handDropped = 0;
+    {
+        const std::lock_guard hold(m_handLock);
+        handDropped = m_handDropped;
+    }
+    const std::lock_guard hold(m_countsLock);
+    m_counts.connected = m_drainer->codec().isOpen();
+    m_counts.published = t.written + t.earlierWritten;
+    m_counts.waiting = quint64(m_drainer->waiting());
+    m_counts.republished = m_drainer->codec().republished();
+    m_counts.dropped = t.dropped + handDropped;
+}
+
+MqttBridge::Counts MqttBridge::counts() const {
+    const std::lock_guard hold(m_countsLock);
+    Counts c = m_counts;
+    c.commandsSent = m_commandsSent;
+    c.commandsRefused = m_commandsRefused;
+    return c;
+}
