@@ -121,6 +121,7 @@ QWidget* SetupDialog::makeMqttPart() {
     m_mqttHost = field(Setting::MqttHost, "mqttHostField", QStringLiteral("Broker"),
                        QStringLiteral("name or address; empty: no MQTT bridge"));
     m_mqttPort = field(Setting::MqttPort, "mqttPortField", QStringLiteral("Port"));
+    m_mqttPort->setMaximumWidth(m_mqttPort->fontMetrics().horizontalAdvance(u'0') * 12);
     m_mqttClientId = field(Setting::MqttClientId, "mqttClientIdField", QStringLiteral("Client id"),
                            QStringLiteral("empty: quilljot- and the computer's name"));
     m_mqttUsername = field(Setting::MqttUsername, "mqttUsernameField", QStringLiteral("User name"),
@@ -188,6 +189,9 @@ QDialogButtonBox* SetupDialog::makeButtons() {
     connect(buttons, &QDialogButtonBox::accepted, this, &SetupDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(test, &QPushButton::clicked, this, &SetupDialog::testConnection);
+    // It opens the database, which the MQTT part does not choose.
+    connect(m_tabs, &QTabWidget::currentChanged, test,
+            [test](int tab) { test->setVisible(tab == 0); });
 
     return buttons;
 }
