@@ -287,6 +287,22 @@ Status Logger::applyDatabaseSettings(const DatabaseSettings& database) {
     return {};
 }
 
+// As for the database: saved here, the bridge restarted by the reload on the logger's thread.
+Status Logger::applyMqttSettings(const MqttSettings& mqtt) {
+    {
+        const std::lock_guard hold(m_settingsLock);
+        if (!m_settingsStore) {
+            return Problem{ErrorKind::Settings, QStringLiteral("The logger has not started")};
+        }
+        if (const Status saved = m_settingsStore->saveMqtt(mqtt, m_settings.mqtt); !saved) {
+            return saved;
+        }
+        m_settings.mqtt = mqtt;
+    }
+    QMetaObject::invokeMethod(this, &Logger::reloadSettings, Qt::QueuedConnection);
+    return {};
+}
+
 Status Logger::saveEchoWindowSettings(const EchoWindowSettings& window) {
     const std::lock_guard hold(m_settingsLock);
     if (!m_settingsStore) {

@@ -70,6 +70,7 @@ public:
     // What is logged where and kept how long, read with the settings.
     StorageRules storageRules() const;
     Status applyDatabaseSettings(const DatabaseSettings& database) override;
+    Status applyMqttSettings(const MqttSettings& mqtt) override;
     Status saveEchoWindowSettings(const EchoWindowSettings& window) override;
 
     QDateTime now() const override { return m_clock(); }

@@ -34,6 +34,9 @@ public:
     // not answer never holds the caller), and statusChanged() says when it is open. Fails only
     // when the settings could not be saved.
     virtual Status applyDatabaseSettings(const DatabaseSettings& database) = 0;
+    // Saves the MQTT bridge's settings; the logger restarts the bridge with them in the
+    // background. Fails only when the settings could not be saved.
+    virtual Status applyMqttSettings(const MqttSettings& mqtt) = 0;
     virtual Status saveEchoWindowSettings(const EchoWindowSettings& window) = 0;
 
 signals:

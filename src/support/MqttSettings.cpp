@@ -5,6 +5,16 @@
 #include "support/IniFile.h"
 #include "support/LoggerSettings.h"
 
+namespace {
+
+const QString kPasswordMask = QStringLiteral("********");
+
+QString booleanText(bool on) {
+    return on ? QStringLiteral("True") : QStringLiteral("False");
+}
+
+}  // namespace
+
 namespace MqttSettingsFile {
 
 QStringList classList(const QString& text) {
@@ -38,16 +48,12 @@ Loaded read(const IniFile& ini, const AppFolders& folders) {
     m.caFile = file(Setting::MqttCaFile);
     m.certFile = file(Setting::MqttCertFile);
     m.keyFile = file(Setting::MqttKeyFile);
-    m.topicPrefix = value(Setting::MqttTopicPrefix);
-    while (m.topicPrefix.endsWith(u'/')) {
-        m.topicPrefix.chop(1);
-    }
-    if (m.topicPrefix.contains(u'+') || m.topicPrefix.contains(u'#')) {
-        out.problems.append(
-            Problem{ErrorKind::Settings,
-                    QStringLiteral("TopicPrefix must be a topic without wildcards (+, #), not '") +
-                        m.topicPrefix + u'\''});
-        m.topicPrefix = SettingKeys::initial(Setting::MqttTopicPrefix);
+    if (const QString prefix = value(Setting::MqttTopicPrefix);
+        valid(Setting::MqttTopicPrefix, prefix)) {
+        m.topicPrefix = prefix;
+        while (m.topicPrefix.endsWith(u'/')) {
+            m.topicPrefix.chop(1);
+        }
     }
     if (const QString qos = value(Setting::MqttQos); valid(Setting::MqttQos, qos)) {
         m.qos = qos.toInt();
@@ -60,6 +66,89 @@ Loaded read(const IniFile& ini, const AppFolders& folders) {
     }
     m.commandClasses = classList(value(Setting::MqttCommandClasses));
     return out;
+}
+
+QList<std::pair<Setting, QString>> values(const MqttSettings& m) {
+    return {
+        {Setting::MqttHost, m.host},
+        {Setting::MqttPort, QString::number(m.port)},
+        {Setting::MqttClientId, m.clientId},
+        {Setting::MqttUsername, m.username},
+        {Setting::MqttPassword, m.password},
+        {Setting::MqttCaFile, m.caFile},
+        {Setting::MqttCertFile, m.certFile},
+        {Setting::MqttKeyFile, m.keyFile},
+        {Setting::MqttTopicPrefix, m.topicPrefix},
+        {Setting::MqttQos, QString::number(m.qos)},
+        {Setting::MqttDiscovery, booleanText(m.discovery)},
+        {Setting::MqttCommands, booleanText(m.commands)},
+        {Setting::MqttCommandClasses, m.commandClasses.join(u' ')},
+    };
+}
+
+Result<MqttSettings> withValues(const MqttSettings& current,
+                                const QList<std::pair<Setting, QString>>& values) {
+    MqttSettings m = current;
+    for (const auto& [id, given] : values) {
+        // A password may begin or end with a blank.
+        const QString v = id == Setting::MqttPassword ? given : given.trimmed();
+        if (const auto wrong = SettingKeys::wrongValue(id, v)) {
+            return Problem{ErrorKind::Settings, *wrong};
+        }
+        switch (id) {
+            case Setting::MqttHost:
+                m.host = v;
+                break;
+            case Setting::MqttPort:
+                m.port = quint16(v.toUInt());
+                break;
+            case Setting::MqttClientId:
+                m.clientId = v;
+                break;
+            case Setting::MqttUsername:
+                m.username = v;
+                break;
+            case Setting::MqttPassword:
+                m.password = v;
+                break;
+            case Setting::MqttCaFile:
+                m.caFile = v;
+                break;
+            case Setting::MqttCertFile:
+                m.certFile = v;
+                break;
+            case Setting::MqttKeyFile:
+                m.keyFile = v;
+                break;
+            case Setting::MqttTopicPrefix:
+                m.topicPrefix = v;
+                break;
+            case Setting::MqttQos:
+                m.qos = v.toInt();
+                break;
+            case Setting::MqttDiscovery:
+                m.discovery = *SettingRules::readBoolean(v);
+                break;
+            case Setting::MqttCommands:
+                m.commands = *SettingRules::readBoolean(v);
+                break;
+            case Setting::MqttCommandClasses:
+                m.commandClasses = classList(v);
+                break;
+            default:
+                return Problem{ErrorKind::Settings,
+                               SettingKeys::name(id) + QStringLiteral(" is no MQTT setting")};
+        }
+    }
+    return m;
+}
+
+QString shownPassword(const MqttSettings& settings) {
+    return settings.password.isEmpty() ? QString() : kPasswordMask;
+}
+
+QString chosenPassword(const QString& shown, const MqttSettings& current) {
+    return !current.password.isEmpty() && shown == kPasswordMask ? current.password : shown;
 }
 
 }  // namespace MqttSettingsFile

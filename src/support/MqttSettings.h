@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include "report/Problem.h"
+#include "report/Result.h"
 #include "support/AppFolders.h"
 #include "support/SettingKeys.h"
 
@@ -51,5 +52,17 @@ Loaded read(const IniFile& ini, const AppFolders& folders);
 
 // The values of Setting::MqttCommandClasses, split at blanks and commas.
 QStringList classList(const QString& text);
+
+// Each key of the section with its value as the settings file holds it, the password too.
+QList<std::pair<Setting, QString>> values(const MqttSettings& settings);
+// `current` with the values a form gives (any keys of the section), each checked by its key's
+// rule: a wrong value is refused with the sentence that names its key. File names stay as given.
+Result<MqttSettings> withValues(const MqttSettings& current,
+                                const QList<std::pair<Setting, QString>>& values);
+
+// What the setup dialog and the web page show for the password: a mask when there is one, so
+// that it never leaves the logger; the mask sent back unchanged keeps the password.
+QString shownPassword(const MqttSettings& settings);
+QString chosenPassword(const QString& shown, const MqttSettings& current);
 
 }  // namespace MqttSettingsFile

@@ -44,7 +44,7 @@ constexpr SettingKey kKeys[] = {
     {Setting::MqttCaFile, kMqtt, u"CaFile", u"", SettingValue::Text, u"A PEM file of the CA that signed the broker's certificate: set, the bridge speaks TLS and checks the broker by it."},
     {Setting::MqttCertFile, kMqtt, u"CertFile", u"", SettingValue::Text, u"With TLS, a PEM client certificate the broker asks for; empty: none."},
     {Setting::MqttKeyFile, kMqtt, u"KeyFile", u"", SettingValue::Text, u"The client certificate's PEM key file."},
-    {Setting::MqttTopicPrefix, kMqtt, u"TopicPrefix", u"xap", SettingValue::Text, u"The first levels of every topic the bridge publishes to and listens on."},
+    {Setting::MqttTopicPrefix, kMqtt, u"TopicPrefix", u"xap", SettingValue::Topic, u"The first levels of every topic the bridge publishes to and listens on."},
     {Setting::MqttQos, kMqtt, u"Qos", u"1", SettingValue::Qos, u"0: each message sent once; 1: sent until the broker confirms it (at least once)."},
     {Setting::MqttDiscovery, kMqtt, u"Discovery", u"False", SettingValue::Boolean, u"True announces a Home Assistant sensor for each event source seen."},
     {Setting::MqttCommands, kMqtt, u"Commands", u"False", SettingValue::Boolean, u"True sends the messages published to <TopicPrefix>/send on the xAP network, for the classes CommandClasses lists."},
@@ -124,6 +124,11 @@ std::optional<QString> rule(SettingValue kind, const QString& v) {
                 return std::nullopt;
             }
             return QStringLiteral("0 or 1");
+        case SettingValue::Topic:
+            if (!v.contains(u'+') && !v.contains(u'#')) {
+                return std::nullopt;
+            }
+            return QStringLiteral("a topic without wildcards (+, #)");
     }
     return std::nullopt;
 }

@@ -58,6 +58,7 @@ enum class SettingValue {
     Address,    // an IP address
     Rule,       // "class [source [target]]"
     Qos,        // an MQTT quality of service the bridge offers: 0 or 1
+    Topic,      // MQTT topic levels without wildcards
 };
 
 // One key of the logger's settings file: its role, section and name, the value a first start

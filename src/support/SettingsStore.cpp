@@ -248,6 +248,18 @@ Status SettingsStore::saveDatabase(const DatabaseSettings& d,
     return save(changed);
 }
 
+Status SettingsStore::saveMqtt(const MqttSettings& mqtt, const MqttSettings& before) const {
+    const QList<std::pair<Setting, QString>> now = MqttSettingsFile::values(mqtt);
+    const QList<std::pair<Setting, QString>> was = MqttSettingsFile::values(before);
+    QList<std::pair<Setting, QString>> changed;
+    for (qsizetype i = 0; i < now.size(); ++i) {
+        if (now[i] != was[i]) {
+            changed.append(now[i]);
+        }
+    }
+    return changed.isEmpty() ? Status{} : save(changed);
+}
+
 Status SettingsStore::saveEchoWindow(const EchoWindowSettings& w) const {
     return save({
         {Setting::WindowHeight, QString::number(w.heightTwips)},

@@ -37,6 +37,8 @@ public:
     // Writes only the keys whose values differ from `before` (what the file gave), so that a key
     // left alone keeps the form its author wrote: a relative path, an engine's other name.
     Status saveDatabase(const DatabaseSettings& database, const DatabaseSettings& before) const;
+    // The MQTT bridge's keys, likewise only those that changed.
+    Status saveMqtt(const MqttSettings& mqtt, const MqttSettings& before) const;
     Status saveEchoWindow(const EchoWindowSettings& window) const;
 
     struct LoadedNetwork {

@@ -1,6 +1,8 @@
 #include "ui/SetupDialog.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QFileDialog>
@@ -12,6 +14,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTabWidget>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -30,9 +33,18 @@ SetupDialog::SetupDialog(LoggerControl& logger, QWidget* parent)
     m_message->setWordWrap(true);
     m_message->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
+    auto* databasePart = new QWidget(this);
+    auto* databaseColumn = new QVBoxLayout(databasePart);
+    databaseColumn->addWidget(makeEngineChoice());
+    databaseColumn->addLayout(makeFields());
+    databaseColumn->addStretch();
+    m_tabs = new QTabWidget(this);
+    m_tabs->setObjectName(QStringLiteral("setupTabs"));
+    m_tabs->addTab(databasePart, QStringLiteral("Database"));
+    m_tabs->addTab(makeMqttPart(), QStringLiteral("MQTT"));
+
     auto* column = new QVBoxLayout(this);
-    column->addWidget(makeEngineChoice());
-    column->addLayout(makeFields());
+    column->addWidget(m_tabs);
     column->addWidget(m_message);
     column->addLayout(makeSettingsFileRow());
     column->addWidget(makeButtons());
@@ -92,6 +104,60 @@ QFormLayout* SetupDialog::makeFields() {
     return fields;
 }
 
+// Each field's tooltip is its key's comment in the settings file.
+QWidget* SetupDialog::makeMqttPart() {
+    auto* part = new QWidget(this);
+    part->setObjectName(QStringLiteral("mqttPart"));
+    auto* fields = new QFormLayout(part);
+    const auto field = [&](Setting key, const char* name, const QString& label,
+                           const QString& placeholder = {}) {
+        auto* edit = new QLineEdit(part);
+        edit->setObjectName(QLatin1StringView(name));
+        edit->setToolTip(SettingKeys::of(key).comment.toString());
+        edit->setPlaceholderText(placeholder);
+        fields->addRow(label, edit);
+        return edit;
+    };
+    m_mqttHost = field(Setting::MqttHost, "mqttHostField", QStringLiteral("Broker"),
+                       QStringLiteral("name or address; empty: no MQTT bridge"));
+    m_mqttPort = field(Setting::MqttPort, "mqttPortField", QStringLiteral("Port"));
+    m_mqttPort->setMaximumWidth(m_mqttPort->fontMetrics().horizontalAdvance(u'0') * 12);
+    m_mqttClientId = field(Setting::MqttClientId, "mqttClientIdField", QStringLiteral("Client id"),
+                           QStringLiteral("empty: quilljot- and the computer's name"));
+    m_mqttUsername = field(Setting::MqttUsername, "mqttUsernameField", QStringLiteral("User name"),
+                           QStringLiteral("empty: none"));
+    m_mqttPassword = field(Setting::MqttPassword, "mqttPasswordField", QStringLiteral("Password"));
+    m_mqttPassword->setEchoMode(QLineEdit::Password);
+    m_mqttCaFile = field(Setting::MqttCaFile, "mqttCaFileField", QStringLiteral("CA file"),
+                         QStringLiteral("PEM file; set: TLS"));
+    m_mqttCertFile = field(Setting::MqttCertFile, "mqttCertFileField",
+                           QStringLiteral("Client certificate"), QStringLiteral("PEM file"));
+    m_mqttKeyFile = field(Setting::MqttKeyFile, "mqttKeyFileField", QStringLiteral("Client key"),
+                          QStringLiteral("PEM file"));
+    m_mqttTopicPrefix =
+        field(Setting::MqttTopicPrefix, "mqttTopicPrefixField", QStringLiteral("Topic prefix"));
+    m_mqttQos = new QComboBox(part);
+    m_mqttQos->setObjectName(QStringLiteral("mqttQosChoice"));
+    m_mqttQos->setToolTip(SettingKeys::of(Setting::MqttQos).comment.toString());
+    m_mqttQos->addItems({QStringLiteral("0: at most once"), QStringLiteral("1: at least once")});
+    fields->addRow(QStringLiteral("Quality of service"), m_mqttQos);
+    m_mqttDiscovery =
+        new QCheckBox(QStringLiteral("Announce each event source to Home Assistant"), part);
+    m_mqttDiscovery->setObjectName(QStringLiteral("mqttDiscoveryOption"));
+    m_mqttDiscovery->setToolTip(SettingKeys::of(Setting::MqttDiscovery).comment.toString());
+    fields->addRow(QString(), m_mqttDiscovery);
+    m_mqttCommands =
+        new QCheckBox(QStringLiteral("Send commands published to <prefix>/send on xAP"), part);
+    m_mqttCommands->setObjectName(QStringLiteral("mqttCommandsOption"));
+    m_mqttCommands->setToolTip(SettingKeys::of(Setting::MqttCommands).comment.toString());
+    fields->addRow(QString(), m_mqttCommands);
+    m_mqttCommandClasses =
+        field(Setting::MqttCommandClasses, "mqttCommandClassesField",
+              QStringLiteral("Command classes"), QStringLiteral("separated by blanks or commas"));
+    connect(m_mqttCommands, &QCheckBox::toggled, m_mqttCommandClasses, &QLineEdit::setEnabled);
+    return part;
+}
+
 QHBoxLayout* SetupDialog::makeSettingsFileRow() {
     auto* where = new QLabel(QStringLiteral("Settings file: ") +
                                  m_logger.folders().configFile(ProgramNames::kLoggerSettingsFile),
@@ -123,6 +189,9 @@ QDialogButtonBox* SetupDialog::makeButtons() {
     connect(buttons, &QDialogButtonBox::accepted, this, &SetupDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(test, &QPushButton::clicked, this, &SetupDialog::testConnection);
+    // It opens the database, which the MQTT part does not choose.
+    connect(m_tabs, &QTabWidget::currentChanged, test,
+            [test](int tab) { test->setVisible(tab == 0); });
 
     return buttons;
 }
@@ -150,6 +219,23 @@ void SetupDialog::showSettingsInEffect() {
     m_clearSource = d.sqlSource;
     m_sqlSource->setText(ServerSource::redactedSource(d.sqlSource));
     m_table->setText(d.table);
+
+    m_shownMqtt = m_logger.settings().mqtt;
+    const MqttSettings& m = m_shownMqtt;
+    m_mqttHost->setText(m.host);
+    m_mqttPort->setText(QString::number(m.port));
+    m_mqttClientId->setText(m.clientId);
+    m_mqttUsername->setText(m.username);
+    m_mqttPassword->setText(MqttSettingsFile::shownPassword(m));
+    m_mqttCaFile->setText(m.caFile);
+    m_mqttCertFile->setText(m.certFile);
+    m_mqttKeyFile->setText(m.keyFile);
+    m_mqttTopicPrefix->setText(m.topicPrefix);
+    m_mqttQos->setCurrentIndex(m.qos);
+    m_mqttDiscovery->setChecked(m.discovery);
+    m_mqttCommands->setChecked(m.commands);
+    m_mqttCommandClasses->setText(m.commandClasses.join(u' '));
+    m_mqttCommandClasses->setEnabled(m.commands);
     m_message->clear();
     followKind();
 }
@@ -192,6 +278,29 @@ DatabaseSettings SetupDialog::chosenSettings() const {
                                ? m_clearSource
                                : m_sqlSource->text();
     return DatabaseSettings{kind, source, m_database->text().trimmed(), m_table->text().trimmed()};
+}
+
+Result<MqttSettings> SetupDialog::chosenMqtt() const {
+    const auto on = [](const QCheckBox* box) {
+        return box->isChecked() ? QStringLiteral("True") : QStringLiteral("False");
+    };
+    return MqttSettingsFile::withValues(
+        m_shownMqtt, {
+                         {Setting::MqttHost, m_mqttHost->text()},
+                         {Setting::MqttPort, m_mqttPort->text()},
+                         {Setting::MqttClientId, m_mqttClientId->text()},
+                         {Setting::MqttUsername, m_mqttUsername->text()},
+                         {Setting::MqttPassword,
+                          MqttSettingsFile::chosenPassword(m_mqttPassword->text(), m_shownMqtt)},
+                         {Setting::MqttCaFile, m_mqttCaFile->text()},
+                         {Setting::MqttCertFile, m_mqttCertFile->text()},
+                         {Setting::MqttKeyFile, m_mqttKeyFile->text()},
+                         {Setting::MqttTopicPrefix, m_mqttTopicPrefix->text()},
+                         {Setting::MqttQos, QString::number(m_mqttQos->currentIndex())},
+                         {Setting::MqttDiscovery, on(m_mqttDiscovery)},
+                         {Setting::MqttCommands, on(m_mqttCommands)},
+                         {Setting::MqttCommandClasses, m_mqttCommandClasses->text()},
+                     });
 }
 
 QString SetupDialog::checkChosen() const {
@@ -253,10 +362,21 @@ void SetupDialog::testConnection() {
 
 void SetupDialog::accept() {
     if (const QString wrong = checkChosen(); !wrong.isEmpty()) {
+        m_tabs->setCurrentIndex(0);
         say(wrong, true);
         return;
     }
-    if (const Status saved = m_logger.applyDatabaseSettings(chosenSettings()); !saved) {
+    const Result<MqttSettings> mqtt = chosenMqtt();
+    if (!mqtt) {
+        m_tabs->setCurrentIndex(1);
+        say(mqtt.problem().description + u'.', true);
+        return;
+    }
+    Status saved = m_logger.applyDatabaseSettings(chosenSettings());
+    if (saved && mqtt.value() != m_shownMqtt) {
+        saved = m_logger.applyMqttSettings(mqtt.value());
+    }
+    if (!saved) {
         say(QStringLiteral("The settings could not be saved: ") + saved.problem().description,
             true);
         return;

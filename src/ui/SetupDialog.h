@@ -4,6 +4,8 @@
 
 #include "support/LoggerSettings.h"
 
+class QCheckBox;
+class QComboBox;
 class QDialogButtonBox;
 class QFormLayout;
 class QGroupBox;
@@ -12,13 +14,14 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QTabWidget;
 class LoggerControl;
 
-// "Quilljot Setup": chooses the database the logger writes to. It opens showing the settings in
-// effect; Save stores the choice and has it take effect at once, Cancel or Escape leave
-// everything as it was. The fields follow the kind of database, so that a file path is never
-// saved as a server's database name, and "Test connection" opens the chosen database on a
-// connection of its own without saving anything.
+// "Quilljot Setup": chooses the database the logger writes to and the MQTT broker it publishes
+// to. It opens showing the settings in effect; Save stores what changed and has it take effect at
+// once, Cancel or Escape leave everything as it was. The fields follow the kind of database, so
+// that a file path is never saved as a server's database name, and "Test connection" opens the
+// chosen database on a connection of its own without saving anything.
 class SetupDialog : public QDialog {
     Q_OBJECT
 
@@ -29,6 +32,8 @@ public:
     void showSettingsInEffect();
     // The settings as the fields stand, with the password the source field masks.
     DatabaseSettings chosenSettings() const;
+    // The MQTT settings as the fields stand, each checked by its key's rule.
+    Result<MqttSettings> chosenMqtt() const;
     // Opens the chosen database to read it and says in the dialog how that went.
     void testConnection();
     void accept() override;
@@ -37,6 +42,7 @@ private:
     // The parts the dialog is built of, top to bottom.
     QGroupBox* makeEngineChoice();
     QFormLayout* makeFields();
+    QWidget* makeMqttPart();
     QHBoxLayout* makeSettingsFileRow();
     QDialogButtonBox* makeButtons();
 
@@ -58,6 +64,21 @@ private:
     QPushButton* m_browse;
     QLineEdit* m_table;
     QLabel* m_message;
+    QTabWidget* m_tabs;
+    QLineEdit* m_mqttHost;
+    QLineEdit* m_mqttPort;
+    QLineEdit* m_mqttClientId;
+    QLineEdit* m_mqttUsername;
+    QLineEdit* m_mqttPassword;  // shows a mask for a saved password, never the password
+    QLineEdit* m_mqttCaFile;
+    QLineEdit* m_mqttCertFile;
+    QLineEdit* m_mqttKeyFile;
+    QLineEdit* m_mqttTopicPrefix;
+    QComboBox* m_mqttQos;
+    QCheckBox* m_mqttDiscovery;
+    QCheckBox* m_mqttCommands;
+    QLineEdit* m_mqttCommandClasses;
+    MqttSettings m_shownMqtt;
     // The source as the settings hold it; the field shows it with the password masked, and an
     // unchanged field saves this text.
     QString m_clearSource;

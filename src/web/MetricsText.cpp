@@ -97,6 +97,27 @@ QByteArray format(const LoggerStatus& s, const QDateTime& now, int webSessions) 
             "spacing.",
             s.quietSources.size());
     w.gauge("quilljot_web_sessions", "Sessions of the web page open now.", webSessions);
+    // The bridge's series only where it runs, or ran in this run and was stopped by a reload.
+    if (c.mqtt) {
+        w.counter("quilljot_mqtt_published_total",
+                  "Events and messages the broker took (confirmed at QoS 1, sent at QoS 0).",
+                  c.mqttPublished);
+        w.gauge("quilljot_mqtt_waiting", "Publications waiting in the bridge's spool.",
+                qint64(c.mqttWaiting));
+        w.counter("quilljot_mqtt_republished_total",
+                  "Publications sent again after a reconnect: the broker may have them twice.",
+                  c.mqttRepublished);
+        w.counter("quilljot_mqtt_dropped_total",
+                  "Publications lost: the bridge's spool was full or the bridge far behind.",
+                  c.mqttDropped);
+        w.counter("quilljot_mqtt_commands_sent_total",
+                  "Commands from MQTT sent on the xAP network.", c.mqttCommandsSent);
+        w.counter("quilljot_mqtt_commands_refused_total",
+                  "Commands from MQTT refused: a class not allowed or a message not valid.",
+                  c.mqttCommandsRefused);
+        w.gauge("quilljot_mqtt_connected", "1 while the bridge is connected to its broker, else 0.",
+                s.mqttConnected ? 1 : 0);
+    }
     return w.text();
 }
 

@@ -6,14 +6,22 @@
 #include "support/LoggerSettings.h"
 
 // The setup page's settings as JSON: {"engine":"file|sqlserver|postgresql","sqlSource":..,
-// "database":..,"table":..}, the same choices as the setup dialog. A server password never
-// leaves in clear: the source is shown masked, and the masked text sent back keeps it.
+// "database":..,"table":..,"mqtt":{"host":..,"port":1883,..,"discovery":false,..}}, the same
+// choices as the setup dialog. A password never leaves in clear: the source is shown masked and
+// the MQTT password as a mask, and the mask sent back keeps the password it stands for.
 namespace SettingsJson {
 
-QJsonObject toJson(const DatabaseSettings& database);
+// What the page can change.
+struct Chosen {
+    DatabaseSettings database;
+    MqttSettings mqtt;
+};
 
-// Settings from a PUT body, checked as the settings file's reader checks them; `current` gives
-// the password a masked source stands for. Unknown fields and wrong types are refused by name.
-Result<DatabaseSettings> fromJson(const QByteArray& body, const DatabaseSettings& current);
+QJsonObject toJson(const Chosen& settings);
+
+// Settings from a PUT body, checked as the settings file's reader checks them, with the same
+// sentences; a part or field left out keeps its value in `current`, which also gives the
+// passwords the masks stand for. Unknown fields and wrong types are refused by name.
+Result<Chosen> fromJson(const QByteArray& body, const Chosen& current);
 
 }  // namespace SettingsJson

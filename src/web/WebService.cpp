@@ -549,7 +549,8 @@ void WebService::metrics(HttpConnection& c) {
 }
 
 void WebService::getSettings(HttpConnection& c) {
-    HttpReply::json(c, SettingsJson::toJson(m_logger.settings().database));
+    const LoggerSettings s = m_logger.settings();
+    HttpReply::json(c, SettingsJson::toJson({s.database, s.mqtt}));
 }
 
 void WebService::putSettings(HttpConnection& c) {
@@ -558,20 +559,26 @@ void WebService::putSettings(HttpConnection& c) {
                          QStringLiteral("Send the settings as application/json"));
         return;
     }
-    const DatabaseSettings current = m_logger.settings().database;
-    const Result<DatabaseSettings> next = SettingsJson::fromJson(c.request().body, current);
+    const LoggerSettings s = m_logger.settings();
+    const SettingsJson::Chosen current{s.database, s.mqtt};
+    const Result<SettingsJson::Chosen> next = SettingsJson::fromJson(c.request().body, current);
     if (!next) {
         HttpReply::error(c, Code::BadRequest, next.problem().description);
         return;
     }
-    if (const Status allowed = DatabaseChoice::check(next.value(), current, m_logger.folders());
+    if (const Status allowed =
+            DatabaseChoice::check(next.value().database, current.database, m_logger.folders());
         !allowed) {
         HttpReply::error(c, Code::BadRequest, allowed.problem().description);
         return;
     }
-    // Saved at once; the logger opens the database in the background, and the status says
-    // when it is open.
-    if (const Status applied = m_logger.applyDatabaseSettings(next.value()); !applied) {
+    // Saved at once; the logger opens the database and restarts the bridge in the background,
+    // and the status says when the database is open.
+    Status applied = m_logger.applyDatabaseSettings(next.value().database);
+    if (applied && next.value().mqtt != current.mqtt) {
+        applied = m_logger.applyMqttSettings(next.value().mqtt);
+    }
+    if (!applied) {
         HttpReply::error(c, Code::InternalServerError, applied.problem().description);
         return;
     }

@@ -1,6 +1,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QDateEdit>
 #include <QDesktopServices>
 #include <QLabel>
@@ -11,7 +12,9 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
+#include <QTabWidget>
 #include <QTableView>
+#include <QTcpServer>
 #include <QUdpSocket>
 #include <QtTest>
 #include <atomic>
@@ -478,6 +481,7 @@ private slots:
         m_desktop->showSetupDialog();
         child<QLineEdit>(setup, "databaseField")
             ->setText(m_dir->path() + QStringLiteral("/other.mdb"));
+        child<QLineEdit>(setup, "mqttHostField")->setText(QStringLiteral("127.0.0.1"));
         child<QPushButton>(setup, "cancelButton")->click();
         setup->show();
         setup->close();
@@ -485,6 +489,50 @@ private slots:
         QCOMPARE(m_logger->settings().database.kind, DatabaseKind::File);
         QCOMPARE(m_logger->settings().database.database, defaultDatabase());
         QVERIFY(!QFileInfo::exists(m_dir->path() + QStringLiteral("/other.mdb")));
+    }
+
+    // A wrong value is named with its key's sentence on the MQTT part; saved, the bridge starts
+    // with the new settings, and the password is never shown and kept by its mask.
+    void setupDialogChecksAndSavesTheMqttPart() {
+        m_desktop->showSetupDialog();
+        SetupDialog* setup = m_desktop->setupDialog();
+        auto* port = child<QLineEdit>(setup, "mqttPortField");
+        auto* password = child<QLineEdit>(setup, "mqttPasswordField");
+        QCOMPARE(port->text(), QStringLiteral("1883"));
+        QCOMPARE(child<QComboBox>(setup, "mqttQosChoice")->currentIndex(), 1);
+        QVERIFY(!child<QLineEdit>(setup, "mqttCommandClassesField")->isEnabled());
+
+        child<QTabWidget>(setup, "setupTabs")->setCurrentIndex(0);
+        child<QLineEdit>(setup, "mqttHostField")->setText(QStringLiteral("127.0.0.1"));
+        port->setText(QStringLiteral("70000"));
+        child<QPushButton>(setup, "saveButton")->click();
+        QVERIFY(setup->isVisible());
+        QCOMPARE(child<QTabWidget>(setup, "setupTabs")->currentIndex(), 1);
+        QCOMPARE(child<QLabel>(setup, "setupMessage")->text(),
+                 QStringLiteral("Port must be a TCP port from 0 (off) to 65535, not '70000'."));
+        QVERIFY(!m_logger->settings().mqtt.enabled());
+
+        QTcpServer closed;  // a loopback port nothing listens on once it is closed
+        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+        const QString broker = QStringLiteral("127.0.0.1:") + QString::number(closed.serverPort());
+        closed.close();
+        port->setText(broker.section(u':', 1));
+        password->setText(QStringLiteral("s3cret"));
+        child<QCheckBox>(setup, "mqttCommandsOption")->click();
+        child<QPushButton>(setup, "saveButton")->click();
+        QVERIFY(!setup->isVisible());
+        QTRY_COMPARE(m_logger->status().mqttBroker, broker);
+        const IniFile ini = IniFile::load(settingsPath()).value();
+        QCOMPARE(ini.read(QStringLiteral("Mqtt"), QStringLiteral("Password"), {}),
+                 QStringLiteral("s3cret"));
+        QCOMPARE(ini.read(QStringLiteral("Mqtt"), QStringLiteral("Commands"), {}),
+                 QStringLiteral("True"));
+
+        m_desktop->showSetupDialog();
+        QVERIFY(!password->text().isEmpty() && password->text() != QStringLiteral("s3cret"));
+        QVERIFY(child<QLineEdit>(setup, "mqttCommandClassesField")->isEnabled());
+        child<QPushButton>(setup, "saveButton")->click();
+        QCOMPARE(m_logger->settings().mqtt.password, QStringLiteral("s3cret"));
     }
 
     void setupFieldsFollowTheKindAndTestWithoutSaving() {

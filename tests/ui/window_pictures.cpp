@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTabWidget>
 #include <QTableView>
 #include <QThread>
 #include <QTimer>
@@ -124,6 +125,12 @@ int main(int argc, char** argv) {
     setup->findChild<QLineEdit*>(QStringLiteral("databaseField"))
         ->setText(QStringLiteral("HomeLog"));
     ok &= save(setup, out, QStringLiteral("setup-sql"));
+    setup->findChild<QTabWidget*>(QStringLiteral("setupTabs"))->setCurrentIndex(1);
+    setup->findChild<QLineEdit*>(QStringLiteral("mqttHostField"))
+        ->setText(QStringLiteral("broker.lan"));
+    setup->findChild<QLineEdit*>(QStringLiteral("mqttUsernameField"))
+        ->setText(QStringLiteral("quilljot"));
+    ok &= save(setup, out, QStringLiteral("setup-mqtt"));
     setup->reject();
 
     desktop.showStatusWindow();

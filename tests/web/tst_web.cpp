@@ -6,6 +6,7 @@
 #include <QNetworkReply>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QUdpSocket>
 #include <QtTest>
@@ -363,6 +364,78 @@ private slots:
             200);
         QCOMPARE(m_logger->settings().database.sqlSource, server.sqlSource);
         QCOMPARE(m_logger->settings().database.database, QStringLiteral("Other"));
+    }
+
+    // The MQTT part: refused with its key's sentence, saved key by key (a key left alone keeps
+    // its author's form), the password never sent and kept by its mask, and the bridge restarted
+    // with what was saved, its counts in /metrics.
+    void mqttSettingsFromThePage() {
+        const QString settingsFile = m_dir->path() + QStringLiteral("/Config/zelXapQuilljot.ini");
+        QFile ini(settingsFile);
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[Mqtt]\r\nTopicPrefix=home/xap/\r\n");
+        ini.close();
+        startLogger();
+        QTcpServer closed;  // a loopback port nothing listens on once it is closed
+        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+        const quint16 port = closed.serverPort();
+        closed.close();
+        const QByteArray csrf = get(QStringLiteral("/api/session"))
+                                    .json()[QStringLiteral("csrf")]
+                                    .toString()
+                                    .toLatin1();
+        const QList<std::pair<QByteArray, QByteArray>> good = {{"Content-Type", "application/json"},
+                                                               {"X-CSRF-Token", csrf}};
+        const auto put = [&](const QJsonObject& mqtt) {
+            return ask("PUT", QStringLiteral("/api/settings"),
+                       QJsonDocument(QJsonObject{{QStringLiteral("mqtt"), mqtt}}).toJson(), good);
+        };
+        for (const auto& [field, value, said] :
+             {std::tuple{"port", QJsonValue(70000),
+                         "Port must be a TCP port from 0 (off) to 65535, not '70000'"},
+              std::tuple{"qos", QJsonValue(2), "Qos must be 0 or 1, not '2'"},
+              std::tuple{"topicPrefix", QJsonValue(QStringLiteral("a/#")),
+                         "TopicPrefix must be a topic without wildcards (+, #), not 'a/#'"},
+              std::tuple{"discovery", QJsonValue(QStringLiteral("maybe")),
+                         "Discovery must be True or False (or a number), not 'maybe'"}}) {
+            const Answer refused = put({{QLatin1StringView(field), value}});
+            QCOMPARE(refused.status, 400);
+            QCOMPARE(refused.json()[QStringLiteral("error")].toString(), QLatin1StringView(said));
+        }
+        MqttSettings untouched;
+        untouched.topicPrefix = QStringLiteral("home/xap");
+        QCOMPARE(m_logger->settings().mqtt, untouched);
+
+        const Answer saved = put({{QStringLiteral("host"), QStringLiteral("127.0.0.1")},
+                                  {QStringLiteral("port"), port},
+                                  {QStringLiteral("password"), QStringLiteral("s3cret")},
+                                  {QStringLiteral("qos"), QStringLiteral("0")},
+                                  {QStringLiteral("commands"), true}});
+        QCOMPARE(saved.status, 200);
+        QVERIFY2(!saved.body.contains("s3cret"), saved.body.constData());
+        QTRY_COMPARE(get(QStringLiteral("/api/status"))
+                         .json()[QStringLiteral("mqtt")][QStringLiteral("broker")]
+                         .toString(),
+                     QStringLiteral("127.0.0.1:") + QString::number(port));
+        const QByteArray metrics = get(QStringLiteral("/metrics")).body;
+        QVERIFY2(metrics.contains("\nquilljot_mqtt_connected 0\n") &&
+                     metrics.contains("\n# TYPE quilljot_mqtt_published_total counter\n"),
+                 metrics.constData());
+        QVERIFY(ini.open(QIODevice::ReadOnly));
+        const QByteArray written = ini.readAll();
+        ini.close();
+        QVERIFY2(written.contains("TopicPrefix=home/xap/") && written.contains("Qos=0") &&
+                     written.contains("Commands=True") && !written.contains("Discovery"),
+                 written.constData());
+
+        QJsonObject shown =
+            get(QStringLiteral("/api/settings")).json()[QStringLiteral("mqtt")].toObject();
+        QCOMPARE(shown[QStringLiteral("password")].toString(), QStringLiteral("********"));
+        QCOMPARE(shown[QStringLiteral("commands")].toBool(), true);
+        shown[QStringLiteral("username")] = QStringLiteral("quilljot");
+        QCOMPARE(put(shown).status, 200);
+        QCOMPARE(m_logger->settings().mqtt.password, QStringLiteral("s3cret"));
+        QCOMPARE(m_logger->settings().mqtt.username, QStringLiteral("quilljot"));
     }
 
     // A declared body over the limit is answered before any of it is read, and the server's

@@ -368,6 +368,20 @@ async function loadSetup() {
   $('setup-sqlSource').value = s.sqlSource;
   $('setup-database').value = s.database;
   $('setup-table').value = s.table;
+  for (const field of document.querySelectorAll('[data-mqtt]')) {
+    const value = s.mqtt[field.dataset.mqtt];
+    if (field.type === 'checkbox') field.checked = value;
+    else field.value = String(value);
+  }
+}
+
+// The fields as the page shows them: the password's mask sent back unchanged keeps it.
+function chosenMqtt() {
+  const mqtt = {};
+  for (const field of document.querySelectorAll('[data-mqtt]')) {
+    mqtt[field.dataset.mqtt] = field.type === 'checkbox' ? field.checked : field.value;
+  }
+  return mqtt;
 }
 
 $('setup-form').addEventListener('submit', async (e) => {
@@ -378,6 +392,7 @@ $('setup-form').addEventListener('submit', async (e) => {
     sqlSource: $('setup-sqlSource').value,
     database: $('setup-database').value,
     table: $('setup-table').value,
+    mqtt: chosenMqtt(),
   };
   $('setup-result').className = 'note';
   $('setup-result').textContent = 'saving…';

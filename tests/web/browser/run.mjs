@@ -337,7 +337,7 @@ try {
     assert.ok(Math.abs(metric('quilljot_start_time_seconds') - Date.now() / 1000) < 600);
   });
 
-  await check('setup saves, takes effect at once, and refuses a bad table name', async () => {
+  await check('setup saves, takes effect at once, and refuses a bad table name or MQTT port', async () => {
     await page.goto(url + '#setup');
     await page.waitForFunction(() => document.querySelector('#setup-table').value === 'tblQuilljot');
     await shot(page, 'web-setup');
@@ -345,6 +345,10 @@ try {
     await page.click('#setup-form button[type=submit]');
     await page.waitForSelector('#setup-result.error');
     await page.fill('#setup-table', 'tblWeb');
+    await page.fill('[data-mqtt=port]', '70000');
+    await page.click('#setup-form button[type=submit]');
+    await page.waitForSelector(`#setup-result.error:text("Port must be a TCP port from 0 (off) to 65535, not '70000'")`);
+    await page.fill('[data-mqtt=port]', '1883');
     await page.click('#setup-form button[type=submit]');
     await page.waitForSelector('#setup-result:text("Saved; the database is open.")');
     send('Into the new table');
