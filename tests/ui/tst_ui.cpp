@@ -664,6 +664,19 @@ private slots:
                           chart->barRect(door).center().toPoint());
         QVERIFY(echo()->isVisible());
         QTRY_COMPARE(echo()->history()->model()->rowCount(), 3);
+
+        // A database that cannot be read is said in a line where the chart was.
+        DatabaseSettings away = m_logger->status().database;
+        QVERIFY(writeFile(m_dir->path() + QStringLiteral("/plain"), "x"));
+        away.database = m_dir->path() + QStringLiteral("/plain/x.mdb");
+        QVERIFY(m_logger->applyDatabaseSettings(away));
+        QTRY_COMPARE(m_logger->status().database.database, away.database);
+        status->refreshChart();
+        QVERIFY(!chart->isVisible());
+        const QString said = child<QLabel>(status, "chartStatus")->text();
+        QVERIFY2(said.startsWith(QStringLiteral("The chart could not be read: ")) &&
+                     said.contains(away.database),
+                 qPrintable(said));
     }
 
     void shutdownClosesTheWindowForGood() {
