@@ -6,6 +6,7 @@
 
 #include "logger/LoggerControl.h"
 #include "support/ProgramNames.h"
+#include "ui/HistoryView.h"
 #include "ui/TrayIcon.h"
 
 DesktopFrontend::DesktopFrontend(QObject* parent)
@@ -84,6 +85,14 @@ void DesktopFrontend::openSettingsFolder() {
 void DesktopFrontend::showStatusWindow() {
     if (!m_status && m_logger != nullptr) {
         m_status = new StatusWindow(*m_logger);
+        connect(m_status.data(), &StatusWindow::historyAsked, this,
+                [this](const QString& from, const QString& to) {
+                    if (m_echo) {
+                        m_echo->showHistory();
+                        m_echo->history()->narrowTo(from, to);
+                        showEchoWindow();
+                    }
+                });
     }
     if (m_status) {
         m_status->refresh();

@@ -3,10 +3,13 @@
 #include <QFormLayout>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "logger/LoggerControl.h"
 #include "store/ServerSource.h"
+#include "store/Store.h"
+#include "ui/ActivityChartView.h"
 
 namespace {
 
@@ -52,7 +55,10 @@ QString quietText(const QList<LoggerStatus::QuietSource>& quiet, int shown) {
 }  // namespace
 
 StatusWindow::StatusWindow(LoggerControl& logger, QWidget* parent)
-    : QWidget(parent, Qt::Window), m_logger(logger) {
+    : QWidget(parent, Qt::Window),
+      m_logger(logger),
+      m_chartTimer(new QTimer(this)),
+      m_chartReader(std::make_unique<Store>()) {
     setObjectName(QStringLiteral("statusWindow"));
     setWindowTitle(QStringLiteral("Quilljot Status"));
     auto* form = new QFormLayout;
@@ -60,6 +66,23 @@ StatusWindow::StatusWindow(LoggerControl& logger, QWidget* parent)
     m_hub = addLine(form, QStringLiteral("Hub"), QStringLiteral("hub"));
     m_database = addLine(form, QStringLiteral("Database"), QStringLiteral("database"));
     m_events = addLine(form, QStringLiteral("Events"), QStringLiteral("events"));
+    auto* lastDay = new QWidget(this);
+    auto* lastDayColumn = new QVBoxLayout(lastDay);
+    lastDayColumn->setContentsMargins(0, 0, 0, 0);
+    m_chart = new ActivityChartView(lastDay);
+    m_chart->setObjectName(QStringLiteral("statusChart"));
+    m_chart->setFixedHeight(72);
+    m_chartProblem = new QLabel(lastDay);
+    m_chartProblem->setObjectName(QStringLiteral("chartStatus"));
+    m_chartProblem->setTextFormat(Qt::PlainText);
+    m_chartProblem->setWordWrap(true);
+    m_chartProblem->hide();
+    lastDayColumn->addWidget(m_chart);
+    lastDayColumn->addWidget(m_chartProblem);
+    form->addRow(QStringLiteral("Last 24 hours"), lastDay);
+    connect(m_chart, &ActivityChartView::rangeChosen, this, &StatusWindow::historyAsked);
+    m_chartTimer->setInterval(kChartEveryMs);
+    connect(m_chartTimer, &QTimer::timeout, this, &StatusWindow::refreshChart);
     m_quiet = addLine(form, QStringLiteral("Quiet sources"), QStringLiteral("quiet"));
     m_reportCount = addLine(form, QStringLiteral("Reports"), QStringLiteral("reports"));
     m_reports = new QPlainTextEdit(this);
@@ -70,8 +93,10 @@ StatusWindow::StatusWindow(LoggerControl& logger, QWidget* parent)
     column->addLayout(form);
     column->addWidget(new QLabel(QStringLiteral("Last reports, newest first"), this));
     column->addWidget(m_reports, 1);
-    resize(640, 420);
+    resize(640, 520);
 }
+
+StatusWindow::~StatusWindow() = default;
 
 QLabel* StatusWindow::addLine(QFormLayout* form, const QString& caption, const QString& name) {
     auto* value = new QLabel(this);
@@ -161,13 +186,42 @@ void StatusWindow::refresh() {
     m_reports->setPlainText(reports.isEmpty() ? QStringLiteral("(none yet)") : reports.join(u'\n'));
 }
 
+void StatusWindow::refreshChart() {
+    // Minutes by the logger's clock, the current one last.
+    const QDateTime now = m_logger.now();
+    const QDateTime end(now.date(), QTime(now.time().hour(), now.time().minute()));
+    const QString stored = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+    ActivityQuery q;
+    q.bucket = ActivityQuery::Bucket::Minute;
+    q.to = end.addSecs(60).toString(stored);
+    q.from = end.addSecs(60 - qint64(kChartHours) * 3600).toString(stored);
+    // The summary answers all but the rows written since its last roll-up, so this is quick.
+    const Status opened = m_chartReader->readFrom(m_logger.status().database);
+    const Result<ActivityChart> chart =
+        opened ? m_chartReader->activity(q) : Result<ActivityChart>(opened.problem());
+    if (!chart) {
+        m_chart->clear();
+        m_chart->hide();
+        m_chartProblem->setText(QStringLiteral("The chart could not be read: ") +
+                                chart.problem().description);
+        m_chartProblem->show();
+        return;
+    }
+    m_chartProblem->hide();
+    m_chart->show(chart.value(), q.bucket, q.to);
+    m_chart->setVisible(true);
+}
+
 void StatusWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     refresh();
+    refreshChart();
+    m_chartTimer->start();
     m_watch = connect(&m_logger, &LoggerControl::statusChanged, this, &StatusWindow::refresh);
 }
 
 void StatusWindow::hideEvent(QHideEvent* event) {
+    m_chartTimer->stop();
     disconnect(m_watch);
     QWidget::hideEvent(event);
 }

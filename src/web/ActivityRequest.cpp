@@ -18,7 +18,8 @@ Result<ActivityQuery> parse(const QUrlQuery& url, const QDateTime& now) {
     const QString kBucket = QStringLiteral("bucket");
     const QString kSplit = QStringLiteral("split");
     const QString kTop = QStringLiteral("top");
-    const Result<EventQuery> events = EventRequest::parse(url, {kBucket, kSplit, kTop});
+    const QString kHours = QStringLiteral("hours");
+    const Result<EventQuery> events = EventRequest::parse(url, {kBucket, kSplit, kTop, kHours});
     if (!events) {
         return events.problem();
     }
@@ -36,6 +37,20 @@ Result<ActivityQuery> parse(const QUrlQuery& url, const QDateTime& now) {
                            QTime::fromString(query.to.mid(11), QStringLiteral("HH:mm:ss")),
                            Qt::UTC);
         query.from = to.addDays(-7).toString(kStored);
+    }
+    if (url.hasQueryItem(kHours)) {
+        bool ok = false;
+        const int hours = url.queryItemValue(kHours).toInt(&ok);
+        if (!ok || hours < 1 || hours > kMaxHours || !events.value().from.isEmpty() ||
+            !events.value().to.isEmpty()) {
+            return badRequest(QStringLiteral("'hours' must be a number from 1 to ") +
+                              QString::number(kMaxHours) +
+                              QStringLiteral(", given without 'from' and 'to'"));
+        }
+        // Whole minutes, the current one last, so that a chart by minute ends with it.
+        const QDateTime end(now.date(), QTime(now.time().hour(), now.time().minute()), Qt::UTC);
+        query.to = end.addSecs(60).toString(kStored);
+        query.from = end.addSecs(60 - qint64(hours) * 3600).toString(kStored);
     }
     if (query.from >= query.to) {
         return badRequest(QStringLiteral("'from' must be before 'to'"));

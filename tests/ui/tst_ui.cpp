@@ -677,6 +677,56 @@ private slots:
                                 "60 s)"));
     }
 
+    // Minutes of the logger's clock (08:30 now): the last one is the current minute, the first
+    // the one 24 hours before the next; a click on a bar opens the history of its minute.
+    void statusWindowChartsTheLastDayByMinute() {
+        const auto at = [](const char* time) {
+            return LogEvent{QString::fromLatin1(time), QStringLiteral("acme.door.front"),
+                            QStringLiteral("Log"), QStringLiteral("x")};
+        };
+        send({at("2026-12-04 08:30:59"), at("2026-12-04 08:31:00"), at("2026-12-05 08:10:05"),
+              at("2026-12-05 08:10:40"), at("2026-12-05 08:10:59"), at("2026-12-05 08:31:00")});
+        m_desktop->showStatusWindow();
+        StatusWindow* status = m_desktop->statusWindow();
+        status->resize(1700, 600);
+        const ActivityChartView* chart = status->chart();
+        QVERIFY(chart->isVisible());
+        const QList<ActivityBucket>& buckets = chart->chart().buckets;
+        QCOMPARE(buckets.size(), 24 * 60);
+        QCOMPARE(buckets.first().start, QStringLiteral("2026-12-04 08:31:00"));
+        QCOMPARE(buckets.last().start, QStringLiteral("2026-12-05 08:30:00"));
+        const int door = 23 * 60 + 39;  // 08:10
+        QCOMPARE(buckets[door].start, QStringLiteral("2026-12-05 08:10:00"));
+        QList<int> charted;
+        for (int i = 0; i + 1 < buckets.size(); ++i) {
+            if (buckets[i].count > 0) {
+                charted.append(i);
+                QVERIFY(!chart->barRect(i).isEmpty());
+            }
+        }
+        QCOMPARE(charted, (QList<int>{0, door}));
+        QCOMPARE(buckets[door].count, 3);
+        QCOMPARE(chart->barRect(door).height(), 3 * chart->barRect(0).height());
+
+        QTest::mouseClick(status->chart(), Qt::LeftButton, {},
+                          chart->barRect(door).center().toPoint());
+        QVERIFY(echo()->isVisible());
+        QTRY_COMPARE(echo()->history()->model()->rowCount(), 3);
+
+        // A database that cannot be read is said in a line where the chart was.
+        DatabaseSettings away = m_logger->status().database;
+        QVERIFY(writeFile(m_dir->path() + QStringLiteral("/plain"), "x"));
+        away.database = m_dir->path() + QStringLiteral("/plain/x.mdb");
+        QVERIFY(m_logger->applyDatabaseSettings(away));
+        QTRY_COMPARE(m_logger->status().database.database, away.database);
+        status->refreshChart();
+        QVERIFY(!chart->isVisible());
+        const QString said = child<QLabel>(status, "chartStatus")->text();
+        QVERIFY2(said.startsWith(QStringLiteral("The chart could not be read: ")) &&
+                     said.contains(away.database),
+                 qPrintable(said));
+    }
+
     void shutdownClosesTheWindowForGood() {
         QVERIFY(m_desktop->tray()->iconShown());
         echo()->show();

@@ -243,7 +243,7 @@ private slots:
         QCOMPARE(get(QStringLiteral("/api/export?format=xml")).status, 400);
         for (const char* bad :
              {"bucket=year", "split=data", "top=0", "from=2026-12-05&to=2026-12-04",
-              "from=2000-01-01&to=2026-01-01&bucket=hour"}) {
+              "from=2000-01-01&to=2026-01-01&bucket=hour", "hours=0", "hours=24&from=2026-12-01"}) {
             QCOMPARE(get(QStringLiteral("/api/activity?") + QLatin1String(bad)).status, 400);
         }
         QCOMPARE(ask("DELETE", QStringLiteral("/api/history")).status, 405);

@@ -361,6 +361,25 @@ async function loadStatus() {
   }
 }
 
+// The events per minute of the last 24 hours; a click or a drag opens the History at that range.
+const statusChart = new ActivityChart($('status-chart'), $('status-chart-tip'), null, (from, to) => {
+  $('history-from').value = from.replace(' ', 'T');
+  $('history-to').value = to.replace(' ', 'T');
+  location.hash = '#history';
+  searchHistory();
+}, { height: 90, id: 'status-chart-svg' });
+
+async function loadStatusChart() {
+  try {
+    statusChart.show(await api('/api/activity?hours=24&bucket=minute'));
+    $('status-chart').hidden = false;
+    $('status-chart-note').textContent = '';
+  } catch (e) {
+    $('status-chart').hidden = true;
+    $('status-chart-note').textContent = 'The chart could not be read: ' + e.message;
+  }
+}
+
 // ---- Setup ----
 async function loadSetup() {
   const s = await api('/api/settings');
@@ -416,12 +435,19 @@ new ResizeObserver(([entry]) => {
 }).observe(document.querySelector('header'));
 
 let statusTimer = null;
+let statusChartTimer = null;
 function showView() {
   const view = (location.hash || '#live').slice(1);
   for (const page of document.querySelectorAll('.page')) page.hidden = page.id !== view;
   for (const link of document.querySelectorAll('nav a')) link.classList.toggle('current', link.id === 'nav-' + view);
   clearInterval(statusTimer);
-  if (view === 'status') { loadStatus(); statusTimer = setInterval(loadStatus, 2000); }
+  clearInterval(statusChartTimer);
+  if (view === 'status') {
+    loadStatus();
+    statusTimer = setInterval(loadStatus, 2000);
+    loadStatusChart();
+    statusChartTimer = setInterval(loadStatusChart, 60000);
+  }
   if (view === 'setup') loadSetup().catch((e) => { $('setup-result').textContent = e.message; });
 }
 

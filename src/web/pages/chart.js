@@ -2,7 +2,7 @@
 // The activity chart above the history table: events per interval as SVG bars drawn from
 // /api/activity. Hovering a bar shows its interval and count; a click on a bar, or a drag over
 // several, narrows the range to them. Empty intervals are shaded, so that a device gone quiet
-// shows as a gap rather than as a short bar.
+// shows as a gap rather than as a short bar. The Status page draws the same chart, smaller.
 
 const SVG = 'http://www.w3.org/2000/svg';
 const CHART_HEIGHT = 150;
@@ -23,15 +23,17 @@ function bucketLabel(start, bucket) {
 }
 
 class ActivityChart {
-  // `box` holds the chart; `onRange(from, to)` hears of a range chosen on it (stored form).
-  constructor(box, tip, legend, onRange) {
+  // `box` holds the chart; `onRange(from, to)` hears of a range chosen on it (stored form);
+  // `legend` may be null for a chart without a split.
+  constructor(box, tip, legend, onRange, { height = CHART_HEIGHT, id = 'chart-svg' } = {}) {
     this.box = box;
+    this.height = height;
     this.tip = tip;
     this.legend = legend;
     this.onRange = onRange;
     this.data = null;
     this.drag = null;
-    this.svg = svgNode('svg', { id: 'chart-svg', role: 'img', height: CHART_HEIGHT });
+    this.svg = svgNode('svg', { id, role: 'img', height });
     this.svg.setAttribute('aria-label', 'Events per interval');
     box.replaceChildren(this.svg);
     this.svg.addEventListener('pointerdown', (e) => this.pointerDown(e));
@@ -43,7 +45,7 @@ class ActivityChart {
 
   show(data) {
     this.data = data;
-    this.legend.replaceChildren(...(data.parts || []).map((name, p) => {
+    if (this.legend) this.legend.replaceChildren(...(data.parts || []).map((name, p) => {
       const item = document.createElement('span');
       item.className = 'part';
       const swatch = document.createElement('span');
@@ -67,13 +69,14 @@ class ActivityChart {
     const data = this.data;
     const width = Math.max(this.box.clientWidth, 100);
     this.svg.setAttribute('width', width);
-    this.svg.setAttribute('viewBox', `0 0 ${width} ${CHART_HEIGHT}`);
+    const height = this.height;
+    this.svg.setAttribute('viewBox', `0 0 ${width} ${height}`);
     this.svg.replaceChildren();
     if (!data) return;
     const n = data.buckets.length;
     this.step = width / Math.max(n, 1);
     const top = Math.max(1, ...data.buckets.map((b) => b.count));
-    const plot = CHART_HEIGHT - AXIS - 14;
+    const plot = height - AXIS - 14;
     const bars = svgNode('g', { class: 'bars' });
     data.buckets.forEach((b, i) => {
       const x = i * this.step;
@@ -103,8 +106,8 @@ class ActivityChart {
     };
     text(2, 11, 'start', top.toLocaleString() + ' per ' + data.bucket);
     if (n) {
-      text(2, CHART_HEIGHT - 4, 'start', bucketLabel(data.buckets[0].start, data.bucket));
-      text(width - 2, CHART_HEIGHT - 4, 'end', bucketLabel(data.buckets[n - 1].start, data.bucket));
+      text(2, height - 4, 'start', bucketLabel(data.buckets[0].start, data.bucket));
+      text(width - 2, height - 4, 'end', bucketLabel(data.buckets[n - 1].start, data.bucket));
     }
     this.svg.append(svgNode('line', { x1: 0, x2: width, y1: 14 + plot, y2: 14 + plot, class: 'base' }));
     this.selection = svgNode('rect', { x: 0, y: 14, width: 0, height: plot, class: 'selection' });

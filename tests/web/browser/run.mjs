@@ -279,9 +279,20 @@ try {
     assert.equal(await page.getAttribute('#chart rect.bar', 'data-start'), '2026-11-20 08:11:00');
   });
 
-  await check('status shows the node, the database and the version', async () => {
+  await check('status shows the node, the database and the version, and a chart of the last day', async () => {
+    // Four events in one minute three hours ago (local time, as the logger's clock): one bar of 4
+    // among the 1,440 minutes.
+    const d = new Date(Date.now() - 3 * 3600 * 1000);
+    const pad = (n) => String(n).padStart(2, '0');
+    const minute = `${d.getFullYear()}-${pad(d.getMonth() + 1)}-${pad(d.getDate())} ${pad(d.getHours())}:${pad(d.getMinutes())}`;
+    for (let i = 0; i < 4; ++i) send('charted today ' + i, { type: 'Today', time: minute + ':0' + i });
+    await sleep(500);
     await page.goto(url + '#status');
     await page.waitForSelector('#status-rows th:text("Version")');
+    const bar = `#status-chart rect.bar[data-start="${minute}:00"]`;
+    await page.waitForSelector(bar);
+    assert.equal(await page.getAttribute(bar, 'data-count'), '4');
+    assert.ok(await page.locator('#status-chart rect').count() > 1440);
     const text = await page.locator('#status-rows').textContent();
     assert.ok(text.includes('xapzelQuilljot.mdb') && text.includes('Database openyes'), text);
     // Counts are labelled numbers, not the API's names.
