@@ -1,6 +1,4 @@
 #include <QSignalSpy>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QUdpSocket>
 #include <QtTest>
 
@@ -101,6 +99,11 @@ class LoggerTest : public QObject {
     std::unique_ptr<Logger> m_logger;
 
     QString defaultDb() const { return m_dir->path() + QStringLiteral("/Data/xapzelQuilljot.mdb"); }
+    // The default database file, in its folder, with the table t.
+    DatabaseSettings fileDatabase() const {
+        QDir().mkpath(m_dir->path() + QStringLiteral("/Data"));
+        return {DatabaseKind::File, {}, defaultDb(), QStringLiteral("t")};
+    }
     void setting(const QString& key, const QString& value) {
         const QString path = m_dir->path() + QStringLiteral("/Config/zelXapQuilljot.ini");
         IniFile ini = IniFile::load(path).value();
@@ -163,11 +166,8 @@ private slots:
 
     // Controller events in every time form become rows; the rest of the traffic does not.
     void eventsBecomeRows() {
-        QDir().mkpath(m_dir->path() + QStringLiteral("/Data"));
         Store store;
-        QVERIFY(
-            !store.open(DatabaseSettings{DatabaseKind::File, {}, defaultDb(), QStringLiteral("t")})
-                 .open);
+        QVERIFY(!store.open(fileDatabase()).open);
         MemoryReporter reporter;
         OutgoingQueue outgoing(reporter);
         EventWriter writer(store, reporter, [] { return kNow; });
@@ -303,45 +303,14 @@ private slots:
         QCOMPARE(int(LogRules(rules).destination(m, event, own)), table);
     }
 
-    // A light switched on, with xAPBSC.event included, is a row of the messages table, found by
-    // its source; the event table does not see it, and an included message is still answered.
-    void aSwitchedLightIsLoggedAsAMessage() {
-        QDir().mkpath(m_dir->path() + QStringLiteral("/Data"));
-        Store store;
-        QVERIFY(
-            !store.open(DatabaseSettings{DatabaseKind::File, {}, defaultDb(), QStringLiteral("t")})
-                 .create);
-        LightLogging rig(store);
-        auto& [reporter, outgoing, writer, messages, handler] = rig;
-        const QString on =
-            bsc(QStringLiteral("xAPBSC.event"), QStringLiteral("acme.lights.kitchen:ceiling"));
-        handler.handle(on);
-        handler.handle(bsc(QStringLiteral("xAPBSC.event"), QStringLiteral("acme.lights.hall")));
-        handler.handle(
-            bsc(QStringLiteral("xAPBSC.info"), QStringLiteral("acme.lights.kitchen:ceiling")));
-        QList<StoredMessage> found;
-        MessageQuery bySource;
-        bySource.source = QStringLiteral("KITCHEN");
-        QVERIFY(store.readMessages(bySource, [&](const StoredMessage& m) { found.append(m); }));
-        QCOMPARE(found.size(), 1);
-        QCOMPARE(found[0].message,
-                 (LoggedMessage{QStringLiteral("2026-12-05 08:30:00"),
-                                QStringLiteral("acme.lights.kitchen:ceiling"), QString(),
-                                QStringLiteral("xAPBSC.event"), QStringLiteral("FF123401"), on}));
-        QVERIFY(rows(defaultDb(), QStringLiteral("t")).isEmpty());
-        QCOMPARE(messages.written(), 2u);
-    }
-
-    // While the database file is away (moved aside, a folder in its place) the messages the rules
-    // log wait in their spool, and newer ones behind them; once it is back each reaches the table
-    // once, in the order they came.
-    void loggedMessagesWaitWhileTheDatabaseIsAway() {
-        QDir().mkpath(m_dir->path() + QStringLiteral("/Data"));
+    // A light switched, with xAPBSC.event included, is a row of the messages table, whole; the
+    // event table does not see it, nor the messages table the classes no rule includes. While the
+    // database file is away (moved aside, a folder in its place) such messages wait in their
+    // spool, and newer ones behind them; once it is back each reaches the table once, in order.
+    void switchedLightsAreLoggedAsMessagesAlsoWhileTheDatabaseIsAway() {
         const QString aside = defaultDb() + QStringLiteral(".aside");
         Store store;
-        QVERIFY(
-            !store.open(DatabaseSettings{DatabaseKind::File, {}, defaultDb(), QStringLiteral("t")})
-                 .create);
+        QVERIFY(!store.open(fileDatabase()).create);
         QVERIFY(QFile::rename(defaultDb(), aside));
         QVERIFY(QDir().mkpath(defaultDb()));
         LightLogging rig(store);
@@ -355,7 +324,8 @@ private slots:
             sent.append({QStringLiteral("2026-12-05 08:30:00"), source,
                          QStringLiteral("acme.hub.x"), QStringLiteral("xAPBSC.event"),
                          QStringLiteral("FF123401"), text});
-            rig.handler.handle(text);
+            handler.handle(text);
+            handler.handle(bsc(QStringLiteral("xAPBSC.info"), source));
         };
         for (int i = 0; i < 3; ++i) {
             send();
@@ -375,9 +345,9 @@ private slots:
         QCOMPARE(stored, sent);
         QCOMPARE(messages.written(), 5u);
         QCOMPARE(messages.lost(), 0u);
+        QVERIFY(rows(defaultDb(), QStringLiteral("t")).isEmpty());
     }
 
-    // Each table keeps its own number of days; more old rows than one batch go in several.
     void quietSourcesAreToldByTheirUsualSpacing() {
         constexpr qint64 kMinute = 60'000;
         QuietSources sources(10 * kMinute);
@@ -412,12 +382,10 @@ private slots:
         QCOMPARE(sources.lastHeardMs(), std::optional<qint64>(16 * kMinute));
     }
 
+    // Each table keeps its own number of days; more old rows than one batch go in several.
     void retentionKeepsEachTableToItsDays() {
-        QDir().mkpath(m_dir->path() + QStringLiteral("/Data"));
         Store store;
-        QVERIFY(
-            !store.open(DatabaseSettings{DatabaseKind::File, {}, defaultDb(), QStringLiteral("t")})
-                 .create);
+        QVERIFY(!store.open(fileDatabase()).create);
         QVERIFY(store.beginBatch());
         for (int i = 0; i < Retention::kBatchRows * 2 + 10; ++i) {
             QVERIFY(store.insert(
@@ -517,20 +485,11 @@ private slots:
     // A value the database will not take is refused for good: reported (unless the event is the
     // logger's own report) and kept in the rejected file.
     void refusedEventsAreRejected() {
-        QDir().mkpath(m_dir->path() + QStringLiteral("/Data"));
-        {
-            auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("prep"));
-            db.setDatabaseName(defaultDb());
-            QVERIFY(db.open());
-            QSqlQuery q(db);
-            QVERIFY(
-                q.exec(QStringLiteral("CREATE TABLE t (ID INTEGER PRIMARY KEY, SampleDate, Source, "
-                                      "Category, Data CHECK (Data <> 'bad'))")));
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("prep"));
+        sqliteRows(fileDatabase().database,
+                   QStringLiteral("CREATE TABLE t (ID INTEGER PRIMARY KEY, SampleDate, "
+                                  "Source, Category, Data CHECK (Data <> 'bad'))"));
         Store store;
-        store.open(DatabaseSettings{DatabaseKind::File, {}, defaultDb(), QStringLiteral("t")});
+        store.open(fileDatabase());
         MemoryReporter reporter;
         EventWriter writer(store, reporter, [] { return kNow; });
         const QString spool = m_dir->path() + QStringLiteral("/Data/spool");
@@ -557,12 +516,7 @@ private slots:
     // of the pass still reaches its table, and the events theirs.
     void aMessageAmongTheEventsOfAPostgresPassIsWritten() {
         PostgresServer pg;
-        if (!pg.start()) {
-            if (PostgresServer::required()) {
-                QFAIL(qPrintable(pg.missing));
-            }
-            QSKIP(qPrintable(pg.missing));
-        }
+        START_POSTGRES(pg);
         Store store;
         QVERIFY(
             !store.open(pg.settings(QStringLiteral("quilljot_mixed"), QStringLiteral("t"))).open);
