@@ -235,8 +235,8 @@ private slots:
     // Messages × rules → table. Rule lines are "class [source [target]]" with xAP wildcards.
     void rulesChooseTheTable_data() {
         QTest::addColumn<QString>("text");
-        QTest::addColumn<QStringList>("include");
-        QTest::addColumn<QStringList>("exclude");
+        QTest::addColumn<QString>("include");  // a rule line, or none
+        QTest::addColumn<QString>("exclude");
         QTest::addColumn<bool>("excludeOwn");
         QTest::addColumn<int>("table");  // LogRules::Destination
         const int events = int(LogRules::Destination::Events);
@@ -252,50 +252,47 @@ private slots:
         const QString beat = QStringLiteral(
             "xap-hbeat\n{\nv=12\nhop=1\nuid=FF1\nclass=xap-hbeat.alive\n"
             "source=acme.lights.kitchen\ninterval=60\n}\n");
-        const QStringList no;
+        const QString no;
         QTest::newRow("no rules: events only") << event << no << no << false << events;
         QTest::newRow("no rules: status not logged") << light << no << no << false << none;
         QTest::newRow("own report kept by default") << own << no << no << false << events;
         QTest::newRow("own report excluded") << own << no << no << true << none;
         QTest::newRow("class include")
-            << light << QStringList{QStringLiteral("xAPBSC.event")} << no << false << messages;
+            << light << QStringLiteral("xAPBSC.event") << no << false << messages;
         QTest::newRow("class wildcard")
-            << info << QStringList{QStringLiteral("xapbsc.*")} << no << false << messages;
-        QTest::newRow("other class")
-            << beat << QStringList{QStringLiteral("xAPBSC.>")} << no << false << none;
-        QTest::newRow("everything")
-            << beat << QStringList{QStringLiteral(">")} << no << false << messages;
+            << info << QStringLiteral("xapbsc.*") << no << false << messages;
+        QTest::newRow("other class") << beat << QStringLiteral("xAPBSC.>") << no << false << none;
+        QTest::newRow("everything") << beat << QStringLiteral(">") << no << false << messages;
         QTest::newRow("source wildcard")
-            << light << QStringList{QStringLiteral("> acme.lights.*")} << no << false << messages;
+            << light << QStringLiteral("> acme.lights.*") << no << false << messages;
         QTest::newRow("source differs")
-            << light << QStringList{QStringLiteral("> acme.heating.>")} << no << false << none;
+            << light << QStringLiteral("> acme.heating.>") << no << false << none;
         QTest::newRow("target given")
-            << info << QStringList{QStringLiteral("> > zel.>")} << no << false << messages;
+            << info << QStringLiteral("> > zel.>") << no << false << messages;
         QTest::newRow("no target to match")
-            << light << QStringList{QStringLiteral("> > zel.>")} << no << false << none;
+            << light << QStringLiteral("> > zel.>") << no << false << none;
         QTest::newRow("exclude wins")
-            << light << QStringList{QStringLiteral("xAPBSC.>")}
-            << QStringList{QStringLiteral("> acme.*.kitchen:ceiling")} << false << none;
+            << light << QStringLiteral("xAPBSC.>") << QStringLiteral("> acme.*.kitchen:ceiling")
+            << false << none;
         QTest::newRow("exclude elsewhere")
-            << info << QStringList{QStringLiteral("xAPBSC.>")}
-            << QStringList{QStringLiteral("> acme.*.kitchen:ceiling")} << false << messages;
+            << info << QStringLiteral("xAPBSC.>") << QStringLiteral("> acme.*.kitchen:ceiling")
+            << false << messages;
         QTest::newRow("exclude an event source")
-            << event << no << QStringList{QStringLiteral("Homeseer.Event zel.hs.*")} << false
-            << none;
+            << event << no << QStringLiteral("Homeseer.Event zel.hs.*") << false << none;
     }
     void rulesChooseTheTable() {
         QFETCH(QString, text);
-        QFETCH(QStringList, include);
-        QFETCH(QStringList, exclude);
+        QFETCH(QString, include);
+        QFETCH(QString, exclude);
         QFETCH(bool, excludeOwn);
         QFETCH(int, table);
         StorageRules rules;
         rules.excludeOwnReports = excludeOwn;
-        for (const QString& line : include) {
-            rules.include.append(*RuleSettings::parseRule(line));
+        if (!include.isEmpty()) {
+            rules.include.append(*RuleSettings::parseRule(include));
         }
-        for (const QString& line : exclude) {
-            rules.exclude.append(*RuleSettings::parseRule(line));
+        if (!exclude.isEmpty()) {
+            rules.exclude.append(*RuleSettings::parseRule(exclude));
         }
         const XapMessage m = XapMessage::read(text);
         const bool event = m.isClass(u"Homeseer.Event");
@@ -422,44 +419,35 @@ private slots:
     void queriesAreAnswered_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QStringList>("reply");  // target, class, block, items as name=value
+        const auto echo = [](const char* cls, const char* item, const QString& target = {}) {
+            return query(QString::fromLatin1(cls), QStringLiteral("Echo.Query"),
+                         QString::fromLatin1(item), target);
+        };
+        const auto role = [](const char* item, const QString& target = {}) {
+            return query(QStringLiteral("Homeseer.Role"), QStringLiteral("Role.Query"),
+                         QString::fromLatin1(item), target);
+        };
+        const auto echoed = [](const char* response) {
+            return QStringList{QStringLiteral("acme.asker.box"), QStringLiteral("VOZ.Echo"),
+                               QStringLiteral("Echo.Response"), QString::fromLatin1(response)};
+        };
+        const QStringList roleNotice{
+            QString(), QStringLiteral("Homeseer.Role"), QStringLiteral("Role.Notification"),
+            QStringLiteral("Role=Application|Path=/opt/quilljot/bin/quilljot|Form=SetupForm")};
         QTest::newRow("echo unaddressed")
-            << query(QStringLiteral("VOZ.Echo"), QStringLiteral("Echo.Query"),
-                     QStringLiteral("Query=PING\n"))
-            << QStringList{QStringLiteral("acme.asker.box"), QStringLiteral("VOZ.Echo"),
-                           QStringLiteral("Echo.Response"), QStringLiteral("Response=ping")};
+            << echo("VOZ.Echo", "Query=PING\n") << echoed("Response=ping");
         QTest::newRow("echo addressed")
-            << query(QStringLiteral("voz.echo"), QStringLiteral("Echo.Query"),
-                     QStringLiteral("Query=Hi\n"), QStringLiteral("zel.quilljot.*"))
-            << QStringList{QStringLiteral("acme.asker.box"), QStringLiteral("VOZ.Echo"),
-                           QStringLiteral("Echo.Response"), QStringLiteral("Response=hi")};
+            << echo("voz.echo", "Query=Hi\n", QStringLiteral("zel.quilljot.*"))
+            << echoed("Response=hi");
         QTest::newRow("echo elsewhere")
-            << query(QStringLiteral("VOZ.Echo"), QStringLiteral("Echo.Query"),
-                     QStringLiteral("Query=PING\n"), QStringLiteral("other.app.box"))
-            << QStringList{};
-        QTest::newRow("echo without query")
-            << query(QStringLiteral("VOZ.Echo"), QStringLiteral("Echo.Query"),
-                     QStringLiteral("Other=1\n"))
-            << QStringList{};
-        const QString role =
-            QStringLiteral("Role=Application|Path=/opt/quilljot/bin/quilljot|Form=SetupForm");
-        QTest::newRow("role ANY") << query(QStringLiteral("Homeseer.Role"),
-                                           QStringLiteral("Role.Query"),
-                                           QStringLiteral("Role=ANY\n"))
-                                  << QStringList{QString(), QStringLiteral("Homeseer.Role"),
-                                                 QStringLiteral("Role.Notification"), role};
+            << echo("VOZ.Echo", "Query=PING\n", QStringLiteral("other.app.box")) << QStringList{};
+        QTest::newRow("echo without query") << echo("VOZ.Echo", "Other=1\n") << QStringList{};
+        QTest::newRow("role ANY") << role("Role=ANY\n") << roleNotice;
         QTest::newRow("role application addressed")
-            << query(QStringLiteral("Homeseer.Role"), QStringLiteral("Role.Query"),
-                     QStringLiteral("Role=application\n"), kOwn)
-            << QStringList{QString(), QStringLiteral("Homeseer.Role"),
-                           QStringLiteral("Role.Notification"), role};
-        QTest::newRow("role other")
-            << query(QStringLiteral("Homeseer.Role"), QStringLiteral("Role.Query"),
-                     QStringLiteral("Role=other\n"))
-            << QStringList{};
+            << role("Role=application\n", kOwn) << roleNotice;
+        QTest::newRow("role other") << role("Role=other\n") << QStringList{};
         QTest::newRow("role elsewhere")
-            << query(QStringLiteral("Homeseer.Role"), QStringLiteral("Role.Query"),
-                     QStringLiteral("Role=any\n"), QStringLiteral("a.b.c"))
-            << QStringList{};
+            << role("Role=any\n", QStringLiteral("a.b.c")) << QStringList{};
     }
     void queriesAreAnswered() {
         QFETCH(QString, text);
