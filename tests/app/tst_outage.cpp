@@ -64,28 +64,6 @@ QList<int> loggedOnPostgres(const PostgresServer& pg, const QString& table) {
         table);
 }
 
-QList<int> numbers(int first, int count) {
-    QList<int> out;
-    for (int i = 0; i < count; ++i) {
-        out.append(first + i);
-    }
-    return out;
-}
-
-// The logger's reports of write failures that came back through the hub, shown when there is
-// more than one.
-int failureReports(ListeningHub& hub) {
-    const int n = hub.reports("Data=Readmessage");
-    if (n > 1) {
-        for (const QByteArray& d : std::as_const(hub.heard)) {
-            if (d.contains("Data=Readmessage")) {
-                qWarning("%s", d.constData());
-            }
-        }
-    }
-    return n;
-}
-
 }  // namespace
 
 class OutageTest : public QObject {
@@ -96,12 +74,7 @@ private slots:
     // logger connected: it connects again by itself and writes what waited, each event once.
     void postgresStoppedAndStartedAgainLosesNothing() {
         PostgresServer pg;
-        if (!pg.start()) {
-            if (PostgresServer::required()) {
-                QFAIL(qPrintable(pg.missing));
-            }
-            QSKIP(qPrintable(pg.missing));
-        }
+        START_POSTGRES(pg);
         LoggerBehindHub run;
         auto& [app, hub, logger] = run;
         const DatabaseSettings d =
@@ -117,7 +90,7 @@ private slots:
         QVERIFY(sendEvents(hub.port, 20, 6, 50));
         QTRY_VERIFY_WITH_TIMEOUT(hub.reports("Data=Readmessage") >= 1, 10000);
         QTest::qWait(1500);  // the retries while the server is down add no report
-        QCOMPARE(failureReports(hub), 1);
+        QCOMPARE(hub.failureReports(), 1);
         QCOMPARE(hub.reports("kept in the spool"), 1);
         QVERIFY(QFileInfo::exists(app.path(QStringLiteral("Data/spool/events.spool"))));
 
@@ -125,7 +98,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(logged(), numbers(1, 25), 20000);
         QTRY_COMPARE_WITH_TIMEOUT(hub.reports("Spool written"), 1, 5000);
         QVERIFY(!QFileInfo::exists(app.path(QStringLiteral("Data/spool/events.spool"))));
-        QCOMPARE(failureReports(hub), 1);
+        QCOMPARE(hub.failureReports(), 1);
         QCOMPARE(logger.process.state(), QProcess::Running);
     }
 
@@ -135,12 +108,7 @@ private slots:
     // answered meanwhile, and once the server wakes every event is stored, once and in order.
     void postgresFrozenUnderFullSpeedHoldsNeitherEarsNorOrder() {
         PostgresServer pg;
-        if (!pg.start()) {
-            if (PostgresServer::required()) {
-                QFAIL(qPrintable(pg.missing));
-            }
-            QSKIP(qPrintable(pg.missing));
-        }
+        START_POSTGRES(pg);
         AppFolder app;
         const DatabaseSettings d =
             pg.settings(QStringLiteral("HomeLog"), QStringLiteral("tblFrozen"));
@@ -252,7 +220,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(loggedSequence(QStringLiteral("QODBC"), server, table),
                                   numbers(1, 25), 20000);
         QTest::qWait(1500);  // any later report has come back through the hub
-        QCOMPARE(failureReports(hub), 1);
+        QCOMPARE(hub.failureReports(), 1);
         QCOMPARE(hub.reports("kept in the spool"), 1);
         QCOMPARE(hub.reports("Spool written"), 1);
         QVERIFY(!QFileInfo::exists(app.path(QStringLiteral("Data/spool/events.spool"))));

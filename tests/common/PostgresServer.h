@@ -72,3 +72,13 @@ struct PostgresServer {
 
     ~PostgresServer() { script(QStringLiteral("stop")); }
 };
+
+// Starts `pg` for a test case, or skips the case when the server's programs are missing (a
+// failure where the server is required).
+#define START_POSTGRES(pg)                   \
+    if (!(pg).start()) {                     \
+        if (PostgresServer::required()) {    \
+            QFAIL(qPrintable((pg).missing)); \
+        }                                    \
+        QSKIP(qPrintable((pg).missing));     \
+    }

@@ -190,6 +190,16 @@ struct ListeningHub : HubProcess {
                    d.contains("Type=xapzelQuilljot") && d.contains(text);
         }));
     }
+    // The logger's reports of write failures, each shown when there is more than one.
+    int failureReports() {
+        const int n = reports("Data=Readmessage");
+        for (const QByteArray& d : std::as_const(heard)) {
+            if (n > 1 && d.contains("Data=Readmessage")) {
+                qWarning("%s", d.constData());
+            }
+        }
+        return n;
+    }
 };
 
 // A logger in a fresh application folder, started behind a hub with a listener.
@@ -199,6 +209,15 @@ struct LoggerBehindHub {
     LoggerProcess logger;
     bool start() { return hub.start() && logger.start(app, hub.port); }
 };
+
+// The numbers of `count` of loadgen's events from `first`, as they are logged in order.
+inline QList<int> numbers(int first, int count) {
+    QList<int> out;
+    for (int i = 0; i < count; ++i) {
+        out.append(first + i);
+    }
+    return out;
+}
 
 // loadgen's events, numbered from `start` in their Data, to a port; `rate` per second, or at once.
 inline bool sendEvents(quint16 port, int count, int start, int rate = 0) {

@@ -271,6 +271,11 @@ private slots:
             QVERIFY(o == DrainOutcome::Dropped || dropped == 0);
         }
         QVERIFY(kept > 0 && dropped > 0);
+        qint64 onDisk = 0;
+        for (const QFileInfo& f : QDir(rig.dir.path()).entryInfoList(QDir::Files)) {
+            onDisk += f.size();
+        }
+        QVERIFY2(onDisk <= 200, qPrintable(QString::number(onDisk)));
         QCOMPARE(rig.said().filter(QStringLiteral("Spool full")).size(), 1);
         QCOMPARE(rig.said().last(),
                  QStringLiteral("Spool full: new events are dropped until the database "

@@ -38,59 +38,36 @@ private slots:
     void refusesWhatIsNoValidXapAndSendsNothing_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QByteArray>("why");
-        const QStringList event{QStringLiteral("--section"), QStringLiteral("Event.Log"),
-                                QStringLiteral("Type=Log")};
-        QTest::newRow("class of one part")
-            << QStringList{QStringLiteral("--class"), QStringLiteral("Homeseer")} + event
-            << QByteArray("two parts");
-        QTest::newRow("class with a blank")
-            << QStringList{QStringLiteral("--class"), QStringLiteral("Home seer.Event")} + event
-            << QByteArray("blank");
-        QTest::newRow("source with a wildcard")
-            << QStringList{QStringLiteral("--class"), QStringLiteral("Homeseer.Event"),
-                           QStringLiteral("--source"), QStringLiteral("zel.*.x")} +
-                   event
-            << QByteArray("wildcards");
-        QTest::newRow("source of two parts")
-            << QStringList{QStringLiteral("--class"), QStringLiteral("Homeseer.Event"),
-                           QStringLiteral("--source"), QStringLiteral("zel.send")} +
-                   event
-            << QByteArray("three parts");
-        QTest::newRow("source with an empty part")
-            << QStringList{QStringLiteral("--class"), QStringLiteral("a.b"),
-                           QStringLiteral("--source"), QStringLiteral("zel..x")} +
-                   event
-            << QByteArray("empty");
-        QTest::newRow("uid not hex")
-            << QStringList{QStringLiteral("--class"), QStringLiteral("a.b"),
-                           QStringLiteral("--uid"), QStringLiteral("FF.00XY:00")} +
-                   event
-            << QByteArray("hex digits");
-        QTest::newRow("uid without sub-address")
-            << QStringList{QStringLiteral("--class"), QStringLiteral("a.b"),
-                           QStringLiteral("--uid"), QStringLiteral("FF.00AB")} +
-                   event
-            << QByteArray("NN.DDDD:SS");
-        QTest::newRow("--all without --wait")
-            << QStringList{QStringLiteral("--class"), QStringLiteral("a.b"),
-                           QStringLiteral("--all")} +
-                   event
-            << QByteArray("--wait");
-        QTest::newRow("raw file of blanks")
-            << QStringList{QStringLiteral("--raw"), m_dir.filePath(QStringLiteral("blank"))}
-            << QByteArray("empty");
-        QTest::newRow("IPv6 host")
-            << QStringList{QStringLiteral("--host"), QStringLiteral("::1"),
-                           QStringLiteral("--class"), QStringLiteral("a.b")} +
-                   event
-            << QByteArray("IPv4");
-        QTest::newRow("unknown option")
-            << QStringList{QStringLiteral("--colour")} << QByteArray("colour");
-        QTest::newRow("item without =")
-            << QStringList{QStringLiteral("--class"), QStringLiteral("a.b"),
-                           QStringLiteral("--section"), QStringLiteral("s"),
-                           QStringLiteral("noequals")}
-            << QByteArray("NAME=VALUE");
+        // Arguments split at "|", followed by those of an event where `event` is set; "@" is
+        // the folder of the test's files.
+        const struct {
+            const char* name;
+            const char* args;
+            bool event;
+            const char* why;
+        } rows[] = {
+            {"class of one part", "--class|Homeseer", true, "two parts"},
+            {"class with a blank", "--class|Home seer.Event", true, "blank"},
+            {"source with a wildcard", "--class|Homeseer.Event|--source|zel.*.x", true,
+             "wildcards"},
+            {"source of two parts", "--class|Homeseer.Event|--source|zel.send", true,
+             "three parts"},
+            {"source with an empty part", "--class|a.b|--source|zel..x", true, "empty"},
+            {"uid not hex", "--class|a.b|--uid|FF.00XY:00", true, "hex digits"},
+            {"uid without sub-address", "--class|a.b|--uid|FF.00AB", true, "NN.DDDD:SS"},
+            {"--all without --wait", "--class|a.b|--all", true, "--wait"},
+            {"raw file of blanks", "--raw|@/blank", false, "empty"},
+            {"IPv6 host", "--host|::1|--class|a.b", true, "IPv4"},
+            {"unknown option", "--colour", false, "colour"},
+            {"item without =", "--class|a.b|--section|s|noequals", false, "NAME=VALUE"},
+        };
+        for (const auto& row : rows) {
+            QString args = QString::fromUtf8(row.args).replace(u'@', m_dir.path());
+            if (row.event) {
+                args += QStringLiteral("|--section|Event.Log|Type=Log");
+            }
+            QTest::newRow(row.name) << args.split(u'|') << QByteArray(row.why);
+        }
     }
     void refusesWhatIsNoValidXapAndSendsNothing() {
         QFETCH(QStringList, args);
