@@ -139,8 +139,8 @@ Result<ActivityQuery> activityQuery(const QCommandLineParser& parser, const Even
     ActivityQuery query;
     query.to = events.to;
     if (query.to.isEmpty()) {
-        query.to = QDateTime(QDate::currentDate().addDays(1), QTime(0, 0), Qt::UTC)
-                       .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        query.to =
+            DateText::isoText(QDateTime(QDate::currentDate().addDays(1), QTime(0, 0), Qt::UTC));
     }
     query.from = events.from;
     if (query.from.isEmpty()) {

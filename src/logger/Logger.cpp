@@ -36,6 +36,18 @@ qint64 minQuietMs() {
     return ok && seconds > 0 ? qint64(seconds) * 1000 : QuietSources::kDefaultMinQuietMs;
 }
 
+// A bridge's counts added to those of the bridges before it: the sums run over the whole run,
+// what waits is the latest bridge's.
+void addBridgeCounts(LoggerStatus::Counts& to, const MqttBridge::Counts& b) {
+    to.mqtt = true;
+    to.mqttPublished += b.published;
+    to.mqttWaiting = b.waiting;
+    to.mqttRepublished += b.republished;
+    to.mqttDropped += b.dropped;
+    to.mqttCommandsSent += b.commandsSent;
+    to.mqttCommandsRefused += b.commandsRefused;
+}
+
 // Runs `work` on the thread `object` lives on and waits for it.
 template <typename Work>
 void runOn(QObject* object, Work work) {
@@ -380,14 +392,7 @@ void Logger::stopBridge() {
         runOn(m_recorder, [] {});
     }
     runOn(m_bridge, [b = m_bridge] { b->stop(); });
-    const MqttBridge::Counts c = m_bridge->counts();
-    m_bridgesBefore.mqtt = true;
-    m_bridgesBefore.mqttPublished += c.published;
-    m_bridgesBefore.mqttWaiting = c.waiting;
-    m_bridgesBefore.mqttRepublished += c.republished;
-    m_bridgesBefore.mqttDropped += c.dropped;
-    m_bridgesBefore.mqttCommandsSent += c.commandsSent;
-    m_bridgesBefore.mqttCommandsRefused += c.commandsRefused;
+    addBridgeCounts(m_bridgesBefore, m_bridge->counts());
     m_bridgeThread.quit();
     m_bridgeThread.wait();
     delete m_bridge;
@@ -458,13 +463,7 @@ void Logger::gather(LoggerStatus& s) const {
     c.mqttCommandsRefused = m_bridgesBefore.mqttCommandsRefused;
     if (m_bridge != nullptr) {
         const MqttBridge::Counts b = m_bridge->counts();
-        c.mqtt = true;
-        c.mqttPublished += b.published;
-        c.mqttWaiting = b.waiting;
-        c.mqttRepublished += b.republished;
-        c.mqttDropped += b.dropped;
-        c.mqttCommandsSent += b.commandsSent;
-        c.mqttCommandsRefused += b.commandsRefused;
+        addBridgeCounts(c, b);
         s.mqttBroker = m_bridgeSettings.brokerName();
         s.mqttConnected = b.connected;
     }

@@ -2,9 +2,9 @@
 
 #include <QDateTime>
 
-namespace {
+#include "support/DateText.h"
 
-const QString kForm = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+namespace {
 
 // Stored times are read as UTC: the texts name a clock of their own, and UTC has no gaps or
 // repeated hours that would move a bucket's start.
@@ -19,7 +19,7 @@ std::optional<QDateTime> readTime(const QString& text) {
 }
 
 QString timeText(const QDateTime& t) {
-    return t.toString(kForm);
+    return DateText::isoText(t);
 }
 
 }  // namespace

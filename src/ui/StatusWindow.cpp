@@ -9,6 +9,7 @@
 #include "logger/LoggerControl.h"
 #include "store/ServerSource.h"
 #include "store/Store.h"
+#include "support/DateText.h"
 #include "ui/ActivityChartView.h"
 
 namespace {
@@ -42,9 +43,9 @@ QString quietText(const QList<LoggerStatus::QuietSource>& quiet, int shown) {
     }
     QStringList lines;
     for (const LoggerStatus::QuietSource& q : quiet.mid(0, shown)) {
-        lines.append(QStringLiteral("%1: last heard %2 (usually %3)")
-                         .arg(q.source, q.lastHeard.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-                              spacingText(q.usualGapSeconds)));
+        lines.append(
+            QStringLiteral("%1: last heard %2 (usually %3)")
+                .arg(q.source, DateText::isoText(q.lastHeard), spacingText(q.usualGapSeconds)));
     }
     if (quiet.size() > shown) {
         lines.append(QStringLiteral("and %L1 more").arg(quiet.size() - shown));
@@ -115,11 +116,10 @@ QString StatusWindow::lineText(const QString& name) const {
 
 void StatusWindow::refresh() {
     const LoggerStatus s = m_logger.status();
-    const QString time = QStringLiteral("yyyy-MM-dd HH:mm:ss");
     m_node->setText(
         QStringLiteral("%1 (Quilljot %2, started %3)\nlistening on 127.0.0.1:%4, sending from %5 "
                        "to %6:%7")
-            .arg(s.xapSource, s.version, s.startedAt.toString(time))
+            .arg(s.xapSource, s.version, DateText::isoText(s.startedAt))
             .arg(s.listenPort)
             .arg(s.sendFrom, s.destination)
             .arg(s.destinationPort));
@@ -128,7 +128,7 @@ void StatusWindow::refresh() {
         s.lastReceived.isNull()
             ? QStringLiteral("not heard yet: nothing has reached the logger's port (is "
                              "a hub running on this host?)")
-            : QStringLiteral("heard: last message %1").arg(s.lastReceived.toString(time)));
+            : QStringLiteral("heard: last message %1").arg(DateText::isoText(s.lastReceived)));
     const DatabaseSettings& d = s.database;
     QString where = engineText(d.kind) + QStringLiteral(": ") + d.database;
     if (d.kind != DatabaseKind::File) {
@@ -190,11 +190,10 @@ void StatusWindow::refreshChart() {
     // Minutes by the logger's clock, the current one last.
     const QDateTime now = m_logger.now();
     const QDateTime end(now.date(), QTime(now.time().hour(), now.time().minute()));
-    const QString stored = QStringLiteral("yyyy-MM-dd HH:mm:ss");
     ActivityQuery q;
     q.bucket = ActivityQuery::Bucket::Minute;
-    q.to = end.addSecs(60).toString(stored);
-    q.from = end.addSecs(60 - qint64(kChartHours) * 3600).toString(stored);
+    q.to = DateText::isoText(end.addSecs(60));
+    q.from = DateText::isoText(end.addSecs(60 - qint64(kChartHours) * 3600));
     // The summary answers all but the rows written since its last roll-up, so this is quick.
     const Status opened = m_chartReader->readFrom(m_logger.status().database);
     const Result<ActivityChart> chart =

@@ -1,16 +1,7 @@
 #include "web/ActivityRequest.h"
 
+#include "support/DateText.h"
 #include "web/EventRequest.h"
-
-namespace {
-
-Problem badRequest(const QString& text) {
-    return Problem{ErrorKind::Generic, text};
-}
-
-const QString kStored = QStringLiteral("yyyy-MM-dd HH:mm:ss");
-
-}  // namespace
 
 namespace ActivityRequest {
 
@@ -29,31 +20,31 @@ Result<ActivityQuery> parse(const QUrlQuery& url, const QDateTime& now) {
     query.data = events.value().data;
     query.to = events.value().to;
     if (query.to.isEmpty()) {
-        query.to = QDateTime(now.date().addDays(1), QTime(0, 0)).toString(kStored);
+        query.to = DateText::isoText(QDateTime(now.date().addDays(1), QTime(0, 0)));
     }
     query.from = events.value().from;
     if (query.from.isEmpty()) {
         const QDateTime to(QDate::fromString(query.to.left(10), QStringLiteral("yyyy-MM-dd")),
                            QTime::fromString(query.to.mid(11), QStringLiteral("HH:mm:ss")),
                            Qt::UTC);
-        query.from = to.addDays(-7).toString(kStored);
+        query.from = DateText::isoText(to.addDays(-7));
     }
     if (url.hasQueryItem(kHours)) {
         bool ok = false;
         const int hours = url.queryItemValue(kHours).toInt(&ok);
         if (!ok || hours < 1 || hours > kMaxHours || !events.value().from.isEmpty() ||
             !events.value().to.isEmpty()) {
-            return badRequest(QStringLiteral("'hours' must be a number from 1 to ") +
-                              QString::number(kMaxHours) +
-                              QStringLiteral(", given without 'from' and 'to'"));
+            return EventRequest::badRequest(QStringLiteral("'hours' must be a number from 1 to ") +
+                                            QString::number(kMaxHours) +
+                                            QStringLiteral(", given without 'from' and 'to'"));
         }
         // Whole minutes, the current one last, so that a chart by minute ends with it.
         const QDateTime end(now.date(), QTime(now.time().hour(), now.time().minute()), Qt::UTC);
-        query.to = end.addSecs(60).toString(kStored);
-        query.from = end.addSecs(60 - qint64(hours) * 3600).toString(kStored);
+        query.to = DateText::isoText(end.addSecs(60));
+        query.from = DateText::isoText(end.addSecs(60 - qint64(hours) * 3600));
     }
     if (query.from >= query.to) {
-        return badRequest(QStringLiteral("'from' must be before 'to'"));
+        return EventRequest::badRequest(QStringLiteral("'from' must be before 'to'"));
     }
     const QString bucket = url.queryItemValue(kBucket);
     if (bucket.isEmpty()) {
@@ -61,7 +52,8 @@ Result<ActivityQuery> parse(const QUrlQuery& url, const QDateTime& now) {
     } else if (const auto named = ActivityBuckets::fromName(bucket)) {
         query.bucket = *named;
     } else {
-        return badRequest(QStringLiteral("'bucket' must be minute, hour, day or week"));
+        return EventRequest::badRequest(
+            QStringLiteral("'bucket' must be minute, hour, day or week"));
     }
     const QString split = url.queryItemValue(kSplit);
     if (split == u"source") {
@@ -69,21 +61,22 @@ Result<ActivityQuery> parse(const QUrlQuery& url, const QDateTime& now) {
     } else if (split == u"type") {
         query.split = ActivityQuery::Split::Type;
     } else if (!split.isEmpty()) {
-        return badRequest(QStringLiteral("'split' must be source or type"));
+        return EventRequest::badRequest(QStringLiteral("'split' must be source or type"));
     }
     if (url.hasQueryItem(kTop)) {
         bool ok = false;
         query.top = url.queryItemValue(kTop).toInt(&ok);
         if (!ok || query.top < 1 || query.top > kMaxTop) {
-            return badRequest(QStringLiteral("'top' must be a number from 1 to ") +
-                              QString::number(kMaxTop));
+            return EventRequest::badRequest(QStringLiteral("'top' must be a number from 1 to ") +
+                                            QString::number(kMaxTop));
         }
     }
     if (!ActivityBuckets::starts(query)) {
-        return badRequest(QStringLiteral("The range holds more than ") +
-                          QString::number(ActivityQuery::kMaxBuckets) +
-                          QStringLiteral(" intervals of a ") + ActivityBuckets::name(query.bucket) +
-                          QStringLiteral(": choose a longer bucket or a shorter range"));
+        return EventRequest::badRequest(
+            QStringLiteral("The range holds more than ") +
+            QString::number(ActivityQuery::kMaxBuckets) + QStringLiteral(" intervals of a ") +
+            ActivityBuckets::name(query.bucket) +
+            QStringLiteral(": choose a longer bucket or a shorter range"));
     }
     return query;
 }

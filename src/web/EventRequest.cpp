@@ -2,17 +2,13 @@
 
 #include <QDateTime>
 
-namespace {
+#include "support/DateText.h"
+
+namespace EventRequest {
 
 Problem badRequest(const QString& text) {
     return Problem{ErrorKind::Generic, text};
 }
-
-const QString kStored = QStringLiteral("yyyy-MM-dd HH:mm:ss");
-
-}  // namespace
-
-namespace EventRequest {
 
 QString storedTime(const QString& text, bool endOfDay) {
     QString t = text.trimmed();
@@ -22,7 +18,7 @@ QString storedTime(const QString& text, bool endOfDay) {
         return {};
     }
     if (t.size() == 10) {
-        return QDateTime(endOfDay ? date.addDays(1) : date, QTime(0, 0)).toString(kStored);
+        return DateText::isoText(QDateTime(endOfDay ? date.addDays(1) : date, QTime(0, 0)));
     }
     if (t.size() < 11 || t[10] != u' ') {
         return {};
@@ -35,7 +31,7 @@ QString storedTime(const QString& text, bool endOfDay) {
     if (!time.isValid()) {
         return {};
     }
-    return QDateTime(date, time).toString(kStored);
+    return DateText::isoText(QDateTime(date, time));
 }
 
 Result<EventQuery> parse(const QUrlQuery& url, const QSet<QString>& allowed) {

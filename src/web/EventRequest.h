@@ -18,6 +18,9 @@ constexpr int kDefaultLimit = 100;
 constexpr int kMaxLimit = 1000;
 constexpr int kMaxFilterLength = 255;
 
+// A request refused, with the sentence for the person who sent it.
+Problem badRequest(const QString& text);
+
 // `allowed` names the parameters beyond the filters that this request may carry; any other
 // parameter is refused by name. Problems carry a message meant for the person who asked.
 Result<EventQuery> parse(const QUrlQuery& url, const QSet<QString>& allowed);
