@@ -102,7 +102,7 @@ void ActivityChartView::paintEvent(QPaintEvent*) {
     for (int i = 0; i < n; ++i) {
         const ActivityBucket& b = m_chart.buckets[i];
         if (b.count == 0) {
-            p.fillRect(QRectF(i * step, plot.top(), step, plot.height()), QColor(0xf3, 0xe8, 0xe8));
+            p.fillRect(QRectF(i * step, plot.top(), step, plot.height()), QColor(0xec, 0xef, 0xf3));
             continue;
         }
         const QRectF bar = barRect(i);
