@@ -314,6 +314,9 @@ private slots:
         auto& [reporter, outgoing, writer, messages, handler] = rig;
         messages.open(m_dir->path() + QStringLiteral("/Data/spool"), 1 << 20);
         QList<LoggedMessage> sent;
+        // A reference of its own: a lambda cannot capture a structured binding before C++20's
+        // rule reached every compiler the suite is built with.
+        MessageHandler& handle = handler;
         auto send = [&] {
             const QString source = QStringLiteral("acme.lights.l") + QString::number(sent.size());
             const QString text =
@@ -321,8 +324,8 @@ private slots:
             sent.append({QStringLiteral("2026-12-05 08:30:00"), source,
                          QStringLiteral("acme.hub.x"), QStringLiteral("xAPBSC.event"),
                          QStringLiteral("FF123401"), text});
-            handler.handle(text);
-            handler.handle(bsc(QStringLiteral("xAPBSC.info"), source));
+            handle.handle(text);
+            handle.handle(bsc(QStringLiteral("xAPBSC.info"), source));
         };
         for (int i = 0; i < 3; ++i) {
             send();
