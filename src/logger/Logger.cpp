@@ -10,6 +10,7 @@
 #include "logger/StatusTracker.h"
 #include "support/PathRules.h"
 #include "support/ProgramNames.h"
+#include "support/ThreadPriority.h"
 #include "support/WritableFolder.h"
 
 namespace {
@@ -74,6 +75,11 @@ Logger::Logger(Frontend& frontend, Options options, QObject* parent)
     m_receiverThread.setObjectName(QStringLiteral("receiver"));
     m_recorderThread.setObjectName(QStringLiteral("recorder"));
     m_bridgeThread.setObjectName(QStringLiteral("bridge"));
+    for (QThread* writing : {&m_recorderThread, &m_bridgeThread}) {
+        connect(
+            writing, &QThread::started, writing, [] { ThreadPriority::giveWay(); },
+            Qt::DirectConnection);
+    }
 }
 
 Logger::~Logger() {

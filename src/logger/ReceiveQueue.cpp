@@ -159,8 +159,9 @@ qint64 ReceiveQueue::append(int generation, const std::vector<ReceivedItem>& ite
         }
     }
     QByteArray bytes;
+    bytes.reserve(qsizetype(items.size()) * 256);
     for (const ReceivedItem& item : items) {
-        bytes += Spool::encodeRecord(item.record());
+        Spool::appendRecord(bytes, item.record());
     }
     if (!writeAll(m_appendFd, bytes)) {
         // What went in part is cut off, so that the next append starts at a record.
@@ -330,7 +331,7 @@ void ReceiveQueue::keepForLater() {
     }
     QByteArray bytes;
     for (const ReceivedItem& item : items) {
-        bytes += Spool::encodeRecord(item.record());
+        Spool::appendRecord(bytes, item.record());
     }
     QFile file(filePath(generation));
     const bool kept = file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&

@@ -22,6 +22,7 @@ int Receiver::start(Setup setup) {
     m_node->setNetworkSettings(setup.settings);
     m_handler.setOwnSource(m_node->source());
     m_handler.setProgramFile(setup.programFile);
+    m_node->setGatherMs(kGatherMs);
     connect(m_node.get(), &XapNode::messagesWaiting, this, &Receiver::onMessagesWaiting);
     const int bound = m_node->bind();
     m_bound = bound > 0;

@@ -73,7 +73,7 @@ public:
 
     // Receive passes of at most this many items are committed together: a crash costs no more.
     static constexpr qsizetype kPassItems = 2000;
-    static constexpr int kGatherMs = 5;
+    static constexpr int kGatherMs = 10;
 
 signals:
     // Events written or spooled, in order; emitted on the recorder's thread.

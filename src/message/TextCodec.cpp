@@ -1,6 +1,8 @@
 #include "message/TextCodec.h"
 
 #include <QStringDecoder>
+#include <QStringEncoder>
+#include <algorithm>
 #include <cstring>
 
 QString textFromBytes(const QByteArray& bytes) {
@@ -31,4 +33,15 @@ QString textFromBytes(const QByteArray& bytes) {
 
 QByteArray bytesFromText(const QString& text) {
     return text.toUtf8();
+}
+
+char* writeTextBytes(char* out, const QString& text) {
+    QStringEncoder utf8(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
+    char* end = utf8.appendToBuffer(out, text);
+    // A lone surrogate half: as toUtf8() writes it, so that a text is stored as it always was.
+    if (utf8.hasError()) {
+        const QByteArray made = text.toUtf8();
+        end = std::copy(made.cbegin(), made.cend(), out);
+    }
+    return end;
 }

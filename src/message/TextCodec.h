@@ -10,3 +10,6 @@
 // UTF-8.
 QString textFromBytes(const QByteArray& bytes);
 QByteArray bytesFromText(const QString& text);
+// The same bytes as bytesFromText(), written at `out`, which has room for three bytes per UTF-16
+// unit of `text`; returns their end. For writers that keep one buffer from one text to the next.
+char* writeTextBytes(char* out, const QString& text);

@@ -75,6 +75,10 @@ XapNode::XapNode(Reporter& reporter, std::unique_ptr<HostNetwork> network, quint
     m_clock.start();
     m_heartbeatTimer.setSingleShot(true);
     connect(&m_heartbeatTimer, &QTimer::timeout, this, &XapNode::onHeartbeatTick);
+    m_gatherTimer.setSingleShot(true);
+    m_gatherTimer.setTimerType(Qt::PreciseTimer);
+    m_gatherTimer.setInterval(0);
+    connect(&m_gatherTimer, &QTimer::timeout, this, &XapNode::resumeListening);
     armHeartbeat();
 }
 
@@ -255,7 +259,12 @@ void XapNode::readWaiting(UdpSocket& socket) {
     }
     // A full queue leaves the rest in the system's buffer; the notifiers would otherwise call
     // again at once for as long as it stays full.
-    setListening(m_received.size() < kQueueLimit);
+    if (m_gatherTimer.interval() > 0 && !m_stopped) {
+        setListening(false);
+        m_gatherTimer.start();
+    } else {
+        resumeListening();
+    }
     if (!m_received.empty()) {
         emit messagesWaiting();
     }
@@ -267,6 +276,16 @@ void XapNode::setListening(bool on) {
             notifier->setEnabled(on);
         }
     }
+}
+
+void XapNode::resumeListening() {
+    setListening(!m_stopped && m_received.size() < kQueueLimit);
+}
+
+void XapNode::stopListening() {
+    m_stopped = true;
+    m_gatherTimer.stop();
+    setListening(false);
 }
 
 void XapNode::drainSockets() {
@@ -286,8 +305,8 @@ QString XapNode::takeMessage() {
     }
     QString text = std::move(m_received.front());
     m_received.pop_front();
-    if (m_received.size() + 1 == kQueueLimit) {
-        setListening(true);
+    if (m_received.size() + 1 == kQueueLimit && !m_gatherTimer.isActive()) {
+        resumeListening();
     }
     return text;
 }

@@ -91,7 +91,11 @@ public:
     // system's buffer does not overflow while the pass runs.
     void drainSockets();
     // Reads no more: what arrives from here stays in the system's buffer.
-    void stopListening() { setListening(false); }
+    void stopListening();
+    // After each read, the sockets are left alone for `ms` (0: read as each datagram lands), so
+    // that datagrams arriving close together are read together: under steady traffic one wake-up
+    // of the thread per pause instead of one per datagram. The pause is what a reply can be late.
+    void setGatherMs(int ms) { m_gatherTimer.setInterval(ms); }
 
 signals:
     void messagesWaiting();
@@ -101,6 +105,7 @@ private:
     void armHeartbeat();
     void readWaiting(UdpSocket& socket);
     void setListening(bool on);
+    void resumeListening();
     void take(const char* bytes, std::size_t size);
     void listen(UdpSocket& socket, std::unique_ptr<QSocketNotifier>& notifier);
     Status sendText(const QString& text);
@@ -116,6 +121,8 @@ private:
     std::unique_ptr<QSocketNotifier> m_loopbackNotifier;
     std::unique_ptr<QSocketNotifier> m_hostNotifier;
     QTimer m_heartbeatTimer;
+    QTimer m_gatherTimer;
+    bool m_stopped = false;
     QElapsedTimer m_clock;
     HeartbeatSchedule m_heartbeats;
 

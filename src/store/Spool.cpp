@@ -8,6 +8,8 @@
 
 #include <zlib.h>
 
+#include "message/TextCodec.h"
+
 namespace {
 
 // A record: magic, payload length, CRC-32 of the payload, payload. The payload holds the texts of
@@ -25,9 +27,9 @@ quint32 crc32(const char* data, qsizetype size) {
                              std::size_t(size)));
 }
 
-void putU32(QByteArray& out, quint32 v) {
+void putU32(char* out, quint32 v) {
     for (int i = 0; i < 4; ++i) {
-        out.append(char((v >> (8 * i)) & 0xFF));
+        out[i] = char((v >> (8 * i)) & 0xFF);
     }
 }
 
@@ -39,21 +41,33 @@ quint32 getU32(const char* p) {
     return v;
 }
 
-QByteArray encoded(const QStringList& texts) {
-    QByteArray payload;
+// Appends the record of `texts` to `out`, written in place: a record costs no allocation of its
+// own, which matters where the receiver writes a batch of them.
+void appendEncoded(QByteArray& out, const QStringList& texts) {
+    const qsizetype start = out.size();
+    qsizetype room = kHeaderSize;
     for (const QString& text : texts) {
-        const QByteArray utf8 = text.toUtf8();
-        putU32(payload, quint32(utf8.size()));
-        payload.append(utf8);
+        room += 4 + 3 * text.size();
     }
-    QByteArray out(kMagic, 4);
-    putU32(out, quint32(payload.size()));
-    putU32(out, crc32(payload.constData(), payload.size()));
-    return out + payload;
+    out.resize(start + room);
+    char* const payload = out.data() + start + kHeaderSize;
+    char* at = payload;
+    for (const QString& text : texts) {
+        char* const end = writeTextBytes(at + 4, text);
+        putU32(at, quint32(end - at - 4));
+        at = end;
+    }
+    const auto size = quint32(at - payload);
+    char* const head = out.data() + start;
+    std::memcpy(head, kMagic, 4);
+    putU32(head + 4, size);
+    putU32(head + 8, crc32(payload, size));
+    out.truncate(start + kHeaderSize + size);
 }
 
-std::optional<QStringList> decoded(const QByteArray& payload) {
+std::optional<QStringList> decoded(QByteArrayView payload) {
     QStringList texts;
+    texts.reserve(8);  // more than any record has
     for (qsizetype at = 0; at < payload.size();) {
         if (at + 4 > payload.size()) {
             return std::nullopt;
@@ -71,7 +85,7 @@ std::optional<QStringList> decoded(const QByteArray& payload) {
 
 // The record at `offset` of `bytes`: its payload and size, or nothing when it is torn or
 // damaged.
-std::optional<std::pair<QByteArray, qint64>> recordAt(const QByteArray& bytes, qint64 offset) {
+std::optional<std::pair<QByteArrayView, qint64>> recordAt(const QByteArray& bytes, qint64 offset) {
     if (offset + kHeaderSize > bytes.size() ||
         std::memcmp(bytes.constData() + offset, kMagic, 4) != 0) {
         return std::nullopt;
@@ -84,7 +98,7 @@ std::optional<std::pair<QByteArray, qint64>> recordAt(const QByteArray& bytes, q
     if (crc32(payload, size) != getU32(bytes.constData() + offset + 8)) {
         return std::nullopt;
     }
-    return std::pair{QByteArray(payload, size), kHeaderSize + size};
+    return std::pair{QByteArrayView(payload, size), kHeaderSize + size};
 }
 
 }  // namespace
@@ -167,7 +181,8 @@ Status Spool::openForAppend() {
 }
 
 Result<Spool::Appended> Spool::append(const QStringList& record) {
-    const QByteArray bytes = encoded(record);
+    QByteArray bytes;
+    appendEncoded(bytes, record);
     if (m_file.isOpen() && m_file.size() - m_readOffset + bytes.size() > m_limitBytes) {
         return Appended::Full;
     }
@@ -215,7 +230,8 @@ Result<QList<QStringList>> Spool::peek(int count) {
         const QByteArray header = in.read(kHeaderSize);
         const quint32 size = header.size() == kHeaderSize ? getU32(header.constData() + 4) : 0;
         const QByteArray rest = size <= kMaxPayload ? in.read(size) : QByteArray();
-        const auto r = recordAt(header + rest, 0);
+        const QByteArray record = header + rest;
+        const auto r = recordAt(record, 0);
         auto texts = r ? decoded(r->first) : std::nullopt;
         if (!texts) {
             return Problem{ErrorKind::FileSystem,
@@ -263,8 +279,8 @@ void Spool::removeFiles() {
     m_unsynced = 0;
 }
 
-QByteArray Spool::encodeRecord(const QStringList& record) {
-    return encoded(record);
+void Spool::appendRecord(QByteArray& out, const QStringList& record) {
+    appendEncoded(out, record);
 }
 
 std::optional<std::pair<QStringList, qint64>> Spool::decodeRecordAt(const QByteArray& bytes,

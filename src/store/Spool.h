@@ -51,9 +51,9 @@ public:
     const QString& path() const { return m_path; }
 
     // The format of one record, for other files of records that must survive a crash the same
-    // way: the bytes of a record, and the record that starts at `offset` of `bytes` with its size
-    // in bytes (nothing when it is torn or damaged).
-    static QByteArray encodeRecord(const QStringList& record);
+    // way: a record appended to `out`, and the record that starts at `offset` of `bytes` with its
+    // size in bytes (nothing when it is torn or damaged).
+    static void appendRecord(QByteArray& out, const QStringList& record);
     static std::optional<std::pair<QStringList, qint64>> decodeRecordAt(const QByteArray& bytes,
                                                                         qint64 offset);
 

@@ -8,12 +8,12 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QStringEncoder>
 #include <QUrl>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
+#include "message/TextCodec.h"
 #include "report/ReportSteps.h"
 
 namespace {
@@ -30,19 +30,6 @@ QString openFailure(const QSqlError& error, const QString& file) {
         text += QStringLiteral(" (") + QString::fromLocal8Bit(std::strerror(errno)) + u')';
     }
     return text;
-}
-
-// Writes the UTF-8 of `text` at `out` (room for QStringEncoder::requiredSpace) and returns its
-// end. A text with a lone surrogate half is made as toUtf8() makes it, a "?" for the half, so that
-// a text is stored as it always was.
-char* writeUtf8(char* out, const QString& text) {
-    QStringEncoder utf8(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
-    char* end = utf8.appendToBuffer(out, text);
-    if (utf8.hasError()) {
-        const QByteArray made = text.toUtf8();
-        end = std::copy(made.cbegin(), made.cend(), out);
-    }
-    return end;
 }
 
 // The file database stores a double quote inside a text as an apostrophe (in UTF-8 a byte of
@@ -72,9 +59,27 @@ SqliteProvider::~SqliteProvider() {
 }
 
 void SqliteProvider::closeHandle() {
+    m_checkpointer.reset();
     m_insert.reset();
     m_handle = nullptr;
     removeConnection();
+}
+
+int SqliteProvider::onCommit(void* self, sqlite3* db, const char*, int pages) {
+    auto* provider = static_cast<SqliteProvider*>(self);
+    if (pages >= kWriterCheckpointPages) {
+        sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    } else if (pages >= kCheckpointPages) {
+        provider->checkpointSoon();
+    }
+    return SQLITE_OK;
+}
+
+void SqliteProvider::checkpointSoon() {
+    if (!m_checkpointer) {
+        m_checkpointer = std::make_unique<SqliteCheckpointer>(m_nativePath);
+    }
+    m_checkpointer->ask();
 }
 
 Problem SqliteProvider::engineFailure(const QString& what) const {
@@ -158,6 +163,7 @@ Status SqliteProvider::openFile(bool fresh) {
         }
     }
     m_nativePath = QFile::encodeName(path());
+    sqlite3_wal_hook(m_handle, &SqliteProvider::onCommit, this);
     struct stat st = {};
     if (::stat(m_nativePath.constData(), &st) != 0) {
         closeHandle();
@@ -415,7 +421,7 @@ Status SqliteProvider::insert(const LogEvent& event) {
     }
     char* at = m_values.data();
     for (int i = 0; i < 4; ++i) {
-        char* end = writeUtf8(at, *texts[i]);
+        char* end = writeTextBytes(at, *texts[i]);
         if (i > 0) {
             quotesToApostrophes(at, end);
         }
@@ -546,9 +552,8 @@ Result<bool> SqliteProvider::releaseSpace(int pages) {
     }
     const bool more = left.value() > 0;
     if (!more) {
-        // The file shrinks when the log is copied back into it; a passive checkpoint waits for
-        // nobody and leaves the log file's length alone (resetting it takes long).
-        (void)run("PRAGMA wal_checkpoint(PASSIVE)");
+        // The file shrinks when the log is copied back into it.
+        checkpointSoon();
     }
     return more;
 }

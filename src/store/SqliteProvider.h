@@ -2,18 +2,20 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "store/SqliteCheckpointer.h"
 #include "store/SqliteStatement.h"
 #include "store/StoreProvider.h"
 
 struct sqlite3;
 
 // The file database: a SQLite file, opened in WAL mode with synchronous=NORMAL. Its layout is
-// recorded in the file's user_version. A file that
-// exists and is not a SQLite database is refused and never written to. Events are written by one
-// prepared insert on the connection's own SQLite handle, bound as UTF-8.
+// recorded in the file's user_version. A file that exists and is not a SQLite database is refused
+// and never written to. Events are written by one prepared insert on the connection's own SQLite
+// handle, bound as UTF-8; the log is copied into the file beside the writer (SqliteCheckpointer).
 //
 // Two faults are met without stalling or writing into the void: a database file that is removed
 // or replaced while open (the connection would go on writing to the unlinked file) ends the
@@ -67,6 +69,14 @@ private:
     void setContended(bool contended);
     void closeHandle();
     Problem whyClosed() const;
+    // After each commit: the log's length in pages.
+    static int onCommit(void* self, sqlite3* db, const char* name, int pages);
+    void checkpointSoon();
+
+    // A log this long is copied into the file by the checkpointer (SQLite's own default); one
+    // this long, with the checkpointer behind, by the writer itself, so that it stays bounded.
+    static constexpr int kCheckpointPages = 1000;
+    static constexpr int kWriterCheckpointPages = 16000;
 
     // Short: a write that finds the database locked goes to the spool rather than holding up the
     // receive path.
@@ -88,4 +98,6 @@ private:
     QElapsedTimer m_lastCheck;
     // Why the connection closed itself, said by the next write.
     std::optional<Problem> m_closedBecause;
+    // Made at the first long log: connections that only read never need it.
+    std::unique_ptr<SqliteCheckpointer> m_checkpointer;
 };
