@@ -1,5 +1,6 @@
 #include "web/WebServer.h"
 
+#include "support/ThreadPriority.h"
 #include "web/WebService.h"
 
 WebServer::WebServer(LoggerControl& logger, WebSettings settings)
@@ -30,6 +31,9 @@ Result<quint16> WebServer::start(quint16 port) {
     }
     if (m_anchor == nullptr) {
         m_thread.setObjectName(QStringLiteral("web"));
+        connect(
+            &m_thread, &QThread::started, &m_thread, [] { ThreadPriority::giveWay(); },
+            Qt::DirectConnection);
         m_thread.start();
         m_anchor = new QObject;
         m_anchor->moveToThread(&m_thread);

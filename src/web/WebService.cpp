@@ -8,6 +8,7 @@
 #include "logger/LoggerControl.h"
 #include "report/Reporter.h"
 #include "support/ProgramNames.h"
+#include "support/ThreadPriority.h"
 #include "web/ActivityRequest.h"
 #include "web/DatabaseChoice.h"
 #include "web/EventRequest.h"
@@ -338,6 +339,7 @@ void WebService::checkPassword(QPointer<HttpConnection> held, const QHostAddress
     const qint64 arrived = m_clock.elapsed();
     m_passwordChecks.start([this, held, peer, password, arrived, answer = std::move(answer),
                             hash = m_settings.passwordHash] {
+        ThreadPriority::giveWay();
         const bool passed = WebPassword::matches(password, hash);
         QMetaObject::invokeMethod(this, [this, held, peer, passed, arrived, answer] {
             // A wrong password is answered late, and its place in the guard is kept till then.
