@@ -8,6 +8,7 @@
 #include "logger/Receiver.h"
 #include "logger/Recorder.h"
 #include "logger/StatusTracker.h"
+#include "store/Store.h"
 #include "support/PathRules.h"
 #include "support/ProgramNames.h"
 #include "support/WritableFolder.h"
@@ -64,7 +65,9 @@ Logger::Logger(Frontend& frontend, Options options, QObject* parent)
       m_textLog(QString(), m_options.notice),
       m_reporter(m_textLog, m_clock),
       m_outgoing(m_reporter),
-      m_folderMaker(m_reporter) {
+      m_folderMaker(m_reporter),
+      m_recent(m_clock) {
+    m_seeds.setMaxThreadCount(1);
     m_status = std::make_unique<StatusTracker>(
         m_clock, [this](LoggerStatus& s) { gather(s); }, this);
     connect(m_status.get(), &StatusTracker::changed, this, &LoggerControl::statusChanged);
@@ -182,6 +185,10 @@ Status Logger::startThreads(const NetworkSettings& network) {
     m_recorder->moveToThread(&m_recorderThread);
     connect(m_recorder, &Recorder::eventsLogged, this, &LoggerControl::eventsLogged,
             Qt::DirectConnection);
+    // Counted on the recorder's thread as they are logged: a few instructions an event.
+    connect(
+        m_recorder, &Recorder::eventsLogged, this,
+        [this](const QList<LogEvent>& events) { m_recent.add(events); }, Qt::DirectConnection);
     m_queue->setWake([r = m_recorder] { QMetaObject::invokeMethod(r, &Recorder::wake); });
     m_queue->setLossReport([this](const QString& why, qint64 items) {
         m_reporter.toNetwork(ProgramNames::kProgram,
@@ -257,6 +264,12 @@ void Logger::applySettings() {
     const Retention::Limits limits{rules.eventKeepDays, rules.messageKeepDays};
     QMetaObject::invokeMethod(
         m_recorder, [r = m_recorder, d = loadedSettings.database, limits] { r->apply(d, limits); });
+    // Begun on the recorder's thread once the database is open: what it logs from then on is
+    // added to what the seed reads.
+    QMetaObject::invokeMethod(m_recorder, [this, d = loadedSettings.database] {
+        const quint64 seed = m_recent.beginSeed();
+        m_seeds.start([this, seed, d] { seedRecentActivity(seed, d); });
+    });
     applyBridge(loadedSettings.mqtt);
     emit settingsReloaded(loadedSettings);
 }
@@ -399,7 +412,38 @@ void Logger::stopBridge() {
     m_bridge = nullptr;
 }
 
+std::optional<Result<ActivityChart>> Logger::recentActivity(const ActivityQuery& query) const {
+    return m_recent.chart(query);
+}
+
+void Logger::seedRecentActivity(quint64 seed, const DatabaseSettings& database) {
+    constexpr int kRetryMs = 10'000;
+    constexpr int kStepMs = 100;
+    Store reader;
+    while (!m_seedsStop && m_recent.seedCurrent(seed)) {
+        const auto [from, to] = m_recent.seedRange();
+        ActivityQuery q;
+        q.bucket = ActivityQuery::Bucket::Minute;
+        q.from = from;
+        q.to = to;
+        const Status opened = reader.readFrom(database);
+        const Result<ActivityChart> counted =
+            opened ? reader.activity(q) : Result<ActivityChart>(opened.problem());
+        if (counted) {
+            m_recent.finishSeed(seed, counted.value());
+            return;
+        }
+        m_recent.seedFailed(seed, counted.problem().description);
+        for (int waited = 0; waited < kRetryMs && !m_seedsStop && m_recent.seedCurrent(seed);
+             waited += kStepMs) {
+            QThread::msleep(kStepMs);
+        }
+    }
+}
+
 void Logger::stopThreads() {
+    m_seedsStop = true;
+    m_seeds.waitForDone();
     // The ears first: what the sockets hold is taken and handed on, the hubs told goodbye.
     if (m_receiver != nullptr) {
         runOn(m_receiver, [r = m_receiver] { r->stop(); });

@@ -2,12 +2,15 @@
 
 #include <QDateTime>
 #include <QThread>
+#include <QThreadPool>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
 
 #include "logger/LoggerControl.h"
 #include "logger/LoggerStatus.h"
+#include "logger/RecentActivity.h"
 #include "node/XapNode.h"
 #include "support/AppFolders.h"
 #include "support/ApplicationReporter.h"
@@ -74,6 +77,7 @@ public:
     Status saveEchoWindowSettings(const EchoWindowSettings& window) override;
 
     QDateTime now() const override { return m_clock(); }
+    std::optional<Result<ActivityChart>> recentActivity(const ActivityQuery& query) const override;
     const AppFolders& folders() const override { return m_folders; }
     // The node's addresses, fixed at start; null before start and after stop.
     const XapNode* node() const;
@@ -96,6 +100,9 @@ private:
     // Starts, restarts or stops the MQTT bridge as its settings say.
     void applyBridge(const MqttSettings& settings);
     void stopBridge();
+    // Counts the recent events from the database the recorder has just opened (a thread of the
+    // seeds' pool), trying again while it cannot be read.
+    void seedRecentActivity(quint64 seed, const DatabaseSettings& database);
 
     Frontend& m_frontend;
     Options m_options;
@@ -129,4 +136,9 @@ private:
     bool m_stopped = false;
     int m_bindResult = 0;
     RunTally m_runTally;
+
+    RecentActivity m_recent;
+    std::atomic<bool> m_seedsStop = false;
+    // Last: its threads use the members above, and it waits for them when it goes.
+    QThreadPool m_seeds;
 };
