@@ -185,7 +185,7 @@ Status Logger::startThreads(const NetworkSettings& network) {
     m_recorder->moveToThread(&m_recorderThread);
     connect(m_recorder, &Recorder::eventsLogged, this, &LoggerControl::eventsLogged,
             Qt::DirectConnection);
-    // Counted on the recorder's thread as they are logged: a few instructions an event.
+    // Counted on the recorder's thread as they are logged, a batch at a time.
     connect(
         m_recorder, &Recorder::eventsLogged, this,
         [this](const QList<LogEvent>& events) { m_recent.add(events); }, Qt::DirectConnection);
