@@ -1,6 +1,7 @@
 #include "logger/Logger.h"
 
 #include <QDeadlineTimer>
+#include <QTimer>
 
 #include "logger/Frontend.h"
 #include "logger/MqttBridge.h"
@@ -67,7 +68,6 @@ Logger::Logger(Frontend& frontend, Options options, QObject* parent)
       m_outgoing(m_reporter),
       m_folderMaker(m_reporter),
       m_recent(m_clock) {
-    m_seeds.setMaxThreadCount(1);
     m_status = std::make_unique<StatusTracker>(
         m_clock, [this](LoggerStatus& s) { gather(s); }, this);
     connect(m_status.get(), &StatusTracker::changed, this, &LoggerControl::statusChanged);
@@ -264,12 +264,8 @@ void Logger::applySettings() {
     const Retention::Limits limits{rules.eventKeepDays, rules.messageKeepDays};
     QMetaObject::invokeMethod(
         m_recorder, [r = m_recorder, d = loadedSettings.database, limits] { r->apply(d, limits); });
-    // Begun on the recorder's thread once the database is open: what it logs from then on is
-    // added to what the seed reads.
-    QMetaObject::invokeMethod(m_recorder, [this, d = loadedSettings.database] {
-        const quint64 seed = m_recent.beginSeed();
-        m_seeds.start([this, seed, d] { seedRecentActivity(seed, d); });
-    });
+    QMetaObject::invokeMethod(m_recorder,
+                              [this, d = loadedSettings.database] { seedRecentActivity(d); });
     applyBridge(loadedSettings.mqtt);
     emit settingsReloaded(loadedSettings);
 }
@@ -416,34 +412,45 @@ std::optional<Result<ActivityChart>> Logger::recentActivity(const ActivityQuery&
     return m_recent.chart(query);
 }
 
-void Logger::seedRecentActivity(quint64 seed, const DatabaseSettings& database) {
+// On the recorder's thread, once the database is open and before it writes more: every event
+// it logged so far is in the rows the seed reads, and every event it logs from here on is counted
+// on top, so the counts are exact. The events wait in the receive queue meanwhile. Each attempt
+// begins afresh: what went to the spool meanwhile may be in the rows by then.
+void Logger::seedRecentActivity(const DatabaseSettings& database) {
     constexpr int kRetryMs = 10'000;
-    constexpr int kStepMs = 100;
-    Store reader;
-    while (!m_seedsStop && m_recent.seedCurrent(seed)) {
-        const auto [from, to] = m_recent.seedRange();
-        ActivityQuery q;
-        q.bucket = ActivityQuery::Bucket::Minute;
-        q.from = from;
-        q.to = to;
-        const Status opened = reader.readFrom(database);
-        const Result<ActivityChart> counted =
-            opened ? reader.activity(q) : Result<ActivityChart>(opened.problem());
-        if (counted) {
-            m_recent.finishSeed(seed, counted.value());
-            return;
-        }
-        m_recent.seedFailed(seed, counted.problem().description);
-        for (int waited = 0; waited < kRetryMs && !m_seedsStop && m_recent.seedCurrent(seed);
-             waited += kStepMs) {
-            QThread::msleep(kStepMs);
-        }
+    const quint64 seed = m_recent.beginSeed();
+    const auto tryAgain = [this, seed, database] {
+        QTimer::singleShot(kRetryMs, m_recorder, [this, seed, database] {
+            if (m_recent.seedCurrent(seed)) {
+                seedRecentActivity(database);
+            }
+        });
+    };
+    // A server that is away is not waited on here too: the recorder tries it again itself.
+    if (!m_recorder->counts().databaseOpen) {
+        m_recent.seedFailed(seed, QStringLiteral("the database ") + database.database +
+                                      QStringLiteral(" is not open"));
+        tryAgain();
+        return;
     }
+    const auto [from, to] = m_recent.seedRange();
+    ActivityQuery q;
+    q.bucket = ActivityQuery::Bucket::Minute;
+    q.from = from;
+    q.to = to;
+    Store reader;
+    const Status opened = reader.openForReading(database);
+    const Result<ActivityChart> counted =
+        opened ? reader.activity(q) : Result<ActivityChart>(opened.problem());
+    if (counted) {
+        m_recent.finishSeed(seed, counted.value());
+        return;
+    }
+    m_recent.seedFailed(seed, counted.problem().description);
+    tryAgain();
 }
 
 void Logger::stopThreads() {
-    m_seedsStop = true;
-    m_seeds.waitForDone();
     // The ears first: what the sockets hold is taken and handed on, the hubs told goodbye.
     if (m_receiver != nullptr) {
         runOn(m_receiver, [r = m_receiver] { r->stop(); });

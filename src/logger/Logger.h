@@ -2,8 +2,6 @@
 
 #include <QDateTime>
 #include <QThread>
-#include <QThreadPool>
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -100,9 +98,9 @@ private:
     // Starts, restarts or stops the MQTT bridge as its settings say.
     void applyBridge(const MqttSettings& settings);
     void stopBridge();
-    // Counts the recent events from the database the recorder has just opened (a thread of the
-    // seeds' pool), trying again while it cannot be read.
-    void seedRecentActivity(quint64 seed, const DatabaseSettings& database);
+    // Counts the recent events from the database the recorder has just opened, on the
+    // recorder's thread, trying again while it cannot be read.
+    void seedRecentActivity(const DatabaseSettings& database);
 
     Frontend& m_frontend;
     Options m_options;
@@ -136,9 +134,5 @@ private:
     bool m_stopped = false;
     int m_bindResult = 0;
     RunTally m_runTally;
-
     RecentActivity m_recent;
-    std::atomic<bool> m_seedsStop = false;
-    // Last: its threads use the members above, and it waits for them when it goes.
-    QThreadPool m_seeds;
 };

@@ -14,8 +14,8 @@
 
 // The events of about the last day per minute, by the events' own time, kept in memory so that
 // the Status chart costs no database read however busy the day: counted from the database once
-// (a seed, read on a thread of its own when a database is opened) and then from each batch the
-// recorder logs. Any thread may use it.
+// (a seed, read when the recorder has opened a database) and then from each batch the recorder
+// logs. Any thread may use it.
 class RecentActivity {
 public:
     // How far back the counts are kept, and how far the seed reads ahead of the clock for the
