@@ -36,9 +36,6 @@ void RecentActivity::add(const QList<LogEvent>& events) {
     const std::lock_guard hold(m_lock);
     for (const auto& [start, n] : batch) {
         m_counts[start] += n;
-        if (m_sinceSeed) {
-            (*m_sinceSeed)[start] += n;
-        }
     }
     if (m_counts.size() > std::size_t(2 * kKeptMinutes)) {
         pruneLocked();
@@ -60,7 +57,6 @@ void RecentActivity::pruneLocked() {
 
 quint64 RecentActivity::beginSeed() {
     const std::lock_guard hold(m_lock);
-    m_sinceSeed = Counts{};
     m_heldFrom.clear();
     m_seedProblem.clear();
     return ++m_seed;
@@ -83,10 +79,6 @@ void RecentActivity::finishSeed(quint64 seed, const ActivityChart& counted) {
             m_counts.emplace(b.start, b.count);
         }
     }
-    for (const auto& [start, n] : *m_sinceSeed) {
-        m_counts[start] += n;
-    }
-    m_sinceSeed.reset();
     m_heldFrom = counted.buckets.first().start;
 }
 

@@ -28,8 +28,9 @@ public:
     // Counts logged events; on the recorder's thread, once per batch.
     void add(const QList<LogEvent>& events);
 
-    // A seed begins: what is counted from here on is added to what the seed reads. Returns the
-    // seed's number; a later seed makes an earlier one's result void.
+    // A seed begins. It is read between two batches of the thread that adds them, so that every
+    // event added before is in the rows it reads and every one after is added on top. Returns
+    // the seed's number; a later seed makes an earlier one's result void.
     quint64 beginSeed();
     // The range a seed begun now reads (stored form, `to` no longer taken).
     std::pair<QString, QString> seedRange() const;
@@ -53,8 +54,6 @@ private:
     std::function<QDateTime()> m_clock;
     mutable std::mutex m_lock;
     Counts m_counts;
-    // While a seed reads: what was counted since it began.
-    std::optional<Counts> m_sinceSeed;
     quint64 m_seed = 0;
     // The first minute the counts hold every event of; empty before the first seed ends.
     QString m_heldFrom;
