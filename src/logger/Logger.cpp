@@ -1,6 +1,7 @@
 #include "logger/Logger.h"
 
 #include <QDeadlineTimer>
+#include <QTimer>
 
 #include "logger/Frontend.h"
 #include "logger/MqttBridge.h"
@@ -8,6 +9,7 @@
 #include "logger/Receiver.h"
 #include "logger/Recorder.h"
 #include "logger/StatusTracker.h"
+#include "store/Store.h"
 #include "support/PathRules.h"
 #include "support/ProgramNames.h"
 #include "support/ThreadPriority.h"
@@ -65,7 +67,8 @@ Logger::Logger(Frontend& frontend, Options options, QObject* parent)
       m_textLog(QString(), m_options.notice),
       m_reporter(m_textLog, m_clock),
       m_outgoing(m_reporter),
-      m_folderMaker(m_reporter) {
+      m_folderMaker(m_reporter),
+      m_recent(m_clock) {
     m_status = std::make_unique<StatusTracker>(
         m_clock, [this](LoggerStatus& s) { gather(s); }, this);
     connect(m_status.get(), &StatusTracker::changed, this, &LoggerControl::statusChanged);
@@ -188,6 +191,10 @@ Status Logger::startThreads(const NetworkSettings& network) {
     m_recorder->moveToThread(&m_recorderThread);
     connect(m_recorder, &Recorder::eventsLogged, this, &LoggerControl::eventsLogged,
             Qt::DirectConnection);
+    // Counted on the recorder's thread as they are logged, a batch at a time.
+    connect(
+        m_recorder, &Recorder::eventsLogged, this,
+        [this](const QList<LogEvent>& events) { m_recent.add(events); }, Qt::DirectConnection);
     m_queue->setWake([r = m_recorder] { QMetaObject::invokeMethod(r, &Recorder::wake); });
     m_queue->setLossReport([this](const QString& why, qint64 items) {
         m_reporter.toNetwork(ProgramNames::kProgram,
@@ -263,6 +270,8 @@ void Logger::applySettings() {
     const Retention::Limits limits{rules.eventKeepDays, rules.messageKeepDays};
     QMetaObject::invokeMethod(
         m_recorder, [r = m_recorder, d = loadedSettings.database, limits] { r->apply(d, limits); });
+    QMetaObject::invokeMethod(m_recorder,
+                              [this, d = loadedSettings.database] { seedRecentActivity(d); });
     applyBridge(loadedSettings.mqtt);
     emit settingsReloaded(loadedSettings);
 }
@@ -403,6 +412,48 @@ void Logger::stopBridge() {
     m_bridgeThread.wait();
     delete m_bridge;
     m_bridge = nullptr;
+}
+
+std::optional<Result<ActivityChart>> Logger::recentActivity(const ActivityQuery& query) const {
+    return m_recent.chart(query);
+}
+
+// On the recorder's thread, once the database is open and before it writes more: every event
+// it logged so far is in the rows the seed reads, and every event it logs from here on is counted
+// on top, so the counts are exact. The events wait in the receive queue meanwhile. Each attempt
+// begins afresh: what went to the spool meanwhile may be in the rows by then.
+void Logger::seedRecentActivity(const DatabaseSettings& database) {
+    constexpr int kRetryMs = 10'000;
+    const quint64 seed = m_recent.beginSeed();
+    const auto tryAgain = [this, seed, database] {
+        QTimer::singleShot(kRetryMs, m_recorder, [this, seed, database] {
+            if (m_recent.seedCurrent(seed)) {
+                seedRecentActivity(database);
+            }
+        });
+    };
+    // A server that is away is not waited on here too: the recorder tries it again itself.
+    if (!m_recorder->counts().databaseOpen) {
+        m_recent.seedFailed(seed, QStringLiteral("the database ") + database.database +
+                                      QStringLiteral(" is not open"));
+        tryAgain();
+        return;
+    }
+    const auto [from, to] = m_recent.seedRange();
+    ActivityQuery q;
+    q.bucket = ActivityQuery::Bucket::Minute;
+    q.from = from;
+    q.to = to;
+    Store reader;
+    const Status opened = reader.openForReading(database);
+    const Result<ActivityChart> counted =
+        opened ? reader.activity(q) : Result<ActivityChart>(opened.problem());
+    if (counted) {
+        m_recent.finishSeed(seed, counted.value());
+        return;
+    }
+    m_recent.seedFailed(seed, counted.problem().description);
+    tryAgain();
 }
 
 void Logger::stopThreads() {

@@ -8,6 +8,7 @@
 
 #include "logger/LoggerControl.h"
 #include "logger/LoggerStatus.h"
+#include "logger/RecentActivity.h"
 #include "node/XapNode.h"
 #include "support/AppFolders.h"
 #include "support/ApplicationReporter.h"
@@ -74,6 +75,7 @@ public:
     Status saveEchoWindowSettings(const EchoWindowSettings& window) override;
 
     QDateTime now() const override { return m_clock(); }
+    std::optional<Result<ActivityChart>> recentActivity(const ActivityQuery& query) const override;
     const AppFolders& folders() const override { return m_folders; }
     // The node's addresses, fixed at start; null before start and after stop.
     const XapNode* node() const;
@@ -96,6 +98,9 @@ private:
     // Starts, restarts or stops the MQTT bridge as its settings say.
     void applyBridge(const MqttSettings& settings);
     void stopBridge();
+    // Counts the recent events from the database the recorder has just opened, on the
+    // recorder's thread, trying again while it cannot be read.
+    void seedRecentActivity(const DatabaseSettings& database);
 
     Frontend& m_frontend;
     Options m_options;
@@ -129,4 +134,5 @@ private:
     bool m_stopped = false;
     int m_bindResult = 0;
     RunTally m_runTally;
+    RecentActivity m_recent;
 };

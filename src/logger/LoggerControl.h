@@ -3,9 +3,11 @@
 #include <QDateTime>
 #include <QList>
 #include <QObject>
+#include <optional>
 
 #include "logger/LoggerStatus.h"
 #include "report/Result.h"
+#include "store/ActivityQuery.h"
 #include "store/LogEvent.h"
 #include "support/AppFolders.h"
 #include "support/LoggerSettings.h"
@@ -27,6 +29,11 @@ public:
     virtual const AppFolders& folders() const = 0;
     virtual LoggerStatus status() const = 0;
     virtual QDateTime now() const = 0;
+    // The chart of `query` from the counts of about the last day the logger keeps in memory,
+    // without reading the database: when they can answer it (by minute, no filter or split,
+    // within what they hold). A problem while they are being counted, or could not be.
+    virtual std::optional<Result<ActivityChart>> recentActivity(
+        const ActivityQuery& query) const = 0;
     // Where the windows and the page report what went wrong (sign-ins, failed saves).
     virtual Reporter& reporter() = 0;
 

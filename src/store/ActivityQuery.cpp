@@ -22,6 +22,41 @@ QString timeText(const QDateTime& t) {
     return DateText::isoText(t);
 }
 
+QString twoDigits(int n) {
+    const QChar digits[2] = {QChar(u'0' + n / 10), QChar(u'0' + n % 10)};
+    return QString(digits, 2);
+}
+
+// The starts of the minutes of a range, with one date computation a day rather than one a minute:
+// the chart of a day has 1,440.
+std::optional<QStringList> minuteStarts(const QString& from, const QString& to) {
+    std::optional<QDateTime> first = readTime(from);
+    const std::optional<QDateTime> end = readTime(to);
+    if (!first || !end || *first >= *end) {
+        return std::nullopt;
+    }
+    first = first->addSecs(-first->time().second());
+    const qint64 minutes = (first->secsTo(*end) + 59) / 60;
+    if (minutes > ActivityQuery::kMaxBuckets) {
+        return std::nullopt;
+    }
+    QStringList out;
+    out.reserve(minutes);
+    QDate day = first->date();
+    QString dayText = day.toString(QStringLiteral("yyyy-MM-dd "));
+    int minute = first->time().hour() * 60 + first->time().minute();
+    for (qint64 i = 0; i < minutes; ++i, ++minute) {
+        if (minute == 24 * 60) {
+            minute = 0;
+            day = day.addDays(1);
+            dayText = day.toString(QStringLiteral("yyyy-MM-dd "));
+        }
+        out.append(dayText + twoDigits(minute / 60) + u':' + twoDigits(minute % 60) +
+                   QStringLiteral(":00"));
+    }
+    return out;
+}
+
 }  // namespace
 
 ActivityQuery::Bucket ActivityQuery::bucketFor(const QString& from, const QString& to) {
@@ -80,6 +115,9 @@ QString next(ActivityQuery::Bucket bucket, const QString& start) {
 }
 
 std::optional<QStringList> starts(const ActivityQuery& query) {
+    if (query.bucket == ActivityQuery::Bucket::Minute) {
+        return minuteStarts(query.from, query.to);
+    }
     if (!readTime(query.from) || !readTime(query.to) || query.from >= query.to) {
         return std::nullopt;
     }

@@ -8,7 +8,6 @@
 
 #include "logger/LoggerControl.h"
 #include "store/ServerSource.h"
-#include "store/Store.h"
 #include "support/DateText.h"
 #include "ui/ActivityChartView.h"
 
@@ -56,10 +55,7 @@ QString quietText(const QList<LoggerStatus::QuietSource>& quiet, int shown) {
 }  // namespace
 
 StatusWindow::StatusWindow(LoggerControl& logger, QWidget* parent)
-    : QWidget(parent, Qt::Window),
-      m_logger(logger),
-      m_chartTimer(new QTimer(this)),
-      m_chartReader(std::make_unique<Store>()) {
+    : QWidget(parent, Qt::Window), m_logger(logger), m_chartTimer(new QTimer(this)) {
     setObjectName(QStringLiteral("statusWindow"));
     setWindowTitle(QStringLiteral("Quilljot Status"));
     auto* form = new QFormLayout;
@@ -82,7 +78,6 @@ StatusWindow::StatusWindow(LoggerControl& logger, QWidget* parent)
     lastDayColumn->addWidget(m_chartProblem);
     form->addRow(QStringLiteral("Last 24 hours"), lastDay);
     connect(m_chart, &ActivityChartView::rangeChosen, this, &StatusWindow::historyAsked);
-    m_chartTimer->setInterval(kChartEveryMs);
     connect(m_chartTimer, &QTimer::timeout, this, &StatusWindow::refreshChart);
     m_quiet = addLine(form, QStringLiteral("Quiet sources"), QStringLiteral("quiet"));
     m_reportCount = addLine(form, QStringLiteral("Reports"), QStringLiteral("reports"));
@@ -194,15 +189,17 @@ void StatusWindow::refreshChart() {
     q.bucket = ActivityQuery::Bucket::Minute;
     q.to = DateText::isoText(end.addSecs(60));
     q.from = DateText::isoText(end.addSecs(60 - qint64(kChartHours) * 3600));
-    // The summary answers all but the rows written since its last roll-up, so this is quick.
-    const Status opened = m_chartReader->readFrom(m_logger.status().database);
-    const Result<ActivityChart> chart =
-        opened ? m_chartReader->activity(q) : Result<ActivityChart>(opened.problem());
+    const Result<ActivityChart> chart = m_logger.recentActivity(q).value_or(Problem{
+        ErrorKind::Generic, QStringLiteral("The logger keeps no counts of the last 24 hours.")});
+    // Counted meanwhile, or the database is back: a chart that is missing need not wait a minute.
+    const int next = chart ? kChartEveryMs : kChartAgainMs;
+    if (m_chartTimer->isActive() && m_chartTimer->interval() != next) {
+        m_chartTimer->start(next);
+    }
     if (!chart) {
         m_chart->clear();
         m_chart->hide();
-        m_chartProblem->setText(QStringLiteral("The chart could not be read: ") +
-                                chart.problem().description);
+        m_chartProblem->setText(chart.problem().description);
         m_chartProblem->show();
         return;
     }
@@ -214,8 +211,8 @@ void StatusWindow::refreshChart() {
 void StatusWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     refresh();
+    m_chartTimer->start(kChartEveryMs);
     refreshChart();
-    m_chartTimer->start();
     m_watch = connect(&m_logger, &LoggerControl::statusChanged, this, &StatusWindow::refresh);
 }
 

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QWidget>
-#include <memory>
 
 class QFormLayout;
 class QLabel;
@@ -9,13 +8,13 @@ class QPlainTextEdit;
 class QTimer;
 class ActivityChartView;
 class LoggerControl;
-class Store;
 
 // "Quilljot Status": what the running logger is doing: its node's port and addresses, whether a
 // hub has been heard from, the database in use and whether it is open, how many events came,
 // were written, refused or wait in the spool, a chart of the events per minute of the last 24
 // hours, the sources of events that went quiet, and its last ten reports. Kept current while
-// shown; the chart is read through a connection of its own, on this thread, once a minute.
+// shown; the chart comes from the counts the logger keeps in memory, once a minute, so a busy
+// day costs it no database read.
 class StatusWindow : public QWidget {
     Q_OBJECT
 
@@ -24,12 +23,14 @@ public:
     static constexpr int kShownQuietSources = 10;
     static constexpr int kChartHours = 24;
     static constexpr int kChartEveryMs = 60 * 1000;
+    // While the logger counts the last day from the database: how soon the chart is asked again.
+    static constexpr int kChartAgainMs = 2 * 1000;
 
     explicit StatusWindow(LoggerControl& logger, QWidget* parent = nullptr);
     ~StatusWindow() override;
 
     void refresh();
-    // Reads the chart of the last kChartHours hours again.
+    // Takes the chart of the last kChartHours hours again.
     void refreshChart();
     ActivityChartView* chart() const { return m_chart; }
     // The shown value of a line ("node", "hub", "database", "events", "quiet", ...), for tests and
@@ -57,7 +58,6 @@ private:
     ActivityChartView* m_chart;
     QLabel* m_chartProblem;
     QTimer* m_chartTimer;
-    std::unique_ptr<Store> m_chartReader;
     QLabel* m_reportCount;
     QPlainTextEdit* m_reports;
     QMetaObject::Connection m_watch;

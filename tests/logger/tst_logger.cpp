@@ -553,6 +553,65 @@ private slots:
                  qPrintable(later.join(u'|')));
     }
 
+    // The last day by minute that the logger keeps in memory: read from the rows at start, then
+    // counted as events are logged; the same counts as the rows, and nothing for what it cannot
+    // answer.
+    void recentActivityCountsAsTheRows() {
+        const DatabaseSettings database{
+            DatabaseKind::File, {}, defaultDb(), QStringLiteral("tblQuilljot")};
+        QDir().mkpath(m_dir->path() + QStringLiteral("/Data"));
+        {
+            Store store;
+            QVERIFY(!store.open(database).open);
+            QVERIFY(store.beginBatch());
+            // Before the day, its first minute, a busy minute, and ahead of the logger's clock.
+            for (const char* time :
+                 {"2026-12-04 08:29:59", "2026-12-04 08:30:00", "2026-12-05 07:00:01",
+                  "2026-12-05 07:00:59", "2026-12-05 08:31:00"}) {
+                QVERIFY(store.insert(LogEvent{QString::fromLatin1(time),
+                                              QStringLiteral("a.b.c"),
+                                              QStringLiteral("Log"),
+                                              {}}));
+            }
+            QVERIFY(store.endBatch());
+        }
+        startLogger();
+        ActivityQuery day;
+        day.bucket = ActivityQuery::Bucket::Minute;
+        day.from = QStringLiteral("2026-12-04 08:31:00");
+        day.to = QStringLiteral("2026-12-05 08:32:00");
+        Store reader;
+        QVERIFY(reader.openForReading(database));
+        const auto held = [&] {
+            const std::optional<Result<ActivityChart>> chart = m_logger->recentActivity(day);
+            return chart && *chart ? chart->value().buckets : QList<ActivityBucket>();
+        };
+        const auto counted = [&] { return reader.activity(day).value().buckets; };
+        QTRY_VERIFY(!held().isEmpty());
+        QCOMPARE(held(), counted());
+        QUdpSocket controller;
+        for (const char* time : {"2026-12-05 07:00:30", "2026-12-05 08:31:59",
+                                 "2026-12-05 06:59:59", "2026-12-01 00:00:00"}) {
+            const QByteArray text =
+                eventText(QStringLiteral("Time=%1\nType=t\n").arg(QLatin1String(time))).toUtf8();
+            controller.writeDatagram(text, QHostAddress(QHostAddress::LocalHost),
+                                     quint16(m_logger->node()->port()));
+        }
+        QTRY_COMPARE(held().value(22 * 60 + 29).count, 3);  // 07:00
+        QCOMPARE(held(), counted());
+        QCOMPARE(held().value(24 * 60).count, 2);  // 08:31, ahead of the clock
+
+        // A filter, a split, another bucket or an older range is for the database.
+        QList<ActivityQuery> others(4, day);
+        others[0].source = QStringLiteral("a");
+        others[1].split = ActivityQuery::Split::Type;
+        others[2].bucket = ActivityQuery::Bucket::Hour;
+        others[3].from = QStringLiteral("2026-12-04 08:00:00");
+        for (const ActivityQuery& other : others) {
+            QVERIFY(!m_logger->recentActivity(other));
+        }
+    }
+
     // A reload switches to the database the settings now name, relative to the folder.
     void reloadSwitchesDatabases() {
         startLogger();

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+
+#include "report/Result.h"
+#include "store/ActivityQuery.h"
+#include "store/LogEvent.h"
+
+// The events of about the last day per minute, by the events' own time, kept in memory so that
+// the Status chart costs no database read however busy the day: counted from the database once
+// (a seed, read when the recorder has opened a database) and then from each batch the recorder
+// logs. Any thread may use it.
+class RecentActivity {
+public:
+    // How far back the counts are kept, and how far the seed reads ahead of the clock for the
+    // events of controllers whose clocks run ahead.
+    static constexpr int kKeptMinutes = 25 * 60;
+    static constexpr int kSeedAheadMinutes = 24 * 60;
+
+    explicit RecentActivity(std::function<QDateTime()> clock);
+
+    // Counts logged events; on the recorder's thread, once per batch.
+    void add(const QList<LogEvent>& events);
+
+    // A seed begins. It is read between two batches of the thread that adds them, so that every
+    // event added before is in the rows it reads and every one after is added on top. Returns
+    // the seed's number; a later seed makes an earlier one's result void.
+    quint64 beginSeed();
+    // The range a seed begun now reads (stored form, `to` no longer taken).
+    std::pair<QString, QString> seedRange() const;
+    // The seed's counts (a chart by minute of seedRange()) replace what was held. Ignored when
+    // a later seed has begun.
+    void finishSeed(quint64 seed, const ActivityChart& counted);
+    // The seed's read failed; it is tried again. The charts say why meanwhile.
+    void seedFailed(quint64 seed, const QString& why);
+    bool seedCurrent(quint64 seed) const;
+
+    // The chart of `query` from the counts, when they can answer it: by minute, with no filter
+    // or split, starting where the counts are held. None otherwise; a problem while the counts
+    // are being read from the database, or could not be.
+    std::optional<Result<ActivityChart>> chart(const ActivityQuery& query) const;
+
+private:
+    using Counts = std::map<QString, qint64>;  // minute's start (stored form) to events
+
+    void pruneLocked();
+
+    std::function<QDateTime()> m_clock;
+    mutable std::mutex m_lock;
+    Counts m_counts;
+    quint64 m_seed = 0;
+    // The first minute the counts hold every event of; empty before the first seed ends.
+    QString m_heldFrom;
+    QString m_seedProblem;
+};
