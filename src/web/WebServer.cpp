@@ -31,7 +31,7 @@ Result<quint16> WebServer::start(quint16 port) {
     }
     if (m_anchor == nullptr) {
         m_thread.setObjectName(QStringLiteral("web"));
-        connect(
+        QObject::connect(
             &m_thread, &QThread::started, &m_thread, [] { ThreadPriority::giveWay(); },
             Qt::DirectConnection);
         m_thread.start();
