@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QSet>
 #include <QTimer>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <variant>
@@ -43,6 +44,11 @@ public:
     static constexpr qsizetype kHandLimit = 200000;
     static constexpr int kServiceMs = 100;
     static constexpr std::size_t kPassItems = 500;
+    // What the recorder hands within this long after a first hand is published in one pass:
+    // a pass costs wake-ups and system calls of its own, whatever its size.
+    static constexpr int kGatherMs = 10;
+    // Published and not confirmed yet, at most: beyond this the bridge waits for the broker.
+    static constexpr std::size_t kUnconfirmedLimit = 20000;
 
     MqttBridge(Reporter& reporter, OutgoingQueue& outgoing, MqttSettings settings,
                QString computerName);
@@ -60,8 +66,12 @@ public:
 
 private:
     using Item = std::variant<LogEvent, LoggedMessage>;
+    void gather();
     void pump();
     void publish(const Item& item);
+    void send(const Publication& publication);
+    void confirm();
+    void spoolUnconfirmed();
     void service();
     Result<std::unique_ptr<MqttClient>> connectNow();
     void command(const QByteArray& payload);
@@ -74,6 +84,12 @@ private:
     const QString m_clientId;
     std::unique_ptr<Drainer<PublishCodec>> m_drainer;
     std::unique_ptr<QTimer> m_serviceTimer;
+    std::unique_ptr<QTimer> m_gatherTimer;
+    // Published straight to the broker while nothing waits in the spool, oldest first, until it
+    // confirms them; when the connection is lost they go to the spool ahead of what comes next.
+    std::deque<Publication> m_unconfirmed;
+    quint64 m_confirmed = 0;  // of those, confirmed (or, at QoS 0, sent)
+    quint64 m_resent = 0;     // of those, spooled to be sent again
     qint64 m_lastAttemptMs = 0;
     quint64 m_nextId = 0;
     QSet<QString> m_announced;  // sources Home Assistant was told of

@@ -68,6 +68,11 @@ Status PublishCodec::reopen() {
     return {};
 }
 
+void PublishCodec::lose(const Problem& why) {
+    m_client.reset();
+    m_notConnected = why.description;
+}
+
 void PublishCodec::refuse(const Publication& p, const Refusal& refusal) {
     if (refusal.refusedSinceWrite) {
         return;
