@@ -172,15 +172,27 @@ void MqttBridge::publish(const Item& item) {
     if (const auto* e = std::get_if<LogEvent>(&item)) {
         if (m_settings.discovery && !m_announced.contains(e->source)) {
             m_announced.insert(e->source);
-            send({MqttPayloads::discoveryTopic(e->source),
+            send({MqttPayloads::discoveryTopic(e->source).toUtf8(),
                   MqttPayloads::discoveryJson(prefix, e->source), true});
         }
-        send(
-            {MqttPayloads::eventTopic(prefix, e->source), MqttPayloads::eventJson(*e, m_nextId++)});
+        send({eventTopic(e->source), MqttPayloads::eventJson(*e, m_nextId++)});
     } else {
         const auto& m = std::get<LoggedMessage>(item);
-        send({MqttPayloads::messageTopic(prefix, m), MqttPayloads::messageJson(m)});
+        send({MqttPayloads::messageTopic(prefix, m).toUtf8(), MqttPayloads::messageJson(m)});
     }
+}
+
+// A network has a handful of event sources, each sending many events.
+QByteArray MqttBridge::eventTopic(const QString& source) {
+    if (const auto known = m_eventTopics.constFind(source); known != m_eventTopics.cend()) {
+        return known.value();
+    }
+    if (m_eventTopics.size() >= kTopicsKept) {
+        m_eventTopics.clear();
+    }
+    const QByteArray topic = MqttPayloads::eventTopic(m_settings.topicPrefix, source).toUtf8();
+    m_eventTopics.insert(source, topic);
+    return topic;
 }
 
 // Straight to the broker while it is there and nothing waits in the spool (the spool, written

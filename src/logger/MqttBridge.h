@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -49,6 +50,7 @@ public:
     static constexpr int kGatherMs = 10;
     // Published and not confirmed yet, at most: beyond this the bridge waits for the broker.
     static constexpr std::size_t kUnconfirmedLimit = 20000;
+    static constexpr qsizetype kTopicsKept = 1000;
 
     MqttBridge(Reporter& reporter, OutgoingQueue& outgoing, MqttSettings settings,
                QString computerName);
@@ -69,6 +71,7 @@ private:
     void gather();
     void pump();
     void publish(const Item& item);
+    QByteArray eventTopic(const QString& source);
     void send(const Publication& publication);
     void confirm();
     void spoolUnconfirmed();
@@ -92,7 +95,8 @@ private:
     quint64 m_resent = 0;     // of those, spooled to be sent again
     qint64 m_lastAttemptMs = 0;
     quint64 m_nextId = 0;
-    QSet<QString> m_announced;  // sources Home Assistant was told of
+    QHash<QString, QByteArray> m_eventTopics;  // by source
+    QSet<QString> m_announced;                 // sources Home Assistant was told of
     QSet<QString> m_refusalsSaid;
 
     std::mutex m_handLock;  // guards the next three

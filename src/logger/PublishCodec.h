@@ -13,7 +13,7 @@ class Reporter;
 // One message for the broker: its topic, its payload, and whether the broker keeps it for
 // subscribers to come.
 struct Publication {
-    QString topic;
+    QByteArray topic;  // UTF-8
     QByteArray payload;
     bool retain = false;
 };
