@@ -138,9 +138,18 @@ void MqttBridge::pump() {
         return;
     }
     confirm();
-    // Passes of a bounded size: the library walks the list of messages it holds unconfirmed for
-    // each confirmation, so a pass of everything that waited would cost the square of its size.
+    // Passes of a bounded size, and as few unconfirmed messages as keep the connection busy: the
+    // library walks the list of those it holds unconfirmed for each confirmation.
     for (std::size_t from = 0; from < items.size(); from += kPassItems) {
+        if (m_unconfirmed.size() > kPassItems && m_drainer->codec().isOpen()) {
+            const Status confirmed =
+                m_drainer->codec().client()->flush(PublishCodec::kConfirmMs, kPassItems);
+            confirm();
+            if (!confirmed && m_drainer->codec().isOpen()) {
+                m_drainer->codec().lose(confirmed.problem());
+                confirm();
+            }
+        }
         const std::size_t to = std::min(items.size(), from + kPassItems);
         MqttClient* client = m_drainer->codec().client();
         if (client != nullptr) {
@@ -155,14 +164,6 @@ void MqttBridge::pump() {
             client->hold(false);
         }
         confirm();
-        if (m_unconfirmed.size() >= kUnconfirmedLimit && m_drainer->codec().isOpen()) {
-            client = m_drainer->codec().client();
-            if (const Status confirmed = client->flush(PublishCodec::kConfirmMs); !confirmed) {
-                confirm();
-                m_drainer->codec().lose(confirmed.problem());
-            }
-            confirm();
-        }
     }
     publishCounts();
 }

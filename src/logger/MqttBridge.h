@@ -44,12 +44,10 @@ public:
     // far behind has a broker that takes messages slower than the network sends them.
     static constexpr qsizetype kHandLimit = 200000;
     static constexpr int kServiceMs = 100;
-    static constexpr std::size_t kPassItems = 500;
+    static constexpr std::size_t kPassItems = 100;
     // What the recorder hands within this long after a first hand is published in one pass:
     // a pass costs wake-ups and system calls of its own, whatever its size.
     static constexpr int kGatherMs = 10;
-    // Published and not confirmed yet, at most: beyond this the bridge waits for the broker.
-    static constexpr std::size_t kUnconfirmedLimit = 20000;
     static constexpr qsizetype kTopicsKept = 1000;
 
     MqttBridge(Reporter& reporter, OutgoingQueue& outgoing, MqttSettings settings,

@@ -205,13 +205,13 @@ Status MqttClient::loopOnce(int timeoutMs) {
     return {};
 }
 
-Status MqttClient::flush(int timeoutMs) {
+Status MqttClient::flush(int timeoutMs, qsizetype leave) {
     if (!m_connected) {
         return Problem{ErrorKind::DatabaseUnavailable, m_lost};
     }
     QElapsedTimer waited;
     waited.start();
-    while (!m_outstanding.empty() || mosquitto_want_write(m_mosq)) {
+    while (outstanding() > leave || (leave == 0 && mosquitto_want_write(m_mosq))) {
         if (waited.elapsed() >= timeoutMs) {
             return Problem{ErrorKind::DatabaseUnavailable,
                            QStringLiteral("the MQTT broker at ") + m_broker +

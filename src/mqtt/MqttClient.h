@@ -53,8 +53,9 @@ public:
     Status publish(const QString& topic, const QByteArray& payload, int qos, bool retain);
     Status publish(const QByteArray& topicUtf8, const QByteArray& payload, int qos, bool retain);
     // Sends what is queued and waits at most `timeoutMs` until every outstanding message is
-    // confirmed (QoS 1) or written to the socket (QoS 0).
-    Status flush(int timeoutMs);
+    // confirmed (QoS 1) or written to the socket (QoS 0); with `leave`, until no more than that
+    // many are outstanding.
+    Status flush(int timeoutMs, qsizetype leave = 0);
     // QoS 1 messages not confirmed yet, counted from the oldest unconfirmed one on: whatever was
     // published before it is confirmed, so that the publisher can let go of that many of its
     // oldest.
