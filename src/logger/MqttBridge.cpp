@@ -55,7 +55,7 @@ void MqttBridge::handEvents(const QList<LogEvent>& events) {
                                        "published until it catches up")});
     }
     if (wake) {
-        QMetaObject::invokeMethod(this, &MqttBridge::pump, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &MqttBridge::gather, Qt::QueuedConnection);
     }
 }
 
@@ -71,7 +71,7 @@ void MqttBridge::handMessage(const LoggedMessage& message) {
         wake = !std::exchange(m_pumpDue, true);
     }
     if (wake) {
-        QMetaObject::invokeMethod(this, &MqttBridge::pump, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &MqttBridge::gather, Qt::QueuedConnection);
     }
 }
 
@@ -111,7 +111,19 @@ void MqttBridge::start(const QString& folder, qint64 limitBytes) {
     m_serviceTimer->setInterval(kServiceMs);
     connect(m_serviceTimer.get(), &QTimer::timeout, this, &MqttBridge::service);
     m_serviceTimer->start();
+    m_gatherTimer = std::make_unique<QTimer>();
+    m_gatherTimer->setSingleShot(true);
+    m_gatherTimer->setInterval(kGatherMs);
+    connect(m_gatherTimer.get(), &QTimer::timeout, this, &MqttBridge::pump);
     publishCounts();
+}
+
+void MqttBridge::gather() {
+    if (!m_gatherTimer) {
+        pump();
+    } else if (!m_gatherTimer->isActive()) {
+        m_gatherTimer->start();
+    }
 }
 
 void MqttBridge::pump() {
@@ -125,15 +137,33 @@ void MqttBridge::pump() {
     if (!m_drainer || items.empty()) {
         return;
     }
-    // Passes of a bounded size: the library looks up each confirmation in the list of those
-    // outstanding, so a pass of everything that waited would cost the square of its size.
+    confirm();
+    // Passes of a bounded size, and as few unconfirmed messages as keep the connection busy: the
+    // library walks the list of those it holds unconfirmed for each confirmation.
     for (std::size_t from = 0; from < items.size(); from += kPassItems) {
+        if (m_unconfirmed.size() > kPassItems && m_drainer->codec().isOpen()) {
+            const Status confirmed =
+                m_drainer->codec().client()->flush(PublishCodec::kConfirmMs, kPassItems);
+            confirm();
+            if (!confirmed && m_drainer->codec().isOpen()) {
+                m_drainer->codec().lose(confirmed.problem());
+                confirm();
+            }
+        }
         const std::size_t to = std::min(items.size(), from + kPassItems);
+        MqttClient* client = m_drainer->codec().client();
+        if (client != nullptr) {
+            client->hold(true);
+        }
         m_drainer->beginPass();
         for (std::size_t i = from; i < to; ++i) {
             publish(items[i]);
         }
         m_drainer->endPass();
+        if (client == m_drainer->codec().client() && client != nullptr) {
+            client->hold(false);
+        }
+        confirm();
     }
     publishCounts();
 }
@@ -143,23 +173,82 @@ void MqttBridge::publish(const Item& item) {
     if (const auto* e = std::get_if<LogEvent>(&item)) {
         if (m_settings.discovery && !m_announced.contains(e->source)) {
             m_announced.insert(e->source);
-            m_drainer->write({MqttPayloads::discoveryTopic(e->source),
-                              MqttPayloads::discoveryJson(prefix, e->source), true});
+            send({MqttPayloads::discoveryTopic(e->source).toUtf8(),
+                  MqttPayloads::discoveryJson(prefix, e->source), true});
         }
-        m_drainer->write(
-            {MqttPayloads::eventTopic(prefix, e->source), MqttPayloads::eventJson(*e, m_nextId++)});
+        send({eventTopic(e->source), MqttPayloads::eventJson(*e, m_nextId++)});
     } else {
         const auto& m = std::get<LoggedMessage>(item);
-        m_drainer->write({MqttPayloads::messageTopic(prefix, m), MqttPayloads::messageJson(m)});
+        send({MqttPayloads::messageTopic(prefix, m).toUtf8(), MqttPayloads::messageJson(m)});
     }
 }
 
-void MqttBridge::service() {
+// A network has a handful of event sources, each sending many events.
+QByteArray MqttBridge::eventTopic(const QString& source) {
+    if (const auto known = m_eventTopics.constFind(source); known != m_eventTopics.cend()) {
+        return known.value();
+    }
+    if (m_eventTopics.size() >= kTopicsKept) {
+        m_eventTopics.clear();
+    }
+    const QByteArray topic = MqttPayloads::eventTopic(m_settings.topicPrefix, source).toUtf8();
+    m_eventTopics.insert(source, topic);
+    return topic;
+}
+
+// Straight to the broker while it is there and nothing waits in the spool (the spool, written
+// through the drainer, keeps the order otherwise). The broker's confirmations are read between
+// passes, without waiting for them.
+void MqttBridge::send(const Publication& p) {
     PublishCodec& codec = m_drainer->codec();
-    if (codec.isOpen()) {
-        codec.client()->service();
-    } else if (m_drainer->waiting() == 0 &&
-               QDateTime::currentMSecsSinceEpoch() - m_lastAttemptMs >= kIdleRetryMs) {
+    if (!codec.isOpen()) {
+        spoolUnconfirmed();
+    } else if (m_drainer->waiting() == 0) {
+        const Status sent = codec.client()->publish(p.topic, p.payload, m_settings.qos, p.retain);
+        if (sent) {
+            if (m_settings.qos > 0) {
+                m_unconfirmed.push_back(p);
+            } else {
+                ++m_confirmed;
+            }
+            return;
+        }
+        if (sent.problem().passes()) {
+            spoolUnconfirmed();
+        }
+    }
+    // Spooled behind what waits, or refused (and said so) by the drainer.
+    (void)m_drainer->write(p);
+}
+
+// Reads the broker's confirmations and lets go of what it confirmed; the rest goes to the spool
+// once the connection is gone.
+void MqttBridge::confirm() {
+    if (MqttClient* client = m_drainer->codec().client(); client != nullptr) {
+        client->service();
+        while (m_unconfirmed.size() > std::size_t(client->outstanding())) {
+            m_unconfirmed.pop_front();
+            ++m_confirmed;
+        }
+    }
+    if (!m_drainer->codec().isOpen()) {
+        spoolUnconfirmed();
+    }
+}
+
+void MqttBridge::spoolUnconfirmed() {
+    m_resent += m_unconfirmed.size();
+    for (const Publication& p : m_unconfirmed) {
+        (void)m_drainer->write(p);
+    }
+    m_unconfirmed.clear();
+}
+
+void MqttBridge::service() {
+    confirm();
+    PublishCodec& codec = m_drainer->codec();
+    if (!codec.isOpen() && m_drainer->waiting() == 0 &&
+        QDateTime::currentMSecsSinceEpoch() - m_lastAttemptMs >= kIdleRetryMs) {
         (void)codec.reopen();
     }
     publishCounts();
@@ -171,12 +260,15 @@ void MqttBridge::stop() {
     }
     pump();
     m_serviceTimer.reset();
+    m_gatherTimer.reset();
     if (MqttClient* client = m_drainer->codec().client(); client && client->isConnected()) {
         // A clean goodbye: the broker drops the will, so the status is said here.
         (void)client->publish(MqttPayloads::statusTopic(m_settings.topicPrefix),
                               QByteArrayLiteral("offline"), 1, true);
         client->disconnect();
     }
+    // What the broker did not confirm waits in the spool for the next run.
+    confirm();
     m_drainer->stop();
     publishCounts();
     m_drainer.reset();
@@ -231,9 +323,9 @@ void MqttBridge::publishCounts() {
     }
     const std::lock_guard hold(m_countsLock);
     m_counts.connected = m_drainer->codec().isOpen();
-    m_counts.published = t.written + t.earlierWritten;
+    m_counts.published = t.written + t.earlierWritten + m_confirmed;
     m_counts.waiting = quint64(m_drainer->waiting());
-    m_counts.republished = m_drainer->codec().republished();
+    m_counts.republished = m_drainer->codec().republished() + m_resent;
     m_counts.dropped = t.dropped + handDropped;
 }
 

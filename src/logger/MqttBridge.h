@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QSet>
 #include <QTimer>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <variant>
@@ -42,7 +44,11 @@ public:
     // far behind has a broker that takes messages slower than the network sends them.
     static constexpr qsizetype kHandLimit = 200000;
     static constexpr int kServiceMs = 100;
-    static constexpr std::size_t kPassItems = 500;
+    static constexpr std::size_t kPassItems = 100;
+    // What the recorder hands within this long after a first hand is published in one pass:
+    // a pass costs wake-ups and system calls of its own, whatever its size.
+    static constexpr int kGatherMs = 10;
+    static constexpr qsizetype kTopicsKept = 1000;
 
     MqttBridge(Reporter& reporter, OutgoingQueue& outgoing, MqttSettings settings,
                QString computerName);
@@ -60,8 +66,13 @@ public:
 
 private:
     using Item = std::variant<LogEvent, LoggedMessage>;
+    void gather();
     void pump();
     void publish(const Item& item);
+    QByteArray eventTopic(const QString& source);
+    void send(const Publication& publication);
+    void confirm();
+    void spoolUnconfirmed();
     void service();
     Result<std::unique_ptr<MqttClient>> connectNow();
     void command(const QByteArray& payload);
@@ -74,9 +85,16 @@ private:
     const QString m_clientId;
     std::unique_ptr<Drainer<PublishCodec>> m_drainer;
     std::unique_ptr<QTimer> m_serviceTimer;
+    std::unique_ptr<QTimer> m_gatherTimer;
+    // Published straight to the broker while nothing waits in the spool, oldest first, until it
+    // confirms them; when the connection is lost they go to the spool ahead of what comes next.
+    std::deque<Publication> m_unconfirmed;
+    quint64 m_confirmed = 0;  // of those, confirmed (or, at QoS 0, sent)
+    quint64 m_resent = 0;     // of those, spooled to be sent again
     qint64 m_lastAttemptMs = 0;
     quint64 m_nextId = 0;
-    QSet<QString> m_announced;  // sources Home Assistant was told of
+    QHash<QString, QByteArray> m_eventTopics;  // by source
+    QSet<QString> m_announced;                 // sources Home Assistant was told of
     QSet<QString> m_refusalsSaid;
 
     std::mutex m_handLock;  // guards the next three

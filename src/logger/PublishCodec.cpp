@@ -19,11 +19,12 @@ const DrainTexts& PublishCodec::texts() {
 }
 
 QStringList PublishCodec::toSpool(const Publication& p) {
-    return {p.topic, QString::fromUtf8(p.payload), p.retain ? QStringLiteral("1") : QString()};
+    return {QString::fromUtf8(p.topic), QString::fromUtf8(p.payload),
+            p.retain ? QStringLiteral("1") : QString()};
 }
 
 Publication PublishCodec::fromSpool(const QStringList& texts) {
-    return {texts.value(0), texts.value(1).toUtf8(), !texts.value(2).isEmpty()};
+    return {texts.value(0).toUtf8(), texts.value(1).toUtf8(), !texts.value(2).isEmpty()};
 }
 
 Status PublishCodec::insert(const Publication& p) {
@@ -68,12 +69,17 @@ Status PublishCodec::reopen() {
     return {};
 }
 
+void PublishCodec::lose(const Problem& why) {
+    m_client.reset();
+    m_notConnected = why.description;
+}
+
 void PublishCodec::refuse(const Publication& p, const Refusal& refusal) {
     if (refusal.refusedSinceWrite) {
         return;
     }
     Problem said = refusal.why;
-    said.description += QStringLiteral(". The message for ") + p.topic +
+    said.description += QStringLiteral(". The message for ") + QString::fromUtf8(p.topic) +
                         QStringLiteral(" is left out (said again after a message is published)");
     m_reporter->toNetwork(ProgramNames::kProgram, QStringLiteral("Mqtt "), said);
 }

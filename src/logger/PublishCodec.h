@@ -13,7 +13,7 @@ class Reporter;
 // One message for the broker: its topic, its payload, and whether the broker keeps it for
 // subscribers to come.
 struct Publication {
-    QString topic;
+    QByteArray topic;  // UTF-8
     QByteArray payload;
     bool retain = false;
 };
@@ -42,6 +42,9 @@ public:
     Status endBatch();
     bool isOpen() const { return m_client && m_client->isConnected(); }
     Status reopen();
+    // Lets go of a connection whose broker stopped confirming: `why` is what inserts say until
+    // the next reopen.
+    void lose(const Problem& why);
     void refuse(const Publication& p, const Refusal& refusal);
 
     MqttClient* client() { return m_client.get(); }

@@ -1,7 +1,11 @@
 #include "mqtt/MqttClient.h"
 
 #include <mosquitto.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <QElapsedTimer>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -152,30 +156,38 @@ Status MqttClient::connect(const Options& o, int timeoutMs) {
             QString::fromUtf8(mosquitto_connack_string(code)) +
             (credentials ? QStringLiteral(" Check Username and Password in [Mqtt].") : QString()));
     }
+    // The library formats a line for every packet while anyone listens; only the handshake's
+    // errors (OpenSSL's reasons) are of use.
+    mosquitto_log_callback_set(m_mosq, nullptr);
     m_connected = true;
     m_lost.clear();
     return {};
 }
 
 Status MqttClient::publish(const QString& topic, const QByteArray& payload, int qos, bool retain) {
+    return publish(bytes(topic), payload, qos, retain);
+}
+
+Status MqttClient::publish(const QByteArray& topic, const QByteArray& payload, int qos,
+                           bool retain) {
     if (!m_connected) {
         return Problem{ErrorKind::DatabaseUnavailable, m_lost};
     }
     int mid = 0;
-    const int rc = mosquitto_publish(m_mosq, &mid, bytes(topic).constData(), int(payload.size()),
+    const int rc = mosquitto_publish(m_mosq, &mid, topic.constData(), int(payload.size()),
                                      payload.constData(), qos, retain);
     switch (rc) {
         case MOSQ_ERR_SUCCESS:
             if (qos > 0) {
-                m_outstanding.insert(mid);
+                m_outstanding.push_back({mid});
             }
             return {};
         case MOSQ_ERR_INVAL:
         case MOSQ_ERR_PAYLOAD_SIZE:
         case MOSQ_ERR_MALFORMED_UTF8:
             return Problem{ErrorKind::Message,
-                           QStringLiteral("the MQTT broker cannot take topic ") + topic +
-                               QStringLiteral(": ") + libraryText(rc)};
+                           QStringLiteral("the MQTT broker cannot take topic ") +
+                               QString::fromUtf8(topic) + QStringLiteral(": ") + libraryText(rc)};
         default:
             return lost(QStringLiteral("the connection to the MQTT broker at ") + m_broker +
                         QStringLiteral(" was lost: ") + libraryText(rc));
@@ -193,13 +205,13 @@ Status MqttClient::loopOnce(int timeoutMs) {
     return {};
 }
 
-Status MqttClient::flush(int timeoutMs) {
+Status MqttClient::flush(int timeoutMs, qsizetype leave) {
     if (!m_connected) {
         return Problem{ErrorKind::DatabaseUnavailable, m_lost};
     }
     QElapsedTimer waited;
     waited.start();
-    while (!m_outstanding.isEmpty() || mosquitto_want_write(m_mosq)) {
+    while (outstanding() > leave || (leave == 0 && mosquitto_want_write(m_mosq))) {
         if (waited.elapsed() >= timeoutMs) {
             return Problem{ErrorKind::DatabaseUnavailable,
                            QStringLiteral("the MQTT broker at ") + m_broker +
@@ -229,6 +241,26 @@ void MqttClient::service() {
     }
 }
 
+void MqttClient::hold(bool held) {
+    const int fd = m_connected ? mosquitto_socket(m_mosq) : -1;
+    if (fd >= 0) {
+        const int on = held ? 1 : 0;
+        (void)::setsockopt(fd, IPPROTO_TCP, TCP_CORK, &on, sizeof on);
+    }
+}
+
+void MqttClient::confirmed(int mid) {
+    // The broker confirms in the order it was sent to, so the oldest is nearly always the one.
+    const auto sent = std::find_if(m_outstanding.begin(), m_outstanding.end(),
+                                   [mid](const Sent& s) { return s.mid == mid; });
+    if (sent != m_outstanding.end()) {
+        sent->confirmed = true;
+    }
+    while (!m_outstanding.empty() && m_outstanding.front().confirmed) {
+        m_outstanding.pop_front();
+    }
+}
+
 void MqttClient::disconnect() {
     if (m_connected) {
         (void)flush(1000);
@@ -252,7 +284,7 @@ void MqttClient::onDisconnect(mosquitto*, void* self, int rc) {
 }
 
 void MqttClient::onPublish(mosquitto*, void* self, int mid) {
-    static_cast<MqttClient*>(self)->m_outstanding.remove(mid);
+    static_cast<MqttClient*>(self)->confirmed(mid);
 }
 
 void MqttClient::onMessage(mosquitto*, void* self, const mosquitto_message* message) {

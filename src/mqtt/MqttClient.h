@@ -1,8 +1,8 @@
 #pragma once
 
 #include <QByteArray>
-#include <QSet>
 #include <QString>
+#include <deque>
 #include <functional>
 
 #include "report/Result.h"
@@ -51,10 +51,18 @@ public:
     // confirms it. Fails when the connection is gone, or for good (a topic or payload the
     // protocol does not allow): `passes()` tells which.
     Status publish(const QString& topic, const QByteArray& payload, int qos, bool retain);
+    Status publish(const QByteArray& topicUtf8, const QByteArray& payload, int qos, bool retain);
     // Sends what is queued and waits at most `timeoutMs` until every outstanding message is
-    // confirmed (QoS 1) or written to the socket (QoS 0).
-    Status flush(int timeoutMs);
-    qsizetype outstanding() const { return m_outstanding.size(); }
+    // confirmed (QoS 1) or written to the socket (QoS 0); with `leave`, until no more than that
+    // many are outstanding.
+    Status flush(int timeoutMs, qsizetype leave = 0);
+    // QoS 1 messages not confirmed yet, counted from the oldest unconfirmed one on: whatever was
+    // published before it is confirmed, so that the publisher can let go of that many of its
+    // oldest.
+    qsizetype outstanding() const { return qsizetype(m_outstanding.size()); }
+    // While held, what is published collects in the socket and goes out in full segments at
+    // release: the broker then reads a pass in a few reads, not one per message.
+    void hold(bool held);
 
     using MessageHandler = std::function<void(const QString& topic, const QByteArray& payload)>;
     Status subscribe(const QString& topic, MessageHandler handler);
@@ -72,6 +80,7 @@ private:
     Status loopOnce(int timeoutMs);
     Problem lost(const QString& why);
     Problem tlsFailed(const Options& options);
+    void confirmed(int mid);
 
     mosquitto* m_mosq = nullptr;
     QString m_broker;  // host:port, for texts
@@ -79,6 +88,10 @@ private:
     int m_connackCode = -1;  // -1: no answer yet
     QString m_lost;
     QString m_lastError;  // the library's last error line (OpenSSL's reasons come this way)
-    QSet<int> m_outstanding;
+    struct Sent {
+        int mid = 0;
+        bool confirmed = false;
+    };
+    std::deque<Sent> m_outstanding;  // in the order published
     MessageHandler m_handler;
 };
