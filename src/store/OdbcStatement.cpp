@@ -30,6 +30,7 @@ OdbcStatement::OdbcStatement(const QSqlDatabase& db, int timeoutSeconds) {
         return;
     }
     m_handle = statement;
+    m_connection = dbc;
     SQLSetStmtAttr(statement, SQL_ATTR_QUERY_TIMEOUT,
                    reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeoutSeconds)), 0);
 }
@@ -132,4 +133,12 @@ QString OdbcStatement::text(int column) {
             return out;
         }
     }
+}
+
+bool OdbcStatement::connectionDead() const {
+    SQLUINTEGER dead = SQL_CD_FALSE;
+    return m_connection != nullptr &&
+           SQL_SUCCEEDED(
+               SQLGetConnectAttr(m_connection, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
+           dead == SQL_CD_TRUE;
 }

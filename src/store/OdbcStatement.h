@@ -26,6 +26,9 @@ public:
     // Rows the last INSERT, UPDATE or DELETE changed.
     qint64 rowsAffected();
 
+    // Whether the driver found the connection broken (a failure then says little more than
+    // "Unknown error").
+    bool connectionDead() const;
     // The SQLSTATE and the driver's messages of the last failure.
     const QString& state() const { return m_state; }
     const QString& message() const { return m_message; }
@@ -34,6 +37,7 @@ private:
     bool check(short ret);
 
     void* m_handle = nullptr;
+    void* m_connection = nullptr;
     QStringList m_values;  // kept alive while the driver reads them
     std::vector<long> m_lengths;
     QString m_state;

@@ -111,8 +111,10 @@ Problem SqlServerProvider::failed(const QSqlError& error) {
 
 Problem SqlServerProvider::failed(const OdbcStatement& statement) {
     Problem p = failure(statement.message());
-    // Connection failures (08...) and timeouts (HYT00, HYT01).
-    if (statement.state().startsWith(u"08") || statement.state().startsWith(u"HYT")) {
+    // Connection failures (08...), timeouts (HYT00, HYT01), and a link that broke under a
+    // statement, which FreeTDS reports as an unknown error.
+    if (statement.state().startsWith(u"08") || statement.state().startsWith(u"HYT") ||
+        statement.connectionDead()) {
         p.kind = ErrorKind::DatabaseUnavailable;
     }
     return failed(p);
@@ -153,6 +155,43 @@ Status SqlServerProvider::ready() {
         return *m_unavailable;
     }
     m_unavailable.reset();
+    return settleDoubt();
+}
+
+Status SqlServerProvider::settleDoubt() {
+    if (!m_doubt) {
+        return {};
+    }
+    const DoubtfulWrite d = *m_doubt;
+    qint64 found = 0;
+    const Result<qint64> counted = runStatement(
+        QStringLiteral("SELECT COUNT(*) FROM ") + m_settings.table +
+            QStringLiteral(" WHERE ID > ? AND SampleDate = ? AND COALESCE(Source, N'') = ? AND "
+                           "COALESCE(Category, N'') = ? AND COALESCE(Data, N'') = ?"),
+        {QString::number(d.after), d.event.time, fitted(storedText(d.event.source)),
+         fitted(storedText(d.event.type)), storedText(d.event.data)},
+        [&](const QStringList& row) { found = row.value(0).toLongLong(); });
+    if (!counted) {
+        return counted.problem();  // asked again at the next connection
+    }
+    m_doubt.reset();
+    if (found > d.equalDone) {
+        m_alreadyStored = d.event;
+    }
+    return {};
+}
+
+Status SqlServerProvider::beginBatch() {
+    m_inPass = true;
+    m_passAfter.reset();
+    m_passWritten.clear();
+    return {};
+}
+
+Status SqlServerProvider::endBatch() {
+    m_inPass = false;
+    m_passAfter.reset();
+    m_passWritten.clear();
     return {};
 }
 
@@ -572,9 +611,33 @@ Status SqlServerProvider::insert(const LogEvent& event) {
             return p;
         }
     }
+    if (m_alreadyStored) {
+        const bool same = *std::exchange(m_alreadyStored, std::nullopt) == event;
+        if (same) {
+            m_passWritten.append(event);
+            return {};
+        }
+    }
+    if (m_inPass && !m_passAfter) {
+        qint64 newest = 0;
+        const Result<qint64> read =
+            runStatement(QStringLiteral("SELECT COALESCE(MAX(ID), 0) FROM ") + m_settings.table, {},
+                         [&](const QStringList& row) { newest = row.value(0).toLongLong(); });
+        if (!read) {
+            return read.problem();
+        }
+        m_passAfter = newest;
+    }
     if (!m_insert->exec({event.time, fitted(storedText(event.source)),
                          fitted(storedText(event.type)), storedText(event.data)})) {
-        return failed(*m_insert);
+        const Problem p = failed(*m_insert);
+        if (p.passes() && m_passAfter) {
+            m_doubt = DoubtfulWrite{event, *m_passAfter, qint64(m_passWritten.count(event))};
+        }
+        return p;
+    }
+    if (m_inPass) {
+        m_passWritten.append(event);
     }
     m_retryMs = kFirstRetryMs;
     return {};

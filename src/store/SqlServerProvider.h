@@ -49,6 +49,8 @@ public:
     Result<bool> hasTable();
     Status insertMessage(const LoggedMessage& message) override;
     Status insert(const LogEvent& event) override;
+    Status beginBatch() override;
+    Status endBatch() override;
     Status readEvents(const EventQuery& query, const RowVisitor& visit) override;
     Result<qint64> countEvents(const EventQuery& query) override;
     Result<int> deleteRowsBefore(Table table, const QString& before, int limit) override;
@@ -99,6 +101,8 @@ private:
     Problem failed(const OdbcStatement& statement);
     Problem failed(const Problem& p);
     bool hasPrimaryKey();
+    // After a connection is made again: whether the server did the write whose answer was lost.
+    Status settleDoubt();
 
     ServerSource m_source;
     std::unique_ptr<OdbcStatement> m_insert;
@@ -108,4 +112,20 @@ private:
     std::optional<Problem> m_unavailable;
     QElapsedTimer m_sinceFailure;
     int m_retryMs = kFirstRetryMs;
+
+    // Each write is its own transaction, and one whose answer is lost with the connection (a
+    // timeout, a broken link) may still have been done by the server. The pass's writes so far
+    // and the newest key before its first one tell, once connected again, whether it was: if so,
+    // the same event written next (the spool's first) is taken as written instead of being
+    // stored twice.
+    struct DoubtfulWrite {
+        LogEvent event;
+        qint64 after = 0;      // the newest key before the pass's first write
+        qint64 equalDone = 0;  // events equal to it the pass had written before it
+    };
+    bool m_inPass = false;
+    std::optional<qint64> m_passAfter;
+    QList<LogEvent> m_passWritten;
+    std::optional<DoubtfulWrite> m_doubt;
+    std::optional<LogEvent> m_alreadyStored;
 };
