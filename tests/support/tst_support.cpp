@@ -6,7 +6,6 @@
 #include "support/ApplicationReporter.h"
 #include "support/DateText.h"
 #include "support/OutgoingQueue.h"
-#include "support/PathRules.h"
 #include "support/ProgramNames.h"
 #include "support/SettingsStore.h"
 #include "support/TextLog.h"
@@ -185,22 +184,6 @@ private slots:
         alone.send(message(QStringLiteral("q")));
         QVERIFY(readFile(folders.textLogPath())
                     .endsWith("xapzelQuilljot SendXap  v=q 2 No xAP node to send through\r\n"));
-    }
-
-    void pathRules_data() {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QStringList>("folders");
-        QTest::newRow("posix") << QStringLiteral("/var/lib/q/Data/x")
-                               << QStringList{QStringLiteral("/var"), QStringLiteral("/var/lib"),
-                                              QStringLiteral("/var/lib/q"),
-                                              QStringLiteral("/var/lib/q/Data")};
-        QTest::newRow("root file") << QStringLiteral("/x") << QStringList{};
-        QTest::newRow("relative") << QStringLiteral("a/b/x") << QStringList{};
-    }
-    void pathRules() {
-        QFETCH(QString, path);
-        QFETCH(QStringList, folders);
-        QCOMPARE(PathRules::foldersFor(path), folders);
     }
 
     void locatesTheApplicationFolderAndSharedSettings() {
