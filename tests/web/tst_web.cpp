@@ -4,8 +4,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkCookieJar>
 #include <QNetworkReply>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QUdpSocket>
@@ -14,6 +12,7 @@
 #include <vector>
 
 #include "LoopbackLogger.h"
+#include "SqliteRows.h"
 #include "TestFiles.h"
 #include "logger/Frontend.h"
 #include "logger/Logger.h"
@@ -530,26 +529,13 @@ private slots:
     void exportsHoldOnlyWhatIsRead() {
         startLogger();
         const DatabaseSettings database = m_logger->settings().database;
-        {
-            QSqlDatabase db =
-                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("fill"));
-            db.setDatabaseName(database.database);
-            QVERIFY(db.open());
-            db.transaction();
-            QSqlQuery insert(db);
-            insert.prepare(
-                QStringLiteral("INSERT INTO ") + database.table +
-                QStringLiteral(
-                    " (SampleDate, Source, Category, Data) VALUES (?, 'a.b.c', 't', ?)"));
-            const QString big(60 * 1024, u'd');
-            for (int i = 0; i < 400; ++i) {
-                insert.addBindValue(QStringLiteral("2026-12-04 23:13:09"));
-                insert.addBindValue(big);
-                QVERIFY(insert.exec());
-            }
-            QVERIFY(db.commit());
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("fill"));
+        // 400 rows of 60 KiB each.
+        sqliteRows(database.database,
+                   QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                                  "WHERE i < 400) INSERT INTO %1 (SampleDate, Source, Category, "
+                                  "Data) SELECT '2026-12-04 23:13:09', 'a.b.c', 't', "
+                                  "replace(hex(zeroblob(30720)), '0', 'd') FROM n")
+                       .arg(database.table));
         const qint64 before = residentBytes();
         std::vector<RawClient> unread(HttpLimits::kMaxExports + 2);
         for (RawClient& c : unread) {
@@ -568,15 +554,8 @@ private slots:
 
         // A read that fails: the table went away under the reader.
         QCOMPARE(get(QStringLiteral("/api/count")).json()[QStringLiteral("count")].toInt(), 400);
-        {
-            QSqlDatabase db =
-                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("break"));
-            db.setDatabaseName(database.database);
-            QVERIFY(db.open());
-            QVERIFY(QSqlQuery(db).exec(QStringLiteral("ALTER TABLE ") + database.table +
-                                       QStringLiteral(" RENAME TO gone")));
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("break"));
+        sqliteRows(database.database,
+                   QStringLiteral("ALTER TABLE %1 RENAME TO gone").arg(database.table));
         QCOMPARE(get(QStringLiteral("/api/export?format=jsonl")).status, 503);
     }
 
@@ -605,15 +584,8 @@ private slots:
         for (const auto& [file, table] :
              {std::pair(QStringLiteral("Data/other.db"), QStringLiteral("accounts")),
               std::pair(m_logger->settings().database.database, QStringLiteral("tblForeign"))}) {
-            QSqlDatabase db =
-                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
-            db.setDatabaseName(QDir(m_place->dir.path()).absoluteFilePath(file));
-            QVERIFY(db.open());
-            QVERIFY(QSqlQuery(db).exec(QStringLiteral("CREATE TABLE ") + table +
-                                       QStringLiteral(" (name TEXT, secret TEXT)")));
-            db.close();
-            db = QSqlDatabase();
-            QSqlDatabase::removeDatabase(QStringLiteral("other"));
+            sqliteRows(QDir(m_place->dir.path()).absoluteFilePath(file),
+                       QStringLiteral("CREATE TABLE %1 (name TEXT, secret TEXT)").arg(table));
         }
         const QByteArray before =
             readFile(m_place->dir.path() + QStringLiteral("/Config/zelXapQuilljot.ini"));
