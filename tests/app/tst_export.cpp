@@ -63,14 +63,6 @@ class ExportTest : public QObject {
 
     QString database() const { return m_dir.path() + QStringLiteral("/Data/events.mdb"); }
 
-    // The settings file of an application folder whose logger uses `d`.
-    static bool useDatabase(const QString& app, const DatabaseSettings& d) {
-        return writeFile(app + QStringLiteral("/Config/zelXapQuilljot.ini"),
-                         "[QUILLJOT]\nENGINE=" + SettingRules::engineName(d.kind).toUtf8() +
-                             "\nSQLSOURCE=" + d.sqlSource.toUtf8() + "\nDATABASE=" +
-                             d.database.toUtf8() + "\nDATABASETABLE=" + d.table.toUtf8() + "\n");
-    }
-
     int exportWith(const QStringList& args, QByteArray* err = nullptr,
                    const QString& app = QString()) {
         const Run r = runProgram("quilljot",
