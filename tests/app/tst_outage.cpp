@@ -11,8 +11,8 @@
 
 #include <functional>
 
-#include "PostgresServer.h"
 #include "ServerBackends.h"
+#include "TestEngines.h"
 #include "TestProcesses.h"
 #include "store/ServerSource.h"
 #include "store/SqlServerProvider.h"
@@ -22,11 +22,6 @@
 // order, and the cause is reported once. Everything is sent on loopback only.
 
 namespace {
-
-bool writeSettings(const AppFolder& app, const QByteArray& lines) {
-    QFile ini(app.path(QStringLiteral("Config/zelXapQuilljot.ini")));
-    return ini.open(QIODevice::WriteOnly) && ini.write("[QUILLJOT]\r\n" + lines) > 0;
-}
 
 // Sequence numbers of the load generator's events in a server's table, in row order, on a
 // connection of their own that `configure` points at the server; none while it cannot be read.
@@ -77,10 +72,8 @@ private slots:
         START_POSTGRES(pg);
         LoggerBehindHub run;
         auto& [app, hub, logger] = run;
-        const DatabaseSettings d =
-            pg.settings(QStringLiteral("HomeLog"), QStringLiteral("tblQuilljot"));
-        QVERIFY(writeSettings(app, "ENGINE=postgresql\r\nSQLSOURCE=" + d.sqlSource.toUtf8() +
-                                       "\r\nDATABASE=HomeLog\r\nDATABASETABLE=tblQuilljot\r\n"));
+        QVERIFY(useDatabase(app.dir.path(),
+                            pg.settings(QStringLiteral("HomeLog"), QStringLiteral("tblQuilljot"))));
         QVERIFY(run.start());
         const auto logged = [&] { return loggedOnPostgres(pg, QStringLiteral("tblQuilljot")); };
         QVERIFY(sendEvents(hub.port, 5, 1));
@@ -110,10 +103,8 @@ private slots:
         PostgresServer pg;
         START_POSTGRES(pg);
         AppFolder app;
-        const DatabaseSettings d =
-            pg.settings(QStringLiteral("HomeLog"), QStringLiteral("tblFrozen"));
-        QVERIFY(writeSettings(app, "ENGINE=postgresql\r\nSQLSOURCE=" + d.sqlSource.toUtf8() +
-                                       "\r\nDATABASE=HomeLog\r\nDATABASETABLE=tblFrozen\r\n"));
+        QVERIFY(useDatabase(app.dir.path(),
+                            pg.settings(QStringLiteral("HomeLog"), QStringLiteral("tblFrozen"))));
         QUdpSocket network;  // where the logger sends: its heartbeats and replies
         QVERIFY(network.bind(QHostAddress(QHostAddress::LocalHost), 0));
         LoggerProcess logger;
@@ -176,28 +167,24 @@ private slots:
     }
     void sqlServerConnectionLostLosesNothing() {
         QFETCH(bool, frozen);
-        const QString ado = qEnvironmentVariable("QUILLJOT_TEST_MSSQL");
-        if (ado.isEmpty()) {
+        const QList<TestEngine> engines =
+            testEngines({},
+                        QStringLiteral("tblOutage") +
+                            QString::number(QDateTime::currentMSecsSinceEpoch() % 100000000),
+                        PostgresServer{});
+        if (engines.last().settings.kind != DatabaseKind::SqlServer) {
             QSKIP("needs QUILLJOT_TEST_MSSQL");
         }
-        QString catalog;
-        for (const QString& part : ado.split(u';')) {
-            if (part.trimmed().startsWith(QStringLiteral("Initial Catalog"), Qt::CaseInsensitive)) {
-                catalog = part.section(u'=', 1).trimmed();
-            }
-        }
-        const QString table = QStringLiteral("tblOutage") +
-                              QString::number(QDateTime::currentMSecsSinceEpoch() % 100000000);
-        const ServerSource source = ServerSource::parse(ado);
+        const DatabaseSettings d = engines.last().settings;
+        const QString& table = d.table;
+        const ServerSource source = ServerSource::parse(d.sqlSource);
         const auto server = [&](QSqlDatabase& db) {
             db.setDatabaseName(
-                SqlServerProvider::odbcText(source, catalog, SqlServerProvider::driverName()));
+                SqlServerProvider::odbcText(source, d.database, SqlServerProvider::driverName()));
         };
         LoggerBehindHub run;
         auto& [app, hub, logger] = run;
-        QVERIFY(writeSettings(app, "UseSQL=True\r\nSQLSOURCE=" + ado.toUtf8() +
-                                       "\r\nDATABASE=" + catalog.toUtf8() +
-                                       "\r\nDATABASETABLE=" + table.toUtf8() + "\r\n"));
+        QVERIFY(useDatabase(app.dir.path(), d));
         QVERIFY(run.start());
         QVERIFY(sendEvents(hub.port, 5, 1));
         QTRY_COMPARE_WITH_TIMEOUT(loggedSequence(QStringLiteral("QODBC"), server, table),

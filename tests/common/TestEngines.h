@@ -4,6 +4,7 @@
 #include <QString>
 
 #include "PostgresServer.h"
+#include "TestFiles.h"
 #include "support/LoggerSettings.h"
 
 // The database engines that can be tested here: the file database always, PostgreSQL on a private
@@ -42,4 +43,12 @@ inline QList<TestEngine> testEngines(const QString& folder, const QString& table
                               {u'\'', u'"'}});
     }
     return out;
+}
+
+// Points the logger of the application folder `app` at the database `d`, in its settings file.
+inline bool useDatabase(const QString& app, const DatabaseSettings& d) {
+    return writeFile(app + QStringLiteral("/Config/zelXapQuilljot.ini"),
+                     "[QUILLJOT]\nENGINE=" + SettingRules::engineName(d.kind).toUtf8() +
+                         "\nSQLSOURCE=" + d.sqlSource.toUtf8() + "\nDATABASE=" +
+                         d.database.toUtf8() + "\nDATABASETABLE=" + d.table.toUtf8() + "\n");
 }

@@ -4,7 +4,6 @@
 #include <QtTest>
 
 #include "TestProcesses.h"
-#include "node/HeartbeatSchedule.h"
 #include "node/XapNode.h"
 #include "report/Reporter.h"
 
@@ -242,23 +241,6 @@ private slots:
         QTRY_COMPARE(node->datagramsReceived() + quint64(dropped), sent + 1);
         QCOMPARE(node->droppedBeforeReceive(), quint64(dropped));
         QCOMPARE(systemDrops(port), dropped);
-    }
-
-    // Every interval, and early while nothing comes through the hub: a restarted hub knows
-    // nothing of the node until a heartbeat reaches it.
-    void heartbeatsDueEarlyWhileTheHubIsSilent() {
-        HeartbeatSchedule h(60000, 10000);
-        h.sent(1000);
-        QCOMPARE(h.due(), 11000);  // nothing came back
-        h.heard(1001);             // its own heartbeat, through the hub
-        QCOMPARE(h.due(), 11001);
-        h.heard(9000);  // traffic keeps coming: the interval rules
-        h.heard(55000);
-        QCOMPARE(h.due(), 61000);
-        h.setInterval(5000);
-        QCOMPARE(h.due(), 6000);
-        h.setInterval(0);
-        QCOMPARE(h.due(), -1);
     }
 
     // The hub restarted right after the node's heartbeat, with the logger's 60 s interval: the

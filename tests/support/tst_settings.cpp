@@ -226,6 +226,10 @@ private slots:
             << QByteArray("UseSQL=True\r\nDatabase=x]; DROP TABLE t--\r\nDatabaseTable=tblY")
             << QList<int>{3} << int(DatabaseKind::SqlServer) << QStringLiteral("prev")
             << QStringLiteral("tblY") << 5000;
+        QTest::newRow("Engine over UseSQL, database not plain")
+            << QByteArray("UseSQL=False\r\nEngine=PostgreSQL\r\nDatabase=Home; DROP DATABASE x")
+            << QList<int>{3} << int(DatabaseKind::PostgreSql) << QStringLiteral("prev")
+            << QStringLiteral("tblQuilljot") << 5000;
         QTest::newRow("table not plain")
             << QByteArray("DatabaseTable=1tbl") << QList<int>{4} << int(DatabaseKind::File)
             << QStringLiteral("@/Data/xapzelQuilljot.mdb") << QStringLiteral("prevT") << 5000;

@@ -19,6 +19,7 @@
 #include <QtTest>
 #include <atomic>
 
+#include "LoopbackLogger.h"
 #include "TestFiles.h"
 #include "logger/EchoFormat.h"
 #include "logger/Logger.h"
@@ -38,12 +39,9 @@ namespace {
 
 const QDateTime kNow(QDate(2026, 12, 5), QTime(8, 30, 0));
 
-QString eventMessage(const LogEvent& e) {
-    return QStringLiteral(
-               "xap-header\n{\nv=12\nhop=1\nuid=FF123400\nclass=Homeseer.Event\nsource=") +
-           e.source + QStringLiteral("\n}\nEvent.Log\n{\nTime=") + e.time +
-           QStringLiteral("\nType=") + e.type + QStringLiteral("\nData=") + e.data +
-           QStringLiteral("\n}\n");
+LogEvent ev(const char* time, const char* source, const char* type, const char* data) {
+    return {QString::fromUtf8(time), QString::fromUtf8(source), QString::fromUtf8(type),
+            QString::fromUtf8(data)};
 }
 
 }  // namespace
@@ -58,8 +56,7 @@ public slots:
     void openedUrl(const QUrl& url) { m_openedUrls.append(url); }
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<QUdpSocket> m_hub;
+    std::unique_ptr<LoopbackLogger> m_place;
     std::unique_ptr<DesktopFrontend> m_desktop;
     std::unique_ptr<Logger> m_logger;
     int m_logged = 0;
@@ -77,7 +74,7 @@ private:
         return found;
     }
     QString settingsPath() const {
-        return m_dir->path() + QStringLiteral("/Config/zelXapQuilljot.ini");
+        return m_place->dir.path() + QStringLiteral("/Config/zelXapQuilljot.ini");
     }
     QString setting(const QString& key) const {
         return IniFile::load(settingsPath())
@@ -90,7 +87,7 @@ private:
         QVERIFY(ini.save());
     }
     QString defaultDatabase() const {
-        return m_dir->path() + QStringLiteral("/Data/xapzelQuilljot.mdb");
+        return m_place->dir.path() + QStringLiteral("/Data/xapzelQuilljot.mdb");
     }
 
     // Sends the events to the logger's node as a controller would, and waits until the logger
@@ -99,30 +96,20 @@ private:
         const qsizetype before = m_logged;
         QUdpSocket controller;
         for (const LogEvent& e : events) {
-            QCOMPARE(controller.writeDatagram(eventMessage(e).toUtf8(),
-                                              QHostAddress(QHostAddress::LocalHost),
-                                              quint16(m_logger->node()->port())),
-                     qint64(eventMessage(e).toUtf8().size()));
+            QCOMPARE(
+                controller.writeDatagram(eventDatagram(e), QHostAddress(QHostAddress::LocalHost),
+                                         quint16(m_logger->node()->port())),
+                qint64(eventDatagram(e).size()));
         }
         QTRY_COMPARE(qsizetype(m_logged), before + events.size());
     }
 
 private slots:
     void init() {
-        m_dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(writeFile(m_dir->path() + QStringLiteral("/Config/zelXap.ini"),
-                          "[Interface]\r\nBroadcastAddress=127.0.0.1\r\n"));
-        m_hub = std::make_unique<QUdpSocket>();
-        QVERIFY(m_hub->bind(QHostAddress(QHostAddress::LocalHost), 0));
-
+        m_place = std::make_unique<LoopbackLogger>();
+        QVERIFY(m_place->prepare());
         m_desktop = std::make_unique<DesktopFrontend>();
-        Logger::Options options;
-        options.place.appDir = m_dir->path();
-        options.place.programFile = QStringLiteral("/opt/quilljot/bin/quilljot");
-        options.place.hostName = [] { return QStringLiteral("HOST1"); };
-        options.network =
-            std::make_unique<FixedHostNetwork>(QStringList{QStringLiteral("127.0.0.1")});
-        options.xapPort = m_hub->localPort();
+        Logger::Options options = m_place->options();
         m_seconds = 0;
         options.clock = [this] { return kNow.addSecs(m_seconds); };
         m_logger = std::make_unique<Logger>(*m_desktop, std::move(options));
@@ -142,10 +129,8 @@ private slots:
     }
 
     void echoLineFormat() {
-        const LogEvent event{QStringLiteral("2026-03-05 14:03:09"),
-                             QStringLiteral("zel.hs.pc.abcde"), QStringLiteral("L\r\nog"),
-                             QStringLiteral("a\r\nb\rc\nd")};
-        QCOMPARE(EchoFormat::line(event),
+        QCOMPARE(EchoFormat::line(
+                     ev("2026-03-05 14:03:09", "zel.hs.pc.abcde", "L\r\nog", "a\r\nb\rc\nd")),
                  QStringLiteral("zel.hs.pc.abcde     \t2026-03-05 14:03:09 |  L|og  |  a|b|c|d"));
     }
 
@@ -153,12 +138,9 @@ private slots:
         auto* freeze = child<QCheckBox>(echo(), "freezeBox");
         auto* tally = child<QLabel>(echo(), "liveTally");
         LiveEventModel* live = echo()->liveModel();
-        send({{QStringLiteral("2026-12-04 10:00:00"), QStringLiteral("hs.den"),
-               QStringLiteral("EventLog"), QStringLiteral("one")},
-              {QStringLiteral("2026-12-04 10:00:01"), QStringLiteral("zel.hall"),
-               QStringLiteral("Status"), QStringLiteral("two")},
-              {QStringLiteral("2026-12-04 10:00:02"), QStringLiteral("hs.den"),
-               QStringLiteral("log"), QStringLiteral("three")}});
+        send({ev("2026-12-04 10:00:00", "hs.den", "EventLog", "one"),
+              ev("2026-12-04 10:00:01", "zel.hall", "Status", "two"),
+              ev("2026-12-04 10:00:02", "hs.den", "log", "three")});
         QCOMPARE(echo()->liveLines().size(), 3);
 
         // Every filter narrows the lines already shown, the source's too.
@@ -166,12 +148,10 @@ private slots:
         QCOMPARE(echo()->liveLines().size(), 2);
         child<QLineEdit>(echo(), "typeFilter")->setText(QStringLiteral("log"));
         child<QLineEdit>(echo(), "dataFilter")->setText(QStringLiteral("THR"));
-        QCOMPARE(echo()->liveLines(),
-                 QStringList{EchoFormat::line({QStringLiteral("2026-12-04 10:00:02"),
-                                               QStringLiteral("hs.den"), QStringLiteral("log"),
-                                               QStringLiteral("three")})});
-        echo()->addEvents({{QStringLiteral("2026-12-04 10:00:03"), QStringLiteral("zel.hall"),
-                            QStringLiteral("log"), QStringLiteral("three")}});
+        QCOMPARE(
+            echo()->liveLines(),
+            QStringList{EchoFormat::line(ev("2026-12-04 10:00:02", "hs.den", "log", "three"))});
+        echo()->addEvents({ev("2026-12-04 10:00:03", "zel.hall", "log", "three")});
         QCOMPARE(echo()->liveLines().size(), 1);
         for (const char* f : {"sourceFilter", "typeFilter", "dataFilter"}) {
             child<QLineEdit>(echo(), f)->clear();
@@ -187,10 +167,8 @@ private slots:
 
         // Frozen, arriving events are held and counted, then shown in order.
         freeze->setChecked(true);
-        send({{QStringLiteral("2026-12-05 08:00:00"), QStringLiteral("hs.den"),
-               QStringLiteral("Log"), QStringLiteral("held 1")},
-              {QStringLiteral("2026-12-05 08:00:01"), QStringLiteral("hs.den"),
-               QStringLiteral("Log"), QStringLiteral("held 2")}});
+        send({ev("2026-12-05 08:00:00", "hs.den", "Log", "held 1"),
+              ev("2026-12-05 08:00:01", "hs.den", "Log", "held 2")});
         QCOMPARE(echo()->liveLines().size(), 5);
         QVERIFY2(tally->text().contains(QStringLiteral("2 new events held")),
                  qPrintable(tally->text()));
@@ -217,8 +195,7 @@ private slots:
                  qPrintable(tally->text()));
         freeze->setChecked(true);
         for (std::size_t i = 0; i < LiveEventModel::kHeldEvents + 5; ++i) {
-            echo()->addEvents({{QStringLiteral("2026-12-05 08:00:00"), QStringLiteral("s"),
-                                QStringLiteral("t"), QStringLiteral("h")}});
+            echo()->addEvents({ev("2026-12-05 08:00:00", "s", "t", "h")});
         }
         QCOMPARE(live->held(), LiveEventModel::kHeldEvents);
         QCOMPARE(live->droppedFromView(), quint64(15));
@@ -230,8 +207,7 @@ private slots:
         QList<LogEvent> events;
         for (const char* time : {"2026-12-02 08:10:00", "2026-12-02 08:20:00",
                                  "2026-12-02 08:59:59", "2026-12-02 10:05:00"}) {
-            events.append({QString::fromLatin1(time), QStringLiteral("hs.den"),
-                           QStringLiteral("Log"), QStringLiteral("charted")});
+            events.append(ev(time, "hs.den", "Log", "charted"));
         }
         send(events);
         echo()->showHistory();
@@ -283,10 +259,8 @@ private slots:
                            QStringLiteral("Log"),
                            QStringLiteral("event %1 ").arg(i) + QString(40, u'x')});
         }
-        events.append({QStringLiteral("2026-11-20 10:00:00"), QStringLiteral("old"),
-                       QStringLiteral("Log"), QStringLiteral("too old")});
-        events.append({QStringLiteral("2026-12-06 10:00:00"), QStringLiteral("later"),
-                       QStringLiteral("Log"), QStringLiteral("after today")});
+        events.append(ev("2026-11-20 10:00:00", "old", "Log", "too old"));
+        events.append(ev("2026-12-06 10:00:00", "later", "Log", "after today"));
         send(events);
         const QStringList live = echo()->liveLines();
 
@@ -307,8 +281,7 @@ private slots:
         QVERIFY(child<QLabel>(echo(), "historyTally")->text().contains(QStringLiteral("rows")));
 
         // A live event never enters the history; the live view keeps it.
-        const LogEvent arriving{QStringLiteral("2026-12-05 08:01:00"), QStringLiteral("live"),
-                                QStringLiteral("Log"), QStringLiteral("arrives")};
+        const LogEvent arriving = ev("2026-12-05 08:01:00", "live", "Log", "arrives");
         send({arriving});
         QCOMPARE(model->rowCount(), 1200);
         echo()->showLive();
@@ -349,7 +322,7 @@ private slots:
         QCOMPARE(model->row(0).event, events[109]);
 
         // Export: every row of the range and filters, as CSV; stopped, it leaves no file.
-        const QString csv = m_dir->path() + QStringLiteral("/out.csv");
+        const QString csv = m_place->dir.path() + QStringLiteral("/out.csv");
         const Result<qint64> exported = echo()->history()->exportTo(csv);
         QVERIFY(exported);
         QCOMPARE(exported.value(), qint64(10));
@@ -357,7 +330,7 @@ private slots:
         QCOMPARE(lines.size(), 12);
         QCOMPARE(lines[0], QByteArray("ID,Time,Source,Type,Data\r"));
         QVERIFY(lines[1].contains("2026-12-01 00:36:00,hs.den,Log,event 109"));
-        const QString stopped = m_dir->path() + QStringLiteral("/stopped.csv");
+        const QString stopped = m_place->dir.path() + QStringLiteral("/stopped.csv");
         QVERIFY(!echo()->history()->exportTo(stopped, [](qint64) { return false; }));
         QVERIFY(!QFileInfo::exists(stopped));
 
@@ -374,8 +347,7 @@ private slots:
     }
 
     void historyProblemsAreSaidInTheWindow() {
-        send({{QStringLiteral("2026-12-05 08:00:00"), QStringLiteral("hs.den"),
-               QStringLiteral("Log"), QStringLiteral("it's open")}});
+        send({ev("2026-12-05 08:00:00", "hs.den", "Log", "it's open")});
         echo()->showHistory();
         child<QLineEdit>(echo(), "dataFilter")->setText(QStringLiteral("it's"));
         QTRY_COMPARE(echo()->history()->model()->total(), qint64(1));
@@ -403,8 +375,7 @@ private slots:
         echo()->show();
         echo()->resize(640, 300);
         child<QLineEdit>(echo(), "sourceFilter")->setText(QStringLiteral("zel"));
-        echo()->addEvents({{QStringLiteral("2026-12-04 10:00:00"), QStringLiteral("zel.a"),
-                            QStringLiteral("Log"), QStringLiteral("kept")}});
+        echo()->addEvents({ev("2026-12-04 10:00:00", "zel.a", "Log", "kept")});
         QVERIFY(!echo()->close());
         QVERIFY(!echo()->isVisible());
         QVERIFY(echo()->liveLines().last().endsWith(QStringLiteral("kept")));
@@ -441,7 +412,7 @@ private slots:
         QCOMPARE(child<QLineEdit>(setup, "databaseField")->text(), defaultDatabase());
         QCOMPARE(child<QLineEdit>(setup, "tableField")->text(), QStringLiteral("tblQuilljot"));
 
-        const QString chosen = m_dir->path() + QStringLiteral("/Data/Xap/Quilljot.mdb");
+        const QString chosen = m_place->dir.path() + QStringLiteral("/Data/Xap/Quilljot.mdb");
         child<QLineEdit>(setup, "databaseField")->setText(chosen);
         child<QPushButton>(setup, "saveButton")->click();
         QVERIFY(!setup->isVisible());
@@ -467,28 +438,6 @@ private slots:
             !child<QLineEdit>(setup, "sqlSourceField")->text().contains(QStringLiteral("S3cret")));
         child<QPushButton>(setup, "saveButton")->click();
         QCOMPARE(setting(QStringLiteral("SQLSource")), source);
-    }
-
-    void setupEscapeAndCancelSaveNothing() {
-        send({{QStringLiteral("2026-12-05 08:00:00"), QStringLiteral("zel.hs.pc"),
-               QStringLiteral("Log"), QStringLiteral("kept")}});
-        const QByteArray before = readFile(settingsPath());
-        m_desktop->showSetupDialog();
-        SetupDialog* setup = m_desktop->setupDialog();
-        child<QRadioButton>(setup, "sqlServerOption")->click();
-        QTest::keyClick(setup, Qt::Key_Escape);
-        QVERIFY(!setup->isVisible());
-        m_desktop->showSetupDialog();
-        child<QLineEdit>(setup, "databaseField")
-            ->setText(m_dir->path() + QStringLiteral("/other.mdb"));
-        child<QLineEdit>(setup, "mqttHostField")->setText(QStringLiteral("127.0.0.1"));
-        child<QPushButton>(setup, "cancelButton")->click();
-        setup->show();
-        setup->close();
-        QCOMPARE(readFile(settingsPath()), before);
-        QCOMPARE(m_logger->settings().database.kind, DatabaseKind::File);
-        QCOMPARE(m_logger->settings().database.database, defaultDatabase());
-        QVERIFY(!QFileInfo::exists(m_dir->path() + QStringLiteral("/other.mdb")));
     }
 
     // A wrong value is named with its key's sentence on the MQTT part; saved, the bridge starts
@@ -536,10 +485,8 @@ private slots:
     }
 
     void setupFieldsFollowTheKindAndTestWithoutSaving() {
-        send({{QStringLiteral("2026-12-05 08:00:00"), QStringLiteral("zel.hs.pc"),
-               QStringLiteral("Log"), QStringLiteral("one")},
-              {QStringLiteral("2026-12-05 08:00:01"), QStringLiteral("zel.hs.pc"),
-               QStringLiteral("Log"), QStringLiteral("two")}});
+        send({ev("2026-12-05 08:00:00", "zel.hs.pc", "Log", "one"),
+              ev("2026-12-05 08:00:01", "zel.hs.pc", "Log", "two")});
         const QByteArray before = readFile(settingsPath());
         m_desktop->showSetupDialog();
         SetupDialog* setup = m_desktop->setupDialog();
@@ -569,12 +516,15 @@ private slots:
         QCOMPARE(database->text(), defaultDatabase());
 
         // A file database that cannot be opened says so in the dialog.
-        QVERIFY(QDir().mkpath(m_dir->path() + QStringLiteral("/folder.mdb")));
-        database->setText(m_dir->path() + QStringLiteral("/folder.mdb"));
+        QVERIFY(QDir().mkpath(m_place->dir.path() + QStringLiteral("/folder.mdb")));
+        database->setText(m_place->dir.path() + QStringLiteral("/folder.mdb"));
         child<QPushButton>(setup, "testConnectionButton")->click();
         QVERIFY2(message->text().contains(QStringLiteral("folder")), qPrintable(message->text()));
-        child<QPushButton>(setup, "cancelButton")->click();
+        // Escape, as Cancel, saves nothing and leaves the database in use.
+        QTest::keyClick(setup, Qt::Key_Escape);
+        QVERIFY(!setup->isVisible());
         QCOMPARE(readFile(settingsPath()), before);
+        QCOMPARE(m_logger->settings().database.database, defaultDatabase());
     }
 
     void menuActions() {
@@ -596,8 +546,7 @@ private slots:
         QCOMPARE(m_openedUrls,
                  QList<QUrl>{QUrl::fromLocalFile(QFileInfo(settingsPath()).absolutePath())});
 
-        send({{QStringLiteral("2026-12-05 08:00:00"), QStringLiteral("zel.hs.pc"),
-               QStringLiteral("Log"), QStringLiteral("one")}});
+        send({ev("2026-12-05 08:00:00", "zel.hs.pc", "Log", "one")});
         child<QAction>(menu, "menuSystemStatus")->trigger();
         StatusWindow* status = m_desktop->statusWindow();
         QVERIFY(status != nullptr && status->isVisible());
@@ -623,7 +572,7 @@ private slots:
         const QString help = child<QLabel>(m_desktop->helpBox(), "helpText")->text();
         QVERIFY(help.contains(QStringLiteral("Quilljot ") + QStringLiteral(QUILLJOT_VERSION)));
         QVERIFY(help.contains(QStringLiteral("Settings: ") + settingsPath()));
-        QVERIFY(help.contains(m_dir->path() +
+        QVERIFY(help.contains(m_place->dir.path() +
                               QStringLiteral("/Data/xapzelQuilljot/xapzelQuilljot.txt")));
         QVERIFY(!echo()->isVisible());
         QCOMPARE(exit.size(), 0);
@@ -680,10 +629,7 @@ private slots:
     // Minutes of the logger's clock (08:30 now): the last one is the current minute, the first
     // the one 24 hours before the next; a click on a bar opens the history of its minute.
     void statusWindowChartsTheLastDayByMinute() {
-        const auto at = [](const char* time) {
-            return LogEvent{QString::fromLatin1(time), QStringLiteral("acme.door.front"),
-                            QStringLiteral("Log"), QStringLiteral("x")};
-        };
+        const auto at = [](const char* time) { return ev(time, "acme.door.front", "Log", "x"); };
         send({at("2026-12-04 08:30:59"), at("2026-12-04 08:31:00"), at("2026-12-05 08:10:05"),
               at("2026-12-05 08:10:40"), at("2026-12-05 08:10:59"), at("2026-12-05 08:31:00")});
         m_desktop->showStatusWindow();
@@ -716,8 +662,8 @@ private slots:
 
         // A database that cannot be read is said in a line where the chart was.
         DatabaseSettings away = m_logger->status().database;
-        QVERIFY(writeFile(m_dir->path() + QStringLiteral("/plain"), "x"));
-        away.database = m_dir->path() + QStringLiteral("/plain/x.mdb");
+        QVERIFY(writeFile(m_place->dir.path() + QStringLiteral("/plain"), "x"));
+        away.database = m_place->dir.path() + QStringLiteral("/plain/x.mdb");
         QVERIFY(m_logger->applyDatabaseSettings(away));
         QTRY_COMPARE(m_logger->status().database.database, away.database);
         // Counted again from the new database, which cannot be read.
