@@ -122,16 +122,16 @@ int main(int argc, char** argv) {
 
     const QDateTime now = QDateTime::fromString(week.to, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     RecentActivity recent([now] { return now; });
-    const quint64 seed = recent.beginSeed();
-    ActivityQuery seedQuery = lastDay;
-    std::tie(seedQuery.from, seedQuery.to) = recent.seedRange();
+    const quint64 recount = recent.beginRecount();
+    ActivityQuery recountQuery = lastDay;
+    std::tie(recountQuery.from, recountQuery.to) = recent.recountRange();
     clock.restart();
-    const Result<ActivityChart> seeded = reader.activity(seedQuery);
-    if (!seeded) {
+    const Result<ActivityChart> recounted = reader.activity(recountQuery);
+    if (!recounted) {
         return 1;
     }
-    recent.finishSeed(seed, seeded.value());
-    std::printf("counts of the last day read from the database (the logger's seed): %.1f ms\n",
+    recent.finishRecount(recount, recounted.value());
+    std::printf("counts of the last day read from the database (the logger's recount): %.1f ms\n",
                 double(clock.nsecsElapsed()) / 1e6);
     ActivityQuery status = lastDay;
     status.from = shifted(week.to, -1).left(14) + QStringLiteral("01:00");

@@ -271,7 +271,7 @@ void Logger::applySettings() {
     QMetaObject::invokeMethod(
         m_recorder, [r = m_recorder, d = loadedSettings.database, limits] { r->apply(d, limits); });
     QMetaObject::invokeMethod(m_recorder,
-                              [this, d = loadedSettings.database] { seedRecentActivity(d); });
+                              [this, d = loadedSettings.database] { recountRecentActivity(d); });
     applyBridge(loadedSettings.mqtt);
     emit settingsReloaded(loadedSettings);
 }
@@ -419,27 +419,27 @@ std::optional<Result<ActivityChart>> Logger::recentActivity(const ActivityQuery&
 }
 
 // On the recorder's thread, once the database is open and before it writes more: every event
-// it logged so far is in the rows the seed reads, and every event it logs from here on is counted
-// on top, so the counts are exact. The events wait in the receive queue meanwhile. Each attempt
-// begins afresh: what went to the spool meanwhile may be in the rows by then.
-void Logger::seedRecentActivity(const DatabaseSettings& database) {
+// it logged so far is in the rows the recount reads, and every event it logs from here on is
+// counted on top, so the counts are exact. The events wait in the receive queue meanwhile. Each
+// attempt begins afresh: what went to the spool meanwhile may be in the rows by then.
+void Logger::recountRecentActivity(const DatabaseSettings& database) {
     constexpr int kRetryMs = 10'000;
-    const quint64 seed = m_recent.beginSeed();
-    const auto tryAgain = [this, seed, database] {
-        QTimer::singleShot(kRetryMs, m_recorder, [this, seed, database] {
-            if (m_recent.seedCurrent(seed)) {
-                seedRecentActivity(database);
+    const quint64 recount = m_recent.beginRecount();
+    const auto tryAgain = [this, recount, database] {
+        QTimer::singleShot(kRetryMs, m_recorder, [this, recount, database] {
+            if (m_recent.recountCurrent(recount)) {
+                recountRecentActivity(database);
             }
         });
     };
     // A server that is away is not waited on here too: the recorder tries it again itself.
     if (!m_recorder->counts().databaseOpen) {
-        m_recent.seedFailed(seed, QStringLiteral("the database ") + database.database +
-                                      QStringLiteral(" is not open"));
+        m_recent.recountFailed(recount, QStringLiteral("the database ") + database.database +
+                                            QStringLiteral(" is not open"));
         tryAgain();
         return;
     }
-    const auto [from, to] = m_recent.seedRange();
+    const auto [from, to] = m_recent.recountRange();
     ActivityQuery q;
     q.bucket = ActivityQuery::Bucket::Minute;
     q.from = from;
@@ -449,10 +449,10 @@ void Logger::seedRecentActivity(const DatabaseSettings& database) {
     const Result<ActivityChart> counted =
         opened ? reader.activity(q) : Result<ActivityChart>(opened.problem());
     if (counted) {
-        m_recent.finishSeed(seed, counted.value());
+        m_recent.finishRecount(recount, counted.value());
         return;
     }
-    m_recent.seedFailed(seed, counted.problem().description);
+    m_recent.recountFailed(recount, counted.problem().description);
     tryAgain();
 }
 

@@ -100,7 +100,7 @@ private:
     void stopBridge();
     // Counts the recent events from the database the recorder has just opened, on the
     // recorder's thread, trying again while it cannot be read.
-    void seedRecentActivity(const DatabaseSettings& database);
+    void recountRecentActivity(const DatabaseSettings& database);
 
     Frontend& m_frontend;
     Options m_options;

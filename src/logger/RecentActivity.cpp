@@ -55,22 +55,22 @@ void RecentActivity::pruneLocked() {
     }
 }
 
-quint64 RecentActivity::beginSeed() {
+quint64 RecentActivity::beginRecount() {
     const std::lock_guard hold(m_lock);
     m_heldFrom.clear();
-    m_seedProblem.clear();
-    return ++m_seed;
+    m_recountProblem.clear();
+    return ++m_recount;
 }
 
-std::pair<QString, QString> RecentActivity::seedRange() const {
+std::pair<QString, QString> RecentActivity::recountRange() const {
     const QDateTime minute = minuteOf(m_clock());
     return {DateText::isoText(minute.addSecs(-24 * 3600)),
-            DateText::isoText(minute.addSecs(qint64(kSeedAheadMinutes + 1) * 60))};
+            DateText::isoText(minute.addSecs(qint64(kReadAheadMinutes + 1) * 60))};
 }
 
-void RecentActivity::finishSeed(quint64 seed, const ActivityChart& counted) {
+void RecentActivity::finishRecount(quint64 recount, const ActivityChart& counted) {
     const std::lock_guard hold(m_lock);
-    if (seed != m_seed || counted.buckets.isEmpty()) {
+    if (recount != m_recount || counted.buckets.isEmpty()) {
         return;
     }
     m_counts.clear();
@@ -82,16 +82,16 @@ void RecentActivity::finishSeed(quint64 seed, const ActivityChart& counted) {
     m_heldFrom = counted.buckets.first().start;
 }
 
-void RecentActivity::seedFailed(quint64 seed, const QString& why) {
+void RecentActivity::recountFailed(quint64 recount, const QString& why) {
     const std::lock_guard hold(m_lock);
-    if (seed == m_seed) {
-        m_seedProblem = why;
+    if (recount == m_recount) {
+        m_recountProblem = why;
     }
 }
 
-bool RecentActivity::seedCurrent(quint64 seed) const {
+bool RecentActivity::recountCurrent(quint64 recount) const {
     const std::lock_guard hold(m_lock);
-    return seed == m_seed;
+    return recount == m_recount;
 }
 
 std::optional<Result<ActivityChart>> RecentActivity::chart(const ActivityQuery& query) const {
@@ -108,9 +108,9 @@ std::optional<Result<ActivityChart>> RecentActivity::chart(const ActivityQuery& 
     if (m_heldFrom.isEmpty()) {
         return Result<ActivityChart>(
             Problem{ErrorKind::DatabaseUnavailable,
-                    m_seedProblem.isEmpty()
+                    m_recountProblem.isEmpty()
                         ? QStringLiteral("The events of the last 24 hours are being counted.")
-                        : QStringLiteral("The chart could not be read: ") + m_seedProblem});
+                        : QStringLiteral("The chart could not be read: ") + m_recountProblem});
     }
     if (starts->first() < m_heldFrom) {
         return std::nullopt;

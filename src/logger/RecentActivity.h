@@ -14,32 +14,32 @@
 
 // The events of about the last day per minute, by the events' own time, kept in memory so that
 // the Status chart costs no database read however busy the day: counted from the database once
-// (a seed, read when the recorder has opened a database) and then from each batch the recorder
+// (a recount, read when the recorder has opened a database) and then from each batch the recorder
 // logs. Any thread may use it.
 class RecentActivity {
 public:
-    // How far back the counts are kept, and how far the seed reads ahead of the clock for the
+    // How far back the counts are kept, and how far the recount reads ahead of the clock for the
     // events of controllers whose clocks run ahead.
     static constexpr int kKeptMinutes = 25 * 60;
-    static constexpr int kSeedAheadMinutes = 24 * 60;
+    static constexpr int kReadAheadMinutes = 24 * 60;
 
     explicit RecentActivity(std::function<QDateTime()> clock);
 
     // Counts logged events; on the recorder's thread, once per batch.
     void add(const QList<LogEvent>& events);
 
-    // A seed begins. It is read between two batches of the thread that adds them, so that every
+    // A recount begins. It is read between two batches of the thread that adds them, so that every
     // event added before is in the rows it reads and every one after is added on top. Returns
-    // the seed's number; a later seed makes an earlier one's result void.
-    quint64 beginSeed();
-    // The range a seed begun now reads (stored form, `to` no longer taken).
-    std::pair<QString, QString> seedRange() const;
-    // The seed's counts (a chart by minute of seedRange()) replace what was held. Ignored when
-    // a later seed has begun.
-    void finishSeed(quint64 seed, const ActivityChart& counted);
-    // The seed's read failed; it is tried again. The charts say why meanwhile.
-    void seedFailed(quint64 seed, const QString& why);
-    bool seedCurrent(quint64 seed) const;
+    // the recount's number; a later recount makes an earlier one's result void.
+    quint64 beginRecount();
+    // The range a recount begun now reads (stored form, `to` no longer taken).
+    std::pair<QString, QString> recountRange() const;
+    // The recount's counts (a chart by minute of recountRange()) replace what was held. Ignored
+    // when a later recount has begun.
+    void finishRecount(quint64 recount, const ActivityChart& counted);
+    // The recount's read failed; it is tried again. The charts say why meanwhile.
+    void recountFailed(quint64 recount, const QString& why);
+    bool recountCurrent(quint64 recount) const;
 
     // The chart of `query` from the counts, when they can answer it: by minute, with no filter
     // or split, starting where the counts are held. None otherwise; a problem while the counts
@@ -54,8 +54,8 @@ private:
     std::function<QDateTime()> m_clock;
     mutable std::mutex m_lock;
     Counts m_counts;
-    quint64 m_seed = 0;
-    // The first minute the counts hold every event of; empty before the first seed ends.
+    quint64 m_recount = 0;
+    // The first minute the counts hold every event of; empty before the first recount ends.
     QString m_heldFrom;
-    QString m_seedProblem;
+    QString m_recountProblem;
 };
