@@ -164,13 +164,13 @@ Status SqlServerProvider::settleDoubt() {
     }
     const DoubtfulWrite d = *m_doubt;
     qint64 found = 0;
-    const Result<qint64> counted = runStatement(
+    const Result<qint64> counted = runTimed(
         QStringLiteral("SELECT COUNT(*) FROM ") + m_settings.table +
             QStringLiteral(" WHERE ID > ? AND SampleDate = ? AND COALESCE(Source, N'') = ? AND "
                            "COALESCE(Category, N'') = ? AND COALESCE(Data, N'') = ?"),
         {QString::number(d.after), d.event.time, fitted(storedText(d.event.source)),
          fitted(storedText(d.event.type)), storedText(d.event.data)},
-        [&](const QStringList& row) { found = row.value(0).toLongLong(); });
+        [&](const QStringList& row) { found = row.value(0).toLongLong(); }, kWriteTimeoutSeconds);
     if (!counted) {
         return counted.problem();  // asked again at the next connection
     }
@@ -620,9 +620,10 @@ Status SqlServerProvider::insert(const LogEvent& event) {
     }
     if (m_inPass && !m_passAfter) {
         qint64 newest = 0;
-        const Result<qint64> read =
-            runStatement(QStringLiteral("SELECT COALESCE(MAX(ID), 0) FROM ") + m_settings.table, {},
-                         [&](const QStringList& row) { newest = row.value(0).toLongLong(); });
+        const Result<qint64> read = runTimed(
+            QStringLiteral("SELECT COALESCE(MAX(ID), 0) FROM ") + m_settings.table, {},
+            [&](const QStringList& row) { newest = row.value(0).toLongLong(); },
+            kWriteTimeoutSeconds);
         if (!read) {
             return read.problem();
         }
@@ -691,7 +692,12 @@ QString SqlServerProvider::storedName(const QString& text) const {
 
 Result<qint64> SqlServerProvider::runStatement(const QString& sql, const QStringList& values,
                                                const TextRow& row) {
-    OdbcStatement q(m_db, kQueryTimeoutSeconds);
+    return runTimed(sql, values, row, kQueryTimeoutSeconds);
+}
+
+Result<qint64> SqlServerProvider::runTimed(const QString& sql, const QStringList& values,
+                                           const TextRow& row, int timeoutSeconds) {
+    OdbcStatement q(m_db, timeoutSeconds);
     if (!q.prepare(sql) || !q.exec(values)) {
         return failed(q);
     }

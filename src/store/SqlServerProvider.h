@@ -30,7 +30,8 @@ public:
     // waits as long again for the server to confirm the cancel: a silent server holds a write
     // for twice this time at most.
     static constexpr int kQueryTimeoutSeconds = 5;
-    // A write is the receive path's: it gives up sooner, and its events go to the spool.
+    // A write, and the reads a write pass needs, give up sooner: the pass's events wait in the
+    // spool instead of behind a silent server.
     static constexpr int kWriteTimeoutSeconds = 2;
     // Delay before the first reconnect after the server became unavailable; doubles with each
     // failed attempt up to the last, and starts again after a write that got through.
@@ -85,6 +86,9 @@ protected:
     Status recordLayout() override;
 
 private:
+    // runStatement with the statement's own timeout.
+    Result<qint64> runTimed(const QString& sql, const QStringList& values, const TextRow& row,
+                            int timeoutSeconds);
     // A statement with its values; the first column of its first row (null when it has none).
     Result<QVariant> layoutQuery(const QString& sql, const QVariantList& values = {});
     // The event table's columns brought to today's types, every value kept (a Source or Category
