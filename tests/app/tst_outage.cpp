@@ -115,7 +115,7 @@ private slots:
 
         const QList<qint64> backends = ownBackends(pg.port, logger.process.processId());
         QVERIFY(!backends.isEmpty());
-        signalAll(backends, SIGSTOP);
+        FrozenBackends frozen(backends);
         QProcess gen;
         gen.start(tool("loadgen"),
                   {QStringLiteral("--port"), QString::number(logger.port),
@@ -146,7 +146,7 @@ private slots:
         QVERIFY2(answered, "no echo reply while the database was frozen");
         qInfo("echo answered after %lld ms with the database frozen", asked.elapsed());
 
-        signalAll(backends, SIGCONT);
+        frozen.resume();
         QTRY_COMPARE_WITH_TIMEOUT(logged(), numbers(1, 30005), 60000);
         logger.signal(SIGTERM);
         QVERIFY(logger.process.waitForFinished(10000));
@@ -198,11 +198,10 @@ private slots:
         } else {
             // A server that stops answering: the write waits out its timeouts, and meanwhile
             // the events wait in the spool; none is written twice once the server wakes.
-            signalAll(backends, SIGSTOP);
+            FrozenBackends stopped(backends);
             QVERIFY(sendEvents(hub.port, 20, 6, 50));
             QTRY_VERIFY_WITH_TIMEOUT(
                 QFileInfo(app.path(QStringLiteral("Data/spool/events.spool"))).size() > 0, 15000);
-            signalAll(backends, SIGCONT);
         }
         QTRY_COMPARE_WITH_TIMEOUT(loggedSequence(QStringLiteral("QODBC"), server, table),
                                   numbers(1, 25), 20000);

@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <utility>
 
 // The server processes that serve one client process's connections to the server's port (by
 // default this process's), found by their sockets: each session has a backend process of its own,
@@ -40,3 +41,19 @@ inline void signalAll(const QList<qint64>& pids, int sig) {
         ::kill(pid_t(pid), sig);
     }
 }
+
+// Backends stopped until resumed, or until the test ends, failed or not: a server left frozen
+// would hold every later test and the server's own shutdown.
+class FrozenBackends {
+public:
+    explicit FrozenBackends(QList<qint64> pids) : m_pids(std::move(pids)) {
+        signalAll(m_pids, SIGSTOP);
+    }
+    ~FrozenBackends() { resume(); }
+    FrozenBackends(const FrozenBackends&) = delete;
+    FrozenBackends& operator=(const FrozenBackends&) = delete;
+    void resume() { signalAll(std::exchange(m_pids, {}), SIGCONT); }
+
+private:
+    QList<qint64> m_pids;
+};
