@@ -116,7 +116,8 @@ Result<qint64> StoreProvider::runStatement(const QString& sql, const QStringList
     q.setNumericalPrecisionPolicy(QSql::HighPrecision);
     bool ok = q.prepare(sql);
     for (qsizetype i = 0; ok && i < values.size(); ++i) {
-        q.bindValue(int(i), values[i]);
+        // Qt binds a null text as NULL; an event without a source or type has an empty one.
+        q.bindValue(int(i), values[i].isNull() ? QStringLiteral("") : values[i]);
     }
     if (!ok || !q.exec()) {
         return failure(q.lastError().text());
