@@ -4,6 +4,7 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QThread>
 #include <algorithm>
 #include <cstring>
 
@@ -434,6 +435,16 @@ Status PostgresProvider::insert(const LogEvent& event) {
     if (const Status live = connection(); !live) {
         return live;
     }
+    if (const Result<bool> settled = settleDoubt(); !settled) {
+        return settled.problem();
+    }
+    if (!m_alreadyStored.isEmpty()) {
+        if (m_alreadyStored.first() == event) {
+            m_alreadyStored.removeFirst();
+            return {};
+        }
+        m_alreadyStored.clear();
+    }
     if (m_batch) {
         if (std::optional<Problem> refused = knownRefusal(event)) {
             return *refused;
@@ -462,9 +473,13 @@ Status PostgresProvider::insert(const LogEvent& event) {
 }
 
 void PostgresProvider::askCopy() {
-    const QByteArray sql = (QStringLiteral("COPY ") + m_table +
+    // In one query, the two run in one transaction: its number tells, should the answer to the
+    // COPY's end be lost, whether the server stored the pass.
+    const QByteArray sql = (QStringLiteral("SELECT txid_current(); COPY ") + m_table +
                             QStringLiteral(" (SampleDate,Source,Category,Data) FROM STDIN"))
                                .toUtf8();
+    m_passTransaction.clear();
+    m_passSession = PQbackendPID(m_conn);
     if (PQsendQuery(m_conn, sql.constData()) == 1) {
         m_copyAsked = true;
     } else {
@@ -480,6 +495,11 @@ void PostgresProvider::streamText() {
         if (m_copyAsked) {
             m_copyAsked = false;
             PGresult* started = PQgetResult(m_conn);
+            if (PQresultStatus(started) == PGRES_TUPLES_OK) {
+                m_passTransaction = QByteArray(PQgetvalue(started, 0, 0));
+                PQclear(started);
+                started = PQgetResult(m_conn);
+            }
             if (PQresultStatus(started) == PGRES_COPY_IN) {
                 PQclear(started);
                 m_copying = true;
@@ -517,7 +537,9 @@ Status PostgresProvider::finishCopy() {
     }
     m_copying = false;
     // A row that did not reach the server must not leave the rest committed without it.
-    (void)PQputCopyEnd(m_conn, m_copySendFailed ? "rows of the pass were not sent" : nullptr);
+    m_copyEndSent =
+        PQputCopyEnd(m_conn, m_copySendFailed ? "rows of the pass were not sent" : nullptr) == 1 &&
+        !m_copySendFailed;
     std::optional<Status> copied;
     while (PGresult* result = PQgetResult(m_conn)) {
         if (PQresultStatus(result) == PGRES_COPY_IN) {
@@ -552,17 +574,31 @@ void PostgresProvider::resetCopy() {
     m_copyAsked = false;
     m_copyLost = false;
     m_copySendFailed = false;
+    m_copyEndSent = false;
     m_copyBroken.reset();
 }
 
 Status PostgresProvider::copyPass() {
     Status copied = finishCopy();
     if (!copied && (m_copyLost || !connected())) {
-        // The server went away (restarted, or ended this session): once more on a new one.
+        noteDoubt();
+        // The server went away (restarted, or ended this session): once more on a new one,
+        // unless it stored the pass before.
         if (const Status live = connection(); !live) {
             return live;
         }
+        const Result<bool> stored = settleDoubt();
+        if (!stored) {
+            return stored.problem();
+        }
+        if (stored.value()) {
+            m_alreadyStored.clear();
+            return {};
+        }
         copied = copyAll();
+        if (!copied && !connected()) {
+            noteDoubt();
+        }
     }
     if (copied || !connected()) {
         return copied;
@@ -580,6 +616,50 @@ Status PostgresProvider::copyPass() {
                    QStringLiteral(" rows of this pass were refused; the pass is written again "
                                   "without them. The first: ") +
                    m_refused[known].why.description);
+}
+
+void PostgresProvider::noteDoubt() {
+    if (m_copyEndSent && !m_passTransaction.isEmpty()) {
+        m_doubt = DoubtfulPass{m_passTransaction, m_passSession, m_batchRows};
+    }
+}
+
+Result<bool> PostgresProvider::settleDoubt() {
+    if (!m_doubt) {
+        return false;
+    }
+    const QByteArray asked = "SELECT txid_status(" + m_doubt->transaction + ")";
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        PGresult* r = PQexec(m_conn, asked.constData());
+        if (PQresultStatus(r) != PGRES_TUPLES_OK) {
+            return Problem{ErrorKind::DatabaseUnavailable, outcome(r).problem().description};
+        }
+        const QByteArray status =
+            PQgetisnull(r, 0, 0) ? QByteArray() : QByteArray(PQgetvalue(r, 0, 0));
+        PQclear(r);
+        if (status != "in progress") {
+            // Aborted, or too old to be known (never so soon after): written again.
+            const bool stored = status == "committed";
+            if (stored) {
+                m_alreadyStored = m_doubt->rows;
+            }
+            m_doubt.reset();
+            return stored;
+        }
+        if (attempt == 0) {
+            // The old session may wait for the rest of a COPY that will never come; ended, its
+            // transaction is aborted unless it committed first.
+            const QByteArray end =
+                "SELECT pg_terminate_backend(" + QByteArray::number(m_doubt->session) + ")";
+            PQclear(PQexec(m_conn, end.constData()));
+        }
+        QThread::msleep(50);
+    }
+    return Problem{ErrorKind::DatabaseUnavailable,
+                   QStringLiteral("PostgreSQL ") + serverName() +
+                       QStringLiteral(" has not yet ended the session that was writing a pass "
+                                      "when the connection was lost; whether the pass was "
+                                      "stored is asked again at the next write.")};
 }
 
 void PostgresProvider::findRefusals() {

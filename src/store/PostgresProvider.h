@@ -24,8 +24,11 @@ struct pg_result;
 // the rows it refuses; the pass is undone and fails, and the refusals are kept: when the same
 // events are written again (the pass's events go to the spool, which writes them in order), those
 // rows are refused at once, as their own write, and the rest is committed. A connection lost
-// during a pass is made again at its end and the pass sent once more. While the server cannot be
-// reached, a new connection is tried at most once a second and writes in between fail at once.
+// during a pass is made again at its end and the pass sent once more, unless the server stored it:
+// when the end of the COPY was sent and its answer lost, the server is asked whether the pass's
+// transaction committed (txid_status), and a pass it has is not written twice, neither then nor
+// when it comes back from the spool. While the server cannot be reached, a new connection is
+// tried at most once a second and writes in between fail at once.
 class PostgresProvider : public StoreProvider {
 public:
     explicit PostgresProvider(DatabaseSettings settings);
@@ -90,6 +93,11 @@ private:
     void resetCopy();
     // The pass's rows in one COPY; on a connection made again when the old one was lost.
     Status copyPass();
+    // When the connection was lost after the pass's end reached the server: the pass is in doubt.
+    void noteDoubt();
+    // Asks the server whether the pass in doubt was stored; when it was (true), its rows are
+    // skipped as they come again. Fails while the server has not decided yet.
+    Result<bool> settleDoubt();
     // After a refused COPY: which rows the server refuses. Undoes everything.
     void findRefusals();
     std::optional<Problem> knownRefusal(const LogEvent& event);
@@ -115,6 +123,17 @@ private:
     bool m_copySendFailed = false;
     std::optional<Problem> m_copyBroken;  // why the pass's COPY could not start
     QList<Refusal> m_refused;
+    // A pass whose answer was lost: the server's transaction, the session that ran it, its rows.
+    struct DoubtfulPass {
+        QByteArray transaction;
+        int session = 0;
+        QList<LogEvent> rows;
+    };
+    QByteArray m_passTransaction;  // of the pass under way, as txid_current() gave it
+    int m_passSession = 0;
+    bool m_copyEndSent = false;
+    std::optional<DoubtfulPass> m_doubt;
+    QList<LogEvent> m_alreadyStored;  // rows of a doubtful pass the server had, in their order
     QElapsedTimer m_lastAttempt;
     std::optional<Problem> m_lost;
 };

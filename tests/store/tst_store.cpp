@@ -1267,11 +1267,11 @@ private slots:
         QVERIFY(write(QStringLiteral("1")));
         const QList<qint64> backends = ownBackends(port);
         QCOMPARE(backends.size(), 1);
-        signalAll(backends, SIGSTOP);
+        FrozenBackends frozen(backends);
         QElapsedTimer clock;
         clock.start();
         Status s = write(QStringLiteral("frozen"));
-        signalAll(backends, SIGCONT);
+        frozen.resume();
         QVERIFY(!s && s.problem().passes());
         // The timeout, then as long again for the server to confirm the cancel.
         qInfo("a frozen server held the write %lld ms", qint64(clock.elapsed()));
@@ -1335,6 +1335,62 @@ private slots:
             data.append(r.event.data);
         }
         QCOMPARE(data, QStringList({doubtful, doubtful, QStringLiteral("after")}));
+    }
+
+    // PostgreSQL stores a pass when its COPY ends; with the answer to that end lost, the pass is
+    // neither lost nor stored twice, also while the old session has not finished it.
+    void aPassWhoseAnswerWasLostIsStoredOnce_data() {
+        QTest::addColumn<bool>("frozen");
+        QTest::newRow("answer lost") << false;
+        QTest::newRow("old session frozen") << true;
+    }
+    void aPassWhoseAnswerWasLostIsStoredOnce() {
+        QFETCH(bool, frozen);
+        if (!m_pg.running()) {
+            QSKIP("needs PostgreSQL");
+        }
+        DatabaseSettings settings = m_pg.settings(QStringLiteral("quilljot_store"), freshTable());
+        CuttingProxy proxy(m_pg.port.toUShort());
+        settings.sqlSource.replace(u',' + m_pg.port, u',' + QString::number(proxy.port()));
+        Store store;
+        QVERIFY(!store.open(settings).open);
+        QStringList data;
+        for (int i = 0; i < 400; ++i) {  // more than a piece: the COPY is under way before the end
+            data.append(QString::number(i).rightJustified(100, u'.'));
+        }
+        const QString last = QStringLiteral("answer lost");
+        const auto write = [&](qsizetype from, qsizetype to) {
+            for (qsizetype i = from; i < to; ++i) {
+                QVERIFY(store.insert(logEvent("2026-12-04 10:00:00", {}, {}, data[i])));
+            }
+        };
+        QVERIFY(store.beginBatch());
+        write(0, 350);
+        std::optional<FrozenBackends> stopped;
+        if (frozen) {
+            stopped.emplace(ownBackends(m_pg.port));
+        }
+        data.append(last);
+        proxy.cutAfter(last.toUtf8());
+        write(350, data.size());
+        const Status ended = store.endBatch();
+        QVERIFY(proxy.cut());
+        if (frozen) {
+            QVERIFY2(!ended && ended.problem().passes(),
+                     qPrintable(ended ? QStringLiteral("written") : ended.problem().description));
+            stopped.reset();
+            // The pass again, as the spool gives it back.
+            QVERIFY(store.beginBatch());
+            write(0, data.size());
+            QVERIFY(store.endBatch());
+        } else {
+            QVERIFY2(ended, qPrintable(ended ? QString() : ended.problem().description));
+        }
+        QStringList stored;
+        for (const StoredEvent& r : history(store)) {
+            stored.append(r.event.data);
+        }
+        QCOMPARE(stored, data);
     }
 
     void aPasswordWithASemicolonSignsIn() {
