@@ -801,8 +801,8 @@ Status SqlServerProvider::insertMessage(const LoggedMessage& m) {
     if (const Status connected = ready(); !connected) {
         return connected;
     }
-    // As Unicode, like the events.
-    OdbcStatement q(m_db, kQueryTimeoutSeconds);
+    // As Unicode, like the events; a write, it gives up as soon as theirs.
+    OdbcStatement q(m_db, kWriteTimeoutSeconds);
     if (!q.prepare(QStringLiteral("INSERT INTO ") + m_settings.messagesTable +
                    QStringLiteral(" (ReceivedDate,Source,Target,Class,UID,Message) "
                                   "VALUES (?,?,?,?,?,?)")) ||
