@@ -478,8 +478,7 @@ void PostgresProvider::askCopy() {
     const QByteArray sql = (QStringLiteral("SELECT txid_current(); COPY ") + m_table +
                             QStringLiteral(" (SampleDate,Source,Category,Data) FROM STDIN"))
                                .toUtf8();
-    m_passTransaction.clear();
-    m_passSession = PQbackendPID(m_conn);
+    m_passTransaction = 0;
     if (PQsendQuery(m_conn, sql.constData()) == 1) {
         m_copyAsked = true;
     } else {
@@ -496,7 +495,7 @@ void PostgresProvider::streamText() {
             m_copyAsked = false;
             PGresult* started = PQgetResult(m_conn);
             if (PQresultStatus(started) == PGRES_TUPLES_OK) {
-                m_passTransaction = QByteArray(PQgetvalue(started, 0, 0));
+                m_passTransaction = QByteArray(PQgetvalue(started, 0, 0)).toULongLong();
                 PQclear(started);
                 started = PQgetResult(m_conn);
             }
@@ -619,8 +618,8 @@ Status PostgresProvider::copyPass() {
 }
 
 void PostgresProvider::noteDoubt() {
-    if (m_copyEndSent && !m_passTransaction.isEmpty()) {
-        m_doubt = DoubtfulPass{m_passTransaction, m_passSession, m_batchRows};
+    if (m_copyEndSent && m_passTransaction != 0) {
+        m_doubt = DoubtfulPass{m_passTransaction, m_batchRows};
     }
 }
 
@@ -628,7 +627,7 @@ Result<bool> PostgresProvider::settleDoubt() {
     if (!m_doubt) {
         return false;
     }
-    const QByteArray asked = "SELECT txid_status(" + m_doubt->transaction + ")";
+    const QByteArray asked = "SELECT txid_status(" + QByteArray::number(m_doubt->transaction) + ")";
     for (int attempt = 0; attempt < 20; ++attempt) {
         PGresult* r = PQexec(m_conn, asked.constData());
         if (PQresultStatus(r) != PGRES_TUPLES_OK) {
@@ -648,9 +647,13 @@ Result<bool> PostgresProvider::settleDoubt() {
         }
         if (attempt == 0) {
             // The old session may wait for the rest of a COPY that will never come; ended, its
-            // transaction is aborted unless it committed first.
+            // transaction is aborted unless it committed first. It is found by the transaction
+            // (its 32-bit form), not by a process number a pooler may have made up.
+            const QByteArray xid = QByteArray::number(m_doubt->transaction & 0xFFFFFFFFu);
             const QByteArray end =
-                "SELECT pg_terminate_backend(" + QByteArray::number(m_doubt->session) + ")";
+                "SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                "WHERE backend_xid::text = '" +
+                xid + "'";
             PQclear(PQexec(m_conn, end.constData()));
         }
         QThread::msleep(50);

@@ -123,14 +123,12 @@ private:
     bool m_copySendFailed = false;
     std::optional<Problem> m_copyBroken;  // why the pass's COPY could not start
     QList<Refusal> m_refused;
-    // A pass whose answer was lost: the server's transaction, the session that ran it, its rows.
+    // A pass whose answer was lost: the server's transaction and the pass's rows.
     struct DoubtfulPass {
-        QByteArray transaction;
-        int session = 0;
+        quint64 transaction = 0;
         QList<LogEvent> rows;
     };
-    QByteArray m_passTransaction;  // of the pass under way, as txid_current() gave it
-    int m_passSession = 0;
+    quint64 m_passTransaction = 0;  // of the pass under way, as txid_current() gave it
     bool m_copyEndSent = false;
     std::optional<DoubtfulPass> m_doubt;
     QList<LogEvent> m_alreadyStored;  // rows of a doubtful pass the server had, in their order
