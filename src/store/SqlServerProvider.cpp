@@ -163,34 +163,70 @@ Status SqlServerProvider::settleDoubt() {
         return {};
     }
     const DoubtfulWrite d = *m_doubt;
+    QString sql =
+        QStringLiteral("SELECT COUNT(*) FROM ") + d.row.table + QStringLiteral(" WHERE ID > ?");
+    for (qsizetype i = 0; i < d.row.columns.size(); ++i) {
+        // The first column is the row's time, never empty.
+        sql += i == 0 ? QStringLiteral(" AND %1 = ?").arg(d.row.columns[i])
+                      : QStringLiteral(" AND COALESCE(%1, N'') = ?").arg(d.row.columns[i]);
+    }
     qint64 found = 0;
     const Result<qint64> counted = runTimed(
-        QStringLiteral("SELECT COUNT(*) FROM ") + m_settings.table +
-            QStringLiteral(" WHERE ID > ? AND SampleDate = ? AND COALESCE(Source, N'') = ? AND "
-                           "COALESCE(Category, N'') = ? AND COALESCE(Data, N'') = ?"),
-        {QString::number(d.after), d.event.time, fitted(storedText(d.event.source)),
-         fitted(storedText(d.event.type)), storedText(d.event.data)},
+        sql, QStringList{QString::number(d.after)} + d.row.values,
         [&](const QStringList& row) { found = row.value(0).toLongLong(); }, kWriteTimeoutSeconds);
-    if (!counted) {
+    if (!counted && counted.problem().passes()) {
         return counted.problem();  // asked again at the next connection
     }
+    // A refused question must not refuse the next row: unanswered, the row is written again.
     m_doubt.reset();
-    if (found > d.equalDone) {
-        m_alreadyStored = d.event;
+    if (counted && found > d.equalDone) {
+        m_alreadyStored = d.row;
+    }
+    return {};
+}
+
+Status SqlServerProvider::writeRow(OdbcStatement& statement, const RowWrite& row) {
+    if (m_alreadyStored) {
+        const bool same = *std::exchange(m_alreadyStored, std::nullopt) == row;
+        if (same) {
+            m_passWritten.append(row);
+            return {};
+        }
+    }
+    if (m_inPass && !m_passAfter.contains(row.table)) {
+        qint64 newest = 0;
+        const Result<qint64> read = runTimed(
+            QStringLiteral("SELECT COALESCE(MAX(ID), 0) FROM ") + row.table, {},
+            [&](const QStringList& r) { newest = r.value(0).toLongLong(); }, kWriteTimeoutSeconds);
+        if (!read) {
+            return read.problem();
+        }
+        m_passAfter.insert(row.table, newest);
+    }
+    if (!statement.exec(row.values)) {
+        const Problem p = failed(statement);
+        if (p.passes() && m_passAfter.contains(row.table)) {
+            m_doubt =
+                DoubtfulWrite{row, m_passAfter.value(row.table), qint64(m_passWritten.count(row))};
+        }
+        return p;
+    }
+    if (m_inPass) {
+        m_passWritten.append(row);
     }
     return {};
 }
 
 Status SqlServerProvider::beginBatch() {
     m_inPass = true;
-    m_passAfter.reset();
+    m_passAfter.clear();
     m_passWritten.clear();
     return {};
 }
 
 Status SqlServerProvider::endBatch() {
     m_inPass = false;
-    m_passAfter.reset();
+    m_passAfter.clear();
     m_passWritten.clear();
     return {};
 }
@@ -611,34 +647,14 @@ Status SqlServerProvider::insert(const LogEvent& event) {
             return p;
         }
     }
-    if (m_alreadyStored) {
-        const bool same = *std::exchange(m_alreadyStored, std::nullopt) == event;
-        if (same) {
-            m_passWritten.append(event);
-            return {};
-        }
-    }
-    if (m_inPass && !m_passAfter) {
-        qint64 newest = 0;
-        const Result<qint64> read = runTimed(
-            QStringLiteral("SELECT COALESCE(MAX(ID), 0) FROM ") + m_settings.table, {},
-            [&](const QStringList& row) { newest = row.value(0).toLongLong(); },
-            kWriteTimeoutSeconds);
-        if (!read) {
-            return read.problem();
-        }
-        m_passAfter = newest;
-    }
-    if (!m_insert->exec({event.time, fitted(storedText(event.source)),
-                         fitted(storedText(event.type)), storedText(event.data)})) {
-        const Problem p = failed(*m_insert);
-        if (p.passes() && m_passAfter) {
-            m_doubt = DoubtfulWrite{event, *m_passAfter, qint64(m_passWritten.count(event))};
-        }
-        return p;
-    }
-    if (m_inPass) {
-        m_passWritten.append(event);
+    const Status written =
+        writeRow(*m_insert, RowWrite{m_settings.table,
+                                     {QStringLiteral("SampleDate"), QStringLiteral("Source"),
+                                      QStringLiteral("Category"), QStringLiteral("Data")},
+                                     {event.time, fitted(storedText(event.source)),
+                                      fitted(storedText(event.type)), storedText(event.data)}});
+    if (!written) {
+        return written;
     }
     m_retryMs = kFirstRetryMs;
     return {};
@@ -805,12 +821,15 @@ Status SqlServerProvider::insertMessage(const LoggedMessage& m) {
     OdbcStatement q(m_db, kWriteTimeoutSeconds);
     if (!q.prepare(QStringLiteral("INSERT INTO ") + m_settings.messagesTable +
                    QStringLiteral(" (ReceivedDate,Source,Target,Class,UID,Message) "
-                                  "VALUES (?,?,?,?,?,?)")) ||
-        !q.exec(
-            {m.time, fitted(m.source), fitted(m.target), fitted(m.messageClass), m.uid, m.text})) {
+                                  "VALUES (?,?,?,?,?,?)"))) {
         return failed(q);
     }
-    return {};
+    return writeRow(q, RowWrite{m_settings.messagesTable,
+                                {QStringLiteral("ReceivedDate"), QStringLiteral("Source"),
+                                 QStringLiteral("Target"), QStringLiteral("Class"),
+                                 QStringLiteral("UID"), QStringLiteral("Message")},
+                                {m.time, fitted(m.source), fitted(m.target), fitted(m.messageClass),
+                                 m.uid, m.text}});
 }
 
 QString SqlServerProvider::where() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <memory>
@@ -119,17 +120,25 @@ private:
 
     // Each write is its own transaction, and one whose answer is lost with the connection (a
     // timeout, a broken link) may still have been done by the server. The pass's writes so far
-    // and the newest key before its first one tell, once connected again, whether it was: if so,
-    // the same event written next (the spool's first) is taken as written instead of being
-    // stored twice.
-    struct DoubtfulWrite {
-        LogEvent event;
-        qint64 after = 0;      // the newest key before the pass's first write
-        qint64 equalDone = 0;  // events equal to it the pass had written before it
+    // and the newest key of the table before its first one tell, once connected again, whether
+    // it was: if so, the same row written next (the spool's first) is taken as written instead
+    // of being stored twice. Events and rule-logged messages alike.
+    struct RowWrite {
+        QString table;
+        QStringList columns;
+        QStringList values;  // as bound
+        bool operator==(const RowWrite&) const = default;
     };
+    struct DoubtfulWrite {
+        RowWrite row;
+        qint64 after = 0;      // the table's newest key before the pass's first write to it
+        qint64 equalDone = 0;  // rows equal to it the pass had written before it
+    };
+    // Writes one row through the statement, noting a write whose answer was lost.
+    Status writeRow(OdbcStatement& statement, const RowWrite& row);
     bool m_inPass = false;
-    std::optional<qint64> m_passAfter;
-    QList<LogEvent> m_passWritten;
+    QHash<QString, qint64> m_passAfter;
+    QList<RowWrite> m_passWritten;
     std::optional<DoubtfulWrite> m_doubt;
-    std::optional<LogEvent> m_alreadyStored;
+    std::optional<RowWrite> m_alreadyStored;
 };

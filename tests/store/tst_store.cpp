@@ -1303,7 +1303,14 @@ private slots:
 
     // The connection breaks after the server did a write and before its answer came: made again,
     // as the spool makes it, the write is stored once.
+    // Events and rule-logged messages alike.
+    void aWriteWhoseAnswerWasLostIsStoredOnce_data() {
+        QTest::addColumn<bool>("message");
+        QTest::newRow("event") << false;
+        QTest::newRow("message") << true;
+    }
     void aWriteWhoseAnswerWasLostIsStoredOnce() {
+        QFETCH(bool, message);
         auto e = serverEngine(freshTable());
         if (!e) {
             QSKIP("needs QUILLJOT_TEST_MSSQL");
@@ -1311,14 +1318,22 @@ private slots:
         const QString port = ServerSource::parse(e->settings.sqlSource).port;
         CuttingProxy proxy(port.toUShort());
         e->settings.sqlSource.replace(u',' + port, u',' + QString::number(proxy.port()));
+        e->settings.messagesTable = e->settings.table + QStringLiteral("_msg");
         Store store;
         QVERIFY(!store.open(e->settings).open);
         const auto write = [&](const QString& data) {
-            return store.insert(logEvent("2026-12-04 10:00:00", {}, {}, data));
+            return message
+                       ? store.insertMessage(LoggedMessage{QStringLiteral("2026-12-04 10:00:00"),
+                                                           QStringLiteral("a.b.c"),
+                                                           {},
+                                                           QStringLiteral("xAPBSC.event"),
+                                                           QStringLiteral("FF00AB01"),
+                                                           data})
+                       : store.insert(logEvent("2026-12-04 10:00:00", {}, {}, data));
         };
         const QString doubtful = QStringLiteral("answer lost");
         QVERIFY(store.beginBatch());
-        QVERIFY(write(doubtful));  // an equal event before, which must not count as the lost one
+        QVERIFY(write(doubtful));  // an equal row before, which must not count as the lost one
         // The server reads the values as UTF-16.
         proxy.cutAfter(
             QByteArray(reinterpret_cast<const char*>(doubtful.utf16()), doubtful.size() * 2));
@@ -1331,8 +1346,13 @@ private slots:
         QVERIFY(write(QStringLiteral("after")));
         QVERIFY(store.endBatch());
         QStringList data;
-        for (const StoredEvent& r : history(store)) {
-            data.append(r.event.data);
+        if (message) {
+            QVERIFY(reader(store)->readMessages(
+                {}, [&](const StoredMessage& m) { data.append(m.message.text); }));
+        } else {
+            for (const StoredEvent& r : history(store)) {
+                data.append(r.event.data);
+            }
         }
         QCOMPARE(data, QStringList({doubtful, doubtful, QStringLiteral("after")}));
     }
