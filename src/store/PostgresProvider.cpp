@@ -631,7 +631,14 @@ Result<bool> PostgresProvider::settleDoubt() {
     for (int attempt = 0; attempt < 20; ++attempt) {
         PGresult* r = PQexec(m_conn, asked.constData());
         if (PQresultStatus(r) != PGRES_TUPLES_OK) {
-            return Problem{ErrorKind::DatabaseUnavailable, outcome(r).problem().description};
+            const Status failed = outcome(r);
+            if (!connected()) {
+                return Problem{ErrorKind::DatabaseUnavailable, failed.problem().description};
+            }
+            // A server that cannot tell (older than PostgreSQL 10 has no txid_status) must not
+            // stop the writes: the pass is written again.
+            m_doubt.reset();
+            return false;
         }
         const QByteArray status =
             PQgetisnull(r, 0, 0) ? QByteArray() : QByteArray(PQgetvalue(r, 0, 0));
