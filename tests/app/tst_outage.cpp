@@ -181,6 +181,9 @@ private slots:
         const auto server = [&](QSqlDatabase& db) {
             db.setDatabaseName(
                 SqlServerProvider::odbcText(source, d.database, SqlServerProvider::driverName()));
+            // A server that does not answer fails the look instead of holding the test.
+            db.setConnectOptions(
+                QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=5;SQL_ATTR_CONNECTION_TIMEOUT=5"));
         };
         LoggerBehindHub run;
         auto& [app, hub, logger] = run;

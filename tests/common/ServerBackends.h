@@ -13,16 +13,34 @@
 // so that one connection can be frozen or ended without disturbing anyone else's.
 inline QList<qint64> ownBackends(const QString& port,
                                  qint64 client = QCoreApplication::applicationPid()) {
-    QProcess ss;
-    ss.start(QStringLiteral("ss"), {QStringLiteral("-Htnp")});
-    ss.waitForFinished();
-    const QStringList lines = QString::fromLatin1(ss.readAllStandardOutput()).split(u'\n');
-    const QString self = QStringLiteral("pid=") + QString::number(client) + u',';
+    const auto sockets = [](const char* kind) {
+        QProcess ss;
+        ss.start(QStringLiteral("ss"), {QString::fromLatin1(kind)});
+        ss.waitForFinished();
+        return QString::fromLatin1(ss.readAllStandardOutput()).split(u'\n');
+    };
+    const auto pidsOf = [](const QString& line) {
+        QList<qint64> pids;
+        for (const QString& part : line.split(QStringLiteral("pid=")).mid(1)) {
+            pids.append(part.section(u',', 0, 0).toLongLong());
+        }
+        return pids;
+    };
     auto portOf = [](const QString& address) { return address.section(u':', -1); };
+    // The server's main process may still hold a socket it has just handed to a new backend;
+    // stopped or ended, it would take every session with it.
+    QList<qint64> listening;
+    for (const QString& line : sockets("-Htlnp")) {
+        const QStringList f = line.simplified().split(u' ');
+        if (f.size() >= 6 && portOf(f[3]) == port) {
+            listening += pidsOf(line);
+        }
+    }
+    const QStringList lines = sockets("-Htnp");
     QStringList ours;
     for (const QString& line : lines) {
         const QStringList f = line.simplified().split(u' ');
-        if (f.size() >= 6 && line.contains(self) && portOf(f[4]) == port) {
+        if (f.size() >= 6 && pidsOf(line).contains(client) && portOf(f[4]) == port) {
             ours.append(portOf(f[3]));
         }
     }
@@ -30,7 +48,11 @@ inline QList<qint64> ownBackends(const QString& port,
     for (const QString& line : lines) {
         const QStringList f = line.simplified().split(u' ');
         if (f.size() >= 6 && portOf(f[3]) == port && ours.contains(portOf(f[4]))) {
-            pids.append(line.section(QStringLiteral("pid="), 1).section(u',', 0, 0).toLongLong());
+            for (const qint64 pid : pidsOf(line)) {
+                if (!listening.contains(pid) && !pids.contains(pid)) {
+                    pids.append(pid);
+                }
+            }
         }
     }
     return pids;
