@@ -11,6 +11,19 @@
 
 namespace {
 
+// The columns each write names, in the order of its bound values; the first is the row's time.
+const QStringList kEventColumns{QStringLiteral("SampleDate"), QStringLiteral("Source"),
+                                QStringLiteral("Category"), QStringLiteral("Data")};
+const QStringList kMessageColumns{QStringLiteral("ReceivedDate"), QStringLiteral("Source"),
+                                  QStringLiteral("Target"),       QStringLiteral("Class"),
+                                  QStringLiteral("UID"),          QStringLiteral("Message")};
+
+QString insertSql(const QString& table, const QStringList& columns) {
+    return QStringLiteral("INSERT INTO ") + table + QStringLiteral(" (") + columns.join(u',') +
+           QStringLiteral(") VALUES (") +
+           QStringList(columns.size(), QStringLiteral("?")).join(u',') + u')';
+}
+
 // SQL Server stores an apostrophe inside a text as a double quote.
 QString storedText(const QString& text) {
     return text.contains(u'\'') ? QString(text).replace(u'\'', u'"') : text;
@@ -165,10 +178,11 @@ Status SqlServerProvider::settleDoubt() {
     const DoubtfulWrite d = *m_doubt;
     QString sql =
         QStringLiteral("SELECT COUNT(*) FROM ") + d.row.table + QStringLiteral(" WHERE ID > ?");
-    for (qsizetype i = 0; i < d.row.columns.size(); ++i) {
+    const QStringList& columns = *d.row.columns;
+    for (qsizetype i = 0; i < columns.size(); ++i) {
         // The first column is the row's time, never empty.
-        sql += i == 0 ? QStringLiteral(" AND %1 = ?").arg(d.row.columns[i])
-                      : QStringLiteral(" AND COALESCE(%1, N'') = ?").arg(d.row.columns[i]);
+        sql += i == 0 ? QStringLiteral(" AND %1 = ?").arg(columns[i])
+                      : QStringLiteral(" AND COALESCE(%1, N'') = ?").arg(columns[i]);
     }
     qint64 found = 0;
     const Result<qint64> counted = runTimed(
@@ -639,9 +653,7 @@ Status SqlServerProvider::insert(const LogEvent& event) {
     }
     if (!m_insert) {
         m_insert = std::make_unique<OdbcStatement>(m_db, kWriteTimeoutSeconds);
-        if (!m_insert->prepare(QStringLiteral("INSERT INTO ") + m_settings.table +
-                               QStringLiteral(" (SampleDate,Source,Category,Data) "
-                                              "VALUES (?,?,?,?)"))) {
+        if (!m_insert->prepare(insertSql(m_settings.table, kEventColumns))) {
             const Problem p = failed(*m_insert);
             m_insert.reset();
             return p;
@@ -649,8 +661,7 @@ Status SqlServerProvider::insert(const LogEvent& event) {
     }
     const Status written =
         writeRow(*m_insert, RowWrite{m_settings.table,
-                                     {QStringLiteral("SampleDate"), QStringLiteral("Source"),
-                                      QStringLiteral("Category"), QStringLiteral("Data")},
+                                     &kEventColumns,
                                      {event.time, fitted(storedText(event.source)),
                                       fitted(storedText(event.type)), storedText(event.data)}});
     if (!written) {
@@ -819,15 +830,11 @@ Status SqlServerProvider::insertMessage(const LoggedMessage& m) {
     }
     // As Unicode, like the events; a write, it gives up as soon as theirs.
     OdbcStatement q(m_db, kWriteTimeoutSeconds);
-    if (!q.prepare(QStringLiteral("INSERT INTO ") + m_settings.messagesTable +
-                   QStringLiteral(" (ReceivedDate,Source,Target,Class,UID,Message) "
-                                  "VALUES (?,?,?,?,?,?)"))) {
+    if (!q.prepare(insertSql(m_settings.messagesTable, kMessageColumns))) {
         return failed(q);
     }
     return writeRow(q, RowWrite{m_settings.messagesTable,
-                                {QStringLiteral("ReceivedDate"), QStringLiteral("Source"),
-                                 QStringLiteral("Target"), QStringLiteral("Class"),
-                                 QStringLiteral("UID"), QStringLiteral("Message")},
+                                &kMessageColumns,
                                 {m.time, fitted(m.source), fitted(m.target), fitted(m.messageClass),
                                  m.uid, m.text}});
 }

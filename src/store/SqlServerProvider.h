@@ -125,8 +125,8 @@ private:
     // of being stored twice. Events and rule-logged messages alike.
     struct RowWrite {
         QString table;
-        QStringList columns;
-        QStringList values;  // as bound
+        const QStringList* columns = nullptr;  // one list per table, kept by the provider
+        QStringList values;                    // as bound
         bool operator==(const RowWrite&) const = default;
     };
     struct DoubtfulWrite {
