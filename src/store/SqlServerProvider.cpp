@@ -136,9 +136,8 @@ Problem SqlServerProvider::failed(const OdbcStatement& statement) {
 Problem SqlServerProvider::failed(const Problem& p) {
     if (p.passes()) {
         // The connection is of no more use: FreeTDS keeps failing on it after the server is back.
-        // It is replaced at the next attempt, not freed here: the failed statement, and others of
-        // the caller, still hold handles of it, and freeing one after its connection crashes.
         m_insert.reset();
+        removeConnection();
         m_unavailable = p;
         m_sinceFailure.start();
     }
