@@ -122,7 +122,7 @@ Problem SqlServerProvider::failed(const QSqlError& error) {
     return failed(failure(error.text()));
 }
 
-Problem SqlServerProvider::failed(const OdbcStatement& statement) {
+Problem SqlServerProvider::classified(const OdbcStatement& statement) const {
     Problem p = failure(statement.message());
     // Connection failures (08...), timeouts (HYT00, HYT01), and a link that broke under a
     // statement, which FreeTDS reports as an unknown error.
@@ -130,13 +130,18 @@ Problem SqlServerProvider::failed(const OdbcStatement& statement) {
         statement.connectionDead()) {
         p.kind = ErrorKind::DatabaseUnavailable;
     }
-    return failed(p);
+    return p;
+}
+
+Problem SqlServerProvider::failed(const OdbcStatement& statement) {
+    return failed(classified(statement));
 }
 
 Problem SqlServerProvider::failed(const Problem& p) {
     if (p.passes()) {
         // The connection is of no more use: FreeTDS keeps failing on it after the server is back.
         m_insert.reset();
+        m_insertMessage.reset();
         removeConnection();
         m_unavailable = p;
         m_sinceFailure.start();
@@ -247,6 +252,7 @@ Status SqlServerProvider::endBatch() {
 
 Status SqlServerProvider::connect(const QString& catalog) {
     m_insert.reset();
+    m_insertMessage.reset();
     if (const Status added = addConnection(QStringLiteral("QODBC")); !added) {
         return added;
     }
@@ -654,9 +660,9 @@ Status SqlServerProvider::insert(const LogEvent& event) {
     if (!m_insert) {
         m_insert = std::make_unique<OdbcStatement>(m_db, kWriteTimeoutSeconds);
         if (!m_insert->prepare(insertSql(m_settings.table, kEventColumns))) {
-            const Problem p = failed(*m_insert);
+            const Problem p = classified(*m_insert);
             m_insert.reset();
-            return p;
+            return failed(p);
         }
     }
     const Status written =
@@ -724,28 +730,35 @@ Result<qint64> SqlServerProvider::runStatement(const QString& sql, const QString
 
 Result<qint64> SqlServerProvider::runTimed(const QString& sql, const QStringList& values,
                                            const TextRow& row, int timeoutSeconds) {
-    OdbcStatement q(m_db, timeoutSeconds);
-    if (!q.prepare(sql) || !q.exec(values)) {
-        return failed(q);
+    auto q = std::make_unique<OdbcStatement>(m_db, timeoutSeconds);
+    // A failure may drop the connection: the statement goes first, as freeing it after its
+    // connection crashes the driver.
+    const auto fail = [&] {
+        const Problem p = classified(*q);
+        q.reset();
+        return failed(p);
+    };
+    if (!q->prepare(sql) || !q->exec(values)) {
+        return fail();
     }
-    const int columns = q.columns();
+    const int columns = q->columns();
     if (columns > 0) {
         QStringList texts;
-        while (q.next()) {
+        while (q->next()) {
             texts.clear();
             for (int c = 0; c < columns; ++c) {
-                texts.append(q.text(c));
+                texts.append(q->text(c));
             }
             if (row) {
                 row(texts);
             }
         }
-        if (!q.message().isEmpty()) {
-            return failed(q);
+        if (!q->message().isEmpty()) {
+            return fail();
         }
         return qint64(0);
     }
-    return q.rowsAffected();
+    return q->rowsAffected();
 }
 
 EventSelectDialect SqlServerProvider::selectDialect() const {
@@ -828,15 +841,20 @@ Status SqlServerProvider::insertMessage(const LoggedMessage& m) {
     if (const Status connected = ready(); !connected) {
         return connected;
     }
-    // As Unicode, like the events; a write, it gives up as soon as theirs.
-    OdbcStatement q(m_db, kWriteTimeoutSeconds);
-    if (!q.prepare(insertSql(m_settings.messagesTable, kMessageColumns))) {
-        return failed(q);
+    // As Unicode, like the events; a write, it gives up as soon as theirs. Kept, as the events'
+    // insert is, so that a failure frees it before the connection.
+    if (!m_insertMessage) {
+        m_insertMessage = std::make_unique<OdbcStatement>(m_db, kWriteTimeoutSeconds);
+        if (!m_insertMessage->prepare(insertSql(m_settings.messagesTable, kMessageColumns))) {
+            const Problem p = classified(*m_insertMessage);
+            m_insertMessage.reset();
+            return failed(p);
+        }
     }
-    return writeRow(q, RowWrite{m_settings.messagesTable,
-                                &kMessageColumns,
-                                {m.time, fitted(m.source), fitted(m.target), fitted(m.messageClass),
-                                 m.uid, m.text}});
+    return writeRow(*m_insertMessage, RowWrite{m_settings.messagesTable,
+                                               &kMessageColumns,
+                                               {m.time, fitted(m.source), fitted(m.target),
+                                                fitted(m.messageClass), m.uid, m.text}});
 }
 
 QString SqlServerProvider::where() const {

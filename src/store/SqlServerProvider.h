@@ -104,6 +104,8 @@ private:
     // A failed statement: drops the connection when the server is unavailable.
     Problem failed(const QSqlError& error);
     Problem failed(const OdbcStatement& statement);
+    // What a failed statement means: an outage, or a refusal.
+    Problem classified(const OdbcStatement& statement) const;
     Problem failed(const Problem& p);
     bool hasPrimaryKey();
     // After a connection is made again: whether the server did the write whose answer was lost.
@@ -111,6 +113,7 @@ private:
 
     ServerSource m_source;
     std::unique_ptr<OdbcStatement> m_insert;
+    std::unique_ptr<OdbcStatement> m_insertMessage;
     // The connection failure found while making the database, handed back by open().
     std::optional<Problem> m_openFailure;
     // Set while the server is unavailable: what failed, and since when the delay runs.

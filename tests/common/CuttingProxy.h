@@ -86,7 +86,8 @@ private:
                     const ssize_t n = ::read(p.client, buffer, sizeof(buffer));
                     closed = n <= 0;
                     if (n > 0) {
-                        ::write(p.server, buffer, std::size_t(n));
+                        // A side that has gone is seen at its next read, not by a SIGPIPE.
+                        ::send(p.server, buffer, std::size_t(n), MSG_NOSIGNAL);
                         const std::lock_guard hold(m_lock);
                         if (!m_marker.isEmpty() &&
                             QByteArray::fromRawData(buffer, n).contains(m_marker)) {
@@ -101,7 +102,7 @@ private:
                     const ssize_t n = ::read(p.server, buffer, sizeof(buffer));
                     closed = closed || n <= 0;
                     if (n > 0 && !p.cutting) {
-                        ::write(p.client, buffer, std::size_t(n));
+                        ::send(p.client, buffer, std::size_t(n), MSG_NOSIGNAL);
                     }
                 }
                 if (p.cutting && std::chrono::steady_clock::now() >= p.closeAt) {
