@@ -68,7 +68,11 @@ Logger::Logger(Frontend& frontend, Options options, QObject* parent)
       m_reporter(m_textLog, m_clock),
       m_outgoing(m_reporter),
       m_folderMaker(m_reporter),
-      m_recent(m_clock) {
+      m_recent(m_clock),
+      m_recount(m_recent, [this](quint64 recount, const DatabaseSettings& database) {
+          QMetaObject::invokeMethod(m_recorder,
+                                    [this, recount, database] { recountLater(recount, database); });
+      }) {
     m_status = std::make_unique<StatusTracker>(
         m_clock, [this](LoggerStatus& s) { gather(s); }, this);
     connect(m_status.get(), &StatusTracker::changed, this, &LoggerControl::statusChanged);
@@ -418,45 +422,38 @@ std::optional<Result<ActivityChart>> Logger::recentActivity(const ActivityQuery&
     return m_recent.chart(query);
 }
 
-// On the recorder's thread, once the database is open and before it writes more: every event
-// it logged so far is in the rows the recount reads, and every event it logs from here on is
-// counted on top, so the counts are exact. The events wait in the receive queue meanwhile. Each
+// Between two passes of the recorder: the rows up to the newest key are counted on the recount's
+// thread, and every event logged from here on is counted on top, so the counts are exact. Each
 // attempt begins afresh: what went to the spool meanwhile may be in the rows by then.
 void Logger::recountRecentActivity(const DatabaseSettings& database) {
-    constexpr int kRetryMs = 10'000;
     const quint64 recount = m_recent.beginRecount();
-    const auto tryAgain = [this, recount, database] {
-        QTimer::singleShot(kRetryMs, m_recorder, [this, recount, database] {
-            if (m_recent.recountCurrent(recount)) {
-                recountRecentActivity(database);
-            }
-        });
-    };
     // A server that is away is not waited on here too: the recorder tries it again itself.
-    if (!m_recorder->counts().databaseOpen) {
-        m_recent.recountFailed(recount, QStringLiteral("the database ") + database.database +
-                                            QStringLiteral(" is not open"));
-        tryAgain();
+    const Result<qint64> newest =
+        m_recorder->counts().databaseOpen
+            ? m_recorder->newestKey()
+            : Result<qint64>(Problem{ErrorKind::DatabaseUnavailable,
+                                     QStringLiteral("the database ") + database.database +
+                                         QStringLiteral(" is not open")});
+    if (!newest) {
+        m_recent.recountFailed(recount, newest.problem().description);
+        recountLater(recount, database);
         return;
     }
-    const auto [from, to] = m_recent.recountRange();
-    ActivityQuery q;
-    q.bucket = ActivityQuery::Bucket::Minute;
-    q.from = from;
-    q.to = to;
-    Store reader;
-    const Status opened = reader.openForReading(database);
-    const Result<ActivityChart> counted =
-        opened ? reader.activity(q) : Result<ActivityChart>(opened.problem());
-    if (counted) {
-        m_recent.finishRecount(recount, counted.value());
-        return;
-    }
-    m_recent.recountFailed(recount, counted.problem().description);
-    tryAgain();
+    m_recount.start(recount, database, newest.value());
+}
+
+void Logger::recountLater(quint64 recount, const DatabaseSettings& database) {
+    constexpr int kRetryMs = 10'000;
+    QTimer::singleShot(kRetryMs, m_recorder, [this, recount, database] {
+        if (m_recent.recountCurrent(recount)) {
+            recountRecentActivity(database);
+        }
+    });
 }
 
 void Logger::stopThreads() {
+    // A count under way asks nothing more of the recorder.
+    m_recount.stop();
     // The ears first: what the sockets hold is taken and handed on, the hubs told goodbye.
     if (m_receiver != nullptr) {
         runOn(m_receiver, [r = m_receiver] { r->stop(); });

@@ -9,6 +9,7 @@
 #include "logger/LoggerControl.h"
 #include "logger/LoggerStatus.h"
 #include "logger/RecentActivity.h"
+#include "logger/RecentRecount.h"
 #include "node/XapNode.h"
 #include "support/AppFolders.h"
 #include "support/ApplicationReporter.h"
@@ -98,9 +99,10 @@ private:
     // Starts, restarts or stops the MQTT bridge as its settings say.
     void applyBridge(const MqttSettings& settings);
     void stopBridge();
-    // Counts the recent events from the database the recorder has just opened, on the
-    // recorder's thread, trying again while it cannot be read.
+    // Counts the recent events of the database the recorder has just opened (see RecentRecount),
+    // trying again while it cannot be read. On the recorder's thread.
     void recountRecentActivity(const DatabaseSettings& database);
+    void recountLater(quint64 recount, const DatabaseSettings& database);
 
     Frontend& m_frontend;
     Options m_options;
@@ -135,4 +137,5 @@ private:
     int m_bindResult = 0;
     RunTally m_runTally;
     RecentActivity m_recent;
+    RecentRecount m_recount;
 };

@@ -57,6 +57,7 @@ void RecentActivity::pruneLocked() {
 
 quint64 RecentActivity::beginRecount() {
     const std::lock_guard hold(m_lock);
+    m_counts.clear();
     m_heldFrom.clear();
     m_recountProblem.clear();
     return ++m_recount;
@@ -73,10 +74,9 @@ void RecentActivity::finishRecount(quint64 recount, const ActivityChart& counted
     if (recount != m_recount || counted.buckets.isEmpty()) {
         return;
     }
-    m_counts.clear();
     for (const ActivityBucket& b : counted.buckets) {
         if (b.count > 0) {
-            m_counts.emplace(b.start, b.count);
+            m_counts[b.start] += b.count;
         }
     }
     m_heldFrom = counted.buckets.first().start;

@@ -14,8 +14,8 @@
 
 // The events of about the last day per minute, by the events' own time, kept in memory so that
 // the Status chart costs no database read however busy the day: counted from the database once
-// (a recount, read when the recorder has opened a database) and then from each batch the recorder
-// logs. Any thread may use it.
+// (a recount of the rows up to a key, read when the recorder has opened a database) and from each
+// batch the recorder logs after that key. Any thread may use it.
 class RecentActivity {
 public:
     // How far back the counts are kept, and how far the recount reads ahead of the clock for the
@@ -28,14 +28,15 @@ public:
     // Counts logged events; on the recorder's thread, once per batch.
     void add(const QList<LogEvent>& events);
 
-    // A recount begins. It is read between two batches of the thread that adds them, so that every
-    // event added before is in the rows it reads and every one after is added on top. Returns
-    // the recount's number; a later recount makes an earlier one's result void.
+    // A recount begins: what was held is forgotten. It begins between two batches of the thread
+    // that adds them, when that thread has read the newest row's key: the recount reads the rows
+    // up to that key, and every batch added from here on holds rows after it. Returns the
+    // recount's number; a later recount makes an earlier one's result void.
     quint64 beginRecount();
     // The range a recount begun now reads (stored form, `to` no longer taken).
     std::pair<QString, QString> recountRange() const;
-    // The recount's counts (a chart by minute of recountRange()) replace what was held. Ignored
-    // when a later recount has begun.
+    // The recount's counts (a chart by minute of recountRange()) are added to those of the
+    // batches added since it began. Ignored when a later recount has begun.
     void finishRecount(quint64 recount, const ActivityChart& counted);
     // The recount's read failed; it is tried again. The charts say why meanwhile.
     void recountFailed(quint64 recount, const QString& why);

@@ -39,6 +39,8 @@ void Recorder::open(const EventWriter::Places& places) {
     m_publishTimer = std::make_unique<QTimer>();
     m_publishTimer->setInterval(kPublishMs);
     connect(m_publishTimer.get(), &QTimer::timeout, this, &Recorder::publish);
+    // A summary that is behind also catches up while no events come.
+    connect(m_publishTimer.get(), &QTimer::timeout, this, [this] { m_store.catchUpActivity(); });
     m_publishTimer->start();
     publish();
 }

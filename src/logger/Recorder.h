@@ -54,6 +54,9 @@ public:
     // Stores what it can within `ms`, leaves the rest in the receive queue's files for the next
     // start, and closes the database.
     void finish(int ms);
+    // The key of the newest row written so far: every event logged after this call has a later
+    // one.
+    Result<qint64> newestKey() { return m_store.newestKey(); }
 
     // What became of what was taken so far; any thread.
     struct Counts {

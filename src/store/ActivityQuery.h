@@ -26,6 +26,9 @@ struct ActivityQuery {
     QString data;
     Split split = Split::None;
     int top = 5;  // the parts of a split: the busiest `top`, the rest as one more
+    // Only the rows with keys up to this one, read row by row (a count that others continue from
+    // the next key on).
+    std::optional<qint64> upToKey;
 
     // The bucket a chart of the range is drawn with: minutes up to 6 hours, hours up to 14 days,
     // days up to 120 days, weeks beyond.

@@ -2,6 +2,8 @@
 
 #include <QFileInfo>
 #include <QSqlError>
+#include <QSqlQuery>
+#include <QUuid>
 #include <QVariant>
 #include <algorithm>
 #include <map>
@@ -32,7 +34,10 @@ QString storedText(const QString& text) {
 }  // namespace
 
 SqlServerProvider::SqlServerProvider(DatabaseSettings settings)
-    : StoreProvider(std::move(settings)), m_source(ServerSource::parse(m_settings.sqlSource)) {}
+    : StoreProvider(std::move(settings)),
+      m_source(ServerSource::parse(m_settings.sqlSource)),
+      m_sessionBase(QStringLiteral("Quilljot writer ") +
+                    QUuid::createUuid().toString(QUuid::WithoutBraces)) {}
 
 QString SqlServerProvider::driverName() {
     const char* const candidates[] = {
@@ -149,11 +154,11 @@ Problem SqlServerProvider::failed(const Problem& p) {
     return p;
 }
 
-Status SqlServerProvider::ready() {
+Status SqlServerProvider::ready(bool now) {
     if (!m_unavailable) {
-        return m_db.isOpen() ? Status() : Status(failure(QStringLiteral("Not connected")));
+        return m_db.isOpen() ? settleDoubt() : Status(failure(QStringLiteral("Not connected")));
     }
-    if (m_sinceFailure.elapsed() < m_retryMs) {
+    if (!now && m_sinceFailure.elapsed() < m_retryMs) {
         return *m_unavailable;
     }
     Status connected = connect(m_settings.database);
@@ -181,6 +186,21 @@ Status SqlServerProvider::settleDoubt() {
         return {};
     }
     const DoubtfulWrite d = *m_doubt;
+    if (!d.session.isEmpty()) {
+        bool ended = false;
+        const Result<qint64> asked = runTimed(
+            QStringLiteral("SELECT APPLOCK_TEST('public', ?, 'Exclusive', 'Session')"), {d.session},
+            [&](const QStringList& row) { ended = row.value(0) == u"1"; }, kWriteTimeoutSeconds);
+        if (asked && !ended) {
+            return Problem{ErrorKind::DatabaseUnavailable,
+                           QStringLiteral("The server still runs the session of the connection "
+                                          "that was lost; its last write is checked once it has "
+                                          "ended")};
+        }
+        if (!asked && asked.problem().passes()) {
+            return asked.problem();
+        }
+    }
     QString sql =
         QStringLiteral("SELECT COUNT(*) FROM ") + d.row.table + QStringLiteral(" WHERE ID > ?");
     const QStringList& columns = *d.row.columns;
@@ -225,8 +245,8 @@ Status SqlServerProvider::writeRow(OdbcStatement& statement, const RowWrite& row
     if (!statement.exec(row.values)) {
         const Problem p = failed(statement);
         if (p.passes() && m_passAfter.contains(row.table)) {
-            m_doubt =
-                DoubtfulWrite{row, m_passAfter.value(row.table), qint64(m_passWritten.count(row))};
+            m_doubt = DoubtfulWrite{row, m_passAfter.value(row.table),
+                                    qint64(m_passWritten.count(row)), m_session};
         }
         return p;
     }
@@ -278,6 +298,14 @@ Status SqlServerProvider::connect(const QString& catalog) {
     if (!q.exec(QStringLiteral("SET TEXTSIZE 2147483647"))) {
         return failure(q.lastError().text());
     }
+    // The name is new to the server: granted at once. A server without application locks only
+    // loses the wait for an earlier session (see settleDoubt).
+    const QString session = m_sessionBase + u' ' + QString::number(++m_sessions);
+    m_session = q.exec(QStringLiteral("EXEC sp_getapplock @Resource = N'") + session +
+                       QStringLiteral("', @LockMode = 'Exclusive', @LockOwner = 'Session', "
+                                      "@LockTimeout = 0"))
+                    ? session
+                    : QString();
     return {};
 }
 

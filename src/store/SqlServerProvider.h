@@ -47,6 +47,7 @@ public:
     Status open() override;
     bool isOpen() const override { return m_db.isOpen(); }
     bool connectsAgain() const override { return m_unavailable.has_value(); }
+    Status connectAgainNow() override { return ready(true); }
     // Whether the event table is in the catalog.
     Result<bool> hasTable();
     Status insertMessage(const LoggedMessage& message) override;
@@ -99,8 +100,9 @@ private:
     // An index on the column unless one starts with it already.
     Status ensureIndexOn(const QString& table, const QString& column);
     Status connect(const QString& catalog);
-    // Connects again when the connection was lost and the backoff delay has passed.
-    Status ready();
+    // Connects again when the connection was lost and the backoff delay has passed (`now`: at
+    // once).
+    Status ready(bool now = false);
     // A failed statement: drops the connection when the server is unavailable.
     Problem failed(const QSqlError& error);
     Problem failed(const OdbcStatement& statement);
@@ -136,6 +138,7 @@ private:
         RowWrite row;
         qint64 after = 0;      // the table's newest key before the pass's first write to it
         qint64 equalDone = 0;  // rows equal to it the pass had written before it
+        QString session;       // the lock its connection's session held (see m_session)
     };
     // Writes one row through the statement, noting a write whose answer was lost.
     Status writeRow(OdbcStatement& statement, const RowWrite& row);
@@ -144,4 +147,10 @@ private:
     QList<RowWrite> m_passWritten;
     std::optional<DoubtfulWrite> m_doubt;
     std::optional<RowWrite> m_alreadyStored;
+    // A write whose answer was lost may still be under way in the session that sent it (a server
+    // that was frozen, a link that broke): it is checked only once that session has ended. Each
+    // connection's session holds an application lock of its own name for as long as it lives.
+    QString m_sessionBase;  // unique to this provider
+    quint64 m_sessions = 0;
+    QString m_session;  // the lock of the connection open now; empty when it could not be taken
 };

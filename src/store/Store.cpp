@@ -1,5 +1,7 @@
 #include "store/Store.h"
 
+#include <algorithm>
+
 namespace {
 
 Problem closed() {
@@ -52,6 +54,10 @@ Status Store::reopen() {
     if (!m_settings) {
         return closed();
     }
+    // Kept rather than made anew: it knows whether a write whose answer was lost was done.
+    if (m_provider && m_provider->connectsAgain()) {
+        return m_provider->connectAgainNow();
+    }
     auto provider = StoreProvider::forSettings(*m_settings);
     if (const Status opened = provider->open(); !opened) {
         return opened;
@@ -92,6 +98,7 @@ Result<QString> Store::probe(const DatabaseSettings& settings) {
 
 void Store::close() {
     m_provider.reset();
+    m_rollUpBehind = true;
 }
 
 bool Store::isOpen() const {
@@ -115,25 +122,46 @@ Status Store::insert(const LogEvent& event) {
 }
 
 Status Store::beginBatch() {
-    return isOpen() ? m_provider->beginBatch() : Status();
+    // Also while a provider connects again: the pass's first write may be the one that does.
+    return usable() ? m_provider->beginBatch() : Status();
 }
 
 Status Store::endBatch() {
-    if (!isOpen()) {
+    if (!usable()) {
         return {};
     }
     const Status ended = m_provider->endBatch();
     if (!ended) {
         m_provider->forgetWritten();
     }
-    // Adding a pass's rows costs a few statements whatever their number: passes are gathered
-    // for a while. A summary that could not take them now takes them later.
-    if (ended && isOpen() &&
-        (!m_sinceRollUp.isValid() || m_sinceRollUp.elapsed() >= kRollUpEveryMs)) {
-        (void)m_provider->rollUpActivity();
-        m_sinceRollUp.start();
+    if (ended) {
+        rollUpWhenDue();
     }
     return ended;
+}
+
+void Store::catchUpActivity() {
+    if (m_rollUpBehind) {
+        rollUpWhenDue();
+    }
+}
+
+void Store::rollUpWhenDue() {
+    // Adding a pass's rows costs a few statements whatever their number: passes are gathered
+    // for a while. A summary that could not take them now takes them later.
+    // Catching up, the writer spends at most a third of its time on the summary.
+    const qint64 every =
+        m_rollUpBehind ? std::max<qint64>(kCatchUpEveryMs, 2 * m_lastRollUpMs) : kRollUpEveryMs;
+    if (!isOpen() || (m_sinceRollUp.isValid() && m_sinceRollUp.elapsed() < every)) {
+        return;
+    }
+    QElapsedTimer spent;
+    spent.start();
+    if (const Result<bool> rolled = m_provider->rollUpActivity(); rolled) {
+        m_rollUpBehind = rolled.value();
+    }
+    m_lastRollUpMs = spent.elapsed();
+    m_sinceRollUp.start();
 }
 
 namespace {
@@ -144,11 +172,22 @@ Problem notOpen() {
 
 }  // namespace
 
-Status Store::rollUpActivity() {
+Result<bool> Store::rollUpActivity() {
     if (!isOpen()) {
         return notOpen();
     }
-    return m_provider->rollUpActivity();
+    const Result<bool> rolled = m_provider->rollUpActivity();
+    if (rolled) {
+        m_rollUpBehind = rolled.value();
+    }
+    return rolled;
+}
+
+Result<qint64> Store::newestKey() {
+    if (!isOpen()) {
+        return notOpen();
+    }
+    return m_provider->newestKey();
 }
 
 Status Store::readEvents(const EventQuery& query, const StoreProvider::RowVisitor& visit) {

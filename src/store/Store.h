@@ -51,9 +51,16 @@ public:
     // Ends the pass; its rows are added to the activity summary at most every kRollUpEveryMs
     // (charts count the rows not yet added from the event table).
     Status endBatch();
-    // Adds the rows written since the last time to the activity summary now.
-    Status rollUpActivity();
+    // Adds the rows written since the last time to the activity summary now (one step); whether
+    // rows remain for the next.
+    Result<bool> rollUpActivity();
+    // Another step of a summary that is behind, when one is due: called between passes and
+    // while no events come, so that a summary made beside millions of rows catches up.
+    void catchUpActivity();
+    // The key of the newest event row (0 for none): rows up to it are those written so far.
+    Result<qint64> newestKey();
     static constexpr int kRollUpEveryMs = 2000;
+    static constexpr int kCatchUpEveryMs = 250;
     // Reading: a page of rows, or how many rows a query takes (see EventQuery).
     Status readEvents(const EventQuery& query, const StoreProvider::RowVisitor& visit);
     Result<qint64> countEvents(const EventQuery& query);
@@ -74,5 +81,10 @@ private:
 
     std::unique_ptr<StoreProvider> m_provider;
     std::optional<DatabaseSettings> m_settings;
-    QElapsedTimer m_sinceRollUp;
+    // A roll-up now if one is due: every kRollUpEveryMs, or kCatchUpEveryMs while behind.
+    void rollUpWhenDue();
+
+    QElapsedTimer m_sinceRollUp;  // since the last roll-up ended
+    qint64 m_lastRollUpMs = 0;
+    bool m_rollUpBehind = true;  // until a roll-up found no rows past its step
 };

@@ -96,8 +96,9 @@ Result<QString> StoreProvider::ensureLayout() {
         (void)endLayoutChange(false);
         return changes.problem();
     }
-    // A summary made just now is filled from the rows that are there.
-    if (const Status summed = rollUpInTransaction(); !summed) {
+    // A summary made just now is filled from the rows that are there (its first step; the
+    // writer takes the rest, see rollUpActivity).
+    if (const Result<bool> summed = rollUpInTransaction(); !summed) {
         (void)endLayoutChange(false);
         return summed.problem().atStep(ReportStep::CreateDatabase::IndexesAndMessages);
     }

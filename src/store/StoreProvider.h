@@ -40,6 +40,9 @@ public:
     virtual bool isOpen() const = 0;
     // True when the provider, closed by a failure, connects again by itself at a later write.
     virtual bool connectsAgain() const { return false; }
+    // Such a provider connects now, whatever its own pause between attempts: the writer's retry
+    // policy decides when. It keeps what it knows of a write whose answer was lost.
+    virtual Status connectAgainNow() { return {}; }
     // The layout of the tables this version makes: each database records the layout its tables
     // have, and an older one is upgraded when the logger opens it.
     static constexpr int kLayoutVersion = 2;
@@ -66,7 +69,13 @@ public:
     // from the event table when read, so a chart is exact whenever it is read. Each pass of writes
     // is added after it is committed, a purge takes its rows out in its own transaction, and a
     // missing summary is made again from the rows when the layout is checked at open.
-    Status rollUpActivity();
+    // One roll-up adds the rows of at most kRollUpStepKeys keys: a summary far behind (made
+    // anew beside millions of rows, or rows another program wrote) catches up in steps that
+    // hold the writer briefly and stay inside a server's query timeout. Whether rows remain.
+    Result<bool> rollUpActivity();
+    static constexpr qint64 kRollUpStepKeys = 20000;
+    // The key of the newest event row (0 for none).
+    Result<qint64> newestKey();
     // Counts a row the engine took, by hour, source and type, for the next roll-up: one whose
     // new rows are as many as were counted adds the counts rather than reading the rows back.
     void countWritten(const LogEvent& event);
@@ -165,8 +174,9 @@ protected:
     Result<int> deleteEventsBefore(const QString& before, int limit);
     // A source or type as this engine stores it.
     virtual QString storedName(const QString& text) const { return text; }
-    // Adds the rows after the summary's key to it, in the transaction that is open.
-    Status rollUpInTransaction();
+    // Adds the rows after the summary's key to it (one step), in the transaction that is open;
+    // whether rows remain after the step.
+    Result<bool> rollUpInTransaction();
     // The stored form of a SampleDate value as the driver returns it.
     virtual QString timeText(const QVariant& stored) const;
     // A problem from a driver message (engines whose messages can quote secrets mask them).

@@ -141,7 +141,18 @@ Result<qint64> StoreProvider::runStatement(const QString& sql, const QStringList
     return qint64(q.numRowsAffected());
 }
 
-Status StoreProvider::rollUpInTransaction() {
+Result<qint64> StoreProvider::newestKey() {
+    qint64 newest = 0;
+    const Result<qint64> read =
+        runStatement(QStringLiteral("SELECT MAX(ID) FROM ") + selectDialect().table, {},
+                     [&](const QStringList& row) { newest = row.value(0).toLongLong(); });
+    if (!read) {
+        return read.problem();
+    }
+    return newest;
+}
+
+Result<bool> StoreProvider::rollUpInTransaction() {
     const ActivityDialect dialect = activityDialect(0);
     std::optional<qint64> mark;
     Result<qint64> read =
@@ -166,25 +177,23 @@ Status StoreProvider::rollUpInTransaction() {
         }
         mark = 0;
     }
-    qint64 last = *mark;
-    read = runStatement(QStringLiteral("SELECT MAX(ID) FROM ") + selectDialect().table, {},
-                        [&](const QStringList& row) {
-                            if (!row.value(0).isEmpty()) {
-                                last = row.value(0).toLongLong();
-                            }
-                        });
-    if (!read) {
-        return read.problem();
+    const Result<qint64> newestRow = newestKey();
+    if (!newestRow) {
+        return newestRow.problem();
     }
+    qint64 last = std::max(*mark, newestRow.value());
     if (last <= *mark) {
-        return {};
+        return false;
     }
+    const qint64 newest = last;
+    last = std::min(last, *mark + kRollUpStepKeys);
     const QStringList range{QString::number(*mark), QString::number(last)};
     // The counts of the writes stand for the new rows when there are as many of them (a pass
     // undone, or rows another program wrote, make a difference): adding them costs a statement
-    // or two per hour, source and type rather than reading every row back.
+    // or two per hour, source and type rather than reading every row back. A step short of the
+    // newest row holds older rows than those counted.
     qint64 newRows = -1;
-    if (m_writtenRows > 0) {
+    if (m_writtenRows > 0 && last == newest) {
         read = runStatement(QStringLiteral("SELECT COUNT(*) FROM ") + selectDialect().table +
                                 QStringLiteral(" WHERE ID > ? AND ID <= ?"),
                             range,
@@ -231,7 +240,10 @@ Status StoreProvider::rollUpInTransaction() {
     read = runStatement(
         QStringLiteral("UPDATE ") + dialect.table + QStringLiteral(" SET Events = ?") + kMarkWhere,
         {QString::number(last)});
-    return read.status();
+    if (!read) {
+        return read.problem();
+    }
+    return last < newest;
 }
 
 void StoreProvider::countWritten(const LogEvent& event) {
@@ -255,25 +267,26 @@ void StoreProvider::forgetWritten() {
     m_lastWritten = {};
 }
 
-Status StoreProvider::rollUpActivity() {
+Result<bool> StoreProvider::rollUpActivity() {
     // The counts serve one attempt: after one that failed, the rows are read back.
     const auto forget = qScopeGuard([this] { forgetWritten(); });
     if (const Status ready = readyToRead(); !ready) {
-        return ready;
+        return ready.problem();
     }
     if (!m_db.transaction()) {
         return failure(m_db.lastError().text());
     }
-    if (const Status done = rollUpInTransaction(); !done) {
+    const Result<bool> done = rollUpInTransaction();
+    if (!done) {
         m_db.rollback();
-        return done;
+        return done.problem();
     }
     if (!m_db.commit()) {
         const Problem p = failure(m_db.lastError().text());
         m_db.rollback();
         return p;
     }
-    return {};
+    return done.value();
 }
 
 Result<int> StoreProvider::deleteEventsBefore(const QString& before, int limit) {
@@ -365,7 +378,7 @@ Result<ActivityChart> StoreProvider::activity(const ActivityQuery& query,
     const QString byPart = split.isEmpty() ? QString() : u',' + split;
     ChartTally tally(query, *starts);
     const QString hour = dialect.hourOf.arg(QStringLiteral("SampleDate"));
-    if (query.data.isEmpty() && query.bucket != ActivityQuery::Bucket::Minute) {
+    if (query.data.isEmpty() && !query.upToKey && query.bucket != ActivityQuery::Bucket::Minute) {
         // Days and weeks read the table of days. The rows after the summary's mark are found
         // by their keys alone, those outside the range left out by the tally. The statement also
         // returns the mark it saw: when a pass was added after the mark was read, it is read again.
@@ -425,7 +438,10 @@ Result<ActivityChart> StoreProvider::activity(const ActivityQuery& query,
                              ? dialect.minuteOf.arg(QStringLiteral("SampleDate"))
                              : hour;
     QStringList filterValues;
-    const QString terms = filterTerms(query, events.likeOperator, true, filterValues);
+    QString terms = filterTerms(query, events.likeOperator, true, filterValues);
+    if (query.upToKey) {
+        terms += QStringLiteral(" AND ID <= ") + QString::number(*query.upToKey);
+    }
     const QString sql = QStringLiteral("SELECT ") + slot + u',' + part +
                         QStringLiteral(", COUNT(*) FROM ") + events.table +
                         QStringLiteral(" WHERE SampleDate >= ? AND SampleDate < ?") + terms +

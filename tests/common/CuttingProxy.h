@@ -10,8 +10,10 @@
 #include <QtGlobal>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 // A TCP forwarder on loopback between a client and a server that can lose an answer: once told a
@@ -36,9 +38,11 @@ public:
         ::close(m_listen);
     }
     quint16 port() const { return m_port; }
-    void cutAfter(const QByteArray& marker) {
+    // `reached`, when given, is called on the proxy's thread as soon as that request is passed on.
+    void cutAfter(const QByteArray& marker, std::function<void()> reached = {}) {
         const std::lock_guard hold(m_lock);
         m_marker = marker;
+        m_reached = std::move(reached);
     }
     bool cut() const { return m_cut; }
 
@@ -92,6 +96,9 @@ private:
                         if (!m_marker.isEmpty() &&
                             QByteArray::fromRawData(buffer, n).contains(m_marker)) {
                             m_marker.clear();
+                            if (m_reached) {
+                                std::exchange(m_reached, {})();
+                            }
                             p.cutting = true;
                             p.closeAt =
                                 std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
@@ -133,5 +140,6 @@ private:
     std::atomic<bool> m_cut{false};
     std::mutex m_lock;
     QByteArray m_marker;
+    std::function<void()> m_reached;
     std::thread m_thread;
 };
