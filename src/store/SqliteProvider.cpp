@@ -429,8 +429,9 @@ Status SqliteProvider::insert(const LogEvent& event) {
         at = end;
     }
     // Inside a batch each insert is its own unit: SQLite undoes a refused statement alone and
-    // keeps the transaction, so its neighbours stay. Only a failure that makes SQLite abandon
-    // the whole transaction (a full disk, an I/O error) ends the batch; a new one is begun.
+    // keeps the transaction, so its neighbours stay. A failure that makes SQLite abandon the
+    // whole transaction (a full disk, an I/O error) took the batch's earlier rows with it: the
+    // batch's end says so, and later inserts go into a new one.
     const int rc = sqlite3_step(m_insert.get());
     const bool ok = rc == SQLITE_DONE;
     const Problem problem = ok ? Problem{} : engineFailure(QString());
@@ -446,6 +447,9 @@ Status SqliteProvider::insert(const LogEvent& event) {
     }
     if (m_batch && sqlite3_get_autocommit(m_handle) != 0) {
         m_batch = false;
+        if (!m_batchLost) {
+            m_batchLost = problem;
+        }
         (void)beginBatch();
     }
     return problem;
@@ -464,6 +468,14 @@ Status SqliteProvider::beginBatch() {
 }
 
 Status SqliteProvider::endBatch() {
+    if (m_batchLost) {
+        // The caller writes the whole batch again: what went in since is undone.
+        if (m_batch) {
+            m_batch = false;
+            sqlite3_exec(m_handle, "ROLLBACK", nullptr, nullptr, nullptr);
+        }
+        return *std::exchange(m_batchLost, std::nullopt);
+    }
     if (!m_batch) {
         return {};
     }

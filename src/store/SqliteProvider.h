@@ -90,6 +90,8 @@ private:
     // The UTF-8 of the values the insert is bound to; kept, with its room, from one to the next.
     std::string m_values;
     bool m_batch = false;
+    // Why SQLite abandoned the batch's transaction, until its end says so.
+    std::optional<Problem> m_batchLost;
     bool m_contended = false;
     int m_batchRows = 0;
     QByteArray m_nativePath;

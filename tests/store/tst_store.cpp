@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "CuttingProxy.h"
+#include "FullDiskVfs.h"
 #include "ServerBackends.h"
 #include "TestEngines.h"
 #include "TestFiles.h"
@@ -1206,6 +1207,37 @@ private slots:
             upTo100 += b.count;
         }
         QCOMPARE(upTo100, 100);
+    }
+
+    // A disk that fills up under a batch makes SQLite abandon the batch's transaction, and the
+    // rows written before with it: the batch's end says so, so that they are written again rather
+    // than counted as written. The next batch goes in once there is room.
+    void aBatchTheDiskTookAwayIsReported() {
+        FullDiskVfs disk;
+        Store store;
+        QVERIFY(!store.open(fileDatabase("full.mdb")).open);
+        const auto write = [&] {
+            return store.insert(logEvent("2026-12-04 10:00:00", {}, {}, QString(1000, u'x')));
+        };
+        QVERIFY(store.beginBatch());
+        QVERIFY(write());
+        FullDiskVfs::setFull(true);
+        Status written;
+        // Past SQLite's page cache, the batch's pages go to the disk before the commit.
+        for (int i = 0; i < 20000 && written; ++i) {
+            written = write();
+        }
+        FullDiskVfs::setFull(false);
+        QVERIFY2(!written && written.problem().passes(),
+                 qPrintable(written ? QStringLiteral("written") : written.problem().description));
+        const Status ended = store.endBatch();
+        QVERIFY2(!ended && ended.problem().passes(),
+                 qPrintable(ended ? QStringLiteral("ended") : ended.problem().description));
+        QVERIFY(history(store).isEmpty());
+        QVERIFY(store.beginBatch());
+        QVERIFY(write());
+        QVERIFY(store.endBatch());
+        QCOMPARE(history(store).size(), 1);
     }
 
     // A chart's buckets for a known set: whole buckets, empty ones kept as gaps, weeks from
