@@ -186,22 +186,24 @@ Result<bool> StoreProvider::rollUpInTransaction() {
         return false;
     }
     const qint64 newest = last;
-    last = std::min(last, *mark + kRollUpStepKeys);
-    const QStringList range{QString::number(*mark), QString::number(last)};
     // The counts of the writes stand for the new rows when there are as many of them (a pass
     // undone, or rows another program wrote, make a difference): adding them costs a statement
-    // or two per hour, source and type rather than reading every row back. A step short of the
-    // newest row holds older rows than those counted.
+    // or two per hour, source and type however many rows, rather than reading every row back.
+    // Keys far beyond what was written are not counted: those rows are read back in steps.
     qint64 newRows = -1;
-    if (m_writtenRows > 0 && last == newest) {
+    if (m_writtenRows > 0 && newest - *mark <= m_writtenRows + kRollUpStepKeys) {
         read = runStatement(QStringLiteral("SELECT COUNT(*) FROM ") + selectDialect().table +
                                 QStringLiteral(" WHERE ID > ? AND ID <= ?"),
-                            range,
+                            {QString::number(*mark), QString::number(newest)},
                             [&](const QStringList& row) { newRows = row.value(0).toLongLong(); });
         if (!read) {
             return read.problem();
         }
     }
+    if (newRows != m_writtenRows) {
+        last = std::min(newest, *mark + kRollUpStepKeys);
+    }
+    const QStringList range{QString::number(*mark), QString::number(last)};
     if (newRows == m_writtenRows) {
         std::map<std::tuple<QString, QString, QString>, qint64> days;
         for (const auto& [key, n] : m_written) {
