@@ -138,8 +138,10 @@ Problem SqlServerProvider::classified(const OdbcStatement& statement) const {
     return p;
 }
 
-Problem SqlServerProvider::failed(const OdbcStatement& statement) {
-    return failed(classified(statement));
+Problem SqlServerProvider::failed(std::unique_ptr<OdbcStatement>& statement) {
+    const Problem p = classified(*statement);
+    statement.reset();
+    return failed(p);
 }
 
 Problem SqlServerProvider::failed(const Problem& p) {
@@ -243,7 +245,8 @@ Status SqlServerProvider::writeRow(OdbcStatement& statement, const RowWrite& row
         m_passAfter.insert(row.table, newest);
     }
     if (!statement.exec(row.values)) {
-        const Problem p = failed(statement);
+        // The kept statements are freed by failed() before the connection.
+        const Problem p = failed(classified(statement));
         if (p.passes() && m_passAfter.contains(row.table)) {
             m_doubt = DoubtfulWrite{row, m_passAfter.value(row.table),
                                     qint64(m_passWritten.count(row)), m_session};
@@ -759,15 +762,8 @@ Result<qint64> SqlServerProvider::runStatement(const QString& sql, const QString
 Result<qint64> SqlServerProvider::runTimed(const QString& sql, const QStringList& values,
                                            const TextRow& row, int timeoutSeconds) {
     auto q = std::make_unique<OdbcStatement>(m_db, timeoutSeconds);
-    // A failure may drop the connection: the statement goes first, as freeing it after its
-    // connection crashes the driver.
-    const auto fail = [&] {
-        const Problem p = classified(*q);
-        q.reset();
-        return failed(p);
-    };
     if (!q->prepare(sql) || !q->exec(values)) {
-        return fail();
+        return failed(q);
     }
     const int columns = q->columns();
     if (columns > 0) {
@@ -782,7 +778,7 @@ Result<qint64> SqlServerProvider::runTimed(const QString& sql, const QStringList
             }
         }
         if (!q->message().isEmpty()) {
-            return fail();
+            return failed(q);
         }
         return qint64(0);
     }
@@ -807,25 +803,25 @@ Status SqlServerProvider::readEvents(const EventQuery& query, const RowVisitor& 
     QString cursorValue;
     if (query.after) {
         const EventSelect cursorOf = EventSelects::cursorOf(dialect, query);
-        OdbcStatement cursor(m_db, kQueryTimeoutSeconds);
-        if (!cursor.prepare(cursorOf.sql) || !cursor.exec(cursorOf.values)) {
+        auto cursor = std::make_unique<OdbcStatement>(m_db, kQueryTimeoutSeconds);
+        if (!cursor->prepare(cursorOf.sql) || !cursor->exec(cursorOf.values)) {
             return failed(cursor);
         }
-        if (!cursor.next()) {
-            return cursor.message().isEmpty() ? Status() : Status(failed(cursor));
+        if (!cursor->next()) {
+            return cursor->message().isEmpty() ? Status() : Status(failed(cursor));
         }
-        cursorValue = cursor.text(0);
+        cursorValue = cursor->text(0);
     }
     const EventSelect select = EventSelects::rows(dialect, query, cursorValue);
-    OdbcStatement q(m_db, kQueryTimeoutSeconds);
-    if (!q.prepare(select.sql) || !q.exec(select.values)) {
+    auto q = std::make_unique<OdbcStatement>(m_db, kQueryTimeoutSeconds);
+    if (!q->prepare(select.sql) || !q->exec(select.values)) {
         return failed(q);
     }
-    while (q.next()) {
-        visit(StoredEvent{q.text(0).toLongLong(),
-                          LogEvent{q.text(1), q.text(2), q.text(3), q.text(4)}});
+    while (q->next()) {
+        visit(StoredEvent{q->text(0).toLongLong(),
+                          LogEvent{q->text(1), q->text(2), q->text(3), q->text(4)}});
     }
-    if (!q.message().isEmpty()) {
+    if (!q->message().isEmpty()) {
         return failed(q);
     }
     return {};
@@ -836,11 +832,11 @@ Result<qint64> SqlServerProvider::countEvents(const EventQuery& query) {
         return connected.problem();
     }
     const EventSelect select = EventSelects::count(selectDialect(), query);
-    OdbcStatement q(m_db, kQueryTimeoutSeconds);
-    if (!q.prepare(select.sql) || !q.exec(select.values) || !q.next()) {
+    auto q = std::make_unique<OdbcStatement>(m_db, kQueryTimeoutSeconds);
+    if (!q->prepare(select.sql) || !q->exec(select.values) || !q->next()) {
         return failed(q);
     }
-    return q.text(0).toLongLong();
+    return q->text(0).toLongLong();
 }
 
 QString SqlServerProvider::deleteOldestSql(Table table, int limit) const {
@@ -858,11 +854,11 @@ Result<int> SqlServerProvider::deleteRowsBefore(Table table, const QString& befo
     if (table == Table::Events) {
         return deleteEventsBefore(before, limit);
     }
-    OdbcStatement q(m_db, kQueryTimeoutSeconds);
-    if (!q.prepare(deleteOldestSql(table, limit)) || !q.exec({before})) {
+    auto q = std::make_unique<OdbcStatement>(m_db, kQueryTimeoutSeconds);
+    if (!q->prepare(deleteOldestSql(table, limit)) || !q->exec({before})) {
         return failed(q);
     }
-    return int(q.rowsAffected());
+    return int(q->rowsAffected());
 }
 
 Status SqlServerProvider::insertMessage(const LoggedMessage& m) {

@@ -105,7 +105,9 @@ private:
     Status ready(bool now = false);
     // A failed statement: drops the connection when the server is unavailable.
     Problem failed(const QSqlError& error);
-    Problem failed(const OdbcStatement& statement);
+    // The statement's failure; a statement of its own is freed first, as freeing it after its
+    // connection crashes the driver.
+    Problem failed(std::unique_ptr<OdbcStatement>& statement);
     // What a failed statement means: an outage, or a refusal.
     Problem classified(const OdbcStatement& statement) const;
     Problem failed(const Problem& p);

@@ -1470,6 +1470,35 @@ private slots:
         QCOMPARE(data, QStringList({doubtful, doubtful, QStringLiteral("after")}));
     }
 
+    // A read whose connection breaks under it fails as an outage, and the next read connects
+    // again (the read's statement, freed after its connection, crashed the logger).
+    void aReadThatLosesItsConnectionFails() {
+        auto e = serverEngine(freshTable());
+        if (!e) {
+            QSKIP("needs QUILLJOT_TEST_MSSQL");
+        }
+        const QString port = ServerSource::parse(e->settings.sqlSource).port;
+        CuttingProxy proxy(port.toUShort());
+        e->settings.sqlSource.replace(u',' + port, u',' + QString::number(proxy.port()));
+        Store store;
+        QVERIFY(!store.open(e->settings).open);
+        QVERIFY(store.insert(logEvent("2026-12-04 10:00:00", {}, {}, QStringLiteral("d"))));
+        Store readerStore;
+        QVERIFY(readerStore.openForReading(e->settings));
+        const QString table = e->settings.table;
+        proxy.cutAfter(QByteArray(reinterpret_cast<const char*>(table.utf16()), table.size() * 2));
+        int rows = 0;
+        const Status lost = readerStore.readEvents({}, [&](const StoredEvent&) { ++rows; });
+        QVERIFY(proxy.cut());
+        QVERIFY2(!lost && lost.problem().passes(),
+                 qPrintable(lost ? QStringLiteral("read") : lost.problem().description));
+        QTest::qWait(SqlServerProvider::kFirstRetryMs + 200);
+        rows = 0;
+        const Status again = readerStore.readEvents({}, [&](const StoredEvent&) { ++rows; });
+        QVERIFY2(again, qPrintable(again ? QString() : again.problem().description));
+        QCOMPARE(rows, 1);
+    }
+
     // PostgreSQL stores a pass when its COPY ends; with the answer to that end lost, the pass is
     // neither lost nor stored twice, also while the old session has not finished it.
     void aPassWhoseAnswerWasLostIsStoredOnce_data() {
