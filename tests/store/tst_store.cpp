@@ -103,6 +103,23 @@ class StoreTest : public QObject {
         }
         return std::nullopt;
     }
+    // The SQL Server engine reached through a proxy that can cut its connections, when there is
+    // a server to test against.
+    struct ProxiedServer {
+        Engine engine;
+        QString serverPort;
+        std::unique_ptr<CuttingProxy> proxy;
+    };
+    std::optional<ProxiedServer> serverThroughProxy() {
+        auto e = serverEngine(freshTable());
+        if (!e) {
+            return std::nullopt;
+        }
+        const QString port = ServerSource::parse(e->settings.sqlSource).port;
+        auto proxy = std::make_unique<CuttingProxy>(port.toUShort());
+        e->settings.sqlSource.replace(u',' + port, u',' + QString::number(proxy->port()));
+        return ProxiedServer{*e, port, std::move(proxy)};
+    }
     // A file database of its own in the Data folder.
     DatabaseSettings fileDatabase(const char* name, const QString& table = QStringLiteral("t")) {
         QDir().mkpath(m_dir.path() + QStringLiteral("/Data"));
@@ -1400,13 +1417,13 @@ private slots:
     void aWriteWhoseAnswerWasLostIsStoredOnce() {
         QFETCH(bool, message);
         QFETCH(bool, frozen);
-        auto e = serverEngine(freshTable());
-        if (!e) {
+        auto server = serverThroughProxy();
+        if (!server) {
             QSKIP("needs QUILLJOT_TEST_MSSQL");
         }
-        const QString port = ServerSource::parse(e->settings.sqlSource).port;
-        CuttingProxy proxy(port.toUShort());
-        e->settings.sqlSource.replace(u',' + port, u',' + QString::number(proxy.port()));
+        Engine* e = &server->engine;
+        CuttingProxy& proxy = *server->proxy;
+        const QString& port = server->serverPort;
         e->settings.messagesTable = e->settings.table + QStringLiteral("_msg");
         Store store;
         QVERIFY(!store.open(e->settings).open);
@@ -1473,13 +1490,12 @@ private slots:
     // A read whose connection breaks under it fails as an outage, and the next read connects
     // again (the read's statement, freed after its connection, crashed the logger).
     void aReadThatLosesItsConnectionFails() {
-        auto e = serverEngine(freshTable());
-        if (!e) {
+        auto server = serverThroughProxy();
+        if (!server) {
             QSKIP("needs QUILLJOT_TEST_MSSQL");
         }
-        const QString port = ServerSource::parse(e->settings.sqlSource).port;
-        CuttingProxy proxy(port.toUShort());
-        e->settings.sqlSource.replace(u',' + port, u',' + QString::number(proxy.port()));
+        const Engine* e = &server->engine;
+        CuttingProxy& proxy = *server->proxy;
         Store store;
         QVERIFY(!store.open(e->settings).open);
         QVERIFY(store.insert(logEvent("2026-12-04 10:00:00", {}, {}, QStringLiteral("d"))));
