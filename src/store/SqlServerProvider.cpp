@@ -684,17 +684,23 @@ bool SqlServerProvider::hasPrimaryKey() {
     return q.exec() && q.next() && q.value(0).toInt() > 0;
 }
 
+Status SqlServerProvider::keptInsert(std::unique_ptr<OdbcStatement>& insert, const QString& table,
+                                     const QStringList& columns) {
+    if (!insert) {
+        insert = std::make_unique<OdbcStatement>(m_db, kWriteTimeoutSeconds);
+        if (!insert->prepare(insertSql(table, columns))) {
+            return failed(insert);
+        }
+    }
+    return {};
+}
+
 Status SqlServerProvider::insert(const LogEvent& event) {
     if (const Status connected = ready(); !connected) {
         return connected;
     }
-    if (!m_insert) {
-        m_insert = std::make_unique<OdbcStatement>(m_db, kWriteTimeoutSeconds);
-        if (!m_insert->prepare(insertSql(m_settings.table, kEventColumns))) {
-            const Problem p = classified(*m_insert);
-            m_insert.reset();
-            return failed(p);
-        }
+    if (const Status prepared = keptInsert(m_insert, m_settings.table, kEventColumns); !prepared) {
+        return prepared;
     }
     const Status written =
         writeRow(*m_insert, RowWrite{m_settings.table,
@@ -865,15 +871,11 @@ Status SqlServerProvider::insertMessage(const LoggedMessage& m) {
     if (const Status connected = ready(); !connected) {
         return connected;
     }
-    // As Unicode, like the events; a write, it gives up as soon as theirs. Kept, as the events'
-    // insert is, so that a failure frees it before the connection.
-    if (!m_insertMessage) {
-        m_insertMessage = std::make_unique<OdbcStatement>(m_db, kWriteTimeoutSeconds);
-        if (!m_insertMessage->prepare(insertSql(m_settings.messagesTable, kMessageColumns))) {
-            const Problem p = classified(*m_insertMessage);
-            m_insertMessage.reset();
-            return failed(p);
-        }
+    // As Unicode, like the events; a write, it gives up as soon as theirs.
+    if (const Status prepared =
+            keptInsert(m_insertMessage, m_settings.messagesTable, kMessageColumns);
+        !prepared) {
+        return prepared;
     }
     return writeRow(*m_insertMessage, RowWrite{m_settings.messagesTable,
                                                &kMessageColumns,

@@ -142,6 +142,10 @@ private:
         qint64 equalDone = 0;  // rows equal to it the pass had written before it
         QString session;       // the lock its connection's session held (see m_session)
     };
+    // The insert of a table, prepared once per connection and kept (so that a failure frees it
+    // before the connection, see failed()).
+    Status keptInsert(std::unique_ptr<OdbcStatement>& insert, const QString& table,
+                      const QStringList& columns);
     // Writes one row through the statement, noting a write whose answer was lost.
     Status writeRow(OdbcStatement& statement, const RowWrite& row);
     bool m_inPass = false;
