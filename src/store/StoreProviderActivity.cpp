@@ -181,11 +181,11 @@ Result<bool> StoreProvider::rollUpInTransaction() {
     if (!newestRow) {
         return newestRow.problem();
     }
-    qint64 last = std::max(*mark, newestRow.value());
-    if (last <= *mark) {
+    const qint64 newest = newestRow.value();
+    if (newest <= *mark) {
         return false;
     }
-    const qint64 newest = last;
+    qint64 last = newest;
     // The counts of the writes stand for the new rows when there are as many of them (a pass
     // undone, or rows another program wrote, make a difference): adding them costs a statement
     // or two per hour, source and type however many rows, rather than reading every row back.
