@@ -6,12 +6,15 @@
 #include <concepts>
 #include <memory>
 #include <optional>
+#include <span>
+#include <vector>
 
 #include "logger/DrainReports.h"
 #include "logger/DrainTimer.h"
 #include "logger/RetryPause.h"
 #include "report/Result.h"
 #include "store/Spool.h"
+#include "store/StoreProvider.h"
 
 // What became of a record handed to a drainer.
 enum class DrainOutcome { Written, Spooled, Rejected, Dropped };
@@ -49,6 +52,12 @@ concept DrainCodec = requires(C codec, const typename C::Record& record, const Q
     codec.refuse(record, refusal);
 };
 
+// A codec whose database writes a run of records more cheaply than one at a time.
+template <class C>
+concept RunCodec = requires(C codec, std::span<const typename C::Record> run) {
+    { codec.insertRun(run) } -> std::same_as<StoreProvider::RunWritten>;
+};
+
 // Where each record to log goes: into the database when it takes it; into the spool while it
 // cannot (the provider says the failure passes: locked, unreachable, moved away, full), and then
 // every later record too, so that the order holds; to the codec's refusal when the database
@@ -77,6 +86,9 @@ public:
     // `ownReport`: the record is one of the logger's own reports, whose refusal is not reported
     // again (it would come back as another report).
     DrainOutcome write(const Record& record, bool ownReport = false);
+    // Records in order, none of them one of the logger's own reports: what became of each, as
+    // write() would have said. A run the database takes is written in one go.
+    std::vector<DrainOutcome> writeRun(std::span<const Record> records);
 
     // One pass: its writes are committed together, its spooled records reach the disk together.
     void beginPass();
@@ -92,6 +104,11 @@ public:
     Codec& codec() { return m_codec; }
 
 private:
+    DrainOutcome written(const Record& record);
+    // A record the database did not take: spooled when the failure passes, refused otherwise.
+    DrainOutcome notTaken(const Record& record, bool ownReport, const Problem& why);
+    // Writes the first of `records`, or as many of them as the codec takes in one go.
+    StoreProvider::RunWritten insertSome(std::span<const Record> records);
     DrainOutcome keep(const QStringList& texts, const Problem& cause);
     // Commits what this pass wrote; when the commit fails, those records go to the spool first.
     void commitPass();
@@ -142,25 +159,63 @@ DrainOutcome Drainer<Codec>::write(const Record& record, bool ownReport) {
     if (m_spool && !m_spool->isEmpty()) {
         return keep(Codec::toSpool(record), Problem{});
     }
-    const Status written = m_codec.insert(record);
-    if (written) {
-        ++m_written;
-        m_refusedSinceWrite = false;
-        if (m_inPass) {
-            m_uncommitted.append(record);
+    const Status inserted = m_codec.insert(record);
+    return inserted ? written(record) : notTaken(record, ownReport, inserted.problem());
+}
+
+template <DrainCodec Codec>
+std::vector<DrainOutcome> Drainer<Codec>::writeRun(std::span<const Record> records) {
+    std::vector<DrainOutcome> outcomes;
+    outcomes.reserve(records.size());
+    while (outcomes.size() < records.size()) {
+        const std::span<const Record> rest = records.subspan(outcomes.size());
+        if (m_spool && !m_spool->isEmpty()) {
+            outcomes.push_back(keep(Codec::toSpool(rest.front()), Problem{}));
+            continue;
         }
-        return DrainOutcome::Written;
+        const StoreProvider::RunWritten run = insertSome(rest);
+        for (const Record& record : rest.first(std::size_t(run.written))) {
+            outcomes.push_back(written(record));
+        }
+        if (!run.next) {
+            outcomes.push_back(notTaken(rest[std::size_t(run.written)], false, run.next.problem()));
+        }
     }
-    if (written.problem().passes() && m_spool) {
+    return outcomes;
+}
+
+template <DrainCodec Codec>
+StoreProvider::RunWritten Drainer<Codec>::insertSome(std::span<const Record> records) {
+    if constexpr (RunCodec<Codec>) {
+        return m_codec.insertRun(records);
+    } else {
+        const Status inserted = m_codec.insert(records.front());
+        return {inserted ? 1 : 0, inserted};
+    }
+}
+
+template <DrainCodec Codec>
+DrainOutcome Drainer<Codec>::written(const Record& record) {
+    ++m_written;
+    m_refusedSinceWrite = false;
+    if (m_inPass) {
+        m_uncommitted.append(record);
+    }
+    return DrainOutcome::Written;
+}
+
+template <DrainCodec Codec>
+DrainOutcome Drainer<Codec>::notTaken(const Record& record, bool ownReport, const Problem& why) {
+    if (why.passes() && m_spool) {
         // What this pass wrote so far goes first: committed now, or spooled ahead of this one.
         if (m_inPass) {
             commitPass();
             (void)m_codec.beginBatch();
         }
-        return keep(Codec::toSpool(record), written.problem());
+        return keep(Codec::toSpool(record), why);
     }
     ++m_rejected;
-    m_codec.refuse(record, Refusal{written.problem(), ownReport, m_refusedSinceWrite});
+    m_codec.refuse(record, Refusal{why, ownReport, m_refusedSinceWrite});
     m_refusedSinceWrite = true;
     return DrainOutcome::Rejected;
 }
@@ -260,23 +315,33 @@ void Drainer<Codec>::drainStep() {
         tryAgainLater(started);
         return;
     }
+    std::vector<Record> step;
+    step.reserve(std::size_t(records.value().size()));
+    for (const QStringList& texts : records.value()) {
+        step.push_back(Codec::fromSpool(texts));
+    }
     (void)m_codec.beginBatch();
-    int taken = 0;
+    qsizetype taken = 0;
     int refused = 0;
     std::optional<Problem> stopped;
-    for (const QStringList& texts : records.value()) {
-        const Record record = Codec::fromSpool(texts);
-        const Status written = m_codec.insert(record);
-        if (written) {
+    while (std::size_t(taken) < step.size()) {
+        const StoreProvider::RunWritten run =
+            insertSome(std::span<const Record>(step).subspan(std::size_t(taken)));
+        taken += run.written;
+        if (run.written > 0) {
             m_refusedSinceWrite = false;
-        } else if (written.problem().passes()) {
-            stopped = written.problem();
-            break;
-        } else {
-            ++refused;
-            m_codec.refuse(record, Refusal{written.problem(), false, m_refusedSinceWrite});
-            m_refusedSinceWrite = true;
         }
+        if (run.next) {
+            continue;
+        }
+        if (run.next.problem().passes()) {
+            stopped = run.next.problem();
+            break;
+        }
+        ++refused;
+        m_codec.refuse(step[std::size_t(taken)],
+                       Refusal{run.next.problem(), false, m_refusedSinceWrite});
+        m_refusedSinceWrite = true;
         ++taken;
     }
     if (const Status committed = m_codec.endBatch(); !committed) {
@@ -284,7 +349,7 @@ void Drainer<Codec>::drainStep() {
         taken = 0;  // nothing of this step reached the database: it is taken again
         refused = 0;
     }
-    if (const Status consumed = m_spool->consume(taken); !consumed) {
+    if (const Status consumed = m_spool->consume(int(taken)); !consumed) {
         reportCause(consumed.problem());
     }
     m_consumed += quint64(taken);

@@ -25,6 +25,9 @@ public:
     static LogEvent fromSpool(const QStringList& texts) { return SpoolRecords::event(texts); }
 
     Status insert(const LogEvent& event) { return m_store->insert(event); }
+    StoreProvider::RunWritten insertRun(std::span<const LogEvent> events) {
+        return m_store->insertRun(events);
+    }
     void refuse(const LogEvent& event, const Refusal& refusal);
 
     void setRejectedFile(const QString& path) { m_rejected.emplace(path); }

@@ -34,6 +34,10 @@ public:
     // `ownReport`: the event is one of the logger's own reports, whose refusal is not reported
     // again (it would come back as another report).
     Outcome write(const LogEvent& event, bool ownReport);
+    // Events in order, none of them the logger's own: what became of each.
+    std::vector<Outcome> writeRun(std::span<const LogEvent> events) {
+        return m_drainer.writeRun(events);
+    }
 
     // One receive pass: its writes are committed together, its spooled events reach the disk
     // together.

@@ -10,6 +10,11 @@
 #include "support/ProgramNames.h"
 
 namespace {
+// Written into the database or kept in the spool for it.
+bool isLogged(DrainOutcome outcome) {
+    return outcome == DrainOutcome::Written || outcome == DrainOutcome::Spooled;
+}
+
 // Passes stored before the recorder lets its event loop run (retries, purges, settings).
 constexpr int kPassesPerTurn = 8;
 constexpr int kPublishMs = 250;
@@ -104,23 +109,38 @@ void Recorder::store(std::vector<ReceivedItem>& items) {
     // The devices heard, whatever became of their events; the logger's own reports left out.
     QList<QString> heardFrom;
     QList<LoggedMessage> messages;
+    // Consecutive events of others are written as one run.
+    std::vector<LogEvent> run;
+    run.reserve(items.size());
+    const auto writeRun = [&] {
+        const std::vector<EventWriter::Outcome> outcomes = m_events->writeRun(run);
+        for (std::size_t i = 0; i < run.size(); ++i) {
+            if (isLogged(outcomes[i])) {
+                logged.append(std::move(run[i]));
+            }
+        }
+        run.clear();
+    };
     for (ReceivedItem& item : items) {
         if (auto* event = std::get_if<LogEvent>(&item.what)) {
             if (!item.ownReport) {
                 heardFrom.append(event->source);
+                run.push_back(std::move(*event));
+                continue;
             }
-            const EventWriter::Outcome outcome = m_events->write(*event, item.ownReport);
-            if (outcome == EventWriter::Outcome::Written ||
-                outcome == EventWriter::Outcome::Spooled) {
+            writeRun();
+            if (isLogged(m_events->write(*event, true))) {
                 logged.append(std::move(*event));
             }
         } else {
+            writeRun();
             auto& message = std::get<LoggedMessage>(item.what);
             if (m_messages->write(message)) {
                 messages.append(std::move(message));
             }
         }
     }
+    writeRun();
     m_events->endPass();
     m_messages->endPass();
     ++m_passes;

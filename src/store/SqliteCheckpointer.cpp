@@ -3,6 +3,8 @@
 #include <pthread.h>
 #include <sqlite3.h>
 
+#include "support/ThreadPriority.h"
+
 SqliteCheckpointer::SqliteCheckpointer(QByteArray path)
     : m_path(std::move(path)), m_thread([this] { run(); }) {}
 
@@ -25,6 +27,8 @@ void SqliteCheckpointer::ask() {
 
 void SqliteCheckpointer::run() {
     pthread_setname_np(pthread_self(), "checkpoint");
+    // Copying the log can wait; reading the socket cannot.
+    ThreadPriority::giveWay();
     std::unique_lock hold(m_lock);
     for (;;) {
         m_wake.wait(hold, [this] { return m_asked || m_stopping; });

@@ -61,6 +61,7 @@ SqliteProvider::~SqliteProvider() {
 void SqliteProvider::closeHandle() {
     m_checkpointer.reset();
     m_insert.reset();
+    m_insertRun.reset();
     m_handle = nullptr;
     removeConnection();
 }
@@ -386,7 +387,7 @@ Problem SqliteProvider::failure(const QString& text) const {
     return Problem{engineFailure(QString()).kind, text};
 }
 
-Status SqliteProvider::insert(const LogEvent& event) {
+Status SqliteProvider::readyToWrite() {
     if (m_handle == nullptr) {
         return whyClosed();
     }
@@ -394,57 +395,73 @@ Status SqliteProvider::insert(const LogEvent& event) {
     // 100 ms is enough, since rows written in between stay in the file that was opened.
     if (!m_batch || m_batchRows == 0 || !m_lastCheck.isValid() ||
         m_lastCheck.elapsed() >= kCheckEveryMs) {
-        if (const Status same = checkSameFile(); !same) {
-            return same;
-        }
+        return checkSameFile();
     }
-    if (!m_insert) {
-        Result<SqliteStatement> made =
-            prepare((QStringLiteral("INSERT INTO ") + quotedName(m_settings.table) +
-                     QStringLiteral(" (SampleDate,Source,Category,Data) VALUES (?,?,?,?)"))
-                        .toUtf8(),
-                    SQLITE_PREPARE_PERSISTENT);
+    return {};
+}
+
+Result<sqlite3_stmt*> SqliteProvider::insertStatement(qsizetype rows) {
+    SqliteStatement& kept = rows == 1 ? m_insert : m_insertRun;
+    if (!kept) {
+        QByteArray sql = (QStringLiteral("INSERT INTO ") + quotedName(m_settings.table) +
+                          QStringLiteral(" (SampleDate,Source,Category,Data) VALUES (?,?,?,?)"))
+                             .toUtf8();
+        for (qsizetype row = 1; row < rows; ++row) {
+            sql += ",(?,?,?,?)";
+        }
+        Result<SqliteStatement> made = prepare(sql, SQLITE_PREPARE_PERSISTENT);
         if (!made) {
             return made.problem();
         }
-        m_insert = std::move(made.value());
+        kept = std::move(made.value());
     }
+    return kept.get();
+}
+
+void SqliteProvider::bind(sqlite3_stmt* statement, std::span<const LogEvent> events) {
     // The values are bound from a buffer kept from one insert to the next: an insert allocates
     // nothing of its own.
-    const QString* texts[] = {&event.time, &event.source, &event.type, &event.data};
     std::size_t room = 0;
-    for (const QString* text : texts) {
-        room += (std::size_t(text->size()) + 1) * 3;  // what the encoder asks for
+    for (const LogEvent& event : events) {
+        for (const QString* text : {&event.time, &event.source, &event.type, &event.data}) {
+            room += (std::size_t(text->size()) + 1) * 3;  // what the encoder asks for
+        }
     }
     if (m_values.size() < room) {
         m_values.resize(room);
     }
     char* at = m_values.data();
-    for (int i = 0; i < 4; ++i) {
-        char* end = writeTextBytes(at, *texts[i]);
-        if (i > 0) {
-            quotesToApostrophes(at, end);
+    int column = 0;
+    for (const LogEvent& event : events) {
+        for (const QString* text : {&event.time, &event.source, &event.type, &event.data}) {
+            char* end = writeTextBytes(at, *text);
+            if (column % 4 > 0) {
+                quotesToApostrophes(at, end);
+            }
+            sqlite3_bind_text(statement, ++column, at, int(end - at), SQLITE_STATIC);
+            at = end;
         }
-        sqlite3_bind_text(m_insert.get(), i + 1, at, int(end - at), SQLITE_STATIC);
-        at = end;
     }
-    // Inside a batch each insert is its own unit: SQLite undoes a refused statement alone and
-    // keeps the transaction, so its neighbours stay. A failure that makes SQLite abandon the
-    // whole transaction (a full disk, an I/O error) took the batch's earlier rows with it: the
-    // batch's end says so, and later inserts go into a new one.
-    const int rc = sqlite3_step(m_insert.get());
+}
+
+Status SqliteProvider::step(sqlite3_stmt* statement, qsizetype rows) {
+    const int rc = sqlite3_step(statement);
     const bool ok = rc == SQLITE_DONE;
     const Problem problem = ok ? Problem{} : engineFailure(QString());
     const int code = ok ? SQLITE_OK : sqlite3_errcode(m_handle);
-    // The bindings are left: the next insert replaces all four before it steps.
-    sqlite3_reset(m_insert.get());
+    // The bindings are left: the next insert replaces them all before it steps.
+    sqlite3_reset(statement);
     setContended(code == SQLITE_BUSY || code == SQLITE_LOCKED);
     if (ok) {
         if (m_batch) {
-            ++m_batchRows;
+            m_batchRows += int(rows);
         }
         return {};
     }
+    // Inside a batch each statement is its own unit: SQLite undoes a refused statement alone and
+    // keeps the transaction, so its neighbours stay. A failure that makes SQLite abandon the
+    // whole transaction (a full disk, an I/O error) took the batch's earlier rows with it: the
+    // batch's end says so, and later inserts go into a new one.
     if (m_batch && sqlite3_get_autocommit(m_handle) != 0) {
         m_batch = false;
         if (!m_batchLost) {
@@ -453,6 +470,46 @@ Status SqliteProvider::insert(const LogEvent& event) {
         (void)beginBatch();
     }
     return problem;
+}
+
+Status SqliteProvider::insert(const LogEvent& event) {
+    if (const Status ready = readyToWrite(); !ready) {
+        return ready;
+    }
+    const Result<sqlite3_stmt*> statement = insertStatement(1);
+    if (!statement) {
+        return statement.problem();
+    }
+    bind(statement.value(), std::span(&event, 1));
+    return step(statement.value(), 1);
+}
+
+StoreProvider::RunWritten SqliteProvider::insertRun(std::span<const LogEvent> events) {
+    RunWritten run;
+    if (events.size() >= kRunRows) {
+        if (run.next = readyToWrite(); !run.next) {
+            return run;
+        }
+        const Result<sqlite3_stmt*> statement = insertStatement(kRunRows);
+        if (!statement) {
+            return {0, statement.problem()};
+        }
+        for (; events.size() - std::size_t(run.written) >= kRunRows; run.written += kRunRows) {
+            const auto rows = events.subspan(std::size_t(run.written), kRunRows);
+            bind(statement.value(), rows);
+            if (run.next = step(statement.value(), kRunRows); run.next) {
+                continue;
+            }
+            // The statement was undone: its rows are tried one at a time, so that the failure
+            // is one event's. (Were the whole transaction abandoned, the batch's end says so.)
+            const RunWritten alone = StoreProvider::insertRun(rows);
+            if (!alone.next) {
+                return {run.written + alone.written, alone.next};
+            }
+        }
+    }
+    const RunWritten rest = StoreProvider::insertRun(events.subspan(std::size_t(run.written)));
+    return {run.written + rest.written, rest.next};
 }
 
 Status SqliteProvider::beginBatch() {

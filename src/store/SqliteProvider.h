@@ -11,6 +11,7 @@
 #include "store/StoreProvider.h"
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 // The file database: a SQLite file, opened in WAL mode with synchronous=NORMAL. Its layout is
 // recorded in the file's user_version. A file that exists and is not a SQLite database is refused
@@ -31,6 +32,7 @@ public:
     Status open() override;
     bool isOpen() const override { return m_handle != nullptr; }
     Status insert(const LogEvent& event) override;
+    RunWritten insertRun(std::span<const LogEvent> events) override;
     Status beginBatch() override;
     Status endBatch() override;
     Result<bool> releaseSpace(int pages) override;
@@ -61,6 +63,13 @@ private:
     // `fresh`: the file is being made.
     Status openFile(bool fresh = false);
     Status run(const char* sql);
+    // A write's first checks: the connection is there and its path still names its file.
+    Status readyToWrite();
+    // The prepared insert of one row or of kRunRows rows, made at its first use.
+    Result<sqlite3_stmt*> insertStatement(qsizetype rows);
+    void bind(sqlite3_stmt* statement, std::span<const LogEvent> events);
+    // Runs an insert of `rows` rows bound before.
+    Status step(sqlite3_stmt* statement, qsizetype rows);
     // What SQLite says of the last call, after `what`.
     Problem engineFailure(const QString& what) const;
     // Fails, and closes the connection, when the path no longer names the file that was opened.
@@ -86,7 +95,12 @@ private:
     const QString& path() const { return m_settings.database; }
 
     sqlite3* m_handle = nullptr;
+    // Rows per statement of a run: one statement of many rows costs SQLite about half as much a
+    // row as as many statements of one.
+    static constexpr std::size_t kRunRows = 16;
+
     SqliteStatement m_insert;
+    SqliteStatement m_insertRun;
     // The UTF-8 of the values the insert is bound to; kept, with its room, from one to the next.
     std::string m_values;
     bool m_batch = false;

@@ -121,6 +121,17 @@ Status Store::insert(const LogEvent& event) {
     return written;
 }
 
+StoreProvider::RunWritten Store::insertRun(std::span<const LogEvent> events) {
+    if (!m_provider) {
+        return {0, closed()};
+    }
+    const StoreProvider::RunWritten run = m_provider->insertRun(events);
+    for (const LogEvent& event : events.first(std::size_t(run.written))) {
+        m_provider->countWritten(event);
+    }
+    return run;
+}
+
 Status Store::beginBatch() {
     // Also while a provider connects again: the pass's first write may be the one that does.
     return usable() ? m_provider->beginBatch() : Status();

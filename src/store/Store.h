@@ -47,6 +47,8 @@ public:
     static Result<QString> probe(const DatabaseSettings& settings);
 
     Status insert(const LogEvent& event);
+    // Writes `events` in order until one is not taken (see StoreProvider::insertRun).
+    StoreProvider::RunWritten insertRun(std::span<const LogEvent> events);
     Status beginBatch();
     // Ends the pass; its rows are added to the activity summary at most every kRollUpEveryMs
     // (charts count the rows not yet added from the event table).

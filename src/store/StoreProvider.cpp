@@ -237,6 +237,18 @@ Result<int> StoreProvider::deleteRowsBefore(Table table, const QString& before, 
     return q.numRowsAffected();
 }
 
+StoreProvider::RunWritten StoreProvider::insertRun(std::span<const LogEvent> events) {
+    RunWritten run;
+    for (const LogEvent& event : events) {
+        run.next = insert(event);
+        if (!run.next) {
+            break;
+        }
+        ++run.written;
+    }
+    return run;
+}
+
 Status StoreProvider::insertMessage(const LoggedMessage& m) {
     if (const Status ready = readyToRead(); !ready) {
         return ready;

@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <span>
 #include <tuple>
 
 #include "report/Result.h"
@@ -54,6 +55,16 @@ public:
     // part failed (4 the event table, 5 its key or index, 6 the messages table, 7 the record).
     Result<QString> ensureLayout();
     virtual Status insert(const LogEvent& event) = 0;
+    // How far a run of events got: the first `written` are in; when that is fewer than all,
+    // `next` says why the one after them was not taken (as insert() would have said).
+    struct RunWritten {
+        qsizetype written = 0;
+        Status next;
+    };
+    // Writes `events` in order until one is not taken. An engine that writes several rows in one
+    // statement more cheaply does so, and retries a statement that failed a row at a time, so
+    // that the failure is always that of one event. The default writes a row at a time.
+    virtual RunWritten insertRun(std::span<const LogEvent> events);
     // Groups the writes of one receive pass; each write stays its own unit of failure.
     virtual Status beginBatch() { return {}; }
     virtual Status endBatch() { return {}; }

@@ -46,6 +46,7 @@ struct FakeDatabase {
     QStringList batch;
     bool inBatch = false;
     QStringList refusals;  // as the codec heard of them
+    int runs = 0;          // runs asked for
 };
 
 struct FakeCodec {
@@ -68,6 +69,18 @@ struct FakeCodec {
         }
         (db->inBatch ? db->batch : db->rows).append(r);
         return {};
+    }
+    // Stops at the first record not taken, as a database's run does.
+    StoreProvider::RunWritten insertRun(std::span<const QString> run) {
+        ++db->runs;
+        StoreProvider::RunWritten written;
+        for (const QString& r : run) {
+            if (written.next = insert(r); !written.next) {
+                break;
+            }
+            ++written.written;
+        }
+        return written;
     }
     Status beginBatch() {
         db->inBatch = true;
@@ -255,6 +268,31 @@ private slots:
         QCOMPARE(t.rejected, 2u);
         QCOMPARE(t.spooled + t.dropped + t.earlierWritten + t.earlierWaiting, 0u);
         QVERIFY(QDir(rig.dir.path()).isEmpty());  // nothing waits: the spool's files are gone
+    }
+
+    // Each record of a run gets its own outcome: written up to one the database refuses, that
+    // one rejected, the rest written on; while the database is away, spooled in order, and the
+    // spool written later as a run of its own.
+    void eachRecordOfARunHasItsOutcome() {
+        using enum DrainOutcome;
+        Rig rig;
+        const auto writeRun = [&](const QStringList& run) {
+            return rig.drainer->writeRun(std::span(run.constData(), std::size_t(run.size())));
+        };
+        rig.db.refused = {n(2)};
+        rig.drainer->beginPass();
+        QCOMPARE(writeRun({n(0), n(1), n(2), n(3)}),
+                 (std::vector{Written, Written, Rejected, Written}));
+        rig.db.away = QStringLiteral("locked");
+        QCOMPARE(writeRun({n(4), n(5)}), (std::vector{Spooled, Spooled}));
+        rig.db.away.reset();
+        QCOMPARE(writeRun({n(6)}), std::vector{Spooled});  // behind those waiting
+        rig.drainer->endPass();
+        QCOMPARE(rig.db.rows, (QStringList{n(0), n(1), n(3)}));
+        const int runs = rig.db.runs;
+        rig.drain();
+        QCOMPARE(rig.db.rows, (QStringList{n(0), n(1), n(3), n(4), n(5), n(6)}));
+        QCOMPARE(rig.db.runs, runs + 1);
     }
 
     // At its limit the spool keeps what it has (an unbroken stretch from the start of the

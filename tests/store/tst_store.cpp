@@ -566,8 +566,21 @@ private slots:
         QVERIFY(store.insert(logEvent("2026-12-04 10:00:00", {}, {}, QStringLiteral("x"))));
         QVERIFY(!store.insert(logEvent("2026-12-04 10:00:01", {}, {}, QStringLiteral("bad"))));
         QVERIFY(store.insert(logEvent("2026-12-04 10:00:02", {}, {}, QStringLiteral("y"))));
+        // A run written many rows to a statement: the refused row's statement is undone and
+        // tried a row at a time, so that the run stops at that row and no other.
+        std::vector<LogEvent> run;
+        for (int i = 0; i < 40; ++i) {
+            run.push_back(logEvent("2026-12-04 10:00:03", {}, {},
+                                   i == 20 ? QStringLiteral("bad") : QString::number(i)));
+        }
+        const StoreProvider::RunWritten first = store.insertRun(run);
+        QCOMPARE(first.written, 20);
+        QVERIFY(!first.next);
+        const StoreProvider::RunWritten rest = store.insertRun(std::span(run).subspan(21));
+        QCOMPARE(rest.written, 19);
+        QVERIFY(rest.next);
         QVERIFY(store.endBatch());
-        QCOMPARE(history(store).size(), 2);
+        QCOMPARE(history(store).size(), 2 + 39);
     }
 
     void aForeignFileIsRefusedAndLeftUntouched() {
