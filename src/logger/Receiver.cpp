@@ -63,15 +63,22 @@ void Receiver::noteSystemDrops() {
     const bool newIncident = !m_lastDrop.isValid() || m_lastDrop.hasExpired(kDropIncidentMs);
     m_lastDrop.start();
     if (newIncident) {
-        m_reporter.toNetwork(
-            ProgramNames::kProgram,
-            QStringLiteral("The system dropped ") + QString::number(added) +
-                QStringLiteral(" datagrams before the logger could receive them: its receive "
-                               "buffer (") +
-                QString::number(m_node->receiveBufferBytes()) +
-                QStringLiteral(" bytes) was full. Raise net.core.rmem_max so that the logger "
-                               "gets the 32 MiB it asks for (see the README, \"Receive "
-                               "buffer\")"));
+        const int buffer = m_node->receiveBufferBytes();
+        // Linux reports twice what it grants: a buffer below what was asked is the system's cap.
+        const QString why =
+            buffer < XapNode::kReceiveBufferBytes
+                ? QStringLiteral(
+                      " bytes) was full. Raise net.core.rmem_max so that the logger "
+                      "gets the 32 MiB it asks for (see the README, \"Receive "
+                      "buffer\")")
+                : QStringLiteral(
+                      " bytes) was full: they came faster than the logger could read them on "
+                      "this machine");
+        m_reporter.toNetwork(ProgramNames::kProgram,
+                             QStringLiteral("The system dropped ") + QString::number(added) +
+                                 QStringLiteral(" datagrams before the logger could receive "
+                                                "them: its receive buffer (") +
+                                 QString::number(buffer) + why);
     }
 }
 

@@ -1,6 +1,7 @@
 #include "node/UdpSocket.h"
 
 #include <arpa/inet.h>
+#include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -12,8 +13,6 @@ namespace {
 // A datagram never exceeds 64 KiB: buffers of that size take each whole.
 constexpr std::size_t kMaxDatagram = 65536;
 constexpr unsigned kBatch = 32;
-// Room for the drop counter's control message beside each datagram.
-constexpr std::size_t kControlBytes = CMSG_SPACE(sizeof(std::uint32_t));
 
 bool toAddress(const QString& text, quint16 port, sockaddr_in& out) {
     std::memset(&out, 0, sizeof(out));
@@ -52,10 +51,6 @@ int UdpSocket::bind(const QString& address, quint16 port) {
         ::close(fd);
         return error;
     }
-    // The system then gives, with each datagram, how many it had dropped on this socket by the
-    // time that one arrived (for want of room in the receive buffer, mostly).
-    const int on = 1;
-    setsockopt(fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof(on));
     m_fd = fd;
     return 0;
 }
@@ -108,7 +103,6 @@ std::size_t UdpSocket::receiveWaiting(std::size_t limit,
     std::size_t taken = 0;
     mmsghdr headers[kBatch];
     iovec parts[kBatch];
-    alignas(cmsghdr) char controls[kBatch][kControlBytes];
     while (taken < limit) {
         const unsigned want = unsigned(std::min<std::size_t>(kBatch, limit - taken));
         for (unsigned i = 0; i < want; ++i) {
@@ -117,15 +111,12 @@ std::size_t UdpSocket::receiveWaiting(std::size_t limit,
             std::memset(&headers[i], 0, sizeof(headers[i]));
             headers[i].msg_hdr.msg_iov = &parts[i];
             headers[i].msg_hdr.msg_iovlen = 1;
-            headers[i].msg_hdr.msg_control = controls[i];
-            headers[i].msg_hdr.msg_controllen = kControlBytes;
         }
         const int got = ::recvmmsg(m_fd, headers, want, MSG_DONTWAIT, nullptr);
         if (got <= 0) {
             break;
         }
         for (int i = 0; i < got; ++i) {
-            noteDropCount(headers[i].msg_hdr);
             take(m_buffers.data() + std::size_t(i) * kMaxDatagram, headers[i].msg_len);
         }
         taken += std::size_t(got);
@@ -133,18 +124,21 @@ std::size_t UdpSocket::receiveWaiting(std::size_t limit,
             break;
         }
     }
+    noteDrops();
     return taken;
 }
 
-void UdpSocket::noteDropCount(const msghdr& header) {
-    for (const cmsghdr* c = CMSG_FIRSTHDR(&header); c != nullptr;
-         c = CMSG_NXTHDR(const_cast<msghdr*>(&header), const_cast<cmsghdr*>(c))) {
-        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL) {
-            std::uint32_t count = 0;
-            std::memcpy(&count, CMSG_DATA(c), sizeof(count));
-            // The system's counter is 32 bits and only grows: the difference survives its wrap.
-            m_dropped += std::uint32_t(count - m_dropCount);
-            m_dropCount = count;
-        }
+void UdpSocket::noteDrops() {
+    // Read after each pass rather than from the datagrams (SO_RXQ_OVFL): drops at the end of a
+    // burst come after the last datagram that could tell of them.
+    std::uint32_t info[SK_MEMINFO_VARS] = {};
+    socklen_t size = sizeof(info);
+    if (::getsockopt(m_fd, SOL_SOCKET, SO_MEMINFO, info, &size) != 0 ||
+        size <= SK_MEMINFO_DROPS * sizeof(std::uint32_t)) {
+        return;
     }
+    const std::uint32_t count = info[SK_MEMINFO_DROPS];
+    // The system's counter is 32 bits and only grows: the difference survives its wrap.
+    m_dropped += std::uint32_t(count - m_dropCount);
+    m_dropCount = count;
 }

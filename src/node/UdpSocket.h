@@ -6,8 +6,6 @@
 #include <functional>
 #include <vector>
 
-struct msghdr;
-
 // A UDP socket of the node: bound to one IPv4 address and port, sending datagrams, and taking
 // whatever has arrived in batches of many datagrams per system call. Closed with the object.
 class UdpSocket {
@@ -36,12 +34,12 @@ public:
     std::size_t receiveWaiting(std::size_t limit,
                                const std::function<void(const char*, std::size_t)>& take);
 
-    // Datagrams the system dropped on this socket before they could be received, as known from
-    // the last datagram received (the system tells the count with each one).
+    // Datagrams the system dropped on this socket before they could be received, as counted by
+    // the system at the end of the last receiveWaiting().
     quint64 droppedBeforeReceive() const { return m_dropped; }
 
 private:
-    void noteDropCount(const msghdr& header);
+    void noteDrops();
 
     int m_fd = -1;
     std::uint32_t m_dropCount = 0;

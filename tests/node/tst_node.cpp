@@ -220,8 +220,8 @@ private slots:
         QCOMPARE(node->takeMessage(), QStringLiteral("xap-header\n3"));
     }
 
-    // A full receive buffer drops what arrives until the node reads again; the node learns the
-    // system's count with the next datagram it takes.
+    // A full receive buffer drops what arrives until the node reads again; the node knows the
+    // system's count once it has read what the buffer held, with no datagram after the drops.
     void dropsBeforeReceiveAreTheSystemsCount() {
         MemoryReporter r;
         auto node = nodeOn(r, QStringLiteral("127.0.0.1"));
@@ -237,8 +237,6 @@ private slots:
         const qint64 dropped = systemDrops(port);
         QVERIFY(dropped > 0);
         QTRY_COMPARE(node->datagramsReceived() + quint64(dropped), sent);
-        send();
-        QTRY_COMPARE(node->datagramsReceived() + quint64(dropped), sent + 1);
         QCOMPARE(node->droppedBeforeReceive(), quint64(dropped));
         QCOMPARE(systemDrops(port), dropped);
     }
