@@ -15,8 +15,8 @@ struct sqlite3_stmt;
 
 // The file database: a SQLite file, opened in WAL mode with synchronous=NORMAL. Its layout is
 // recorded in the file's user_version. A file that exists and is not a SQLite database is refused
-// and never written to. Events are written by one prepared insert on the connection's own SQLite
-// handle, bound as UTF-8; the log is copied into the file beside the writer (SqliteCheckpointer).
+// and never written to. Events are written by prepared inserts of one row and of 16 on the
+// connection's own SQLite handle, bound as UTF-8; the log is copied into the file beside the writer (SqliteCheckpointer).
 //
 // Two faults are met without stalling or writing into the void: a database file that is removed
 // or replaced while open (the connection would go on writing to the unlinked file) ends the
