@@ -19,6 +19,11 @@
 // What became of a record handed to a drainer.
 enum class DrainOutcome { Written, Spooled, Rejected, Dropped };
 
+// Written into the database or kept in the spool for it.
+inline bool isLogged(DrainOutcome outcome) {
+    return outcome == DrainOutcome::Written || outcome == DrainOutcome::Spooled;
+}
+
 struct DrainTally {
     quint64 written = 0;         // records of this run in the database
     quint64 spooled = 0;         // records of this run waiting in the spool

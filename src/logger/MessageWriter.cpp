@@ -12,20 +12,12 @@ void MessageWriter::open(const QString& folder, qint64 limitBytes) {
     m_drainer.open(folder, limitBytes);
 }
 
-namespace {
-
-bool kept(DrainOutcome outcome) {
-    return outcome == DrainOutcome::Written || outcome == DrainOutcome::Spooled;
-}
-
-}  // namespace
-
 bool MessageWriter::write(const LoggedMessage& message) {
     if (m_inPass) {
         m_held.append(message);
         return true;
     }
-    return kept(m_drainer.write(message));
+    return isLogged(m_drainer.write(message));
 }
 
 void MessageWriter::endPass() {

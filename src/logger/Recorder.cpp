@@ -10,11 +10,6 @@
 #include "support/ProgramNames.h"
 
 namespace {
-// Written into the database or kept in the spool for it.
-bool isLogged(DrainOutcome outcome) {
-    return outcome == DrainOutcome::Written || outcome == DrainOutcome::Spooled;
-}
-
 // Passes stored before the recorder lets its event loop run (retries, purges, settings).
 constexpr int kPassesPerTurn = 8;
 constexpr int kPublishMs = 250;
