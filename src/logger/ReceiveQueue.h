@@ -22,7 +22,10 @@
 class ReceiveQueue {
 public:
     struct Limits {
-        qsizetype items = 20000;
+        // Small on purpose: memory the items leave is soon taken again, while still in the cache
+        // and without new pages to fault in, and a crash costs no more than this; past it the
+        // overflow file costs a write() per batch and no sync.
+        qsizetype items = 4096;
         qsizetype bytes = 32 * 1024 * 1024;
     };
 

@@ -39,6 +39,7 @@ void Receiver::setRules(const LogRules& rules) {
 void Receiver::onMessagesWaiting() {
     const quint64 before = m_handler.tally().events + m_handler.tally().loggedMessages;
     quint64 texts = 0;
+    m_batch.reserve(m_node->queuedCount());
     for (QString text = m_node->takeMessage(); !text.isEmpty(); text = m_node->takeMessage()) {
         m_handler.handle(std::move(text));
         ++texts;

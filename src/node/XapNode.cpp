@@ -248,14 +248,21 @@ void XapNode::take(const char* bytes, std::size_t size) {
 }
 
 void XapNode::readWaiting(UdpSocket& socket) {
-    if (m_received.size() < kQueueLimit) {
+    // Handed on a share at a time while more waits: the texts of one share are taken and freed
+    // while their memory is still in the cache, and the writer gets work as the burst goes on
+    // instead of after it.
+    while (m_received.size() < kQueueLimit) {
+        const std::size_t want = std::min(kHandOnShare, kQueueLimit - m_received.size());
         const std::size_t taken = socket.receiveWaiting(
-            kQueueLimit - m_received.size(),
-            [this](const char* bytes, std::size_t size) { take(bytes, size); });
+            want, [this](const char* bytes, std::size_t size) { take(bytes, size); });
         // The hub forwards to the loopback port only; the host address hears other hosts.
         if (taken > 0 && &socket == &m_loopbackSocket) {
             m_heartbeats.heard(m_clock.elapsed());
         }
+        if (taken < want) {
+            break;
+        }
+        emit messagesWaiting();
     }
     // A full queue leaves the rest in the system's buffer; the notifiers would otherwise call
     // again at once for as long as it stays full.

@@ -19,10 +19,10 @@ class Reporter;
 // The program's connection to the xAP network. Binds a loopback port (from 32768 up) on which the
 // hub of this host forwards the network's traffic, and an address of the host's network
 // interfaces at the same port for sending; queues received message texts and says
-// messagesWaiting() after each batch read off a socket; announces itself with heartbeats (early
-// ones too, while nothing comes through the hub: see HeartbeatSchedule); sends messages of one
-// block. Lives on the thread that reads its sockets; send() may be called from any thread once
-// bind() is done.
+// messagesWaiting() after each batch read off a socket (a share of it while more waits); announces
+// itself with heartbeats (early ones too, while nothing comes through the hub: see
+// HeartbeatSchedule); sends messages of one block. Lives on the thread that reads its sockets;
+// send() may be called from any thread once bind() is done.
 class XapNode : public QObject, public MessageSender {
     Q_OBJECT
 
@@ -35,6 +35,9 @@ public:
     // Texts held in the receive queue at most (about 10 MB); past that, datagrams wait in the
     // system's receive buffer until some have been taken, instead of filling memory.
     static constexpr std::size_t kQueueLimit = 16384;
+    // While the system's buffer still holds more, messagesWaiting() is said after each this many
+    // datagrams read.
+    static constexpr std::size_t kHandOnShare = 1024;
 
     explicit XapNode(Reporter& reporter,
                      std::unique_ptr<HostNetwork> network = std::make_unique<SystemHostNetwork>(),

@@ -220,6 +220,39 @@ private slots:
         QCOMPARE(node->takeMessage(), QStringLiteral("xap-header\n3"));
     }
 
+    // A burst larger than what the node hands on at a time, waiting before the node reads: each
+    // datagram taken once, in order, across the hand-ons.
+    void aBurstArrivesWholeAndInOrder() {
+        MemoryReporter r;
+        auto node = nodeOn(r, QStringLiteral("127.0.0.1"));
+        const quint16 port = quint16(node->bind());
+        QVERIFY(port > 0);
+        QStringList got;
+        int calls = 0;
+        connect(node.get(), &XapNode::messagesWaiting, this, [&] {
+            ++calls;
+            for (QString s = node->takeMessage(); !s.isEmpty(); s = node->takeMessage()) {
+                got.append(s);
+            }
+        });
+        QUdpSocket sender;
+        const int sent = int(XapNode::kHandOnShare * 5 / 2);
+        if (node->receiveBufferBytes() < sent * 2048) {
+            QSKIP("The system's receive buffer cannot hold the burst (raise net.core.rmem_max).");
+        }
+        for (int i = 0; i < sent; ++i) {  // no event loop meanwhile: the node does not read
+            sender.writeDatagram("xap-header\n{\nclass=x\n}\nn=" + QByteArray::number(i),
+                                 QHostAddress(QHostAddress::LocalHost), port);
+        }
+        QTRY_COMPARE(got.size(), sent);
+        for (int i = 0; i < sent; ++i) {
+            QVERIFY2(got[i].endsWith(QStringLiteral("n=") + QString::number(i)),
+                     qPrintable(got[i]));
+        }
+        QVERIFY(calls >= 3);
+        QCOMPARE(node->droppedBeforeReceive(), 0u);
+    }
+
     // A full receive buffer drops what arrives until the node reads again; the node knows the
     // system's count once it has read what the buffer held, with no datagram after the drops.
     void dropsBeforeReceiveAreTheSystemsCount() {
