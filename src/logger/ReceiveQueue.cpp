@@ -283,7 +283,9 @@ std::vector<ReceivedItem> ReceiveQueue::readFile(FileReader& reader, qint64 end,
         bytes.truncate(n);
         qint64 at = 0;
         while (qsizetype(out.size()) < most) {
-            const auto record = Spool::decodeRecordAt(bytes, at);
+            const auto record = Spool::decodeRecordAt(
+                bytes, at,
+                reader.earlierRun ? Spool::Written::ByAnyone : Spool::Written::ByThisProcess);
             if (!record) {
                 break;
             }

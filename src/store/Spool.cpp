@@ -85,7 +85,8 @@ std::optional<QStringList> decoded(QByteArrayView payload) {
 
 // The record at `offset` of `bytes`: its payload and size, or nothing when it is torn or
 // damaged.
-std::optional<std::pair<QByteArrayView, qint64>> recordAt(const QByteArray& bytes, qint64 offset) {
+std::optional<std::pair<QByteArrayView, qint64>> recordAt(const QByteArray& bytes, qint64 offset,
+                                                          bool checkSum = true) {
     if (offset + kHeaderSize > bytes.size() ||
         std::memcmp(bytes.constData() + offset, kMagic, 4) != 0) {
         return std::nullopt;
@@ -95,7 +96,7 @@ std::optional<std::pair<QByteArrayView, qint64>> recordAt(const QByteArray& byte
         return std::nullopt;
     }
     const char* payload = bytes.constData() + offset + kHeaderSize;
-    if (crc32(payload, size) != getU32(bytes.constData() + offset + 8)) {
+    if (checkSum && crc32(payload, size) != getU32(bytes.constData() + offset + 8)) {
         return std::nullopt;
     }
     return std::pair{QByteArrayView(payload, size), kHeaderSize + size};
@@ -284,8 +285,9 @@ void Spool::appendRecord(QByteArray& out, const QStringList& record) {
 }
 
 std::optional<std::pair<QStringList, qint64>> Spool::decodeRecordAt(const QByteArray& bytes,
-                                                                    qint64 offset) {
-    const auto r = recordAt(bytes, offset);
+                                                                    qint64 offset,
+                                                                    Written written) {
+    const auto r = recordAt(bytes, offset, written == Written::ByAnyone);
     if (!r) {
         return std::nullopt;
     }

@@ -52,10 +52,12 @@ public:
 
     // The format of one record, for other files of records that must survive a crash the same
     // way: a record appended to `out`, and the record that starts at `offset` of `bytes` with its
-    // size in bytes (nothing when it is torn or damaged).
+    // size in bytes (nothing when it is torn or damaged). Bytes the reading process wrote itself,
+    // with no crash between, cannot be damaged: their checksum need not be computed again.
+    enum class Written { ByAnyone, ByThisProcess };
     static void appendRecord(QByteArray& out, const QStringList& record);
-    static std::optional<std::pair<QStringList, qint64>> decodeRecordAt(const QByteArray& bytes,
-                                                                        qint64 offset);
+    static std::optional<std::pair<QStringList, qint64>> decodeRecordAt(
+        const QByteArray& bytes, qint64 offset, Written written = Written::ByAnyone);
 
 private:
     Status openForAppend();
