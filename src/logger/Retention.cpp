@@ -43,7 +43,7 @@ void Retention::beginPurge() {
 
 void Retention::step() {
     if (m_releasing) {
-        const Result<bool> more = m_store.releaseSpace(kPagesPerStep);
+        const Result<bool> more = m_store.releaseSpace(kBytesPerStep);
         if (!more || !more.value()) {
             finish();
         }

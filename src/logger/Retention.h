@@ -38,7 +38,7 @@ public:
 
     static constexpr int kBatchRows = 500;
     static constexpr int kPauseMs = 5;
-    static constexpr int kPagesPerStep = 200;
+    static constexpr qint64 kBytesPerStep = 800 * 1024;
     static constexpr int kEveryMs = 60 * 60 * 1000;
 
 signals:

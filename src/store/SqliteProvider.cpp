@@ -68,9 +68,10 @@ void SqliteProvider::closeHandle() {
 
 int SqliteProvider::onCommit(void* self, sqlite3* db, const char*, int pages) {
     auto* provider = static_cast<SqliteProvider*>(self);
-    if (pages >= kWriterCheckpointPages) {
+    const qint64 bytes = qint64(pages) * provider->m_pageBytes;
+    if (bytes >= kWriterCheckpointBytes) {
         sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
-    } else if (pages >= kCheckpointPages) {
+    } else if (bytes >= kCheckpointBytes) {
         provider->checkpointSoon();
     }
     return SQLITE_OK;
@@ -155,6 +156,7 @@ Status SqliteProvider::openFile(bool fresh) {
     // A new database gives the space of deleted rows back to the file system when asked
     // (releaseSpace); SQLite takes this only before WAL mode writes the header.
     if (fresh) {
+        (void)run(QByteArray("PRAGMA page_size=" + QByteArray::number(kNewPageBytes)).constData());
         (void)run("PRAGMA auto_vacuum=INCREMENTAL");
     }
     for (const char* pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL"}) {
@@ -162,6 +164,9 @@ Status SqliteProvider::openFile(bool fresh) {
             closeHandle();
             return s;
         }
+    }
+    if (const Result<int> page = number("PRAGMA page_size"); page && page.value() > 0) {
+        m_pageBytes = page.value();
     }
     m_nativePath = QFile::encodeName(path());
     sqlite3_wal_hook(m_handle, &SqliteProvider::onCommit, this);
@@ -598,7 +603,7 @@ QString SqliteProvider::tableName(Table table) const {
     return quotedName(table == Table::Events ? m_settings.table : m_settings.messagesTable);
 }
 
-Result<bool> SqliteProvider::releaseSpace(int pages) {
+Result<bool> SqliteProvider::releaseSpace(qint64 bytes) {
     if (m_handle == nullptr) {
         return false;
     }
@@ -611,6 +616,7 @@ Result<bool> SqliteProvider::releaseSpace(int pages) {
     if (mode.value() != 2) {  // incremental
         return false;
     }
+    const qint64 pages = std::max<qint64>(1, bytes / m_pageBytes);
     const QByteArray step = "PRAGMA incremental_vacuum(" + QByteArray::number(pages) + ')';
     if (const Status done = run(step.constData()); !done) {
         return done.problem();

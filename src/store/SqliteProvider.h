@@ -16,7 +16,8 @@ struct sqlite3_stmt;
 // The file database: a SQLite file, opened in WAL mode with synchronous=NORMAL. Its layout is
 // recorded in the file's user_version. A file that exists and is not a SQLite database is refused
 // and never written to. Events are written by prepared inserts of one row and of 16 on the
-// connection's own SQLite handle, bound as UTF-8; the log is copied into the file beside the writer (SqliteCheckpointer).
+// connection's own SQLite handle, bound as UTF-8; the log is copied into the file beside the writer
+// (SqliteCheckpointer).
 //
 // Two faults are met without stalling or writing into the void: a database file that is removed
 // or replaced while open (the connection would go on writing to the unlinked file) ends the
@@ -35,7 +36,7 @@ public:
     RunWritten insertRun(std::span<const LogEvent> events) override;
     Status beginBatch() override;
     Status endBatch() override;
-    Result<bool> releaseSpace(int pages) override;
+    Result<bool> releaseSpace(qint64 bytes) override;
     QString where() const override;
     Result<QString> probe() override;
 
@@ -82,10 +83,14 @@ private:
     static int onCommit(void* self, sqlite3* db, const char* name, int pages);
     void checkpointSoon();
 
-    // A log this long is copied into the file by the checkpointer (SQLite's own default); one
-    // this long, with the checkpointer behind, by the writer itself, so that it stays bounded.
-    static constexpr int kCheckpointPages = 1000;
-    static constexpr int kWriterCheckpointPages = 16000;
+    // A log this long is copied into the file by the checkpointer; one this long, with the
+    // checkpointer behind, by the writer itself, so that it stays bounded.
+    static constexpr qint64 kCheckpointBytes = 4 * 1024 * 1024;
+    static constexpr qint64 kWriterCheckpointBytes = 64 * 1024 * 1024;
+    // The pages of a file Quilljot makes: a commit writes the log a page at a time, two system
+    // calls a page, and the calls cost more than the copy (SQLite's default is 4,096). Files made
+    // elsewhere keep their own.
+    static constexpr int kNewPageBytes = 16384;
 
     // Short: a write that finds the database locked goes to the spool rather than holding up the
     // receive path.
@@ -116,4 +121,5 @@ private:
     std::optional<Problem> m_closedBecause;
     // Made at the first long log: connections that only read never need it.
     std::unique_ptr<SqliteCheckpointer> m_checkpointer;
+    int m_pageBytes = 4096;
 };

@@ -230,11 +230,11 @@ Result<int> Store::deleteRowsBefore(StoreProvider::Table table, const QString& b
     return m_provider->deleteRowsBefore(table, before, limit);
 }
 
-Result<bool> Store::releaseSpace(int pages) {
+Result<bool> Store::releaseSpace(qint64 bytes) {
     if (!isOpen()) {
         return notOpen();
     }
-    return m_provider->releaseSpace(pages);
+    return m_provider->releaseSpace(bytes);
 }
 
 Status Store::insertMessage(const LoggedMessage& message) {

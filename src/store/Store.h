@@ -75,7 +75,7 @@ public:
     // Retention: one batch of old rows deleted, and one step of giving their space back (see
     // StoreProvider).
     Result<int> deleteRowsBefore(StoreProvider::Table table, const QString& before, int limit);
-    Result<bool> releaseSpace(int pages);
+    Result<bool> releaseSpace(qint64 bytes);
 
 private:
     // Open, or closed for now by a provider that connects again by itself.

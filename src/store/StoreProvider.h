@@ -104,10 +104,10 @@ public:
     // Deletes at most `limit` of the oldest rows of `table` dated before `before` (stored form);
     // how many went. Keys are never handed out again: each engine's key keeps counting.
     virtual Result<int> deleteRowsBefore(Table table, const QString& before, int limit);
-    // Gives the space of deleted rows back to the file system, at most `pages` pages at a time;
-    // true while more is left. Servers manage their space themselves.
-    virtual Result<bool> releaseSpace(int pages) {
-        (void)pages;
+    // Gives the space of deleted rows back to the file system, about `bytes` at a time; true
+    // while more is left. Servers manage their space themselves.
+    virtual Result<bool> releaseSpace(qint64 bytes) {
+        (void)bytes;
         return false;
     }
     // The database as people name it: its file, or its name and server (never a password).
