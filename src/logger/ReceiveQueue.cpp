@@ -40,13 +40,19 @@ QString systemError() {
 struct ReceiveQueue::FileReader {
     int generation = 0;
     int fd = -1;
+    int positionFd = -1;
     qint64 offset = 0;  // the next record to read
     qint64 noted = 0;   // what the position file says
     bool earlierRun = false;
+    // Bytes read ahead, from the file's offset `chunkStart`: a pass takes fewer than a chunk.
+    QByteArray chunk;
+    qint64 chunkStart = 0;
 
     ~FileReader() {
-        if (fd >= 0) {
-            ::close(fd);
+        for (const int open : {fd, positionFd}) {
+            if (open >= 0) {
+                ::close(open);
+            }
         }
     }
 };
@@ -183,12 +189,21 @@ void ReceiveQueue::noteLoss(const QString& why, qint64 items) {
 }
 
 void ReceiveQueue::stored() {
-    if (m_reader && m_reader->offset > m_reader->noted) {
-        QFile position(positionPath(m_reader->generation));
-        if (position.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-            position.write(QByteArray::number(m_reader->offset));
-            m_reader->noted = m_reader->offset;
-        }
+    if (!m_reader || m_reader->offset <= m_reader->noted) {
+        return;
+    }
+    FileReader& reader = *m_reader;
+    if (reader.positionFd < 0) {
+        reader.positionFd = ::open(QFile::encodeName(positionPath(reader.generation)).constData(),
+                                   O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    }
+    // Written over in place, never cut first: the offset only grows, so the new number covers the
+    // old one, and a file cut and written again would be pushed to the disk at each close.
+    const QByteArray number = QByteArray::number(reader.offset);
+    if (reader.positionFd >= 0 &&
+        ::pwrite(reader.positionFd, number.constData(), std::size_t(number.size()), 0) ==
+            ssize_t(number.size())) {
+        reader.noted = reader.offset;
     }
 }
 
@@ -272,28 +287,43 @@ std::vector<ReceivedItem> ReceiveQueue::readFile(FileReader& reader, qint64 end,
         reader.offset = end;
         return out;
     }
-    qint64 want = std::min(end - reader.offset, kReadChunk);
-    while (want > 0 && qsizetype(out.size()) < most) {
-        QByteArray bytes(want, Qt::Uninitialized);
-        const ssize_t n = ::pread(reader.fd, bytes.data(), std::size_t(want), reader.offset);
-        if (n <= 0) {
-            reader.offset = end;  // unreadable: what is left of it is lost
-            break;
-        }
-        bytes.truncate(n);
-        qint64 at = 0;
+    const auto decode = [&](qint64& at) {
         while (qsizetype(out.size()) < most) {
             const auto record = Spool::decodeRecordAt(
-                bytes, at,
+                reader.chunk, at,
                 reader.earlierRun ? Spool::Written::ByAnyone : Spool::Written::ByThisProcess);
             if (!record) {
-                break;
+                return;
             }
             if (auto item = ReceivedItem::fromRecord(record->first)) {
                 out.push_back(*std::move(item));
             }
             at += record->second;
         }
+    };
+    // First what is left of the last chunk.
+    const qint64 ahead = reader.chunkStart + reader.chunk.size() - reader.offset;
+    if (reader.offset >= reader.chunkStart && ahead > 0) {
+        qint64 at = reader.offset - reader.chunkStart;
+        decode(at);
+        reader.offset = reader.chunkStart + at;
+        if (qsizetype(out.size()) >= most) {
+            return out;
+        }
+    }
+    qint64 want = std::min(end - reader.offset, kReadChunk);
+    while (want > 0 && qsizetype(out.size()) < most) {
+        reader.chunk.resize(want);
+        reader.chunkStart = reader.offset;
+        const ssize_t n = ::pread(reader.fd, reader.chunk.data(), std::size_t(want), reader.offset);
+        if (n <= 0) {
+            reader.chunk.clear();
+            reader.offset = end;  // unreadable: what is left of it is lost
+            break;
+        }
+        reader.chunk.truncate(n);
+        qint64 at = 0;
+        decode(at);
         reader.offset += at;
         if (at > 0 || qsizetype(out.size()) >= most) {
             break;
