@@ -287,32 +287,39 @@ std::vector<ReceivedItem> ReceiveQueue::readFile(FileReader& reader, qint64 end,
         reader.offset = end;
         return out;
     }
-    const auto decode = [&](qint64& at) {
+    const Spool::Written written =
+        reader.earlierRun ? Spool::Written::ByAnyone : Spool::Written::ByThisProcess;
+    qint64 want = kReadChunk;
+    bool justRead = false;  // the chunk was read at the offset by this call
+    while (qsizetype(out.size()) < most && reader.offset < end) {
+        const qint64 from = reader.offset - reader.chunkStart;
+        qint64 at = from;
         while (qsizetype(out.size()) < most) {
-            const auto record = Spool::decodeRecordAt(
-                reader.chunk, at,
-                reader.earlierRun ? Spool::Written::ByAnyone : Spool::Written::ByThisProcess);
+            const auto record = Spool::decodeRecordAt(reader.chunk, at, written);
             if (!record) {
-                return;
+                break;
             }
             if (auto item = ReceivedItem::fromRecord(record->first)) {
                 out.push_back(*std::move(item));
             }
             at += record->second;
         }
-    };
-    // First what is left of the last chunk.
-    const qint64 ahead = reader.chunkStart + reader.chunk.size() - reader.offset;
-    if (reader.offset >= reader.chunkStart && ahead > 0) {
-        qint64 at = reader.offset - reader.chunkStart;
-        decode(at);
         reader.offset = reader.chunkStart + at;
-        if (qsizetype(out.size()) >= most) {
-            return out;
+        if (at > from) {
+            justRead = false;
+            continue;
         }
-    }
-    qint64 want = std::min(end - reader.offset, kReadChunk);
-    while (want > 0 && qsizetype(out.size()) < most) {
+        if (justRead) {
+            // A chunk read at the offset held nothing whole: a record larger than the chunk, or a
+            // torn or damaged one, which a crash can leave at the end of a file and which is left
+            // out.
+            if (want >= end - reader.offset || want >= kLargestRecord) {
+                reader.offset = end;
+                break;
+            }
+            want *= 4;
+        }
+        want = std::min(want, end - reader.offset);
         reader.chunk.resize(want);
         reader.chunkStart = reader.offset;
         const ssize_t n = ::pread(reader.fd, reader.chunk.data(), std::size_t(want), reader.offset);
@@ -322,19 +329,7 @@ std::vector<ReceivedItem> ReceiveQueue::readFile(FileReader& reader, qint64 end,
             break;
         }
         reader.chunk.truncate(n);
-        qint64 at = 0;
-        decode(at);
-        reader.offset += at;
-        if (at > 0 || qsizetype(out.size()) >= most) {
-            break;
-        }
-        // Nothing whole in what was read: a record larger than the chunk, or a torn or damaged
-        // one, which a crash can leave at the end of a file and which is left out.
-        if (want >= end - reader.offset || want >= kLargestRecord) {
-            reader.offset = end;
-            break;
-        }
-        want = std::min(end - reader.offset, want * 4);
+        justRead = true;
     }
     return out;
 }
