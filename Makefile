@@ -1,5 +1,8 @@
 # The two commands of the README, and their parts.
 MAKEFLAGS += --no-print-directory
+# Recipes that filter a command's output still fail when the command does.
+SHELL := /bin/bash
+.SHELLFLAGS := -o pipefail -c
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
@@ -27,8 +30,8 @@ configure = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 # test, benchmark or fuzz target is compiled.
 programs: deps-run
 	@$(configure)
-	@echo "make: building $(PROGRAMS) in $(BUILD)/bin with $(JOBS) jobs (a first build takes a few minutes)"
-	@cmake --build $(BUILD) -j $(JOBS) --target $(PROGRAMS) settings_sample_file
+	@echo "make: building $(PROGRAMS) in $(BUILD)/bin with $(JOBS) jobs"
+	@cmake --build $(BUILD) -j $(JOBS) --target $(PROGRAMS) settings_sample_file | sed -u '/Built target/d'
 
 build: deps
 	@$(configure)

@@ -15,6 +15,7 @@
 #include "logger/Logger.h"
 #include "store/Store.h"
 #include "support/ProcessSignals.h"
+#include "support/ServiceNotify.h"
 #include "web/WebServer.h"
 #ifdef QUILLJOT_GUI
 #include <QApplication>
@@ -122,6 +123,8 @@ int run(QCoreApplication& app, Frontend& frontend, DesktopFrontend* desktop, con
                  logger.node()->remotePort(), qPrintable(logger.node()->localIp()),
                  qPrintable(databaseInUse(logger)), qPrintable(logger.folders().appPath()));
     const std::unique_ptr<WebServer> web = WebCommands::start(logger, a.webPort);
+    // Under a service manager the start is done: the node listens and has announced itself.
+    ServiceNotify::send("READY=1");
     auto shutdown = [&logger] {
         logger.stop();
         QCoreApplication::quit();

@@ -2,6 +2,7 @@
 
 #include <sys/socket.h>
 #include <QNetworkInterface>
+#include <algorithm>
 
 #include "message/Heartbeat.h"
 #include "message/TextCodec.h"
@@ -14,11 +15,6 @@ constexpr int kDefaultInterval = 60;
 
 XapHub::XapHub(QHostAddress bindAddress, quint16 port, QObject* parent)
     : QObject(parent), m_bindAddress(std::move(bindAddress)), m_port(port) {
-    for (const QHostAddress& a : QNetworkInterface::allAddresses()) {
-        if (a.protocol() == QAbstractSocket::IPv4Protocol) {
-            m_localAddresses.insert(a);
-        }
-    }
     connect(&m_socket, &QUdpSocket::readyRead, this, &XapHub::readPending);
     m_expiry.setInterval(1000);
     connect(&m_expiry, &QTimer::timeout, this, [this] { expire(QDateTime::currentDateTimeUtc()); });
@@ -39,13 +35,57 @@ bool XapHub::start(QString* error) {
         *error = m_forward.errorString();
         return false;
     }
+    if (!listLocalAddresses()) {
+        reportListingFailed();
+    }
     m_expiry.start();
     return true;
 }
 
-bool XapHub::isLocal(const QHostAddress& address) const {
+void XapHub::reportListingFailed() {
+    if (say && !m_listingFailed) {
+        say(
+            QStringLiteral("cannot list this host's addresses: heartbeats from its own network "
+                           "addresses are taken for another host's, and their applications get "
+                           "nothing (a service needs netlink sockets allowed for the listing)"));
+    }
+    m_listingFailed = true;
+}
+
+bool XapHub::listLocalAddresses() {
+    m_listedAt.start();
+    QSet<QHostAddress> found;
+    for (const QHostAddress& a : QNetworkInterface::allAddresses()) {
+        if (a.protocol() == QAbstractSocket::IPv4Protocol) {
+            found.insert(a);
+        }
+    }
+    // Every host has a loopback address: a list without one is a listing that failed (under a
+    // service manager that denies netlink sockets, for one).
+    const bool listed = std::any_of(found.cbegin(), found.cend(),
+                                    [](const QHostAddress& a) { return a.isLoopback(); });
+    if (listed) {
+        m_localAddresses = std::move(found);
+    }
+    return listed;
+}
+
+bool XapHub::isLocal(const QHostAddress& address) {
     const QHostAddress v4(address.toIPv4Address());
-    return v4.isLoopback() || m_localAddresses.contains(v4);
+    if (v4.isLoopback() || m_localAddresses.contains(v4)) {
+        return true;
+    }
+    // An address given after the hub started (a lease at boot, a new interface) is found by
+    // listing again; a flood of other hosts' heartbeats lists at most once a second.
+    if (m_listedAt.isValid() && m_listedAt.elapsed() < 1000) {
+        return false;
+    }
+    if (!listLocalAddresses()) {
+        reportListingFailed();
+        return false;
+    }
+    m_listingFailed = false;
+    return m_localAddresses.contains(v4);
 }
 
 void XapHub::readPending() {

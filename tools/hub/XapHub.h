@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QMap>
 #include <QObject>
@@ -37,7 +38,14 @@ public:
 private:
     void readPending();
     void handle(const QByteArray& datagram, const QHostAddress& from);
-    bool isLocal(const QHostAddress& address) const;
+    // Whether a heartbeat from ADDRESS comes from this host, listing its addresses again when
+    // ADDRESS is not among them.
+    bool isLocal(const QHostAddress& address);
+    // Lists this host's IPv4 addresses; false, keeping the last list, when that fails.
+    bool listLocalAddresses();
+    // Says once, until a listing works again, that heartbeats from this host's network
+    // addresses cannot be recognised.
+    void reportListingFailed();
     void drop(quint16 port, const QString& why);
 
     QHostAddress m_bindAddress;
@@ -47,4 +55,6 @@ private:
     QTimer m_expiry;
     QMap<quint16, Client> m_clients;
     QSet<QHostAddress> m_localAddresses;
+    QElapsedTimer m_listedAt;
+    bool m_listingFailed = false;
 };

@@ -7,6 +7,7 @@
 
 #include "XapHub.h"
 #include "support/ProcessSignals.h"
+#include "support/ServiceNotify.h"
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -72,6 +73,8 @@ int main(int argc, char** argv) {
     }
     std::printf("listening on %s:%u\n", qPrintable(address.toString()), port);
     std::fflush(stdout);
+    // Units ordered after the hub's start once it listens: a logger's first heartbeat is heard.
+    ServiceNotify::send("READY=1");
     ProcessSignals shutdown({SIGINT, SIGTERM}, [](int) { QCoreApplication::quit(); });
     return app.exec();
 }
