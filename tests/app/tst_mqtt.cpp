@@ -506,7 +506,7 @@ private slots:
         QCOMPARE(configs.size(), 5);
         QSet<QString> uniqueIds;
         QSet<QString> stateTopics;
-        QMap<QString, QSet<QString>> devicesByLogger;  // by the logger's ClientId
+        QMap<QString, QSet<QString>> devicesByLogger;  // identifiers by device name
         for (auto it = configs.begin(); it != configs.end(); ++it) {
             const QJsonObject config = it.value().last();
             QVERIFY2(kSensorKeys.contains(keysOf(config)), it.key().constData());
