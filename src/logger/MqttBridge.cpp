@@ -27,7 +27,16 @@ MqttBridge::MqttBridge(Reporter& reporter, OutgoingQueue& outgoing, MqttSettings
       m_clientId(m_settings.clientIdFor(computerName)),
       // Ids grow across runs too, as long as the clock does: a subscriber tells a message sent
       // again after a reconnect by an id it has seen.
-      m_nextId(quint64(QDateTime::currentMSecsSinceEpoch()) * 1000) {}
+      m_nextId(quint64(QDateTime::currentMSecsSinceEpoch()) * 1000) {
+    if (m_settings.discovery) {
+        m_discovery.emplace(HomeAssistantDiscovery::Logger{
+            .identity = m_clientId,
+            .name = QStringLiteral("Quilljot ") +
+                    (m_settings.clientId.isEmpty() ? computerName : m_settings.clientId),
+            .availabilityTopic = MqttPayloads::statusTopic(m_settings.topicPrefix),
+        });
+    }
+}
 
 MqttBridge::~MqttBridge() = default;
 
@@ -92,9 +101,26 @@ Result<std::unique_ptr<MqttClient>> MqttBridge::connectNow() {
             return subscribed.problem();
         }
     }
+    if (m_discovery) {
+        const Status subscribed =
+            client->subscribe(HomeAssistantDiscovery::birthTopic(),
+                              [this](const QString&, const QByteArray& payload) {
+                                  if (HomeAssistantDiscovery::isBirth(payload)) {
+                                      QMetaObject::invokeMethod(this, &MqttBridge::announceAgain,
+                                                                Qt::QueuedConnection);
+                                  }
+                              });
+        if (!subscribed) {
+            return subscribed.problem();
+        }
+    }
     const Status online = client->publish(o.willTopic, QByteArrayLiteral("online"), 1, true);
     if (!online) {
         return online.problem();
+    }
+    // The broker may have restarted without its retained messages.
+    if (const Status announced = announceTo(*client); !announced) {
+        return announced.problem();
     }
     return client;
 }
@@ -159,6 +185,7 @@ void MqttBridge::pump() {
         for (std::size_t i = from; i < to; ++i) {
             publish(items[i]);
         }
+        publishStates();
         m_drainer->endPass();
         if (client == m_drainer->codec().client() && client != nullptr) {
             client->hold(false);
@@ -171,16 +198,65 @@ void MqttBridge::pump() {
 void MqttBridge::publish(const Item& item) {
     const QString& prefix = m_settings.topicPrefix;
     if (const auto* e = std::get_if<LogEvent>(&item)) {
-        if (m_settings.discovery && !m_announced.contains(e->source)) {
-            m_announced.insert(e->source);
-            send({MqttPayloads::discoveryTopic(e->source).toUtf8(),
-                  MqttPayloads::discoveryJson(prefix, e->source), true});
+        if (m_discovery && !m_announced.contains(e->source)) {
+            const auto made = m_announced.insert(e->source, {m_discovery->sensor(e->source), {}});
+            send({made->sensor.configTopic, made->sensor.config, true});
         }
-        send({eventTopic(e->source), MqttPayloads::eventJson(*e, m_nextId++)});
+        QByteArray json = MqttPayloads::eventJson(*e, m_nextId++);
+        if (m_discovery) {
+            m_passStates.insert(e->source, json);
+        }
+        send({eventTopic(e->source), std::move(json)});
     } else {
         const auto& m = std::get<LoggedMessage>(item);
         send({MqttPayloads::messageTopic(prefix, m).toUtf8(), MqttPayloads::messageJson(m)});
     }
+}
+
+// Only the last event of each source in a pass is retained: the states between would be replaced
+// before anyone reads them. Events themselves stay unretained, as a stream.
+void MqttBridge::publishStates() {
+    for (auto it = m_passStates.cbegin(); it != m_passStates.cend(); ++it) {
+        Announced& a = m_announced[it.key()];
+        a.state = it.value();
+        send({a.sensor.stateTopic, a.state, true});
+    }
+    m_passStates.clear();
+}
+
+// Every source's config, then its last state: what Home Assistant needs to show them all.
+std::vector<Publication> MqttBridge::announcements() const {
+    std::vector<Publication> out;
+    for (const Announced& a : m_announced) {
+        out.push_back({a.sensor.configTopic, a.sensor.config, true});
+        if (!a.state.isEmpty()) {
+            out.push_back({a.sensor.stateTopic, a.state, true});
+        }
+    }
+    return out;
+}
+
+// Straight on a new connection, ahead of what waits in the spool: what is spooled carries its
+// own configs and states, and the newest state, published last, is the one the broker keeps.
+Status MqttBridge::announceTo(MqttClient& client) {
+    for (const Publication& p : announcements()) {
+        if (Status sent = client.publish(p.topic, p.payload, 1, p.retain); !sent) {
+            return sent;
+        }
+    }
+    return {};
+}
+
+// Home Assistant started: it reads the configs on the broker, which may have lost them since.
+// Without a connection there is nothing to do: the next one announces everything anyway.
+void MqttBridge::announceAgain() {
+    if (!m_drainer || !m_drainer->codec().isOpen()) {
+        return;
+    }
+    for (const Publication& p : announcements()) {
+        send(p);
+    }
+    publishCounts();
 }
 
 // A network has a handful of event sources, each sending many events.

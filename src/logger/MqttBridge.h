@@ -8,11 +8,13 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <variant>
 #include <vector>
 
 #include "logger/Drainer.h"
 #include "logger/PublishCodec.h"
+#include "mqtt/HomeAssistantDiscovery.h"
 #include "store/LogEvent.h"
 #include "store/LoggedMessage.h"
 #include "support/MqttSettings.h"
@@ -69,6 +71,10 @@ private:
     void gather();
     void pump();
     void publish(const Item& item);
+    void publishStates();
+    std::vector<Publication> announcements() const;
+    Status announceTo(MqttClient& client);
+    void announceAgain();
     QByteArray eventTopic(const QString& source);
     void send(const Publication& publication);
     void confirm();
@@ -94,7 +100,17 @@ private:
     qint64 m_lastAttemptMs = 0;
     quint64 m_nextId = 0;
     QHash<QString, QByteArray> m_eventTopics;  // by source
-    QSet<QString> m_announced;                 // sources Home Assistant was told of
+    // With discovery on: each source Home Assistant was told of this run, with its last state
+    // (an xAP network has tens of sources, not thousands), told again on every connection and
+    // whenever Home Assistant starts; and the last event of each source in the pass under way,
+    // retained as its state once the pass is published.
+    std::optional<HomeAssistantDiscovery> m_discovery;
+    struct Announced {
+        HomeAssistantDiscovery::Sensor sensor;
+        QByteArray state;
+    };
+    QHash<QString, Announced> m_announced;
+    QHash<QString, QByteArray> m_passStates;
     QSet<QString> m_refusalsSaid;
 
     std::mutex m_handLock;  // guards the next three

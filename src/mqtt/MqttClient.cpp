@@ -226,8 +226,8 @@ Status MqttClient::flush(int timeoutMs, qsizetype leave) {
 }
 
 Status MqttClient::subscribe(const QString& topic, MessageHandler handler) {
-    m_handler = std::move(handler);
-    const int rc = mosquitto_subscribe(m_mosq, nullptr, bytes(topic).constData(), 1);
+    m_handlers.emplace_back(bytes(topic), std::move(handler));
+    const int rc = mosquitto_subscribe(m_mosq, nullptr, m_handlers.back().first.constData(), 1);
     if (rc != MOSQ_ERR_SUCCESS) {
         return lost(QStringLiteral("the subscription to ") + topic + QStringLiteral(" failed: ") +
                     libraryText(rc));
@@ -289,9 +289,11 @@ void MqttClient::onPublish(mosquitto*, void* self, int mid) {
 
 void MqttClient::onMessage(mosquitto*, void* self, const mosquitto_message* message) {
     auto* c = static_cast<MqttClient*>(self);
-    if (c->m_handler) {
-        c->m_handler(QString::fromUtf8(message->topic),
-                     QByteArray(static_cast<const char*>(message->payload), message->payloadlen));
+    for (const auto& [topic, handler] : c->m_handlers) {
+        if (topic == message->topic) {
+            handler(QString::fromUtf8(message->topic),
+                    QByteArray(static_cast<const char*>(message->payload), message->payloadlen));
+        }
     }
 }
 

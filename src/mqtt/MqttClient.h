@@ -4,6 +4,8 @@
 #include <QString>
 #include <deque>
 #include <functional>
+#include <utility>
+#include <vector>
 
 #include "report/Result.h"
 #include "support/MqttSettings.h"
@@ -65,6 +67,8 @@ public:
     void hold(bool held);
 
     using MessageHandler = std::function<void(const QString& topic, const QByteArray& payload)>;
+    // Messages on `topic` (a topic, no wildcards) go to `handler`, called while the connection is
+    // serviced; each topic has a handler of its own.
     Status subscribe(const QString& topic, MessageHandler handler);
     // Reads what the broker sent (confirmations, subscribed messages), keeps the connection alive.
     void service();
@@ -92,6 +96,6 @@ private:
         int mid = 0;
         bool confirmed = false;
     };
-    std::deque<Sent> m_outstanding;  // in the order published
-    MessageHandler m_handler;
+    std::deque<Sent> m_outstanding;                                 // in the order published
+    std::vector<std::pair<QByteArray, MessageHandler>> m_handlers;  // by topic
 };

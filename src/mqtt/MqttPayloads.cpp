@@ -19,14 +19,6 @@ void field(QByteArray& out, const char* name, const QString& value, bool first =
     JsonText::appendString(out, value.toUtf8());
 }
 
-QString objectId(const QString& source) {
-    QString id;
-    for (const QChar c : source) {
-        id += (c.isLetterOrNumber() && c.unicode() < 128) || c == u'-' ? c.toLower() : QChar(u'_');
-    }
-    return id;
-}
-
 Problem wrongCommand(const QString& why) {
     return Problem{ErrorKind::Message, why};
 }
@@ -128,36 +120,6 @@ QByteArray messageJson(const LoggedMessage& message) {
         out += "}}";
     }
     out += "]}";
-    return out;
-}
-
-QString discoveryTopic(const QString& source) {
-    return QStringLiteral("homeassistant/sensor/quilljot/") + objectId(source) +
-           QStringLiteral("/config");
-}
-
-QByteArray discoveryJson(const QString& prefix, const QString& source) {
-    const QString id = QStringLiteral("quilljot_") + objectId(source);
-    const QString state = eventTopic(prefix, source);
-    QByteArray out;
-    out += '{';
-    field(out, "name", source, true);
-    field(out, "unique_id", id);
-    field(out, "object_id", id);
-    field(out, "state_topic", state);
-    field(out, "value_template", QStringLiteral("{{ value_json.data }}"));
-    field(out, "json_attributes_topic", state);
-    field(out, "json_attributes_template",
-          QStringLiteral("{{ {'type': value_json.type, 'time': value_json.time} | tojson }}"));
-    field(out, "availability_topic", statusTopic(prefix));
-    field(out, "payload_available", QStringLiteral("online"));
-    field(out, "payload_not_available", QStringLiteral("offline"));
-    out += ",\"device\":{\"identifiers\":[";
-    JsonText::appendString(out, id.toUtf8());
-    out += ']';
-    field(out, "name", source);
-    field(out, "manufacturer", QStringLiteral("xAP"));
-    out += "}}";
     return out;
 }
 

@@ -28,11 +28,6 @@ QByteArray eventJson(const LogEvent& event, quint64 id);
 //  "blocks":[{"name":"block.name","items":{"Name":"value",..}},..]}
 QByteArray messageJson(const LoggedMessage& message);
 
-// Home Assistant's MQTT discovery of a sensor for one event source: its config topic and
-// payload. The sensor's state is the source's last event's data; type and time are attributes.
-QString discoveryTopic(const QString& source);
-QByteArray discoveryJson(const QString& prefix, const QString& source);
-
 // A command published to the command topic:
 //   {"class":"xAPBSC.cmd","target":"acme.lamp.hall","block":"output.state.1",
 //    "items":{"ID":"*","State":"on"}}

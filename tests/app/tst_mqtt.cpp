@@ -116,6 +116,77 @@ bool sendEvent(quint16 hubPort, const QString& source, const QString& data) {
                           QStringLiteral("Type=Log"), QStringLiteral("Data=") + data});
 }
 
+// mosquitto_pub at QoS 1; `retain` with an empty payload clears what the broker keeps.
+bool publishTo(const MosquittoBroker& broker, const QString& topic, const QByteArray& payload,
+               bool retain = false) {
+    QStringList args{QStringLiteral("-h"), QStringLiteral("127.0.0.1"),
+                     QStringLiteral("-p"), QString::number(broker.port),
+                     QStringLiteral("-q"), QStringLiteral("1"),
+                     QStringLiteral("-t"), topic};
+    if (retain) {
+        args << QStringLiteral("-r");
+    }
+    if (payload.isEmpty()) {
+        args << QStringLiteral("-n");
+    } else {
+        args << QStringLiteral("-m") << QString::fromUtf8(payload);
+    }
+    return QProcess::execute(QStringLiteral("mosquitto_pub"), args) == 0;
+}
+
+// The JSON objects published on topics that end in `ending`, each topic's in order; a cleared
+// one (empty payload) is an empty object.
+QMap<QByteArray, QList<QJsonObject>> objectsOn(Subscriber& sub, const QByteArray& ending) {
+    QMap<QByteArray, QList<QJsonObject>> out;
+    for (const QByteArray& line : sub.messages()) {
+        const qsizetype space = line.indexOf(' ');
+        if (space > 0 && line.first(space).endsWith(ending)) {
+            out[line.first(space)].append(QJsonDocument::fromJson(line.mid(space + 1)).object());
+        }
+    }
+    return out;
+}
+
+// Whether a state topic holds an event whose data is `data`.
+bool stateSays(Subscriber& sub, const QString& data) {
+    const auto states = objectsOn(sub, "/state");
+    return std::any_of(states.begin(), states.end(), [&](const QList<QJsonObject>& events) {
+        return events.last().value(QStringLiteral("data")).toString() == data;
+    });
+}
+
+QList<uint> codePoints(const QString& text) {
+    return text.toUcs4();
+}
+
+// The keys Home Assistant's MQTT discovery documents for a sensor, its device and its origin:
+// anything else is ignored by it at best, or warned about and then refused (as "object_id").
+const QSet<QString> kSensorKeys{QStringLiteral("name"),
+                                QStringLiteral("unique_id"),
+                                QStringLiteral("state_topic"),
+                                QStringLiteral("value_template"),
+                                QStringLiteral("json_attributes_topic"),
+                                QStringLiteral("json_attributes_template"),
+                                QStringLiteral("availability_topic"),
+                                QStringLiteral("availability"),
+                                QStringLiteral("payload_available"),
+                                QStringLiteral("payload_not_available"),
+                                QStringLiteral("device"),
+                                QStringLiteral("origin"),
+                                QStringLiteral("default_entity_id"),
+                                QStringLiteral("expire_after"),
+                                QStringLiteral("icon")};
+const QSet<QString> kDeviceKeys{QStringLiteral("identifiers"),  QStringLiteral("name"),
+                                QStringLiteral("manufacturer"), QStringLiteral("model"),
+                                QStringLiteral("sw_version"),   QStringLiteral("via_device")};
+const QSet<QString> kOriginKeys{QStringLiteral("name"), QStringLiteral("sw_version"),
+                                QStringLiteral("support_url")};
+
+QSet<QString> keysOf(const QJsonObject& o) {
+    const QStringList keys = o.keys();
+    return QSet<QString>(keys.begin(), keys.end());
+}
+
 #define START_BROKER(broker, ...)                \
     if (!(broker).start(__VA_ARGS__)) {          \
         if (MosquittoBroker::required()) {       \
@@ -368,12 +439,7 @@ private slots:
         QVERIFY(run.start());
         QTRY_COMPARE_WITH_TIMEOUT(on(status, "xap/status"), QList<QByteArray>{"online"}, 10000);
         const auto publish = [&](const QByteArray& json) {
-            return QProcess::execute(
-                       QStringLiteral("mosquitto_pub"),
-                       {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
-                        QString::number(broker.port), QStringLiteral("-q"), QStringLiteral("1"),
-                        QStringLiteral("-t"), QStringLiteral("xap/send"), QStringLiteral("-m"),
-                        QString::fromUtf8(json)}) == 0;
+            return publishTo(broker, QStringLiteral("xap/send"), json);
         };
         const auto heard = [&](const QByteArray& text) {
             run.hub.reports("");
@@ -402,38 +468,176 @@ private slots:
         QCOMPARE(refusals(), 1);
     }
 
-    // Each event source is announced once as a Home Assistant MQTT sensor, retained, by the
-    // documented discovery schema: state and attributes from the source's event topic.
-    void discoveryAnnouncesEachSourceOnce() {
+    // Sources that fold alike (letter case, letters beyond ASCII) are sensors of their own, and
+    // so is one source of two loggers on one broker; a sensor keeps its ids in the next run. Every
+    // config uses only keys Home Assistant documents, each logger's sensors are one device, and
+    // they are available while the logger says "online".
+    void discoveryGivesEachSourceItsOwnSensor() {
+        MosquittoBroker broker;
+        START_BROKER(broker);
+        Subscriber sub;
+        QVERIFY(sub.start(broker.port, {QStringLiteral("homeassistant/#")}));
+        const QStringList spellings{QStringLiteral("acme.ctl.house"),
+                                    QStringLiteral("ACME.Ctl.House"),
+                                    QStringLiteral("acme.ctl.tür"), QStringLiteral("acme.ctl.tör")};
+        const QString other = QStringLiteral("ClientId=quilljot-other\r\n");
+        const QList<std::pair<QString, QStringList>> runs{
+            {QString(), spellings},
+            {other, {spellings[0]}},
+            {QString(), {spellings[0]}},
+        };
+        for (qsizetype r = 0; r < runs.size(); ++r) {
+            LoggerBehindHub run;
+            QVERIFY(writeSettings(
+                run.app, brokerLines(broker, "Discovery=True\r\n" + runs[r].first.toUtf8())));
+            QVERIFY2(run.start(), run.logger.stderrText().constData());
+            for (const QString& source : runs[r].second) {
+                const QString data = source + QStringLiteral(" in run ") + QString::number(r);
+                QVERIFY(sendEvent(run.hub.port, source, data));
+                QTRY_VERIFY_WITH_TIMEOUT(stateSays(sub, data), 10000);
+            }
+        }
+
+        // The loggers' own reports are events of sources of their own.
+        auto configs = objectsOn(sub, "/config");
+        configs.removeIf([&](const auto& c) {
+            return !spellings.contains(c.value().last().value(QStringLiteral("name")).toString());
+        });
+        QCOMPARE(configs.size(), 5);
+        QSet<QString> uniqueIds;
+        QSet<QString> stateTopics;
+        QMap<QString, QSet<QString>> devicesByLogger;  // identifiers by device name
+        for (auto it = configs.begin(); it != configs.end(); ++it) {
+            const QJsonObject config = it.value().last();
+            QVERIFY2(kSensorKeys.contains(keysOf(config)), it.key().constData());
+            const QJsonObject device = config.value(QStringLiteral("device")).toObject();
+            QVERIFY(kDeviceKeys.contains(keysOf(device)));
+            QVERIFY(
+                kOriginKeys.contains(keysOf(config.value(QStringLiteral("origin")).toObject())));
+            QCOMPARE(config.value(QStringLiteral("availability_topic")).toString(),
+                     QStringLiteral("xap/status"));
+            uniqueIds.insert(config.value(QStringLiteral("unique_id")).toString());
+            stateTopics.insert(config.value(QStringLiteral("state_topic")).toString());
+            const QString identifiers = QString::fromUtf8(
+                QJsonDocument(device.value(QStringLiteral("identifiers")).toArray()).toJson());
+            devicesByLogger[device.value(QStringLiteral("name")).toString()].insert(identifiers);
+        }
+        QCOMPARE(uniqueIds.size(), 5);
+        QCOMPARE(stateTopics.size(), 5);
+        QCOMPARE(devicesByLogger.size(), 2);
+        for (const QSet<QString>& identifiers : devicesByLogger) {
+            QCOMPARE(identifiers.size(), 1);
+        }
+        QSet<QString> names;
+        for (const QList<QJsonObject>& c : configs) {
+            names.insert(c.last().value(QStringLiteral("name")).toString());
+        }
+        QCOMPARE(names, QSet<QString>(spellings.begin(), spellings.end()));
+        // The third run announced its source where the first did.
+        const auto announcedTwice =
+            std::count_if(configs.begin(), configs.end(),
+                          [](const QList<QJsonObject>& c) { return c.size() == 2; });
+        QCOMPARE(announcedTwice, 1);
+    }
+
+    // A 400-character event: the state Home Assistant computes from the config's template keeps
+    // at most 255 characters of it (as Jinja slices: by character), the attributes all of it.
+    // The source's last event stays on its state topic for a Home Assistant that starts later;
+    // the events themselves are not kept.
+    void discoveryStateFitsAndStays() {
         MosquittoBroker broker;
         START_BROKER(broker);
         LoggerBehindHub run;
         QVERIFY(writeSettings(run.app, brokerLines(broker, "Discovery=True\r\n")));
-        QVERIFY(run.start());
-        QVERIFY(
-            sendEvent(run.hub.port, QStringLiteral("Acme.Ctl.House:Porch"), QStringLiteral("one")));
-        QVERIFY(
-            sendEvent(run.hub.port, QStringLiteral("Acme.Ctl.House:Porch"), QStringLiteral("two")));
         Subscriber sub;
-        QTest::qWait(500);
         QVERIFY(sub.start(broker.port, {QStringLiteral("homeassistant/#")}));
-        const QByteArray topic = "homeassistant/sensor/quilljot/acme_ctl_house_porch/config";
-        QTRY_COMPARE_WITH_TIMEOUT(on(sub, topic).size(), 1, 10000);
-        QCOMPARE(
-            on(sub, topic)[0],
-            QByteArray("{\"name\":\"Acme.Ctl.House:Porch\",\"unique_id\":\"quilljot_acme_ctl_house_"
-                       "porch\","
-                       "\"object_id\":\"quilljot_acme_ctl_house_porch\","
-                       "\"state_topic\":\"xap/event/Acme/Ctl/House/Porch\","
-                       "\"value_template\":\"{{ value_json.data }}\","
-                       "\"json_attributes_topic\":\"xap/event/Acme/Ctl/House/Porch\","
-                       "\"json_attributes_template\":\"{{ {'type': value_json.type, 'time': "
-                       "value_json.time} | tojson }}\",\"availability_topic\":\"xap/status\","
-                       "\"payload_available\":\"online\",\"payload_not_available\":\"offline\","
-                       "\"device\":{\"identifiers\":[\"quilljot_acme_ctl_house_porch\"],"
-                       "\"name\":\"Acme.Ctl.House:Porch\",\"manufacturer\":\"xAP\"}}"));
-        QTest::qWait(300);
-        QCOMPARE(on(sub, topic).size(), 1);
+        QVERIFY2(run.start(), run.logger.stderrText().constData());
+        QString data;
+        for (int i = 0; codePoints(data).size() < 400; ++i) {
+            data += i % 3 == 0 ? QStringLiteral("😀") : QStringLiteral("ü");
+        }
+        QCOMPARE(codePoints(data).size(), 400);
+        const QString source = QStringLiteral("acme.ctl.long");
+        QVERIFY(sendEvent(run.hub.port, source, QStringLiteral("short, and replaced")));
+        QVERIFY(sendEvent(run.hub.port, source, data));
+        QTRY_VERIFY_WITH_TIMEOUT(stateSays(sub, data), 10000);
+
+        const QJsonObject config = objectsOn(sub, "/config").first().last();
+        const QJsonObject event = objectsOn(sub, "/state").first().last();
+        // Templates this test can evaluate: a slice of the data, an object of the event's fields.
+        static const QRegularExpression cut(
+            QStringLiteral("^\\{\\{ value_json\\.data\\[:(\\d+)\\] \\}\\}$"));
+        const auto sliced = cut.match(config.value(QStringLiteral("value_template")).toString());
+        QVERIFY2(sliced.hasMatch(),
+                 qPrintable(config.value(QStringLiteral("value_template")).toString()));
+        const QList<uint> state = codePoints(event.value(QStringLiteral("data")).toString())
+                                      .first(sliced.captured(1).toInt());
+        QVERIFY(state.size() <= 255 && state.size() > 0);
+        QCOMPARE(state, codePoints(data).first(state.size()));
+
+        static const QRegularExpression object(QStringLiteral(
+            "^\\{\\{ \\{((?:'\\w+': value_json\\.\\w+(?:, )?)+)\\} \\| tojson \\}\\}$"));
+        static const QRegularExpression pair(QStringLiteral("'(\\w+)': value_json\\.(\\w+)"));
+        const auto fields =
+            object.match(config.value(QStringLiteral("json_attributes_template")).toString());
+        QVERIFY(fields.hasMatch());
+        QJsonObject attributes;
+        for (auto p = pair.globalMatch(fields.captured(1)); p.hasNext();) {
+            const auto m = p.next();
+            attributes.insert(m.captured(1), event.value(m.captured(2)));
+        }
+        QCOMPARE(attributes.value(QStringLiteral("data")).toString(), data);
+        QCOMPARE(attributes.value(QStringLiteral("source")).toString(), source);
+        QCOMPARE(config.value(QStringLiteral("json_attributes_topic")),
+                 config.value(QStringLiteral("state_topic")));
+
+        Subscriber later;
+        QVERIFY(later.start(broker.port, {QStringLiteral("xap/event/#"),
+                                          config.value(QStringLiteral("state_topic")).toString()}));
+        QTRY_COMPARE_WITH_TIMEOUT(later.messages().size(), 1, 5000);
+        QVERIFY(stateSays(later, data));
+    }
+
+    // Configs cleared from the broker come back when Home Assistant says it started ("online" on
+    // homeassistant/status), and after the broker restarted without its retained messages, then
+    // with the source's last state.
+    void discoveryAnnouncedAgain() {
+        MosquittoBroker broker;
+        START_BROKER(broker);
+        LoggerBehindHub run;
+        QVERIFY(writeSettings(run.app, brokerLines(broker, "Discovery=True\r\n")));
+        Subscriber sub;
+        QVERIFY(sub.start(broker.port, {QStringLiteral("homeassistant/#")}));
+        QVERIFY2(run.start(), run.logger.stderrText().constData());
+        QVERIFY(sendEvent(run.hub.port, QStringLiteral("acme.ctl.porch"), QStringLiteral("ajar")));
+        QTRY_VERIFY_WITH_TIMEOUT(stateSays(sub, QStringLiteral("ajar")), 10000);
+        const QByteArray configTopic = objectsOn(sub, "/config").firstKey();
+        const QByteArray stateTopic = objectsOn(sub, "/state").firstKey();
+        const auto announced = [&] {
+            const QList<QJsonObject> configs = objectsOn(sub, "/config").value(configTopic);
+            return std::count_if(configs.begin(), configs.end(),
+                                 [](const QJsonObject& c) { return !c.isEmpty(); });
+        };
+        QCOMPARE(announced(), 1);
+
+        QVERIFY(publishTo(broker, QString::fromUtf8(configTopic), {}, true));
+        QTRY_COMPARE_WITH_TIMEOUT(objectsOn(sub, "/config").value(configTopic).size(), 2, 5000);
+        QVERIFY(publishTo(broker, QStringLiteral("homeassistant/status"), "online"));
+        QTRY_COMPARE_WITH_TIMEOUT(announced(), 2, 5000);
+        Subscriber afterBirth;
+        QVERIFY(afterBirth.start(broker.port, {QString::fromUtf8(configTopic)}));
+        QTRY_COMPARE_WITH_TIMEOUT(objectsOn(afterBirth, "/config").value(configTopic).size(), 1,
+                                  5000);
+
+        broker.stop();
+        QVERIFY(QFile::remove(broker.path(QStringLiteral("data/mosquitto.db"))));
+        QVERIFY(broker.startAgain());
+        Subscriber afterRestart;
+        QVERIFY(afterRestart.start(
+            broker.port, {QString::fromUtf8(configTopic), QString::fromUtf8(stateTopic)}));
+        QTRY_COMPARE_WITH_TIMEOUT(afterRestart.messages().size(), 2, 15000);
+        QVERIFY(!objectsOn(afterRestart, "/config").value(configTopic).value(0).isEmpty());
+        QVERIFY(stateSays(afterRestart, QStringLiteral("ajar")));
     }
 };
 
