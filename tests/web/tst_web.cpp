@@ -20,6 +20,7 @@
 #include "web/EventRequest.h"
 #include "web/HostCheck.h"
 #include "web/HttpLimits.h"
+#include "web/HttpListener.h"
 #include "web/WebAccess.h"
 #include "web/WebCertificate.h"
 #include "web/WebPassword.h"
@@ -814,6 +815,22 @@ private slots:
                 exchange(headOf("/api/session") + "X-Forwarded-Proto: https\r\n\r\n");
             QVERIFY2(answer.contains("Set-Cookie") && answer.contains("; Secure\r\n") == secure,
                      answer.constData());
+        }
+    }
+
+    // The client's address and scheme come from a trusted proxy's last word, from nobody else.
+    void forwardedHeadersOnlyFromTrustedProxies() {
+        HttpListener listener([](HttpConnection&) {});
+        listener.setTrustedProxies({QHostAddress(QStringLiteral("127.0.0.9"))});
+        for (const auto& [from, peer, secure] : {std::tuple{"127.0.0.9", "10.0.0.5", true},
+                                                 std::tuple{"127.0.0.1", "127.0.0.1", false}}) {
+            HttpRequest request;
+            request.peer = QHostAddress(QLatin1StringView(from));
+            request.headers = {{"X-Forwarded-For", "1.2.3.4, 10.0.0.5"},
+                               {"X-Forwarded-Proto", "https"}};
+            listener.believeProxy(request);
+            QCOMPARE(request.peer, QHostAddress(QLatin1StringView(peer)));
+            QCOMPARE(request.secure, secure);
         }
     }
 
