@@ -13,7 +13,8 @@ const QString kUsage = QStringLiteral(
     "                       [--activity [--bucket B] [--split source|type]]\n"
     "                       [-o FILE]   (quilljot export --help tells more)\n"
     "       quilljot --check-config [--app-dir DIR] [--xap-port PORT] [--web PORT]\n"
-    "       quilljot --set-web-password [--app-dir DIR]\n\n");
+    "       quilljot --set-web-password [--app-dir DIR]\n"
+    "       quilljot --make-web-certificate [--app-dir DIR]\n\n");
 
 QList<QCommandLineOption> optionTable() {
     QCommandLineOption helpAll(QStringLiteral("help-all"));
@@ -39,6 +40,10 @@ QList<QCommandLineOption> optionTable() {
          QStringLiteral("port")},
         {QStringLiteral("set-web-password"),
          QStringLiteral("Set the web page's password (read from standard input) and end.")},
+        {QStringLiteral("make-web-certificate"),
+         QStringLiteral("Make a self-signed certificate for the web page's HTTPS on this "
+                        "computer's names and addresses, set it in the settings, print its "
+                        "fingerprint and end.")},
         {QStringLiteral("check-config"),
          QStringLiteral("Read and check the settings, say what would be used and each problem, "
                         "and end (status 0: usable, 1: problems). Changes nothing.")},
@@ -92,6 +97,9 @@ Result<CommandLine> CommandLine::read(const QStringList& arguments) {
     }
     if (parser.isSet(QStringLiteral("set-web-password"))) {
         c.action = Action::SetWebPassword;
+    }
+    if (parser.isSet(QStringLiteral("make-web-certificate"))) {
+        c.action = Action::MakeWebCertificate;
     }
     c.appDir = parser.value(QStringLiteral("app-dir"));
     if (parser.isSet(QStringLiteral("app-dir")) && c.appDir.isEmpty()) {

@@ -11,7 +11,7 @@
 // nothing starts. An option is added in three places: a field here, a row of the option table
 // and its reading in CommandLine.cpp.
 struct CommandLine {
-    enum class Action { Run, CheckConfig, Help, Version, SetWebPassword };
+    enum class Action { Run, CheckConfig, Help, Version, SetWebPassword, MakeWebCertificate };
 
     Action action = Action::Run;
     QString appDir;  // empty: not given

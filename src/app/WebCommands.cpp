@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHostAddress>
+#include <QHostInfo>
+#include <QNetworkInterface>
 #include <QTcpServer>
 #include <cstdio>
 #include <iostream>
@@ -17,6 +19,7 @@
 #include "report/Reporter.h"
 #include "support/ProgramNames.h"
 #include "support/WebSettings.h"
+#include "web/WebCertificate.h"
 #include "web/WebPassword.h"
 #include "web/WebServer.h"
 
@@ -107,6 +110,45 @@ int setPassword(const StartupPlace& place) {
     return 0;
 }
 
+int makeCertificate(const StartupPlace& place) {
+    const AppFolders folders = AppFolders::locate(place);
+    const Result<WebSettings> settings = WebSettingsFile::load(folders);
+    const QHostAddress bind(settings ? settings.value().bind : QString());
+    const QString machine = QHostInfo::localHostName();
+    QStringList names{machine, machine + QStringLiteral(".local"), QStringLiteral("localhost")};
+    if (settings) {
+        names += settings.value().hostNames;
+    }
+    QList<QHostAddress> addresses{QHostAddress(QHostAddress::LocalHost)};
+    if (bindsEveryAddress(bind.toString())) {
+        addresses = QNetworkInterface::allAddresses();
+    } else if (!bind.isNull() && !bind.isLoopback()) {
+        addresses.append(bind);
+    }
+    const QString certFile = folders.configFile(QStringLiteral("web-certificate.pem"));
+    const QString keyFile = folders.configFile(QStringLiteral("web-key.pem"));
+    QDir().mkpath(QFileInfo(certFile).path());
+    const Result<QString> made = WebCertificate::make(certFile, keyFile, names, addresses);
+    if (!made) {
+        std::fprintf(stderr, "quilljot: %s\n", qPrintable(made.problem().description));
+        return 1;
+    }
+    if (const Status saved = WebSettingsFile::saveCertificate(folders, certFile, keyFile); !saved) {
+        std::fprintf(stderr,
+                     "quilljot: the certificate's files could not be set in the settings: %s\n",
+                     qPrintable(saved.problem().description));
+        return 1;
+    }
+    std::printf(
+        "Certificate: %s\nKey: %s\nFor: %s\nSHA-256 fingerprint: %s\n"
+        "The web page is served over HTTPS from the logger's next start. Browsers warn "
+        "about a self-signed certificate: accept it only when the fingerprint they show "
+        "is this one.\n",
+        qPrintable(certFile), qPrintable(keyFile), qPrintable(names.join(QStringLiteral(", "))),
+        qPrintable(made.value()));
+    return 0;
+}
+
 std::unique_ptr<WebServer> start(LoggerControl& logger, std::optional<quint16> port) {
     Result<WebSettings> settings = WebSettingsFile::load(logger.folders());
     auto refuse = [&logger](const Problem& problem) {
@@ -136,11 +178,16 @@ std::unique_ptr<WebServer> start(LoggerControl& logger, std::optional<quint16> p
     QString url = server->url();
     if (bindsEveryAddress(settings.value().bind)) {
         // 0.0.0.0 is no address a browser can open: name the one the logger sends from.
-        url = QStringLiteral("http://") + logger.status().sendFrom + u':' +
-              QString::number(server->port()) +
+        url = QString(server->url()).section(u':', 0, 0) + QStringLiteral("://") +
+              logger.status().sendFrom + u':' + QString::number(server->port()) +
               QStringLiteral("/ (and every other address of this host)");
     }
     std::fprintf(stderr, "quilljot: web page at %s\n", qPrintable(url));
+    if (const auto plain = server->plainOnNetwork()) {
+        std::fprintf(stderr, "quilljot: warning: %s\n", qPrintable(*plain));
+        logger.reporter().toTextLog(ProgramNames::kProgram, QStringLiteral("WebPage"),
+                                    Problem{ErrorKind::Settings, *plain});
+    }
     return server;
 }
 

@@ -16,6 +16,11 @@ namespace WebCommands {
 // twice) and stores its salted hash in the settings. The program's exit status.
 int setPassword(const StartupPlace& place);
 
+// --make-web-certificate: a self-signed certificate and key in the Config folder for this
+// computer's names and the bound address, set as WebCertFile and WebKeyFile; prints the
+// certificate's fingerprint for comparing with what a browser shows. The exit status.
+int makeCertificate(const StartupPlace& place);
+
 // The web page as the settings (or --web PORT) ask for it; nothing when it is off or cannot
 // start, which is said on standard error and in the text log, and the logger goes on. Raises the
 // process's descriptor limit to the most allowed, for the connections the page may keep.

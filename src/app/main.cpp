@@ -196,6 +196,10 @@ int main(int argc, char** argv) {
             // The logger's own folders, also those of an installed program (XDG_DATA_HOME).
             return WebCommands::setPassword(StartupPlace::ofThisProcess(a.appDir));
         }
+        case CommandLine::Action::MakeWebCertificate: {
+            QCoreApplication app(argc, argv);
+            return WebCommands::makeCertificate(StartupPlace::ofThisProcess(a.appDir));
+        }
         case CommandLine::Action::Run:
             break;
     }

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <QList>
+#include <QRegularExpression>
 #include <algorithm>
 
 #include "support/IniFile.h"
@@ -36,6 +37,10 @@ constexpr SettingKey kKeys[] = {
     {Setting::WebPort, kLogger, u"WebPort", u"0", SettingValue::Port, u"The web page's TCP port (quilljot --web PORT for one run); 0: no web page."},
     {Setting::WebBind, kLogger, u"WebBind", u"127.0.0.1", SettingValue::Address, u"The address the web page listens on; any but loopback needs a password (quilljot --set-web-password)."},
     {Setting::WebPasswordHash, kLogger, u"WebPasswordHash", u"", SettingValue::Text, u"Written by quilljot --set-web-password: a salted hash of the web page's password, never the password."},
+    {Setting::WebCertFile, kLogger, u"WebCertFile", u"", SettingValue::Text, u"A PEM certificate (chain) the web page is served with over HTTPS, made for instance by quilljot --make-web-certificate; empty: plain HTTP."},
+    {Setting::WebKeyFile, kLogger, u"WebKeyFile", u"", SettingValue::Text, u"The PEM private key of WebCertFile."},
+    {Setting::WebHostNames, kLogger, u"WebHostNames", u"", SettingValue::Text, u"More names the web page is opened under (a DNS name, a proxy's), apart by blanks; the bound address and this computer's name are taken anyway."},
+    {Setting::WebTrustedProxies, kLogger, u"WebTrustedProxies", u"", SettingValue::Addresses, u"Addresses of reverse proxies in front of the web page whose X-Forwarded-For and X-Forwarded-Proto are believed; nobody else's are."},
     {Setting::MqttHost, kMqtt, u"Host", u"", SettingValue::Text, u"The MQTT broker the events are published to (a name or an address); empty: no MQTT bridge."},
     {Setting::MqttPort, kMqtt, u"Port", u"1883", SettingValue::Port, u"The broker's TCP port (8883 is usual with TLS)."},
     {Setting::MqttClientId, kMqtt, u"ClientId", u"", SettingValue::Text, u"The client id the bridge connects with; empty: quilljot- and the computer's name."},
@@ -114,6 +119,11 @@ std::optional<QString> rule(SettingValue kind, const QString& v) {
                 return std::nullopt;
             }
             return QStringLiteral("an IP address");
+        case SettingValue::Addresses:
+            if (std::ranges::all_of(SettingKeys::splitList(v), isAddress)) {
+                return std::nullopt;
+            }
+            return QStringLiteral("IP addresses apart by blanks or commas");
         case SettingValue::Rule:
             if (v.trimmed().isEmpty() || RuleSettings::parseRule(v)) {
                 return std::nullopt;
@@ -136,6 +146,10 @@ std::optional<QString> rule(SettingValue kind, const QString& v) {
 }  // namespace
 
 namespace SettingKeys {
+
+QStringList splitList(const QString& value) {
+    return value.split(QRegularExpression(QStringLiteral("[\\s,]+")), Qt::SkipEmptyParts);
+}
 
 std::span<const SettingKey> all() {
     return kKeys;

@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 #include <optional>
 #include <span>
@@ -30,6 +31,10 @@ enum class Setting {
     WebPort,
     WebBind,
     WebPasswordHash,
+    WebCertFile,
+    WebKeyFile,
+    WebHostNames,
+    WebTrustedProxies,
     MqttHost,
     MqttPort,
     MqttClientId,
@@ -56,6 +61,7 @@ enum class SettingValue {
     Twips,      // a number; what is none counts as 0 (the window's smallest size)
     Port,       // a TCP port, 0 to 65535
     Address,    // an IP address
+    Addresses,  // IP addresses, apart by blanks or commas; none too
     Rule,       // "class [source [target]]"
     Qos,        // an MQTT quality of service the bridge offers: 0 or 1
     Topic,      // MQTT topic levels without wildcards
@@ -96,6 +102,8 @@ QList<std::pair<int, QString>> numbered(const IniFile& ini, Setting id);
 // Why `value` cannot be the key's value (a plain sentence naming the key and the value), or
 // nothing when it can.
 std::optional<QString> wrongValue(Setting id, const QString& value, int number = 0);
+// The items of a list value, apart by blanks or commas.
+QStringList splitList(const QString& value);
 
 // The text of the file a first start writes: a few lines on the format, then each section with
 // every key at its initial value, a comment line above each; the platform's line ends.

@@ -32,6 +32,20 @@ Result<WebSettings> load(const AppFolders& folders) {
         return Problem{ErrorKind::Settings, *wrong, ReportStep::WebPage::Bind};
     }
     web.passwordHash = SettingKeys::read(ini.value(), Setting::WebPasswordHash).trimmed();
+    web.certFile = folders.resolve(SettingKeys::read(ini.value(), Setting::WebCertFile).trimmed());
+    web.keyFile = folders.resolve(SettingKeys::read(ini.value(), Setting::WebKeyFile).trimmed());
+    if (web.certFile.isEmpty() != web.keyFile.isEmpty()) {
+        return Problem{ErrorKind::Settings,
+                       QStringLiteral("WebCertFile and WebKeyFile go together: set both for HTTPS, "
+                                      "or neither for plain HTTP"),
+                       ReportStep::WebPage::Bind};
+    }
+    web.hostNames = SettingKeys::splitList(SettingKeys::read(ini.value(), Setting::WebHostNames));
+    const QString proxies = SettingKeys::read(ini.value(), Setting::WebTrustedProxies);
+    if (const auto wrong = SettingKeys::wrongValue(Setting::WebTrustedProxies, proxies)) {
+        return Problem{ErrorKind::Settings, *wrong, ReportStep::WebPage::Bind};
+    }
+    web.trustedProxies = SettingKeys::splitList(proxies);
     return web;
 }
 
@@ -41,6 +55,16 @@ Status savePasswordHash(const AppFolders& folders, const QString& hash) {
         return ini.problem();
     }
     SettingKeys::write(ini.value(), Setting::WebPasswordHash, hash);
+    return ini.value().save(IniFile::Access::OwnerOnly);
+}
+
+Status saveCertificate(const AppFolders& folders, const QString& certFile, const QString& keyFile) {
+    Result<IniFile> ini = IniFile::load(settingsPath(folders));
+    if (!ini) {
+        return ini.problem();
+    }
+    SettingKeys::write(ini.value(), Setting::WebCertFile, certFile);
+    SettingKeys::write(ini.value(), Setting::WebKeyFile, keyFile);
     return ini.value().save(IniFile::Access::OwnerOnly);
 }
 

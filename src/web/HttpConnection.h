@@ -1,20 +1,24 @@
 #pragma once
 
+#include <sys/types.h>
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QObject>
-#include <QTimer>
+
+#include <cstdint>
 #include <functional>
 
 #include "web/HttpRequest.h"
 
-class QTcpSocket;
+struct MHD_Connection;
+struct MHD_Response;
+class HttpListener;
 
-// One client connection of the web server: takes requests in one at a time within the limits
-// of HttpLimits (a request over them is answered and the connection closed before the rest is
-// read), hands each on whole, and writes its answer, either at once with a length or as a stream
-// of chunks that the answerer produces as the client reads. While a request is being answered
-// nothing more is read, so a client that sends without end only fills its own TCP window.
+// One request to the web server and its answer, over a connection libmicrohttpd holds. The
+// request is handed on whole; the answer goes out either at once with a length, or as a stream
+// that the answerer produces as the client reads (libmicrohttpd pulls it, and the connection is
+// suspended while nothing is ready). Nothing more is read from the connection until the answer
+// is out, so a client that sends without end only fills its own TCP window. Answers may come
+// later than the handler's return (a password check): the connection waits suspended meanwhile.
 class HttpConnection : public QObject {
     Q_OBJECT
 
@@ -22,63 +26,57 @@ public:
     using Headers = QList<std::pair<QByteArray, QByteArray>>;
     using Handler = std::function<void(HttpConnection&)>;
 
-    // Takes over `socket` (connected); `handler` gets every request taken in whole.
-    HttpConnection(QTcpSocket* socket, Handler handler, QObject* parent = nullptr);
+    HttpConnection(HttpListener& listener, MHD_Connection* connection, QByteArray target);
     ~HttpConnection() override;
 
     const HttpRequest& request() const { return m_request; }
     const QHostAddress& peer() const { return m_request.peer; }
 
-    // The whole answer; the connection then waits for the next request (or closes).
+    // The whole answer.
     void respond(int status, const Headers& headers, const QByteArray& body);
     // An answer of unknown length in chunks: writeChunk() while unsent() is low (drained() says
-    // when it is again), then endStream(). abort() resets the connection without the last chunk,
-    // so that the client sees the answer broke off rather than a short one.
+    // when it is again), then endStream(). abort() breaks the connection off without the last
+    // chunk, so that the client sees the answer broke off rather than a short one.
     void beginStream(int status, const Headers& headers);
     void writeChunk(const QByteArray& data);
     void endStream();
     void abort();
-    qint64 unsent() const;
-
-    // No request is under way: the connection only waits for (the rest of) one.
-    bool waiting() const { return m_state == State::Idle || m_state == State::Receiving; }
-    // Since when the connection has been waiting, for choosing which to close to make room.
-    qint64 waitingSinceMs() const { return m_waitingSince; }
-    // Closes a connection that is waiting, to make room for another.
-    void close();
+    qint64 unsent() const { return m_unsent.size(); }
 
 signals:
     // Unsent bytes fell low during a stream: time to produce more.
     void drained();
-    // The connection is gone; the object deletes itself next.
+    // The request is over (answered or the client gone); the object deletes itself next.
     void closed();
 
 private:
-    enum class State { Idle, Receiving, Handling, Streaming, Closing };
-    void onReadyRead();
-    void parse();
-    bool parseHead(qsizetype end);
-    bool takeChunked();
+    friend class HttpListener;
+    friend struct HttpListenerCalls;
+    enum class State { Head, Body, Handling, Waiting, Answered, Done };
+    // libmicrohttpd's calls, from the listener's access handler.
+    bool takeHead();
+    // False when the connection is to be closed.
+    bool takeBody(const char* data, size_t size);
+    void takeEnd(const Handler& handler);
+    void queuePending();
     void refuse(int status, const QString& reason);
-    void deliver();
-    void startWaiting();
-    void writeHead(int status, const Headers& headers, const QByteArray& framing);
-    void finishAnswer();
-    void gone();
+    void resume();
+    void finish();
+    static ssize_t readStream(void* self, uint64_t position, char* buffer, size_t max);
 
-    QTcpSocket* m_socket;
-    Handler m_handler;
-    State m_state = State::Idle;
-    QByteArray m_buffer;
+    HttpListener& m_listener;
+    MHD_Connection* m_connection;
+    QByteArray m_target;  // as sent, before any decoding
     HttpRequest m_request;
-    // Body framing of the request being received.
-    bool m_chunked = false;
-    qint64 m_contentLength = 0;
-    bool m_headComplete = false;
-    bool m_closeAfter = false;
-    bool m_gone = false;
-    bool m_draining = false;  // refused: reading only to drop, until closed
-    QTimer m_deadline;
-    qint64 m_waitingSince = 0;
-    QElapsedTimer m_clock;
+    State m_state = State::Head;
+    bool m_suspended = false;
+    qsizetype m_dropped = 0;  // body bytes over the limit
+    MHD_Response* m_pending = nullptr;
+    int m_pendingStatus = 0;
+    // The stream's bytes not yet taken by libmicrohttpd; how it ends.
+    QByteArray m_unsent;
+    bool m_streaming = false;
+    bool m_streamEnded = false;
+    bool m_streamBroken = false;
+    bool m_drainedDue = false;
 };

@@ -9,12 +9,17 @@
 
 // One HTTP request as the web server took it in, whole and within its limits.
 struct HttpRequest {
+    using Headers = QList<std::pair<QByteArray, QByteArray>>;
+
     QByteArray method;
     QString path;  // decoded, without the query
     QUrlQuery query;
-    QList<std::pair<QByteArray, QByteArray>> headers;
+    Headers headers;
     QByteArray body;
+    // The client: the connection's peer, or what a trusted proxy says it forwards for.
     QHostAddress peer;
+    // Came over TLS, to this server or to a trusted proxy in front of it.
+    bool secure = false;
 
     // A header by name, in any letter case; empty when missing.
     QByteArray header(const QByteArray& name) const {

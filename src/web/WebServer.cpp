@@ -59,7 +59,20 @@ QString WebServer::url() const {
     const QString host = m_address.protocol() == QAbstractSocket::IPv6Protocol
                              ? u'[' + m_address.toString() + u']'
                              : m_address.toString();
-    return QStringLiteral("http://") + host + u':' + QString::number(m_port) + u'/';
+    return (m_settings.certFile.isEmpty() ? QStringLiteral("http://")
+                                          : QStringLiteral("https://")) +
+           host + u':' + QString::number(m_port) + u'/';
+}
+
+std::optional<QString> WebServer::plainOnNetwork() const {
+    if (m_address.isLoopback() || !m_settings.certFile.isEmpty()) {
+        return std::nullopt;
+    }
+    return QStringLiteral("The web page is served over plain HTTP on ") + m_settings.bind +
+           QStringLiteral(
+               ", which is not loopback: anyone on the network can read the password "
+               "at sign-in and the session cookie. Set WebCertFile and WebKeyFile (quilljot "
+               "--make-web-certificate makes a pair) or serve it through a proxy with HTTPS");
 }
 
 int WebServer::maxConnections() const {

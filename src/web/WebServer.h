@@ -2,6 +2,7 @@
 
 #include <QHostAddress>
 #include <QThread>
+#include <optional>
 
 #include "report/Result.h"
 #include "support/WebSettings.h"
@@ -23,6 +24,8 @@ public:
     Result<quint16> start(quint16 port);
     quint16 port() const { return m_port; }
     QString url() const;
+    // The warning to give when the page is served off loopback without TLS.
+    std::optional<QString> plainOnNetwork() const;
     // The most connections the server keeps open at once.
     int maxConnections() const;
 

@@ -54,6 +54,12 @@ const WebService::Route kRoutes[] = {
 
 constexpr qsizetype kMaxMonitorCredentials = 16;
 
+// Shown on the page served off loopback without TLS.
+constexpr char kPlainWarning[] =
+    "<p class=\"warning\">This page is served without HTTPS on the network: anyone on it can read "
+    "the password as it is sent. Set up HTTPS (quilljot --make-web-certificate) before signing in "
+    "from another device.</p>";
+
 // The password of an "Authorization: Basic ..." header (the user name is not looked at).
 std::optional<QString> basicPassword(const QByteArray& authorization) {
     if (authorization.size() < 6 || authorization.first(6).toLower() != "basic ") {
@@ -121,13 +127,31 @@ WebService::~WebService() {
 }
 
 Result<quint16> WebService::listen(quint16 port) {
-    if (!m_listener->listen(m_address, port)) {
-        return Problem{ErrorKind::Socket, QStringLiteral("The web page cannot listen on ") +
-                                              m_address.toString() + QStringLiteral(" port ") +
-                                              QString::number(port) + QStringLiteral(": ") +
-                                              m_listener->errorString()};
+    std::optional<HttpListener::Tls> tls;
+    if (!m_settings.certFile.isEmpty()) {
+        tls.emplace();
+        for (const auto& [path, into] : {std::pair{m_settings.certFile, &tls->certificate},
+                                         std::pair{m_settings.keyFile, &tls->key}}) {
+            QFile file(path);
+            if (!file.open(QIODevice::ReadOnly)) {
+                return Problem{ErrorKind::Settings, QStringLiteral("The web page cannot read ") +
+                                                        path + QStringLiteral(": ") +
+                                                        file.errorString()};
+            }
+            *into = file.readAll();
+        }
     }
-    m_port = m_listener->serverPort();
+    QList<QHostAddress> proxies;
+    for (const QString& proxy : m_settings.trustedProxies) {
+        proxies.append(QHostAddress(proxy));
+    }
+    m_listener->setTrustedProxies(proxies);
+    const Result<quint16> listening = m_listener->listen(m_address, port, tls);
+    if (!listening) {
+        return listening;
+    }
+    m_port = listening.value();
+    m_hosts = HostCheck::thisComputer(m_address, m_port, m_settings.hostNames);
     return m_port;
 }
 
@@ -136,13 +160,16 @@ int WebService::maxConnections() const {
 }
 
 bool WebService::hostAllowed(const HttpRequest& request) const {
-    if (!m_address.isLoopback()) {
-        return true;
-    }
-    // A page of another site that a DNS name turned to 127.0.0.1 names that site as the host.
-    const QByteArray host = request.header("Host");
-    const QByteArray port = ':' + QByteArray::number(m_port);
-    return host == "127.0.0.1" + port || host == "localhost" + port || host == "[::1]" + port;
+    return m_hosts.allows(request.header("Host"));
+}
+
+bool WebService::plainOnNetwork(const HttpRequest& request) const {
+    return !m_address.isLoopback() && !request.secure;
+}
+
+QByteArray WebService::sessionCookie(const HttpRequest& request, const QByteArray& token) {
+    // Over TLS the browser is told never to send the cookie over plain HTTP.
+    return WebAccess::cookie(token) + (request.secure ? "; Secure" : "");
 }
 
 bool WebService::fromThisSite(const HttpRequest& request) const {
@@ -152,7 +179,8 @@ bool WebService::fromThisSite(const HttpRequest& request) const {
         return false;
     }
     const QByteArray origin = request.header("Origin");
-    return origin.isEmpty() || origin == "http://" + request.header("Host");
+    return origin.isEmpty() ||
+           origin == (request.secure ? "https://" : "http://") + request.header("Host");
 }
 
 void WebService::dispatch(HttpConnection& c) {
@@ -222,6 +250,7 @@ void WebService::page(HttpConnection& c, const QString& resource, const QByteArr
                          ? "Too many wrong passwords from here: try again in a few minutes."
                      : query.hasQueryItem(QStringLiteral("failed")) ? "Wrong password."
                                                                     : "");
+        body.replace("{{warning}}", plainOnNetwork(c.request()) ? kPlainWarning : "");
     }
     HttpReply::send(c, Code::Ok, type, body);
 }
@@ -361,7 +390,8 @@ void WebService::answerSignIn(HttpConnection* c, bool passed) {
         HttpReply::redirect(*c, "/signin?failed=1");
         return;
     }
-    HttpReply::redirect(*c, "/", {{"Set-Cookie", WebAccess::cookie(m_access.openSession().token)}});
+    HttpReply::redirect(
+        *c, "/", {{"Set-Cookie", sessionCookie(c->request(), m_access.openSession().token)}});
 }
 
 void WebService::reportBursts() {
@@ -388,7 +418,8 @@ void WebService::session(HttpConnection& c) {
     const QByteArray* csrf = m_access.csrfOf(c.request());
     if (csrf != nullptr || m_access.signInNeeded()) {
         QJsonObject body{{QStringLiteral("signInNeeded"), m_access.signInNeeded()},
-                         {QStringLiteral("signedIn"), csrf != nullptr}};
+                         {QStringLiteral("signedIn"), csrf != nullptr},
+                         {QStringLiteral("plainOnNetwork"), plainOnNetwork(c.request())}};
         if (csrf != nullptr) {
             body.insert(QStringLiteral("csrf"), QString::fromLatin1(*csrf));
         }
@@ -401,7 +432,7 @@ void WebService::session(HttpConnection& c) {
                     {{QStringLiteral("signInNeeded"), false},
                      {QStringLiteral("signedIn"), true},
                      {QStringLiteral("csrf"), QString::fromLatin1(made.csrf)}},
-                    Code::Ok, {{"Set-Cookie", WebAccess::cookie(made.token)}});
+                    Code::Ok, {{"Set-Cookie", sessionCookie(c.request(), made.token)}});
 }
 
 Status WebService::reader() {

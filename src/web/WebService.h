@@ -15,6 +15,7 @@
 #include "store/EventQuery.h"
 #include "store/Store.h"
 #include "support/WebSettings.h"
+#include "web/HostCheck.h"
 #include "web/SignInGuard.h"
 #include "web/WebAccess.h"
 
@@ -73,6 +74,9 @@ public:
 private:
     void dispatch(HttpConnection& connection);
     bool hostAllowed(const HttpRequest& request) const;
+    // Served off loopback without TLS: passwords and cookies cross the network readable.
+    bool plainOnNetwork(const HttpRequest& request) const;
+    static QByteArray sessionCookie(const HttpRequest& request, const QByteArray& token);
     bool fromThisSite(const HttpRequest& request) const;
     void page(HttpConnection& c, const QString& resource, const QByteArray& type);
     // Checks a password on the worker thread; `answer` runs on this thread with the verdict (a
@@ -91,6 +95,7 @@ private:
     WebSettings m_settings;
     QHostAddress m_address;
     quint16 m_port = 0;
+    HostCheck m_hosts;
     WebAccess m_access;
     SignInGuard m_guard;
     QElapsedTimer m_clock;

@@ -4,6 +4,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkCookieJar>
 #include <QNetworkReply>
+#include <QSslConfiguration>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QUdpSocket>
@@ -17,8 +18,11 @@
 #include "logger/Frontend.h"
 #include "logger/Logger.h"
 #include "web/EventRequest.h"
+#include "web/HostCheck.h"
 #include "web/HttpLimits.h"
+#include "web/HttpListener.h"
 #include "web/WebAccess.h"
+#include "web/WebCertificate.h"
 #include "web/WebPassword.h"
 #include "web/WebServer.h"
 
@@ -132,6 +136,22 @@ class WebTest : public QObject {
     }
     QByteArray headOf(const QByteArray& path) {
         return "GET " + path + " HTTP/1.1\r\nHost: " + webAddress().toLatin1() + "\r\n";
+    }
+
+    // The status codes of the answers on one connection, until the server closes it.
+    QList<int> statuses(const QByteArray& request) {
+        RawClient client;
+        if (!client.open(m_web->port())) {
+            return {};
+        }
+        client.socket->write(request);
+        const QByteArray got = client.untilClosed(3000);
+        QList<int> found;
+        for (qsizetype at = got.indexOf("HTTP/1.1 "); at >= 0;
+             at = got.indexOf("HTTP/1.1 ", at + 1)) {
+            found.append(got.mid(at + 9, 3).toInt());
+        }
+        return found;
     }
 
     void startLogger(const WebSettings& web = {}) {
@@ -425,10 +445,11 @@ private slots:
         QVERIFY(!kResidentGrowthTells || residentBytes() - before < 5 * 1024 * 1024);
 
         // A chunked body is counted as it arrives; both framings at once are refused.
-        QVERIFY(exchange("PUT /api/settings HTTP/1.1\r\nHost: " + webAddress().toLatin1() +
-                         "\r\nTransfer-Encoding: chunked\r\n\r\n10001\r\n" +
-                         QByteArray(0x10001, 'x') + "\r\n0\r\n\r\n")
-                    .startsWith("HTTP/1.1 413"));
+        const QByteArray chunked =
+            exchange("PUT /api/settings HTTP/1.1\r\nHost: " + webAddress().toLatin1() +
+                     "\r\nTransfer-Encoding: chunked\r\n\r\n10001\r\n" + QByteArray(0x10001, 'x') +
+                     "\r\n0\r\n\r\n");
+        QVERIFY2(chunked.startsWith("HTTP/1.1 413"), chunked.left(300).constData());
         QVERIFY(exchange("POST /signin HTTP/1.1\r\nHost: " + webAddress().toLatin1() +
                          "\r\nContent-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n")
                     .startsWith("HTTP/1.1 400"));
@@ -625,6 +646,192 @@ private slots:
                      {{"Sec-Fetch-Site", "cross-site"}})
                      .status,
                  403);
+    }
+
+    // A client that sends requests without reading the answers is not read from: the answers
+    // waiting for it stay within what the kernel's buffers hold, whatever the route.
+    void unreadAnswersAreNotPiledUp() {
+        startLogger();
+        const qint64 before = residentBytes();
+        RawClient greedy;
+        greedy.socket->setReadBufferSize(4096);
+        QVERIFY(greedy.open(m_web->port()));
+        QByteArray burst;
+        for (int i = 0; i < 1000; ++i) {
+            burst += headOf("/signin") + "\r\n";
+        }
+        qint64 sent = 0;
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 3000) {
+            if (greedy.socket->bytesToWrite() < 256 * 1024) {
+                greedy.socket->write(burst);
+                sent += burst.size();
+            }
+            greedy.socket->waitForBytesWritten(20);
+        }
+        const qint64 grown = residentBytes() - before;
+        QVERIFY2(!kResidentGrowthTells || grown < 32 * 1024 * 1024,
+                 qPrintable(QStringLiteral("%1 MiB more after %2 MiB of requests")
+                                .arg(grown >> 20)
+                                .arg(sent >> 20)));
+        // Meanwhile another client is served at once.
+        QCOMPARE(get(QStringLiteral("/api/status")).status, 200);
+    }
+
+    // The names the page is served under. 192.168.1.20 stands for a bind on the home network.
+    void hostsAreChecked_data() {
+        QTest::addColumn<QString>("bind");
+        QTest::addColumn<QByteArray>("host");
+        QTest::addColumn<bool>("allowed");
+        const QString lan = QStringLiteral("192.168.1.20");
+        QTest::newRow("LAN address") << lan << QByteArray("192.168.1.20:8080") << true;
+        QTest::newRow("LAN address, no port") << lan << QByteArray("192.168.1.20") << true;
+        QTest::newRow("machine") << lan << QByteArray("homeserver:8080") << true;
+        QTest::newRow("mDNS, any case") << lan << QByteArray("HomeServer.local:8080") << true;
+        QTest::newRow("setting, final dot") << lan << QByteArray("logger.example.:8080") << true;
+        QTest::newRow("foreign") << lan << QByteArray("evil.example:8080") << false;
+        QTest::newRow("two names") << lan << QByteArray("192.168.1.20:8080, evil.example") << false;
+        QTest::newRow("other port") << lan << QByteArray("192.168.1.20:8081") << false;
+        QTest::newRow("port not a number") << lan << QByteArray("192.168.1.20:80x0") << false;
+        QTest::newRow("empty") << lan << QByteArray() << false;
+        QTest::newRow("localhost off loopback") << lan << QByteArray("localhost:8080") << false;
+        QTest::newRow("IPv6") << QStringLiteral("2001:db8::5") << QByteArray("[2001:db8::5]:8080")
+                              << true;
+        QTest::newRow("IPv6 unbracketed")
+            << QStringLiteral("2001:db8::5") << QByteArray("2001:db8::5") << false;
+        QTest::newRow("other loopback")
+            << QStringLiteral("127.0.0.2") << QByteArray("127.0.0.2:8080") << true;
+        QTest::newRow("localhost")
+            << QStringLiteral("127.0.0.2") << QByteArray("localhost:8080") << true;
+        QTest::newRow("machine on loopback")
+            << QStringLiteral("127.0.0.2") << QByteArray("homeserver:8080") << false;
+        QTest::newRow("every address")
+            << QStringLiteral("0.0.0.0") << QByteArray("10.0.0.7:8080") << true;
+        QTest::newRow("every address, foreign")
+            << QStringLiteral("0.0.0.0") << QByteArray("10.0.0.8:8080") << false;
+    }
+    void hostsAreChecked() {
+        QFETCH(QString, bind);
+        QFETCH(QByteArray, host);
+        QFETCH(bool, allowed);
+        const HostCheck check(QHostAddress(bind), 8080, {QStringLiteral("Logger.Example")},
+                              QStringLiteral("homeserver"),
+                              {QHostAddress(QStringLiteral("10.0.0.7"))});
+        QCOMPARE(check.allows(host), allowed);
+    }
+
+    // Bound to another loopback address, the page answers its own address and no other name.
+    void hostOfTheBoundAddress() {
+        WebSettings other;
+        other.bind = QStringLiteral("127.0.0.2");
+        startLogger(other);
+        auto answer = [&](const QByteArray& host) {
+            RawClient client;
+            client.socket->connectToHost(QHostAddress(other.bind), m_web->port());
+            client.socket->waitForConnected(5000);
+            client.socket->write("GET /api/count HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
+            return client.answer().left(12);
+        };
+        const QByteArray port = QByteArray::number(m_web->port());
+        QCOMPARE(answer("127.0.0.2:" + port), "HTTP/1.1 200");
+        QCOMPARE(answer("evil.example:" + port), "HTTP/1.1 421");
+    }
+
+    // Framing that a proxy in front could read otherwise is refused, or read the one way RFC
+    // 9112 allows; a request behind a body is never taken into it.
+    void framingIsExact_data() {
+        QTest::addColumn<QByteArray>("request");  // {host} stands for the right Host
+        QTest::addColumn<QList<int>>("answered");
+        const QByteArray signIn = "POST /signin HTTP/1.1\r\nHost: {host}\r\n";
+        const QByteArray next = "GET /api/count HTTP/1.1\r\nHost: {host}\r\n\r\n";
+        QTest::newRow("chunked and VT")
+            << QByteArray(signIn + "Transfer-Encoding: chunked\x0b\r\n\r\n5\r\nhello\r\n0\r\n\r\n" +
+                          next)
+            << QList<int>{400};
+        for (const char* size : {"0x5", "+5", " 5 "}) {
+            QTest::newRow(size) << QByteArray(signIn + "Transfer-Encoding: chunked\r\n\r\n" + size +
+                                              "\r\nhello\r\n0\r\n\r\n" + next)
+                                << QList<int>{400};
+        }
+        QTest::newRow("last chunk with LF")
+            << QByteArray(signIn + "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\n\r\n" + next)
+            << QList<int>{303, 200};
+        QTest::newRow("host-like path")
+            << QByteArray("GET //evil/api/count HTTP/1.1\r\nHost: {host}\r\n\r\n")
+            << QList<int>{400};
+        QTest::newRow("two hosts")
+            << QByteArray("GET /api/count HTTP/1.1\r\nHost: {host}\r\nHost: evil.example\r\n\r\n")
+            << QList<int>{400};
+    }
+    void framingIsExact() {
+        QFETCH(QByteArray, request);
+        QFETCH(QList<int>, answered);
+        startLogger();
+        QCOMPARE(statuses(request.replace("{host}", webAddress().toLatin1())), answered);
+    }
+
+    // HTTPS with a pair made for the page: served with its fingerprint, the cookie only for
+    // HTTPS, plain HTTP on its port answered by nothing. Behind a trusted proxy, its word on the
+    // scheme counts, and nobody else's.
+    void httpsWithACertificateOfItsOwn() {
+        WebSettings tls;
+        tls.certFile = m_place->dir.path() + QStringLiteral("/Config/web-certificate.pem");
+        tls.keyFile = m_place->dir.path() + QStringLiteral("/Config/web-key.pem");
+        const Result<QString> fingerprint =
+            WebCertificate::make(tls.certFile, tls.keyFile, {QStringLiteral("localhost")},
+                                 {QHostAddress(QHostAddress::LocalHost)});
+        QVERIFY2(fingerprint.ok(),
+                 qPrintable(fingerprint.ok() ? QString() : fingerprint.problem().description));
+        startLogger(tls);
+        QVERIFY(m_web->url().startsWith(QStringLiteral("https://127.0.0.1:")));
+        QNetworkRequest request(QUrl(m_web->url() + QStringLiteral("api/session")));
+        QNetworkReply* reply = m_http.get(request);
+        connect(reply, &QNetworkReply::sslErrors, reply,
+                [reply](const QList<QSslError>&) { reply->ignoreSslErrors(); });
+        QVERIFY(QSignalSpy(reply, &QNetworkReply::finished).wait(10000));
+        QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
+        QVERIFY2(reply->rawHeader("Set-Cookie").endsWith("; Secure"),
+                 reply->rawHeader("Set-Cookie").constData());
+        QCOMPARE(QString::fromLatin1(reply->sslConfiguration()
+                                         .peerCertificate()
+                                         .digest(QCryptographicHash::Sha256)
+                                         .toHex(':'))
+                     .toUpper(),
+                 fingerprint.value());
+        reply->deleteLater();
+        const QByteArray plain = exchange(headOf("/api/session") + "\r\n");
+        QVERIFY2(!plain.contains("HTTP/1.1 200") && !plain.contains("Set-Cookie"),
+                 plain.constData());
+
+        WebSettings proxied;
+        proxied.trustedProxies = {QStringLiteral("127.0.0.1")};
+        for (const auto& [settings, secure] :
+             {std::pair{WebSettings{}, false}, std::pair{proxied, true}}) {
+            cleanup();
+            init();
+            startLogger(settings);
+            const QByteArray answer =
+                exchange(headOf("/api/session") + "X-Forwarded-Proto: https\r\n\r\n");
+            QVERIFY2(answer.contains("Set-Cookie") && answer.contains("; Secure\r\n") == secure,
+                     answer.constData());
+        }
+    }
+
+    // The client's address and scheme come from a trusted proxy's last word, from nobody else.
+    void forwardedHeadersOnlyFromTrustedProxies() {
+        HttpListener listener([](HttpConnection&) {});
+        listener.setTrustedProxies({QHostAddress(QStringLiteral("127.0.0.9"))});
+        for (const auto& [from, peer, secure] : {std::tuple{"127.0.0.9", "10.0.0.5", true},
+                                                 std::tuple{"127.0.0.1", "127.0.0.1", false}}) {
+            HttpRequest request;
+            request.peer = QHostAddress(QLatin1StringView(from));
+            request.headers = {{"X-Forwarded-For", "1.2.3.4, 10.0.0.5"},
+                               {"X-Forwarded-Proto", "https"}};
+            listener.believeProxy(request);
+            QCOMPARE(request.peer, QHostAddress(QLatin1StringView(peer)));
+            QCOMPARE(request.secure, secure);
+        }
     }
 
     // Off loopback, the page is served only behind a password. (What the password guards, and

@@ -456,6 +456,7 @@ async function begin() {
   if (session.signInNeeded && !session.signedIn) { location.href = '/signin'; return; }
   csrf = session.csrf || '';
   $('signout').hidden = !session.signInNeeded;
+  $('plain-warning').hidden = !session.plainOnNetwork;
   const weekAgo = new Date(Date.now() - 7 * 24 * 3600 * 1000);
   weekAgo.setMilliseconds(0);
   $('history-from').value = localInput(weekAgo);
