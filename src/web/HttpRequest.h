@@ -15,6 +15,8 @@ struct HttpRequest {
     QList<std::pair<QByteArray, QByteArray>> headers;
     QByteArray body;
     QHostAddress peer;
+    // Came over TLS (or through a trusted proxy that says so): cookies are set Secure.
+    bool secure = false;
 
     // A header by name, in any letter case; empty when missing.
     QByteArray header(const QByteArray& name) const {
