@@ -577,9 +577,8 @@ private slots:
     }
 
     // Eight addresses guess one at a time as fast as the page answers: each is refused after a
-    // few checks, the
-    // burst is reported while it lasts, and the owner's browser, with the device cookie of an
-    // earlier sign-in, gets in meanwhile.
+    // few checks, the burst is reported while it lasts, and the owner's browser, with the device
+    // cookie of an earlier sign-in, gets in meanwhile.
     void ownerGetsInWhileManyAddressesGuess() {
         WebSettings guarded;
         guarded.passwordHash = WebPassword::hash(QStringLiteral("letmein!"), 1000);
