@@ -122,11 +122,15 @@ Status MqttClient::connect(const Options& o, int timeoutMs) {
     if (rc == MOSQ_ERR_TLS) {
         return tlsFailed(o);
     }
-    if (rc != MOSQ_ERR_SUCCESS) {
-        const QString why =
-            rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(std::strerror(errno)) : libraryText(rc);
+    // Refused, silent, or something else on that port: one message, so that it tells no one
+    // which ports of a host are open.
+    const auto unreachable = [this] {
         return lost(QStringLiteral("the MQTT broker at ") + m_broker +
-                    QStringLiteral(" does not answer: ") + why);
+                    QStringLiteral(" cannot be reached (check Host and Port in [Mqtt], and that "
+                                   "the broker runs)"));
+    };
+    if (rc != MOSQ_ERR_SUCCESS) {
+        return unreachable();
     }
     QElapsedTimer waited;
     waited.start();
@@ -137,15 +141,11 @@ Status MqttClient::connect(const Options& o, int timeoutMs) {
             if (loop == MOSQ_ERR_TLS || m_lastError.contains(QStringLiteral("OpenSSL"))) {
                 return tlsFailed(o);
             }
-            return lost(QStringLiteral("the MQTT broker at ") + m_broker +
-                        QStringLiteral(" closed the connection before answering: ") +
-                        libraryText(loop));
+            return unreachable();
         }
     }
     if (m_connackCode < 0) {
-        return lost(QStringLiteral("the MQTT broker at ") + m_broker +
-                    QStringLiteral(" did not answer within ") + QString::number(timeoutMs) +
-                    QStringLiteral(" ms"));
+        return unreachable();
     }
     if (m_connackCode != 0) {
         const int code = m_connackCode;

@@ -1,5 +1,7 @@
 #include "store/EventExport.h"
 
+#include <QRegularExpression>
+
 #include "store/Store.h"
 #include "support/JsonText.h"
 
@@ -7,19 +9,26 @@ namespace {
 
 constexpr int kPageRows = 5000;
 
+// "-5", "+3.25", "-.5", "1e-3": a sign, digits with one point at most, an optional exponent.
+bool isPlainNumber(const QString& text) {
+    static const QRegularExpression number(
+        QStringLiteral("\\A[+-]?([0-9]+\\.?[0-9]*|\\.[0-9]+)([eE][+-]?[0-9]+)?\\z"));
+    return number.match(text).hasMatch();
+}
+
 bool looksLikeFormula(const QString& text) {
     if (text.isEmpty()) {
         return false;
     }
     switch (text[0].unicode()) {
         case u'=':
-        case u'+':
         case u'@':
         case u'\t':
         case u'\r':
             return true;
         case u'-':
-            return text.size() == 1 || !(text[1].isDigit() || text[1] == u'.');
+        case u'+':
+            return !isPlainNumber(text);
         default:
             return false;
     }

@@ -22,9 +22,10 @@ namespace EventExport {
 void appendCsvField(QByteArray& line, const QString& text);
 
 QByteArray csvHeader();
-// A text from the network that begins like a formula ("=", "+", "@", or "-" not followed by a
-// digit, a tab, a carriage return) gets an apostrophe in front, so that a spreadsheet opening
-// the file shows it rather than computing it. Temperatures such as "-5 C" stay as they are.
+// A text from the network that begins like a formula ("=", "@", a tab, a carriage return, or
+// "-" or "+" unless the whole text is a plain number) gets an apostrophe in front, so that a
+// spreadsheet opening the file shows it rather than computing it: "-2+3" is a formula too, while
+// "-5" and "+3.25" stay numbers.
 QByteArray csvLine(const StoredEvent& row);
 QByteArray jsonLine(const StoredEvent& row);
 

@@ -136,8 +136,11 @@ Status PostgresProvider::connect(const QString& database) {
     // A server that does not answer must not hold the logger for long.
     m_db.setConnectOptions(QStringLiteral("connect_timeout=5;application_name=quilljot"));
     if (!m_db.open()) {
-        const Problem p = failure(QStringLiteral("Cannot connect to PostgreSQL ") + serverName() +
-                                  u": " + m_db.lastError().text());
+        // libpq marks what the server itself said: "FATAL:  password authentication failed".
+        const QString said = m_db.lastError().text();
+        const Problem p =
+            failure(QStringLiteral("Cannot connect to PostgreSQL ") + serverName() + u": " +
+                    connectReason(said, said.contains(QStringLiteral("FATAL:"))));
         disconnect();
         return p;
     }

@@ -1,8 +1,11 @@
 #include "store/ServerSource.h"
 
+#include <QRegularExpression>
 #include <QStringList>
 
 namespace {
+
+const QString kMask = QStringLiteral("********");
 
 // Splits at ";" outside braces.
 QStringList parts(const QString& text) {
@@ -71,9 +74,31 @@ QString ServerSource::redact(const QString& text) const {
     if (password.isEmpty()) {
         return text;
     }
-    return QString(text).replace(password, QStringLiteral("********"));
+    return QString(text).replace(password, kMask);
 }
 
 QString ServerSource::redactedSource(const QString& text) {
     return parse(text).redact(text);
+}
+
+bool ServerSource::sameHost(const QString& a, const QString& b) {
+    return a.trimmed().compare(b.trimmed(), Qt::CaseInsensitive) == 0;
+}
+
+QString ServerSource::chosenSource(const QString& shown, const QString& stored) {
+    if (shown == redactedSource(stored)) {
+        return stored;
+    }
+    const ServerSource next = parse(shown);
+    const ServerSource before = parse(stored);
+    if (next.password != kMask || before.password.isEmpty()) {
+        return shown;
+    }
+    if (sameHost(next.host, before.host)) {
+        return QString(shown).replace(kMask, before.password);
+    }
+    static const QRegularExpression maskedPart(
+        QStringLiteral("\\s*;?\\s*(password|pwd)\\s*=\\s*\\{?\\*{8}\\}?\\s*(?=;|$)"),
+        QRegularExpression::CaseInsensitiveOption);
+    return QString(shown).remove(maskedPart);
 }

@@ -18,4 +18,9 @@ struct ServerSource {
     QString redact(const QString& text) const;
     // The source as the settings hold it, with the password masked.
     static QString redactedSource(const QString& text);
+    // The source a form sends back (`shown`) for the stored one: unchanged, or with the mask on
+    // the same host, it keeps the stored password; on another host the mask stands for nothing,
+    // so that a stored password never goes to a host it was not typed for.
+    static QString chosenSource(const QString& shown, const QString& stored);
+    static bool sameHost(const QString& a, const QString& b);
 };

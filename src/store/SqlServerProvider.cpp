@@ -285,9 +285,12 @@ Status SqlServerProvider::connect(const QString& catalog) {
             .arg(kLoginTimeoutSeconds));
     if (!m_db.open()) {
         // The message names the server, never the password.
+        // A login the server refused is its error 18456, "Login failed for user".
+        const QString said = m_db.lastError().text();
         return failure(QStringLiteral("Cannot connect to SQL Server ") + m_source.host +
                        (m_source.port.isEmpty() ? QString() : u',' + m_source.port) + u": " +
-                       m_db.lastError().text());
+                       connectReason(said, said.contains(QStringLiteral("Login failed"),
+                                                         Qt::CaseInsensitive)));
     }
     QSqlQuery q(m_db);
     q.setForwardOnly(true);

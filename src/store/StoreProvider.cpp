@@ -137,6 +137,13 @@ Problem StoreProvider::failure(const QString& text) const {
     return Problem{ErrorKind::Database, text};
 }
 
+QString StoreProvider::connectReason(const QString& driverText, bool serverAnswered) {
+    return serverAnswered ? driverText
+                          : QStringLiteral(
+                                "the server cannot be reached (check the host and port "
+                                "in SQL Source, and that the server runs)");
+}
+
 namespace {
 
 // Runs one select of an event query on a Qt connection, forward only.

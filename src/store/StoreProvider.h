@@ -192,6 +192,10 @@ protected:
     virtual QString timeText(const QVariant& stored) const;
     // A problem from a driver message (engines whose messages can quote secrets mask them).
     virtual Problem failure(const QString& text) const;
+    // Why a connection failed, as a user can act on it: the server's own words when it answered
+    // (a wrong password, a missing database), else only that it cannot be reached, so that the
+    // message tells no one which ports of a host are open, closed or filtered.
+    static QString connectReason(const QString& driverText, bool serverAnswered);
 
     DatabaseSettings m_settings;
     QSqlDatabase m_db;

@@ -147,8 +147,13 @@ QString shownPassword(const MqttSettings& settings) {
     return settings.password.isEmpty() ? QString() : kPasswordMask;
 }
 
-QString chosenPassword(const QString& shown, const MqttSettings& current) {
-    return !current.password.isEmpty() && shown == kPasswordMask ? current.password : shown;
+QString chosenPassword(const QString& shown, const MqttSettings& current, const QString& host) {
+    if (current.password.isEmpty() || shown != kPasswordMask) {
+        return shown;
+    }
+    return host.trimmed().compare(current.host.trimmed(), Qt::CaseInsensitive) == 0
+               ? current.password
+               : QString();
 }
 
 }  // namespace MqttSettingsFile

@@ -61,8 +61,9 @@ Result<MqttSettings> withValues(const MqttSettings& current,
                                 const QList<std::pair<Setting, QString>>& values);
 
 // What the setup dialog and the web page show for the password: a mask when there is one, so
-// that it never leaves the logger; the mask sent back unchanged keeps the password.
+// that it never leaves the logger; the mask sent back keeps the password for the same `host`
+// only, so that a stored password never goes to a broker it was not typed for.
 QString shownPassword(const MqttSettings& settings);
-QString chosenPassword(const QString& shown, const MqttSettings& current);
+QString chosenPassword(const QString& shown, const MqttSettings& current, const QString& host);
 
 }  // namespace MqttSettingsFile

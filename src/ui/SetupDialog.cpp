@@ -273,10 +273,7 @@ void SetupDialog::browse() {
 
 DatabaseSettings SetupDialog::chosenSettings() const {
     const DatabaseKind kind = chosenKind();
-    // An unchanged field keeps the password it shows masked.
-    const QString source = m_sqlSource->text() == ServerSource::redactedSource(m_clearSource)
-                               ? m_clearSource
-                               : m_sqlSource->text();
+    const QString source = ServerSource::chosenSource(m_sqlSource->text(), m_clearSource);
     return DatabaseSettings{kind, source, m_database->text().trimmed(), m_table->text().trimmed()};
 }
 
@@ -285,22 +282,23 @@ Result<MqttSettings> SetupDialog::chosenMqtt() const {
         return box->isChecked() ? QStringLiteral("True") : QStringLiteral("False");
     };
     return MqttSettingsFile::withValues(
-        m_shownMqtt, {
-                         {Setting::MqttHost, m_mqttHost->text()},
-                         {Setting::MqttPort, m_mqttPort->text()},
-                         {Setting::MqttClientId, m_mqttClientId->text()},
-                         {Setting::MqttUsername, m_mqttUsername->text()},
-                         {Setting::MqttPassword,
-                          MqttSettingsFile::chosenPassword(m_mqttPassword->text(), m_shownMqtt)},
-                         {Setting::MqttCaFile, m_mqttCaFile->text()},
-                         {Setting::MqttCertFile, m_mqttCertFile->text()},
-                         {Setting::MqttKeyFile, m_mqttKeyFile->text()},
-                         {Setting::MqttTopicPrefix, m_mqttTopicPrefix->text()},
-                         {Setting::MqttQos, QString::number(m_mqttQos->currentIndex())},
-                         {Setting::MqttDiscovery, on(m_mqttDiscovery)},
-                         {Setting::MqttCommands, on(m_mqttCommands)},
-                         {Setting::MqttCommandClasses, m_mqttCommandClasses->text()},
-                     });
+        m_shownMqtt,
+        {
+            {Setting::MqttHost, m_mqttHost->text()},
+            {Setting::MqttPort, m_mqttPort->text()},
+            {Setting::MqttClientId, m_mqttClientId->text()},
+            {Setting::MqttUsername, m_mqttUsername->text()},
+            {Setting::MqttPassword, MqttSettingsFile::chosenPassword(
+                                        m_mqttPassword->text(), m_shownMqtt, m_mqttHost->text())},
+            {Setting::MqttCaFile, m_mqttCaFile->text()},
+            {Setting::MqttCertFile, m_mqttCertFile->text()},
+            {Setting::MqttKeyFile, m_mqttKeyFile->text()},
+            {Setting::MqttTopicPrefix, m_mqttTopicPrefix->text()},
+            {Setting::MqttQos, QString::number(m_mqttQos->currentIndex())},
+            {Setting::MqttDiscovery, on(m_mqttDiscovery)},
+            {Setting::MqttCommands, on(m_mqttCommands)},
+            {Setting::MqttCommandClasses, m_mqttCommandClasses->text()},
+        });
 }
 
 QString SetupDialog::checkChosen() const {

@@ -108,6 +108,16 @@ Status check(const DatabaseSettings& next, const DatabaseSettings& current,
         database.contains(u'?')) {
         return refused(QStringLiteral("Database must be a file name, not a URI (file:...)"));
     }
+    // SQLite keeps a database's journal and write-ahead log beside it under these endings, and
+    // takes a hot journal it finds there as its own: logging into one loses the database's rows.
+    for (const QLatin1StringView side :
+         {QLatin1StringView("-journal"), QLatin1StringView("-wal"), QLatin1StringView("-shm")}) {
+        if (database.endsWith(side, Qt::CaseInsensitive)) {
+            return refused(QStringLiteral("A name ending in ") + side +
+                           QStringLiteral(" is the name SQLite gives a database's side file: "
+                                          "choose another file name"));
+        }
+    }
     const bool samePlace = current.kind == DatabaseKind::File && database == current.database;
     const QString path = QFileInfo(folders.resolve(database)).absoluteFilePath();
     if (!samePlace) {

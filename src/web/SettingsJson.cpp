@@ -1,7 +1,9 @@
 #include "web/SettingsJson.h"
 
+#include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonParseError>
+#include <QRegularExpression>
 #include <algorithm>
 
 #include "store/ServerSource.h"
@@ -10,6 +12,22 @@ namespace {
 
 Problem refused(const QString& text) {
     return Problem{ErrorKind::Settings, text};
+}
+
+// A server chosen on the page is a host name or an address: never a folder (a PostgreSQL Unix
+// socket, where the logger would sign in as its own system user) nor any other path.
+bool isHostName(const QString& host) {
+    const QString bare =
+        host.startsWith(u'[') && host.endsWith(u']') ? host.mid(1, host.size() - 2) : host;
+    if (!QHostAddress(bare).isNull()) {
+        return true;
+    }
+    // Labels of letters, digits, "-" and "_", joined by dots.
+    static const QString label = QStringLiteral("[A-Za-z0-9_][A-Za-z0-9_-]{0,62}");
+    static const QRegularExpression name(QStringLiteral("\\A(?=.{1,253}\\z)") + label +
+                                         QStringLiteral("(\\.") + label +
+                                         QStringLiteral(")*\\.?\\z"));
+    return name.match(host).hasMatch();
 }
 
 // The page's name of each MQTT key, and the JSON type of its value.
@@ -84,11 +102,25 @@ Result<MqttSettings> mqttFromJson(const QJsonValue& value, const MqttSettings& c
             return refused(QStringLiteral("Field 'mqtt.") + it.key() +
                            QStringLiteral("' must be ") + QLatin1StringView(kTypes[int(f->kind)]));
         }
-        if (f->key == Setting::MqttPassword) {
-            text = MqttSettingsFile::chosenPassword(text, current);
-        }
         given.append({f->key, text});
     }
+    const auto sent = [&](Setting key) {
+        return std::find_if(given.begin(), given.end(),
+                            [&](const auto& g) { return g.first == key; });
+    };
+    const auto host = sent(Setting::MqttHost);
+    const QString nextHost = host == given.end() ? current.host : host->second.trimmed();
+    if (!nextHost.isEmpty() && nextHost != current.host && !isHostName(nextHost)) {
+        return refused(QStringLiteral("The MQTT broker must be a host name or an address, not '") +
+                       nextHost.left(80) + u'\'');
+    }
+    // The mask, or no password at all, keeps the stored one for the same broker only.
+    auto password = sent(Setting::MqttPassword);
+    if (password == given.end()) {
+        given.append({Setting::MqttPassword, MqttSettingsFile::shownPassword(current)});
+        password = given.end() - 1;
+    }
+    password->second = MqttSettingsFile::chosenPassword(password->second, current, nextHost);
     return MqttSettingsFile::withValues(current, given);
 }
 
@@ -138,10 +170,8 @@ Result<Chosen> fromJson(const QByteArray& body, const Chosen& chosen) {
         next.kind = *kind;
     }
     if (json.contains(QStringLiteral("sqlSource"))) {
-        const QString source = json[QStringLiteral("sqlSource")].toString().trimmed();
-        // An unchanged masked source keeps the password it stands for.
-        next.sqlSource =
-            source == ServerSource::redactedSource(current.sqlSource) ? current.sqlSource : source;
+        next.sqlSource = ServerSource::chosenSource(
+            json[QStringLiteral("sqlSource")].toString().trimmed(), current.sqlSource);
     }
     if (json.contains(QStringLiteral("database"))) {
         next.database = json[QStringLiteral("database")].toString().trimmed();
@@ -152,8 +182,19 @@ Result<Chosen> fromJson(const QByteArray& body, const Chosen& chosen) {
     if (const Status checked = SettingRules::checkDatabase(next); !checked) {
         return refused(checked.problem().description);
     }
-    if (next.kind != DatabaseKind::File && ServerSource::parse(next.sqlSource).host.isEmpty()) {
-        return refused(QStringLiteral("SQL Source must name the server: host,port"));
+    if (next.kind != DatabaseKind::File) {
+        const ServerSource server = ServerSource::parse(next.sqlSource);
+        if (server.host.isEmpty()) {
+            return refused(QStringLiteral("SQL Source must name the server: host,port"));
+        }
+        const bool portOk =
+            server.port.isEmpty() || (server.port.toUInt() >= 1 && server.port.toUInt() <= 65535);
+        if (!ServerSource::sameHost(server.host, ServerSource::parse(current.sqlSource).host) &&
+            (!isHostName(server.host) || !portOk)) {
+            return refused(QStringLiteral("SQL Source must name the server by a host name or an "
+                                          "address, and a port if any (host,port), not '") +
+                           server.host.left(80) + u'\'');
+        }
     }
     Chosen out{next, chosen.mqtt};
     if (json.contains(QStringLiteral("mqtt"))) {

@@ -8,18 +8,33 @@
 namespace {
 
 const QByteArray kCookieName = "QuilljotSession";
+const QByteArray kDeviceCookieName = "QuilljotDevice";
 
-}  // namespace
-
-QByteArray WebAccess::tokenOf(const HttpRequest& request) const {
+QByteArray cookieValue(const HttpRequest& request, const QByteArray& name) {
     const QByteArray cookies = request.header("Cookie");
     for (const QByteArray& part : cookies.split(';')) {
         const QByteArray item = part.trimmed();
-        if (item.startsWith(QByteArray(kCookieName + '='))) {
-            return item.mid(kCookieName.size() + 1);
+        if (item.startsWith(QByteArray(name + '='))) {
+            return item.mid(name.size() + 1);
         }
     }
     return {};
+}
+
+QByteArray tokenOf(const HttpRequest& request) {
+    return cookieValue(request, kCookieName);
+}
+
+QByteArray attributes(bool secure) {
+    return secure ? "; Path=/; HttpOnly; SameSite=Strict; Secure"
+                  : "; Path=/; HttpOnly; SameSite=Strict";
+}
+
+}  // namespace
+
+bool WebAccess::Session::over(const QDateTime& now) const {
+    return lastUsed.secsTo(now) > kSessionIdleSeconds ||
+           opened.secsTo(now) > kSessionLifetimeSeconds;
 }
 
 const QByteArray* WebAccess::csrfOf(const HttpRequest& request) {
@@ -29,7 +44,7 @@ const QByteArray* WebAccess::csrfOf(const HttpRequest& request) {
         return nullptr;
     }
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    if (it->lastUsed.secsTo(now) > kSessionIdleSeconds) {
+    if (it->over(now)) {
         m_sessions.erase(it);
         return nullptr;
     }
@@ -42,12 +57,14 @@ WebAccess::NewSession WebAccess::openSession() {
         if (m_shared.token.isEmpty()) {
             m_shared = {WebPassword::randomToken(), WebPassword::randomToken()};
         }
-        m_sessions.insert(m_shared.token, Session{m_shared.csrf, QDateTime::currentDateTimeUtc()});
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        m_sessions.insert(m_shared.token, Session{m_shared.csrf, now, now});
         return m_shared;
     }
     dropIdleSessions();
     NewSession made{WebPassword::randomToken(), WebPassword::randomToken()};
-    m_sessions.insert(made.token, Session{made.csrf, QDateTime::currentDateTimeUtc()});
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    m_sessions.insert(made.token, Session{made.csrf, now, now});
     return made;
 }
 
@@ -57,8 +74,7 @@ void WebAccess::closeSession(const HttpRequest& request) {
 
 void WebAccess::dropIdleSessions() {
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    m_sessions.removeIf(
-        [&](const auto& item) { return item.value().lastUsed.secsTo(now) > kSessionIdleSeconds; });
+    m_sessions.removeIf([&](const auto& item) { return item.value().over(now); });
     // Many sign-ins leave many sessions: the least recently used go first.
     while (m_sessions.size() >= kMaxSessions) {
         auto oldest = std::min_element(
@@ -74,10 +90,24 @@ bool WebAccess::csrfMatches(const HttpRequest& request) {
     return csrf != nullptr && !sent.isEmpty() && sent == *csrf;
 }
 
-QByteArray WebAccess::cookie(const QByteArray& token) {
-    return kCookieName + '=' + token + "; Path=/; HttpOnly; SameSite=Strict";
+QByteArray WebAccess::deviceOf(const HttpRequest& request) const {
+    const QByteArray token = cookieValue(request, kDeviceCookieName);
+    return WebPassword::isDeviceToken(token, m_passwordHash) ? token : QByteArray();
 }
 
-QByteArray WebAccess::expiredCookie() {
-    return kCookieName + "=; Path=/; HttpOnly; SameSite=Strict; Max-Age=0";
+QByteArray WebAccess::newDeviceToken() const {
+    return WebPassword::deviceToken(m_passwordHash);
+}
+
+QByteArray WebAccess::cookie(const QByteArray& token, bool secure) {
+    return kCookieName + '=' + token + attributes(secure);
+}
+
+QByteArray WebAccess::expiredCookie(bool secure) {
+    return kCookieName + '=' + attributes(secure) + "; Max-Age=0";
+}
+
+QByteArray WebAccess::deviceCookie(const QByteArray& token, bool secure) {
+    return kDeviceCookieName + '=' + token + attributes(secure).replace("Path=/", "Path=/signin") +
+           "; Max-Age=" + QByteArray::number(kDeviceTokenSeconds);
 }

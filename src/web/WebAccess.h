@@ -9,13 +9,16 @@ struct HttpRequest;
 
 // Who may use the web page. Without a password (loopback only) every visitor shares one session,
 // had on asking, so that asking many times pushes no one out; with one, a session is had by
-// signing in (which SignInGuard slows). Sessions live in memory, named by a random token in an
-// HttpOnly, SameSite=Strict cookie, and each carries the CSRF token that changing requests must
-// send back.
+// signing in (which SignInGuard slows), and the browser that signed in keeps a device token
+// that lets it past strangers' failures next time. Sessions live in memory, named by a random
+// token in an HttpOnly, SameSite=Strict cookie (Secure over TLS), end when idle or old, and each
+// carries the CSRF token that changing requests must send back.
 class WebAccess {
 public:
     static constexpr int kMaxSessions = 1000;
     static constexpr qint64 kSessionIdleSeconds = 12 * 3600;
+    static constexpr qint64 kSessionLifetimeSeconds = 7 * 24 * 3600;
+    static constexpr qint64 kDeviceTokenSeconds = 365 * 24 * 3600;
 
     explicit WebAccess(QString passwordHash) : m_passwordHash(std::move(passwordHash)) {}
 
@@ -36,15 +39,22 @@ public:
     // True when the request carries its session's CSRF token in the X-CSRF-Token header.
     bool csrfMatches(const HttpRequest& request);
 
-    static QByteArray cookie(const QByteArray& token);
-    static QByteArray expiredCookie();
+    // The request's device token when this logger made it under the current password, or empty.
+    QByteArray deviceOf(const HttpRequest& request) const;
+    QByteArray newDeviceToken() const;
+
+    static QByteArray cookie(const QByteArray& token, bool secure);
+    static QByteArray expiredCookie(bool secure);
+    // Sent only to the sign-in form, which is all it is for.
+    static QByteArray deviceCookie(const QByteArray& token, bool secure);
 
 private:
     struct Session {
         QByteArray csrf;
+        QDateTime opened;
         QDateTime lastUsed;
+        bool over(const QDateTime& now) const;
     };
-    QByteArray tokenOf(const HttpRequest& request) const;
     void dropIdleSessions();
 
     QString m_passwordHash;

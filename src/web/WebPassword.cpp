@@ -1,5 +1,6 @@
 #include "web/WebPassword.h"
 
+#include <QMessageAuthenticationCode>
 #include <QPasswordDigestor>
 #include <QRandomGenerator>
 #include <QStringList>
@@ -32,6 +33,15 @@ bool sameBytes(const QByteArray& a, const QByteArray& b) {
     return difference == 0;
 }
 
+constexpr QByteArrayView kDeviceContext = "quilljot-device:";
+constexpr auto kUrlBase64 = QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals;
+
+QByteArray deviceSignature(const QByteArray& nonce, const QString& stored) {
+    return QMessageAuthenticationCode::hash(kDeviceContext.toByteArray() + nonce, stored.toUtf8(),
+                                            QCryptographicHash::Sha256)
+        .toBase64(kUrlBase64);
+}
+
 }  // namespace
 
 namespace WebPassword {
@@ -59,8 +69,18 @@ bool matches(const QString& password, const QString& stored) {
 }
 
 QByteArray randomToken(int bytes) {
-    return randomBytes(bytes).toBase64(QByteArray::Base64UrlEncoding |
-                                       QByteArray::OmitTrailingEquals);
+    return randomBytes(bytes).toBase64(kUrlBase64);
+}
+
+QByteArray deviceToken(const QString& stored) {
+    const QByteArray nonce = randomToken(16);
+    return nonce + '.' + deviceSignature(nonce, stored);
+}
+
+bool isDeviceToken(const QByteArray& token, const QString& stored) {
+    const qsizetype dot = token.indexOf('.');
+    return !stored.isEmpty() && dot > 0 &&
+           sameBytes(token.mid(dot + 1), deviceSignature(token.left(dot), stored));
 }
 
 }  // namespace WebPassword

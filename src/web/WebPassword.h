@@ -16,4 +16,9 @@ bool matches(const QString& password, const QString& stored);
 // Random bytes from the system's source, as URL-safe base64: session and CSRF tokens.
 QByteArray randomToken(int bytes = 32);
 
+// A device token, left with a browser that signed in: random, and signed with a key made from
+// `stored`, so that only this logger makes tokens it takes and a new password voids them all.
+QByteArray deviceToken(const QString& stored);
+bool isDeviceToken(const QByteArray& token, const QString& stored);
+
 }  // namespace WebPassword

@@ -167,11 +167,6 @@ bool WebService::plainOnNetwork(const HttpRequest& request) const {
     return !m_address.isLoopback() && !request.secure;
 }
 
-QByteArray WebService::sessionCookie(const HttpRequest& request, const QByteArray& token) {
-    // Over TLS the browser is told never to send the cookie over plain HTTP.
-    return WebAccess::cookie(token) + (request.secure ? "; Secure" : "");
-}
-
 bool WebService::fromThisSite(const HttpRequest& request) const {
     // Browsers say where a request comes from; scripts (curl) say nothing and are let through.
     const QByteArray site = request.header("Sec-Fetch-Site");
@@ -280,29 +275,28 @@ void WebService::signIn(HttpConnection& c) {
         HttpReply::redirect(c, "/");
         return;
     }
-    const SignInGuard::Admission admitted = m_guard.admit(c.peer(), m_clock.elapsed());
-    switch (admitted.verdict) {
-        case SignInGuard::Verdict::LockedOut:
-            HttpReply::redirect(c, "/signin?locked=1");
-            return;
-        case SignInGuard::Verdict::Busy:
-        case SignInGuard::Verdict::Full:
-            HttpReply::error(
-                c, Code::TooManyRequests,
-                QStringLiteral("Another sign-in is being checked: try again in a moment"),
-                {{"Retry-After", "2"}});
-            return;
-        case SignInGuard::Verdict::Check:
-            break;
+    const SignInGuard::Admission admitted =
+        m_guard.admit(c.peer(), m_access.deviceOf(c.request()), m_clock.elapsed());
+    if (admitted.verdict == SignInGuard::Verdict::LockedOut) {
+        HttpReply::redirect(c, "/signin?locked=1");
+        return;
+    }
+    if (admitted.verdict != SignInGuard::Verdict::Check) {
+        refuseForNow(c, admitted);
+        return;
     }
     const QUrlQuery form(QString::fromUtf8(c.request().body).replace(u'+', u' '));
     const QString password = form.queryItemValue(QStringLiteral("password"), QUrl::FullyDecoded);
-    QTimer::singleShot(admitted.delayMillis, this,
-                       [this, held = QPointer<HttpConnection>(&c), peer = c.peer(), password] {
-                           checkPassword(held, peer, password, [this](HttpConnection* c, bool ok) {
-                               answerSignIn(c, ok);
-                           });
-                       });
+    checkPassword(&c, m_guard, admitted, password,
+                  [this](HttpConnection* c, bool ok) { answerSignIn(c, ok); });
+}
+
+// Refused before any check: answered at once, so that no place is held while the client waits.
+void WebService::refuseForNow(HttpConnection& c, const SignInGuard::Admission& refused) {
+    HttpReply::error(c, Code::TooManyRequests,
+                     QStringLiteral("Too many password attempts: try again in ") +
+                         QString::number(refused.retryAfterSeconds) + QStringLiteral(" s"),
+                     {{"Retry-After", QByteArray::number(refused.retryAfterSeconds)}});
 }
 
 void WebService::monitorWithPassword(HttpConnection& c, Handler handler) {
@@ -319,24 +313,11 @@ void WebService::monitorWithPassword(HttpConnection& c, Handler handler) {
         (this->*handler)(c);
         return;
     }
-    const SignInGuard::Admission admitted = m_guard.admit(c.peer(), m_clock.elapsed());
-    switch (admitted.verdict) {
-        case SignInGuard::Verdict::LockedOut:
-            HttpReply::error(
-                c, Code::TooManyRequests,
-                QStringLiteral("Too many wrong passwords from here: try again in a "
-                               "few minutes"),
-                {{"Retry-After", QByteArray::number(SignInGuard::kLockoutMinutes * 60)}});
-            return;
-        case SignInGuard::Verdict::Busy:
-        case SignInGuard::Verdict::Full:
-            HttpReply::error(
-                c, Code::TooManyRequests,
-                QStringLiteral("Another password is being checked: try again in a moment"),
-                {{"Retry-After", "2"}});
-            return;
-        case SignInGuard::Verdict::Check:
-            break;
+    // A guard of its own: wrong passwords here never lock anyone out of the sign-in form.
+    const SignInGuard::Admission admitted = m_monitorGuard.admit(c.peer(), {}, m_clock.elapsed());
+    if (admitted.verdict != SignInGuard::Verdict::Check) {
+        refuseForNow(c, admitted);
+        return;
     }
     const Answer answer = [this, handler, digest](HttpConnection* held, bool passed) {
         if (passed) {
@@ -355,31 +336,32 @@ void WebService::monitorWithPassword(HttpConnection& c, Handler handler) {
                              kChallenge);
         }
     };
-    QTimer::singleShot(
-        admitted.delayMillis, this,
-        [this, held = QPointer<HttpConnection>(&c), peer = c.peer(), password = *password, answer] {
-            checkPassword(held, peer, password, answer);
-        });
+    checkPassword(&c, m_monitorGuard, admitted, *password, answer);
 }
 
 // A client gone meanwhile still frees its place in the guard.
-void WebService::checkPassword(QPointer<HttpConnection> held, const QHostAddress& peer,
-                               const QString& password, Answer answer) {
+void WebService::checkPassword(QPointer<HttpConnection> held, SignInGuard& guard,
+                               const SignInGuard::Admission& admitted, const QString& password,
+                               Answer answer) {
     const qint64 arrived = m_clock.elapsed();
-    m_passwordChecks.start([this, held, peer, password, arrived, answer = std::move(answer),
-                            hash = m_settings.passwordHash] {
-        ThreadPriority::giveWay();
-        const bool passed = WebPassword::matches(password, hash);
-        QMetaObject::invokeMethod(this, [this, held, peer, passed, arrived, answer] {
-            // A wrong password is answered late, and its place in the guard is kept till then.
-            const qint64 wait =
-                passed ? 0 : arrived + SignInGuard::kFailedAnswerMillis - m_clock.elapsed();
-            QTimer::singleShot(std::max<qint64>(wait, 0), this, [this, held, peer, passed, answer] {
-                m_guard.checked(peer, passed, m_clock.elapsed());
-                answer(held.data(), passed);
+    // A browser with a device token goes before strangers, and sign-ins before scrapers.
+    const int priority = admitted.trusted ? 2 : &guard == &m_guard ? 1 : 0;
+    m_passwordChecks.start(
+        [this, held, guard = &guard, admitted, password, arrived, answer = std::move(answer),
+         hash = m_settings.passwordHash] {
+            ThreadPriority::giveWay();
+            const bool passed = WebPassword::matches(password, hash);
+            QMetaObject::invokeMethod(this, [this, held, guard, admitted, passed, arrived, answer] {
+                // The place in the guard is given back at once; a wrong password is answered
+                // late, and the guard refuses that address's next try until then.
+                guard->checked(admitted, passed, m_clock.elapsed());
+                const qint64 wait =
+                    passed ? 0 : arrived + SignInGuard::kFailedAnswerMillis - m_clock.elapsed();
+                QTimer::singleShot(std::max<qint64>(wait, 0), this,
+                                   [held, passed, answer] { answer(held.data(), passed); });
             });
-        });
-    });
+        },
+        priority);
 }
 
 void WebService::answerSignIn(HttpConnection* c, bool passed) {
@@ -390,28 +372,52 @@ void WebService::answerSignIn(HttpConnection* c, bool passed) {
         HttpReply::redirect(*c, "/signin?failed=1");
         return;
     }
+    const HttpRequest& request = c->request();
+    QByteArray device = m_access.deviceOf(request);
+    if (device.isEmpty()) {
+        device = m_access.newDeviceToken();
+    }
     HttpReply::redirect(
-        *c, "/", {{"Set-Cookie", sessionCookie(c->request(), m_access.openSession().token)}});
+        *c, "/",
+        {{"Set-Cookie", WebAccess::cookie(m_access.openSession().token, request.secure)},
+         {"Set-Cookie", WebAccess::deviceCookie(device, request.secure)}});
 }
 
 void WebService::reportBursts() {
-    while (const std::optional<SignInGuard::Burst> burst = m_guard.quietBurst(m_clock.elapsed())) {
-        QString text = QString::number(burst->failures) +
-                       QStringLiteral(" failed sign-ins to the web page from ") +
-                       burst->address.toString();
-        if (burst->lockedOut) {
-            text += QStringLiteral("; sign-ins from there are refused for ") +
-                    QString::number(SignInGuard::kLockoutMinutes) + QStringLiteral(" minutes");
+    const std::pair<SignInGuard*, QString> guards[] = {
+        {&m_guard, QStringLiteral(" failed sign-ins to the web page from ")},
+        {&m_monitorGuard, QStringLiteral(" failed sign-ins to /metrics from ")}};
+    for (const auto& [guard, what] : guards) {
+        for (const SignInGuard::Burst& burst : guard->dueBursts(m_clock.elapsed())) {
+            QString text = QString::number(burst.failures) + what;
+            if (!burst.address.isNull()) {
+                text += burst.address.toString();
+            } else if (burst.addresses > 0) {
+                text += QString::number(burst.addresses) + QStringLiteral(" other addresses");
+            } else {
+                text += QStringLiteral("many other addresses");
+            }
+            if (burst.ongoing) {
+                text += QStringLiteral(" so far");
+            }
+            if (burst.refused > 0) {
+                text += QStringLiteral(" (") + QString::number(burst.refused) +
+                        QStringLiteral(" refused unchecked)");
+            }
+            if (burst.lockedOut) {
+                text += QStringLiteral("; sign-ins from there are refused for ") +
+                        QString::number(SignInGuard::kLockoutMinutes) + QStringLiteral(" minutes");
+            }
+            m_logger.reporter().toNetwork(ProgramNames::kProgram, QStringLiteral("WebPage SignIn"),
+                                          Problem{ErrorKind::Generic, text});
         }
-        m_logger.reporter().toNetwork(ProgramNames::kProgram, QStringLiteral("WebPage SignIn"),
-                                      Problem{ErrorKind::Generic, text});
     }
 }
 
 void WebService::signOut(HttpConnection& c) {
     m_access.closeSession(c.request());
     HttpReply::json(c, {{QStringLiteral("signedIn"), false}}, Code::Ok,
-                    {{"Set-Cookie", WebAccess::expiredCookie()}});
+                    {{"Set-Cookie", WebAccess::expiredCookie(c.request().secure)}});
 }
 
 void WebService::session(HttpConnection& c) {
@@ -432,7 +438,7 @@ void WebService::session(HttpConnection& c) {
                     {{QStringLiteral("signInNeeded"), false},
                      {QStringLiteral("signedIn"), true},
                      {QStringLiteral("csrf"), QString::fromLatin1(made.csrf)}},
-                    Code::Ok, {{"Set-Cookie", sessionCookie(c.request(), made.token)}});
+                    Code::Ok, {{"Set-Cookie", WebAccess::cookie(made.token, c.request().secure)}});
 }
 
 Status WebService::reader() {

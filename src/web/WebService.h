@@ -76,14 +76,15 @@ private:
     bool hostAllowed(const HttpRequest& request) const;
     // Served off loopback without TLS: passwords and cookies cross the network readable.
     bool plainOnNetwork(const HttpRequest& request) const;
-    static QByteArray sessionCookie(const HttpRequest& request, const QByteArray& token);
     bool fromThisSite(const HttpRequest& request) const;
     void page(HttpConnection& c, const QString& resource, const QByteArray& type);
-    // Checks a password on the worker thread; `answer` runs on this thread with the verdict (a
-    // wrong password late), and with null when the client has gone meanwhile.
+    // Checks a password `guard` admitted on the worker thread; `answer` runs on this thread with
+    // the verdict (a wrong password late), and with null when the client has gone meanwhile.
     using Answer = std::function<void(HttpConnection*, bool passed)>;
-    void checkPassword(QPointer<HttpConnection> held, const QHostAddress& peer,
-                       const QString& password, Answer answer);
+    void checkPassword(QPointer<HttpConnection> held, SignInGuard& guard,
+                       const SignInGuard::Admission& admitted, const QString& password,
+                       Answer answer);
+    void refuseForNow(HttpConnection& c, const SignInGuard::Admission& refused);
     void answerSignIn(HttpConnection* c, bool passed);
     void monitorWithPassword(HttpConnection& c, Handler handler);
     void reportBursts();
@@ -97,7 +98,8 @@ private:
     quint16 m_port = 0;
     HostCheck m_hosts;
     WebAccess m_access;
-    SignInGuard m_guard;
+    SignInGuard m_guard;         // the sign-in form
+    SignInGuard m_monitorGuard;  // passwords given to /metrics
     QElapsedTimer m_clock;
     QTimer m_burstTimer;
     QThreadPool m_passwordChecks;

@@ -391,6 +391,8 @@ try {
     const cookies = await context.cookies();
     const session = cookies.find((c) => c.name === 'QuilljotSession');
     assert.ok(session && session.httpOnly && session.sameSite === 'Strict');
+    const device = cookies.find((c) => c.name === 'QuilljotDevice');
+    assert.ok(device && device.httpOnly && device.path === '/signin' && device.expires > Date.now() / 1000);
     const withoutToken = await page.evaluate(async () => (await fetch('/api/settings', {
       method: 'PUT', headers: { 'Content-Type': 'application/json' }, body: '{"table":"tblOther"}' })).status);
     assert.equal(withoutToken, 403);
