@@ -192,6 +192,7 @@ SettingsStore::Loaded SettingsStore::load(const LoggerSettings& previous) const 
     out.settings.mqtt = mqtt.settings;
     out.problems += mqtt.problems;
     out.problems += UnknownKeys::find(ini);
+    out.problems += ini.repeatProblems();
     return out;
 }
 
