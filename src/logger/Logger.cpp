@@ -157,6 +157,9 @@ Status Logger::start() {
         return started;
     }
     m_outgoing.setReady(true);
+    noteForChecks(QStringLiteral("sending"), QStringLiteral("from ") + node()->localIp() +
+                                                 QStringLiteral(" to ") + node()->destination() +
+                                                 u':' + QString::number(node()->remotePort()));
     // The start-up line on standard error names the port already.
     m_reporter.toNetworkOnly(ProgramNames::kProgram,
                              QStringLiteral("Using xAP port ") + signedNumber(m_bindResult));
@@ -285,6 +288,11 @@ void Logger::reloadSettings() {
         loadSettings();
         applySettings();
     }
+}
+
+void Logger::noteForChecks(const QString& what, const QString& value) {
+    m_lockNotes.append(what + u'\t' + value);
+    m_folderLock.setNotes(m_lockNotes);
 }
 
 LoggerSettings Logger::settings() const {
