@@ -362,6 +362,46 @@ private slots:
             built.out.constData());
     }
 
+    // Run from a checkout's build/bin without --app-dir, --check-config and export say that they
+    // read the program's own folder and name the folder make run keeps in the checkout. The
+    // checkout is made beside the build, the program linked into it.
+    void commandsFromACheckoutNameTheFolderTheyRead() {
+        QTemporaryDir checkout(QFileInfo(tool("quilljot")).absolutePath() +
+                               QStringLiteral("/../checkout-XXXXXX"));
+        const QString root = QDir::cleanPath(checkout.path());
+        QVERIFY(QDir().mkpath(root + QStringLiteral("/build/bin")));
+        QVERIFY(QDir().mkpath(root + QStringLiteral("/run/Config")));
+        QVERIFY(writeFile(root + QStringLiteral("/scripts/run-local"), "#!/bin/sh\n"));
+        const QString program = root + QStringLiteral("/build/bin/quilljot");
+        QVERIFY(::link(QFile::encodeName(tool("quilljot")).constData(),
+                       QFile::encodeName(program).constData()) == 0);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("QUILLJOT_HOME"));
+        auto run = [&](const QStringList& args) {
+            QProcess p;
+            p.setProcessEnvironment(env);
+            p.start(program, args);
+            p.waitForFinished(20000);
+            return QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
+        };
+        const QString named = QStringLiteral(
+                                  "the program's own folder, as no --app-dir was given; name "
+                                  "another with --app-dir DIR (make run's is ") +
+                              root + QStringLiteral("/run: --app-dir ") + root +
+                              QStringLiteral("/run)");
+        const QString check = run({QStringLiteral("--check-config")});
+        QVERIFY2(check.startsWith(QStringLiteral("application folder  ") + root +
+                                  QStringLiteral("/build/bin (") + named),
+                 qPrintable(check));
+        const QString exported = run({QStringLiteral("export")});
+        QVERIFY2(exported.contains(QStringLiteral("quilljot export: reading ") + root +
+                                   QStringLiteral("/build/bin, ") + named),
+                 qPrintable(exported));
+        QVERIFY(!run({QStringLiteral("--check-config"), QStringLiteral("--app-dir"),
+                      root + QStringLiteral("/run")})
+                     .contains(QStringLiteral("own folder")));
+    }
+
     // --check-config and the running logger read the settings through one check: what the one
     // finds, the other reports.
     void checkConfigFindsWhatTheLoggerReports() {
