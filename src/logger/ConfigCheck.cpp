@@ -149,7 +149,7 @@ ConfigCheck ConfigCheck::run(const StartupPlace& place, quint16 xapPort) {
     const QString sharedFile = folders.configFile(ProgramNames::kSharedSettingsFile);
     check.use(QStringLiteral("network settings"), settingsFileState(sharedFile));
     const SettingsStore::LoadedNetwork network = store.loadNetwork();
-    for (const Problem& p : network.problems) {
+    for (const Problem& p : network.problems + network.repeats) {
         check.problem(p.description);
     }
     takeReports(reporter, check.m_problems);

@@ -151,6 +151,12 @@ Status Logger::start() {
                              p.description);
         }
     }
+    for (const Problem& p : network.repeats) {
+        m_reporter.toTextLog(ProgramNames::kProgram, QStringLiteral("InitXap"), p);
+        if (m_options.notice) {
+            m_options.notice(p.description);
+        }
+    }
     if (const Status started = startThreads(network.settings); !started) {
         stopThreads();
         m_stopped = true;  // the program ends here: no shutdown step runs

@@ -278,6 +278,7 @@ SettingsStore::LoadedNetwork SettingsStore::loadNetwork() const {
         out.problems.append(file.problem().atStep(ReportStep::InitXap::NetworkFile));
         return out;
     }
+    out.repeats = file.value().repeatProblems();
     const QString& section = ProgramNames::kSharedSection;
     out.settings.interfaceAddress =
         file.value().read(section, kInterfaceAddress, QStringLiteral("Default"));

@@ -45,6 +45,8 @@ public:
     struct LoadedNetwork {
         NetworkSettings settings;
         QList<Problem> problems;  // Steps: 9 InterfaceAddress, 10 BroadcastAddress.
+        // Keys given twice (the later line counts): the file was read.
+        QList<Problem> repeats;
     };
     LoadedNetwork loadNetwork() const;
 
