@@ -273,15 +273,17 @@ int run(const QStringList& arguments) {
         return fail(kUsage, chart.problem().description);
     }
 
-    StartupPlace place;
-    place.appDir = parser.value(QStringLiteral("app-dir"));
-    place.homeEnv = qEnvironmentVariable("QUILLJOT_HOME");
-    place.programFile = QCoreApplication::applicationFilePath();
+    // The logger's own folders, also those of an installed program (XDG_DATA_HOME).
+    const StartupPlace place = StartupPlace::ofThisProcess(parser.value(QStringLiteral("app-dir")));
     if (!place.appDir.isEmpty() && !QFileInfo(place.appDir).isDir()) {
         return fail(kUsage,
                     QStringLiteral("--app-dir ") + place.appDir + QStringLiteral(" is no folder"));
     }
     const AppFolders folders = AppFolders::locate(place);
+    if (const QString notice = AppFolders::ownFolderNotice(place); !notice.isEmpty()) {
+        std::fprintf(stderr, "quilljot export: reading %s, %s\n", qPrintable(folders.appPath()),
+                     qPrintable(notice));
+    }
     MemoryReporter reporter;
     const SettingsStore settingsStore(folders, reporter);
     const SettingsStore::Loaded loaded = settingsStore.load(settingsStore.defaults());

@@ -105,7 +105,8 @@ int setPassword(const StartupPlace& place) {
     }
     std::fprintf(stderr,
                  "quilljot: web page password saved (as a salted hash) in %s; a running logger "
-                 "takes it at its next start\n",
+                 "asks for it once it reads its settings again (systemctl reload quilljot, or "
+                 "kill -HUP its pid); a change of WebPort or WebBind waits for its next start\n",
                  qPrintable(settingsFile));
     return 0;
 }

@@ -86,6 +86,11 @@ int checkConfig(const CommandLine& a) {
     const StartupPlace place = StartupPlace::ofThisProcess(a.appDir);
     const ConfigCheck check = ConfigCheck::run(place, a.xapPort);
     std::printf("%s", check.text().toUtf8().constData());
+    // A page the running logger serves holds its port: that is no problem of the settings.
+    if (const QString served = check.running(QStringLiteral("web page")); !served.isEmpty()) {
+        std::printf("web page: %s, served by the running logger\n", qPrintable(served));
+        return check.problems().isEmpty() ? 0 : 1;
+    }
     const WebCommands::CheckedPage web = WebCommands::check(AppFolders::locate(place), a.webPort);
     std::printf("web page: %s%s\n", web.usable ? "" : "problem: ", web.text.toUtf8().constData());
     return check.problems().isEmpty() && web.usable ? 0 : 1;
@@ -123,6 +128,9 @@ int run(QCoreApplication& app, Frontend& frontend, DesktopFrontend* desktop, con
                  logger.node()->remotePort(), qPrintable(logger.node()->localIp()),
                  qPrintable(databaseInUse(logger)), qPrintable(logger.folders().appPath()));
     const std::unique_ptr<WebServer> web = WebCommands::start(logger, a.webPort);
+    if (web) {
+        logger.noteForChecks(QStringLiteral("web page"), web->url());
+    }
     // Under a service manager the start is done: the node listens and has announced itself.
     ServiceNotify::send("READY=1");
     auto shutdown = [&logger] {

@@ -59,14 +59,16 @@ bool isAddressPattern(const QString& text) {
 
 }  // namespace
 
-void ConfigCheck::checkFolder(const AppFolders& folders) {
+void ConfigCheck::checkFolder(const StartupPlace& place, const AppFolders& folders) {
     const QString& app = folders.appPath();
+    const QString notice = AppFolders::ownFolderNotice(place);
+    const QString how = notice.isEmpty() ? QString() : QStringLiteral(" (") + notice + u')';
     const QFileInfo info(app);
     if (info.exists() && !info.isDir()) {
         problem(QStringLiteral("the application folder ") + app +
                 QStringLiteral(" is a file, not a folder"));
     } else if (info.isDir()) {
-        use(QStringLiteral("application folder"), app);
+        use(QStringLiteral("application folder"), app + how);
         if (!writable(app)) {
             problem(QStringLiteral("the application folder ") + app +
                     QStringLiteral(" is not writable"));
@@ -77,7 +79,7 @@ void ConfigCheck::checkFolder(const AppFolders& folders) {
         while (!QFileInfo::exists(parent) && QFileInfo(parent).absolutePath() != parent) {
             parent = QFileInfo(parent).absolutePath();
         }
-        use(QStringLiteral("application folder"), app + QStringLiteral(" (would be made)"));
+        use(QStringLiteral("application folder"), app + QStringLiteral(" (would be made)") + how);
         if (!QFileInfo(parent).isDir() || !writable(parent)) {
             problem(QStringLiteral("the application folder ") + app +
                     QStringLiteral(" cannot be made: ") + parent +
@@ -99,6 +101,18 @@ void ConfigCheck::checkFolder(const AppFolders& folders) {
                                           : holder > 0
                                               ? QStringLiteral("pid ") + QString::number(holder)
                                               : QStringLiteral("one (pid unknown)"));
+    if (holder == 0) {
+        return;
+    }
+    // What it said it does, from its start; the lines below are what these settings would do
+    // at the next start.
+    for (const QString& note : InstanceLock::notes(folders.lockPath())) {
+        const qsizetype tab = note.indexOf(u'\t');
+        if (tab > 0) {
+            m_running.insert(note.left(tab), note.mid(tab + 1));
+            use(QStringLiteral("  ") + note.left(tab), note.mid(tab + 1));
+        }
+    }
 }
 
 void ConfigCheck::checkNetwork(const NetworkSettings& settings, quint16 xapPort) {
@@ -113,32 +127,29 @@ void ConfigCheck::checkNetwork(const NetworkSettings& settings, quint16 xapPort)
                                "separated by dots, not '") +
                 settings.interfaceAddress + u'\'');
     }
-    const QString from =
-        XapNode::chooseAddress(SystemHostNetwork().interfaceAddresses(), settings.interfaceAddress);
-    const QString to = destination.compare(u"default", Qt::CaseInsensitive) == 0
-                           ? QStringLiteral("255.255.255.255")
-                           : destination;
-    use(QStringLiteral("sending"),
-        QStringLiteral("from ") + (from.isEmpty() ? QStringLiteral("loopback") : from) +
-            QStringLiteral(" to ") + to + u':' + QString::number(xapPort));
-    if ((from.isEmpty() || from.startsWith(u"127.")) && !to.startsWith(u"127.")) {
-        problem(QStringLiteral("no network interface is up (sending from ") +
-                (from.isEmpty() ? QStringLiteral("no address") : from) +
-                QStringLiteral("): nothing would reach other hosts"));
+    // What the node would choose at start: from loopback it sends to 127.0.0.1, whatever
+    // destination the settings name.
+    const XapNode::Addresses chosen =
+        XapNode::chooseAddresses(SystemHostNetwork().interfaceAddresses(), settings);
+    use(QStringLiteral("sending"), QStringLiteral("from ") + chosen.from + QStringLiteral(" to ") +
+                                       chosen.to + u':' + QString::number(xapPort));
+    if (chosen.to.startsWith(u"127.") && !destination.startsWith(u"127.") &&
+        !chosen.notice.isEmpty()) {
+        problem(chosen.notice + QStringLiteral(": nothing would reach other hosts"));
     }
 }
 
 ConfigCheck ConfigCheck::run(const StartupPlace& place, quint16 xapPort) {
     ConfigCheck check;
     const AppFolders folders = AppFolders::locate(place);
-    check.checkFolder(folders);
+    check.checkFolder(place, folders);
 
     MemoryReporter reporter;
     const SettingsStore store(folders, reporter);
     const QString sharedFile = folders.configFile(ProgramNames::kSharedSettingsFile);
     check.use(QStringLiteral("network settings"), settingsFileState(sharedFile));
     const SettingsStore::LoadedNetwork network = store.loadNetwork();
-    for (const Problem& p : network.problems) {
+    for (const Problem& p : network.problems + network.repeats) {
         check.problem(p.description);
     }
     takeReports(reporter, check.m_problems);
@@ -167,6 +178,7 @@ ConfigCheck ConfigCheck::run(const StartupPlace& place, quint16 xapPort) {
         check.problem(found.problem().description);
     }
     check.use(QStringLiteral("table"), d.table);
+    check.listRules(loaded.rules, d.table);
     check.use(QStringLiteral("spool limit"),
               QString::number(loaded.settings.spoolLimitMiB) + QStringLiteral(" MiB"));
     if (const Result<WebSettings> web = WebSettingsFile::load(folders); !web) {
@@ -174,6 +186,41 @@ ConfigCheck ConfigCheck::run(const StartupPlace& place, quint16 xapPort) {
     }
     check.checkBroker(loaded.settings.mqtt);
     return check;
+}
+
+// What the logger would log where, and what it would delete when, as sentences.
+void ConfigCheck::listRules(const StorageRules& rules, const QString& eventTable) {
+    auto kept = [](int days, const char16_t* key) {
+        return days == 0 ? QString(QStringLiteral("every row kept (") + QString::fromUtf16(key) +
+                                   QStringLiteral(" is 0)"))
+                         : QStringLiteral("rows older than ") + QString::number(days) +
+                               QStringLiteral(" days deleted at start, on reload and hourly (") +
+                               QString::fromUtf16(key) + u')';
+    };
+    use(QStringLiteral("events kept"),
+        eventTable + QStringLiteral(": ") + kept(rules.eventKeepDays, u"KeepDays"));
+    if (rules.include.isEmpty()) {
+        use(QStringLiteral("logging rules"),
+            QStringLiteral("no Include line: controller events only, no other messages"));
+    } else {
+        use(QStringLiteral("logging rules"),
+            QStringLiteral("controller events, and the other messages an Include line takes and "
+                           "no Exclude line does, into ") +
+                rules.messagesTable);
+        use(QStringLiteral("messages kept"), rules.messagesTable + QStringLiteral(": ") +
+                                                 kept(rules.messageKeepDays, u"MessagesKeepDays"));
+    }
+    // In the order the logger applies them, which is that of their numbers.
+    for (const MessageRule& rule : rules.include) {
+        use(QStringLiteral("  include"), RuleSettings::ruleText(rule));
+    }
+    for (const MessageRule& rule : rules.exclude) {
+        use(QStringLiteral("  exclude"), RuleSettings::ruleText(rule));
+    }
+    if (rules.excludeOwnReports) {
+        use(QStringLiteral("  exclude"),
+            QStringLiteral("the logger's own reports (ExcludeOwnReports)"));
+    }
 }
 
 // The broker is asked whether it takes the sign-in (CONNECT, its answer, DISCONNECT); nothing

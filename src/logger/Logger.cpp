@@ -151,12 +151,21 @@ Status Logger::start() {
                              p.description);
         }
     }
+    for (const Problem& p : network.repeats) {
+        m_reporter.toTextLog(ProgramNames::kProgram, QStringLiteral("InitXap"), p);
+        if (m_options.notice) {
+            m_options.notice(p.description);
+        }
+    }
     if (const Status started = startThreads(network.settings); !started) {
         stopThreads();
         m_stopped = true;  // the program ends here: no shutdown step runs
         return started;
     }
     m_outgoing.setReady(true);
+    noteForChecks(QStringLiteral("sending"), QStringLiteral("from ") + node()->localIp() +
+                                                 QStringLiteral(" to ") + node()->destination() +
+                                                 u':' + QString::number(node()->remotePort()));
     // The start-up line on standard error names the port already.
     m_reporter.toNetworkOnly(ProgramNames::kProgram,
                              QStringLiteral("Using xAP port ") + signedNumber(m_bindResult));
@@ -285,6 +294,11 @@ void Logger::reloadSettings() {
         loadSettings();
         applySettings();
     }
+}
+
+void Logger::noteForChecks(const QString& what, const QString& value) {
+    m_lockNotes.append(what + u'\t' + value);
+    m_folderLock.setNotes(m_lockNotes);
 }
 
 LoggerSettings Logger::settings() const {

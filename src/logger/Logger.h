@@ -68,6 +68,10 @@ public:
     // Stops receiving, stores what was received (or keeps it on disk), and closes.
     void stop();
 
+    // Tells `quilljot --check-config` on this folder what the running logger does (`what`: a
+    // word or two, as its lines name things), through the folder's lock file.
+    void noteForChecks(const QString& what, const QString& value);
+
     LoggerSettings settings() const override;
     // What is logged where and kept how long, read with the settings.
     StorageRules storageRules() const;
@@ -114,6 +118,7 @@ private:
     OutgoingQueue m_outgoing;
     FolderMaker m_folderMaker;
     InstanceLock m_folderLock;
+    QStringList m_lockNotes;
     std::unique_ptr<StatusTracker> m_status;
 
     // The settings, read and saved from any thread.

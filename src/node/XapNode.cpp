@@ -119,29 +119,38 @@ void XapNode::listen(UdpSocket& socket, std::unique_ptr<QSocketNotifier>& notifi
             [this, &socket] { readWaiting(socket); });
 }
 
-int XapNode::bind() {
-    const QStringList addresses = m_network->interfaceAddresses();
-    m_localIp = chooseAddress(addresses, m_settings.interfaceAddress);
-    const QString configured = m_settings.broadcastAddress.toLower() == u"default"
+XapNode::Addresses XapNode::chooseAddresses(const QStringList& addresses,
+                                            const NetworkSettings& settings) {
+    Addresses out;
+    out.from = chooseAddress(addresses, settings.interfaceAddress);
+    const QString configured = settings.broadcastAddress.toLower() == u"default"
                                    ? QStringLiteral("255.255.255.255")
-                                   : m_settings.broadcastAddress;
-    m_destination = configured;
-    m_addressNotice.clear();
-    const bool loopbackOnly = m_localIp == QLatin1String(kLoopback);
+                                   : settings.broadcastAddress;
+    out.to = configured;
     // From loopback nothing reaches another host, but the hub of this one is still reached at
     // 127.0.0.1; the notice says so, since the settings name another destination.
-    if (loopbackOnly && !configured.startsWith(u"127.")) {
-        m_destination = QString::fromLatin1(kLoopback);
+    if (out.from == QLatin1String(kLoopback) && !configured.startsWith(u"127.")) {
+        out.to = QString::fromLatin1(kLoopback);
     }
-    if (addresses.isEmpty() || m_destination != configured) {
-        m_addressNotice = addresses.isEmpty()
-                              ? QStringLiteral("No network interface is up: sending from 127.0.0.1")
-                              : QStringLiteral("Sending from 127.0.0.1");
-        if (m_destination != configured) {
-            m_addressNotice += QStringLiteral(" to 127.0.0.1 instead of ") + configured;
+    if (addresses.isEmpty() || out.to != configured) {
+        out.notice = addresses.isEmpty()
+                         ? QStringLiteral("No network interface is up: sending from 127.0.0.1")
+                         : QStringLiteral("Sending from 127.0.0.1");
+        if (out.to != configured) {
+            out.notice += QStringLiteral(" to 127.0.0.1 instead of ") + configured;
         }
-        m_addressNotice += QStringLiteral("; only xAP applications on this host hear the logger");
+        out.notice += QStringLiteral("; only xAP applications on this host hear the logger");
     }
+    return out;
+}
+
+int XapNode::bind() {
+    const QStringList addresses = m_network->interfaceAddresses();
+    const Addresses chosen = chooseAddresses(addresses, m_settings);
+    m_localIp = chosen.from;
+    m_destination = chosen.to;
+    m_addressNotice = chosen.notice;
+    const bool loopbackOnly = m_localIp == QLatin1String(kLoopback);
 
     bool found = false;
     m_port = kFirstPort;

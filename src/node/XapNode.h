@@ -53,6 +53,16 @@ public:
     // The address to send from: the first of the host's interface addresses that the
     // InterfaceAddress pattern admits, else the first one; 127.0.0.1 when there is none.
     static QString chooseAddress(const QStringList& addresses, const QString& pattern);
+    // Where the node sends from and to, and what the operator is told about it (see
+    // addressNotice()), from the host's interface addresses and the shared settings: bind() and
+    // --check-config decide alike.
+    struct Addresses {
+        QString from;
+        QString to;
+        QString notice;
+    };
+    static Addresses chooseAddresses(const QStringList& interfaces,
+                                     const NetworkSettings& settings);
     // Each part of the address may only have bits set that are set in the pattern's part.
     static bool addressMatchesPattern(const QString& pattern, const QString& address);
 

@@ -57,6 +57,26 @@ AppFolders AppFolders::locate(const StartupPlace& place) {
                       PathRules::uncToDriveForm(place.programFile));
 }
 
+QString AppFolders::ownFolderNotice(const StartupPlace& place) {
+    const QString programFolder = QDir::cleanPath(QFileInfo(place.programFile).absolutePath());
+    if (!place.appDir.isEmpty() || !place.homeEnv.isEmpty() ||
+        locate(place).appPath() != programFolder) {
+        return {};
+    }
+    QString notice = QStringLiteral(
+        "the program's own folder, as no --app-dir was given; name "
+        "another with --app-dir DIR");
+    // A checkout's build/bin, and the run/ folder scripts/run-local keeps in the checkout.
+    const QString checkout = QDir::cleanPath(programFolder + QStringLiteral("/../.."));
+    const QString run = checkout + QStringLiteral("/run");
+    if (QFileInfo::exists(checkout + QStringLiteral("/scripts/run-local")) &&
+        QFileInfo(run + QStringLiteral("/Config")).isDir()) {
+        notice +=
+            QStringLiteral(" (make run's is ") + run + QStringLiteral(": --app-dir ") + run + u')';
+    }
+    return notice;
+}
+
 QString AppFolders::configFile(const QString& name) const {
     return PathRules::join(PathRules::join(m_appPath, QStringLiteral("Config")), name);
 }

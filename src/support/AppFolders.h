@@ -32,6 +32,11 @@ public:
     // (~/.local/share/quilljot), else the program's folder: a program run from where it was
     // built keeps its data beside it.
     static AppFolders locate(const StartupPlace& place);
+    // When locate() takes the program's own folder for want of --app-dir, what the commands that
+    // read a logger's folder (--check-config, export) say about it: which folder that is, how to
+    // name another, and the folder `make run` keeps beside the build when there is one. Empty
+    // when the folder was named or is the user's data folder.
+    static QString ownFolderNotice(const StartupPlace& place);
 
     const QString& appPath() const { return m_appPath; }
     const QString& programFile() const { return m_programFile; }

@@ -81,12 +81,14 @@ IniFile IniFile::fromText(const QString& text, const QString& path) {
     if (lines.last().isEmpty()) {
         lines.removeLast();  // what follows the last line end is no line
     }
-    QString folded;  // the section of the lines read, upper-cased
+    QString folded;                      // the section of the lines read, upper-cased
+    QString sectionName;                 // as written on its header
+    QHash<QString, qsizetype> counting;  // the line of each key that counts so far
     for (QString& raw : lines) {
         if (raw.endsWith(u'\r')) {
             raw.chop(1);
         }
-        Line line{raw, folded, QString(), 0, false};
+        Line line{raw, folded, QString(), 0, false, QString(), sectionName};
         const QString content = trimmed(raw);
         if (content.isEmpty() || content.startsWith(u';') || content.startsWith(u'#')) {
             ini.m_lines.append(line);
@@ -95,8 +97,10 @@ IniFile IniFile::fromText(const QString& text, const QString& path) {
         if (content.startsWith(u'[') && content.endsWith(u']') && content.size() >= 2) {
             const QString name = trimmed(QStringView(content).sliced(1, content.size() - 2));
             folded = name.toUpper();
+            sectionName = name;
             ini.m_sections.add(folded, name);
             line.section = folded;
+            line.sectionName = name;
             line.header = true;
             ini.m_lines.append(line);
             continue;
@@ -117,12 +121,22 @@ IniFile IniFile::fromText(const QString& text, const QString& path) {
         while (valueAt < raw.size() && isBlank(raw[valueAt])) {
             ++valueAt;
         }
-        const QString* sectionName = ini.m_sections.find(folded);
-        if (ini.m_values.add(mapKey, Value{sectionName ? *sectionName : QString(), key,
-                                           trimmed(QStringView(raw).sliced(eq + 1))})) {
-            line.entry = mapKey;
-            line.valueAt = valueAt;
+        const QString value = trimmed(QStringView(raw).sliced(eq + 1));
+        line.entry = mapKey;
+        line.valueAt = valueAt;
+        if (Value* known = ini.m_values.find(mapKey)) {
+            Line& earlier = ini.m_lines[counting.value(mapKey)];
+            earlier.entry.clear();
+            earlier.overruledBy = mapKey;
+            ini.m_repeats.append(Repeat{key, earlier.sectionName, sectionName,
+                                        int(counting.value(mapKey) + 1),
+                                        int(ini.m_lines.size() + 1)});
+            known->value = value;
+        } else {
+            const QString* firstName = ini.m_sections.find(folded);
+            ini.m_values.add(mapKey, Value{firstName ? *firstName : QString(), key, value});
         }
+        counting.insert(mapKey, ini.m_lines.size());
         ini.m_lines.append(line);
     }
     return ini;
@@ -194,7 +208,12 @@ QString IniFile::text() const {
     }
     for (qsizetype i = 0; i < m_lines.size(); ++i) {
         const Line& line = m_lines[i];
-        if (line.entry.isEmpty()) {
+        if (!line.overruledBy.isEmpty()) {
+            // A key removed goes with every line of its name.
+            if (m_values.contains(line.overruledBy)) {
+                out.append(line.text);
+            }
+        } else if (line.entry.isEmpty()) {
             out.append(line.text);
         } else if (const Value* v = m_values.find(line.entry)) {
             const bool same = v->value == trimmed(QStringView(line.text).sliced(line.valueAt));
@@ -223,6 +242,28 @@ QString IniFile::text() const {
         }
     });
     return out.isEmpty() ? QString() : out.join(m_lineEnd) + m_lineEnd;
+}
+
+QList<Problem> IniFile::repeatProblems() const {
+    QList<Problem> out;
+    const QString file = m_path.isEmpty() ? QStringLiteral("the settings") : m_path;
+    for (const Repeat& r : m_repeats) {
+        const QString earlier = QStringLiteral("line ") + QString::number(r.earlierLine);
+        const QString later = QStringLiteral("line ") + QString::number(r.laterLine);
+        const QString where =
+            r.earlierSection == r.laterSection
+                ? QString(QStringLiteral(" of section [") + r.laterSection +
+                          QStringLiteral("] is given twice in ") + file + QStringLiteral(", on ") +
+                          earlier + QStringLiteral(" and on ") + later)
+                : QStringLiteral(" is given twice in ") + file + QStringLiteral(", on ") + earlier +
+                      QStringLiteral(" under [") + r.earlierSection + QStringLiteral("] and on ") +
+                      later + QStringLiteral(" under [") + r.laterSection +
+                      QStringLiteral("] (one section in any letter case)");
+        out.append(Problem{ErrorKind::Settings, QStringLiteral("The setting ") + r.key + where +
+                                                    QStringLiteral(": the one on ") + later +
+                                                    QStringLiteral(" counts; remove the other")});
+    }
+    return out;
 }
 
 Status IniFile::save(Access access) const {

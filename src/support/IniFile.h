@@ -7,12 +7,15 @@
 #include "support/OrderedMap.h"
 
 // One INI settings file in memory: sections of NAME=VALUE lines, as people write them (blanks
-// around names, values and "=" do not count; lines starting with ";" or "#" are comments). Reads
-// answer with a default when the key is missing or empty. Saving keeps the file as it was read,
-// comments, order, unknown and malformed lines included: only changed values are rewritten,
-// removed keys are left out, and new keys go at the end of their section. The previous file is
-// copied to "<path>_bck" first, and the new one replaces it atomically; a save that would change
-// nothing leaves both alone.
+// around names, values and "=" do not count; lines starting with ";" or "#" are comments). Section
+// and key names are read without regard to letter case, and a key given twice in a section counts
+// the last time (a block pasted below the written defaults takes effect); repeats() names each
+// such pair of lines. Reads answer with a default when the key is missing or empty. Saving keeps
+// the file as it was read,
+// comments, order, unknown and malformed lines included: only changed values are rewritten (on
+// the line that counts), removed keys are left out, and new keys go at the end of their section.
+// The previous file is copied to "<path>_bck" first, and the new one replaces it atomically; a save
+// that would change nothing leaves both alone.
 class IniFile {
 public:
     // Who may read the saved file and its backup: OwnerOnly for files that can hold a password.
@@ -41,6 +44,19 @@ public:
     const QString& path() const { return m_path; }
     const QStringList& malformedLines() const { return m_malformed; }
 
+    // A key given again in a section it was given in before (in any letter case, under any
+    // spelling of the section's name): the earlier line no longer counts.
+    struct Repeat {
+        QString key;             // as written on the later line
+        QString earlierSection;  // as written on the header above the earlier line
+        QString laterSection;    // likewise for the later line
+        int earlierLine;         // numbered from 1
+        int laterLine;
+    };
+    const QList<Repeat>& repeats() const { return m_repeats; }
+    // Each repeat in a sentence, naming the file and both lines.
+    QList<Problem> repeatProblems() const;
+
     // The longest malformed line quoted whole; longer ones are cut with "...".
     static constexpr qsizetype kMaxQuotedLine = 1000;
     // What ends the lines of a file this program makes; a file read keeps its own.
@@ -56,15 +72,19 @@ private:
         QString key;      // as first written
         QString value;
     };
-    // A line as read. `entry` holds the table key of a NAME=VALUE line that was the first of its
-    // name (later ones are read by nobody and kept as they are); `valueAt` is where its value
-    // starts. Headers have `header` set; their `section` is the folded name.
+    // A line as read. `entry` holds the table key of a NAME=VALUE line that counts: the last of
+    // its name in its section; `valueAt` is where its value starts. An earlier line of that name
+    // has the key in `overruledBy` instead: it is kept as it is while the key has a value.
+    // Headers have `header` set; their `section` is the folded name, `sectionName` the name as
+    // written on the header above the line.
     struct Line {
         QString text;
         QString section;
         QString entry;
         qsizetype valueAt = 0;
         bool header = false;
+        QString overruledBy;
+        QString sectionName;
     };
 
     // Section entries map the upper-cased section name to the name as first written; values are
@@ -75,4 +95,5 @@ private:
     QString m_lineEnd = kPlatformLineEnd.toString();
     QString m_path;
     QStringList m_malformed;
+    QList<Repeat> m_repeats;
 };

@@ -30,7 +30,8 @@ qint64 holderOf(int fd) {
     }
     char text[32] = {};
     const ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
-    const qint64 written = n > 0 ? QByteArray(text, int(n)).trimmed().toLongLong() : 0;
+    const QByteArray read = n > 0 ? QByteArray(text, int(n)) : QByteArray();
+    const qint64 written = read.left(read.indexOf('\n')).trimmed().toLongLong();
     return written > 0 ? written : -1;
 }
 
@@ -85,11 +86,35 @@ Result<InstanceLock> InstanceLock::take(const QString& path, qint64* holderPid) 
         return Problem{ErrorKind::FileSystem, QStringLiteral("cannot lock ") + path +
                                                   QStringLiteral(": ") + systemError(error)};
     }
-    const QByteArray pid = QByteArray::number(qint64(::getpid())) + '\n';
-    if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.constData(), size_t(pid.size()), 0) < 0) {
-        // The pid in the file is a courtesy; the lock holds without it.
+    InstanceLock held(fd);
+    held.setNotes({});
+    return held;
+}
+
+void InstanceLock::setNotes(const QStringList& lines) {
+    if (m_fd < 0) {
+        return;
     }
-    return InstanceLock(fd);
+    QByteArray text = QByteArray::number(qint64(::getpid())) + '\n';
+    for (const QString& line : lines) {
+        text += line.toUtf8() + '\n';
+    }
+    if (::ftruncate(m_fd, 0) != 0 || ::pwrite(m_fd, text.constData(), size_t(text.size()), 0) < 0) {
+        // What the file says is a courtesy; the lock holds without it.
+    }
+}
+
+QStringList InstanceLock::notes(const QString& path) {
+    QFile file(path);
+    // Through its own descriptor: never asked by the holder (see the class comment).
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    QStringList lines = QString::fromUtf8(file.read(64 * 1024)).split(u'\n', Qt::SkipEmptyParts);
+    if (!lines.isEmpty()) {
+        lines.removeFirst();
+    }
+    return lines;
 }
 
 qint64 InstanceLock::holder(const QString& path) {

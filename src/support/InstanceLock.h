@@ -1,13 +1,15 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include "report/Result.h"
 
 // Keeps a second logger off an application folder: a write lock (fcntl) on a file in the folder,
 // held for the life of the object. The kernel drops the lock when the process ends, however it
 // ends, so a logger that crashed or was killed never blocks the next start. The file also holds
-// the pid of the holder, for people who look; only the lock counts.
+// the pid of the holder, for people who look, and below it lines the holder adds about what it
+// does (where it sends, its web page), for --check-config; only the lock counts.
 //
 // fcntl locks belong to the process: closing any descriptor of the file in this process would
 // drop the lock, so nothing else in the program opens it.
@@ -30,6 +32,10 @@ public:
     static qint64 holder(const QString& path);
 
     bool held() const { return m_fd >= 0; }
+    // Writes the pid line and `lines` below it, in place of what the file held.
+    void setNotes(const QStringList& lines);
+    // The lines below the pid line of the file at `path` (none when it cannot be read).
+    static QStringList notes(const QString& path);
 
 private:
     explicit InstanceLock(int fd) : m_fd(fd) {}

@@ -192,6 +192,7 @@ SettingsStore::Loaded SettingsStore::load(const LoggerSettings& previous) const 
     out.settings.mqtt = mqtt.settings;
     out.problems += mqtt.problems;
     out.problems += UnknownKeys::find(ini);
+    out.problems += ini.repeatProblems();
     return out;
 }
 
@@ -277,6 +278,7 @@ SettingsStore::LoadedNetwork SettingsStore::loadNetwork() const {
         out.problems.append(file.problem().atStep(ReportStep::InitXap::NetworkFile));
         return out;
     }
+    out.repeats = file.value().repeatProblems();
     const QString& section = ProgramNames::kSharedSection;
     out.settings.interfaceAddress =
         file.value().read(section, kInterfaceAddress, QStringLiteral("Default"));

@@ -22,7 +22,8 @@ public:
         LoggerSettings settings;
         StorageRules rules;
         // Steps: 1 the file itself, Engine or UseSQL, 2 SQLSource, 3 Database, 4 DatabaseTable,
-        // 5 SpoolLimit; then the rules' values, then keys no setting reads (step 0).
+        // 5 SpoolLimit; then the rules' values, then keys no setting reads and keys given twice
+        // (step 0).
         QList<Problem> problems;
     };
     // The logger's settings and rules, checked once for the running logger and --check-config
@@ -44,6 +45,8 @@ public:
     struct LoadedNetwork {
         NetworkSettings settings;
         QList<Problem> problems;  // Steps: 9 InterfaceAddress, 10 BroadcastAddress.
+        // Keys given twice (the later line counts): the file was read.
+        QList<Problem> repeats;
     };
     LoadedNetwork loadNetwork() const;
 

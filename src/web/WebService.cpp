@@ -117,8 +117,11 @@ WebService::WebService(LoggerControl& logger, WebSettings settings, QHostAddress
     m_burstTimer.setInterval(1000);
     connect(&m_burstTimer, &QTimer::timeout, this, &WebService::reportBursts);
     m_burstTimer.start();
-    // A new database choice is read from the next request on.
-    connect(&logger, &LoggerControl::settingsReloaded, this, [this] { m_reader.close(); });
+    // A new database choice and a new password count from the next request on.
+    connect(&logger, &LoggerControl::settingsReloaded, this, [this] {
+        m_reader.close();
+        takePassword();
+    });
 }
 
 WebService::~WebService() {
@@ -381,6 +384,27 @@ void WebService::answerSignIn(HttpConnection* c, bool passed) {
         *c, "/",
         {{"Set-Cookie", WebAccess::cookie(m_access.openSession().token, request.secure)},
          {"Set-Cookie", WebAccess::deviceCookie(device, request.secure)}});
+}
+
+void WebService::takePassword() {
+    const Result<WebSettings> read = WebSettingsFile::load(m_logger.folders());
+    if (!read || read.value().passwordHash == m_settings.passwordHash) {
+        return;  // a file that cannot be read is reported by the logger's own reading
+    }
+    const QString& hash = read.value().passwordHash;
+    if (hash.isEmpty() && !m_address.isLoopback()) {
+        m_logger.reporter().toNetwork(
+            ProgramNames::kProgram, QStringLiteral("WebPage"),
+            Problem{ErrorKind::Settings,
+                    QStringLiteral("WebPasswordHash is empty, but the web page binds ") +
+                        m_address.toString() +
+                        QStringLiteral(", which is not loopback: the page keeps its password "
+                                       "until the logger restarts")});
+        return;
+    }
+    m_settings.passwordHash = hash;
+    m_access = WebAccess(hash);
+    m_monitorCredentials.clear();
 }
 
 void WebService::reportBursts() {

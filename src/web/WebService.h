@@ -88,6 +88,9 @@ private:
     void answerSignIn(HttpConnection* c, bool passed);
     void monitorWithPassword(HttpConnection& c, Handler handler);
     void reportBursts();
+    // The password of the settings file as the logger reads it again (SIGHUP, a save): a new one
+    // ends every session and is asked for from the next request on.
+    void takePassword();
     // The reading Store, opened on the logger's current database when it is not yet.
     Status reader();
     std::optional<EventQuery> readableQuery(HttpConnection& c, const QSet<QString>& allowed);

@@ -3,6 +3,7 @@
 #include <QDirIterator>
 #include <QProcess>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
 #include "TestFiles.h"
@@ -142,6 +143,33 @@ private slots:
         QCOMPARE(said.count(QStringLiteral("No network interface is up")), 1);
     }
 
+    // With loopback alone (a network namespace of the test's own) and the default destination,
+    // --check-config names the address the logger really sends to, as the logger does.
+    void checkConfigSendsWhereTheLoggerSends() {
+        AppFolder app;
+        QVERIFY(QFile::remove(app.path(QStringLiteral("Config/zelXap.ini"))));
+        auto inNamespace = [&](const QStringList& args) {
+            QProcess p;
+            p.start(QStringLiteral("unshare"),
+                    QStringList{QStringLiteral("-n"), QStringLiteral("sh"), QStringLiteral("-c"),
+                                QStringLiteral("ip link set lo up 2>/dev/null; exec \"$0\" \"$@\""),
+                                tool("quilljot"), QStringLiteral("--app-dir"), app.dir.path()} +
+                        args);
+            p.waitForFinished(20000);
+            return QString::fromUtf8(p.readAllStandardOutput());
+        };
+        const QString out = inNamespace({QStringLiteral("--check-config")});
+        if (!out.contains(QStringLiteral("sending"))) {
+            QSKIP("no network namespace");
+        }
+        QVERIFY2(
+            out.contains(QStringLiteral("sending             from 127.0.0.1 to 127.0.0.1:3639")),
+            qPrintable(out));
+        QVERIFY2(out.contains(QStringLiteral("problem: No network interface is up: sending from "
+                                             "127.0.0.1 to 127.0.0.1 instead of 255.255.255.255")),
+                 qPrintable(out));
+    }
+
     void checkConfig_data() {
         QTest::addColumn<QByteArray>("settings");
         QTest::addColumn<bool>("notADatabase");
@@ -204,18 +232,42 @@ private slots:
         QVERIFY(out.contains(QStringLiteral("application folder  ") + app.dir.path()));
     }
 
-    // A database a logger made and left, and a running logger, are seen; still nothing changes.
+    // A database a logger made and left, and a running logger, are seen with where it sends
+    // and the page it serves (its port no problem); still nothing changes.
     void checkConfigBesideARunningLogger() {
         AppFolder app;
         LoggerProcess logger;
-        QVERIFY(logger.start(app, freeUdpPort()));
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        const QString webPort = QString::number(probe.serverPort());
+        probe.close();
+        const quint16 xapPort = freeUdpPort();
+        QVERIFY(logger.start(app, xapPort, {QStringLiteral("--web"), webPort}));
+        QTRY_VERIFY(logger.stderrText().contains("web page at"));
         const QStringList before = listing(app.path(QStringLiteral("Config")));
-        const Run r = quilljot(
-            {QStringLiteral("--check-config"), QStringLiteral("--app-dir"), app.dir.path()});
+        const Run r =
+            quilljot({QStringLiteral("--check-config"), QStringLiteral("--app-dir"), app.dir.path(),
+                      QStringLiteral("--xap-port"), QString::number(xapPort)});
         QCOMPARE(r.status, 0);
-        QVERIFY2(QString::fromUtf8(r.out).contains(QStringLiteral("running logger      pid ") +
-                                                   QString::number(logger.process.processId())),
-                 r.out.constData());
+        const QString out = QString::fromUtf8(r.out);
+        const QString sent = QRegularExpression(QStringLiteral("sending to (\\S+) from (\\S+),"))
+                                 .match(QString::fromUtf8(logger.stderrText()))
+                                 .capturedTexts()
+                                 .mid(1)
+                                 .join(u' ');
+        const QStringList to = sent.split(u' ');
+        QCOMPARE(to.size(), 2);
+        for (const QString& said :
+             QStringList{QStringLiteral("running logger      pid ") +
+                             QString::number(logger.process.processId()),
+                         QStringLiteral("  sending           from ") + to[1] +
+                             QStringLiteral(" to ") + to[0],
+                         QStringLiteral("sending             from ") + to[1] +
+                             QStringLiteral(" to ") + to[0],
+                         QStringLiteral("web page: http://127.0.0.1:") + webPort +
+                             QStringLiteral("/, served by the running logger")}) {
+            QVERIFY2(out.contains(said), qPrintable(said + u'\n' + out));
+        }
         logger.signal(SIGTERM);
         QVERIFY(logger.process.waitForFinished(10000));
         const QStringList stopped = listing(app.dir.path());
@@ -310,6 +362,46 @@ private slots:
             built.out.constData());
     }
 
+    // Run from a checkout's build/bin without --app-dir, --check-config and export say that they
+    // read the program's own folder and name the folder make run keeps in the checkout. The
+    // checkout is made beside the build, the program linked into it.
+    void commandsFromACheckoutNameTheFolderTheyRead() {
+        QTemporaryDir checkout(QFileInfo(tool("quilljot")).absolutePath() +
+                               QStringLiteral("/../checkout-XXXXXX"));
+        const QString root = QDir::cleanPath(checkout.path());
+        QVERIFY(QDir().mkpath(root + QStringLiteral("/build/bin")));
+        QVERIFY(QDir().mkpath(root + QStringLiteral("/run/Config")));
+        QVERIFY(writeFile(root + QStringLiteral("/scripts/run-local"), "#!/bin/sh\n"));
+        const QString program = root + QStringLiteral("/build/bin/quilljot");
+        QVERIFY(::link(QFile::encodeName(tool("quilljot")).constData(),
+                       QFile::encodeName(program).constData()) == 0);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("QUILLJOT_HOME"));
+        auto run = [&](const QStringList& args) {
+            QProcess p;
+            p.setProcessEnvironment(env);
+            p.start(program, args);
+            p.waitForFinished(20000);
+            return QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
+        };
+        const QString named = QStringLiteral(
+                                  "the program's own folder, as no --app-dir was given; name "
+                                  "another with --app-dir DIR (make run's is ") +
+                              root + QStringLiteral("/run: --app-dir ") + root +
+                              QStringLiteral("/run)");
+        const QString check = run({QStringLiteral("--check-config")});
+        QVERIFY2(check.startsWith(QStringLiteral("application folder  ") + root +
+                                  QStringLiteral("/build/bin (") + named),
+                 qPrintable(check));
+        const QString exported = run({QStringLiteral("export")});
+        QVERIFY2(exported.contains(QStringLiteral("quilljot export: reading ") + root +
+                                   QStringLiteral("/build/bin, ") + named),
+                 qPrintable(exported));
+        QVERIFY(!run({QStringLiteral("--check-config"), QStringLiteral("--app-dir"),
+                      root + QStringLiteral("/run")})
+                     .contains(QStringLiteral("own folder")));
+    }
+
     // --check-config and the running logger read the settings through one check: what the one
     // finds, the other reports.
     void checkConfigFindsWhatTheLoggerReports() {
@@ -337,6 +429,102 @@ private slots:
         for (const QString& p : problems) {
             QVERIFY2(err.contains(p), qPrintable(p + QStringLiteral("\n---\n") + err));
         }
+    }
+
+    // The README's example pasted below the keys a first start wrote, under [QUILLJOT] and
+    // [RULES]: each key given twice is named with both lines by --check-config, which lists what
+    // the later lines set, and by the logger at start and at each reload.
+    void keysGivenTwiceAreNamedAtCheckStartAndReload() {
+        AppFolder app;
+        const QByteArray defaults =
+            "[Quilljot]\nKeepDays=0\nMessagesKeepDays=0\n[Rules]\n"
+            "Include1=\nExclude1=\n";
+        QVERIFY(writeFile(
+            app.path(QStringLiteral("Config/zelXapQuilljot.ini")),
+            defaults + "\n[QUILLJOT]\nKEEPDAYS=365\nMESSAGESKEEPDAYS=30\n\n[RULES]\n"
+                       "INCLUDE1=xAPBSC.info acme.lights.>\nEXCLUDE1=> acme.sensors.hall\n"));
+        // The shared file too, which is read at start only.
+        QFile shared(app.path(QStringLiteral("Config/zelXap.ini")));
+        QVERIFY(shared.open(QIODevice::Append));
+        shared.write("[INTERFACE]\r\nBROADCASTADDRESS=127.0.0.1\r\n");
+        shared.close();
+        const Run check = quilljot(
+            {QStringLiteral("--check-config"), QStringLiteral("--app-dir"), app.dir.path()});
+        QCOMPARE(check.status, 1);
+        const QString out = QString::fromUtf8(check.out);
+        const QStringList repeats =
+            out.split(u'\n')
+                .filter(QStringLiteral("is given twice"))
+                .replaceInStrings(QRegularExpression(QStringLiteral("^problem: ")), QString());
+        QCOMPARE(repeats.size(), 5);
+        for (const QString& lines :
+             {QStringLiteral("zelXap.ini, on line 2 under [Interface] and on line 5 under "
+                             "[INTERFACE]"),
+              QStringLiteral("on line 2 under [Quilljot] and on line 9 under "
+                             "[QUILLJOT]"),
+              QStringLiteral("on line 3 under [Quilljot] and on line 10"),
+              QStringLiteral("on line 5 under [Rules] and on line 13"),
+              QStringLiteral("on line 6 under [Rules] and on line 14")}) {
+            QVERIFY2(repeats.filter(lines).size() == 1, qPrintable(lines + u'\n' + out));
+        }
+        for (const QString& listed :
+             {QStringLiteral("events kept         tblQuilljot: rows older than 365 days"),
+              QStringLiteral("messages kept       tblQuilljotMessages: rows older than 30 days"),
+              QStringLiteral("  include           xAPBSC.info acme.lights.>"),
+              QStringLiteral("  exclude           > acme.sensors.hall")}) {
+            QVERIFY2(out.contains(listed), qPrintable(listed + u'\n' + out));
+        }
+
+        LoggerProcess logger;
+        QVERIFY(logger.start(app, freeUdpPort()));
+        QTRY_VERIFY_WITH_TIMEOUT(logger.stderrText().count("is given twice") == 5, 5000);
+        logger.signal(SIGHUP);
+        QTRY_VERIFY_WITH_TIMEOUT(logger.stderrText().count("is given twice") == 9, 5000);
+        const QString err = QString::fromUtf8(logger.stderrText());
+        for (const QString& r : repeats) {
+            QVERIFY2(err.count(r) == (r.contains(QStringLiteral("zelXap.ini")) ? 1 : 2),
+                     qPrintable(r + u'\n' + err));
+        }
+    }
+
+    // A password set while the logger serves its page is asked for once the logger reads its
+    // settings again, and not before.
+    void webPasswordSetWhileRunningIsAskedForAfterAReload() {
+        AppFolder app;
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        const quint16 webPort = probe.serverPort();
+        probe.close();
+        LoggerProcess logger;
+        QVERIFY(
+            logger.start(app, freeUdpPort(), {QStringLiteral("--web"), QString::number(webPort)}));
+        auto status = [&] {
+            QTcpSocket client;
+            client.connectToHost(QHostAddress::LocalHost, webPort);
+            if (!client.waitForConnected(5000)) {
+                return QByteArray();
+            }
+            client.write("GET /api/status HTTP/1.1\r\nHost: 127.0.0.1:" +
+                         QByteArray::number(webPort) + "\r\nConnection: close\r\n\r\n");
+            QByteArray got;
+            while (!got.contains("\r\n") && client.waitForReadyRead(5000)) {
+                got += client.readAll();
+            }
+            return got.mid(9, 3);  // the status code of "HTTP/1.1 200 OK"
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(status(), QByteArray("200"), 5000);
+
+        QProcess set;
+        set.start(tool("quilljot"), {QStringLiteral("--app-dir"), app.dir.path(),
+                                     QStringLiteral("--set-web-password")});
+        set.write("correct horse battery\n");
+        set.closeWriteChannel();
+        QVERIFY(set.waitForFinished(20000));
+        QCOMPARE(set.exitCode(), 0);
+        QVERIFY(set.readAllStandardError().contains("kill -HUP"));
+        QCOMPARE(status(), QByteArray("200"));
+        logger.signal(SIGHUP);
+        QTRY_COMPARE_WITH_TIMEOUT(status(), QByteArray("401"), 5000);
     }
 
     void refusesToStartWithoutASpool_data() {

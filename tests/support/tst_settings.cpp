@@ -82,7 +82,6 @@ private slots:
             "\tsqlsource\t=\told\n"
             "Colour = blue\n"
             "no equal sign here\n"
-            "DatabaseTable=second, read by nobody\n"
             "\n"
             "[Other]\n"
             "x=1\n";
@@ -110,7 +109,6 @@ private slots:
                                                     "UseSQL=True\n"
                                                     "Database=Events\n"
                                                     "no equal sign here\n"
-                                                    "DatabaseTable=second, read by nobody\n"
                                                     "\n"
                                                     "[Other]\n"
                                                     "x=1\n"));
@@ -343,6 +341,58 @@ private slots:
         QCOMPARE(loaded.settings.database.database, store().defaults().database.database);
         QCOMPARE(loaded.rules.eventKeepDays, 3);
         QCOMPARE(loaded.rules.include.size(), 1);
+    }
+
+    // A block pasted below the defaults a first start wrote, under the sections' names in other
+    // letter cases: each key given twice counts the second time and is named with both lines; a
+    // save rewrites the line that counts and leaves the other as it was.
+    void keysGivenTwiceCountTheLastTimeAndAreNamed() {
+        const SettingsStore s = store();
+        QVERIFY(s.createIfMissing());
+        QByteArray text = readFile(loggerFile());
+        text +=
+            "\n[QUILLJOT]\nKeepDays=30\ndatabasetable=tblPasted\n[RULES]\n"
+            "INCLUDE1=xAPBSC.event\n";
+        QVERIFY(writeFile(loggerFile(), text));
+        const QList<QByteArray> lines = text.split('\n');
+        auto lineOf = [&](const QByteArray& start, int from = 0) {
+            for (int i = from; i < lines.size(); ++i) {
+                if (lines[i].startsWith(start)) {
+                    return i + 1;
+                }
+            }
+            return 0;
+        };
+        const SettingsStore::Loaded loaded = s.load(s.defaults());
+        QCOMPARE(loaded.rules.eventKeepDays, 30);
+        QCOMPARE(loaded.rules.include,
+                 (QList<MessageRule>{{QStringLiteral("xAPBSC.event"), {}, {}}}));
+        QCOMPARE(loaded.settings.database.table, QStringLiteral("tblPasted"));
+        QStringList said;
+        for (const Problem& p : loaded.problems) {
+            said.append(p.description);
+        }
+        QCOMPARE(said.size(), 3);
+        const int pasted = lineOf("[QUILLJOT]");
+        for (const auto& [first, later] : {std::pair{"KeepDays=", "KeepDays=30"},
+                                           {"DatabaseTable=", "databasetable="},
+                                           {"Include1=", "INCLUDE1="}}) {
+            const QString earlier = QStringLiteral("on line ") + QString::number(lineOf(first));
+            const QString counting =
+                QStringLiteral("on line ") + QString::number(lineOf(later, pasted));
+            QVERIFY2(said.filter(earlier).filter(counting + u' ').size() == 1 &&
+                         said.filter(QStringLiteral("the one ") + counting).size() == 1,
+                     qPrintable(said.join(u'\n')));
+        }
+        QVERIFY(said.join(u'\n').contains(loggerFile()));
+
+        DatabaseSettings table = loaded.settings.database;
+        table.table = QStringLiteral("tblSaved");
+        QVERIFY(s.saveDatabase(table, loaded.settings.database));
+        const QByteArray saved = readFile(loggerFile());
+        QVERIFY(saved.contains("\ndatabasetable=tblSaved\n"));
+        QVERIFY(saved.contains("\nDatabaseTable=tblQuilljot\n"));
+        QCOMPARE(s.load(s.defaults()).settings.database.table, QStringLiteral("tblSaved"));
     }
 
     // A new file has each section once, also after the program adds a key to it, and the
