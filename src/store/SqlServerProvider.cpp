@@ -284,13 +284,18 @@ Status SqlServerProvider::connect(const QString& catalog) {
         QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1;SQL_ATTR_CONNECTION_TIMEOUT=%1")
             .arg(kLoginTimeoutSeconds));
     if (!m_db.open()) {
-        // The message names the server, never the password.
-        // A login the server refused is its error 18456, "Login failed for user".
+        // The message names the server, never the password. Whether the server answered (a
+        // login it refused, a catalog it lacks) and the kind of failure come from what the
+        // driver said; a server it never reached is not described by the network's reason.
         const QString said = m_db.lastError().text();
-        return failure(QStringLiteral("Cannot connect to SQL Server ") + m_source.host +
-                       (m_source.port.isEmpty() ? QString() : u',' + m_source.port) + u": " +
-                       connectReason(said, said.contains(QStringLiteral("Login failed"),
-                                                         Qt::CaseInsensitive)));
+        const bool answered = said.contains(QStringLiteral("Login failed"), Qt::CaseInsensitive) ||
+                              !isUnavailable(said);
+        Problem refused = failure(said);
+        refused.description =
+            m_source.redact(QStringLiteral("Cannot connect to SQL Server ") + m_source.host +
+                            (m_source.port.isEmpty() ? QString() : u',' + m_source.port) + u": " +
+                            connectReason(said, answered));
+        return refused;
     }
     QSqlQuery q(m_db);
     q.setForwardOnly(true);
