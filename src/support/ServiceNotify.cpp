@@ -1,4 +1,4 @@
-#include "ServiceNotify.h"
+#include "support/ServiceNotify.h"
 
 #include <sys/socket.h>
 #include <sys/un.h>
