@@ -31,7 +31,7 @@ configure = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 programs: deps-run
 	@$(configure)
 	@echo "make: building $(PROGRAMS) in $(BUILD)/bin with $(JOBS) jobs"
-	@cmake --build $(BUILD) -j $(JOBS) --target $(PROGRAMS) settings_sample_file | sed -u '/Built target/d'
+	@cmake --build $(BUILD) -j $(JOBS) --target $(PROGRAMS) settings_sample_file | sed -u '/Built target\|Automatic MOC/d'
 
 build: deps
 	@$(configure)
