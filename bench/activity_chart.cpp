@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <tuple>
 
-#include "logger/RecentActivity.h"
+#include "status/RecentActivity.h"
 #include "store/Store.h"
 #include "support/DateText.h"
 

@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "logger/Retention.h"
+#include "record/Retention.h"
 #include "report/Reporter.h"
 #include "store/Store.h"
 #include "support/DateText.h"

@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "FuzzInput.h"
-#include "support/IniFile.h"
+#include "settings/IniFile.h"
 
 namespace {
 

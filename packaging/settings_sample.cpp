@@ -2,7 +2,7 @@
 #include <cstdio>
 
 #include "message/TextCodec.h"
-#include "support/SettingKeys.h"
+#include "settings/SettingKeys.h"
 
 int main() {
     const QByteArray text = bytesFromText(SettingKeys::firstFileText());

@@ -11,12 +11,12 @@
 #include <cstdio>
 
 #include "report/Reporter.h"
+#include "settings/SettingsStore.h"
 #include "store/EventExport.h"
 #include "store/MessageExport.h"
 #include "store/Store.h"
 #include "support/AppFolders.h"
 #include "support/DateText.h"
-#include "support/SettingsStore.h"
 
 namespace {
 

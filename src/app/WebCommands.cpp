@@ -17,8 +17,8 @@
 
 #include "logger/LoggerControl.h"
 #include "report/Reporter.h"
+#include "settings/WebSettings.h"
 #include "support/ProgramNames.h"
-#include "support/WebSettings.h"
 #include "web/WebCertificate.h"
 #include "web/WebPassword.h"
 #include "web/WebServer.h"

@@ -8,14 +8,14 @@
 #include "mqtt/MqttClient.h"
 #include "node/XapNode.h"
 #include "report/Reporter.h"
+#include "settings/SettingsStore.h"
+#include "settings/WebSettings.h"
 #include "store/ServerSource.h"
 #include "store/Store.h"
 #include "support/ApplicationReporter.h"
 #include "support/InstanceLock.h"
 #include "support/PathRules.h"
 #include "support/ProgramNames.h"
-#include "support/SettingsStore.h"
-#include "support/WebSettings.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <QString>
 #include <QStringList>
 
+#include "settings/LoggerSettings.h"
+#include "settings/RuleSettings.h"
 #include "support/AppFolders.h"
-#include "support/LoggerSettings.h"
-#include "support/RuleSettings.h"
 
 // What `quilljot --check-config` finds: the settings of an application folder, read and checked
 // as the logger would read them, and what the logger would use: folder, database, table, what is

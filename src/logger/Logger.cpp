@@ -3,12 +3,12 @@
 #include <QDeadlineTimer>
 #include <QTimer>
 
+#include "intake/ReceiveQueue.h"
+#include "intake/Receiver.h"
 #include "logger/Frontend.h"
-#include "logger/MqttBridge.h"
-#include "logger/ReceiveQueue.h"
-#include "logger/Receiver.h"
-#include "logger/Recorder.h"
-#include "logger/StatusTracker.h"
+#include "mqtt/MqttBridge.h"
+#include "record/Recorder.h"
+#include "status/StatusTracker.h"
 #include "store/Store.h"
 #include "support/PathRules.h"
 #include "support/ProgramNames.h"

@@ -7,17 +7,17 @@
 #include <mutex>
 
 #include "logger/LoggerControl.h"
-#include "logger/LoggerStatus.h"
-#include "logger/RecentActivity.h"
-#include "logger/RecentRecount.h"
 #include "node/XapNode.h"
+#include "settings/LoggerSettings.h"
+#include "settings/RuleSettings.h"
+#include "settings/SettingsStore.h"
+#include "status/LoggerStatus.h"
+#include "status/RecentActivity.h"
+#include "status/RecentRecount.h"
 #include "support/AppFolders.h"
 #include "support/ApplicationReporter.h"
 #include "support/InstanceLock.h"
-#include "support/LoggerSettings.h"
 #include "support/OutgoingQueue.h"
-#include "support/RuleSettings.h"
-#include "support/SettingsStore.h"
 #include "support/TextLog.h"
 
 class Frontend;

@@ -5,12 +5,12 @@
 #include <QObject>
 #include <optional>
 
-#include "logger/LoggerStatus.h"
 #include "report/Result.h"
+#include "settings/LoggerSettings.h"
+#include "status/LoggerStatus.h"
 #include "store/ActivityQuery.h"
 #include "store/LogEvent.h"
 #include "support/AppFolders.h"
-#include "support/LoggerSettings.h"
 
 class Reporter;
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "report/Result.h"
-#include "support/MqttSettings.h"
+#include "settings/MqttSettings.h"
 
 struct mosquitto;
 struct mosquitto_message;

@@ -11,7 +11,7 @@
 #include "node/HeartbeatSchedule.h"
 #include "node/HostNetwork.h"
 #include "node/UdpSocket.h"
-#include "support/LoggerSettings.h"
+#include "settings/LoggerSettings.h"
 #include "support/OutgoingQueue.h"
 
 class Reporter;

@@ -12,11 +12,11 @@
 #include <tuple>
 
 #include "report/Result.h"
+#include "settings/LoggerSettings.h"
 #include "store/ActivityQuery.h"
 #include "store/EventQuery.h"
 #include "store/LogEvent.h"
 #include "store/LoggedMessage.h"
-#include "support/LoggerSettings.h"
 
 // One database engine: how to make the database and the event table, how to write an event and
 // read the history. Every difference between engines lives in one class of this kind; nothing

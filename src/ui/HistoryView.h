@@ -7,8 +7,8 @@
 #include <optional>
 
 #include "report/Result.h"
+#include "settings/LoggerSettings.h"
 #include "store/EventQuery.h"
-#include "support/LoggerSettings.h"
 
 class QDateEdit;
 class QHBoxLayout;

@@ -2,7 +2,7 @@
 
 #include <QDialog>
 
-#include "support/LoggerSettings.h"
+#include "settings/LoggerSettings.h"
 
 class QCheckBox;
 class QComboBox;

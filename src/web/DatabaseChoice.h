@@ -1,8 +1,8 @@
 #pragma once
 
 #include "report/Result.h"
+#include "settings/LoggerSettings.h"
 #include "support/AppFolders.h"
-#include "support/LoggerSettings.h"
 
 // What the setup page may choose as the logger's database, beyond what the settings file's
 // reader checks: a database file from the page lies in the application's Data folder and is

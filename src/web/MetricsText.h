@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QDateTime>
 
-#include "logger/LoggerStatus.h"
+#include "status/LoggerStatus.h"
 
 // The logger's status for monitoring, in the Prometheus text format (version 0.0.4) that /metrics
 // answers: what became of the datagrams since the start as counters; the spools, the receive

@@ -3,7 +3,7 @@
 #include <QJsonObject>
 
 #include "report/Result.h"
-#include "support/LoggerSettings.h"
+#include "settings/LoggerSettings.h"
 
 // The setup page's settings as JSON: {"engine":"file|sqlserver|postgresql","sqlSource":..,
 // "database":..,"table":..,"mqtt":{"host":..,"port":1883,..,"discovery":false,..}}, the same

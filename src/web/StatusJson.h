@@ -2,7 +2,7 @@
 
 #include <QJsonObject>
 
-#include "logger/LoggerStatus.h"
+#include "status/LoggerStatus.h"
 
 // The logger's status as /api/status answers it, for the status page and for monitoring. Times
 // are "yyyy-MM-dd hh:mm:ss" local time; lastReceived is null while no datagram has arrived (no

@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "report/Result.h"
-#include "support/WebSettings.h"
+#include "settings/WebSettings.h"
 
 class LoggerControl;
 class WebService;

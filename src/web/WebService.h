@@ -12,9 +12,9 @@
 #include <optional>
 
 #include "report/Result.h"
+#include "settings/WebSettings.h"
 #include "store/EventQuery.h"
 #include "store/Store.h"
-#include "support/WebSettings.h"
 #include "web/HostCheck.h"
 #include "web/SignInGuard.h"
 #include "web/WebAccess.h"

@@ -4,7 +4,7 @@
 #include <QProcess>
 #include <QString>
 
-#include "support/LoggerSettings.h"
+#include "settings/LoggerSettings.h"
 
 // A private PostgreSQL server for one test program (scripts/pg-test-server): started on demand,
 // stopped when this object goes, and by the script's watchdog should the test program die first.

@@ -5,7 +5,7 @@
 
 #include "PostgresServer.h"
 #include "TestFiles.h"
-#include "support/LoggerSettings.h"
+#include "settings/LoggerSettings.h"
 
 // The database engines that can be tested here: the file database always, PostgreSQL on a private
 // server when its programs are installed, SQL Server when QUILLJOT_TEST_MSSQL holds a connection

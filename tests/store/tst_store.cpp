@@ -20,10 +20,10 @@
 #include "ServerBackends.h"
 #include "TestEngines.h"
 #include "TestFiles.h"
+#include "spool/Spool.h"
 #include "store/ActivityQuery.h"
 #include "store/EventExport.h"
 #include "store/ServerSource.h"
-#include "store/Spool.h"
 #include "store/SqlServerProvider.h"
 #include "store/Store.h"
 

@@ -23,7 +23,7 @@
 #include "TestFiles.h"
 #include "logger/EchoFormat.h"
 #include "logger/Logger.h"
-#include "support/IniFile.h"
+#include "settings/IniFile.h"
 #include "ui/ActivityChartView.h"
 #include "ui/DesktopFrontend.h"
 #include "ui/EchoWindow.h"

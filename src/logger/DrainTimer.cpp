@@ -1,9 +1,0 @@
-#include "logger/DrainTimer.h"
-
-DrainTimer::~DrainTimer() = default;
-
-QtDrainTimer::QtDrainTimer(QObject* owner) : m_timer(owner) {
-    m_timer.setSingleShot(true);
-    QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] { fire(); });
-    m_clock.start();
-}
