@@ -178,6 +178,15 @@ ConfigCheck ConfigCheck::run(const StartupPlace& place, quint16 xapPort) {
         check.problem(found.problem().description);
     }
     check.use(QStringLiteral("table"), d.table);
+    check.use(QStringLiteral("text index"),
+              !d.searchIndex ? QStringLiteral("none (SearchIndex is False): a Data filter reads "
+                                              "the rows")
+              : d.kind == DatabaseKind::File ? QStringLiteral("kept, of the Data (SearchIndex)")
+              : d.kind == DatabaseKind::PostgreSql
+                  ? QStringLiteral("kept, of the Data, where the database user may add the "
+                                   "extension pg_trgm (a user who may not gets none, and the "
+                                   "logger says so when it upgrades the table)")
+                  : QStringLiteral("none on SQL Server: a Data filter reads the rows"));
     check.listRules(loaded.rules, d.table);
     check.use(QStringLiteral("spool limit"),
               QString::number(loaded.settings.spoolLimitMiB) + QStringLiteral(" MiB"));

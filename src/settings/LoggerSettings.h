@@ -19,6 +19,9 @@ struct DatabaseSettings {
     QString table;
     // The table of the other xAP messages that rules choose to log.
     QString messagesTable = SettingKeys::initial(Setting::MessagesTable);
+    // Whether the logger keeps a text index of the events' data where the engine has one (and
+    // drops it where it is off).
+    bool searchIndex = SettingKeys::initial(Setting::SearchIndex) == u"True";
 
     bool operator==(const DatabaseSettings&) const = default;
 };

@@ -24,6 +24,7 @@ enum class Setting {
     DataFilter,
     KeepDays,
     MessagesTable,
+    SearchIndex,
     MessagesKeepDays,
     Include,  // Include1, Include2, ...
     Exclude,  // Exclude1, ...

@@ -161,6 +161,10 @@ SettingsStore::Loaded SettingsStore::load(const LoggerSettings& previous) const 
     if (!wrong(Setting::DatabaseTable, table, ReportStep::InitXap::Table)) {
         d.table = table;
     }
+    const QString searchIndex = SettingKeys::read(ini, Setting::SearchIndex);
+    if (!wrong(Setting::SearchIndex, searchIndex, ReportStep::InitXap::SettingsFile)) {
+        d.searchIndex = *SettingRules::readBoolean(searchIndex);
+    }
     DatabaseSettings candidate = d;
     candidate.database = SettingKeys::read(ini, Setting::Database);
     if (const Status s = SettingRules::checkCatalog(candidate); !s) {
@@ -245,6 +249,10 @@ Status SettingsStore::saveDatabase(const DatabaseSettings& d,
     }
     if (d.table != before.table) {
         changed.append({Setting::DatabaseTable, d.table});
+    }
+    if (d.searchIndex != before.searchIndex) {
+        changed.append({Setting::SearchIndex,
+                        d.searchIndex ? QStringLiteral("True") : QStringLiteral("False")});
     }
     return save(changed);
 }

@@ -18,8 +18,7 @@ EventSelect conditions(const EventSelectDialect& d, const EventQuery& q) {
         {"Source", &q.source}, {"Category", &q.type}, {"Data", &q.data}};
     for (const auto& [column, text] : filters) {
         if (!text->isEmpty()) {
-            terms.append(QLatin1String(column) + u' ' + d.likeOperator + QStringLiteral(" ?"));
-            where.values.append(u'%' + *text + u'%');
+            terms.append(EventSelects::contains(d, QLatin1String(column), *text, where.values));
         }
     }
     if (!terms.isEmpty()) {
@@ -46,6 +45,29 @@ QString sortExpression(const EventSelectDialect& d, EventQuery::Column column) {
 }  // namespace
 
 namespace EventSelects {
+
+QString contains(const EventSelectDialect& d, const QString& column, const QString& text,
+                 QStringList& values) {
+    QString pattern;
+    pattern.reserve(text.size() + 2);
+    pattern.append(u'%');
+    for (const QChar c : text) {
+        if (c == u'%' || c == u'_' || c == u'\\' || d.likeSpecials.contains(c)) {
+            pattern.append(u'\\');
+        }
+        pattern.append(c);
+    }
+    pattern.append(u'%');
+    QString term = column + u' ' + d.likeOperator + QStringLiteral(" ? ESCAPE '\\'");
+    values.append(pattern);
+    // Characters as the index counts them: code points, not UTF-16 units.
+    if (!d.dataIndex.isEmpty() && column == u"Data" &&
+        text.toUcs4().size() >= EventSelectDialect::kIndexedLength) {
+        term = u'(' + term + QStringLiteral(" AND ") + d.dataIndex + u')';
+        values.append(d.dataIndexValue ? d.dataIndexValue(text) : pattern);
+    }
+    return term;
+}
 
 EventSelect rows(const EventSelectDialect& d, const EventQuery& query, const QString& cursorValue) {
     const bool descending = query.order == EventQuery::Order::Descending;

@@ -7,8 +7,9 @@
 // Which stored events a reader asks for, and in which order. Times are in the stored form
 // "yyyy-MM-dd HH:mm:ss": `from` is the first time taken, `to` the first time no longer taken;
 // either may be empty (no bound). Source, type and data each take the rows whose text contains
-// the filter's, in any letter case ("%" and "_" are wildcards of the database's LIKE); an empty
-// filter takes all. Values only ever reach the database as bound parameters.
+// the filter's, in any letter case the database's LIKE ignores, every character taken as it is
+// ("%" and "_" too); an empty filter takes all. Values only ever reach the database as bound
+// parameters.
 //
 // Rows are sorted by one column, those with the same value by ID in the same direction; texts
 // sort as the database compares them, a missing text as an empty one.
@@ -49,6 +50,15 @@ struct EventSelectDialect {
     // a row without the text still compares.
     QString sortableText = QStringLiteral("COALESCE(%1, '')");
     bool limitWithTop = false;  // TOP (n) after SELECT, not LIMIT n at the end
+    // Characters LIKE takes as wildcards besides "%" and "_", escaped in a filter.
+    QString likeSpecials = {};
+    // A text index of the data: a condition with one "?" that keeps a superset of the rows
+    // whose data contains a term of at least kIndexedLength characters (the rows the index
+    // holds that match, and every row it does not hold yet), and what that "?" is bound to for
+    // the term (the LIKE pattern when none). Empty where the engine keeps no such index.
+    QString dataIndex = {};
+    QString (*dataIndexValue)(const QString& term) = nullptr;
+    static constexpr int kIndexedLength = 3;
 };
 
 namespace EventSelects {
@@ -59,6 +69,10 @@ EventSelect rows(const EventSelectDialect& dialect, const EventQuery& query,
                  const QString& cursorValue = {});
 // How many rows the query's range and filters take, whatever its page and limit.
 EventSelect count(const EventSelectDialect& dialect, const EventQuery& query);
+// The condition that `column` contains `text` (see EventQuery), appended to `values`: LIKE with
+// its wildcards escaped, narrowed by the dialect's data index where the term is long enough.
+QString contains(const EventSelectDialect& dialect, const QString& column, const QString& text,
+                 QStringList& values);
 // The value of the cursor row `query.after` in the column the query sorts by.
 EventSelect cursorOf(const EventSelectDialect& dialect, const EventQuery& query);
 

@@ -365,6 +365,13 @@ Result<StoreProvider::LayoutChanges> PostgresProvider::upgradeLayout(int from) {
     if (changes.existed && !hadSummary.value().toBool()) {
         changes.done.append(QStringLiteral("the activity summary made from the rows"));
     }
+    const Result<QStringList> searched = keepSearchIndex();
+    if (!searched) {
+        return searched.problem().atStep(ReportStep::CreateDatabase::IndexesAndMessages);
+    }
+    if (changes.existed) {
+        changes.done.append(searched.value());
+    }
     return changes;
 }
 
@@ -735,6 +742,15 @@ EventSelectDialect PostgresProvider::selectDialect() const {
     dialect.likeOperator = QStringLiteral("ILIKE");
     // Texts sort regardless of letter case, whatever collation the database was made with.
     dialect.sortableText = QStringLiteral("lower(COALESCE(%1, ''))");
+    if (m_searchIndexed) {
+        // The rows the index matches, and every row after the key it holds rows up to.
+        dialect.dataIndex = QStringLiteral("ID IN (SELECT ID FROM ") + searchTable() +
+                            QStringLiteral(
+                                " WHERE Data ILIKE ? ESCAPE '\\' UNION ALL SELECT ID "
+                                "FROM ") +
+                            m_table + QStringLiteral(" WHERE ID > (SELECT Indexed FROM ") +
+                            searchKeyTable() + QStringLiteral("))");
+    }
     return dialect;
 }
 

@@ -806,6 +806,8 @@ EventSelectDialect SqlServerProvider::selectDialect() const {
     // Tables made by older tools may hold text/ntext, which neither sorts nor compares.
     dialect.sortableText = QStringLiteral("COALESCE(CAST(%1 AS nvarchar(max)), N'')");
     dialect.limitWithTop = true;
+    // "[" opens a set of characters in SQL Server's LIKE.
+    dialect.likeSpecials = QStringLiteral("[");
     return dialect;
 }
 

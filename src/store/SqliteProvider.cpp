@@ -331,6 +331,13 @@ Result<StoreProvider::LayoutChanges> SqliteProvider::upgradeLayout(int from) {
     if (changes.existed && !hadSummary.value()) {
         changes.done.append(QStringLiteral("the activity summary made from the rows"));
     }
+    const Result<QStringList> searched = keepSearchIndex();
+    if (!searched) {
+        return searched.problem().atStep(ReportStep::CreateDatabase::IndexesAndMessages);
+    }
+    if (changes.existed) {
+        changes.done.append(searched.value());
+    }
     return changes;
 }
 
@@ -383,8 +390,13 @@ Status SqliteProvider::readyToRead() {
         return whyClosed();
     }
     if (!m_lastCheck.isValid() || m_lastCheck.elapsed() >= kCheckEveryMs) {
-        return checkSameFile();
+        if (const Status same = checkSameFile(); !same) {
+            return same;
+        }
     }
+    // The logger makes the text index, or drops it, when it opens the file: each read looks.
+    const Result<bool> indexed = exists(m_settings.table + QStringLiteral("_Search"));
+    m_searchIndexed = indexed && indexed.value();
     return {};
 }
 
@@ -559,6 +571,7 @@ EventSelectDialect SqliteProvider::selectDialect() const {
     EventSelectDialect dialect{quotedName(m_settings.table)};
     // Texts sort regardless of letter case, as they do on SQL Server.
     dialect.sortableText = QStringLiteral("COALESCE(%1, '') COLLATE NOCASE");
+    addSearchIndex(dialect);
     return dialect;
 }
 

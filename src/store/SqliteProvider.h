@@ -54,8 +54,24 @@ protected:
     Result<int> recordedLayout() override;
     Result<LayoutChanges> upgradeLayout(int from) override;
     Status recordLayout() override;
+    EventSelectDialect readDialect(const EventQuery& query, bool rows) override;
+    Status forgetSearched(const QString& before, int limit) override;
+    std::optional<SearchDialect> searchDialect() const override;
 
 private:
+    // The text index of the data (see SqliteProviderSearch.cpp): an FTS5 table of trigrams that
+    // reads its texts from the event table, and the key up to which it holds the rows.
+    QString searchTable() const;
+    QString searchKeyTable() const;
+    Status makeSearchIndex();
+    Status dropSearchIndex();
+    // Makes the index, or drops it where the settings turn it off; what was done, for people.
+    Result<QStringList> keepSearchIndex();
+    // The index's part of the dialect, when the file holds it.
+    void addSearchIndex(EventSelectDialect& dialect) const;
+    // Whether the file holds the index, as last seen: readers find it made or dropped by the
+    // logger.
+    bool m_searchIndexed = false;
     Result<SqliteStatement> prepare(const QByteArray& sql, unsigned flags = 0) const;
     // The first column of the statement's first row; `fallback` when it has none.
     Result<int> number(const QByteArray& sql, int fallback = 0) const;

@@ -168,9 +168,15 @@ void Store::rollUpWhenDue() {
     }
     QElapsedTimer spent;
     spent.start();
+    bool behind = false;
     if (const Result<bool> rolled = m_provider->rollUpActivity(); rolled) {
-        m_rollUpBehind = rolled.value();
+        behind = rolled.value();
     }
+    // The text index follows on the same cadence, in a transaction of its own.
+    if (const Result<bool> indexed = m_provider->rollUpSearch(); indexed) {
+        behind = behind || indexed.value();
+    }
+    m_rollUpBehind = behind;
     m_lastRollUpMs = spent.elapsed();
     m_sinceRollUp.start();
 }
@@ -192,6 +198,13 @@ Result<bool> Store::rollUpActivity() {
         m_rollUpBehind = rolled.value();
     }
     return rolled;
+}
+
+Result<bool> Store::rollUpSearch() {
+    if (!isOpen()) {
+        return notOpen();
+    }
+    return m_provider->rollUpSearch();
 }
 
 Result<qint64> Store::newestKey() {

@@ -56,6 +56,8 @@ public:
     // Adds the rows written since the last time to the activity summary now (one step); whether
     // rows remain for the next.
     Result<bool> rollUpActivity();
+    // One step of the text index of the events' data (see StoreProvider::rollUpSearch).
+    Result<bool> rollUpSearch();
     // Another step of a summary that is behind, when one is due: called between passes and
     // while no events come, so that a summary made beside millions of rows catches up.
     void catchUpActivity();

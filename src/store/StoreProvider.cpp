@@ -166,7 +166,7 @@ Status StoreProvider::readEvents(const EventQuery& query, const RowVisitor& visi
     if (const Status ready = readyToRead(); !ready) {
         return ready;
     }
-    const EventSelectDialect dialect = selectDialect();
+    const EventSelectDialect dialect = readDialect(query, true);
     QString cursorValue;
     if (query.after) {
         Result<QSqlQuery> cursor = runSelect(m_db, EventSelects::cursorOf(dialect, query));
@@ -199,7 +199,8 @@ Result<qint64> StoreProvider::countEvents(const EventQuery& query) {
     if (const Status ready = readyToRead(); !ready) {
         return ready.problem();
     }
-    Result<QSqlQuery> counted = runSelect(m_db, EventSelects::count(selectDialect(), query));
+    Result<QSqlQuery> counted =
+        runSelect(m_db, EventSelects::count(readDialect(query, false), query));
     if (!counted) {
         return failure(counted.problem().description);
     }
@@ -296,9 +297,8 @@ Status StoreProvider::readMessages(const MessageQuery& query, const MessageVisit
     for (const auto& [column, text] :
          {std::pair{"Source", &query.source}, std::pair{"Class", &query.messageClass}}) {
         if (!text->isEmpty()) {
-            terms.append(QLatin1String(column) + u' ' + dialect.likeOperator +
-                         QStringLiteral(" ?"));
-            select.values.append(u'%' + *text + u'%');
+            terms.append(
+                EventSelects::contains(dialect, QLatin1String(column), *text, select.values));
         }
     }
     if (query.after) {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <span>
 #include <tuple>
 
@@ -96,6 +97,14 @@ public:
     // minutes, by reading the rows of the range in steps that `progress` hears of and may cancel.
     Result<ActivityChart> activity(const ActivityQuery& query, const ActivityProgress& progress);
 
+    // The text index of the events' data, on an engine that keeps one beside the table: it holds
+    // the rows up to a key it records, and a search reads the index up to that key and the rows
+    // after it, so that it is exact whenever it is read. One step adds the rows of at most
+    // kSearchStepKeys keys, so that a table of years is indexed in steps while logging goes on.
+    // Whether rows remain; false at once on an engine without one.
+    Result<bool> rollUpSearch();
+    static constexpr qint64 kSearchStepKeys = 10000;
+
     // The table of other messages (with an index on its time), written and read like the event
     // table.
     virtual Status insertMessage(const LoggedMessage& message);
@@ -153,6 +162,26 @@ protected:
 
     // How this engine writes the parts of an event query that differ (the table's name at least).
     virtual EventSelectDialect selectDialect() const = 0;
+    // The dialect that reads `query`'s rows (`rows`) or counts them: an engine may choose how its
+    // text index serves the query's data filter.
+    virtual EventSelectDialect readDialect(const EventQuery& query, bool rows) {
+        (void)query;
+        (void)rows;
+        return selectDialect();
+    }
+    // How this engine keeps its text index, where it has one now.
+    struct SearchDialect {
+        QString keyTable;  // one row: the key up to which the index holds the rows (Indexed)
+        QString addRows;   // adds the rows with keys after the first "?" up to the second
+    };
+    virtual std::optional<SearchDialect> searchDialect() const { return std::nullopt; }
+    // Takes the rows the purge's DELETE (deleteOldestSql with "?" = `before`) is about to delete
+    // out of the text index, in the transaction that is open.
+    virtual Status forgetSearched(const QString& before, int limit) {
+        (void)before;
+        (void)limit;
+        return {};
+    }
     // A table's name as it stands in SQL, and the column that dates its rows.
     virtual QString tableName(Table table) const;
     static QString timeColumn(Table table);

@@ -29,7 +29,7 @@ QString splitColumn(ActivityQuery::Split split) {
 }
 
 // The filters a chart's rows take, and their values in order.
-QString filterTerms(const ActivityQuery& query, const QString& like, bool withData,
+QString filterTerms(const ActivityQuery& query, const EventSelectDialect& dialect, bool withData,
                     QStringList& values) {
     QString terms;
     for (const auto& [column, text] :
@@ -38,9 +38,8 @@ QString filterTerms(const ActivityQuery& query, const QString& like, bool withDa
         if (text->isEmpty() || (!withData && text == &query.data)) {
             continue;
         }
-        terms +=
-            QStringLiteral(" AND ") + QLatin1String(column) + u' ' + like + QStringLiteral(" ?");
-        values.append(u'%' + *text + u'%');
+        terms += QStringLiteral(" AND ") +
+                 EventSelects::contains(dialect, QLatin1String(column), *text, values);
     }
     return terms;
 }
@@ -300,6 +299,9 @@ Result<int> StoreProvider::deleteEventsBefore(const QString& before, int limit) 
         m_db.rollback();
         return p;
     };
+    if (const Status forgotten = forgetSearched(before, limit); !forgotten) {
+        return undo(forgotten.problem());
+    }
     std::map<std::tuple<QString, QString, QString>, qint64> gone;
     std::vector<std::pair<qint64, std::tuple<QString, QString, QString>>> rows;
     const Result<qint64> deleted =
@@ -372,7 +374,9 @@ Result<ActivityChart> StoreProvider::activity(const ActivityQuery& query,
         return ready.problem();
     }
     const ActivityDialect dialect = activityDialect(0);
-    const EventSelectDialect events = selectDialect();
+    EventQuery filters;
+    filters.data = query.data;
+    const EventSelectDialect events = readDialect(filters, false);
     const QString from = starts->first();
     const QString to = ActivityBuckets::next(query.bucket, starts->last());
     const QString split = splitColumn(query.split);
@@ -403,8 +407,8 @@ Result<ActivityChart> StoreProvider::activity(const ActivityQuery& query,
                 break;
             }
             QStringList values{from, to};
-            const QString summaryTerms = filterTerms(query, events.likeOperator, false, values);
-            const QString rowTerms = filterTerms(query, events.likeOperator, false, values);
+            const QString summaryTerms = filterTerms(query, events, false, values);
+            const QString rowTerms = filterTerms(query, events, false, values);
             const QString sql =
                 QStringLiteral("SELECT ") + start + QStringLiteral(", ") + part +
                 QStringLiteral(", SUM(Events) FROM ") + table + QStringLiteral(" WHERE ") + start +
@@ -440,7 +444,7 @@ Result<ActivityChart> StoreProvider::activity(const ActivityQuery& query,
                              ? dialect.minuteOf.arg(QStringLiteral("SampleDate"))
                              : hour;
     QStringList filterValues;
-    QString terms = filterTerms(query, events.likeOperator, true, filterValues);
+    QString terms = filterTerms(query, events, true, filterValues);
     if (query.upToKey) {
         terms += QStringLiteral(" AND ID <= ") + QString::number(*query.upToKey);
     }

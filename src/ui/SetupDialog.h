@@ -63,6 +63,7 @@ private:
     QLineEdit* m_database;
     QPushButton* m_browse;
     QLineEdit* m_table;
+    QCheckBox* m_searchIndex;
     QLabel* m_message;
     QTabWidget* m_tabs;
     QLineEdit* m_mqttHost;

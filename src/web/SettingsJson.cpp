@@ -134,6 +134,7 @@ QJsonObject toJson(const Chosen& settings) {
             {QStringLiteral("sqlSource"), ServerSource::redactedSource(database.sqlSource)},
             {QStringLiteral("database"), database.database},
             {QStringLiteral("table"), database.table},
+            {QStringLiteral("searchIndex"), database.searchIndex},
             {QStringLiteral("mqtt"), mqttToJson(settings.mqtt)}};
 }
 
@@ -149,6 +150,12 @@ Result<Chosen> fromJson(const QByteArray& body, const Chosen& chosen) {
                                         QStringLiteral("database"), QStringLiteral("table")};
     for (auto it = json.begin(); it != json.end(); ++it) {
         if (it.key() == u"mqtt") {
+            continue;
+        }
+        if (it.key() == u"searchIndex") {
+            if (!it.value().isBool()) {
+                return refused(QStringLiteral("Field 'searchIndex' must be true or false"));
+            }
             continue;
         }
         if (!kFields.contains(it.key())) {
@@ -178,6 +185,9 @@ Result<Chosen> fromJson(const QByteArray& body, const Chosen& chosen) {
     }
     if (json.contains(QStringLiteral("table"))) {
         next.table = json[QStringLiteral("table")].toString().trimmed();
+    }
+    if (json.contains(QStringLiteral("searchIndex"))) {
+        next.searchIndex = json[QStringLiteral("searchIndex")].toBool();
     }
     if (const Status checked = SettingRules::checkDatabase(next); !checked) {
         return refused(checked.problem().description);

@@ -387,6 +387,7 @@ async function loadSetup() {
   $('setup-sqlSource').value = s.sqlSource;
   $('setup-database').value = s.database;
   $('setup-table').value = s.table;
+  $('setup-searchIndex').checked = s.searchIndex;
   for (const field of document.querySelectorAll('[data-mqtt]')) {
     const value = s.mqtt[field.dataset.mqtt];
     if (field.type === 'checkbox') field.checked = value;
@@ -411,6 +412,7 @@ $('setup-form').addEventListener('submit', async (e) => {
     sqlSource: $('setup-sqlSource').value,
     database: $('setup-database').value,
     table: $('setup-table').value,
+    searchIndex: $('setup-searchIndex').checked,
     mqtt: chosenMqtt(),
   };
   $('setup-result').className = 'note';

@@ -1,0 +1,165 @@
+// The text index of SqliteProvider: an FTS5 table of the data's trigrams, kept by key in steps.
+//
+// The index keeps no positions (detail=none): a third of the disk and about half the time of one
+// that does. A search asks it for the rows holding every trigram of the term, and LIKE checks
+// those rows, so the index only ever narrows what LIKE would find: the results are LIKE's,
+// letter case and all.
+#include <QList>
+#include <QSqlError>
+#include <algorithm>
+
+#include "store/SqliteProvider.h"
+
+namespace {
+
+// A term has this many matches in the index, or more: a page is found sooner by walking the time
+// index and looking each row up among the matches than by sorting every match.
+constexpr int kManyMatches = 2000;
+
+// The FTS5 query of the rows that hold every trigram of `term`.
+QString trigramsOf(const QString& term) {
+    const QList<uint> points = term.toUcs4();
+    QStringList grams;
+    for (qsizetype i = 0; i + 3 <= points.size(); ++i) {
+        QString gram =
+            QString::fromUcs4(reinterpret_cast<const char32_t*>(points.constData() + i), 3);
+        gram = u'"' + gram.replace(u'"', QStringLiteral("\"\"")) + u'"';
+        if (!grams.contains(gram)) {
+            grams.append(gram);
+        }
+    }
+    return grams.join(QStringLiteral(" AND "));
+}
+
+}  // namespace
+
+QString SqliteProvider::searchTable() const {
+    return quotedName(m_settings.table + QStringLiteral("_Search"));
+}
+
+QString SqliteProvider::searchKeyTable() const {
+    return quotedName(m_settings.table + QStringLiteral("_SearchKey"));
+}
+
+Status SqliteProvider::makeSearchIndex() {
+    const QString content = QString(m_settings.table).replace(u'\'', QStringLiteral("''"));
+    const QByteArray steps[] = {
+        (QStringLiteral("CREATE VIRTUAL TABLE IF NOT EXISTS ") + searchTable() +
+         QStringLiteral(" USING fts5(Data, content='") + content +
+         QStringLiteral("', content_rowid='ID', tokenize='trigram', detail='none')"))
+            .toUtf8(),
+        (QStringLiteral("CREATE TABLE IF NOT EXISTS ") + searchKeyTable() +
+         QStringLiteral(" (Indexed INTEGER NOT NULL)"))
+            .toUtf8(),
+        (QStringLiteral("INSERT INTO ") + searchKeyTable() +
+         QStringLiteral(" (Indexed) SELECT 0 WHERE NOT EXISTS (SELECT 1 FROM ") + searchKeyTable() +
+         u')')
+            .toUtf8(),
+    };
+    for (const QByteArray& step : steps) {
+        if (const Status made = run(step.constData()); !made) {
+            return made;
+        }
+    }
+    m_searchIndexed = true;
+    return {};
+}
+
+Status SqliteProvider::dropSearchIndex() {
+    for (const QString& table : {searchTable(), searchKeyTable()}) {
+        const QByteArray sql = (QStringLiteral("DROP TABLE IF EXISTS ") + table).toUtf8();
+        if (const Status dropped = run(sql.constData()); !dropped) {
+            return dropped;
+        }
+    }
+    m_searchIndexed = false;
+    return {};
+}
+
+Result<QStringList> SqliteProvider::keepSearchIndex() {
+    const Result<bool> had = exists(m_settings.table + QStringLiteral("_Search"));
+    if (!had) {
+        return had.problem();
+    }
+    if (!m_settings.searchIndex) {
+        if (const Status dropped = dropSearchIndex(); !dropped) {
+            return dropped.problem();
+        }
+        return had.value() ? QStringList{QStringLiteral("the text index of the data dropped")}
+                           : QStringList();
+    }
+    if (const Status made = makeSearchIndex(); !made) {
+        return made.problem();
+    }
+    return had.value() ? QStringList()
+                       : QStringList{QStringLiteral(
+                             "the text index of the data begun (it takes the rows in steps "
+                             "while logging goes on)")};
+}
+
+void SqliteProvider::addSearchIndex(EventSelectDialect& dialect) const {
+    if (!m_searchIndexed) {
+        return;
+    }
+    // The rows the index matches, and every row after the key it holds rows up to.
+    dialect.dataIndex = QStringLiteral("ID IN (SELECT rowid FROM ") + searchTable() +
+                        QStringLiteral(" WHERE ") + searchTable() +
+                        QStringLiteral(" MATCH ? UNION ALL SELECT ID FROM ") + dialect.table +
+                        QStringLiteral(" WHERE ID > (SELECT Indexed FROM ") + searchKeyTable() +
+                        QStringLiteral("))");
+    dialect.dataIndexValue = &trigramsOf;
+}
+
+EventSelectDialect SqliteProvider::readDialect(const EventQuery& query, bool rows) {
+    EventSelectDialect dialect = selectDialect();
+    if (!rows || dialect.dataIndex.isEmpty() || query.sortBy != EventQuery::Column::Time ||
+        query.data.toUcs4().size() < EventSelectDialect::kIndexedLength) {
+        return dialect;
+    }
+    qint64 matches = 0;
+    const Result<qint64> counted =
+        runStatement(QStringLiteral("SELECT COUNT(*) FROM (SELECT 1 FROM ") + searchTable() +
+                         QStringLiteral(" WHERE ") + searchTable() +
+                         QStringLiteral(" MATCH ? LIMIT ") + QString::number(kManyMatches) + u')',
+                     {trigramsOf(query.data)},
+                     [&](const QStringList& row) { matches = row.value(0).toLongLong(); });
+    if (counted && matches >= kManyMatches) {
+        // Written so that SQLite walks the time index and looks the rows up in the matches.
+        dialect.dataIndex = QStringLiteral("(ID > (SELECT Indexed FROM ") + searchKeyTable() +
+                            QStringLiteral(") OR ID IN (SELECT rowid FROM ") + searchTable() +
+                            QStringLiteral(" WHERE ") + searchTable() +
+                            QStringLiteral(" MATCH ?))");
+    }
+    return dialect;
+}
+
+std::optional<StoreProvider::SearchDialect> SqliteProvider::searchDialect() const {
+    if (!m_searchIndexed) {
+        return std::nullopt;
+    }
+    return SearchDialect{searchKeyTable(),
+                         QStringLiteral("INSERT INTO ") + searchTable() +
+                             QStringLiteral(" (rowid, Data) SELECT ID, Data FROM ") +
+                             tableName(Table::Events) +
+                             QStringLiteral(" WHERE ID > ? AND ID <= ? AND Data IS NOT NULL")};
+}
+
+Status SqliteProvider::forgetSearched(const QString& before, int limit) {
+    if (!m_searchIndexed) {
+        return {};
+    }
+    // The rows the purge's DELETE takes, chosen by the same statement in the same transaction;
+    // the index is told each one's text, as it took it.
+    const QString table = tableName(Table::Events);
+    QString rows = deleteOldestSql(Table::Events, limit);
+    rows.replace(0, QStringLiteral("DELETE FROM ").size() + table.size(),
+                 QStringLiteral("INSERT INTO ") + searchTable() + u'(' + searchTable() +
+                     QStringLiteral(", rowid, Data) SELECT 'delete', ID, Data FROM ") + table);
+    rows += QStringLiteral(" AND Data IS NOT NULL AND ID <= (SELECT Indexed FROM ") +
+            searchKeyTable() + u')';
+    const Result<qint64> forgotten = runStatement(rows, {before});
+    if (!forgotten) {
+        return forgotten.problem();
+    }
+    return {};
+}
