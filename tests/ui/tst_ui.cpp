@@ -211,14 +211,9 @@ private slots:
         QCOMPARE(buckets.size(), 8 * 24);  // 2026-11-28 to 2026-12-05, by hours
         const int eight = 4 * 24 + 8;
         QCOMPARE(buckets[eight].start, QStringLiteral("2026-12-02 08:00:00"));
-        QList<qint64> counts;
-        for (const ActivityBucket& b : buckets) {
-            counts.append(b.count);
-        }
-        QList<qint64> expected(8 * 24, 0);
-        expected[eight] = 3;
-        expected[eight + 2] = 1;
-        QCOMPARE(counts, expected);
+        // Gaps and whole hours are the store's activityChartBuckets; here the window's range.
+        QCOMPARE(buckets[eight].count, 3);
+        QCOMPARE(buckets[eight + 2].count, 1);
         chart->resize(960, 110);
         QVERIFY(chart->barRect(eight + 1).isEmpty());
         QCOMPARE(chart->barRect(eight + 2).height() * 3, chart->barRect(eight).height());
