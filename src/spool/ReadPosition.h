@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+
+#include "report/Result.h"
+
+// The position file beside a record log: how far its records are stored where they were going,
+// as a decimal number of bytes. A crash before it is written costs a repeat of the records
+// read since, never a loss.
+class ReadPosition {
+public:
+    explicit ReadPosition(QString path) : m_path(std::move(path)) {}
+    ~ReadPosition();
+    ReadPosition(const ReadPosition&) = delete;
+    ReadPosition& operator=(const ReadPosition&) = delete;
+
+    // What the file says; 0 without one.
+    qint64 load() const;
+
+    // Durable: on the disk when it returns, as after each batch a database committed. Cached:
+    // in the page cache, which a crash of the program does not lose.
+    enum class Sync { Durable, Cached };
+    Status save(qint64 offset, Sync sync);
+
+    void remove();
+    const QString& path() const { return m_path; }
+
+private:
+    QString m_path;
+    int m_fd = -1;
+};
