@@ -135,10 +135,8 @@ void ReceiveQueue::stored() {
     if (!m_reader || m_reader->reader.offset() <= m_reader->noted) {
         return;
     }
-    // Not synced: the overflow file itself is not either, and a crash of the program leaves
-    // both in the page cache.
     const qint64 offset = m_reader->reader.offset();
-    if (m_reader->position.save(offset, ReadPosition::Sync::Cached)) {
+    if (m_reader->position.save(offset)) {
         m_reader->noted = offset;
     }
 }

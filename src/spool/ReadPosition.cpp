@@ -30,7 +30,7 @@ qint64 ReadPosition::load() const {
     return std::max<qint64>(in.read(64).trimmed().toLongLong(), 0);
 }
 
-Status ReadPosition::save(qint64 offset, Sync sync) {
+Status ReadPosition::save(qint64 offset) {
     if (m_fd < 0) {
         m_fd = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
     }
@@ -38,7 +38,7 @@ Status ReadPosition::save(qint64 offset, Sync sync) {
     if (m_fd < 0 ||
         ::pwrite(m_fd, number.constData(), std::size_t(number.size()), 0) !=
             ssize_t(number.size()) ||
-        (sync == Sync::Durable && ::fdatasync(m_fd) != 0)) {
+        ::fdatasync(m_fd) != 0) {
         return Problem{ErrorKind::FileSystem, QStringLiteral("Cannot write ") + m_path + u": " +
                                                   QString::fromLocal8Bit(std::strerror(errno))};
     }

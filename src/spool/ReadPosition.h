@@ -17,10 +17,8 @@ public:
     // What the file says; 0 without one.
     qint64 load() const;
 
-    // Durable: on the disk when it returns, as after each batch a database committed. Cached:
-    // in the page cache, which a crash of the program does not lose.
-    enum class Sync { Durable, Cached };
-    Status save(qint64 offset, Sync sync);
+    // On the disk when it returns: called once a batch read is stored where it was going.
+    Status save(qint64 offset);
 
     void remove();
     const QString& path() const { return m_path; }

@@ -147,7 +147,7 @@ Status Spool::consume(int count) {
         removeFiles();
         return {};
     }
-    return m_position.save(m_readOffset, ReadPosition::Sync::Durable);
+    return m_position.save(m_readOffset);
 }
 
 void Spool::removeFiles() {
