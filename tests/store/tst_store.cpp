@@ -20,7 +20,6 @@
 #include "ServerBackends.h"
 #include "TestEngines.h"
 #include "TestFiles.h"
-#include "spool/Spool.h"
 #include "store/ActivityQuery.h"
 #include "store/EventExport.h"
 #include "store/ServerSource.h"
@@ -871,67 +870,6 @@ private slots:
             QVERIFY(!s && s.problem().passes());
             QVERIFY(clock.elapsed() < 500);
         }
-    }
-
-    // What one run spooled, the next finds in order; what was written is not read again, even
-    // when the run ended without a word.
-    void spoolKeepsOrderAcrossRunsAndForgetsWhatWasWritten() {
-        const QString folder = m_dir.path() + QStringLiteral("/spool-runs");
-        {
-            Spool spool(folder, QStringLiteral("events"), 1 << 20);
-            QVERIFY(spool.open());
-            for (int i = 0; i < 5; ++i) {
-                QVERIFY(spool.append({QStringLiteral("s"), QString(),
-                                      QStringLiteral("d \"'\u65e5") + QString::number(i)}));
-            }
-            QVERIFY(spool.sync());
-            QCOMPARE(spool.peek(2).value().size(), 2);
-            QVERIFY(spool.consume(2));
-        }
-        Spool again(folder, QStringLiteral("events"), 1 << 20);
-        QCOMPARE(again.open().value().records, 3);
-        const QList<QStringList> left = again.peek(10).value();
-        QCOMPARE(left.size(), 3);
-        QCOMPARE(left[0],
-                 (QStringList{QStringLiteral("s"), QString(), QStringLiteral("d \"'\u65e52")}));
-        QVERIFY(again.consume(3));
-        QVERIFY(again.isEmpty());
-        QVERIFY(!QFileInfo::exists(again.path()));
-    }
-
-    // A torn last record (a crash in the middle of a write) and a damaged one are cut, counted,
-    // and never read as events; the records around them are.
-    void spoolCutsTornAndDamagedRecords() {
-        const QString folder = m_dir.path() + QStringLiteral("/spool-damage");
-        {
-            Spool spool(folder, QStringLiteral("events"), 1 << 20);
-            QVERIFY(spool.open());
-            for (int i = 0; i < 4; ++i) {
-                QVERIFY(spool.append({QStringLiteral("2026-12-04 10:00:00"), QStringLiteral("s"),
-                                      QString::number(i)}));
-            }
-        }
-        QFile file(folder + QStringLiteral("/events.spool"));
-        QVERIFY(file.open(QIODevice::ReadWrite));
-        QByteArray bytes = file.readAll();
-        const qsizetype second = bytes.indexOf("qjs1", 1);
-        bytes[second + 20] = char(bytes[second + 20] ^ 0x40);  // one bit of the second record
-        bytes.chop(3);                                         // and the last one torn
-        file.resize(0);
-        file.write(bytes);
-        file.close();
-        Spool spool(folder, QStringLiteral("events"), 1 << 20);
-        const Result<Spool::Recovered> found = spool.open();
-        QVERIFY(found);
-        QCOMPARE(found.value().records, 2);
-        QVERIFY(found.value().cutBytes > 0);
-        const QList<QStringList> left = spool.peek(10).value();
-        QCOMPARE(left.size(), 2);
-        QCOMPARE(left[0].last(), QStringLiteral("0"));
-        QCOMPARE(left[1].last(), QStringLiteral("2"));
-        // Appends go on after the good records.
-        QVERIFY(spool.append({QStringLiteral("4")}));
-        QCOMPARE(spool.peek(10).value().last(), QStringList{QStringLiteral("4")});
     }
 
     // A lone surrogate half has no UTF-8: the file database keeps a "?" for it, as it always did,
