@@ -53,14 +53,11 @@ protected:
     Problem failure(const QString& text) const override;
     Status beginLayoutChange() override;
     Status endLayoutChange(bool commit) override;
-    Result<int> recordedLayout() override;
-    Result<LayoutChanges> upgradeLayout(int from) override;
-    Status recordLayout() override;
+    Result<bool> hasEventTable() override;
+    QList<LayoutStep> layoutSteps() override;
+    LayoutDialect layoutDialect() const override;
 
 private:
-    // A statement of the layout on Qt's connection, with its values; the first column of its
-    // first row (null when it has none).
-    Result<QVariant> layoutQuery(const QString& sql, const QVariantList& values = {});
     // A row the server refused, refused again at once when it is written again.
     struct Refusal {
         LogEvent event;

@@ -14,10 +14,10 @@ struct sqlite3;
 struct sqlite3_stmt;
 
 // The file database: a SQLite file, opened in WAL mode with synchronous=NORMAL. Its layout is
-// recorded in the file's user_version. A file that exists and is not a SQLite database is refused
-// and never written to. Events are written by prepared inserts of one row and of 16 on the
-// connection's own SQLite handle, bound as UTF-8; the log is copied into the file beside the writer
-// (SqliteCheckpointer).
+// recorded in the table tblQuilljotLayout, and as the file's user_version for earlier versions. A
+// file that exists and is not a SQLite database is refused and never written to. Events are written
+// by prepared inserts of one row and of 16 on the connection's own SQLite handle, bound as UTF-8;
+// the log is copied into the file beside the writer (SqliteCheckpointer).
 //
 // Two faults are met without stalling or writing into the void: a database file that is removed
 // or replaced while open (the connection would go on writing to the unlinked file) ends the
@@ -51,16 +51,15 @@ protected:
     Problem failure(const QString& text) const override;
     Status beginLayoutChange() override;
     Status endLayoutChange(bool commit) override;
+    QList<LayoutStep> layoutSteps() override;
+    LayoutDialect layoutDialect() const override;
     Result<int> recordedLayout() override;
-    Result<LayoutChanges> upgradeLayout(int from) override;
     Status recordLayout() override;
 
 private:
     Result<SqliteStatement> prepare(const QByteArray& sql, unsigned flags = 0) const;
     // The first column of the statement's first row; `fallback` when it has none.
     Result<int> number(const QByteArray& sql, int fallback = 0) const;
-    // Whether a table or index of the name is in the file, in any letter case.
-    Result<bool> exists(const QString& name) const;
     // `fresh`: the file is being made.
     Status openFile(bool fresh = false);
     Status run(const char* sql);
