@@ -210,12 +210,17 @@ int writeActivity(Store& store, const ActivityQuery& query, Output& out) {
     return 0;
 }
 
-}  // namespace
+// What a valid command line asks for.
+struct Request {
+    EventQuery query;
+    bool messages = false;  // the messages table, not the events
+    bool activity = false;  // the events per interval, not the events
+    ActivityQuery chart;    // with `activity`
+    ExportFormat format = ExportFormat::Csv;
+};
 
-namespace ExportCommand {
-
-int run(const QStringList& arguments) {
-    QCommandLineParser parser;
+// Parses the command line and answers --help. The exit status when the command ends there.
+std::optional<int> parseCommandLine(QCommandLineParser& parser, const QStringList& arguments) {
     defineOptions(parser);
     if (!parser.parse(QStringList{QStringLiteral("quilljot export")} + arguments)) {
         return fail(kUsage, parser.errorText() + QStringLiteral(" (see --help)"));
@@ -232,49 +237,62 @@ int run(const QStringList& arguments) {
                                 parser.positionalArguments().first() +
                                 QStringLiteral("' (see --help)"));
     }
+    return std::nullopt;
+}
+
+// The request the options make; a problem says what is wrong with the command line.
+Result<Request> readRequest(const QCommandLineParser& parser) {
+    const auto usage = [](const QString& text) { return Problem{ErrorKind::Settings, text}; };
+    Request request;
     const QString format = parser.value(QStringLiteral("format"));
     if (!format.isEmpty() && format != u"csv" && format != u"jsonl") {
-        return fail(kUsage, QStringLiteral("--format takes csv or jsonl, not '") + format + u'\'');
+        return usage(QStringLiteral("--format takes csv or jsonl, not '") + format + u'\'');
     }
+    request.format = format == u"jsonl" ? ExportFormat::JsonLines : ExportFormat::Csv;
     const QString table = parser.value(QStringLiteral("table"));
-    const bool messages = table == u"messages";
-    if (!table.isEmpty() && table != u"events" && !messages) {
-        return fail(kUsage,
-                    QStringLiteral("--table takes events or messages, not '") + table + u'\'');
+    request.messages = table == u"messages";
+    if (!table.isEmpty() && table != u"events" && !request.messages) {
+        return usage(QStringLiteral("--table takes events or messages, not '") + table + u'\'');
     }
-    const bool activity = parser.isSet(QStringLiteral("activity"));
-    if (activity && (messages || format == u"jsonl")) {
-        return fail(kUsage, QStringLiteral("--activity counts events and writes CSV"));
+    request.activity = parser.isSet(QStringLiteral("activity"));
+    if (request.activity && (request.messages || format == u"jsonl")) {
+        return usage(QStringLiteral("--activity counts events and writes CSV"));
     }
-    if (!activity &&
+    if (!request.activity &&
         (parser.isSet(QStringLiteral("bucket")) || parser.isSet(QStringLiteral("split")))) {
-        return fail(kUsage, QStringLiteral("--bucket and --split go with --activity"));
+        return usage(QStringLiteral("--bucket and --split go with --activity"));
     }
-    if (messages && parser.isSet(QStringLiteral("data"))) {
-        return fail(kUsage, QStringLiteral("--data filters events only"));
+    if (request.messages && parser.isSet(QStringLiteral("data"))) {
+        return usage(QStringLiteral("--data filters events only"));
     }
-    EventQuery query;
+    EventQuery& query = request.query;
     query.order = EventQuery::Order::Ascending;
     for (const auto& [option, bound] : {std::pair{QStringLiteral("from"), &query.from},
                                         std::pair{QStringLiteral("to"), &query.to}}) {
         const std::optional<QString> stored = storedBound(parser, option);
         if (!stored) {
-            return fail(kUsage, u"--" + option + QStringLiteral(" names no time: '") +
-                                    parser.value(option) + u'\'');
+            return usage(u"--" + option + QStringLiteral(" names no time: '") +
+                         parser.value(option) + u'\'');
         }
         *bound = *stored;
     }
     query.source = parser.value(QStringLiteral("source"));
     query.type = parser.value(QStringLiteral("type"));
     query.data = parser.value(QStringLiteral("data"));
-    const Result<ActivityQuery> chart =
-        activity ? activityQuery(parser, query) : Result<ActivityQuery>(ActivityQuery{});
-    if (!chart) {
-        return fail(kUsage, chart.problem().description);
+    if (request.activity) {
+        const Result<ActivityQuery> chart = activityQuery(parser, query);
+        if (!chart) {
+            return chart.problem();
+        }
+        request.chart = chart.value();
     }
+    return request;
+}
 
-    // The logger's own folders, also those of an installed program (XDG_DATA_HOME).
-    const StartupPlace place = StartupPlace::ofThisProcess(parser.value(QStringLiteral("app-dir")));
+// Opens the database the settings of the logger's own folders name, also those of an installed
+// program (XDG_DATA_HOME). The exit status when it cannot.
+std::optional<int> openStore(Store& store, const QString& appDir) {
+    const StartupPlace place = StartupPlace::ofThisProcess(appDir);
     if (!place.appDir.isEmpty() && !QFileInfo(place.appDir).isDir()) {
         return fail(kUsage,
                     QStringLiteral("--app-dir ") + place.appDir + QStringLiteral(" is no folder"));
@@ -290,28 +308,23 @@ int run(const QStringList& arguments) {
     for (const Problem& p : loaded.problems) {
         std::fprintf(stderr, "quilljot export: settings: %s\n", qPrintable(p.description));
     }
-    Store store;
     if (const Status opened = store.openForReading(loaded.settings.database); !opened) {
         return fail(kFailed,
                     QStringLiteral("cannot read the database: ") + opened.problem().description);
     }
+    return std::nullopt;
+}
 
-    Output out(parser.value(QStringLiteral("output")));
-    if (!out.isOpen()) {
-        return fail(kFailed, QStringLiteral("cannot write ") + parser.value(QStringLiteral("o")) +
-                                 QStringLiteral(": ") + out.errorString());
-    }
-    if (activity) {
-        return writeActivity(store, chart.value(), out);
-    }
+// The rows of the events or messages table that `request` names, with a bar on a terminal.
+int writeRows(Store& store, const Request& request, Output& out) {
+    const EventQuery& query = request.query;
     std::optional<ProgressBar> bar;
     if (::isatty(STDERR_FILENO) != 0) {
         // The messages table is not counted ahead: the bar shows the rows written.
-        const Result<qint64> total = messages ? Result<qint64>(0) : store.countEvents(query);
+        const Result<qint64> total =
+            request.messages ? Result<qint64>(0) : store.countEvents(query);
         bar.emplace(total ? total.value() : 0);
     }
-    const ExportFormat exportFormat =
-        format == u"jsonl" ? ExportFormat::JsonLines : ExportFormat::Csv;
     const auto progress = [&](qint64 rows) {
         if (bar) {
             bar->show(rows);
@@ -319,15 +332,15 @@ int run(const QStringList& arguments) {
         return true;
     };
     Result<qint64> written = qint64(0);
-    if (messages) {
+    if (request.messages) {
         MessageQuery m;
         m.from = query.from;
         m.to = query.to;
         m.source = query.source;
         m.messageClass = query.type;
-        written = MessageExport::write(store, m, exportFormat, out.device(), progress);
+        written = MessageExport::write(store, m, request.format, out.device(), progress);
     } else {
-        written = EventExport::write(store, query, exportFormat, out.device(), progress);
+        written = EventExport::write(store, query, request.format, out.device(), progress);
     }
     if (!written) {
         return fail(kFailed, written.problem().description);
@@ -339,6 +352,35 @@ int run(const QStringList& arguments) {
         return fail(kFailed, QStringLiteral("cannot write the output: ") + out.errorString());
     }
     return 0;
+}
+
+}  // namespace
+
+namespace ExportCommand {
+
+int run(const QStringList& arguments) {
+    QCommandLineParser parser;
+    if (const std::optional<int> ended = parseCommandLine(parser, arguments)) {
+        return *ended;
+    }
+    const Result<Request> request = readRequest(parser);
+    if (!request) {
+        return fail(kUsage, request.problem().description);
+    }
+    Store store;
+    if (const std::optional<int> failed =
+            openStore(store, parser.value(QStringLiteral("app-dir")))) {
+        return *failed;
+    }
+    Output out(parser.value(QStringLiteral("output")));
+    if (!out.isOpen()) {
+        return fail(kFailed, QStringLiteral("cannot write ") + parser.value(QStringLiteral("o")) +
+                                 QStringLiteral(": ") + out.errorString());
+    }
+    if (request.value().activity) {
+        return writeActivity(store, request.value().chart, out);
+    }
+    return writeRows(store, request.value(), out);
 }
 
 }  // namespace ExportCommand

@@ -1,60 +1,25 @@
 #include "intake/ReceiveQueue.h"
 
-#include <fcntl.h>
-#include <unistd.h>
 #include <QDir>
 #include <QFile>
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 
-#include "spool/Spool.h"
-
-namespace {
-
-// Bytes read from an overflow file at a time (a record may be larger: then that much is read).
-constexpr qint64 kReadChunk = 1024 * 1024;
-constexpr qint64 kLargestRecord = 4 * 1024 * 1024 + 12;
-
-bool writeAll(int fd, const QByteArray& bytes) {
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, std::size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += n;
-    }
-    return true;
-}
-
-QString systemError() {
-    return QString::fromLocal8Bit(std::strerror(errno));
-}
-
-}  // namespace
+#include "spool/ReadPosition.h"
+#include "spool/RecordFormat.h"
+#include "spool/RecordReader.h"
 
 struct ReceiveQueue::FileReader {
-    int generation = 0;
-    int fd = -1;
-    int positionFd = -1;
-    qint64 offset = 0;  // the next record to read
-    qint64 noted = 0;   // what the position file says
-    bool earlierRun = false;
-    // Bytes read ahead, from the file's offset `chunkStart`: a pass takes fewer than a chunk.
-    QByteArray chunk;
-    qint64 chunkStart = 0;
+    FileReader(int generation, const QString& path, const QString& positionPath, bool earlierRun)
+        : generation(generation),
+          earlierRun(earlierRun),
+          reader(path, earlierRun ? RecordFormat::Check::Sums : RecordFormat::Check::None),
+          position(positionPath) {}
 
-    ~FileReader() {
-        for (const int open : {fd, positionFd}) {
-            if (open >= 0) {
-                ::close(open);
-            }
-        }
-    }
+    int generation;
+    bool earlierRun;
+    RecordReader reader;
+    ReadPosition position;
+    qint64 noted = 0;  // what the position file says
 };
 
 ReceiveQueue::ReceiveQueue(QString folder, Limits limits)
@@ -74,11 +39,7 @@ ReceiveQueue::ReceiveQueue(QString folder, Limits limits)
     m_firstOwnGeneration = m_generation + 1;
 }
 
-ReceiveQueue::~ReceiveQueue() {
-    if (m_appendFd >= 0) {
-        ::close(m_appendFd);
-    }
-}
+ReceiveQueue::~ReceiveQueue() = default;
 
 QString ReceiveQueue::filePath(int generation) const {
     return m_folder + QStringLiteral("/received-") + QString::number(generation) +
@@ -112,7 +73,7 @@ void ReceiveQueue::push(std::vector<ReceivedItem>&& batch) {
             }
             m_memoryBytes += weight;
             wake = std::exchange(m_writerIdle, false);
-            overflowDone = m_appendFd >= 0;
+            overflowDone = m_appender.isOpen();
         } else {
             if (!m_overflowing) {
                 m_overflowing = true;
@@ -125,25 +86,37 @@ void ReceiveQueue::push(std::vector<ReceivedItem>&& batch) {
     }
     if (overflowDone) {
         // The writer has read and removed the last overflow file; its space goes with this.
-        ::close(std::exchange(m_appendFd, -1));
+        m_appender.close();
         m_appendGeneration = 0;
     }
     if (generation != 0) {
-        const qint64 wrote = append(generation, batch);
-        if (wrote >= 0) {
+        Status wrote;
+        if (m_appendGeneration != generation) {
+            wrote = m_appender.open(filePath(generation), RecordAppender::Start::Fresh);
+            m_appendGeneration = wrote ? generation : 0;
+        }
+        if (wrote) {
+            QByteArray bytes;
+            bytes.reserve(qsizetype(batch.size()) * 256);
+            for (const ReceivedItem& item : batch) {
+                RecordFormat::append(bytes, item.record());
+            }
+            wrote = m_appender.append(bytes);
+        }
+        if (wrote) {
             m_overflowed += quint64(n);
             m_losing = false;
         }
         {
             const std::lock_guard hold(m_lock);
-            if (wrote >= 0) {
-                m_published = m_appendEnd;
+            if (wrote) {
+                m_published = m_appender.end();
             }
             m_appending = false;
             wake = std::exchange(m_writerIdle, false);
         }
-        if (wrote < 0) {
-            noteLoss(systemError(), n);
+        if (!wrote) {
+            noteLoss(wrote.problem().description, n);
         }
     }
     if (wake && m_wake) {
@@ -151,59 +124,20 @@ void ReceiveQueue::push(std::vector<ReceivedItem>&& batch) {
     }
 }
 
-qint64 ReceiveQueue::append(int generation, const std::vector<ReceivedItem>& items) {
-    if (m_appendGeneration != generation) {
-        if (m_appendFd >= 0) {
-            ::close(m_appendFd);
-        }
-        const QByteArray path = QFile::encodeName(filePath(generation));
-        m_appendFd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        m_appendGeneration = m_appendFd >= 0 ? generation : 0;
-        m_appendEnd = 0;
-        if (m_appendFd < 0) {
-            return -1;
-        }
-    }
-    QByteArray bytes;
-    bytes.reserve(qsizetype(items.size()) * 256);
-    for (const ReceivedItem& item : items) {
-        Spool::appendRecord(bytes, item.record());
-    }
-    if (!writeAll(m_appendFd, bytes)) {
-        // What went in part is cut off, so that the next append starts at a record.
-        (void)::ftruncate(m_appendFd, m_appendEnd);
-        (void)::lseek(m_appendFd, 0, SEEK_END);
-        return -1;
-    }
-    m_appendEnd += bytes.size();
-    return bytes.size();
-}
-
 void ReceiveQueue::noteLoss(const QString& why, qint64 items) {
     m_lost += quint64(items);
     if (!std::exchange(m_losing, true) && m_lossReport) {
-        m_lossReport(
-            QStringLiteral("Cannot write ") + filePath(m_generation) + QStringLiteral(": ") + why,
-            items);
+        m_lossReport(why, items);
     }
 }
 
 void ReceiveQueue::stored() {
-    if (!m_reader || m_reader->offset <= m_reader->noted) {
+    if (!m_reader || m_reader->reader.offset() <= m_reader->noted) {
         return;
     }
-    FileReader& reader = *m_reader;
-    if (reader.positionFd < 0) {
-        reader.positionFd = ::open(QFile::encodeName(positionPath(reader.generation)).constData(),
-                                   O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-    }
-    // Written over in place, never cut first: the offset only grows, so the new number covers the
-    // old one, and a file cut and written again would be pushed to the disk at each close.
-    const QByteArray number = QByteArray::number(reader.offset);
-    if (reader.positionFd >= 0 &&
-        ::pwrite(reader.positionFd, number.constData(), std::size_t(number.size()), 0) ==
-            ssize_t(number.size())) {
-        reader.noted = reader.offset;
+    const qint64 offset = m_reader->reader.offset();
+    if (m_reader->position.save(offset)) {
+        m_reader->noted = offset;
     }
 }
 
@@ -239,7 +173,8 @@ std::vector<ReceivedItem> ReceiveQueue::take(qsizetype most) {
             } else {
                 generation = m_generation;
                 end = m_published;
-                if (m_reader && m_reader->generation == generation && m_reader->offset >= end) {
+                if (m_reader && m_reader->generation == generation &&
+                    m_reader->reader.offset() >= end) {
                     // Read to its end: done with the file unless more is on its way.
                     m_writerIdle = true;
                     if (m_appending) {
@@ -254,18 +189,12 @@ std::vector<ReceivedItem> ReceiveQueue::take(qsizetype most) {
             }
         }
         if (!m_reader || m_reader->generation != generation) {
-            m_reader = std::make_unique<FileReader>();
-            m_reader->generation = generation;
-            m_reader->earlierRun = generation < m_firstOwnGeneration;
-            m_reader->fd =
-                ::open(QFile::encodeName(filePath(generation)).constData(), O_RDONLY | O_CLOEXEC);
-            QFile position(positionPath(generation));
-            if (position.open(QIODevice::ReadOnly)) {
-                m_reader->offset = m_reader->noted = position.readAll().trimmed().toLongLong();
-            }
-        }
-        if (earlier) {
-            end = m_reader->fd >= 0 ? qint64(::lseek(m_reader->fd, 0, SEEK_END)) : 0;
+            m_reader = std::make_unique<FileReader>(generation, filePath(generation),
+                                                    positionPath(generation),
+                                                    generation < m_firstOwnGeneration);
+            m_reader->noted = m_reader->position.load();
+            m_reader->reader.seek(m_reader->noted);
+            (void)m_reader->reader.open();  // a file that cannot be read has nothing to give
         }
         out = readFile(*m_reader, end, most);
         if (!out.empty()) {
@@ -281,55 +210,23 @@ std::vector<ReceivedItem> ReceiveQueue::take(qsizetype most) {
     }
 }
 
-std::vector<ReceivedItem> ReceiveQueue::readFile(FileReader& reader, qint64 end, qsizetype most) {
+std::vector<ReceivedItem> ReceiveQueue::readFile(FileReader& file, qint64 end, qsizetype most) {
     std::vector<ReceivedItem> out;
-    if (reader.fd < 0) {
-        reader.offset = end;
-        return out;
-    }
-    const Spool::Written written =
-        reader.earlierRun ? Spool::Written::ByAnyone : Spool::Written::ByThisProcess;
-    qint64 want = kReadChunk;
-    bool justRead = false;  // the chunk was read at the offset by this call
-    while (qsizetype(out.size()) < most && reader.offset < end) {
-        const qint64 from = reader.offset - reader.chunkStart;
-        qint64 at = from;
-        while (qsizetype(out.size()) < most) {
-            const auto record = Spool::decodeRecordAt(reader.chunk, at, written);
-            if (!record) {
-                break;
+    while (qsizetype(out.size()) < most) {
+        const Result<std::optional<QStringList>> record = file.reader.next(end);
+        if (!record || !file.reader.isOpen()) {
+            // Unreadable: what is left of it is lost.
+            if (end >= 0) {
+                file.reader.seek(end);
             }
-            if (auto item = ReceivedItem::fromRecord(record->first)) {
-                out.push_back(*std::move(item));
-            }
-            at += record->second;
-        }
-        reader.offset = reader.chunkStart + at;
-        if (at > from) {
-            justRead = false;
-            continue;
-        }
-        if (justRead) {
-            // A chunk read at the offset held nothing whole: a record larger than the chunk, or a
-            // torn or damaged one, which a crash can leave at the end of a file and which is left
-            // out.
-            if (want >= end - reader.offset || want >= kLargestRecord) {
-                reader.offset = end;
-                break;
-            }
-            want *= 4;
-        }
-        want = std::min(want, end - reader.offset);
-        reader.chunk.resize(want);
-        reader.chunkStart = reader.offset;
-        const ssize_t n = ::pread(reader.fd, reader.chunk.data(), std::size_t(want), reader.offset);
-        if (n <= 0) {
-            reader.chunk.clear();
-            reader.offset = end;  // unreadable: what is left of it is lost
             break;
         }
-        reader.chunk.truncate(n);
-        justRead = true;
+        if (!record.value()) {
+            break;
+        }
+        if (auto item = ReceivedItem::fromRecord(*record.value())) {
+            out.push_back(*std::move(item));
+        }
     }
     return out;
 }
@@ -358,17 +255,16 @@ void ReceiveQueue::keepForLater() {
     }
     QByteArray bytes;
     for (const ReceivedItem& item : items) {
-        Spool::appendRecord(bytes, item.record());
+        RecordFormat::append(bytes, item.record());
     }
-    QFile file(filePath(generation));
-    const bool kept = file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-                      file.write(bytes) == bytes.size() && file.flush() &&
-                      ::fsync(file.handle()) == 0;
+    RecordAppender file;
+    const bool kept = file.open(filePath(generation), RecordAppender::Start::Fresh) &&
+                      file.append(bytes) && file.sync();
+    file.close();
     if (!kept) {
         m_lost += quint64(items.size());
-        file.remove();
+        QFile::remove(filePath(generation));
     }
-    file.close();
     bool wake = false;
     {
         const std::lock_guard hold(m_lock);

@@ -8,16 +8,17 @@
 #include <vector>
 
 #include "intake/ReceivedItem.h"
+#include "spool/RecordAppender.h"
 
 // The hand-off from the receiver thread to the writer thread. Items wait in memory up to a bound;
 // once the writer is that far behind, every new item is appended to an overflow file instead,
 // without a sync (the receiver never waits on the disk), until the writer has read that file to
 // its end: the order holds, memory stays bounded, and the socket is always read.
 //
-// Each stretch of overflow is a file of its own in the folder, `received-<n>.spool` (the spool's
-// record format), read in the order of n; the writer notes how far it has read in
-// `received-<n>.position` and removes both once read, so that what a crash or a stop leaves is
-// read at the next start, once (a crash may repeat the last batch read). The lock guards the
+// Each stretch of overflow is a record log of its own in the folder, `received-<n>.spool`, read
+// in the order of n; the writer notes how far it has read in `received-<n>.position` and removes
+// both once read, so that what a crash or a stop leaves is read at the next start, once (a crash
+// may repeat the last batch read; a torn or damaged record is left out). The lock guards the
 // hand-off only: nobody does any I/O while holding it.
 class ReceiveQueue {
 public:
@@ -72,8 +73,6 @@ public:
 private:
     struct FileReader;
 
-    // Appends to the file of `generation`; the bytes written, or -1 when it failed.
-    qint64 append(int generation, const std::vector<ReceivedItem>& items);
     QString filePath(int generation) const;
     QString positionPath(int generation) const;
     std::vector<ReceivedItem> readFile(FileReader& reader, qint64 end, qsizetype most);
@@ -100,9 +99,8 @@ private:
     int m_firstOwnGeneration = 1;  // files numbered below were left by an earlier run
 
     // The receiver's own:
-    int m_appendFd = -1;
+    RecordAppender m_appender;
     int m_appendGeneration = 0;
-    qint64 m_appendEnd = 0;
     bool m_losing = false;
 
     // The writer's own:

@@ -6,7 +6,6 @@
 #include "intake/ReceiveQueue.h"
 #include "intake/Receiver.h"
 #include "logger/Frontend.h"
-#include "mqtt/MqttBridge.h"
 #include "record/Recorder.h"
 #include "status/StatusTracker.h"
 #include "store/Store.h"
@@ -39,18 +38,6 @@ qint64 minQuietMs() {
     return ok && seconds > 0 ? qint64(seconds) * 1000 : QuietSources::kDefaultMinQuietMs;
 }
 
-// A bridge's counts added to those of the bridges before it: the sums run over the whole run,
-// what waits is the latest bridge's.
-void addBridgeCounts(LoggerStatus::Counts& to, const MqttBridge::Counts& b) {
-    to.mqtt = true;
-    to.mqttPublished += b.published;
-    to.mqttWaiting = b.waiting;
-    to.mqttRepublished += b.republished;
-    to.mqttDropped += b.dropped;
-    to.mqttCommandsSent += b.commandsSent;
-    to.mqttCommandsRefused += b.commandsRefused;
-}
-
 // Runs `work` on the thread `object` lives on and waits for it.
 template <typename Work>
 void runOn(QObject* object, Work work) {
@@ -68,6 +55,7 @@ Logger::Logger(Frontend& frontend, Options options, QObject* parent)
       m_reporter(m_textLog, m_clock),
       m_outgoing(m_reporter),
       m_folderMaker(m_reporter),
+      m_bridge(m_reporter, m_outgoing),
       m_recent(m_clock),
       m_recount(m_recent, [this](quint64 recount, const DatabaseSettings& database) {
           QMetaObject::invokeMethod(m_recorder,
@@ -81,12 +69,9 @@ Logger::Logger(Frontend& frontend, Options options, QObject* parent)
     m_reporter.setJournal(m_options.journal);
     m_receiverThread.setObjectName(QStringLiteral("receiver"));
     m_recorderThread.setObjectName(QStringLiteral("recorder"));
-    m_bridgeThread.setObjectName(QStringLiteral("bridge"));
-    for (QThread* writing : {&m_recorderThread, &m_bridgeThread}) {
-        connect(
-            writing, &QThread::started, writing, [] { ThreadPriority::giveWay(); },
-            Qt::DirectConnection);
-    }
+    connect(
+        &m_recorderThread, &QThread::started, &m_recorderThread, [] { ThreadPriority::giveWay(); },
+        Qt::DirectConnection);
 }
 
 Logger::~Logger() {
@@ -285,7 +270,10 @@ void Logger::applySettings() {
         m_recorder, [r = m_recorder, d = loadedSettings.database, limits] { r->apply(d, limits); });
     QMetaObject::invokeMethod(m_recorder,
                               [this, d = loadedSettings.database] { recountRecentActivity(d); });
-    applyBridge(loadedSettings.mqtt);
+    if (m_recorder != nullptr) {
+        m_bridge.apply(loadedSettings.mqtt, *m_recorder, m_computerName, m_folders.spoolFolder(),
+                       qint64(settings().spoolLimitMiB) * 1024 * 1024);
+    }
     emit settingsReloaded(loadedSettings);
 }
 
@@ -381,57 +369,6 @@ void Logger::stop() {
     m_folderLock = InstanceLock();
 }
 
-void Logger::applyBridge(const MqttSettings& mqtt) {
-    if ((m_bridge != nullptr && mqtt == m_bridgeSettings) || m_recorder == nullptr) {
-        return;
-    }
-    stopBridge();
-    if (!mqtt.enabled()) {
-        return;
-    }
-    m_bridgeSettings = mqtt;
-    m_bridge = new MqttBridge(m_reporter, m_outgoing, mqtt, m_computerName);
-    m_bridge->moveToThread(&m_bridgeThread);
-    // The recorder's thread only adds to the bridge's hand-off list, and never waits on it.
-    m_bridgeFeeds.append(connect(
-        m_recorder, &Recorder::eventsLogged, m_bridge,
-        [b = m_bridge](const QList<LogEvent>& events) { b->handEvents(events); },
-        Qt::DirectConnection));
-    m_bridgeFeeds.append(connect(
-        m_recorder, &Recorder::messagesLogged, m_bridge,
-        [b = m_bridge](const QList<LoggedMessage>& messages) {
-            for (const LoggedMessage& m : messages) {
-                b->handMessage(m);
-            }
-        },
-        Qt::DirectConnection));
-    m_bridgeThread.start();
-    const qint64 spoolLimit = qint64(settings().spoolLimitMiB) * 1024 * 1024;
-    QMetaObject::invokeMethod(m_bridge, [b = m_bridge, f = m_folders.spoolFolder(), spoolLimit] {
-        b->start(f, spoolLimit);
-    });
-}
-
-void Logger::stopBridge() {
-    if (m_bridge == nullptr) {
-        return;
-    }
-    for (const QMetaObject::Connection& c : std::as_const(m_bridgeFeeds)) {
-        disconnect(c);
-    }
-    m_bridgeFeeds.clear();
-    // A hand-off the recorder had begun ends before the bridge goes.
-    if (m_recorderThread.isRunning() && m_recorder != nullptr) {
-        runOn(m_recorder, [] {});
-    }
-    runOn(m_bridge, [b = m_bridge] { b->stop(); });
-    addBridgeCounts(m_bridgesBefore, m_bridge->counts());
-    m_bridgeThread.quit();
-    m_bridgeThread.wait();
-    delete m_bridge;
-    m_bridge = nullptr;
-}
-
 std::optional<Result<ActivityChart>> Logger::recentActivity(const ActivityQuery& query) const {
     return m_recent.chart(query);
 }
@@ -486,7 +423,7 @@ void Logger::stopThreads() {
         m_recorderThread.wait();
     }
     // What the recorder logged last is handed on before the bridge says goodbye.
-    stopBridge();
+    m_bridge.stop();
     m_outgoing.setSender(nullptr);
     if (m_receiver != nullptr && m_recorder != nullptr) {
         m_runTally = status().counts;
@@ -522,19 +459,7 @@ void Logger::gather(LoggerStatus& s) const {
     c.messagesSpooled = quint64(kept.messagesWaiting);
     c.waiting = quint64(m_queue->waiting());
     c.dropped = kept.events.dropped + kept.messagesLost + queued.lost;
-    c.mqtt = m_bridgesBefore.mqtt;
-    c.mqttPublished = m_bridgesBefore.mqttPublished;
-    c.mqttWaiting = m_bridgesBefore.mqttWaiting;
-    c.mqttRepublished = m_bridgesBefore.mqttRepublished;
-    c.mqttDropped = m_bridgesBefore.mqttDropped;
-    c.mqttCommandsSent = m_bridgesBefore.mqttCommandsSent;
-    c.mqttCommandsRefused = m_bridgesBefore.mqttCommandsRefused;
-    if (m_bridge != nullptr) {
-        const MqttBridge::Counts b = m_bridge->counts();
-        addBridgeCounts(c, b);
-        s.mqttBroker = m_bridgeSettings.brokerName();
-        s.mqttConnected = b.connected;
-    }
+    m_bridge.gather(s);
     s.databaseOpen = kept.databaseOpen;
     s.spoolWaiting = kept.eventsWaiting;
     s.messagesWaiting = kept.messagesWaiting;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 
+#include "logger/BridgeRun.h"
 #include "logger/LoggerControl.h"
 #include "node/XapNode.h"
 #include "settings/LoggerSettings.h"
@@ -21,7 +22,6 @@
 #include "support/TextLog.h"
 
 class Frontend;
-class MqttBridge;
 class ReceiveQueue;
 class Receiver;
 class Recorder;
@@ -100,9 +100,6 @@ private:
     Status lockFolder();
     Status startThreads(const NetworkSettings& network);
     void gather(LoggerStatus& status) const;
-    // Starts, restarts or stops the MQTT bridge as its settings say.
-    void applyBridge(const MqttSettings& settings);
-    void stopBridge();
     // Counts the recent events of the database the recorder has just opened (see RecentRecount),
     // trying again while it cannot be read. On the recorder's thread.
     void recountRecentActivity(const DatabaseSettings& database);
@@ -132,12 +129,7 @@ private:
     QThread m_recorderThread;
     Receiver* m_receiver = nullptr;  // lives on m_receiverThread
     Recorder* m_recorder = nullptr;  // lives on m_recorderThread
-    QThread m_bridgeThread;
-    MqttBridge* m_bridge = nullptr;  // lives on m_bridgeThread; null: no MQTT bridge
-    MqttSettings m_bridgeSettings;
-    QList<QMetaObject::Connection> m_bridgeFeeds;
-    // The counts of the bridges that ran before the one running (settings changed).
-    LoggerStatus::Counts m_bridgesBefore;
+    BridgeRun m_bridge;
     bool m_stopped = false;
     int m_bindResult = 0;
     RunTally m_runTally;

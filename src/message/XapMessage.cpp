@@ -140,25 +140,18 @@ private:
     QSet<QString> m_hashed;
 };
 
-}  // namespace
+// A line as [start, end) without the CR of a CR LF line end, with the position of its first "="
+// (or -1).
+struct Line {
+    qsizetype start;
+    qsizetype end;
+    qsizetype eq;
+    QStringView view(const char16_t* t) const { return QStringView(t + start, end - start); }
+};
+using Lines = QVarLengthArray<Line, 64>;
 
-// Steps, as the reports number them: 5 a block's "}" and the name after it, 6 an item or header
-// line, 7 moving to the next line.
-void XapMessage::parse() {
-    const char16_t* text = reinterpret_cast<const char16_t*>(m_text.constData());
-    const qsizetype size = m_text.size();
-    if (size == 0) {
-        return;
-    }
-    // Lines as [start, end) without the CR of a CR LF line end, with the position of their
-    // first "=" (or -1).
-    struct Line {
-        qsizetype start;
-        qsizetype end;
-        qsizetype eq;
-        QStringView view(const char16_t* t) const { return QStringView(t + start, end - start); }
-    };
-    QVarLengthArray<Line, 64> lines;
+// The lines of a text of `size` characters, the last one possibly empty.
+void splitLines(const char16_t* text, qsizetype size, Lines& lines) {
     for (qsizetype start = 0;;) {
         const qsizetype end = findLineEnd(text, start, size);
         const qsizetype stop = end > start && text[end - 1] == u'\r' ? end - 1 : end;
@@ -172,13 +165,45 @@ void XapMessage::parse() {
         }
         start = end + 1;
     }
+}
+
+// The first line at or after `from` that is not blank, or the number of lines.
+qsizetype nextNonBlank(const char16_t* text, const Lines& lines, qsizetype from) {
+    while (from < lines.size() && isBlank(lines[from].view(text))) {
+        ++from;
+    }
+    return from;
+}
+
+// The name of an item line, without the blanks around it; the "=" at `eq` stops the first scan.
+QStringView itemName(const char16_t* line, qsizetype eq) {
+    qsizetype from = 0;
+    while (isLayoutBlank(line[from])) {
+        ++from;
+    }
+    qsizetype to = eq;
+    while (to > from && isLayoutBlank(line[to - 1])) {
+        --to;
+    }
+    return QStringView(line + from, to - from);
+}
+
+}  // namespace
+
+// Steps, as the reports number them: 5 a block's "}" and the name after it, 6 an item or header
+// line, 7 moving to the next line.
+void XapMessage::parse() {
+    const char16_t* text = reinterpret_cast<const char16_t*>(m_text.constData());
+    const qsizetype size = m_text.size();
+    if (size == 0) {
+        return;
+    }
+    Lines lines;
+    splitLines(text, size, lines);
     // Blank lines before the header and after a "}", and blanks around braces and names, are
     // what some senders write around the text proper.
     const qsizetype last = lines.size() - 1;
-    qsizetype header = 0;
-    while (header < last && isBlank(lines[header].view(text))) {
-        ++header;
-    }
+    const qsizetype header = std::min(nextNonBlank(text, lines, 0), last);
     if (!namesHeader(lines[header].view(text))) {
         return;
     }
@@ -199,10 +224,7 @@ void XapMessage::parse() {
             if (i >= kLastLineNumber) {
                 return fail(5, QStringLiteral("Overflow"));
             }
-            ++i;
-            while (i <= last && isBlank(lines[i].view(text))) {
-                ++i;
-            }
+            i = nextNonBlank(text, lines, i + 1);
             if (i > last) {
                 // The final "}": what follows it is the unnamed block that ends the text.
                 m_blocks.append(Block{QStringView()});
@@ -213,43 +235,34 @@ void XapMessage::parse() {
                 return fail(5, QStringLiteral("Duplicate section name: ") + lowered(name));
             }
             m_blocks.append(Block{name});
+        } else if (const QStringView name = itemName(text + l.start, l.eq); block >= 0) {
+            if (!blockNames.add(block, name)) {
+                return fail(6, QStringLiteral("Duplicate item name: ") + lowered(name));
+            }
+            // The item's line starts at its name: an indent is layout.
+            const qsizetype from = name.utf16() - (text + l.start);
+            m_items.append(Item{block, name, QStringView(name.utf16(), l.end - l.start - from),
+                                l.eq + 1 - from});
         } else {
-            // The name, without the blanks around it; the "=" stops the first scan.
-            const char16_t* at = text + l.start;
-            qsizetype from = 0;
-            while (isLayoutBlank(at[from])) {
-                ++from;
-            }
-            qsizetype to = l.eq;
-            while (to > from && isLayoutBlank(at[to - 1])) {
-                --to;
-            }
-            const QStringView name(at + from, to - from);
-            if (block >= 0) {
-                if (!blockNames.add(block, name)) {
-                    return fail(6, QStringLiteral("Duplicate item name: ") + lowered(name));
-                }
-                // The item's line starts at its name: an indent is layout.
-                m_items.append(Item{block, name, QStringView(at + from, l.end - l.start - from),
-                                    l.eq + 1 - from});
-            } else {
-                const QStringView value = trimLayout(line.sliced(l.eq + 1));
-                if (equalsIgnoringCase(name, u"uid")) {
-                    m_uid = value;
-                } else if (equalsIgnoringCase(name, u"class")) {
-                    m_class = value;
-                } else if (equalsIgnoringCase(name, u"source")) {
-                    m_source = value;
-                } else if (equalsIgnoringCase(name, u"target")) {
-                    m_target = value;
-                }
-            }
+            setHeaderField(name, trimLayout(line.sliced(l.eq + 1)));
         }
         if (i >= kLastLineNumber) {
             return fail(7, QStringLiteral("Overflow"));
         }
     }
     m_cutOff = true;
+}
+
+void XapMessage::setHeaderField(QStringView name, QStringView value) {
+    if (equalsIgnoringCase(name, u"uid")) {
+        m_uid = value;
+    } else if (equalsIgnoringCase(name, u"class")) {
+        m_class = value;
+    } else if (equalsIgnoringCase(name, u"source")) {
+        m_source = value;
+    } else if (equalsIgnoringCase(name, u"target")) {
+        m_target = value;
+    }
 }
 
 bool XapMessage::isClass(QStringView name) const {

@@ -59,6 +59,8 @@ public:
 private:
     explicit XapMessage(QString text);
     void parse();
+    // Takes the value of a header line whose name is one of the four fields.
+    void setHeaderField(QStringView name, QStringView value);
 
     struct Block {
         QStringView name;

@@ -81,8 +81,38 @@ Problem MqttClient::tlsFailed(const Options& o) {
                 QStringLiteral(" the CA that signed the broker's certificate?)"));
 }
 
+Problem MqttClient::unreachable() {
+    // Refused, silent, or something else on that port: one message, so that it tells no one
+    // which ports of a host are open.
+    return lost(QStringLiteral("the MQTT broker at ") + m_broker +
+                QStringLiteral(" cannot be reached (check Host and Port in [Mqtt], and that "
+                               "the broker runs)"));
+}
+
 Status MqttClient::connect(const Options& o, int timeoutMs) {
     m_broker = o.host + u':' + QString::number(o.port);
+    if (const Status made = makeClient(o); !made) {
+        return made;
+    }
+    const int rc = mosquitto_connect(m_mosq, bytes(o.host).constData(), o.port, o.keepAliveSeconds);
+    if (rc == MOSQ_ERR_TLS) {
+        return tlsFailed(o);
+    }
+    if (rc != MOSQ_ERR_SUCCESS) {
+        return unreachable();
+    }
+    if (const Status accepted = awaitAnswer(o, timeoutMs); !accepted) {
+        return accepted;
+    }
+    // The library formats a line for every packet while anyone listens; only the handshake's
+    // errors (OpenSSL's reasons) are of use.
+    mosquitto_log_callback_set(m_mosq, nullptr);
+    m_connected = true;
+    m_lost.clear();
+    return {};
+}
+
+Status MqttClient::makeClient(const Options& o) {
     m_mosq =
         mosquitto_new(o.clientId.isEmpty() ? nullptr : bytes(o.clientId).constData(), true, this);
     if (m_mosq == nullptr) {
@@ -118,20 +148,10 @@ Status MqttClient::connect(const Options& o, int timeoutMs) {
         mosquitto_will_set(m_mosq, bytes(o.willTopic).constData(), int(o.willPayload.size()),
                            o.willPayload.constData(), 1, true);
     }
-    const int rc = mosquitto_connect(m_mosq, bytes(o.host).constData(), o.port, o.keepAliveSeconds);
-    if (rc == MOSQ_ERR_TLS) {
-        return tlsFailed(o);
-    }
-    // Refused, silent, or something else on that port: one message, so that it tells no one
-    // which ports of a host are open.
-    const auto unreachable = [this] {
-        return lost(QStringLiteral("the MQTT broker at ") + m_broker +
-                    QStringLiteral(" cannot be reached (check Host and Port in [Mqtt], and that "
-                                   "the broker runs)"));
-    };
-    if (rc != MOSQ_ERR_SUCCESS) {
-        return unreachable();
-    }
+    return {};
+}
+
+Status MqttClient::awaitAnswer(const Options& o, int timeoutMs) {
     QElapsedTimer waited;
     waited.start();
     while (m_connackCode < 0 && waited.elapsed() < timeoutMs) {
@@ -156,11 +176,6 @@ Status MqttClient::connect(const Options& o, int timeoutMs) {
             QString::fromUtf8(mosquitto_connack_string(code)) +
             (credentials ? QStringLiteral(" Check Username and Password in [Mqtt].") : QString()));
     }
-    // The library formats a line for every packet while anyone listens; only the handshake's
-    // errors (OpenSSL's reasons) are of use.
-    mosquitto_log_callback_set(m_mosq, nullptr);
-    m_connected = true;
-    m_lost.clear();
     return {};
 }
 

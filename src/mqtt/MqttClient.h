@@ -84,6 +84,11 @@ private:
     Status loopOnce(int timeoutMs);
     Problem lost(const QString& why);
     Problem tlsFailed(const Options& options);
+    Problem unreachable();
+    // The library's client with the options' credentials, TLS files and will, not yet connected.
+    Status makeClient(const Options& options);
+    // Runs the library until the broker answers the connection, which it may refuse.
+    Status awaitAnswer(const Options& options, int timeoutMs);
     void confirmed(int mid);
 
     mosquitto* m_mosq = nullptr;

@@ -1,22 +1,24 @@
 #pragma once
 
-#include <QFile>
 #include <QList>
 #include <QStringList>
-#include <optional>
-#include <utility>
+#include <memory>
 
 #include "report/Result.h"
+#include "spool/ReadPosition.h"
+#include "spool/RecordAppender.h"
+#include "spool/RecordReader.h"
 
-// Records the database could not take yet, kept on disk in arrival order until it can: one
-// append-only file of checksummed records in the spool folder, and beside it the position up to
-// which the records are in the database. A record is a list of texts (see SpoolRecords for the
-// events' and the messages'); each kind of record has a spool of its own, named after it. Appends
-// reach the disk in small groups (sync()); the position is written durably after each batch that
-// the database committed. Once every record is in the database both files are removed.
+// Records that cannot be handed on yet (to the database, to the MQTT broker), kept on disk in
+// arrival order until they can: one record log, `<name>.spool`, and beside it its position,
+// `<name>.position`, up to which the records are handed on. A record is a list of texts (see
+// SpoolRecords for the events' and the messages'); each kind of record has a spool of its own,
+// named after it. Appends reach the disk in small groups (sync()); the position is written
+// durably after each batch that was taken. Once every record is taken both files are removed.
 //
-// What a crash leaves is checked when the spool is opened: a torn last record is cut off, a
-// damaged one is left out, and neither ever reaches the database.
+// What a crash leaves is checked when the spool is opened, reading the file through once in
+// chunks: a torn last record is cut off, a damaged one is counted and skipped, and neither is
+// ever handed on. Memory stays the same whatever the file's size.
 class Spool {
 public:
     // The files are `<name>.spool` and `<name>.position` in `folder`.
@@ -44,31 +46,22 @@ public:
 
     // Up to `count` of the oldest waiting records, without taking them.
     Result<QList<QStringList>> peek(int count);
-    // The first `count` of what peek() gave are in the database: they are not read again, even
-    // after a crash. The files go when nothing waits.
+    // The first `count` of what peek() gave are taken: they are not read again, even after a
+    // crash. The files go when nothing waits.
     Status consume(int count);
 
     const QString& path() const { return m_path; }
 
-    // The format of one record, for other files of records that must survive a crash the same
-    // way: a record appended to `out`, and the record that starts at `offset` of `bytes` with its
-    // size in bytes (nothing when it is torn or damaged). Bytes the reading process wrote itself,
-    // with no crash between, cannot be damaged: their checksum need not be computed again.
-    enum class Written { ByAnyone, ByThisProcess };
-    static void appendRecord(QByteArray& out, const QStringList& record);
-    static std::optional<std::pair<QStringList, qint64>> decodeRecordAt(
-        const QByteArray& bytes, qint64 offset, Written written = Written::ByAnyone);
-
 private:
     Status openForAppend();
-    Status writePosition();
     void removeFiles();
 
     QString m_folder;
     QString m_path;
-    QString m_positionPath;
     qint64 m_limitBytes;
-    QFile m_file;
+    RecordAppender m_appender;
+    std::unique_ptr<RecordReader> m_reader;
+    ReadPosition m_position;
     qint64 m_readOffset = 0;
     qint64 m_waiting = 0;
     qint64 m_unsynced = 0;

@@ -53,25 +53,20 @@ protected:
     Problem failure(const QString& text) const override;
     Status beginLayoutChange() override;
     Status endLayoutChange(bool commit) override;
-    Result<int> recordedLayout() override;
-    Result<LayoutChanges> upgradeLayout(int from) override;
-    Status recordLayout() override;
+    Result<bool> hasEventTable() override;
+    QList<LayoutStep> layoutSteps() override;
+    LayoutDialect layoutDialect() const override;
     std::optional<SearchDialect> searchDialect() const override;
+    Result<QStringList> keepSearchIndex() override;
 
 private:
     // The text index of the data (see PostgresProviderSearch.cpp): a table of each row's key and
     // data with a trigram index on the data, filled by key, and the key it holds rows up to.
     QString searchTable() const;
     QString searchKeyTable() const;
-    // Makes the index, or drops it where the settings turn it off; what was done, for people.
-    // A database whose user may not add pg_trgm keeps no index, and says so.
-    Result<QStringList> keepSearchIndex();
     Status dropSearchIndex();
     // Whether the database holds the index, as last seen (readers look at each read).
     bool m_searchIndexed = false;
-    // A statement of the layout on Qt's connection, with its values; the first column of its
-    // first row (null when it has none).
-    Result<QVariant> layoutQuery(const QString& sql, const QVariantList& values = {});
     // A row the server refused, refused again at once when it is written again.
     struct Refusal {
         LogEvent event;

@@ -415,164 +415,142 @@ Status SqlServerProvider::endLayoutChange(bool commit) {
         .status();
 }
 
-Result<int> SqlServerProvider::recordedLayout() {
-    const Result<QVariant> kept = layoutQuery(
-        QStringLiteral("SELECT COUNT(*) FROM INFORMATION_SCHEMA.TABLES WHERE TABLE_TYPE = "
-                       "'BASE TABLE' AND TABLE_NAME = 'tblQuilljotLayout'"));
-    if (!kept || kept.value().toInt() == 0) {
-        return kept ? Result<int>(0) : Result<int>(kept.problem());
-    }
-    const Result<QVariant> version =
-        layoutQuery(QStringLiteral("SELECT Version FROM tblQuilljotLayout WHERE TableName = ?"),
-                    {m_settings.table});
-    return version ? Result<int>(version.value().toInt()) : Result<int>(version.problem());
+StoreProvider::LayoutDialect SqlServerProvider::layoutDialect() const {
+    return {QStringLiteral("SELECT CASE WHEN OBJECT_ID(?, 'U') IS NULL THEN 0 ELSE 1 END"),
+            QStringLiteral("CREATE TABLE tblQuilljotLayout (TableName nvarchar(128) NOT NULL "
+                           "CONSTRAINT [PK_tblQuilljotLayout] PRIMARY KEY, Version int NOT NULL)"),
+            m_settings.table};
 }
 
-Status SqlServerProvider::recordLayout() {
-    for (const QString& sql :
-         {QStringLiteral("IF OBJECT_ID('tblQuilljotLayout', 'U') IS NULL CREATE TABLE "
-                         "tblQuilljotLayout (TableName nvarchar(128) NOT NULL CONSTRAINT "
-                         "[PK_tblQuilljotLayout] PRIMARY KEY, Version int NOT NULL)"),
-          QStringLiteral("DELETE FROM tblQuilljotLayout WHERE TableName = ?")}) {
-        if (const Status done = layoutQuery(sql, {m_settings.table}).status(); !done) {
-            return done;
-        }
-    }
-    return layoutQuery(
-               QStringLiteral("INSERT INTO tblQuilljotLayout (TableName, Version) VALUES (?, ?)"),
-               {m_settings.table, kLayoutVersion})
-        .status();
+// The steps of the catalog's layout (see StoreProvider::layoutSteps): to add one, append its
+// number and statements here, and the same step to the other engines.
+QList<StoreProvider::LayoutStep> SqlServerProvider::layoutSteps() {
+    namespace Part = ReportStep::CreateDatabase;
+    const QString hours = activityDialect(0).table;
+    const QString days = activityDialect(0).days;
+    const QString summary = QStringLiteral(
+        "CREATE TABLE %1 (%2 varchar(19) NOT NULL, Source nvarchar(255) NOT NULL, "
+        "Category nvarchar(255) NOT NULL, Events bigint NOT NULL, CONSTRAINT "
+        "[PK_%1] PRIMARY KEY NONCLUSTERED (%2, Source, Category))");
+    return {
+        {1, {}, [this] { return firstLayout(); }},
+        // The activity summary, by hour and by day.
+        {2,
+         {{summary.arg(hours, QStringLiteral("Hour")), Part::IndexesAndMessages, hours,
+           kSummaryMade, true},
+          {summary.arg(days, QStringLiteral("Day")), Part::IndexesAndMessages, days, QString(),
+           true}}},
+        // No text index here: a data filter reads the rows (see the README).
+        {3, {}},
+    };
 }
 
 // Layout 1: the event table with nvarchar columns, which keep every character, a datetime2
 // SampleDate, which keeps every date from year 1, a key and an index on SampleDate that the
 // history reads in time order; the messages table alike. Tables of earlier versions may have
 // varchar, text or datetime columns, no key, no index, no messages table.
-Result<StoreProvider::LayoutChanges> SqlServerProvider::upgradeLayout(int from) {
-    LayoutChanges changes;
+Result<QStringList> SqlServerProvider::firstLayout() {
+    namespace Part = ReportStep::CreateDatabase;
     const Result<bool> there = hasTable();
     if (!there) {
-        return there.problem().atStep(ReportStep::CreateDatabase::Table);
+        return there.problem().atStep(Part::Table);
     }
-    changes.existed = there.value();
+    Result<QStringList> done = there.value() ? convertTable() : makeTable();
+    if (!done) {
+        return done;
+    }
     const QString& t = m_settings.table;
-    const QString& messages = m_settings.messagesTable;
-    const QString key = QStringLiteral(" CONSTRAINT [PK_%1] PRIMARY KEY NONCLUSTERED");
-    if (!changes.existed) {
-        // The key is part of the table's definition, so that there is no table without it.
-        const Status made =
-            layoutQuery(
-                QStringLiteral("CREATE TABLE ") + t + QStringLiteral(" (ID int IDENTITY(1,1)") +
-                key.arg(t) +
-                QStringLiteral(", SampleDate datetime2(0) NOT NULL, Source nvarchar(255) NULL, "
-                               "Category nvarchar(255) NULL, Data nvarchar(max) NULL)"))
-                .status();
-        if (!made) {
-            return made.problem().atStep(ReportStep::CreateDatabase::Table);
-        }
-    } else if (from < 1) {
-        const Result<QStringList> converted = convertColumns();
-        if (!converted) {
-            return converted.problem().atStep(ReportStep::CreateDatabase::Table);
-        }
-        changes.done = converted.value();
-        if (!hasPrimaryKey()) {
-            const Status keyed =
-                layoutQuery(
-                    QStringLiteral("ALTER TABLE ") + t +
-                    QStringLiteral(" ADD CONSTRAINT [PK_%1] PRIMARY KEY NONCLUSTERED (ID)").arg(t))
-                    .status();
-            if (!keyed) {
-                return keyed.problem().atStep(ReportStep::CreateDatabase::Key);
-            }
-            changes.done.append(QStringLiteral("a primary key on ID"));
-        }
-    }
     if (!hasPrimaryKey()) {
         return failure(QStringLiteral("The table ") + t +
                        QStringLiteral(" was made without its primary key"))
-            .atStep(ReportStep::CreateDatabase::Key);
+            .atStep(Part::Key);
     }
     const Result<bool> indexed = hasIndexOn(t, QStringLiteral("SampleDate"));
     if (!indexed) {
-        return indexed.problem().atStep(ReportStep::CreateDatabase::IndexesAndMessages);
+        return indexed.problem().atStep(Part::IndexesAndMessages);
     }
     if (const Status index = ensureIndexOn(t, QStringLiteral("SampleDate")); !index) {
         return index.problem();
     }
-    if (changes.existed && !indexed.value()) {
-        changes.done.append(QStringLiteral("an index on SampleDate"));
+    if (there.value() && !indexed.value()) {
+        done.value().append(QStringLiteral("an index on SampleDate"));
     }
-    const Result<QVariant> hadMessages = layoutQuery(
-        QStringLiteral("SELECT CASE WHEN OBJECT_ID(?, 'U') IS NULL THEN 0 ELSE 1 END"), {messages});
-    if (!hadMessages) {
-        return hadMessages.problem().atStep(ReportStep::CreateDatabase::IndexesAndMessages);
+    const Result<bool> messages = makeMessagesTable();
+    if (!messages) {
+        return messages.problem();
     }
-    if (hadMessages.value().toInt() == 0) {
+    if (there.value() && messages.value()) {
+        done.value().append(QStringLiteral("the table ") + m_settings.messagesTable +
+                            QStringLiteral(" made"));
+    }
+    return done;
+}
+
+Result<QStringList> SqlServerProvider::makeTable() {
+    const QString& t = m_settings.table;
+    // The key is part of the table's definition, so that there is no table without it.
+    const Status made =
+        layoutQuery(QStringLiteral("CREATE TABLE ") + t +
+                    QStringLiteral(" (ID int IDENTITY(1,1) CONSTRAINT [PK_%1] PRIMARY KEY "
+                                   "NONCLUSTERED, SampleDate datetime2(0) NOT NULL, Source "
+                                   "nvarchar(255) NULL, Category nvarchar(255) NULL, Data "
+                                   "nvarchar(max) NULL)")
+                        .arg(t))
+            .status();
+    if (!made) {
+        return made.problem().atStep(ReportStep::CreateDatabase::Table);
+    }
+    return QStringList();
+}
+
+Result<QStringList> SqlServerProvider::convertTable() {
+    Result<QStringList> converted = convertColumns();
+    if (!converted) {
+        return converted.problem().atStep(ReportStep::CreateDatabase::Table);
+    }
+    if (!hasPrimaryKey()) {
+        const QString& t = m_settings.table;
+        const Status keyed =
+            layoutQuery(
+                QStringLiteral("ALTER TABLE ") + t +
+                QStringLiteral(" ADD CONSTRAINT [PK_%1] PRIMARY KEY NONCLUSTERED (ID)").arg(t))
+                .status();
+        if (!keyed) {
+            return keyed.problem().atStep(ReportStep::CreateDatabase::Key);
+        }
+        converted.value().append(QStringLiteral("a primary key on ID"));
+    }
+    return converted;
+}
+
+Result<bool> SqlServerProvider::makeMessagesTable() {
+    const int part = ReportStep::CreateDatabase::IndexesAndMessages;
+    const QString& messages = m_settings.messagesTable;
+    const Result<bool> had = layoutHas(messages);
+    if (!had) {
+        return had.problem().atStep(part);
+    }
+    if (!had.value()) {
         const Status made =
             layoutQuery(QStringLiteral("CREATE TABLE ") + messages +
-                        QStringLiteral(" (ID int IDENTITY(1,1)") + key.arg(messages) +
-                        QStringLiteral(", ReceivedDate datetime2(0) NOT NULL, "
-                                       "Source nvarchar(255) NULL, Target "
-                                       "nvarchar(255) NULL, Class nvarchar(255) "
-                                       "NULL, UID nvarchar(64) NULL, Message "
-                                       "nvarchar(max) NULL)"))
+                        QStringLiteral(" (ID int IDENTITY(1,1) CONSTRAINT [PK_%1] PRIMARY KEY "
+                                       "NONCLUSTERED, ReceivedDate datetime2(0) NOT NULL, Source "
+                                       "nvarchar(255) NULL, Target nvarchar(255) NULL, Class "
+                                       "nvarchar(255) NULL, UID nvarchar(64) NULL, Message "
+                                       "nvarchar(max) NULL)")
+                            .arg(messages))
                 .status();
         if (!made) {
-            return made.problem().atStep(ReportStep::CreateDatabase::IndexesAndMessages);
-        }
-        if (changes.existed) {
-            changes.done.append(QStringLiteral("the table ") + messages + QStringLiteral(" made"));
+            return made.problem().atStep(part);
         }
     }
     if (const Status index = ensureIndexOn(messages, QStringLiteral("ReceivedDate")); !index) {
         return index.problem();
     }
-    const QString summary = activityDialect(0).table;
-    const Result<QVariant> hadSummary = layoutQuery(
-        QStringLiteral("SELECT CASE WHEN OBJECT_ID(?, 'U') IS NULL THEN 0 ELSE 1 END"), {summary});
-    if (!hadSummary) {
-        return hadSummary.problem().atStep(ReportStep::CreateDatabase::IndexesAndMessages);
-    }
-    if (hadSummary.value().toInt() == 0) {
-        for (const auto& [table, column] :
-             {std::pair{summary, QStringLiteral("Hour")},
-              std::pair{activityDialect(0).days, QStringLiteral("Day")}}) {
-            const Status made =
-                layoutQuery(QStringLiteral("IF OBJECT_ID('%1', 'U') IS NULL CREATE TABLE %1 (%2 "
-                                           "varchar(19) NOT NULL, Source nvarchar(255) NOT NULL, "
-                                           "Category nvarchar(255) NOT NULL, Events bigint NOT "
-                                           "NULL, CONSTRAINT [PK_%1] PRIMARY KEY NONCLUSTERED "
-                                           "(%2, Source, Category))")
-                                .arg(table, column))
-                    .status();
-            if (!made) {
-                return made.problem().atStep(ReportStep::CreateDatabase::IndexesAndMessages);
-            }
-        }
-        if (changes.existed) {
-            changes.done.append(QStringLiteral("the activity summary made from the rows"));
-        }
-    }
-    return changes;
+    return !had.value();
 }
 
-Result<QStringList> SqlServerProvider::convertColumns() {
-    const QString& t = m_settings.table;
-    QSqlQuery q(m_db);
-    q.setForwardOnly(true);
-    q.prepare(
-        QStringLiteral("SELECT COLUMN_NAME, DATA_TYPE, CHARACTER_MAXIMUM_LENGTH, IS_NULLABLE FROM "
-                       "INFORMATION_SCHEMA.COLUMNS WHERE TABLE_NAME = ?"));
-    q.bindValue(0, t);
-    if (!q.exec()) {
-        return failed(q.lastError());
-    }
-    struct Column {
-        QString type;
-        int length = 0;
-        bool nullable = true;
-    };
+std::map<QString, SqlServerProvider::Column> SqlServerProvider::columnsOf(QSqlQuery& q) {
     std::map<QString, Column> columns;
     while (q.next()) {
         columns[q.value(0).toString().toLower()] =
@@ -580,9 +558,14 @@ Result<QStringList> SqlServerProvider::convertColumns() {
                    q.value(3).toString().compare(u"NO", Qt::CaseInsensitive) != 0};
     }
     q.finish();
-    QStringList sql;
-    QStringList done;
+    return columns;
+}
+
+QStringList SqlServerProvider::nameColumnChanges(std::map<QString, Column>& columns,
+                                                 QStringList& done) const {
+    const QString& t = m_settings.table;
     const QString alter = QStringLiteral("ALTER TABLE ") + t + QStringLiteral(" ALTER COLUMN ");
+    QStringList sql;
     for (const char* name : {"Source", "Category"}) {
         const QString column = QLatin1String(name);
         const Column c = columns[column.toLower()];
@@ -605,6 +588,24 @@ Result<QStringList> SqlServerProvider::convertColumns() {
         sql.append(alter + column + QStringLiteral(" nvarchar(255)"));
         done.append(column + QStringLiteral(" to nvarchar(255)"));
     }
+    return sql;
+}
+
+Result<QStringList> SqlServerProvider::convertColumns() {
+    const QString& t = m_settings.table;
+    QSqlQuery q(m_db);
+    q.setForwardOnly(true);
+    q.prepare(
+        QStringLiteral("SELECT COLUMN_NAME, DATA_TYPE, CHARACTER_MAXIMUM_LENGTH, IS_NULLABLE FROM "
+                       "INFORMATION_SCHEMA.COLUMNS WHERE TABLE_NAME = ?"));
+    q.bindValue(0, t);
+    if (!q.exec()) {
+        return failed(q.lastError());
+    }
+    std::map<QString, Column> columns = columnsOf(q);
+    QStringList done;
+    QStringList sql = nameColumnChanges(columns, done);
+    const QString alter = QStringLiteral("ALTER TABLE ") + t + QStringLiteral(" ALTER COLUMN ");
     const Column data = columns[QStringLiteral("data")];
     if (data.type != u"nvarchar" || data.length != -1) {
         sql.append(alter + QStringLiteral("Data nvarchar(max)"));

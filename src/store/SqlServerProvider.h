@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -16,7 +17,8 @@
 // cursors) and takes its values as bound parameters; events and history filters go through
 // OdbcStatement, as Unicode. Tables are listed through INFORMATION_SCHEMA: this driver stack's
 // QSqlDatabase::tables() returns nothing. The table tblQuilljotLayout records each event table's
-// layout; tables of older versions (varchar, text, datetime columns) are converted.
+// layout, as on every engine; tables of older versions (varchar, text, datetime columns) are
+// converted.
 //
 // A server that is slow, gone or restarted never holds the logger longer than the login or the
 // query timeout: such a failure is DatabaseUnavailable, the connection is dropped, and the next
@@ -83,19 +85,36 @@ protected:
     Problem failure(const QString& text) const override;
     Status beginLayoutChange() override;
     Status endLayoutChange(bool commit) override;
-    Result<int> recordedLayout() override;
-    Result<LayoutChanges> upgradeLayout(int from) override;
-    Status recordLayout() override;
+    Result<bool> hasEventTable() override { return hasTable(); }
+    QList<LayoutStep> layoutSteps() override;
+    LayoutDialect layoutDialect() const override;
+    // A statement with its values, as a batch whose statements that return no rows come first.
+    Result<QVariant> layoutQuery(const QString& sql, const QVariantList& values = {}) override;
 
 private:
     // runStatement with the statement's own timeout.
     Result<qint64> runTimed(const QString& sql, const QStringList& values, const TextRow& row,
                             int timeoutSeconds);
-    // A statement with its values; the first column of its first row (null when it has none).
-    Result<QVariant> layoutQuery(const QString& sql, const QVariantList& values = {});
+    // Layout step 1, from nothing or from the tables of earlier versions; what it changed.
+    Result<QStringList> firstLayout();
+    Result<QStringList> makeTable();
+    // The event table of an earlier version: its columns converted and its key added.
+    Result<QStringList> convertTable();
+    // The messages table and its time index where missing; whether the table was made.
+    Result<bool> makeMessagesTable();
     // The event table's columns brought to today's types, every value kept (a Source or Category
     // too long for its column cut as new ones are); what was converted.
     Result<QStringList> convertColumns();
+    // A column of the event table as INFORMATION_SCHEMA describes it.
+    struct Column {
+        QString type;
+        int length = 0;
+        bool nullable = true;
+    };
+    // The columns the query on INFORMATION_SCHEMA.COLUMNS returned, by name in lower case.
+    static std::map<QString, Column> columnsOf(QSqlQuery& q);
+    // The statements that bring Source and Category to nvarchar(255); adds what they do to `done`.
+    QStringList nameColumnChanges(std::map<QString, Column>& columns, QStringList& done) const;
     Result<bool> hasIndexOn(const QString& table, const QString& column);
     // An index on the column unless one starts with it already.
     Status ensureIndexOn(const QString& table, const QString& column);

@@ -48,6 +48,26 @@ void leaveMemoryUncounted() {
     (void)configured;
 }
 
+// Whether a database file could be made where none is yet.
+Result<QString> probeMissingFile(const QString& path) {
+    // The nearest folder that exists must take the new folders and the file.
+    QString folder = QFileInfo(path).absolutePath();
+    while (!QFileInfo::exists(folder) && QFileInfo(folder).absolutePath() != folder) {
+        folder = QFileInfo(folder).absolutePath();
+    }
+    if (!QFileInfo(folder).isDir()) {
+        return Problem{ErrorKind::FileSystem, QStringLiteral("Cannot make ") + path +
+                                                  QStringLiteral(": ") + folder +
+                                                  QStringLiteral(" is a file, not a folder")};
+    }
+    if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0) {
+        return Problem{ErrorKind::FileSystem, QStringLiteral("Cannot make ") + path +
+                                                  QStringLiteral(": the folder ") + folder +
+                                                  QStringLiteral(" is not writable")};
+    }
+    return QStringLiteral("does not exist yet; it would be made, with the table");
+}
+
 }  // namespace
 
 SqliteProvider::~SqliteProvider() {
@@ -228,20 +248,6 @@ Result<int> SqliteProvider::number(const QByteArray& sql, int fallback) const {
     }
 }
 
-Result<bool> SqliteProvider::exists(const QString& name) const {
-    Result<SqliteStatement> q =
-        prepare("SELECT count(*) FROM sqlite_master WHERE lower(name) = lower(?)");
-    if (!q) {
-        return q.problem();
-    }
-    const QByteArray utf8 = name.toUtf8();
-    sqlite3_bind_text(q.value().get(), 1, utf8.constData(), int(utf8.size()), SQLITE_STATIC);
-    if (sqlite3_step(q.value().get()) != SQLITE_ROW) {
-        return engineFailure(QString());
-    }
-    return sqlite3_column_int(q.value().get(), 0) > 0;
-}
-
 // Deferred: tables of the current layout are only read, and a file that another program holds
 // locked, or that this user may only read, opens as before. An upgrade takes the write lock when
 // it first writes.
@@ -253,92 +259,84 @@ Status SqliteProvider::endLayoutChange(bool commit) {
     return run(commit ? "COMMIT" : "ROLLBACK");
 }
 
+// Files of versions that recorded the layout in the file's user_version have no row in the
+// record yet: the user_version stands for the layout of the file's event table until the next step
+// records it.
 Result<int> SqliteProvider::recordedLayout() {
-    return number("PRAGMA user_version");
+    const Result<std::optional<int>> recorded = layoutRecord();
+    if (!recorded) {
+        return recorded.problem();
+    }
+    return recorded.value() ? Result<int>(*recorded.value()) : number("PRAGMA user_version");
 }
 
+// The user_version keeps the newest layout of the file's tables too: versions before the record
+// read only that, and so refuse a file of a layout they do not know.
 Status SqliteProvider::recordLayout() {
+    if (const Status recorded = StoreProvider::recordLayout(); !recorded) {
+        return recorded;
+    }
+    const Result<int> kept = number("PRAGMA user_version");
+    if (!kept || kept.value() >= kLayoutVersion) {
+        return kept.status();
+    }
     const QByteArray sql = "PRAGMA user_version=" + QByteArray::number(kLayoutVersion);
     return run(sql.constData());
 }
 
-// Layout 1: the event table with an index on its time, which the history reads in time order
-// without a sort, and the messages table with one on its time. Tables of earlier versions lack
-// the indexes or the messages table; their columns are as they are today. Layout 2 adds the
-// activity summary, ordered by hour.
-Result<StoreProvider::LayoutChanges> SqliteProvider::upgradeLayout(int from) {
-    (void)from;
-    LayoutChanges changes;
+StoreProvider::LayoutDialect SqliteProvider::layoutDialect() const {
+    return {QStringLiteral("SELECT count(*) FROM sqlite_master WHERE lower(name) = lower(?)"),
+            QStringLiteral("CREATE TABLE tblQuilljotLayout (TableName TEXT PRIMARY KEY, Version "
+                           "INTEGER NOT NULL)"),
+            m_settings.table};
+}
+
+// The steps of the file's layout (see StoreProvider::layoutSteps): to add one, append its number
+// and statements here, and the same step to the other engines.
+QList<StoreProvider::LayoutStep> SqliteProvider::layoutSteps() {
+    namespace Part = ReportStep::CreateDatabase;
     const QString& events = m_settings.table;
     const QString& messages = m_settings.messagesTable;
     const QString eventIndex = events + QStringLiteral("_SampleDate");
     const QString messageIndex = messages + QStringLiteral("_ReceivedDate");
-    const Result<bool> hadEvents = exists(events);
-    const Result<bool> hadIndex = exists(eventIndex);
-    const Result<bool> hadMessages = exists(messages);
-    const Result<bool> hadSummary = exists(events + QStringLiteral("_Activity"));
-    for (const Result<bool>* found : {&hadEvents, &hadIndex, &hadMessages, &hadSummary}) {
-        if (!*found) {
-            return found->problem().atStep(ReportStep::CreateDatabase::Table);
-        }
-    }
-    changes.existed = hadEvents.value();
-    const QByteArray steps[] = {
-        (QStringLiteral("CREATE TABLE IF NOT EXISTS ") + quotedName(events) +
-         QStringLiteral(" (ID INTEGER CONSTRAINT PrimaryKey PRIMARY KEY AUTOINCREMENT, "
-                        "SampleDate DATETIME, Source VARCHAR(255), Category VARCHAR(255), "
-                        "Data TEXT)"))
-            .toUtf8(),
-        (QStringLiteral("CREATE INDEX IF NOT EXISTS ") + quotedName(eventIndex) +
-         QStringLiteral(" ON ") + quotedName(events) + QStringLiteral(" (SampleDate)"))
-            .toUtf8(),
-        (QStringLiteral("CREATE TABLE IF NOT EXISTS ") + quotedName(messages) +
-         QStringLiteral(" (ID INTEGER PRIMARY KEY AUTOINCREMENT, ReceivedDate DATETIME, "
-                        "Source VARCHAR(255), Target VARCHAR(255), Class VARCHAR(255), "
-                        "UID VARCHAR(32), Message TEXT)"))
-            .toUtf8(),
-        (QStringLiteral("CREATE INDEX IF NOT EXISTS ") + quotedName(messageIndex) +
-         QStringLiteral(" ON ") + quotedName(messages) + QStringLiteral(" (ReceivedDate)"))
-            .toUtf8(),
-        (QStringLiteral("CREATE TABLE IF NOT EXISTS ") + activityDialect(0).table +
-         QStringLiteral(" (Hour VARCHAR(19) NOT NULL, Source VARCHAR(255) NOT NULL, "
-                        "Category VARCHAR(255) NOT NULL, Events INTEGER NOT NULL, "
-                        "PRIMARY KEY (Hour, Source, Category)) WITHOUT ROWID"))
-            .toUtf8(),
-        (QStringLiteral("CREATE TABLE IF NOT EXISTS ") + activityDialect(0).days +
-         QStringLiteral(" (Day VARCHAR(19) NOT NULL, Source VARCHAR(255) NOT NULL, "
-                        "Category VARCHAR(255) NOT NULL, Events INTEGER NOT NULL, "
-                        "PRIMARY KEY (Day, Source, Category)) WITHOUT ROWID"))
-            .toUtf8(),
+    const QString hours = events + QStringLiteral("_Activity");
+    const QString days = events + QStringLiteral("_ActivityDays");
+    const QString summary = QStringLiteral(
+        " (%1 VARCHAR(19) NOT NULL, Source VARCHAR(255) NOT NULL, Category "
+        "VARCHAR(255) NOT NULL, Events INTEGER NOT NULL, PRIMARY KEY (%1, Source, "
+        "Category)) WITHOUT ROWID");
+    return {
+        // The event table with an index on its time, which the history reads in time order
+        // without a sort, and the messages table with one on its time. Tables of earlier
+        // versions lack the indexes or the messages table; their columns are as they are today.
+        {1,
+         {{QStringLiteral("CREATE TABLE ") + quotedName(events) +
+               QStringLiteral(" (ID INTEGER CONSTRAINT PrimaryKey PRIMARY KEY AUTOINCREMENT, "
+                              "SampleDate DATETIME, Source VARCHAR(255), Category VARCHAR(255), "
+                              "Data TEXT)"),
+           Part::Table, events, QString()},
+          {QStringLiteral("CREATE INDEX ") + quotedName(eventIndex) + QStringLiteral(" ON ") +
+               quotedName(events) + QStringLiteral(" (SampleDate)"),
+           Part::Key, eventIndex,
+           QStringLiteral("an index on ") + events + QStringLiteral(" made")},
+          {QStringLiteral("CREATE TABLE ") + quotedName(messages) +
+               QStringLiteral(" (ID INTEGER PRIMARY KEY AUTOINCREMENT, ReceivedDate DATETIME, "
+                              "Source VARCHAR(255), Target VARCHAR(255), Class VARCHAR(255), "
+                              "UID VARCHAR(32), Message TEXT)"),
+           Part::IndexesAndMessages, messages,
+           QStringLiteral("the table ") + messages + QStringLiteral(" made")},
+          {QStringLiteral("CREATE INDEX ") + quotedName(messageIndex) + QStringLiteral(" ON ") +
+               quotedName(messages) + QStringLiteral(" (ReceivedDate)"),
+           Part::IndexesAndMessages, messageIndex, QString()}}},
+        // The activity summary, ordered by hour and by day.
+        {2,
+         {{QStringLiteral("CREATE TABLE ") + quotedName(hours) + summary.arg(u"Hour"),
+           Part::IndexesAndMessages, hours, kSummaryMade, true},
+          {QStringLiteral("CREATE TABLE ") + quotedName(days) + summary.arg(u"Day"),
+           Part::IndexesAndMessages, days, QString(), true}}},
+        // The text index of the data, taken from the rows in steps after it (rollUpSearch).
+        {3, {}, [this] { return keepSearchIndex(); }},
     };
-    const int stepNumbers[] = {ReportStep::CreateDatabase::Table,
-                               ReportStep::CreateDatabase::Key,
-                               ReportStep::CreateDatabase::IndexesAndMessages,
-                               ReportStep::CreateDatabase::IndexesAndMessages,
-                               ReportStep::CreateDatabase::IndexesAndMessages,
-                               ReportStep::CreateDatabase::IndexesAndMessages};
-    for (int i = 0; i < 6; ++i) {
-        if (const Status made = run(steps[i].constData()); !made) {
-            return made.problem().atStep(stepNumbers[i]);
-        }
-    }
-    if (changes.existed && !hadIndex.value()) {
-        changes.done.append(QStringLiteral("an index on ") + events + QStringLiteral(" made"));
-    }
-    if (changes.existed && !hadMessages.value()) {
-        changes.done.append(QStringLiteral("the table ") + messages + QStringLiteral(" made"));
-    }
-    if (changes.existed && !hadSummary.value()) {
-        changes.done.append(QStringLiteral("the activity summary made from the rows"));
-    }
-    const Result<QStringList> searched = keepSearchIndex();
-    if (!searched) {
-        return searched.problem().atStep(ReportStep::CreateDatabase::IndexesAndMessages);
-    }
-    if (changes.existed) {
-        changes.done.append(searched.value());
-    }
-    return changes;
 }
 
 Status SqliteProvider::checkSameFile() {
@@ -395,7 +393,7 @@ Status SqliteProvider::readyToRead() {
         }
     }
     // The logger makes the text index, or drops it, when it opens the file: each read looks.
-    const Result<bool> indexed = exists(m_settings.table + QStringLiteral("_Search"));
+    const Result<bool> indexed = layoutHas(m_settings.table + QStringLiteral("_Search"));
     m_searchIndexed = indexed && indexed.value();
     return {};
 }
@@ -658,22 +656,7 @@ Result<QString> SqliteProvider::probe() {
     }
     const QFileInfo file(path());
     if (!file.exists()) {
-        // The nearest folder that exists must take the new folders and the file.
-        QString folder = file.absolutePath();
-        while (!QFileInfo::exists(folder) && QFileInfo(folder).absolutePath() != folder) {
-            folder = QFileInfo(folder).absolutePath();
-        }
-        if (!QFileInfo(folder).isDir()) {
-            return Problem{ErrorKind::FileSystem, QStringLiteral("Cannot make ") + path() +
-                                                      QStringLiteral(": ") + folder +
-                                                      QStringLiteral(" is a file, not a folder")};
-        }
-        if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0) {
-            return Problem{ErrorKind::FileSystem, QStringLiteral("Cannot make ") + path() +
-                                                      QStringLiteral(": the folder ") + folder +
-                                                      QStringLiteral(" is not writable")};
-        }
-        return QStringLiteral("does not exist yet; it would be made, with the table");
+        return probeMissingFile(path());
     }
     if (!file.isFile()) {
         return Problem{ErrorKind::FileSystem,

@@ -14,10 +14,10 @@ struct sqlite3;
 struct sqlite3_stmt;
 
 // The file database: a SQLite file, opened in WAL mode with synchronous=NORMAL. Its layout is
-// recorded in the file's user_version. A file that exists and is not a SQLite database is refused
-// and never written to. Events are written by prepared inserts of one row and of 16 on the
-// connection's own SQLite handle, bound as UTF-8; the log is copied into the file beside the writer
-// (SqliteCheckpointer).
+// recorded in the table tblQuilljotLayout, and as the file's user_version for earlier versions. A
+// file that exists and is not a SQLite database is refused and never written to. Events are written
+// by prepared inserts of one row and of 16 on the connection's own SQLite handle, bound as UTF-8;
+// the log is copied into the file beside the writer (SqliteCheckpointer).
 //
 // Two faults are met without stalling or writing into the void: a database file that is removed
 // or replaced while open (the connection would go on writing to the unlinked file) ends the
@@ -51,12 +51,14 @@ protected:
     Problem failure(const QString& text) const override;
     Status beginLayoutChange() override;
     Status endLayoutChange(bool commit) override;
+    QList<LayoutStep> layoutSteps() override;
+    LayoutDialect layoutDialect() const override;
     Result<int> recordedLayout() override;
-    Result<LayoutChanges> upgradeLayout(int from) override;
     Status recordLayout() override;
     EventSelectDialect readDialect(const EventQuery& query, bool rows) override;
     Status forgetSearched(const QString& before, int limit) override;
     std::optional<SearchDialect> searchDialect() const override;
+    Result<QStringList> keepSearchIndex() override;
 
 private:
     // The text index of the data (see SqliteProviderSearch.cpp): an FTS5 table of trigrams that
@@ -65,8 +67,6 @@ private:
     QString searchKeyTable() const;
     Status makeSearchIndex();
     Status dropSearchIndex();
-    // Makes the index, or drops it where the settings turn it off; what was done, for people.
-    Result<QStringList> keepSearchIndex();
     // The index's part of the dialect, when the file holds it.
     void addSearchIndex(EventSelectDialect& dialect) const;
     // Whether the file holds the index, as last seen: readers find it made or dropped by the
@@ -75,8 +75,6 @@ private:
     Result<SqliteStatement> prepare(const QByteArray& sql, unsigned flags = 0) const;
     // The first column of the statement's first row; `fallback` when it has none.
     Result<int> number(const QByteArray& sql, int fallback = 0) const;
-    // Whether a table or index of the name is in the file, in any letter case.
-    Result<bool> exists(const QString& name) const;
     // `fresh`: the file is being made.
     Status openFile(bool fresh = false);
     Status run(const char* sql);

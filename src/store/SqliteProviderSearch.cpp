@@ -77,7 +77,7 @@ Status SqliteProvider::dropSearchIndex() {
 }
 
 Result<QStringList> SqliteProvider::keepSearchIndex() {
-    const Result<bool> had = exists(m_settings.table + QStringLiteral("_Search"));
+    const Result<bool> had = layoutHas(m_settings.table + QStringLiteral("_Search"));
     if (!had) {
         return had.problem();
     }

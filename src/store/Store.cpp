@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "store/StoreEngines.h"
+
 namespace {
 
 Problem closed() {
@@ -23,7 +25,7 @@ Store::OpenProblems Store::open(const DatabaseSettings& settings) {
     close();
     m_settings = settings;
     OpenProblems problems;
-    auto provider = StoreProvider::forSettings(settings);
+    auto provider = StoreEngines::forSettings(settings);
     if (!settings.database.isEmpty() && !settings.table.isEmpty()) {
         if (const Status made = provider->createDatabaseIfMissing(); !made) {
             problems.create = made.problem();
@@ -58,7 +60,7 @@ Status Store::reopen() {
     if (m_provider && m_provider->connectsAgain()) {
         return m_provider->connectAgainNow();
     }
-    auto provider = StoreProvider::forSettings(*m_settings);
+    auto provider = StoreEngines::forSettings(*m_settings);
     if (const Status opened = provider->open(); !opened) {
         return opened;
     }
@@ -73,7 +75,7 @@ Status Store::reopen() {
 Status Store::openForReading(const DatabaseSettings& settings) {
     close();
     m_settings = settings;
-    auto provider = StoreProvider::forSettings(settings);
+    auto provider = StoreEngines::forSettings(settings);
     if (const Status opened = provider->open(); !opened) {
         return opened;
     }
@@ -89,11 +91,11 @@ Status Store::readFrom(const DatabaseSettings& settings) {
 }
 
 QString Store::describe(const DatabaseSettings& settings) {
-    return StoreProvider::forSettings(settings)->where();
+    return StoreEngines::forSettings(settings)->where();
 }
 
 Result<QString> Store::probe(const DatabaseSettings& settings) {
-    return StoreProvider::forSettings(settings)->probe();
+    return StoreEngines::forSettings(settings)->probe();
 }
 
 void Store::close() {

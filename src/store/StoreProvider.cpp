@@ -5,10 +5,6 @@
 #include <QStringList>
 #include <atomic>
 
-#include "report/ReportSteps.h"
-#include "store/PostgresProvider.h"
-#include "store/SqlServerProvider.h"
-#include "store/SqliteProvider.h"
 #include "support/DateText.h"
 
 StoreProvider::~StoreProvider() {
@@ -40,18 +36,6 @@ void StoreProvider::removeConnection() {
     m_connectionName.clear();
 }
 
-std::unique_ptr<StoreProvider> StoreProvider::forSettings(const DatabaseSettings& settings) {
-    switch (settings.kind) {
-        case DatabaseKind::SqlServer:
-            return std::make_unique<SqlServerProvider>(settings);
-        case DatabaseKind::PostgreSql:
-            return std::make_unique<PostgresProvider>(settings);
-        case DatabaseKind::File:
-            break;
-    }
-    return std::make_unique<SqliteProvider>(settings);
-}
-
 bool StoreProvider::execLayout(QSqlQuery& q, const QString& sql, const QVariantList& values) {
     q.setForwardOnly(true);
     if (values.isEmpty()) {
@@ -68,60 +52,6 @@ bool StoreProvider::execLayout(QSqlQuery& q, const QString& sql, const QVariantL
 
 QString StoreProvider::quotedName(const QString& name) {
     return u'"' + QString(name).replace(u'"', QStringLiteral("\"\"")) + u'"';
-}
-
-Result<QString> StoreProvider::ensureLayout() {
-    if (const Status begun = beginLayoutChange(); !begun) {
-        return begun.problem().atStep(ReportStep::CreateDatabase::Layout);
-    }
-    const Result<int> found = recordedLayout();
-    if (!found) {
-        (void)endLayoutChange(false);
-        return found.problem().atStep(ReportStep::CreateDatabase::Layout);
-    }
-    const int from = found.value();
-    if (from > kLayoutVersion) {
-        (void)endLayoutChange(false);
-        return Problem{ErrorKind::Database,
-                       QStringLiteral("The tables of ") + where() +
-                           QStringLiteral(" have layout ") + QString::number(from) +
-                           QStringLiteral(", made by a newer version of Quilljot; this one knows "
-                                          "layouts up to ") +
-                           QString::number(kLayoutVersion) +
-                           QStringLiteral(" and writes nothing to it. Run the newer version, or "
-                                          "name another database or table.")};
-    }
-    const Result<LayoutChanges> changes = upgradeLayout(from);
-    if (!changes) {
-        (void)endLayoutChange(false);
-        return changes.problem();
-    }
-    // A summary made just now is filled from the rows that are there (its first step; the
-    // writer takes the rest, see rollUpActivity).
-    if (const Result<bool> summed = rollUpInTransaction(); !summed) {
-        (void)endLayoutChange(false);
-        return summed.problem().atStep(ReportStep::CreateDatabase::IndexesAndMessages);
-    }
-    if (from < kLayoutVersion) {
-        if (const Status recorded = recordLayout(); !recorded) {
-            (void)endLayoutChange(false);
-            return recorded.problem().atStep(ReportStep::CreateDatabase::Layout);
-        }
-    }
-    if (const Status committed = endLayoutChange(true); !committed) {
-        return committed.problem().atStep(ReportStep::CreateDatabase::Layout);
-    }
-    if (from == kLayoutVersion || !changes.value().existed) {
-        return QString();
-    }
-    QStringList done = changes.value().done;
-    done.append(QStringLiteral("the layout recorded"));
-    return QString(
-        QStringLiteral("The tables of ") + where() + QStringLiteral(" had the layout of ") +
-        (from == 0 ? QStringLiteral("an earlier version")
-                   : QStringLiteral("version ") + QString::number(from)) +
-        QStringLiteral(" and were upgraded to layout ") + QString::number(kLayoutVersion) +
-        QStringLiteral(", every row kept: ") + done.join(QStringLiteral(", ")) + u'.');
 }
 
 QString StoreProvider::timeText(const QVariant& stored) const {

@@ -45,15 +45,17 @@ public:
     // Such a provider connects now, whatever its own pause between attempts: the writer's retry
     // policy decides when. It keeps what it knows of a write whose answer was lost.
     virtual Status connectAgainNow() { return {}; }
-    // The layout of the tables this version makes: each database records the layout its tables
-    // have, and an older one is upgraded when the logger opens it.
-    static constexpr int kLayoutVersion = 2;
+    // The layout of the tables this version makes. The database records the layout of each event
+    // table (in tblQuilljotLayout, one row per table, on every engine), and tables of an older
+    // layout are upgraded when the logger opens them, one numbered step at a time.
+    static constexpr int kLayoutVersion = 3;
     // Brings the tables to the current layout in one transaction, which holds off any other
-    // logger doing the same on the database: makes the event table and the messages table when
-    // missing (in any letter case) and upgrades an older layout, every row kept. What was changed
-    // on tables that were there before, for people (empty when nothing). A layout newer than this
-    // version knows is refused untouched: that problem has no step; the others' step says which
-    // part failed (4 the event table, 5 its key or index, 6 the messages table, 7 the record).
+    // logger doing the same on the database: makes the tables when the event table is missing (in
+    // any letter case), or runs the steps after the layout recorded, every row kept. What was
+    // changed on tables that were there before, for people (empty when nothing). A layout newer
+    // than this version knows is refused untouched: that problem has no step; the others' step
+    // says which part failed (4 the event table, 5 its key or index, 6 the messages table and the
+    // other indexes and tables, 7 the record).
     Result<QString> ensureLayout();
     virtual Status insert(const LogEvent& event) = 0;
     // How far a run of events got: the first `written` are in; when that is fewer than all,
@@ -126,27 +128,72 @@ public:
     // in the way. Servers are connected to.
     virtual Result<QString> probe() = 0;
 
-    static std::unique_ptr<StoreProvider> forSettings(const DatabaseSettings& settings);
-
 protected:
     explicit StoreProvider(DatabaseSettings settings) : m_settings(std::move(settings)) {}
 
-    // What a layout upgrade found and did: whether the event table was there before, and what
-    // was added to or changed in the tables that were.
-    struct LayoutChanges {
-        bool existed = false;
-        QStringList done;
+    // One statement of a layout step. `makes` names the table or index it makes, as the engine's
+    // check (LayoutDialect::isThere) names it: the statement is skipped when that is there
+    // already, so that a step also finishes what an earlier version of the logger left half made.
+    struct LayoutStatement {
+        QString sql;
+        int part = 0;   // the part of "CreateDatabase" its failure is reported at
+        QString makes;  // empty: it always runs
+        QString done;   // what it did, for people, when it ran on tables that were there before
+        // Made again at every open when missing, also after its step: a summary of the rows,
+        // which the rows can always give again.
+        bool remade = false;
     };
+    // One step of the layout: it brings the tables from the layout before it to `layout`. Its
+    // function (when there is one) runs first, for what statements alone cannot say, and returns
+    // what it changed for people; then its statements, in order.
+    struct LayoutStep {
+        int layout = 0;
+        QList<LayoutStatement> statements;
+        std::function<Result<QStringList>()> run = {};
+    };
+    // This engine's layout steps, numbered from 1 to kLayoutVersion in order. Step 1 makes the
+    // tables of layout 1 from nothing or from what versions before recorded layouts left. To
+    // change the layout: raise kLayoutVersion and add the step of that number at the end of every
+    // engine's list, with the statements in that engine's SQL; steps that are out never change.
+    virtual QList<LayoutStep> layoutSteps() = 0;
+    // Makes the text index of the data, or drops it where the settings turn it off (layout 3, and
+    // at every open after, as the setting may have changed); what was done, for people.
+    virtual Result<QStringList> keepSearchIndex() { return QStringList(); }
+    // What the step that makes the activity summary says it did.
+    inline static const QString kSummaryMade =
+        QStringLiteral("the activity summary made from the rows");
+    // How this engine asks about its tables and records their layout.
+    struct LayoutDialect {
+        // Selects one value, not 0 when the table or index the "?" names is there.
+        QString isThere;
+        QString makeRecord;  // makes the table tblQuilljotLayout (TableName, Version)
+        QString recordKey;   // the event table as its row in the record names it
+    };
+    virtual LayoutDialect layoutDialect() const = 0;
     // The transaction of a layout change, holding the engine's lock that other loggers on the
     // same database wait for; ended by committing or undoing it.
     virtual Status beginLayoutChange() = 0;
     virtual Status endLayoutChange(bool commit) = 0;
-    // The layout the database records for the event table; 0 when none is recorded (nothing
-    // made yet, or made before layouts were recorded).
-    virtual Result<int> recordedLayout() = 0;
-    // Makes what is missing and upgrades the tables from layout `from` to the current one.
-    virtual Result<LayoutChanges> upgradeLayout(int from) = 0;
-    virtual Status recordLayout() = 0;
+    // Whether the event table is there, in any letter case.
+    virtual Result<bool> hasEventTable();
+    // The layout of the event table, which is there: as recorded, 0 when nothing is (made before
+    // layouts were recorded).
+    virtual Result<int> recordedLayout();
+    // The current layout recorded for the event table.
+    virtual Status recordLayout();
+    // The row of the event table in the layout record, when there is one.
+    Result<std::optional<int>> layoutRecord();
+    // Runs a statement of the layout with `values` bound to its "?" marks; the first column of
+    // its first row (null when it has none).
+    virtual Result<QVariant> layoutQuery(const QString& sql, const QVariantList& values = {});
+    // Whether the table or index is there, as the engine's check names it.
+    Result<bool> layoutHas(const QString& name);
+    // Runs the engine's steps after layout `from`, up to the current one; what they changed on
+    // tables that were there, for people.
+    Result<QStringList> upgradeLayout(int from);
+    // Runs a step's function and statements (`remadeOnly`: only those of its statements made
+    // again at every open); adds what they changed to `done`.
+    Status runLayoutStep(const LayoutStep& step, bool remadeOnly, QStringList& done);
 
     // A name as a double-quoted SQL identifier.
     static QString quotedName(const QString& name);
@@ -217,6 +264,22 @@ protected:
     // Adds the rows after the summary's key to it (one step), in the transaction that is open;
     // whether rows remain after the step.
     Result<bool> rollUpInTransaction();
+    // Counts of events per hour (or day), source and type.
+    using Counts = std::map<std::tuple<QString, QString, QString>, qint64>;
+    static Counts perDay(const Counts& hours);
+    // The key of the last row the summary holds; a summary without one is emptied and starts
+    // again from the first row.
+    Result<qint64> summaryMark(const ActivityDialect& dialect);
+    // Adds the counts of the rows written since the last roll-up to the summary.
+    Status addWrittenCounts(const ActivityDialect& dialect);
+    struct ChartSql;
+    // A chart from the summary and the rows after its mark; none when the summary cannot be read
+    // (not made yet) or keeps changing under the read.
+    std::optional<ActivityChart> chartFromSummary(const ActivityQuery& query,
+                                                  const QStringList& starts, const ChartSql& sql);
+    // A chart counted from the rows of the range, in steps that `progress` hears of.
+    Result<ActivityChart> chartFromRows(const ActivityQuery& query, const QStringList& starts,
+                                        const ChartSql& sql, const ActivityProgress& progress);
     // The stored form of a SampleDate value as the driver returns it.
     virtual QString timeText(const QVariant& stored) const;
     // A problem from a driver message (engines whose messages can quote secrets mask them).
@@ -229,7 +292,7 @@ protected:
     DatabaseSettings m_settings;
     QSqlDatabase m_db;
     // Rows written since the last roll-up, per hour, source and type, and in all.
-    std::map<std::tuple<QString, QString, QString>, qint64> m_written;
+    Counts m_written;
     qint64 m_writtenRows = 0;
     // The count of the last event's hour, source and type (as received), which the next event
     // most often shares.

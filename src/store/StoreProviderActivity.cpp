@@ -107,6 +107,15 @@ private:
 
 }  // namespace
 
+StoreProvider::Counts StoreProvider::perDay(const Counts& hours) {
+    Counts days;
+    for (const auto& [key, n] : hours) {
+        days[std::tuple{std::get<0>(key).left(10) + QStringLiteral(" 00:00:00"), std::get<1>(key),
+                        std::get<2>(key)}] += n;
+    }
+    return days;
+}
+
 Result<qint64> StoreProvider::runStatement(const QString& sql, const QStringList& values,
                                            const TextRow& row) {
     QSqlQuery q(m_db);
@@ -151,8 +160,7 @@ Result<qint64> StoreProvider::newestKey() {
     return newest;
 }
 
-Result<bool> StoreProvider::rollUpInTransaction() {
-    const ActivityDialect dialect = activityDialect(0);
+Result<qint64> StoreProvider::summaryMark(const ActivityDialect& dialect) {
     std::optional<qint64> mark;
     Result<qint64> read =
         runStatement(QStringLiteral("SELECT Events FROM ") + dialect.table + kMarkWhere, {},
@@ -160,28 +168,67 @@ Result<bool> StoreProvider::rollUpInTransaction() {
     if (!read) {
         return read.problem();
     }
-    if (!mark) {
-        // Made again from the rows: what the table of days held is counted again too.
-        for (const QString& table : {dialect.table, dialect.days}) {
-            if (read = runStatement(QStringLiteral("DELETE FROM ") + table, {}); !read) {
+    if (mark) {
+        return *mark;
+    }
+    // Made again from the rows: what the table of days held is counted again too.
+    for (const QString& table : {dialect.table, dialect.days}) {
+        if (read = runStatement(QStringLiteral("DELETE FROM ") + table, {}); !read) {
+            return read.problem();
+        }
+    }
+    read = runStatement(QStringLiteral("INSERT INTO ") + dialect.table +
+                            QStringLiteral(" (Hour, Source, Category, Events) "
+                                           "VALUES ('', '', '', 0)"),
+                        {});
+    if (!read) {
+        return read.problem();
+    }
+    return qint64(0);
+}
+
+Status StoreProvider::addWrittenCounts(const ActivityDialect& dialect) {
+    const Counts& hours = m_written;
+    const Counts days = perDay(hours);
+    for (const auto& [table, column, counts] :
+         {std::tuple{dialect.table, QStringLiteral("Hour"), &hours},
+          std::tuple{dialect.days, QStringLiteral("Day"), &days}}) {
+        for (const auto& [key, n] : *counts) {
+            const QStringList values{QString::number(n), std::get<0>(key), std::get<1>(key),
+                                     std::get<2>(key)};
+            Result<qint64> read =
+                runStatement(QStringLiteral("UPDATE ") + table +
+                                 QStringLiteral(" SET Events = Events + ? WHERE ") + column +
+                                 QStringLiteral(" = ? AND Source = ? AND Category = ?"),
+                             values);
+            if (read && read.value() == 0) {
+                read = runStatement(QStringLiteral("INSERT INTO ") + table + QStringLiteral(" (") +
+                                        column +
+                                        QStringLiteral(", Source, Category, Events) VALUES "
+                                                       "(?, ?, ?, ?)"),
+                                    values.mid(1) + values.mid(0, 1));
+            }
+            if (!read) {
                 return read.problem();
             }
         }
-        read = runStatement(QStringLiteral("INSERT INTO ") + dialect.table +
-                                QStringLiteral(" (Hour, Source, Category, Events) "
-                                               "VALUES ('', '', '', 0)"),
-                            {});
-        if (!read) {
-            return read.problem();
-        }
-        mark = 0;
     }
+    return {};
+}
+
+Result<bool> StoreProvider::rollUpInTransaction() {
+    const ActivityDialect dialect = activityDialect(0);
+    const Result<qint64> marked = summaryMark(dialect);
+    if (!marked) {
+        return marked.problem();
+    }
+    const qint64 mark = marked.value();
     const Result<qint64> newestRow = newestKey();
     if (!newestRow) {
         return newestRow.problem();
     }
     const qint64 newest = newestRow.value();
-    if (newest <= *mark) {
+    if (newest <= mark) {
         return false;
     }
     qint64 last = newest;
@@ -190,50 +237,25 @@ Result<bool> StoreProvider::rollUpInTransaction() {
     // or two per hour, source and type however many rows, rather than reading every row back.
     // Keys far beyond what was written are not counted: those rows are read back in steps.
     qint64 newRows = -1;
-    if (m_writtenRows > 0 && newest - *mark <= m_writtenRows + kRollUpStepKeys) {
+    Result<qint64> read = qint64(0);
+    if (m_writtenRows > 0 && newest - mark <= m_writtenRows + kRollUpStepKeys) {
         read = runStatement(QStringLiteral("SELECT COUNT(*) FROM ") + selectDialect().table +
                                 QStringLiteral(" WHERE ID > ? AND ID <= ?"),
-                            {QString::number(*mark), QString::number(newest)},
+                            {QString::number(mark), QString::number(newest)},
                             [&](const QStringList& row) { newRows = row.value(0).toLongLong(); });
         if (!read) {
             return read.problem();
         }
     }
-    if (newRows != m_writtenRows) {
-        last = std::min(newest, *mark + kRollUpStepKeys);
-    }
-    const QStringList range{QString::number(*mark), QString::number(last)};
     if (newRows == m_writtenRows) {
-        std::map<std::tuple<QString, QString, QString>, qint64> days;
-        for (const auto& [key, n] : m_written) {
-            days[std::tuple{std::get<0>(key).left(10) + QStringLiteral(" 00:00:00"),
-                            std::get<1>(key), std::get<2>(key)}] += n;
-        }
-        for (const auto& [table, column, counts] :
-             {std::tuple{dialect.table, QStringLiteral("Hour"), &m_written},
-              std::tuple{dialect.days, QStringLiteral("Day"), &days}}) {
-            for (const auto& [key, n] : *counts) {
-                const QStringList values{QString::number(n), std::get<0>(key), std::get<1>(key),
-                                         std::get<2>(key)};
-                read = runStatement(QStringLiteral("UPDATE ") + table +
-                                        QStringLiteral(" SET Events = Events + ? WHERE ") + column +
-                                        QStringLiteral(" = ? AND Source = ? AND Category = ?"),
-                                    values);
-                if (read && read.value() == 0) {
-                    read = runStatement(QStringLiteral("INSERT INTO ") + table +
-                                            QStringLiteral(" (") + column +
-                                            QStringLiteral(", Source, Category, Events) VALUES "
-                                                           "(?, ?, ?, ?)"),
-                                        values.mid(1) + values.mid(0, 1));
-                }
-                if (!read) {
-                    return read.problem();
-                }
-            }
+        if (const Status added = addWrittenCounts(dialect); !added) {
+            return added.problem();
         }
     } else {
+        last = std::min(newest, mark + kRollUpStepKeys);
         for (const QString& step : dialect.merge) {
-            if (read = runStatement(step, range); !read) {
+            read = runStatement(step, {QString::number(mark), QString::number(last)});
+            if (!read) {
                 return read.problem();
             }
         }
@@ -302,7 +324,8 @@ Result<int> StoreProvider::deleteEventsBefore(const QString& before, int limit) 
     if (const Status forgotten = forgetSearched(before, limit); !forgotten) {
         return undo(forgotten.problem());
     }
-    std::map<std::tuple<QString, QString, QString>, qint64> gone;
+    Counts gone;
+    const Counts& goneHours = gone;
     std::vector<std::pair<qint64, std::tuple<QString, QString, QString>>> rows;
     const Result<qint64> deleted =
         runStatement(dialect.deleteOldest, {before}, [&](const QStringList& row) {
@@ -327,13 +350,9 @@ Result<int> StoreProvider::deleteEventsBefore(const QString& before, int limit) 
             ++gone[key];
         }
     }
-    std::map<std::tuple<QString, QString, QString>, qint64> goneDays;
-    for (const auto& [key, n] : gone) {
-        goneDays[std::tuple{std::get<0>(key).left(10) + QStringLiteral(" 00:00:00"),
-                            std::get<1>(key), std::get<2>(key)}] += n;
-    }
+    const Counts goneDays = perDay(gone);
     for (const auto& [table, column, counts] :
-         {std::tuple{dialect.table, QStringLiteral("Hour"), &gone},
+         {std::tuple{dialect.table, QStringLiteral("Hour"), &goneHours},
           std::tuple{dialect.days, QStringLiteral("Day"), &goneDays}}) {
         const QString where = QStringLiteral(" WHERE ") + column +
                               QStringLiteral(" = ? AND Source = ? AND Category = ?");
@@ -360,6 +379,17 @@ Result<int> StoreProvider::deleteEventsBefore(const QString& before, int limit) 
     return int(rows.size());
 }
 
+// The pieces of a chart's statements that the reads from the summary and from the rows share.
+struct StoreProvider::ChartSql {
+    ActivityDialect dialect;
+    EventSelectDialect events;
+    QString from;    // the range's start
+    QString to;      // and end
+    QString part;    // the column of the split, or ''
+    QString byPart;  // that column for GROUP BY, after a comma, or nothing
+    QString hour;    // the hour of SampleDate
+};
+
 Result<ActivityChart> StoreProvider::activity(const ActivityQuery& query,
                                               const ActivityProgress& progress) {
     const std::optional<QStringList> starts = ActivityBuckets::starts(query);
@@ -373,92 +403,107 @@ Result<ActivityChart> StoreProvider::activity(const ActivityQuery& query,
     if (const Status ready = readyToRead(); !ready) {
         return ready.problem();
     }
-    const ActivityDialect dialect = activityDialect(0);
+    ChartSql sql;
+    sql.dialect = activityDialect(0);
     EventQuery filters;
     filters.data = query.data;
-    const EventSelectDialect events = readDialect(filters, false);
-    const QString from = starts->first();
-    const QString to = ActivityBuckets::next(query.bucket, starts->last());
+    sql.events = readDialect(filters, false);
+    sql.from = starts->first();
+    sql.to = ActivityBuckets::next(query.bucket, starts->last());
     const QString split = splitColumn(query.split);
-    const QString part = split.isEmpty() ? QStringLiteral("''") : split;
-    const QString byPart = split.isEmpty() ? QString() : u',' + split;
-    ChartTally tally(query, *starts);
-    const QString hour = dialect.hourOf.arg(QStringLiteral("SampleDate"));
+    sql.part = split.isEmpty() ? QStringLiteral("''") : split;
+    sql.byPart = split.isEmpty() ? QString() : u',' + split;
+    sql.hour = sql.dialect.hourOf.arg(QStringLiteral("SampleDate"));
     if (query.data.isEmpty() && !query.upToKey && query.bucket != ActivityQuery::Bucket::Minute) {
-        // Days and weeks read the table of days. The rows after the summary's mark are found
-        // by their keys alone, those outside the range left out by the tally. The statement also
-        // returns the mark it saw: when a pass was added after the mark was read, it is read again.
-        const bool byDay = query.bucket == ActivityQuery::Bucket::Day ||
-                           query.bucket == ActivityQuery::Bucket::Week;
-        const QString table = byDay ? dialect.days : dialect.table;
-        const QString start = byDay ? QStringLiteral("Day") : QStringLiteral("Hour");
-        for (int attempt = 0; attempt < 3; ++attempt) {
-            // Both ends of the keys given: a planner without statistics of the table still
-            // reads a short range of keys rather than the whole table.
-            qint64 mark = 0;
-            qint64 last = 0;
-            const QString markSql = QStringLiteral("SELECT (SELECT Events FROM ") + dialect.table +
-                                    kMarkWhere + QStringLiteral("), (SELECT MAX(ID) FROM ") +
-                                    events.table + u')';
-            if (!runStatement(markSql, {}, [&](const QStringList& row) {
-                    mark = row.value(0).toLongLong();
-                    last = row.value(1).toLongLong();
-                })) {
-                break;
-            }
-            QStringList values{from, to};
-            const QString summaryTerms = filterTerms(query, events, false, values);
-            const QString rowTerms = filterTerms(query, events, false, values);
-            const QString sql =
-                QStringLiteral("SELECT ") + start + QStringLiteral(", ") + part +
-                QStringLiteral(", SUM(Events) FROM ") + table + QStringLiteral(" WHERE ") + start +
-                QStringLiteral(" >= ? AND ") + start + QStringLiteral(" < ?") + summaryTerms +
-                QStringLiteral(" GROUP BY ") + start + byPart +
-                QStringLiteral(" UNION ALL SELECT ") + hour + u',' + part +
-                QStringLiteral(", COUNT(*) FROM ") + events.table + QStringLiteral(" WHERE ID > ") +
-                QString::number(mark) + QStringLiteral(" AND ID <= ") + QString::number(last) +
-                rowTerms + QStringLiteral(" GROUP BY ") + hour + byPart +
-                QStringLiteral(" UNION ALL SELECT 'mark', Source, Events FROM ") + dialect.table +
-                kMarkWhere;
-            std::optional<qint64> seen;
-            const Result<qint64> read = runStatement(sql, values, [&](const QStringList& row) {
-                if (row.value(0) == u"mark") {
-                    seen = row.value(2).toLongLong();
-                } else {
-                    tally.add(row);
-                }
-            });
-            if (!read) {
-                break;
-            }
-            if (seen.value_or(0) == mark) {
-                return tally.chart();
-            }
-            tally = ChartTally(query, *starts);
+        if (std::optional<ActivityChart> chart = chartFromSummary(query, *starts, sql)) {
+            return *std::move(chart);
         }
-        // A database whose summary is not made yet (no logger has opened it since) is read
-        // row by row.
-        tally = ChartTally(query, *starts);
     }
+    return chartFromRows(query, *starts, sql, progress);
+}
+
+std::optional<ActivityChart> StoreProvider::chartFromSummary(const ActivityQuery& query,
+                                                             const QStringList& starts,
+                                                             const ChartSql& sql) {
+    // Days and weeks read the table of days. The rows after the summary's mark are found by
+    // their keys alone, those outside the range left out by the tally. The statement also
+    // returns the mark it saw: when a pass was added after the mark was read, it is read again.
+    const bool byDay =
+        query.bucket == ActivityQuery::Bucket::Day || query.bucket == ActivityQuery::Bucket::Week;
+    const QString table = byDay ? sql.dialect.days : sql.dialect.table;
+    const QString start = byDay ? QStringLiteral("Day") : QStringLiteral("Hour");
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        // Both ends of the keys given: a planner without statistics of the table still reads a
+        // short range of keys rather than the whole table.
+        qint64 mark = 0;
+        qint64 last = 0;
+        const QString markSql = QStringLiteral("SELECT (SELECT Events FROM ") + sql.dialect.table +
+                                kMarkWhere + QStringLiteral("), (SELECT MAX(ID) FROM ") +
+                                sql.events.table + u')';
+        if (!runStatement(markSql, {}, [&](const QStringList& row) {
+                mark = row.value(0).toLongLong();
+                last = row.value(1).toLongLong();
+            })) {
+            break;
+        }
+        QStringList values{sql.from, sql.to};
+        const QString summaryTerms = filterTerms(query, sql.events, false, values);
+        const QString rowTerms = filterTerms(query, sql.events, false, values);
+        const QString select =
+            QStringLiteral("SELECT ") + start + QStringLiteral(", ") + sql.part +
+            QStringLiteral(", SUM(Events) FROM ") + table + QStringLiteral(" WHERE ") + start +
+            QStringLiteral(" >= ? AND ") + start + QStringLiteral(" < ?") + summaryTerms +
+            QStringLiteral(" GROUP BY ") + start + sql.byPart +
+            QStringLiteral(" UNION ALL SELECT ") + sql.hour + u',' + sql.part +
+            QStringLiteral(", COUNT(*) FROM ") + sql.events.table + QStringLiteral(" WHERE ID > ") +
+            QString::number(mark) + QStringLiteral(" AND ID <= ") + QString::number(last) +
+            rowTerms + QStringLiteral(" GROUP BY ") + sql.hour + sql.byPart +
+            QStringLiteral(" UNION ALL SELECT 'mark', Source, Events FROM ") + sql.dialect.table +
+            kMarkWhere;
+        ChartTally tally(query, starts);
+        std::optional<qint64> seen;
+        const Result<qint64> read = runStatement(select, values, [&](const QStringList& row) {
+            if (row.value(0) == u"mark") {
+                seen = row.value(2).toLongLong();
+            } else {
+                tally.add(row);
+            }
+        });
+        if (!read) {
+            break;
+        }
+        if (seen.value_or(0) == mark) {
+            return tally.chart();
+        }
+    }
+    // A database whose summary is not made yet (no logger has opened it since) is read row by
+    // row.
+    return std::nullopt;
+}
+
+Result<ActivityChart> StoreProvider::chartFromRows(const ActivityQuery& query,
+                                                   const QStringList& starts, const ChartSql& sql,
+                                                   const ActivityProgress& progress) {
     const QString slot = query.bucket == ActivityQuery::Bucket::Minute
-                             ? dialect.minuteOf.arg(QStringLiteral("SampleDate"))
-                             : hour;
+                             ? sql.dialect.minuteOf.arg(QStringLiteral("SampleDate"))
+                             : sql.hour;
     QStringList filterValues;
-    QString terms = filterTerms(query, events, true, filterValues);
+    QString terms = filterTerms(query, sql.events, true, filterValues);
     if (query.upToKey) {
         terms += QStringLiteral(" AND ID <= ") + QString::number(*query.upToKey);
     }
-    const QString sql = QStringLiteral("SELECT ") + slot + u',' + part +
-                        QStringLiteral(", COUNT(*) FROM ") + events.table +
-                        QStringLiteral(" WHERE SampleDate >= ? AND SampleDate < ?") + terms +
-                        QStringLiteral(" GROUP BY ") + slot + byPart;
-    const int steps = int(std::min<qsizetype>(20, starts->size()));
+    const QString select = QStringLiteral("SELECT ") + slot + u',' + sql.part +
+                           QStringLiteral(", COUNT(*) FROM ") + sql.events.table +
+                           QStringLiteral(" WHERE SampleDate >= ? AND SampleDate < ?") + terms +
+                           QStringLiteral(" GROUP BY ") + slot + sql.byPart;
+    ChartTally tally(query, starts);
+    const int steps = int(std::min<qsizetype>(20, starts.size()));
     for (int step = 0; step < steps; ++step) {
-        const qsizetype first = starts->size() * step / steps;
-        const qsizetype end = starts->size() * (step + 1) / steps;
-        const QString stepTo = end < starts->size() ? starts->at(end) : to;
+        const qsizetype first = starts.size() * step / steps;
+        const qsizetype end = starts.size() * (step + 1) / steps;
+        const QString stepTo = end < starts.size() ? starts.at(end) : sql.to;
         const Result<qint64> read =
-            runStatement(sql, QStringList{starts->at(first), stepTo} + filterValues,
+            runStatement(select, QStringList{starts.at(first), stepTo} + filterValues,
                          [&](const QStringList& row) { tally.add(row); });
         if (!read) {
             return read.problem();

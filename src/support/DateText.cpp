@@ -28,6 +28,18 @@ std::optional<QTime> timeOf(const QRegularExpressionMatch& m, int hourGroup) {
     return t;
 }
 
+// Which of a date's first two numbers is the day: a 12-hour time is written month first, a number
+// above 12 can only be the day, and otherwise the order of the locale decides.
+bool dayComesFirst(int first, int second, bool twelveHour, Order order) {
+    if (first > 12 && second <= 12) {
+        return true;
+    }
+    if (second > 12 && first <= 12) {
+        return false;
+    }
+    return twelveHour ? false : order == Order::DayFirst;
+}
+
 }  // namespace
 
 Order systemOrder() {
@@ -59,13 +71,7 @@ std::optional<QDateTime> read(const QString& text, Order order) {
     } else if (const auto m2 = local.match(text); m2.hasMatch()) {
         const int a = m2.captured(1).toInt();
         const int b = m2.captured(3).toInt();
-        const bool twelveHour = !m2.captured(8).isEmpty();
-        bool dayFirst = twelveHour ? false : order == Order::DayFirst;
-        if (a > 12 && b <= 12) {
-            dayFirst = true;
-        } else if (b > 12 && a <= 12) {
-            dayFirst = false;
-        }
+        const bool dayFirst = dayComesFirst(a, b, !m2.captured(8).isEmpty(), order);
         const int year = m2.captured(4).toInt();
         date = dayFirst ? QDate(year, b, a) : QDate(year, a, b);
         time = timeOf(m2, 5);
@@ -148,95 +154,151 @@ bool isCanonical(QStringView s) {
     return h >= 0 && mi >= 0 && se >= 0 && QTime::isValid(h, mi, se);
 }
 
+// Reads a text left to right; each step moves past what it took.
+class Scan {
+public:
+    explicit Scan(QStringView s) : m_s(s) {}
+
+    bool atEnd() const { return m_at == m_s.size(); }
+    QStringView rest() const { return m_s.sliced(m_at); }
+
+    // Skips `c` when it comes next.
+    bool skip(char16_t c) {
+        if (m_at < m_s.size() && m_s[m_at] == c) {
+            ++m_at;
+            return true;
+        }
+        return false;
+    }
+    // One or two digits; -1 when there is none.
+    int shortNumber() {
+        const int first = digitAt(m_at);
+        if (first < 0) {
+            return -1;
+        }
+        ++m_at;
+        if (const int second = digitAt(m_at); second >= 0) {
+            ++m_at;
+            return first * 10 + second;
+        }
+        return first;
+    }
+    // Exactly `width` digits; -1 when there are fewer.
+    int number(int width) {
+        if (m_at + width > m_s.size()) {
+            return -1;
+        }
+        const int value = digits(m_s, m_at, width);
+        m_at += width;
+        return value;
+    }
+    // "/" or "."; null when neither comes next.
+    char16_t dateSeparator() {
+        if (m_at < m_s.size() && (m_s[m_at] == u'/' || m_s[m_at] == u'.')) {
+            return m_s[m_at++].unicode();
+        }
+        return 0;
+    }
+    void skipRest() { m_at = m_s.size(); }
+
+private:
+    int digitAt(qsizetype at) const { return at < m_s.size() ? digits(m_s, at, 1) : -1; }
+
+    QStringView m_s;
+    qsizetype m_at = 0;
+};
+
+// A date as controllers write it: two short numbers, month and day in either order, and a year.
+struct ControllerDate {
+    int first;
+    int second;
+    int year;
+};
+
+struct ControllerTime {
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    bool twelveHour = false;
+};
+
+// 12/4/2026 or 4.12.2026.
+std::optional<ControllerDate> scanDate(Scan& scan) {
+    ControllerDate date{};
+    date.first = scan.shortNumber();
+    const char16_t separator = date.first < 0 ? 0 : scan.dateSeparator();
+    if (separator == 0) {
+        return std::nullopt;
+    }
+    date.second = scan.shortNumber();
+    if (date.second < 0 || !scan.skip(separator) || (date.year = scan.number(4)) < 0) {
+        return std::nullopt;
+    }
+    return date;
+}
+
+// " AM" or "PM" ending the text, in any case, applied to the hour of `time`; false for a wrong
+// letter or an hour that no 12-hour clock shows. Nothing to do when the text ends otherwise.
+bool scanHalfOfDay(Scan& scan, ControllerTime& time) {
+    scan.skip(u' ');
+    const QStringView rest = scan.rest();
+    if (rest.size() != 2 || (rest[1] != u'M' && rest[1] != u'm')) {
+        return true;
+    }
+    const bool pm = rest[0] == u'P' || rest[0] == u'p';
+    if (!pm && rest[0] != u'A' && rest[0] != u'a') {
+        return false;
+    }
+    if (time.hour < 1 || time.hour > 12) {
+        return false;
+    }
+    time.hour = time.hour % 12 + (pm ? 12 : 0);
+    time.twelveHour = true;
+    scan.skipRest();
+    return true;
+}
+
+// " 11:13:09 PM", without seconds or AM/PM, or nothing (midnight) up to the end of the text.
+std::optional<ControllerTime> scanTime(Scan& scan) {
+    ControllerTime time;
+    if (scan.atEnd()) {
+        return time;
+    }
+    if (!scan.skip(u' ') || (time.hour = scan.shortNumber()) < 0 || !scan.skip(u':') ||
+        (time.minute = scan.number(2)) < 0) {
+        return std::nullopt;
+    }
+    if (scan.skip(u':') && (time.second = scan.number(2)) < 0) {
+        return std::nullopt;
+    }
+    if (!scanHalfOfDay(scan, time) || !scan.atEnd()) {
+        return std::nullopt;
+    }
+    return time;
+}
+
 // The form controllers write, exactly: 12/4/2026 11:13:09 PM (or with "." between the date's
 // numbers, without seconds, without AM/PM, without the time), no blanks around it. Written as
 // yyyy-MM-dd HH:mm:ss when it is a valid date and time; empty for any other text, which the full
 // reader takes instead (it tries each form by pattern, some microseconds a text).
 std::optional<QString> controllerForm(QStringView s, Order order) {
-    const qsizetype n = s.size();
-    qsizetype at = 0;
-    // One or two digits at `at`, moving past them; -1 when there is none.
-    const auto shortNumber = [&]() {
-        const int first = at < n ? digits(s, at, 1) : -1;
-        if (first < 0) {
-            return -1;
-        }
-        ++at;
-        if (const int second = at < n ? digits(s, at, 1) : -1; second >= 0) {
-            ++at;
-            return first * 10 + second;
-        }
-        return first;
-    };
-    const auto skip = [&](char16_t c) {
-        if (at < n && s[at] == c) {
-            ++at;
-            return true;
-        }
-        return false;
-    };
-    const int a = shortNumber();
-    if (a < 0 || at >= n || (s[at] != u'/' && s[at] != u'.')) {
+    Scan scan(s);
+    const std::optional<ControllerDate> date = scanDate(scan);
+    if (!date) {
         return std::nullopt;
     }
-    const char16_t separator = s[at++].unicode();
-    const int b = shortNumber();
-    if (b < 0 || !skip(separator) || at + 4 > n) {
+    const std::optional<ControllerTime> time = scanTime(scan);
+    if (!time) {
         return std::nullopt;
     }
-    const int year = digits(s, at, 4);
-    at += 4;
-    int hour = 0;
-    int minute = 0;
-    int second = 0;
-    bool twelveHour = false;
-    if (at < n) {
-        if (!skip(u' ') || (hour = shortNumber()) < 0 || !skip(u':') || at + 2 > n ||
-            (minute = digits(s, at, 2)) < 0) {
-            return std::nullopt;
-        }
-        at += 2;
-        if (skip(u':')) {
-            if (at + 2 > n || (second = digits(s, at, 2)) < 0) {
-                return std::nullopt;
-            }
-            at += 2;
-        }
-        skip(u' ');
-        if (at + 2 == n && (s[at + 1] == u'M' || s[at + 1] == u'm')) {
-            const char16_t half = s[at].unicode();
-            const bool pm = half == u'P' || half == u'p';
-            if (!pm && half != u'A' && half != u'a') {
-                return std::nullopt;
-            }
-            if (hour < 1 || hour > 12) {
-                return std::nullopt;
-            }
-            hour = hour % 12 + (pm ? 12 : 0);
-            twelveHour = true;
-            at = n;
-        }
-        if (at != n) {
-            return std::nullopt;
-        }
-    }
-    if (year < 0) {
+    const bool dayFirst = dayComesFirst(date->first, date->second, time->twelveHour, order);
+    const int month = dayFirst ? date->second : date->first;
+    const int day = dayFirst ? date->first : date->second;
+    if (!QDate::isValid(date->year, month, day) ||
+        !QTime::isValid(time->hour, time->minute, time->second)) {
         return std::nullopt;
     }
-    // As the full reader decides: a 12-hour time is written month first, and a number above 12
-    // can only be the day.
-    bool dayFirst = twelveHour ? false : order == Order::DayFirst;
-    if (a > 12 && b <= 12) {
-        dayFirst = true;
-    } else if (b > 12 && a <= 12) {
-        dayFirst = false;
-    }
-    const int month = dayFirst ? b : a;
-    const int day = dayFirst ? a : b;
-    if (!QDate::isValid(year, month, day) || !QTime::isValid(hour, minute, second)) {
-        return std::nullopt;
-    }
-    return writtenForm(year, month, day, hour, minute, second);
+    return writtenForm(date->year, month, day, time->hour, time->minute, time->second);
 }
 
 }  // namespace

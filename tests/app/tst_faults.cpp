@@ -205,7 +205,6 @@ private slots:
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QByteArray>("said");
         const QByteArray settings = "Cannot read settings file";
-        QTest::newRow("settings: a folder") << QStringLiteral("folder") << settings;
         QTest::newRow("settings: a pipe") << QStringLiteral("pipe") << settings;
         QTest::newRow("settings: a link to itself") << QStringLiteral("link") << settings;
         // Start-up and the logging settings both ask for the folder: one report.
@@ -219,9 +218,7 @@ private slots:
         auto& [app, hub, logger] = run;
         const QByteArray settings =
             QFile::encodeName(app.path(QStringLiteral("Config/zelXapQuilljot.ini")));
-        if (kind == u"folder") {
-            QVERIFY(::mkdir(settings.constData(), 0755) == 0);
-        } else if (kind == u"pipe") {
+        if (kind == u"pipe") {
             QVERIFY(::mkfifo(settings.constData(), 0644) == 0);
         } else if (kind == u"link") {
             QVERIFY(::symlink("zelXapQuilljot.ini", settings.constData()) == 0);

@@ -335,7 +335,7 @@ private slots:
     // another CA signed is refused, and the reason says so.
     void tlsChecksTheBroker() {
         MosquittoBroker broker;
-        const quint16 tlsPort = MosquittoBroker::freeTcpPort();
+        const quint16 tlsPort = freeTcpPort();
         const QString tls =
             QStringLiteral("allow_anonymous true\nlistener ") + QString::number(tlsPort) +
             QStringLiteral(" 127.0.0.1\ncafile ") + broker.path(QStringLiteral("ca.pem")) +

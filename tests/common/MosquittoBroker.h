@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include "TestProcesses.h"
+
 // A private MQTT broker (Debian's mosquitto) for one test: a configuration written here, a free
 // loopback port, started as an unprivileged system user ("qjmqtt", made when missing) when the
 // test runs as root. When mosquitto is missing, `missing` says so and the caller skips; with
@@ -22,12 +24,6 @@ struct MosquittoBroker {
     QString missing;
 
     static bool required() { return qEnvironmentVariableIsSet("QUILLJOT_REQUIRE_MQTT"); }
-
-    static quint16 freeTcpPort() {
-        QTcpServer probe;
-        probe.listen(QHostAddress(QHostAddress::LocalHost), 0);
-        return probe.serverPort();
-    }
 
     QString path(const QString& name) const { return dir.path() + u'/' + name; }
 

@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QString>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QUdpSocket>
 
@@ -48,6 +49,22 @@ inline quint16 freeUdpPort() {
     QUdpSocket probe;
     probe.bind(QHostAddress(QHostAddress::LocalHost), 0);
     return probe.localPort();
+}
+
+inline quint16 freeTcpPort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress(QHostAddress::LocalHost), 0);
+    return probe.serverPort();
+}
+
+// quilljot in a network namespace of its own with loopback alone up, where nothing it sends can
+// leave the namespace.
+inline void startWithLoopbackOnly(QProcess& p, const QStringList& args) {
+    p.start(QStringLiteral("unshare"),
+            QStringList{QStringLiteral("-n"), QStringLiteral("sh"), QStringLiteral("-c"),
+                        QStringLiteral("ip link set lo up 2>/dev/null; exec \"$0\" \"$@\""),
+                        tool("quilljot")} +
+                args);
 }
 
 // A hub bound to 127.0.0.1 on a free port; what it prints is kept for said().

@@ -120,22 +120,45 @@ private slots:
         QVERIFY(filesIn(dir.path()).isEmpty());
     }
 
-    // A torn last record, as a crash during an append leaves it, is left out; the rest is read.
-    void aTornRecordIsLeftOut() {
+    // A torn last record, as a crash during an append leaves it, and a damaged one are left out;
+    // the rest is read.
+    void tornAndDamagedRecordsAreLeftOut() {
         QTemporaryDir dir;
         {
             ReceiveQueue q(dir.path(), {1, 1 << 20});
             q.push(batch(1, 1));
-            q.push(batch(2, 3));
+            q.push(batch(2, 4));
         }
         const QString file =
             dir.path() + u'/' + filesIn(dir.path()).filter(QStringLiteral(".spool")).first();
         QFile f(file);
         QVERIFY(f.open(QIODevice::ReadWrite));
-        QVERIFY(f.resize(f.size() - 3));
+        QByteArray bytes = f.readAll();
+        const qsizetype third = bytes.indexOf("qjs1", bytes.indexOf("qjs1", 1) + 1);
+        bytes[third + 20] = char(bytes[third + 20] ^ 0x01);
+        bytes.chop(3);
+        QVERIFY(f.resize(0));
+        QCOMPARE(f.write(bytes), bytes.size());
         f.close();
         ReceiveQueue q(dir.path(), {10, 1 << 20});
         QCOMPARE(takeAll(q), QList<int>({2, 3}));
+        QVERIFY(filesIn(dir.path()).isEmpty());
+    }
+
+    // An overflow file an earlier version left is read first: events, messages and own reports.
+    void anEarlierVersionsOverflowFileIsRead() {
+        QTemporaryDir dir;
+        QVERIFY(QFile::copy(QFINDTESTDATA("../spool/data/received-1.spool"),
+                            dir.path() + QStringLiteral("/received-1.spool")));
+        ReceiveQueue q(dir.path(), {10, 1 << 20});
+        q.push(batch(1, 1));
+        const std::vector<ReceivedItem> items = q.take(10);
+        QCOMPARE(int(items.size()), 3);
+        QCOMPARE(std::get<LogEvent>(items[0].what).data, QStringLiteral("input.state\nstate=on\n"));
+        QCOMPARE(std::get<LoggedMessage>(items[1].what).uid, QStringLiteral("FF123400"));
+        QVERIFY(items[2].ownReport);
+        QCOMPARE(takeAll(q), QList<int>{1});
+        QCOMPARE(q.counts().earlier, 3u);
     }
 };
 

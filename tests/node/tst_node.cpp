@@ -94,8 +94,6 @@ private slots:
         const int port = node->bind();
         QVERIFY(port > blocked);
         QVERIFY(port < XapNode::kFirstPort + XapNode::kPortAttempts);
-        QCOMPARE(node->port(), port);
-        QCOMPARE(node->destination(), QStringLiteral("127.0.0.1"));
     }
 
     void heartbeatTextAndInterval_data() {

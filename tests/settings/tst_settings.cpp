@@ -132,7 +132,6 @@ private slots:
                  (LoggerSettings{db, window, SettingKeys::initialNumber(Setting::SpoolLimit), {}}));
     }
 
-    // A file saved with a byte order mark (as Windows editors do) keeps its first section.
     // Changing one value (the web page sends only the table) leaves the other keys as their
     // author wrote them: an engine named in capitals, a path relative to the Data folder.
     void savingOneValueLeavesTheOthersAsWritten() {
@@ -147,6 +146,7 @@ private slots:
                  QByteArray("[Quilljot]\nEngine=FILE\nDatabase=mine.db\nDatabaseTable=tblHome\n"));
     }
 
+    // A file saved with a byte order mark (as Windows editors do) keeps its first section.
     void byteOrderMarkIsNoPartOfTheFirstSection() {
         QVERIFY(
             writeFile(cfg(QStringLiteral("bom.ini")), "\xEF\xBB\xBF[Quilljot]\r\nUseSQL=True\r\n"));

@@ -130,10 +130,6 @@ private slots:
         QCOMPARE(watched, sentences);
         QCOMPARE(itemValue(node.sent[0], QStringLiteral("Data")),
                  QStringLiteral("InitXap  Line 0 keepDays must be a number\nof days"));
-        QCOMPARE(
-            Reporter::textLogLine(QStringLiteral("xapzelQuilljot"), QStringLiteral("SendHeartbeat"),
-                                  Problem{ErrorKind::Socket, QStringLiteral("refused"), 2}),
-            QStringLiteral("xapzelQuilljot SendHeartbeat 2 refused"));
     }
 
     void failedSendKeepsTheQueueAndWritesTheTextLog() {

@@ -1,7 +1,6 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QClipboard>
-#include <QComboBox>
 #include <QDateEdit>
 #include <QDesktopServices>
 #include <QLabel>
@@ -14,13 +13,13 @@
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTableView>
-#include <QTcpServer>
 #include <QUdpSocket>
 #include <QtTest>
 #include <atomic>
 
 #include "LoopbackLogger.h"
 #include "TestFiles.h"
+#include "TestProcesses.h"
 #include "logger/EchoFormat.h"
 #include "logger/Logger.h"
 #include "settings/IniFile.h"
@@ -128,12 +127,6 @@ private slots:
         m_desktop.reset();
     }
 
-    void echoLineFormat() {
-        QCOMPARE(EchoFormat::line(
-                     ev("2026-03-05 14:03:09", "zel.hs.pc.abcde", "L\r\nog", "a\r\nb\rc\nd")),
-                 QStringLiteral("zel.hs.pc.abcde     \t2026-03-05 14:03:09 |  L|og  |  a|b|c|d"));
-    }
-
     void liveViewFiltersFreezesAndClears() {
         auto* freeze = child<QCheckBox>(echo(), "freezeBox");
         auto* tally = child<QLabel>(echo(), "liveTally");
@@ -157,10 +150,12 @@ private slots:
             child<QLineEdit>(echo(), f)->clear();
         }
         QCOMPARE(echo()->liveLines().size(), 4);
-        // The whole text of a line is in its tooltip, line breaks kept, never read as markup.
+        // The whole text of a line is in its tooltip, line breaks kept, never read as markup;
+        // the line itself stays one line.
         const QString markup = QStringLiteral("a\nb <a href='file:///etc'>x</a> &amp;");
         echo()->addEvents({{QStringLiteral("2026-12-04 10:00:04"), QStringLiteral("zel.hall"),
                             QStringLiteral("log"), markup}});
+        QVERIFY(!echo()->liveLines().last().contains(u'\n'));
         QVERIFY(live->data(live->index(4), Qt::ToolTipRole)
                     .toString()
                     .contains(markup.toHtmlEscaped()));
@@ -216,26 +211,20 @@ private slots:
         QCOMPARE(buckets.size(), 8 * 24);  // 2026-11-28 to 2026-12-05, by hours
         const int eight = 4 * 24 + 8;
         QCOMPARE(buckets[eight].start, QStringLiteral("2026-12-02 08:00:00"));
-        QList<qint64> counts;
-        for (const ActivityBucket& b : buckets) {
-            counts.append(b.count);
-        }
-        QList<qint64> expected(8 * 24, 0);
-        expected[eight] = 3;
-        expected[eight + 2] = 1;
-        QCOMPARE(counts, expected);
+        // Gaps and whole hours are the store's activityChartBuckets; here the window's range.
+        QCOMPARE(buckets[eight].count, 3);
+        QCOMPARE(buckets[eight + 2].count, 1);
         chart->resize(960, 110);
         QVERIFY(chart->barRect(eight + 1).isEmpty());
         QCOMPARE(chart->barRect(eight + 2).height() * 3, chart->barRect(eight).height());
         QCOMPARE(chart->describe(eight),
                  QStringLiteral("2026-12-02 08:00 – 2026-12-02 09:00: 3 events"));
 
-        const auto at = [&](int bucket) {
-            return QPoint(int((bucket + 0.5) * chart->width() / 192), chart->height() / 2);
-        };
+        const auto at = [&](int bucket) { return chart->barRect(bucket).center().toPoint(); };
+        const QPoint nine = (at(eight) + at(eight + 2)) / 2;  // the empty hour between
         QTest::mousePress(chart, Qt::LeftButton, {}, at(eight));
-        QTest::mouseMove(chart, at(eight + 1));
-        QTest::mouseRelease(chart, Qt::LeftButton, {}, at(eight + 1));
+        QTest::mouseMove(chart, nine);
+        QTest::mouseRelease(chart, Qt::LeftButton, {}, nine);
         QCOMPARE(echo()->history()->query().from, QStringLiteral("2026-12-02 08:00:00"));
         QCOMPARE(echo()->history()->query().to, QStringLiteral("2026-12-02 10:00:00"));
         QCOMPARE(echo()->history()->model()->total(), qint64(3));
@@ -268,9 +257,6 @@ private slots:
         HistoryModel* model = echo()->history()->model();
         auto* table = child<QTableView>(echo(), "historyTable");
         QCOMPARE(model->total(), qint64(1200));
-        QCOMPARE(model->columnCount(), 4);
-        QCOMPARE(model->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(),
-                 QStringLiteral("Time"));
         while (model->canFetchMore({})) {
             model->fetchMore({});
         }
@@ -278,7 +264,6 @@ private slots:
         for (int r = 0; r < 1200; ++r) {
             QCOMPARE(model->row(r).event, events[1199 - r]);  // newest first, none missing
         }
-        QVERIFY(child<QLabel>(echo(), "historyTally")->text().contains(QStringLiteral("rows")));
 
         // A live event never enters the history; the live view keeps it.
         const LogEvent arriving = ev("2026-12-05 08:01:00", "live", "Log", "arrives");
@@ -379,11 +364,6 @@ private slots:
         QVERIFY(!echo()->close());
         QVERIFY(!echo()->isVisible());
         QVERIFY(echo()->liveLines().last().endsWith(QStringLiteral("kept")));
-        QCOMPARE(setting(QStringLiteral("WindowWidth")),
-                 QString::number(qRound(640 * echo()->twipsPerPixelX())));
-        QCOMPARE(setting(QStringLiteral("WindowHeight")),
-                 QString::number(qRound(300 * echo()->twipsPerPixelY())));
-        QCOMPARE(setting(QStringLiteral("SourceFilter")), QStringLiteral("zel"));
 
         EchoWindow again(*m_logger);
         again.restore();
@@ -404,13 +384,7 @@ private slots:
         m_desktop->onMenuChosen(TrayIcon::Setup);
         SetupDialog* setup = m_desktop->setupDialog();
         QVERIFY(setup != nullptr && setup->isVisible());
-        QCOMPARE(setup->windowTitle(), QStringLiteral("Quilljot Setup"));
-        QVERIFY(child<QRadioButton>(setup, "fileDatabaseOption")->isChecked());
-        QVERIFY(!child<QRadioButton>(setup, "sqlServerOption")->isChecked());
-        QVERIFY(!child<QRadioButton>(setup, "postgresqlOption")->isChecked());
-        QCOMPARE(child<QLineEdit>(setup, "sqlSourceField")->text(), QString());
         QCOMPARE(child<QLineEdit>(setup, "databaseField")->text(), defaultDatabase());
-        QCOMPARE(child<QLineEdit>(setup, "tableField")->text(), QStringLiteral("tblQuilljot"));
 
         const QString chosen = m_place->dir.path() + QStringLiteral("/Data/Xap/Quilljot.mdb");
         child<QLineEdit>(setup, "databaseField")->setText(chosen);
@@ -447,8 +421,6 @@ private slots:
         SetupDialog* setup = m_desktop->setupDialog();
         auto* port = child<QLineEdit>(setup, "mqttPortField");
         auto* password = child<QLineEdit>(setup, "mqttPasswordField");
-        QCOMPARE(port->text(), QStringLiteral("1883"));
-        QCOMPARE(child<QComboBox>(setup, "mqttQosChoice")->currentIndex(), 1);
         QVERIFY(!child<QLineEdit>(setup, "mqttCommandClassesField")->isEnabled());
 
         child<QTabWidget>(setup, "setupTabs")->setCurrentIndex(0);
@@ -461,10 +433,8 @@ private slots:
                  QStringLiteral("Port must be a TCP port from 0 (off) to 65535, not '70000'."));
         QVERIFY(!m_logger->settings().mqtt.enabled());
 
-        QTcpServer closed;  // a loopback port nothing listens on once it is closed
-        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
-        const QString broker = QStringLiteral("127.0.0.1:") + QString::number(closed.serverPort());
-        closed.close();
+        // A loopback port nothing listens on.
+        const QString broker = QStringLiteral("127.0.0.1:") + QString::number(freeTcpPort());
         port->setText(broker.section(u':', 1));
         password->setText(QStringLiteral("s3cret"));
         child<QCheckBox>(setup, "mqttCommandsOption")->click();
@@ -529,15 +499,6 @@ private slots:
 
     void menuActions() {
         QMenu* menu = m_desktop->tray()->menu();
-        QStringList captions;
-        for (QAction* a : menu->actions()) {
-            captions.append(a->isSeparator() ? QStringLiteral("-") : a->text());
-        }
-        QCOMPARE(captions, QStringList({QStringLiteral("Setup"), QStringLiteral("System Config"),
-                                        QStringLiteral("System Status"), QStringLiteral("Window"),
-                                        QStringLiteral("Help"), QStringLiteral("-"),
-                                        QStringLiteral("Exit")}));
-
         QSignalSpy exit(m_desktop.get(), &DesktopFrontend::exitRequested);
         // System Config opens the settings folder (here in the test's stand-in file manager).
         QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "openedUrl");

@@ -5,7 +5,6 @@
 #include <QNetworkCookieJar>
 #include <QNetworkReply>
 #include <QSslConfiguration>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QUdpSocket>
 #include <QtTest>
@@ -15,6 +14,7 @@
 #include "LoopbackLogger.h"
 #include "SqliteRows.h"
 #include "TestFiles.h"
+#include "TestProcesses.h"
 #include "logger/Frontend.h"
 #include "logger/Logger.h"
 #include "store/EventExport.h"
@@ -342,7 +342,6 @@ private slots:
         QCOMPARE(status[QStringLiteral("counts")][QStringLiteral("written")].toInt(), 1);
         QCOMPARE(status[QStringLiteral("databaseOpen")].toBool(), true);
         QVERIFY(status[QStringLiteral("hubSeen")].toBool());
-        QCOMPARE(status[QStringLiteral("version")].toString(), QStringLiteral(QUILLJOT_VERSION));
         // A "+" in a query is a blank, as pages send it.
         QCOMPARE(get(QStringLiteral("/api/count?data=still+here")).json()[QStringLiteral("count")],
                  1);
@@ -447,24 +446,16 @@ private slots:
     void mqttSettingsFromThePage() {
         const QString settingsFile =
             m_place->dir.path() + QStringLiteral("/Config/zelXapQuilljot.ini");
-        QFile ini(settingsFile);
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write("[Mqtt]\r\nTopicPrefix=home/xap/\r\n");
-        ini.close();
+        QVERIFY(writeFile(settingsFile, "[Mqtt]\r\nTopicPrefix=home/xap/\r\n"));
         startLogger();
-        QTcpServer closed;  // a loopback port nothing listens on once it is closed
-        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
-        const quint16 port = closed.serverPort();
-        closed.close();
+        const quint16 port = freeTcpPort();  // a loopback port nothing listens on
         const QList<std::pair<QByteArray, QByteArray>> good = changeHeaders();
         const auto put = [&](const QJsonObject& mqtt) {
             return ask("PUT", QStringLiteral("/api/settings"),
                        QJsonDocument(QJsonObject{{QStringLiteral("mqtt"), mqtt}}).toJson(), good);
         };
         for (const auto& [field, value, said] :
-             {std::tuple{"port", QJsonValue(70000),
-                         "Port must be a TCP port from 0 (off) to 65535, not '70000'"},
-              std::tuple{"qos", QJsonValue(2), "Qos must be 0 or 1, not '2'"},
+             {std::tuple{"qos", QJsonValue(2), "Qos must be 0 or 1, not '2'"},
               std::tuple{"topicPrefix", QJsonValue(QStringLiteral("a/#")),
                          "TopicPrefix must be a topic without wildcards (+, #), not 'a/#'"},
               std::tuple{"discovery", QJsonValue(QStringLiteral("maybe")),
@@ -492,9 +483,7 @@ private slots:
         QVERIFY2(metrics.contains("\nquilljot_mqtt_connected 0\n") &&
                      metrics.contains("\n# TYPE quilljot_mqtt_published_total counter\n"),
                  metrics.constData());
-        QVERIFY(ini.open(QIODevice::ReadOnly));
-        const QByteArray written = ini.readAll();
-        ini.close();
+        const QByteArray written = readFile(settingsFile);
         QVERIFY2(written.contains("TopicPrefix=home/xap/") && written.contains("Qos=0") &&
                      written.contains("Commands=True") && !written.contains("Discovery"),
                  written.constData());

@@ -47,6 +47,79 @@ bool save(QWidget* w, const QString& folder, const QString& name) {
     return ok;
 }
 
+// Three events of a controller sent through the hub, as a sender on the network would.
+void sendControllerEvents(const Logger& logger, quint16 hubPort) {
+    QUdpSocket controller;
+    for (const char* data : {"Back door opened", "Back door closed", "Porch light: On"}) {
+        const QString text = QStringLiteral(
+                                 "xap-header\n{\nv=12\nhop=1\nuid=FF123400\nclass=Homeseer.Event\n"
+                                 "source=hs.controller.den\n}\nEvent.Log\n{\nTime=%1\nType=Log\n"
+                                 "Data=%2\n}\n")
+                                 .arg(logger.now().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                                      QString::fromLatin1(data));
+        controller.writeDatagram(text.toUtf8(), QHostAddress(QHostAddress::LocalHost), hubPort);
+    }
+}
+
+// The echo window live, frozen and filtered, and on its history tab.
+bool pictureEchoWindow(DesktopFrontend& desktop, const Logger& logger, quint16 hubPort,
+                       const QString& out) {
+    bool ok = true;
+    desktop.showEchoWindow();
+    EchoWindow* echo = desktop.echoWindow();
+    echo->resize(1000, 520);
+    ok &= save(echo, out, QStringLiteral("echo-live"));
+    echo->findChild<QCheckBox*>(QStringLiteral("freezeBox"))->setChecked(true);
+    echo->findChild<QLineEdit*>(QStringLiteral("sourceFilter"))->setText(QStringLiteral("den"));
+    // Events that arrive while frozen are held, and the window counts them.
+    sendControllerEvents(logger, hubPort);
+    settle(800);
+    ok &= save(echo, out, QStringLiteral("echo-live-frozen"));
+    echo->findChild<QCheckBox*>(QStringLiteral("freezeBox"))->setChecked(false);
+    echo->findChild<QLineEdit*>(QStringLiteral("sourceFilter"))->clear();
+    echo->showHistory();
+    settle(600);
+    echo->history()->findChild<QTableView*>(QStringLiteral("historyTable"))->selectRow(2);
+    ok &= save(echo, out, QStringLiteral("echo-history"));
+    echo->hide();
+    return ok;
+}
+
+// The setup dialog for the file database, for a server, and on its MQTT tab.
+bool pictureSetupDialog(DesktopFrontend& desktop, const QString& out) {
+    bool ok = true;
+    desktop.showSetupDialog();
+    SetupDialog* setup = desktop.setupDialog();
+    setup->findChild<QPushButton*>(QStringLiteral("testConnectionButton"))->click();
+    ok &= save(setup, out, QStringLiteral("setup-file"));
+    setup->findChild<QRadioButton*>(QStringLiteral("sqlServerOption"))->click();
+    setup->findChild<QLineEdit*>(QStringLiteral("sqlSourceField"))
+        ->setText(QStringLiteral("sqlhost,1433; User ID=logger; Password=secret"));
+    setup->findChild<QLineEdit*>(QStringLiteral("databaseField"))
+        ->setText(QStringLiteral("HomeLog"));
+    ok &= save(setup, out, QStringLiteral("setup-sql"));
+    setup->findChild<QTabWidget*>(QStringLiteral("setupTabs"))->setCurrentIndex(1);
+    setup->findChild<QLineEdit*>(QStringLiteral("mqttHostField"))
+        ->setText(QStringLiteral("broker.lan"));
+    setup->findChild<QLineEdit*>(QStringLiteral("mqttUsernameField"))
+        ->setText(QStringLiteral("quilljot"));
+    ok &= save(setup, out, QStringLiteral("setup-mqtt"));
+    setup->reject();
+    return ok;
+}
+
+// The status window and the help box.
+bool pictureStatusAndHelp(DesktopFrontend& desktop, const QString& out) {
+    bool ok = true;
+    desktop.showStatusWindow();
+    ok &= save(desktop.statusWindow(), out, QStringLiteral("status"));
+    desktop.statusWindow()->hide();
+    desktop.showHelp();
+    ok &= save(desktop.helpBox(), out, QStringLiteral("help"));
+    desktop.helpBox()->hide();
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -87,59 +160,9 @@ int main(int argc, char** argv) {
     }
     settle(300);
 
-    bool ok = true;
-    desktop.showEchoWindow();
-    EchoWindow* echo = desktop.echoWindow();
-    echo->resize(1000, 520);
-    ok &= save(echo, out, QStringLiteral("echo-live"));
-    echo->findChild<QCheckBox*>(QStringLiteral("freezeBox"))->setChecked(true);
-    echo->findChild<QLineEdit*>(QStringLiteral("sourceFilter"))->setText(QStringLiteral("den"));
-    // Events that arrive while frozen are held, and the window counts them.
-    QUdpSocket controller;
-    for (const char* data : {"Back door opened", "Back door closed", "Porch light: On"}) {
-        const QString text = QStringLiteral(
-                                 "xap-header\n{\nv=12\nhop=1\nuid=FF123400\nclass=Homeseer.Event\n"
-                                 "source=hs.controller.den\n}\nEvent.Log\n{\nTime=%1\nType=Log\n"
-                                 "Data=%2\n}\n")
-                                 .arg(logger.now().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-                                      QString::fromLatin1(data));
-        controller.writeDatagram(text.toUtf8(), QHostAddress(QHostAddress::LocalHost), hubPort);
-    }
-    settle(800);
-    ok &= save(echo, out, QStringLiteral("echo-live-frozen"));
-    echo->findChild<QCheckBox*>(QStringLiteral("freezeBox"))->setChecked(false);
-    echo->findChild<QLineEdit*>(QStringLiteral("sourceFilter"))->clear();
-    echo->showHistory();
-    settle(600);
-    echo->history()->findChild<QTableView*>(QStringLiteral("historyTable"))->selectRow(2);
-    ok &= save(echo, out, QStringLiteral("echo-history"));
-    echo->hide();
-
-    desktop.showSetupDialog();
-    SetupDialog* setup = desktop.setupDialog();
-    setup->findChild<QPushButton*>(QStringLiteral("testConnectionButton"))->click();
-    ok &= save(setup, out, QStringLiteral("setup-file"));
-    setup->findChild<QRadioButton*>(QStringLiteral("sqlServerOption"))->click();
-    setup->findChild<QLineEdit*>(QStringLiteral("sqlSourceField"))
-        ->setText(QStringLiteral("sqlhost,1433; User ID=logger; Password=secret"));
-    setup->findChild<QLineEdit*>(QStringLiteral("databaseField"))
-        ->setText(QStringLiteral("HomeLog"));
-    ok &= save(setup, out, QStringLiteral("setup-sql"));
-    setup->findChild<QTabWidget*>(QStringLiteral("setupTabs"))->setCurrentIndex(1);
-    setup->findChild<QLineEdit*>(QStringLiteral("mqttHostField"))
-        ->setText(QStringLiteral("broker.lan"));
-    setup->findChild<QLineEdit*>(QStringLiteral("mqttUsernameField"))
-        ->setText(QStringLiteral("quilljot"));
-    ok &= save(setup, out, QStringLiteral("setup-mqtt"));
-    setup->reject();
-
-    desktop.showStatusWindow();
-    ok &= save(desktop.statusWindow(), out, QStringLiteral("status"));
-    desktop.statusWindow()->hide();
-    desktop.showHelp();
-    ok &= save(desktop.helpBox(), out, QStringLiteral("help"));
-    desktop.helpBox()->hide();
-
+    bool ok = pictureEchoWindow(desktop, logger, hubPort, out);
+    ok &= pictureSetupDialog(desktop, out);
+    ok &= pictureStatusAndHelp(desktop, out);
     logger.stop();
     return ok ? 0 : 1;
 }

@@ -132,14 +132,7 @@ int replayCapture(const QCommandLineParser& parser, const QHostAddress& destinat
     return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("xap-send"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(QUILLJOT_VERSION));
-
-    QCommandLineParser parser;
+void defineOptions(QCommandLineParser& parser) {
     parser.setApplicationDescription(QStringLiteral(
         "Sends one xAP message built from the options and NAME=VALUE items (or a raw text with "
         "--raw) to an xAP hub.\n"
@@ -191,6 +184,143 @@ int main(int argc, char** argv) {
          QStringLiteral("With --replay, send the capture's heartbeats too.")},
     });
     parser.addPositionalArgument(QStringLiteral("items"), QStringLiteral("NAME=VALUE ..."));
+}
+
+// An option given without the one it goes with.
+std::optional<QString> misplacedOption(const QCommandLineParser& parser) {
+    for (const char* replayOnly : {"speed", "rate", "heartbeats"}) {
+        if (parser.isSet(QString::fromLatin1(replayOnly))) {
+            return QStringLiteral("--") + QString::fromLatin1(replayOnly) +
+                   QStringLiteral(" goes only with --replay");
+        }
+    }
+    if (!parser.isSet(QStringLiteral("wait")) && parser.isSet(QStringLiteral("all"))) {
+        return QStringLiteral("--all goes only with --wait");
+    }
+    return std::nullopt;
+}
+
+// The seconds --wait gives, 0 without it; null when it is no positive number.
+std::optional<double> waitSeconds(const QCommandLineParser& parser) {
+    if (!parser.isSet(QStringLiteral("wait"))) {
+        return 0.0;
+    }
+    bool ok = false;
+    const double seconds = parser.value(QStringLiteral("wait")).toDouble(&ok);
+    if (!ok || seconds <= 0) {
+        return std::nullopt;
+    }
+    return seconds;
+}
+
+// The text of the file --raw names ("-": standard input); a problem says why there is none.
+Result<QString> rawText(const QString& name) {
+    const auto problem = [](const QString& text) { return Problem{ErrorKind::FileSystem, text}; };
+    QFile file;
+    const bool opened = name == u"-" ? file.open(stdin, QIODevice::ReadOnly)
+                                     : (file.setFileName(name), file.open(QIODevice::ReadOnly));
+    if (!opened) {
+        return problem(QStringLiteral("cannot read ") + name + u": " + file.errorString());
+    }
+    QString text = textFromBytes(file.readAll());
+    if (text.trimmed().isEmpty()) {
+        return problem(QStringLiteral("nothing to send: ") + name + QStringLiteral(" is empty"));
+    }
+    return text;
+}
+
+// The message the header options and NAME=VALUE items make; a problem says what is missing.
+Result<QString> builtText(const QCommandLineParser& parser) {
+    const auto problem = [](const QString& text) { return Problem{ErrorKind::Message, text}; };
+    if (!parser.isSet(QStringLiteral("class")) || !parser.isSet(QStringLiteral("section"))) {
+        return problem(QStringLiteral("--class and --section are needed (or --raw)"));
+    }
+    QList<XapItem> items;
+    for (const QString& item : parser.positionalArguments()) {
+        const qsizetype eq = item.indexOf(u'=');
+        if (eq <= 0) {
+            return problem(QStringLiteral("item '") + item + QStringLiteral("' is not NAME=VALUE"));
+        }
+        items.append(XapItem{item.left(eq), item.mid(eq + 1)});
+    }
+    return XapText::message(
+        XapHeader{parser.value(QStringLiteral("uid")), parser.value(QStringLiteral("class")),
+                  parser.value(QStringLiteral("source")), parser.value(QStringLiteral("target"))},
+        parser.value(QStringLiteral("section")), items);
+}
+
+// Prints the datagrams that reach `socket` within `limitMs` and are addressed to `source` (every
+// one with `all`); how many it printed.
+int printReplies(QUdpSocket& socket, const QString& source, qint64 limitMs, bool all) {
+    int replies = 0;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < limitMs) {
+        if (!socket.waitForReadyRead(int(limitMs - clock.elapsed()))) {
+            continue;
+        }
+        while (socket.hasPendingDatagrams()) {
+            QByteArray bytes(socket.pendingDatagramSize(), Qt::Uninitialized);
+            if (socket.readDatagram(bytes.data(), bytes.size()) < 0) {
+                continue;
+            }
+            const QString reply = textFromBytes(bytes);
+            const XapMessage m = XapMessage::read(reply);
+            if (all || (m.target() != u"Unknown" && m.targetMatches(source))) {
+                std::printf("%s\n", qPrintable(reply));
+                std::fflush(stdout);
+                ++replies;
+            }
+        }
+    }
+    return replies;
+}
+
+// Sends `text` and, with --wait, announces the socket with a heartbeat first, prints the replies
+// and says goodbye with a stopped heartbeat. The exit status.
+int sendMessage(const QCommandLineParser& parser, const QHostAddress& destination, quint16 port,
+                const QString& text, double waitSeconds) {
+    const QString source = parser.value(QStringLiteral("source"));
+    const QString uid = parser.value(QStringLiteral("uid"));
+    QUdpSocket socket;
+    // A hub of this host answers on loopback; another host needs the socket on its interfaces.
+    const QHostAddress local(destination.isLoopback() ? QHostAddress::LocalHost
+                                                      : QHostAddress::AnyIPv4);
+    if (!socket.bind(local, 0)) {
+        return fail(1, QStringLiteral("cannot open a socket: ") + socket.errorString());
+    }
+    const int myPort = socket.localPort();
+    auto send = [&](const QString& t) {
+        const QByteArray bytes = bytesFromText(t);
+        return socket.writeDatagram(bytes, destination, port) == bytes.size();
+    };
+    auto heartbeat = [&](QStringView hbClass) {
+        return Heartbeat{hbClass.toString(), source, uid, 60, myPort}.text();
+    };
+    if (waitSeconds > 0 && !send(heartbeat(Heartbeat::kAlive))) {
+        return fail(1, QStringLiteral("heartbeat not sent: ") + socket.errorString());
+    }
+    if (!send(text)) {
+        return fail(1, QStringLiteral("message not sent: ") + socket.errorString());
+    }
+    if (waitSeconds <= 0) {
+        return 0;
+    }
+    const int replies = printReplies(socket, source, qint64(waitSeconds * 1000),
+                                     parser.isSet(QStringLiteral("all")));
+    send(heartbeat(Heartbeat::kStopped));
+    return replies > 0 ? 0 : 3;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("xap-send"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUILLJOT_VERSION));
+
+    QCommandLineParser parser;
+    defineOptions(parser);
     if (!parser.parse(QCoreApplication::arguments())) {
         return fail(2, parser.errorText() + QStringLiteral(" (see --help)"));
     }
@@ -215,107 +345,21 @@ int main(int argc, char** argv) {
     if (parser.isSet(QStringLiteral("replay"))) {
         return replayCapture(parser, destination, quint16(port));
     }
-    for (const char* replayOnly : {"speed", "rate", "heartbeats"}) {
-        if (parser.isSet(QString::fromLatin1(replayOnly))) {
-            return fail(2, QStringLiteral("--") + QString::fromLatin1(replayOnly) +
-                               QStringLiteral(" goes only with --replay"));
-        }
+    if (const auto misplaced = misplacedOption(parser)) {
+        return fail(2, *misplaced);
     }
-    double waitSeconds = 0;
-    if (parser.isSet(QStringLiteral("wait"))) {
-        waitSeconds = parser.value(QStringLiteral("wait")).toDouble(&ok);
-        if (!ok || waitSeconds <= 0) {
-            return fail(2, QStringLiteral("--wait needs a positive number of seconds"));
-        }
-    } else if (parser.isSet(QStringLiteral("all"))) {
-        return fail(2, QStringLiteral("--all goes only with --wait"));
+    const std::optional<double> wait = waitSeconds(parser);
+    if (!wait) {
+        return fail(2, QStringLiteral("--wait needs a positive number of seconds"));
     }
     if (const auto problem = headerProblem(parser)) {
         return fail(2, *problem);
     }
-    const QString source = parser.value(QStringLiteral("source"));
-    const QString uid = parser.value(QStringLiteral("uid"));
-
-    QString text;
-    if (parser.isSet(QStringLiteral("raw"))) {
-        QFile file;
-        const QString name = parser.value(QStringLiteral("raw"));
-        const bool opened = name == u"-" ? file.open(stdin, QIODevice::ReadOnly)
-                                         : (file.setFileName(name), file.open(QIODevice::ReadOnly));
-        if (!opened) {
-            return fail(2, QStringLiteral("cannot read ") + name + u": " + file.errorString());
-        }
-        text = textFromBytes(file.readAll());
-        if (text.trimmed().isEmpty()) {
-            return fail(2,
-                        QStringLiteral("nothing to send: ") + name + QStringLiteral(" is empty"));
-        }
-    } else {
-        if (!parser.isSet(QStringLiteral("class")) || !parser.isSet(QStringLiteral("section"))) {
-            return fail(2, QStringLiteral("--class and --section are needed (or --raw)"));
-        }
-        QList<XapItem> items;
-        for (const QString& item : parser.positionalArguments()) {
-            const qsizetype eq = item.indexOf(u'=');
-            if (eq <= 0) {
-                return fail(
-                    2, QStringLiteral("item '") + item + QStringLiteral("' is not NAME=VALUE"));
-            }
-            items.append(XapItem{item.left(eq), item.mid(eq + 1)});
-        }
-        text = XapText::message(XapHeader{uid, parser.value(QStringLiteral("class")), source,
-                                          parser.value(QStringLiteral("target"))},
-                                parser.value(QStringLiteral("section")), items);
+    const Result<QString> text = parser.isSet(QStringLiteral("raw"))
+                                     ? rawText(parser.value(QStringLiteral("raw")))
+                                     : builtText(parser);
+    if (!text) {
+        return fail(2, text.problem().description);
     }
-
-    QUdpSocket socket;
-    // A hub of this host answers on loopback; another host needs the socket on its interfaces.
-    const QHostAddress local(destination.isLoopback() ? QHostAddress::LocalHost
-                                                      : QHostAddress::AnyIPv4);
-    if (!socket.bind(local, 0)) {
-        return fail(1, QStringLiteral("cannot open a socket: ") + socket.errorString());
-    }
-    const int myPort = socket.localPort();
-    auto send = [&](const QString& t) {
-        const QByteArray bytes = bytesFromText(t);
-        return socket.writeDatagram(bytes, destination, quint16(port)) == bytes.size();
-    };
-    auto heartbeat = [&](QStringView hbClass) {
-        return Heartbeat{hbClass.toString(), source, uid, 60, myPort}.text();
-    };
-    if (waitSeconds > 0 && !send(heartbeat(Heartbeat::kAlive))) {
-        return fail(1, QStringLiteral("heartbeat not sent: ") + socket.errorString());
-    }
-    if (!send(text)) {
-        return fail(1, QStringLiteral("message not sent: ") + socket.errorString());
-    }
-    if (waitSeconds <= 0) {
-        return 0;
-    }
-
-    int replies = 0;
-    QElapsedTimer clock;
-    clock.start();
-    const qint64 limit = qint64(waitSeconds * 1000);
-    const bool all = parser.isSet(QStringLiteral("all"));
-    while (clock.elapsed() < limit) {
-        if (!socket.waitForReadyRead(int(limit - clock.elapsed()))) {
-            continue;
-        }
-        while (socket.hasPendingDatagrams()) {
-            QByteArray bytes(socket.pendingDatagramSize(), Qt::Uninitialized);
-            if (socket.readDatagram(bytes.data(), bytes.size()) < 0) {
-                continue;
-            }
-            const QString reply = textFromBytes(bytes);
-            const XapMessage m = XapMessage::read(reply);
-            if (all || (m.target() != u"Unknown" && m.targetMatches(source))) {
-                std::printf("%s\n", qPrintable(reply));
-                std::fflush(stdout);
-                ++replies;
-            }
-        }
-    }
-    send(heartbeat(Heartbeat::kStopped));
-    return replies > 0 ? 0 : 3;
+    return sendMessage(parser, destination, quint16(port), text.value(), *wait);
 }
