@@ -58,8 +58,11 @@ protected:
     LayoutDialect layoutDialect() const override;
     std::optional<SearchDialect> searchDialect() const override;
     Result<QStringList> keepSearchIndex() override;
+    EventSelectDialect readDialect(const EventQuery& query, bool rows) override;
 
 private:
+    // A term with this many matches in the index, or more, is found by reading the rows.
+    static constexpr int kManyMatches = 2000;
     // The text index of the data (see PostgresProviderSearch.cpp): a table of each row's key and
     // data with a trigram index on the data, filled by key, and the key it holds rows up to.
     QString searchTable() const;

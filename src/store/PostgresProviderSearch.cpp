@@ -90,6 +90,28 @@ Result<QStringList> PostgresProvider::keepSearchIndex() {
                        "logging goes on)")};
 }
 
+EventSelectDialect PostgresProvider::readDialect(const EventQuery& query, bool rows) {
+    EventSelectDialect dialect = selectDialect();
+    if (!rows || dialect.dataIndex.isEmpty() || query.sortBy != EventQuery::Column::Time ||
+        query.data.toUcs4().size() < EventSelectDialect::kIndexedLength) {
+        return dialect;
+    }
+    // A term in many rows fills a page from the newest rows on sooner than the server gathers
+    // every match from the index (measured: 14 ms against 500 ms for a word in 1 % of 2,000,000).
+    QStringList pattern;
+    (void)EventSelects::contains(dialect, QStringLiteral("Data"), query.data, pattern);
+    qint64 matches = 0;
+    const Result<qint64> counted = runStatement(
+        QStringLiteral("SELECT COUNT(*) FROM (SELECT 1 FROM ") + searchTable() +
+            QStringLiteral(" WHERE Data ILIKE ? ESCAPE '\\' LIMIT ") +
+            QString::number(kManyMatches) + QStringLiteral(") AS found"),
+        {pattern.value(0)}, [&](const QStringList& row) { matches = row.value(0).toLongLong(); });
+    if (counted && matches >= kManyMatches) {
+        dialect.dataIndex.clear();
+    }
+    return dialect;
+}
+
 std::optional<StoreProvider::SearchDialect> PostgresProvider::searchDialect() const {
     if (!m_searchIndexed) {
         return std::nullopt;
