@@ -169,7 +169,7 @@ Status StoreProvider::recordLayout() {
         return kept.problem();
     }
     if (!kept.value()) {
-        if (const Status made = layoutQuery(dialect.makeRecord).status(); !made) {
+        if (const Status made = layoutQuery(dialect.makeRecord.arg(kRecordTable)).status(); !made) {
             return made;
         }
     }
