@@ -238,7 +238,7 @@ Result<bool> PostgresProvider::hasEventTable() {
 
 StoreProvider::LayoutDialect PostgresProvider::layoutDialect() const {
     return {QStringLiteral("SELECT to_regclass(?) IS NOT NULL"),
-            QStringLiteral("CREATE TABLE tblQuilljotLayout (TableName text PRIMARY KEY, Version "
+            QStringLiteral("CREATE TABLE %1 (TableName text PRIMARY KEY, Version "
                            "integer NOT NULL)"),
             m_settings.table.toLower()};
 }

@@ -417,8 +417,8 @@ Status SqlServerProvider::endLayoutChange(bool commit) {
 
 StoreProvider::LayoutDialect SqlServerProvider::layoutDialect() const {
     return {QStringLiteral("SELECT CASE WHEN OBJECT_ID(?, 'U') IS NULL THEN 0 ELSE 1 END"),
-            QStringLiteral("CREATE TABLE tblQuilljotLayout (TableName nvarchar(128) NOT NULL "
-                           "CONSTRAINT [PK_tblQuilljotLayout] PRIMARY KEY, Version int NOT NULL)"),
+            QStringLiteral("CREATE TABLE %1 (TableName nvarchar(128) NOT NULL CONSTRAINT [PK_%1] "
+                           "PRIMARY KEY, Version int NOT NULL)"),
             m_settings.table};
 }
 

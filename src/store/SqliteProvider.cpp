@@ -286,7 +286,7 @@ Status SqliteProvider::recordLayout() {
 
 StoreProvider::LayoutDialect SqliteProvider::layoutDialect() const {
     return {QStringLiteral("SELECT count(*) FROM sqlite_master WHERE lower(name) = lower(?)"),
-            QStringLiteral("CREATE TABLE tblQuilljotLayout (TableName TEXT PRIMARY KEY, Version "
+            QStringLiteral("CREATE TABLE %1 (TableName TEXT PRIMARY KEY, Version "
                            "INTEGER NOT NULL)"),
             m_settings.table};
 }

@@ -166,7 +166,7 @@ protected:
     struct LayoutDialect {
         // Selects one value, not 0 when the table or index the "?" names is there.
         QString isThere;
-        QString makeRecord;  // makes the table tblQuilljotLayout (TableName, Version)
+        QString makeRecord;  // makes the record's table (TableName, Version), named %1
         QString recordKey;   // the event table as its row in the record names it
     };
     virtual LayoutDialect layoutDialect() const = 0;
