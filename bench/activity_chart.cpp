@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <tuple>
 
+#include "BenchDatabase.h"
 #include "status/RecentActivity.h"
 #include "store/Store.h"
 #include "support/DateText.h"
@@ -54,15 +55,7 @@ int main(int argc, char** argv) {
                      "SQLSOURCE DATABASE\n");
         return 2;
     }
-    DatabaseSettings settings;
-    settings.table = QStringLiteral("tblQuilljot");
-    if (args[2] == u"postgresql") {
-        settings.kind = DatabaseKind::PostgreSql;
-        settings.sqlSource = args.value(3);
-        settings.database = args.value(4);
-    } else {
-        settings.database = args[3];
-    }
+    const DatabaseSettings settings = benchDatabase(args);
     Store store;
     QElapsedTimer clock;
     clock.start();

@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <cstdio>
 
+#include "BenchDatabase.h"
 #include "store/Store.h"
 
 namespace {
@@ -50,15 +51,7 @@ int main(int argc, char** argv) {
                      "usage: search_index measure file PATH | postgresql SQLSOURCE DATABASE\n");
         return 2;
     }
-    DatabaseSettings settings;
-    settings.table = QStringLiteral("tblQuilljot");
-    if (args[2] == u"postgresql") {
-        settings.kind = DatabaseKind::PostgreSql;
-        settings.sqlSource = args.value(3);
-        settings.database = args.value(4);
-    } else {
-        settings.database = args[3];
-    }
+    DatabaseSettings settings = benchDatabase(args);
     const std::pair<const char*, QString> terms[] = {
         {"a rare word (10 rows in 10 million)", QStringLiteral("garage door")},
         {"a word in 1 % of the rows", QStringLiteral("sprinkler")},
