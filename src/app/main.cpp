@@ -105,6 +105,23 @@ int run(QCoreApplication& app, Frontend& frontend, DesktopFrontend* desktop, con
         options.journal = TextLog::standardError();
     }
     Logger logger(frontend, std::move(options));
+    // Watched before the node announces itself: a stop asked for while the start is still under
+    // way waits for the event loop and then says goodbye to the hub, instead of killing the
+    // process unannounced.
+    auto shutdown = [&logger] {
+        logger.stop();
+        QCoreApplication::quit();
+    };
+    ProcessSignals signalWatch({SIGINT, SIGTERM, SIGHUP}, [&](int number) {
+        if (number == SIGHUP) {
+            std::fprintf(stderr,
+                         "quilljot: SIGHUP: reading the settings and reopening the "
+                         "database\n");
+            logger.reloadSettings();
+        } else {
+            shutdown();
+        }
+    });
 #ifdef QUILLJOT_GUI
     if (desktop != nullptr) {
         desktop->attach(logger);
@@ -133,20 +150,6 @@ int run(QCoreApplication& app, Frontend& frontend, DesktopFrontend* desktop, con
     }
     // Under a service manager the start is done: the node listens and has announced itself.
     ServiceNotify::send("READY=1");
-    auto shutdown = [&logger] {
-        logger.stop();
-        QCoreApplication::quit();
-    };
-    ProcessSignals signalWatch({SIGINT, SIGTERM, SIGHUP}, [&](int number) {
-        if (number == SIGHUP) {
-            std::fprintf(stderr,
-                         "quilljot: SIGHUP: reading the settings and reopening the "
-                         "database\n");
-            logger.reloadSettings();
-        } else {
-            shutdown();
-        }
-    });
 #ifdef QUILLJOT_GUI
     if (desktop != nullptr) {
         QObject::connect(desktop, &DesktopFrontend::exitRequested, &app, shutdown);
