@@ -62,6 +62,22 @@ QList<StoredEvent> history(const Store& writer, EventQuery query = {}) {
     return rows;
 }
 
+// The data of the rows `history` reads, in its order.
+QStringList dataOf(const Store& writer, const EventQuery& query = {}) {
+    QStringList out;
+    for (const StoredEvent& r : history(writer, query)) {
+        out.append(r.event.data);
+    }
+    return out;
+}
+
+// The value of `found` as `name`, or the case skipped when there is no SQL Server to test against.
+#define SQL_SERVER_OR_SKIP(name, found)     \
+    auto name = (found);                    \
+    if (!name) {                            \
+        QSKIP("needs QUILLJOT_TEST_MSSQL"); \
+    }
+
 ActivityQuery chartQuery(const char* from, const char* to, ActivityQuery::Bucket bucket) {
     ActivityQuery q;
     q.from = QString::fromLatin1(from);
@@ -360,13 +376,7 @@ private slots:
             q.data = data;
             return q;
         };
-        auto data = [&](const EventQuery& q) {
-            QStringList out;
-            for (const StoredEvent& r : history(store, q)) {
-                out.append(r.event.data);
-            }
-            return out;
-        };
+        const auto data = [&](const EventQuery& q) { return dataOf(store, q); };
         const QString lamp =
             QString(QStringLiteral("O'Neil's lamp")).replace(e.storedQuote[0], e.storedQuote[1]);
         QCOMPARE(data(filtered({}, {}, {})),
@@ -410,7 +420,7 @@ private slots:
         std::stable_sort(bySource.begin(), bySource.end(), [](const auto& a, const auto& b) {
             return a.event.source.toLower() < b.event.source.toLower();
         });
-        auto dataOf = [](const QList<StoredEvent>& list, bool reversed) {
+        auto ordered = [](const QList<StoredEvent>& list, bool reversed) {
             QStringList out;
             for (const StoredEvent& r : list) {
                 reversed ? out.prepend(r.event.data) : out.append(r.event.data);
@@ -420,8 +430,8 @@ private slots:
         for (const auto column : {EventQuery::Column::Time, EventQuery::Column::Source}) {
             for (const auto order : {EventQuery::Order::Descending, EventQuery::Order::Ascending}) {
                 const QStringList expected =
-                    dataOf(column == EventQuery::Column::Time ? rows : bySource,
-                           order == EventQuery::Order::Descending);
+                    ordered(column == EventQuery::Column::Time ? rows : bySource,
+                            order == EventQuery::Order::Descending);
                 for (int pageSize : {1, 4, 23}) {
                     EventQuery q;
                     q.sortBy = column;
@@ -796,11 +806,7 @@ private slots:
         }
         QVERIFY(store.endBatch());
         QCOMPARE(refused, QStringList({QStringLiteral("bad"), QStringLiteral("bad")}));
-        QStringList data;
-        for (const StoredEvent& r : history(store)) {
-            data.append(r.event.data);
-        }
-        QCOMPARE(data, QStringList({x, QStringLiteral("y"), z}));
+        QCOMPARE(dataOf(store), QStringList({x, QStringLiteral("y"), z}));
         QVERIFY(admin.exec(
             QStringLiteral("SELECT count(*) FROM pg_indexes WHERE indexdef ILIKE "
                            "'%(sampledate)' AND tablename IN ('TBLCHECK', 'tblfirst')")));
@@ -935,10 +941,7 @@ private slots:
 
     // A Source or Category longer than its column is cut with a mark rather than refused.
     void longNamesAreCut() {
-        const auto e = serverEngine(freshTable());
-        if (!e) {
-            QSKIP("needs QUILLJOT_TEST_MSSQL");
-        }
+        SQL_SERVER_OR_SKIP(e, serverEngine(freshTable()))
         const QString longName = QString(300, u'n');
         Store store;
         QVERIFY(!store.open(e->settings).create);
@@ -1143,22 +1146,17 @@ private slots:
             QVERIFY2(!p.create && !p.open, qPrintable(p.create ? p.create->description
                                                       : p.open ? p.open->description
                                                                : QString()));
-            if (from == 2) {  // the text index, where the engine keeps one
-                QVERIFY2(p.upgraded.contains(QStringLiteral(
-                             "had the layout of version 2 and were upgraded to layout 3, every "
-                             "row kept: ")) &&
-                             !p.upgraded.contains(QStringLiteral("summary")),
-                         qPrintable(p.upgraded));
-            } else if (from == 1) {  // only the steps after it
-                QVERIFY2(p.upgraded.contains(QStringLiteral(
-                             "had the layout of version 1 and were upgraded to layout 3, every "
-                             "row kept: the activity summary made from the rows, ")),
-                         qPrintable(p.upgraded));
-            } else {
-                QVERIFY2(p.upgraded.contains(QStringLiteral("upgraded to layout 3")) &&
-                             p.upgraded.contains(QStringLiteral("activity summary made")),
-                         qPrintable(p.upgraded));
-            }
+            // Only the steps after the layout it had: from 2 the text index alone, where the
+            // engine keeps one.
+            const QString said[] = {
+                QStringLiteral("upgraded to layout 3"),
+                QStringLiteral("had the layout of version 1 and were upgraded to layout 3, every "
+                               "row kept: the activity summary made from the rows, "),
+                QStringLiteral("had the layout of version 2 and were upgraded to layout 3, every "
+                               "row kept: ")};
+            QVERIFY2(p.upgraded.contains(said[from]) &&
+                         p.upgraded.contains(QStringLiteral("activity summary made")) == (from < 2),
+                     qPrintable(p.upgraded));
             keptRows(store);
             if (QTest::currentTestFailed()) {
                 return;
@@ -1443,10 +1441,7 @@ private slots:
 
     // A failed step while making the table is reported, not passed over.
     void aTableThatCannotBeMadeIsReported() {
-        const auto e = serverEngine(freshTable());
-        if (!e) {
-            QSKIP("needs QUILLJOT_TEST_MSSQL");
-        }
+        SQL_SERVER_OR_SKIP(e, serverEngine(freshTable()))
         const QString t = e->settings.table;
         // Another table holds the name of the new table's key already.
         QVERIFY(rawExec(
@@ -1462,10 +1457,7 @@ private slots:
     // once until the backoff delay has passed; then the store connects again by itself. A
     // connection ended under it, as by a restart, is the same.
     void aSilentOrLostServerFailsInTimeAndIsConnectedAgain() {
-        const auto e = serverEngine(freshTable());
-        if (!e) {
-            QSKIP("needs QUILLJOT_TEST_MSSQL");
-        }
+        SQL_SERVER_OR_SKIP(e, serverEngine(freshTable()))
         const QString port = ServerSource::parse(e->settings.sqlSource).port;
         Store store;
         store.open(e->settings);
@@ -1501,11 +1493,7 @@ private slots:
         QVERIFY(write(QStringLiteral("lost")));
         QVERIFY(write(QStringLiteral("3")));
         QVERIFY(store.endBatch());
-        QStringList data;
-        for (const StoredEvent& r : history(store)) {
-            data.append(r.event.data);
-        }
-        QCOMPARE(data,
+        QCOMPARE(dataOf(store),
                  QStringList({QStringLiteral("1"), QStringLiteral("frozen"), QStringLiteral("2"),
                               QStringLiteral("lost"), QStringLiteral("3")}));
     }
@@ -1524,10 +1512,7 @@ private slots:
     void aWriteWhoseAnswerWasLostIsStoredOnce() {
         QFETCH(bool, message);
         QFETCH(bool, frozen);
-        auto server = serverThroughProxy();
-        if (!server) {
-            QSKIP("needs QUILLJOT_TEST_MSSQL");
-        }
+        SQL_SERVER_OR_SKIP(server, serverThroughProxy())
         Engine* e = &server->engine;
         CuttingProxy& proxy = *server->proxy;
         const QString& port = server->serverPort;
@@ -1587,9 +1572,7 @@ private slots:
             QVERIFY(reader(store)->readMessages(
                 {}, [&](const StoredMessage& m) { data.append(m.message.text); }));
         } else {
-            for (const StoredEvent& r : history(store)) {
-                data.append(r.event.data);
-            }
+            data = dataOf(store);
         }
         QCOMPARE(data, QStringList({doubtful, doubtful, QStringLiteral("after")}));
     }
@@ -1597,10 +1580,7 @@ private slots:
     // A read whose connection breaks under it fails as an outage, and the next read connects
     // again (the read's statement, freed after its connection, crashed the logger).
     void aReadThatLosesItsConnectionFails() {
-        auto server = serverThroughProxy();
-        if (!server) {
-            QSKIP("needs QUILLJOT_TEST_MSSQL");
-        }
+        SQL_SERVER_OR_SKIP(server, serverThroughProxy())
         const Engine* e = &server->engine;
         CuttingProxy& proxy = *server->proxy;
         Store store;
@@ -1671,18 +1651,11 @@ private slots:
         } else {
             QVERIFY2(ended, qPrintable(ended ? QString() : ended.problem().description));
         }
-        QStringList stored;
-        for (const StoredEvent& r : history(store)) {
-            stored.append(r.event.data);
-        }
-        QCOMPARE(stored, data);
+        QCOMPARE(dataOf(store), data);
     }
 
     void aPasswordWithASemicolonSignsIn() {
-        const auto e = serverEngine(freshTable());
-        if (!e) {
-            QSKIP("needs QUILLJOT_TEST_MSSQL");
-        }
+        SQL_SERVER_OR_SKIP(e, serverEngine(freshTable()))
         // Made once per server; an existing login is kept.
         rawExec(*e, {QStringLiteral("CREATE LOGIN qj_semicolon WITH PASSWORD = 'Semi;colon1'")});
         QVERIFY(
