@@ -344,47 +344,21 @@ private slots:
     }
 
     // A block pasted below the defaults a first start wrote, under the sections' names in other
-    // letter cases: each key given twice counts the second time and is named with both lines; a
-    // save rewrites the line that counts and leaves the other as it was.
-    void keysGivenTwiceCountTheLastTimeAndAreNamed() {
+    // letter cases: each key given twice counts the second time, and a save rewrites the line
+    // that counts and leaves the other as it was. (How each is named, with both lines, is the
+    // service test's keysGivenTwiceAreNamedAtCheckStartAndReload.)
+    void keysGivenTwiceCountTheLastTime() {
         const SettingsStore s = store();
         QVERIFY(s.createIfMissing());
-        QByteArray text = readFile(loggerFile());
-        text +=
-            "\n[QUILLJOT]\nKeepDays=30\ndatabasetable=tblPasted\n[RULES]\n"
-            "INCLUDE1=xAPBSC.event\n";
-        QVERIFY(writeFile(loggerFile(), text));
-        const QList<QByteArray> lines = text.split('\n');
-        auto lineOf = [&](const QByteArray& start, int from = 0) {
-            for (int i = from; i < lines.size(); ++i) {
-                if (lines[i].startsWith(start)) {
-                    return i + 1;
-                }
-            }
-            return 0;
-        };
+        QVERIFY(writeFile(loggerFile(), readFile(loggerFile()) +
+                                            "\n[QUILLJOT]\nKeepDays=30\ndatabasetable=tblPasted\n"
+                                            "[RULES]\nINCLUDE1=xAPBSC.event\n"));
         const SettingsStore::Loaded loaded = s.load(s.defaults());
         QCOMPARE(loaded.rules.eventKeepDays, 30);
         QCOMPARE(loaded.rules.include,
                  (QList<MessageRule>{{QStringLiteral("xAPBSC.event"), {}, {}}}));
         QCOMPARE(loaded.settings.database.table, QStringLiteral("tblPasted"));
-        QStringList said;
-        for (const Problem& p : loaded.problems) {
-            said.append(p.description);
-        }
-        QCOMPARE(said.size(), 3);
-        const int pasted = lineOf("[QUILLJOT]");
-        for (const auto& [first, later] : {std::pair{"KeepDays=", "KeepDays=30"},
-                                           {"DatabaseTable=", "databasetable="},
-                                           {"Include1=", "INCLUDE1="}}) {
-            const QString earlier = QStringLiteral("on line ") + QString::number(lineOf(first));
-            const QString counting =
-                QStringLiteral("on line ") + QString::number(lineOf(later, pasted));
-            QVERIFY2(said.filter(earlier).filter(counting + u' ').size() == 1 &&
-                         said.filter(QStringLiteral("the one ") + counting).size() == 1,
-                     qPrintable(said.join(u'\n')));
-        }
-        QVERIFY(said.join(u'\n').contains(loggerFile()));
+        QCOMPARE(loaded.problems.size(), 3);
 
         DatabaseSettings table = loaded.settings.database;
         table.table = QStringLiteral("tblSaved");
