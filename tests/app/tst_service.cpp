@@ -103,10 +103,11 @@ private slots:
         }
     }
 
-    // Shared settings that cannot be read leave the defaults: a destination off this host. In a
-    // network namespace of the test's own, with loopback alone, nothing can leave; the logger
-    // says both, once each.
-    void unreadableNetworkSettingsAndLoopbackOnlyAreSaidOnce() {
+    // Shared settings that cannot be read leave the defaults: a destination off this host, so the
+    // logger runs in a network namespace of the test's own, with loopback alone, where nothing
+    // can leave. It says so once. (That loopback alone is said once is tst_network's
+    // withoutInterfacesSaysItUsesLoopback.)
+    void unreadableNetworkSettingsAreSaidOnce() {
         AppFolder app;
         QVERIFY(QFile::remove(app.path(QStringLiteral("Config/zelXap.ini"))));
         QVERIFY(QDir().mkpath(app.path(QStringLiteral("Config/zelXap.ini"))));
@@ -137,7 +138,6 @@ private slots:
         QCOMPARE(said.count(
                      QStringLiteral("network settings not read, the defaults apply: Cannot read")),
                  1);
-        QCOMPARE(said.count(QStringLiteral("No network interface is up")), 1);
     }
 
     // With loopback alone (a network namespace of the test's own) and the default destination,
