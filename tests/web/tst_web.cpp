@@ -611,6 +611,7 @@ private slots:
         startLogger(guarded);
         const QByteArray basic =
             "Authorization: Basic " + QByteArray("prometheus:letmein?").toBase64() + "\r\n";
+        QVERIFY(exchange(headOf("/metrics") + basic + "\r\n").startsWith("HTTP/1.1 401"));
         const QByteArray right =
             "Authorization: Basic " + QByteArray("prometheus:letmein!").toBase64() + "\r\n";
         QVERIFY(exchange(headOf("/metrics") + right + "\r\n").startsWith("HTTP/1.1 200"));
