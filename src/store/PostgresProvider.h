@@ -58,13 +58,8 @@ protected:
     LayoutDialect layoutDialect() const override;
     std::optional<SearchDialect> searchDialect() const override;
     Result<QStringList> keepSearchIndex() override;
-    EventSelectDialect readDialect(const EventQuery& query, bool rows) override;
 
 private:
-    // A term found this many times in the newest kNewestRows rows, or more (one row in 500), is
-    // found by reading the rows from the newest on, in a table of more rows than that.
-    static constexpr int kNewestRows = 5000;
-    static constexpr int kManyMatches = 10;
     // The text index of the data (see PostgresProviderSearch.cpp): a table of each row's key and
     // data with a trigram index on the data, filled by key, and the key it holds rows up to.
     QString searchTable() const;

@@ -90,35 +90,6 @@ Result<QStringList> PostgresProvider::keepSearchIndex() {
                        "logging goes on)")};
 }
 
-EventSelectDialect PostgresProvider::readDialect(const EventQuery& query, bool rows) {
-    EventSelectDialect dialect = selectDialect();
-    if (!rows || dialect.dataIndex.isEmpty() || query.sortBy != EventQuery::Column::Time ||
-        query.data.toUcs4().size() < EventSelectDialect::kIndexedLength) {
-        return dialect;
-    }
-    // A term in many rows fills a page from the newest rows on sooner than the server gathers
-    // every match from the index (a word in 1 % of 2,000,000: 14 ms against 500 ms). Asking the
-    // index how many it holds costs that gathering too, so the newest rows tell instead; a table
-    // smaller than that keeps the index.
-    QStringList pattern;
-    (void)EventSelects::contains(dialect, QStringLiteral("Data"), query.data, pattern);
-    qint64 newest = 0;
-    qint64 matches = 0;
-    const Result<qint64> counted = runStatement(
-        QStringLiteral("SELECT COUNT(*), COUNT(*) FILTER (WHERE Data ILIKE ? ESCAPE '\\') "
-                       "FROM (SELECT Data FROM ") +
-            m_table + QStringLiteral(" ORDER BY ID DESC LIMIT ") + QString::number(kNewestRows) +
-            QStringLiteral(") AS newest"),
-        {pattern.value(0)}, [&](const QStringList& row) {
-            newest = row.value(0).toLongLong();
-            matches = row.value(1).toLongLong();
-        });
-    if (counted && newest == kNewestRows && matches >= kManyMatches) {
-        dialect.dataIndex.clear();
-    }
-    return dialect;
-}
-
 std::optional<StoreProvider::SearchDialect> PostgresProvider::searchDialect() const {
     if (!m_searchIndexed) {
         return std::nullopt;

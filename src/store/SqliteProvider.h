@@ -55,7 +55,6 @@ protected:
     LayoutDialect layoutDialect() const override;
     Result<int> recordedLayout() override;
     Status recordLayout() override;
-    EventSelectDialect readDialect(const EventQuery& query, bool rows) override;
     Status forgetSearched(const QString& before, int limit) override;
     std::optional<SearchDialect> searchDialect() const override;
     Result<QStringList> keepSearchIndex() override;

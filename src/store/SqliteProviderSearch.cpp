@@ -12,10 +12,6 @@
 
 namespace {
 
-// A term has this many matches in the index, or more: a page is found sooner by walking the time
-// index and looking each row up among the matches than by sorting every match.
-constexpr int kManyMatches = 2000;
-
 // The FTS5 query of the rows that hold every trigram of `term`.
 QString trigramsOf(const QString& term) {
     const QList<uint> points = term.toUcs4();
@@ -115,29 +111,6 @@ void SqliteProvider::addSearchIndex(EventSelectDialect& dialect) const {
                         QStringLiteral(" WHERE ID > (SELECT Indexed FROM ") + searchKeyTable() +
                         QStringLiteral("))");
     dialect.dataIndexValue = &trigramsOf;
-}
-
-EventSelectDialect SqliteProvider::readDialect(const EventQuery& query, bool rows) {
-    EventSelectDialect dialect = selectDialect();
-    if (!rows || dialect.dataIndex.isEmpty() || query.sortBy != EventQuery::Column::Time ||
-        query.data.toUcs4().size() < EventSelectDialect::kIndexedLength) {
-        return dialect;
-    }
-    qint64 matches = 0;
-    const Result<qint64> counted =
-        runStatement(QStringLiteral("SELECT COUNT(*) FROM (SELECT 1 FROM ") + searchTable() +
-                         QStringLiteral(" WHERE ") + searchTable() +
-                         QStringLiteral(" MATCH ? LIMIT ") + QString::number(kManyMatches) + u')',
-                     {trigramsOf(query.data)},
-                     [&](const QStringList& row) { matches = row.value(0).toLongLong(); });
-    if (counted && matches >= kManyMatches) {
-        // Written so that SQLite walks the time index and looks the rows up in the matches.
-        dialect.dataIndex = QStringLiteral("(ID > (SELECT Indexed FROM ") + searchKeyTable() +
-                            QStringLiteral(") OR ID IN (SELECT rowid FROM ") + searchTable() +
-                            QStringLiteral(" WHERE ") + searchTable() +
-                            QStringLiteral(" MATCH ?))");
-    }
-    return dialect;
 }
 
 std::optional<StoreProvider::SearchDialect> SqliteProvider::searchDialect() const {

@@ -209,13 +209,14 @@ protected:
 
     // How this engine writes the parts of an event query that differ (the table's name at least).
     virtual EventSelectDialect selectDialect() const = 0;
-    // The dialect that reads `query`'s rows (`rows`) or counts them: an engine may choose how its
-    // text index serves the query's data filter.
-    virtual EventSelectDialect readDialect(const EventQuery& query, bool rows) {
-        (void)query;
-        (void)rows;
-        return selectDialect();
-    }
+    // The dialect that reads `query`'s rows (`rows`) or counts them: a page of a term in many
+    // rows is read without the text index (see termIsCommon).
+    EventSelectDialect readDialect(const EventQuery& query, bool rows);
+    bool termIsCommon(EventSelectDialect dialect, const QString& term);
+    // A term found kCommonMatches times in the newest kNewestRows rows, or more (one row in
+    // 500), is common, in a table of more rows than that.
+    static constexpr int kNewestRows = 5000;
+    static constexpr int kCommonMatches = 10;
     // How this engine keeps its text index, where it has one now.
     struct SearchDialect {
         QString keyTable;  // one row: the key up to which the index holds the rows (Indexed)
