@@ -58,6 +58,7 @@ protected:
     LayoutDialect layoutDialect() const override;
     std::optional<SearchDialect> searchDialect() const override;
     Result<QStringList> keepSearchIndex() override;
+    void expectShortWalk(bool starting) override;
 
 private:
     // The text index of the data (see PostgresProviderSearch.cpp): a table of each row's key and

@@ -99,3 +99,10 @@ std::optional<StoreProvider::SearchDialect> PostgresProvider::searchDialect() co
                              QStringLiteral(" (ID, Data) SELECT ID, Data FROM ") + m_table +
                              QStringLiteral(" WHERE ID > ? AND ID <= ? AND Data IS NOT NULL")};
 }
+
+// The planner, guessing a term rare, would share the walk among parallel workers: starting them
+// took 85 ms of a 96 ms page (a word in 1 % of 10,000,000 rows; 10 ms without them).
+void PostgresProvider::expectShortWalk(bool starting) {
+    (void)run(starting ? "SET max_parallel_workers_per_gather = 0"
+                       : "RESET max_parallel_workers_per_gather");
+}

@@ -1,5 +1,6 @@
 #include "store/StoreProvider.h"
 
+#include <QScopeGuard>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStringList>
@@ -97,6 +98,17 @@ Status StoreProvider::readEvents(const EventQuery& query, const RowVisitor& visi
         return ready;
     }
     const EventSelectDialect dialect = readDialect(query, true);
+    // A term common enough to leave the index out is found within a few thousand rows.
+    const bool shortWalk = dialect.dataIndex.isEmpty() && !query.data.isEmpty() &&
+                           !selectDialect().dataIndex.isEmpty();
+    if (shortWalk) {
+        expectShortWalk(true);
+    }
+    const auto walked = qScopeGuard([&] {
+        if (shortWalk) {
+            expectShortWalk(false);
+        }
+    });
     QString cursorValue;
     if (query.after) {
         Result<QSqlQuery> cursor = runSelect(m_db, EventSelects::cursorOf(dialect, query));

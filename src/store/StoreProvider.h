@@ -217,6 +217,9 @@ protected:
     // 500), is common, in a table of more rows than that.
     static constexpr int kNewestRows = 5000;
     static constexpr int kCommonMatches = 10;
+    // Said before and after a page that walks the newest rows for a common term: an engine whose
+    // planner would start parallel workers for it, which cost more than the page, is told.
+    virtual void expectShortWalk(bool starting) { (void)starting; }
     // How this engine keeps its text index, where it has one now.
     struct SearchDialect {
         QString keyTable;  // one row: the key up to which the index holds the rows (Indexed)
