@@ -30,7 +30,7 @@ constexpr SettingKey kKeys[] = {
     {Setting::DataFilter, kLogger, u"DataFilter", u"", SettingValue::Text, u"The echo window's history filter on the event's text (empty: any)."},
     {Setting::KeepDays, kLogger, u"KeepDays", u"0", SettingValue::Days, u"Days of events kept in DatabaseTable; older ones are deleted at start and hourly (0: keep all)."},
     {Setting::MessagesTable, kLogger, u"MessagesTable", u"tblQuilljotMessages", SettingValue::PlainName, u"The table the messages the rules log go into (letters, digits, _); made when missing."},
-    {Setting::SearchIndex, kLogger, u"SearchIndex", u"True", SettingValue::Boolean, u"True keeps a text index of the events' Data (file and postgresql), so that a Data filter of 3 or more characters answers at once; False drops it, for a disk short of room (about 75 MB per million events in a file, 225 MB on PostgreSQL)."},
+    {Setting::SearchIndex, kLogger, u"SearchIndex", u"True", SettingValue::Boolean, u"True keeps a text index of the events' Data (file and postgresql), so that a Data filter of 3 or more characters answers at once; False drops it, for a disk short of room (about 65 MB per million events in a file, 225 MB on PostgreSQL)."},
     {Setting::MessagesKeepDays, kLogger, u"MessagesKeepDays", u"0", SettingValue::Days, u"Days of messages kept in MessagesTable (0: keep all)."},
     {Setting::Include, kRules, u"Include", u"", SettingValue::Rule, u"Other xAP messages to log into MessagesTable: class [source [target]], xAP wildcards * and >, e.g. xAPBSC.> acme.lights.>; Include2, ... for more."},
     {Setting::Exclude, kRules, u"Exclude", u"", SettingValue::Rule, u"Messages never logged, controller events too, in the same form; an exclude wins over an include. Exclude2, ... for more."},

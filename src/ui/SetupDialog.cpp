@@ -94,7 +94,7 @@ QFormLayout* SetupDialog::makeFields() {
     m_table->setObjectName(QStringLiteral("tableField"));
     m_searchIndex = new QCheckBox(
         QStringLiteral("Keep a text index of the Data, so that a Data filter answers at once "
-                       "(file and PostgreSQL; about 75 MB a million events in a file)"),
+                       "(file and PostgreSQL; about 65 MB a million events in a file)"),
         this);
     m_searchIndex->setObjectName(QStringLiteral("searchIndexBox"));
     m_sourceLabel = new QLabel(QStringLiteral("SQL Source"), this);
