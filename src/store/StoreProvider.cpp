@@ -97,11 +97,11 @@ Status StoreProvider::readEvents(const EventQuery& query, const RowVisitor& visi
     if (const Status ready = readyToRead(); !ready) {
         return ready;
     }
-    const EventSelectDialect dialect = readDialect(query, true);
+    EventSelectDialect dialect = selectDialect();
     // A term common enough to leave the index out is found within a few thousand rows.
-    const bool shortWalk = dialect.dataIndex.isEmpty() && !query.data.isEmpty() &&
-                           !selectDialect().dataIndex.isEmpty();
+    const bool shortWalk = pageWalksNewestRows(dialect, query);
     if (shortWalk) {
+        dialect.dataIndex.clear();
         expectShortWalk(true);
     }
     const auto walked = qScopeGuard([&] {
@@ -141,8 +141,7 @@ Result<qint64> StoreProvider::countEvents(const EventQuery& query) {
     if (const Status ready = readyToRead(); !ready) {
         return ready.problem();
     }
-    Result<QSqlQuery> counted =
-        runSelect(m_db, EventSelects::count(readDialect(query, false), query));
+    Result<QSqlQuery> counted = runSelect(m_db, EventSelects::count(selectDialect(), query));
     if (!counted) {
         return failure(counted.problem().description);
     }

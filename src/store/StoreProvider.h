@@ -209,9 +209,9 @@ protected:
 
     // How this engine writes the parts of an event query that differ (the table's name at least).
     virtual EventSelectDialect selectDialect() const = 0;
-    // The dialect that reads `query`'s rows (`rows`) or counts them: a page of a term in many
-    // rows is read without the text index (see termIsCommon).
-    EventSelectDialect readDialect(const EventQuery& query, bool rows);
+    // Whether a page of `query` is read from the newest rows on without the text index: its
+    // term is common (see termIsCommon).
+    bool pageWalksNewestRows(const EventSelectDialect& dialect, const EventQuery& query);
     bool termIsCommon(EventSelectDialect dialect, const QString& term);
     // A term found kCommonMatches times in the newest kNewestRows rows, or more (one row in
     // 500), is common, in a table of more rows than that.

@@ -405,9 +405,7 @@ Result<ActivityChart> StoreProvider::activity(const ActivityQuery& query,
     }
     ChartSql sql;
     sql.dialect = activityDialect(0);
-    EventQuery filters;
-    filters.data = query.data;
-    sql.events = readDialect(filters, false);
+    sql.events = selectDialect();
     sql.from = starts->first();
     sql.to = ActivityBuckets::next(query.bucket, starts->last());
     const QString split = splitColumn(query.split);

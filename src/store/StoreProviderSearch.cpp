@@ -50,14 +50,11 @@ Result<bool> StoreProvider::rollUpSearch() {
     return last < newest.value();
 }
 
-EventSelectDialect StoreProvider::readDialect(const EventQuery& query, bool rows) {
-    EventSelectDialect dialect = selectDialect();
-    if (rows && !dialect.dataIndex.isEmpty() && query.sortBy == EventQuery::Column::Time &&
-        query.data.toUcs4().size() >= EventSelectDialect::kIndexedLength &&
-        termIsCommon(dialect, query.data)) {
-        dialect.dataIndex.clear();
-    }
-    return dialect;
+bool StoreProvider::pageWalksNewestRows(const EventSelectDialect& dialect,
+                                        const EventQuery& query) {
+    return !dialect.dataIndex.isEmpty() && query.sortBy == EventQuery::Column::Time &&
+           query.data.toUcs4().size() >= EventSelectDialect::kIndexedLength &&
+           termIsCommon(dialect, query.data);
 }
 
 // A term in many rows fills a page from the newest rows on sooner than the index gathers every
